@@ -1,0 +1,42 @@
+# Shared build helpers. Every folder under src/, tests/ and bench/ that holds a
+# CMakeLists.txt is added automatically, so a new area needs no edit elsewhere.
+
+set(CMAKE_AUTOMOC ON)
+
+# Adds every immediate subfolder of the current source folder that has a CMakeLists.txt.
+function(tdw_add_subdirectories)
+  file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  list(SORT children)
+  foreach(child ${children})
+    get_filename_component(dir ${child} DIRECTORY)
+    add_subdirectory(${dir})
+  endforeach()
+endfunction()
+
+# tdw_library(name SOURCES a.cpp b.h ... DEPS target ...)
+# A static library whose headers are included as "area/File.h" from src/.
+function(tdw_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${TDW_SOURCE_ROOT}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endfunction()
+
+# tdw_gtest(name SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s])
+# A GoogleTest program run through CTest. Its main() (tests/support) gives each
+# run a QCoreApplication and private XDG folders, so tests never touch the user's files.
+function(tdw_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE tdw_test_support ${ARG_DEPS} GTest::gtest GTest::gmock)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set(props TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR};TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT};TDW_BINARY_ROOT=${CMAKE_BINARY_DIR};QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,24 @@
+#include "platform/foundation/TDWLog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QStandardPaths>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tidewell"));
+    QApplication::setOrganizationDomain(QStringLiteral("tidewell.org"));
+    QApplication::setDesktopFileName(QStringLiteral("org.tidewell.Tidewell"));
+
+    const QString dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Tidewell"));
+    TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
+    tdwLog(QStringLiteral("Tidewell starting"));
+
+    QLabel window(QStringLiteral("Tidewell"));
+    window.setWindowTitle(QStringLiteral("Tidewell"));
+    window.resize(640, 400);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,82 @@
+#include "platform/foundation/TDWLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+struct LogState
+{
+    std::mutex mutex;
+    QString path;
+    FILE *file = nullptr;
+    std::function<void(const QString &)> observer;
+};
+
+LogState &state()
+{
+    static LogState s;
+    return s;
+}
+
+} // namespace
+
+namespace TDWLog {
+
+void line(const QString &text)
+{
+    QString flat = text;
+    flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QByteArray utf8 = flat.toUtf8();
+    const QByteArray stamped = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' + utf8 + '\n';
+
+    LogState &s = state();
+    std::function<void(const QString &)> observer;
+    {
+        std::lock_guard lock(s.mutex);
+        std::fwrite(stamped.constData(), 1, size_t(stamped.size()), stderr);
+        if (s.file) {
+            std::fwrite(stamped.constData(), 1, size_t(stamped.size()), s.file);
+            std::fflush(s.file);
+        }
+        observer = s.observer;
+    }
+    if (observer)
+        observer(flat);
+}
+
+void setLogFile(const QString &path)
+{
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.file) {
+        std::fclose(s.file);
+        s.file = nullptr;
+    }
+    s.path = path;
+    if (path.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    s.file = std::fopen(QFile::encodeName(path).constData(), "a");
+}
+
+QString logFile()
+{
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    return s.path;
+}
+
+void setObserver(std::function<void(const QString &)> observer)
+{
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    s.observer = std::move(observer);
+}
+
+} // namespace TDWLog

@@ -1,0 +1,50 @@
+#include "TestSupport.h"
+
+#include "platform/foundation/TDWLog.h"
+
+#include <QDir>
+#include <QUuid>
+
+namespace tdwtest {
+
+QString freshDir(const QString &hint)
+{
+    const QString path = QDir(sandboxRoot()).filePath(QStringLiteral("tmp/%1-%2").arg(hint, QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    QDir().mkpath(path);
+    return path;
+}
+
+QString sourcePath(const QString &relative)
+{
+    return QDir(qEnvironmentVariable("TDW_SOURCE_ROOT", QStringLiteral(TDW_SOURCE_ROOT_FALLBACK))).filePath(relative);
+}
+
+LogCapture::LogCapture()
+{
+    TDWLog::setObserver([this](const QString &line) {
+        std::lock_guard lock(m_mutex);
+        m_lines << line;
+    });
+}
+
+LogCapture::~LogCapture()
+{
+    TDWLog::setObserver({});
+}
+
+QStringList LogCapture::lines() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+}
+
+bool LogCapture::contains(const QString &fragment) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const QString &line : m_lines)
+        if (line.contains(fragment))
+            return true;
+    return false;
+}
+
+} // namespace tdwtest

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+namespace tdwtest {
+
+// The private folder that this test program's XDG_* variables point into.
+QString sandboxRoot();
+
+// A fresh, empty folder inside the sandbox, removed at the end of the program.
+QString freshDir(const QString &hint = QStringLiteral("dir"));
+
+// Path of a file in the source tree, relative to its root ("tests/fixtures/x").
+QString sourcePath(const QString &relative);
+
+// Collects the log lines written while it lives.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList lines() const;
+    bool contains(const QString &fragment) const;
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_lines;
+};
+
+} // namespace tdwtest
