@@ -132,7 +132,7 @@ TEST(TDWSafeFile, KilledWriterLeavesTheOldOrTheNewContent)
     for (int round = 0; round < 80; ++round) {
         SCOPED_TRACE(round);
         QProcess writer;
-        writer.start(QStringLiteral(TDW_SAFEFILE_WRITER), {path, QString::number(current + 1)});
+        writer.start(QStringLiteral(TDW_FOUNDATION_PROBE), {QStringLiteral("rewrite"), path, QString::number(current + 1)});
         ASSERT_TRUE(writer.waitForStarted(30000));
         while (!writer.canReadLine())
             ASSERT_TRUE(writer.waitForReadyRead(30000)) << writer.readAllStandardError().constData();
