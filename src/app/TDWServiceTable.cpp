@@ -3,6 +3,7 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
+#include "platform/foundation/TDWUserDefaults.h"
 
 namespace {
 
@@ -117,4 +118,12 @@ QVariantList TDWServiceTable::forcedMailLabels() const
 QVariantList TDWServiceTable::requiredMailLabels() const
 {
     return data()->requiredMailLabels;
+}
+
+QVariantMap TDWServiceTable::getThrottleLevel() const
+{
+    QString name = TDWUserDefaults::standard()->stringForKey(QStringLiteral("ThrottleLevel"));
+    if (name.isEmpty())
+        name = QStringLiteral("moderate");
+    return data()->config.value(QStringLiteral("throttlelevels")).toMap().value(name).toMap();
 }

@@ -38,6 +38,11 @@ public:
     QVariantList forcedMailLabels() const;
     QVariantList requiredMailLabels() const;
 
+    // The Gmail retrieval rate named by the user default "ThrottleLevel"
+    // ("moderate" when unset), read afresh on every call; empty when the
+    // table has no level of that name.
+    QVariantMap getThrottleLevel() const;
+
 private:
     struct Data
     {

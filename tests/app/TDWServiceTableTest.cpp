@@ -1,6 +1,7 @@
 #include "app/TDWServiceTable.h"
 
 #include "platform/foundation/TDWPropertyList.h"
+#include "platform/foundation/TDWUserDefaults.h"
 
 #include "TestSupport.h"
 
@@ -136,6 +137,43 @@ TEST(TDWServiceTable, SharedTableIsTheShippedResource)
     // Inbox must be shown as always backed up and must exist over IMAP.
     EXPECT_TRUE(table.forcedMailLabels().contains(table.specialMailLabels().value(0)));
     EXPECT_TRUE(table.requiredMailLabels().contains(table.specialMailLabels().value(0)));
+}
+
+TEST(TDWServiceTable, ThrottleLevelFollowsTheUserDefault)
+{
+    QVariantMap config = fixture();
+    config.insert(QStringLiteral("throttlelevels"), QVariantMap{
+        {QStringLiteral("moderate"), entry({{QStringLiteral("menutag"), 2}})},
+        {QStringLiteral("fast"), entry({{QStringLiteral("menutag"), 3}})},
+    });
+    TDWServiceTable table;
+    ASSERT_TRUE(table.load(writeTable(config), nullptr));
+    TDWUserDefaults *defaults = TDWUserDefaults::standard();
+    const QString key = QStringLiteral("ThrottleLevel");
+
+    struct Row
+    {
+        QVariant setting;
+        qint64 expectedTag; // 0: no level
+    };
+    const Row rows[] = {
+        {QVariant(), 2},
+        {QStringLiteral("fast"), 3},
+        {QStringLiteral("moderate"), 2},
+        {QStringLiteral("turbo"), 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.setting.toString().toStdString());
+        defaults->setObject(row.setting, key);
+        const QVariantMap level = table.getThrottleLevel();
+        EXPECT_EQ(level.value(QStringLiteral("menutag")).toLongLong(), row.expectedTag);
+        EXPECT_EQ(level.isEmpty(), row.expectedTag == 0);
+    }
+    defaults->removeObjectForKey(key);
+
+    TDWServiceTable withoutLevels;
+    ASSERT_TRUE(withoutLevels.load(writeTable(fixture()), nullptr));
+    EXPECT_TRUE(withoutLevels.getThrottleLevel().isEmpty());
 }
 
 // Readers on other threads see either the old or the new table, never a mix
