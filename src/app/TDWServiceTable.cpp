@@ -25,8 +25,8 @@ QHash<QString, QVariantMap> indexById(const QVariantList &entries)
 } // namespace
 
 TDWServiceTable::TDWServiceTable()
-    : m_data(std::make_shared<const Data>())
 {
+    publish(std::make_unique<const Data>());
 }
 
 TDWServiceTable &TDWServiceTable::shared()
@@ -47,18 +47,18 @@ bool TDWServiceTable::load(const QString &path, TDWError *error)
     if (readError.isNull() && root.typeId() != QMetaType::QVariantMap)
         readError = TDWError::withDescription(ErrorDomain, 1, QStringLiteral("The service table is not a dictionary."));
     if (!readError.isNull()) {
-        m_data.store(std::make_shared<const Data>());
+        publish(std::make_unique<const Data>());
         tdwLog(QStringLiteral("ERROR: Unable to read the service table at %1: %2").arg(path, readError.localizedDescription()));
         tdwSetError(error, readError);
         return false;
     }
-    m_data.store(derive(root.toMap()));
+    publish(derive(root.toMap()));
     return true;
 }
 
-std::shared_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVariantMap &config)
+std::unique_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVariantMap &config)
 {
-    auto data = std::make_shared<Data>();
+    auto data = std::make_unique<Data>();
     data->config = config;
     data->services = config.value(QStringLiteral("services")).toList();
     data->servicesById = indexById(data->services);
@@ -75,49 +75,56 @@ std::shared_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVari
     return data;
 }
 
-std::shared_ptr<const TDWServiceTable::Data> TDWServiceTable::data() const
+void TDWServiceTable::publish(std::unique_ptr<const Data> data)
 {
-    return m_data.load();
+    std::lock_guard lock(m_publishMutex);
+    m_current.store(data.get(), std::memory_order_release);
+    m_published.push_back(std::move(data));
+}
+
+const TDWServiceTable::Data &TDWServiceTable::data() const
+{
+    return *m_current.load(std::memory_order_acquire);
 }
 
 QVariantMap TDWServiceTable::getConfig() const
 {
-    return data()->config;
+    return data().config;
 }
 
 QVariantList TDWServiceTable::serviceConfigs() const
 {
-    return data()->services;
+    return data().services;
 }
 
 QVariantMap TDWServiceTable::serviceConfig(const QString &serviceId) const
 {
-    return data()->servicesById.value(serviceId);
+    return data().servicesById.value(serviceId);
 }
 
 QVariantList TDWServiceTable::docTypeConfigs() const
 {
-    return data()->docTypes;
+    return data().docTypes;
 }
 
 QVariantMap TDWServiceTable::docTypeConfig(const QString &docType) const
 {
-    return data()->docTypesById.value(docType);
+    return data().docTypesById.value(docType);
 }
 
 QVariantList TDWServiceTable::specialMailLabels() const
 {
-    return data()->specialMailLabels;
+    return data().specialMailLabels;
 }
 
 QVariantList TDWServiceTable::forcedMailLabels() const
 {
-    return data()->forcedMailLabels;
+    return data().forcedMailLabels;
 }
 
 QVariantList TDWServiceTable::requiredMailLabels() const
 {
-    return data()->requiredMailLabels;
+    return data().requiredMailLabels;
 }
 
 QVariantMap TDWServiceTable::getThrottleLevel() const
@@ -125,5 +132,5 @@ QVariantMap TDWServiceTable::getThrottleLevel() const
     QString name = TDWUserDefaults::standard()->stringForKey(QStringLiteral("ThrottleLevel"));
     if (name.isEmpty())
         name = QStringLiteral("moderate");
-    return data()->config.value(QStringLiteral("throttlelevels")).toMap().value(name).toMap();
+    return data().config.value(QStringLiteral("throttlelevels")).toMap().value(name).toMap();
 }

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 // The service table: which services exist, where their lists are fetched,
 // which classes handle them, how their items are labelled, Gmail's special
@@ -16,11 +18,15 @@
 // part of the program asks it instead of holding its own constants.
 //
 // A loaded table is never changed, only replaced as a whole, so any thread
-// may read it without a lock. An empty map or list stands for "none".
+// may read it without a lock. Replaced tables are kept until the object goes
+// away (a reader may still be using one); the program loads its table once.
+// An empty map or list stands for "none".
 class TDWServiceTable
 {
 public:
     TDWServiceTable();
+    TDWServiceTable(const TDWServiceTable &) = delete;
+    TDWServiceTable &operator=(const TDWServiceTable &) = delete;
 
     // The program's table, loaded from the "Config" resource on first use.
     static TDWServiceTable &shared();
@@ -56,8 +62,11 @@ private:
         QVariantList requiredMailLabels;
     };
 
-    static std::shared_ptr<const Data> derive(const QVariantMap &config);
-    std::shared_ptr<const Data> data() const;
+    static std::unique_ptr<const Data> derive(const QVariantMap &config);
+    void publish(std::unique_ptr<const Data> data);
+    const Data &data() const;
 
-    std::atomic<std::shared_ptr<const Data>> m_data;
+    std::atomic<const Data *> m_current = nullptr;
+    std::mutex m_publishMutex;
+    std::vector<std::unique_ptr<const Data>> m_published;
 };

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -35,11 +36,22 @@ struct Layout
 };
 
 // The layout is built whole and then published, so a reader on another
-// thread sees either no layout or a complete one.
-std::atomic<std::shared_ptr<const Layout>> &layoutSlot()
+// thread sees either no layout or a complete one. Layouts are never freed: a
+// reader may still hold one, and there is one per run (more only in tests).
+std::atomic<const Layout *> &currentSlot()
 {
-    static std::atomic<std::shared_ptr<const Layout>> slot;
+    static std::atomic<const Layout *> slot = nullptr;
     return slot;
+}
+
+void publish(std::unique_ptr<const Layout> layout)
+{
+    static std::mutex mutex;
+    static std::vector<std::unique_ptr<const Layout>> kept;
+    std::lock_guard lock(mutex);
+    currentSlot().store(layout.get(), std::memory_order_release);
+    if (layout)
+        kept.push_back(std::move(layout));
 }
 
 std::atomic<bool> &hasData()
@@ -117,9 +129,9 @@ QString standardFolder(QStandardPaths::StandardLocation location)
     return appendComponent(base, ProductFolder);
 }
 
-std::shared_ptr<const Layout> currentLayout()
+const Layout *currentLayout()
 {
-    return layoutSlot().load();
+    return currentSlot().load(std::memory_order_acquire);
 }
 
 } // namespace
@@ -150,7 +162,7 @@ bool TDWFileMgr::setDataDir(const QString &path)
         ok = false;
     }
 
-    auto layout = std::make_shared<Layout>();
+    auto layout = std::make_unique<Layout>();
     const QVariantList services = TDWServiceTable::shared().serviceConfigs();
     if (services.isEmpty())
         tdwLog(QStringLiteral("ERROR: The service table is not loaded, so no list folders are known."));
@@ -175,7 +187,7 @@ bool TDWFileMgr::setDataDir(const QString &path)
     layout->defaultBackupLocation = appendComponent(path, QStringLiteral("backups"));
     layout->altBookmarkFileLocation = appendComponent(path, QStringLiteral("backuplocation.bookmarkfile"));
     layout->appSupportDir = path;
-    layoutSlot().store(std::move(layout));
+    publish(std::move(layout));
     return ok;
 }
 
@@ -212,7 +224,7 @@ void TDWFileMgr::reset()
 {
     std::lock_guard lock(initMutex());
     hasData().store(false, std::memory_order_release);
-    layoutSlot().store(nullptr);
+    publish(nullptr);
 }
 
 QString TDWFileMgr::dataFilePath()
@@ -265,12 +277,12 @@ QString TDWFileMgr::altLocBookmarkFileLocation()
 
 QString TDWFileMgr::appSupportDir()
 {
-    const auto layout = currentLayout();
+    const Layout *layout = currentLayout();
     return layout ? layout->appSupportDir : QString();
 }
 
 QString TDWFileMgr::defaultBackupLocation()
 {
-    const auto layout = currentLayout();
+    const Layout *layout = currentLayout();
     return layout ? layout->defaultBackupLocation : QString();
 }
