@@ -68,6 +68,7 @@ public:
 
 private:
     explicit TDWPredicate(std::shared_ptr<const TDWPredicateTree::Node> root);
+    static TDWPredicate compound(bool conjunction, const QList<TDWPredicate> &subpredicates);
     std::shared_ptr<const TDWPredicateTree::Node> m_root;
 };
 

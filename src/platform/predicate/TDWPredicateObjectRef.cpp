@@ -29,3 +29,12 @@ TDWPredicateObjectRef TDWPredicateObjectRef::fromUri(const QString &uri)
         return {};
     return TDWPredicateObjectRef(parts[0], parts[1], key);
 }
+
+bool TDWPredicateObjectRef::refersToSameObject(const TDWPredicateObjectRef &other) const
+{
+    if (isNull() || other.isNull())
+        return false;
+    const bool sameStore = m_storeIdentifier.isEmpty() || other.m_storeIdentifier.isEmpty()
+        || m_storeIdentifier == other.m_storeIdentifier;
+    return sameStore && m_entity == other.m_entity && m_primaryKey == other.m_primaryKey;
+}

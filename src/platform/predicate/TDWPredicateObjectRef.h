@@ -26,6 +26,10 @@ public:
     QString uri() const;
     static TDWPredicateObjectRef fromUri(const QString &uri);
 
+    // Whether both name the same stored row. An empty store identifier on either
+    // side matches any store, for callers that do not tell stores apart.
+    bool refersToSameObject(const TDWPredicateObjectRef &other) const;
+
     bool operator==(const TDWPredicateObjectRef &other) const = default;
 
 private:
