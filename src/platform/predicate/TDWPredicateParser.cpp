@@ -290,7 +290,9 @@ ExpressionPtr TDWPredicateParser::parseExpression()
     if (m_failed || !enter())
         return nullptr;
     ExpressionPtr operand = parseOperand();
-    if (operand && operand->kind != Expression::Kind::Constant)
+    // Keys of a constant are nil, but a substituted variable can put a constant
+    // before keys, and its printed form must read back.
+    if (operand)
         operand = parseKeys(operand);
     leave();
     return m_failed ? nullptr : operand;

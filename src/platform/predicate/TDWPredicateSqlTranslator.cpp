@@ -54,6 +54,8 @@ bool TDWPredicateSqlTranslator::translate(const Node &root, const QString &entit
     m_self.entity = entity;
     m_self.nullable = false;
     const Sql sql = predicate(root, {});
+    if (m_failure.isEmpty() && !fitsSqliteParser(sql.text))
+        fail(QStringLiteral("the predicate is nested too deeply for SQL"));
     if (!m_failure.isEmpty())
         return false;
     out->sql = sql.text;
@@ -96,6 +98,59 @@ void TDWPredicateSqlTranslator::append(Sql *to, const Sql &part)
     to->bindings += part.bindings;
 }
 
+// AND or OR of terms, grouped by eight: SQLite parses a long flat chain into a
+// tree as deep as the chain is long and refuses beyond 1000 levels.
+TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::join(const QList<Sql> &terms, bool conjunction)
+{
+    constexpr qsizetype Group = 8;
+    if (terms.isEmpty())
+        return boolean(conjunction);
+    if (terms.size() > Group) {
+        QList<Sql> groups;
+        const qsizetype size = (terms.size() + Group - 1) / Group;
+        for (qsizetype i = 0; i < terms.size(); i += size)
+            groups.append(join(terms.mid(i, size), conjunction));
+        return join(groups, conjunction);
+    }
+    Sql joined = lit(QStringLiteral("("));
+    for (qsizetype i = 0; i < terms.size(); ++i) {
+        if (i)
+            append(&joined, lit(conjunction ? QStringLiteral(" AND ") : QStringLiteral(" OR ")));
+        append(&joined, terms[i]);
+    }
+    append(&joined, lit(QStringLiteral(")")));
+    return joined;
+}
+
+// An estimate, from above, of how deep SQLite's parser stack goes on this text:
+// its stack holds 100 entries, and a subquery opened inside another takes about
+// ten of them. Double-quoted identifiers are skipped.
+bool TDWPredicateSqlTranslator::fitsSqliteParser(const QString &sql)
+{
+    constexpr int Budget = 90;
+    QList<int> open;
+    int depth = 0;
+    bool quoted = false;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        if (quoted)
+            continue;
+        if (c == QLatin1Char('(')) {
+            const QStringView rest = QStringView(sql).mid(i + 1);
+            const int weight = rest.startsWith(QLatin1String("SELECT")) ? 11 : rest.startsWith(QLatin1String("CASE")) ? 7 : 4;
+            open.append(weight);
+            depth += weight;
+            if (depth > Budget)
+                return false;
+        } else if (c == QLatin1Char(')') && !open.isEmpty()) {
+            depth -= open.takeLast();
+        }
+    }
+    return true;
+}
+
 TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::boolean(bool value)
 {
     return lit(value ? QStringLiteral("1") : QStringLiteral("0"));
@@ -135,11 +190,10 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::predicate(const Node &
         return cat({lit(QStringLiteral("(NOT ")), predicate(*node.children.front(), scope), lit(QStringLiteral(")"))});
     case Node::Kind::And:
     case Node::Kind::Or: {
-        const QString joiner = node.kind == Node::Kind::And ? QStringLiteral(" AND ") : QStringLiteral(" OR ");
-        Sql joined = lit(QStringLiteral("("));
-        for (qsizetype i = 0; i < node.children.size(); ++i)
-            append(&joined, cat({lit(i ? joiner : QString()), predicate(*node.children[i], scope)}));
-        return cat({joined, lit(QStringLiteral(")"))});
+        QList<Sql> terms;
+        for (const NodePtr &child : node.children)
+            terms.append(predicate(*child, scope));
+        return join(terms, node.kind == Node::Kind::And);
     }
     case Node::Kind::Comparison:
         return comparison(node, scope);
@@ -241,12 +295,7 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::inList(const Value &ag
     }
     if (hasNil)
         terms.append(cat({lit(QStringLiteral("(")), element.expr, lit(QStringLiteral(" IS NULL)"))}));
-    if (terms.isEmpty())
-        return boolean(false);
-    Sql joined = lit(QStringLiteral("("));
-    for (qsizetype i = 0; i < terms.size(); ++i)
-        append(&joined, cat({lit(i ? QStringLiteral(" OR ") : QString()), terms[i]}));
-    return cat({joined, lit(QStringLiteral(")"))});
+    return join(terms, false);
 }
 
 TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::compareSingles(Operator op, int options, const Single &a, const Single &b)
@@ -332,12 +381,10 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::anyOf(const Value &val
     case Value::Kind::Single:
         return test(value.single);
     case Value::Kind::Aggregate: {
-        if (value.elements.isEmpty())
-            return boolean(false);
-        Sql joined = lit(QStringLiteral("("));
-        for (qsizetype i = 0; i < value.elements.size(); ++i)
-            append(&joined, cat({lit(i ? QStringLiteral(" OR ") : QString()), anyOf(value.elements[i], test, whenNil)}));
-        return cat({joined, lit(QStringLiteral(")"))});
+        QList<Sql> terms;
+        for (const Value &element : value.elements)
+            terms.append(anyOf(element, test, whenNil));
+        return join(terms, false);
     }
     case Value::Kind::Many:
         break;
@@ -358,12 +405,10 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::allOf(const Value &val
     case Value::Kind::Single:
         return test(value.single);
     case Value::Kind::Aggregate: {
-        if (value.elements.isEmpty())
-            return boolean(true);
-        Sql joined = lit(QStringLiteral("("));
-        for (qsizetype i = 0; i < value.elements.size(); ++i)
-            append(&joined, cat({lit(i ? QStringLiteral(" AND ") : QString()), allOf(value.elements[i], test)}));
-        return cat({joined, lit(QStringLiteral(")"))});
+        QList<Sql> terms;
+        for (const Value &element : value.elements)
+            terms.append(allOf(element, test));
+        return join(terms, true);
     }
     case Value::Kind::Many:
         break;

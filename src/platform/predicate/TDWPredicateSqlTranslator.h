@@ -82,6 +82,8 @@ private:
     static Sql lit(const QString &text);
     static Sql cat(std::initializer_list<Sql> parts);
     static void append(Sql *to, const Sql &part);
+    static Sql join(const QList<Sql> &terms, bool conjunction);
+    static bool fitsSqliteParser(const QString &sql);
     static Sql boolean(bool value);
 
     const TDWPredicateSqlSchema &m_schema;

@@ -3,6 +3,7 @@
 #include "platform/predicate/TDWPredicateObjectRef.h"
 
 #include <QDateTime>
+#include <QSequentialIterable>
 
 #include <cmath>
 #include <limits>
@@ -193,24 +194,25 @@ ExpressionPtr expressionForValue(const QVariant &value, QString *whyNot)
         const QDateTime date = value.toDateTime();
         return makeConstant(date.isValid() ? QVariant(date.toUTC()) : QVariant());
     }
-    case QMetaType::QVariantList:
-    case QMetaType::QStringList: {
-        auto aggregate = std::make_shared<Expression>();
-        aggregate->kind = Expression::Kind::Aggregate;
-        for (const QVariant &element : value.toList()) {
-            ExpressionPtr converted = expressionForValue(element, whyNot);
-            if (!converted)
-                return nullptr;
-            aggregate->elements.append(converted);
-        }
-        return aggregate;
-    }
     default:
         break;
     }
     if (value.metaType() == refType || QMetaType::canConvert(value.metaType(), refType)) {
         const TDWPredicateObjectRef ref = value.value<TDWPredicateObjectRef>();
         return makeConstant(ref.isNull() ? QVariant() : QVariant::fromValue(ref));
+    }
+    // Any list (QVariantList, QStringList, QList<T> of a registered T) is an array.
+    if (value.canView<QSequentialIterable>()) {
+        auto aggregate = std::make_shared<Expression>();
+        aggregate->kind = Expression::Kind::Aggregate;
+        const QSequentialIterable elements = value.value<QSequentialIterable>();
+        for (const QVariant &element : elements) {
+            ExpressionPtr converted = expressionForValue(element, whyNot);
+            if (!converted)
+                return nullptr;
+            aggregate->elements.append(converted);
+        }
+        return aggregate;
     }
     *whyNot = QStringLiteral("a value of type %1").arg(QString::fromLatin1(value.metaType().name()));
     return nullptr;

@@ -117,6 +117,11 @@ QList<Row> rows(const PredicateTestGraph &g)
         {"DocRev", "SUBQUERY(doc.parentDocs, $p, SUBQUERY($p.parentDoc.docRevs, $r, $r.latest == YES).@count > 0).@count == 2",
          {}, {"r1", "r2"}},
         {"DocRev", "ANY SUBQUERY(doc.docRevs, $x, $x.latest == NO).title BEGINSWITH \"resume\"", {}, {"r1", "r2"}},
+        // As deep as the deepest predicate the browser builds (its label search at a snapshot).
+        {"DocRev", "firstSeenDate <= %@ and (obsoletedDate = nil or obsoletedDate > %@) and subquery(doc.parentDocs, $x, "
+                   "($x.parentDoc.docType =[cd] %@ or $x.parentDoc.docId like[cd] %@) and $x.parentDoc.account = %@ and "
+                   "$x.parentDoc.deleted = 0 and ($x.parentDoc.account.username = nil or $x.parentDoc.account.username != %@)).@count != 0",
+         {PredicateTestGraph::hour(20), PredicateTestGraph::hour(20), "GROUP", "/M8/*", ref(g, "alice"), "x"}, {"r1"}},
         // From the other side of the relationships.
         {"Doc", "ANY docRevs.latest == NO", {}, {"d1"}},
         {"Doc", "docRevs.@count == 0", {}, {"d4"}},
@@ -207,7 +212,7 @@ TEST(TDWPredicateEvaluation, SqlTranslationRefusesWhatTheSchemaCannotAnswer)
     }
 }
 
-TEST(TDWPredicateEvaluation, LongArgumentListsStayWithinSqliteLimits)
+TEST(TDWPredicateEvaluation, LongAndDeepPredicatesStayWithinSqliteLimits)
 {
     // "self in %@" and "docId in %@" carry whole batches; a chain of ORs would
     // exceed SQLite's expression depth long before this.
@@ -224,6 +229,19 @@ TEST(TDWPredicateEvaluation, LongArgumentListsStayWithinSqliteLimits)
     const TDWPredicate byObject = TDWPredicate::parse(QStringLiteral("self IN %@"), {QVariant(objects)});
     EXPECT_EQ(graph.matchesInSql("DocRev", byObject, nullptr), QStringList({"r4"}));
     EXPECT_EQ(graph.matchesInMemory("DocRev", byObject, nullptr), QStringList({"r4"}));
+
+    QStringList terms;
+    for (int i = 0; i < 3000; ++i)
+        terms.append(QStringLiteral("exportStatus == %1").arg(i));
+    const TDWPredicate wide = TDWPredicate::parse(terms.join(QStringLiteral(" OR ")));
+    EXPECT_EQ(graph.matchesInSql("DocRev", wide, nullptr), QStringList({"r1", "r2", "r3", "r4"}));
+
+    // Nesting the parser takes but SQLite's parser would not is refused, not sent.
+    const TDWPredicate deep = TDWPredicate::parse(QStringLiteral("NOT ").repeated(60) + QStringLiteral("latest == YES"));
+    EXPECT_EQ(graph.matchesInMemory("DocRev", deep, nullptr), QStringList({"r1", "r3", "r4"}));
+    TDWError error;
+    EXPECT_TRUE(graph.matchesInSql("DocRev", deep, &error).isEmpty());
+    EXPECT_TRUE(error.localizedDescription().contains("nested too deeply")) << error.localizedDescription().toStdString();
 }
 
 } // namespace

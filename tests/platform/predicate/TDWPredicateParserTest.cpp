@@ -58,6 +58,8 @@ QList<PrintRow> printRows()
         {"a < CAST(-1.5, 'NSDate')", {}, "a < CAST(-1.500000, \"NSDate\")"},
         {"a == %@", {QByteArray("\x00\xff", 2)}, "a == CAST(\"00ff\", \"NSData\")"},
         {"a == %@ and b == %@", {QVariant(), QVariantList{}}, "a == nil AND b == {}"},
+        {"self IN %@", {QVariant::fromValue(QList<TDWPredicateObjectRef>{Folder})},
+         "SELF IN {CAST(\"x-tdw-object://s/MailFolder/p7\", \"TDWObjectRef\")}"},
         // Placeholders for key paths and typed numbers.
         {"%K == %d and %K.%K == %ld", {"a.b", 42, "c", "d", qint64(-5)}, "a.b == 42 AND c.d == -5"},
         {"a == %f or b == %i", {1, true}, "a == 1.0 OR b == 1"},
@@ -188,6 +190,12 @@ TEST(TDWPredicateParser, SubstitutionReplacesFreeVariablesOnly)
               QStringLiteral("title == \"a\\\"b\" AND SUBQUERY(docRevs, $x, $x.title == \"a\\\"b\").@count == 2 AND who == $MISSING"));
     EXPECT_EQ(p.predicateFormat(),
               QStringLiteral("title == $T AND SUBQUERY(docRevs, $x, $x.title == $T).@count == $N AND who == $MISSING"));
+
+    // A variable before keys can become a constant before keys; that still prints and reads back.
+    const TDWPredicate keyed = TDWPredicate::parse(QStringLiteral("$V.name == 1 AND $L.@count == 2"))
+                                   .withSubstitutionVariables({{"V", 2.5}, {"L", QVariantList{1, "a"}}});
+    EXPECT_EQ(keyed.predicateFormat(), QStringLiteral("2.5.name == 1 AND {1, \"a\"}.@count == 2"));
+    EXPECT_TRUE(TDWPredicate::parse(keyed.predicateFormat()) == keyed);
 }
 
 } // namespace
