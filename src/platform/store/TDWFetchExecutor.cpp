@@ -218,7 +218,7 @@ QList<QVariant> TDWFetchExecutor::keysFor(const TDWManagedObjectPtr &object) con
 bool TDWFetchExecutor::lessThan(const Entry &a, const Entry &b) const
 {
     for (int i = 0; i < m_terms.size(); ++i) {
-        const int result = TDWStorageValueComparator::compare(a.keys[i], b.keys[i], m_terms[i].comparison);
+        const int result = m_comparator.compare(a.keys[i], b.keys[i], m_terms[i].comparison);
         if (result != 0)
             return m_terms[i].ascending ? result < 0 : result > 0;
     }

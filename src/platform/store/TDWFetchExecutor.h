@@ -3,6 +3,7 @@
 #include "platform/foundation/TDWError.h"
 #include "platform/store/TDWFetchRequest.h"
 #include "platform/store/TDWManagedObject.h"
+#include "platform/store/TDWStorageValueComparator.h"
 
 #include <QHash>
 #include <QList>
@@ -79,4 +80,5 @@ private:
     QHash<QString, QString> m_joinAliases; // key path prefix -> alias
     QList<TDWManagedObjectPtr> m_pending;
     QList<QString> m_excluded; // per source: JSON array of row ids deleted in the context, or empty
+    TDWStorageValueComparator m_comparator;
 };

@@ -175,13 +175,14 @@ std::optional<QList<TDWManagedObjectPtr>> TDWManagedObjectContext::existingObjec
             continue;
         toLoad[{id.storeIdentifier(), id.entityName()}].append(id.rowId());
     }
+    QList<TDWManagedObjectPtr> loaded; // keeps the new objects alive until the result holds them
     for (auto it = toLoad.constBegin(); it != toLoad.constEnd(); ++it) {
         TDWPersistentStorePtr store = storeForID(TDWManagedObjectID::permanent(it.key().first, it.key().second, 1));
         if (!store)
             continue;
         const TDWEntityDescription &entity = *m_model->entity(it.key().second);
-        const bool ok = loadRows(entity, store, it.value(), [&](qint64, const TDWSqliteStatement &row) { objectForRow(entity, store, row, 0); },
-                                 error);
+        const bool ok = loadRows(entity, store, it.value(),
+                                 [&](qint64, const TDWSqliteStatement &row) { loaded.append(objectForRow(entity, store, row, 0)); }, error);
         if (!ok)
             return std::nullopt;
     }

@@ -43,14 +43,8 @@ QUrl TDWManagedObjectID::uriRepresentation() const
 {
     if (isNull())
         return {};
-    QUrl uri;
-    uri.setScheme(UriScheme);
-    if (m_temporary) {
-        uri.setHost(QString());
-        uri.setPath(QStringLiteral("/%1/t%2").arg(m_entityName).arg(m_rowId));
-    } else {
-        uri.setHost(m_storeIdentifier);
-        uri.setPath(QStringLiteral("/%1/p%2").arg(m_entityName).arg(m_rowId));
-    }
-    return uri;
+    // A temporary identifier names no store: its authority is empty.
+    return QUrl(QStringLiteral("%1://%2/%3/%4%5")
+                    .arg(UriScheme, m_temporary ? QString() : m_storeIdentifier, m_entityName, m_temporary ? QStringLiteral("t") : QStringLiteral("p"))
+                    .arg(m_rowId));
 }

@@ -39,18 +39,21 @@ char16_t codePointOrder(char16_t unit)
     return unit;
 }
 
-QCollator &collator(bool caseInsensitive)
-{
-    thread_local QCollator sensitive;
-    thread_local QCollator insensitive = [] {
-        QCollator c;
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        return c;
-    }();
-    return caseInsensitive ? insensitive : sensitive;
-}
-
 } // namespace
+
+TDWStorageValueComparator::TDWStorageValueComparator() = default;
+TDWStorageValueComparator::~TDWStorageValueComparator() = default;
+
+QCollator &TDWStorageValueComparator::collator(bool caseInsensitive) const
+{
+    std::unique_ptr<QCollator> &collator = m_collators[caseInsensitive ? 1 : 0];
+    if (!collator) {
+        collator = std::make_unique<QCollator>();
+        if (caseInsensitive)
+            collator->setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    return *collator;
+}
 
 int TDWStorageValueComparator::compareCodePoints(const QString &a, const QString &b)
 {
@@ -64,7 +67,7 @@ int TDWStorageValueComparator::compareCodePoints(const QString &a, const QString
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-int TDWStorageValueComparator::compare(const QVariant &a, const QVariant &b, TDWSortDescriptor::Comparison comparison)
+int TDWStorageValueComparator::compare(const QVariant &a, const QVariant &b, TDWSortDescriptor::Comparison comparison) const
 {
     const int rankA = rank(a);
     const int rankB = rank(b);
