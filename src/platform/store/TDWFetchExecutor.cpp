@@ -9,6 +9,7 @@
 #include "platform/store/TDWStorageValueComparator.h"
 #include "platform/store/TDWStoreError.h"
 #include "platform/store/TDWStoreSchema.h"
+#include "platform/store/TDWStoreSqlSchema.h"
 
 #include <algorithm>
 
@@ -62,6 +63,21 @@ bool TDWFetchExecutor::plan(TDWError *error)
         m_terms.append(term);
     }
     m_excluded = QList<QString>(m_stores.size());
+    m_predicateSql = QList<TDWSqlFragment>(m_stores.size());
+    if (!m_request.predicate().isNull()) {
+        // Translated per store: an object named in the predicate matches rows of its own store only.
+        for (int source = 0; source < m_stores.size(); ++source) {
+            const TDWStoreSqlSchema schema(m_context.model(), m_stores[source]->identifier());
+            TDWError translationError;
+            if (!m_request.predicate().toSql(schema, m_entity->name(), QStringLiteral("t"), &m_predicateSql[source], &translationError)) {
+                tdwSetError(error, TDWStoreError::make(TDWStoreError::InvalidArgument,
+                                                       QStringLiteral("The predicate \"%1\" does not apply to %2: %3")
+                                                           .arg(m_request.predicate().predicateFormat(), m_entity->name(),
+                                                                translationError.localizedDescription())));
+                return false;
+            }
+        }
+    }
     if (!m_request.includesPendingChanges())
         return true;
     QHash<int, QList<qint64>> deletedBySource;
@@ -79,9 +95,18 @@ bool TDWFetchExecutor::plan(TDWError *error)
     // Unsaved inserts cannot be tested against hand-written SQL, so such requests see
     // only stored rows.
     if (m_request.sqlCondition().isEmpty()) {
-        for (const TDWManagedObjectPtr &object : m_context.insertedObjects())
-            if (&object->entity() == m_entity && sourceFor(object) >= 0)
-                m_pending.append(object);
+        for (const TDWManagedObjectPtr &object : m_context.insertedObjects()) {
+            if (&object->entity() != m_entity || sourceFor(object) < 0)
+                continue;
+            TDWError evaluationError;
+            if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
+                if (evaluationError.isNull())
+                    continue;
+                tdwSetError(error, evaluationError);
+                return false;
+            }
+            m_pending.append(object);
+        }
     }
     return true;
 }
@@ -153,6 +178,8 @@ QString TDWFetchExecutor::querySql(int source, const QString &columns, bool orde
         conditions.append(QStringLiteral("t.pk NOT IN (SELECT value FROM json_each(?))"));
     if (!m_request.sqlCondition().isEmpty())
         conditions.append(QLatin1Char('(') + m_request.sqlCondition() + QLatin1Char(')'));
+    if (!m_predicateSql[source].sql.isEmpty())
+        conditions.append(QLatin1Char('(') + m_predicateSql[source].sql + QLatin1Char(')'));
     if (!conditions.isEmpty())
         sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
     if (ordered) {
@@ -180,6 +207,8 @@ bool TDWFetchExecutor::run(int source, const QString &sql, bool windowed, qint64
     if (!m_excluded[source].isEmpty())
         statement.bindText(index++, m_excluded[source]);
     for (const QVariant &binding : m_request.sqlBindings())
+        statement.bindValue(index++, binding);
+    for (const QVariant &binding : std::as_const(m_predicateSql[source].bindings))
         statement.bindValue(index++, binding);
     if (windowed) {
         statement.bindInt64(index++, limit > 0 ? limit : -1);

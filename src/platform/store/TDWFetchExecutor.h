@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/predicate/TDWPredicateSqlSchema.h"
 #include "platform/store/TDWFetchRequest.h"
 #include "platform/store/TDWManagedObject.h"
 #include "platform/store/TDWStorageValueComparator.h"
@@ -80,5 +81,6 @@ private:
     QHash<QString, QString> m_joinAliases; // key path prefix -> alias
     QList<TDWManagedObjectPtr> m_pending;
     QList<QString> m_excluded; // per source: JSON array of row ids deleted in the context, or empty
+    QList<TDWSqlFragment> m_predicateSql; // per source: the predicate translated for that store
     TDWStorageValueComparator m_comparator;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/predicate/TDWPredicate.h"
 #include "platform/store/TDWPersistentStore.h"
 #include "platform/store/TDWSortDescriptor.h"
 
@@ -8,7 +9,7 @@
 #include <QStringList>
 #include <QVariantList>
 
-// What to fetch: an entity, a filter, an order, a window (limit and offset) and the
+// What to fetch: an entity, a predicate (and, for hand-written helpers, an SQL filter), an order, a window (limit and offset) and the
 // stores to search. Without affected stores every store that holds the entity is
 // searched and the results are merged in order, the window applying to the merged
 // order. The same request serves object, identifier, dictionary and count fetches
@@ -23,6 +24,11 @@ public:
 
     const QString &entityName() const { return m_entityName; }
     void setEntityName(const QString &name) { m_entityName = name; }
+
+    // Which objects match; a null predicate matches all. It is translated to SQL for
+    // the stores and evaluated in memory for unsaved inserts.
+    const TDWPredicate &predicate() const { return m_predicate; }
+    void setPredicate(const TDWPredicate &predicate) { m_predicate = predicate; }
 
     // A filter in SQL over the entity's table, which has the alias "t" (columns named
     // by their keys, quoted: t."docId"), with "?" placeholders for the bindings, which
@@ -64,6 +70,7 @@ public:
 
 private:
     QString m_entityName;
+    TDWPredicate m_predicate;
     QString m_sqlCondition;
     QVariantList m_sqlBindings;
     QList<TDWSortDescriptor> m_sortDescriptors;

@@ -239,6 +239,28 @@ QVariantMap TDWManagedObject::committedValues(const QStringList &keys) const
     return result;
 }
 
+TDWPredicateValue TDWManagedObject::valueForKey(const QString &key) const
+{
+    const int slot = m_entity->slotForKey(key);
+    if (slot >= 0) {
+        if (m_entity->slot(slot).attribute >= 0)
+            return TDWPredicateValue::fromScalar(valueAtSlot(slot));
+        return TDWPredicateValue::fromObject(objectValue(key));
+    }
+    const TDWRelationshipDescription *relationship = m_entity->relationship(key);
+    if (!relationship)
+        return {};
+    QList<std::shared_ptr<const TDWPredicateSubject>> objects;
+    for (const TDWManagedObjectPtr &object : objectsValue(key))
+        objects.append(object);
+    return TDWPredicateValue::fromObjects(objects);
+}
+
+TDWPredicateObjectRef TDWManagedObject::objectRef() const
+{
+    return m_id.predicateObjectRef();
+}
+
 void TDWManagedObject::clearChanges()
 {
     m_committed.reset();

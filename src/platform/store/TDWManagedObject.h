@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/predicate/TDWPredicateSubject.h"
 #include "platform/store/TDWManagedObjectID.h"
 #include "platform/store/TDWPersistentStore.h"
 
@@ -28,7 +29,7 @@ using TDWManagedObjectPtr = std::shared_ptr<TDWManagedObject>;
 // loaded) and loads its row on first access. Values are QVariants of the attribute's
 // type (QString, qlonglong, double, bool, QDateTime, QByteArray; a null QVariant when
 // absent); to-one values are the destination's identifier.
-class TDWManagedObject : public std::enable_shared_from_this<TDWManagedObject>
+class TDWManagedObject : public std::enable_shared_from_this<TDWManagedObject>, public TDWPredicateSubject
 {
 public:
     TDWManagedObject();
@@ -77,6 +78,11 @@ public:
     // attribute and to-one keys when empty). Empty for an unsaved insert.
     QVariantMap committedValues(const QStringList &keys = {}) const;
 
+    // For predicates evaluated in memory: attributes as scalars, relationships as objects.
+    TDWPredicateValue valueForKey(const QString &key) const override;
+    // The stored identity; null while the object has a temporary identifier.
+    TDWPredicateObjectRef objectRef() const override;
+
     // By stored slot (TDWEntityDescription::slotForKey), for hot paths.
     QVariant valueAtSlot(int slot) const;
     void setValueAtSlot(int slot, const QVariant &value);
@@ -119,3 +125,5 @@ private:
     bool m_inserted = false;
     bool m_deleted = false;
 };
+
+Q_DECLARE_METATYPE(TDWManagedObjectPtr)

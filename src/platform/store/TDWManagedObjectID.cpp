@@ -1,6 +1,9 @@
 #include "platform/store/TDWManagedObjectID.h"
 
+#include "platform/store/TDWManagedObject.h"
+
 #include <atomic>
+#include <mutex>
 
 namespace {
 std::atomic<qint64> g_nextTemporary{1};
@@ -47,4 +50,23 @@ QUrl TDWManagedObjectID::uriRepresentation() const
     return QUrl(QStringLiteral("%1://%2/%3/%4%5")
                     .arg(UriScheme, m_temporary ? QString() : m_storeIdentifier, m_entityName, m_temporary ? QStringLiteral("t") : QStringLiteral("p"))
                     .arg(m_rowId));
+}
+
+TDWPredicateObjectRef TDWManagedObjectID::predicateObjectRef() const
+{
+    if (isNull() || m_temporary)
+        return {};
+    return TDWPredicateObjectRef(m_storeIdentifier, m_entityName, m_rowId);
+}
+
+void TDWManagedObjectID::registerMetaTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<TDWManagedObjectID>();
+        qRegisterMetaType<TDWManagedObjectPtr>();
+        QMetaType::registerConverter<TDWManagedObjectID, TDWPredicateObjectRef>(&TDWManagedObjectID::predicateObjectRef);
+        QMetaType::registerConverter<TDWManagedObjectPtr, TDWPredicateObjectRef>(
+            [](const TDWManagedObjectPtr &object) { return object ? object->objectRef() : TDWPredicateObjectRef(); });
+    });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/predicate/TDWPredicateObjectRef.h"
+
 #include <QHash>
 #include <QMetaType>
 #include <QString>
@@ -32,6 +34,12 @@ public:
     qint64 rowId() const { return m_rowId; }
 
     QUrl uriRepresentation() const;
+    // The identity predicates compare objects by; null for a temporary identifier.
+    // Identifiers (and lists of them) passed to TDWPredicate::parse as %@ are
+    // converted to it.
+    TDWPredicateObjectRef predicateObjectRef() const;
+    // Makes QVariants of identifiers and objects usable as predicate arguments.
+    static void registerMetaTypes();
 
     bool operator==(const TDWManagedObjectID &other) const
     {

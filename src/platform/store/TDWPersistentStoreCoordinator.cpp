@@ -37,7 +37,7 @@ TDWPersistentStoreCoordinator::TDWPersistentStoreCoordinator(std::shared_ptr<con
 {
     Q_ASSERT(m_model && m_model->isFinalized());
     qRegisterMetaType<TDWSaveNotification>();
-    qRegisterMetaType<TDWManagedObjectID>();
+    TDWManagedObjectID::registerMetaTypes();
 }
 
 TDWPersistentStoreCoordinator::~TDWPersistentStoreCoordinator()

@@ -1,5 +1,6 @@
 #include "platform/store/TDWSqliteConnection.h"
 
+#include "platform/predicate/TDWPredicateSql.h"
 #include "platform/store/TDWSqlValueCodec.h"
 #include "platform/store/TDWStoreError.h"
 
@@ -91,6 +92,10 @@ bool TDWSqliteConnection::configure(const Options &options, TDWError *error)
     auto *localizedNoCase = new QCollator;
     localizedNoCase->setCaseSensitivity(Qt::CaseInsensitive);
     sqlite3_create_collation_v2(m_db, "TDW_LOCALIZED_NOCASE", SQLITE_UTF8, localizedNoCase, compareLocalized, destroyCollator);
+    if (!TDWPredicateSql::registerFunctions(m_db)) {
+        tdwSetError(error, errorFor(sqlite3_errcode(m_db), QStringLiteral("predicate functions")));
+        return false;
+    }
     // FULL makes a returned save durable across power loss too, not only across a
     // killed process; the backup index is worth one sync per transaction.
     return exec(QStringLiteral("PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL; PRAGMA mmap_size=268435456;"), error);

@@ -13,7 +13,8 @@ struct sqlite3;
 // One SQLite connection to one store file, used by one thread at a time, with a
 // cache of prepared statements keyed by their SQL text. Every connection gets the
 // same settings: WAL journal, a busy timeout, foreign keys on, and the collations
-// our SQL uses for case-insensitive and localized ordering.
+// our SQL uses for case-insensitive and localized ordering, and the functions that
+// translated predicates call.
 class TDWSqliteConnection
 {
 public:
