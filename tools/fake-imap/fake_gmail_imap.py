@@ -28,9 +28,9 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gmail_model import (ModelError, build_mailbox, message_from_spec,  # noqa: E402
                          STARRED)
-from imap_wire import (LITERAL_MARK, Atom, ParseError, String, astring,  # noqa: E402
-                       compress_set, internaldate_out, is_string, label_out, literal,
-                       nstring_out, parse_sequence_set, quoted, string_out, tokenize)
+from imap_wire import (LITERAL_MARK, Atom, ParseError, astring, compress_set,  # noqa: E402
+                       internaldate_out, is_string, label_out, literal, nstring_out,
+                       parse_sequence_set, quoted, tokenize)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CAPABILITIES = ("IMAP4rev1 UNSELECT IDLE NAMESPACE QUOTA ID XLIST CHILDREN X-GM-EXT-1 UIDPLUS "

@@ -195,12 +195,3 @@ def mutf7_encode(name):
     flush()
     return "".join(out)
 
-
-def mutf7_decode(name):
-    def one(m):
-        body = m.group(1)
-        if not body:
-            return "&"
-        b64 = body.replace(",", "/")
-        return base64.b64decode(b64 + "=" * (-len(b64) % 4)).decode("utf-16-be")
-    return re.sub(r"&([A-Za-z0-9+,]*)-", one, name)

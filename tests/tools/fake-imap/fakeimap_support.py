@@ -49,15 +49,16 @@ def xoauth2(user=USER, token=TOKEN):
 class Fake:
     """One fake server process, started with a scenario (a dict) and extra arguments."""
 
-    def __init__(self, scenario=None, *args):
+    def __init__(self, scenario=None, *args, tls_dir=None):
         d = workdir()
+        tls = ["--tls-dir", tls_dir] if tls_dir else [
+            "--cert", os.path.join(d, "ca", "server.pem"), "--key", os.path.join(d, "ca", "server.key")]
         fd, self.scenario_path = tempfile.mkstemp(suffix=".json", dir=d)
         with os.fdopen(fd, "w") as f:
             json.dump(scenario or {}, f)
         self.log = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(
-            [sys.executable, FAKE, "--tls-dir", os.path.join(d, "ca"),
-             "--scenario", self.scenario_path, "--exit-on-stdin-eof", *args],
+            [sys.executable, FAKE, *tls, "--scenario", self.scenario_path, "--exit-on-stdin-eof", *args],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, text=True)
         line = self.proc.stdout.readline()
         if not line:
@@ -67,7 +68,9 @@ class Fake:
             raise RuntimeError("fake did not start: %s" % self.log.read().decode())
         self.info = dict(kv.split("=", 1) for kv in line.split())
         self.port, self.control_port = int(self.info["port"]), int(self.info["control_port"])
-        self.tls = ssl.create_default_context(cafile=self.info["ca_cert"])
+        self.line = line
+        self.tls = ssl.create_default_context(
+            cafile=self.info["ca_cert"] if tls_dir else os.path.join(d, "ca", "ca.pem"))
 
     def stop(self):
         self.proc.terminate()

@@ -23,6 +23,10 @@ def tearDownModule():
     cleanup()
 
 
+def b64(text):
+    return base64.b64encode(text.encode()).decode()
+
+
 def message(subject, extra=""):
     return ("From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: %s\r\n%s"
             "Date: Mon, 1 Mar 2021 10:00:00 +0000\r\n\r\nBody of %s.\r\n" % (subject, extra, subject))
@@ -41,6 +45,10 @@ def select_count(m, folder):
     typ, data = m.select(folder, readonly=True)
     assert typ == "OK", (folder, data)
     return int(data[0])
+
+
+def uidnext(m, folder):
+    return int(re.search(rb"UIDNEXT (\d+)", m.status(folder, "(UIDNEXT)")[1][0]).group(1))
 
 
 def msgids(m, folder):
@@ -73,7 +81,7 @@ class AuthenticationTest(unittest.TestCase):
 
     def test_xoauth2_with_initial_response(self):
         r = self.fake.raw(login=False)
-        lines = r.command("a AUTHENTICATE XOAUTH2 " + base64.b64encode(xoauth2().encode()).decode())
+        lines = r.command("a AUTHENTICATE XOAUTH2 " + b64(xoauth2()))
         self.assertTrue(lines[0].startswith(b"* CAPABILITY IMAP4rev1 "))
         self.assertEqual(lines[-1], b"a OK alice@example.com authenticated (Success)\r\n")
         r.close()
@@ -83,15 +91,16 @@ class AuthenticationTest(unittest.TestCase):
         the connection stays usable for another attempt."""
         for user, token in ((USER, "ya29.wrong"), ("bob@example.com", TOKEN)):
             r = self.fake.raw(login=False)
-            r.send("f AUTHENTICATE XOAUTH2 %s\r\n" % base64.b64encode(xoauth2(user, token).encode()).decode())
+            r.send("f AUTHENTICATE XOAUTH2 %s\r\n" % b64(xoauth2(user, token)))
             challenge = r.line()
             self.assertTrue(challenge.startswith(b"+ "), challenge)
             self.assertEqual(json.loads(base64.b64decode(challenge[2:])),
                              {"status": "401", "schemes": "bearer",
                               "scope": "https://mail.google.com/"})
             r.send("\r\n")
-            self.assertEqual(r.line(), b"f NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)\r\n")
-            lines = r.command("g AUTHENTICATE XOAUTH2 " + base64.b64encode(xoauth2().encode()).decode())
+            self.assertEqual(r.line(),
+                             b"f NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)\r\n")
+            lines = r.command("g AUTHENTICATE XOAUTH2 " + b64(xoauth2()))
             self.assertTrue(lines[-1].startswith(b"g OK "))
             r.close()
 
@@ -125,13 +134,12 @@ class AuthenticationTest(unittest.TestCase):
         for k, (mech, text, expect) in enumerate(cases):
             with self.subTest(mech=mech, text=text):
                 r = self.fake.raw(login=False)
-                last = r.command("t%d AUTHENTICATE %s %s" % (k, mech, base64.b64encode(text.encode()).decode()))[-1]
+                last = r.command("t%d AUTHENTICATE %s %s" % (k, mech, b64(text)))[-1]
                 self.assertTrue(last.startswith(b"t%d " % k + expect), last)
                 r.close()
         # OAUTHBEARER fails with its own error document and the client's ^A answer
         r = self.fake.raw(login=False)
-        r.send("o AUTHENTICATE OAUTHBEARER %s\r\n" % base64.b64encode(
-            ("n,a=%s,\x01auth=Bearer bad\x01\x01" % USER).encode()).decode())
+        r.send("o AUTHENTICATE OAUTHBEARER %s\r\n" % b64("n,a=%s,\x01auth=Bearer bad\x01\x01" % USER))
         self.assertEqual(json.loads(base64.b64decode(r.line()[2:]))["status"], "invalid_token")
         r.send("AQ==\r\n")
         self.assertTrue(r.line().startswith(b"o NO [AUTHENTICATIONFAILED]"))
@@ -141,7 +149,8 @@ class AuthenticationTest(unittest.TestCase):
         r = self.fake.raw(login=False)
         self.assertTrue(r.greeting.startswith(b"* OK "))
         self.assertTrue(r.command("a SELECT INBOX")[-1].startswith(b"a BAD "))
-        self.assertTrue(r.command("b LOGIN alice@example.com wrong")[-1].startswith(b"b NO [AUTHENTICATIONFAILED]"))
+        self.assertTrue(r.command("b LOGIN alice@example.com wrong")[-1]
+                        .startswith(b"b NO [AUTHENTICATIONFAILED]"))
         self.assertTrue(r.command("c LOGIN alice@example.com secret")[-1].startswith(b"c OK "))
         self.assertTrue(r.command("d LOGIN alice@example.com secret")[-1].startswith(b"d BAD "))
         self.assertTrue(r.command("e FETCH 1 (UID)")[-1].startswith(b"e BAD "))
@@ -182,7 +191,8 @@ class LayoutTest(unittest.TestCase):
             p + "All Mail": {"\\AllMail"}, p + "Drafts": {"\\Drafts"},
             p + "Important": {"\\Important"}, p + "Sent Mail": {"\\Sent"},
             p + "Spam": {"\\Spam"}, p + "Starred": {"\\Starred"}, p + "Trash": {"\\Trash"}})
-        special = list_attrs(m._untagged_response(*m._simple_command("LIST", "(SPECIAL-USE)", '""', '"*"'), "LIST")[1])
+        typ, data = m._simple_command("LIST", "(SPECIAL-USE)", '""', '"*"')
+        special = list_attrs(m._untagged_response(typ, data, "LIST")[1])
         self.assertEqual(set(special), {p + n for n in ("All Mail", "Drafts", "Important",
                                                         "Sent Mail", "Spam", "Starred", "Trash")})
         self.assertEqual(set(list_attrs(m.list('""', "%")[1])),
@@ -424,7 +434,7 @@ class ChangesTest(unittest.TestCase):
     def test_label_and_flag_changes(self):
         before = self.all_mail()[1]
         self.assertEqual({text_of(t) for t in before["X-GM-LABELS"]}, {"\\Sent"})
-        work_uidnext = int(re.search(rb"UIDNEXT (\d+)", self.m.status("Work", "(UIDNEXT)")[1][0]).group(1))
+        work_uidnext = uidnext(self.m, "Work")
         msgid = int(before["X-GM-MSGID"])
         self.fake.control({"op": "label", "uid": int(before["UID"]), "add": ["Work"], "remove": ["\\Sent"]},
                           {"op": "flag", "msgid": msgid, "add": ["\\Flagged"], "remove": ["\\Seen"]})
@@ -468,7 +478,7 @@ class ChangesTest(unittest.TestCase):
     def test_message_comes_back_with_a_new_uid(self):
         before = self.all_mail()
         gone = before[4]
-        uidnext = int(re.search(rb"UIDNEXT (\d+)", self.m.status(ALL_MAIL, "(UIDNEXT)")[1][0]).group(1))
+        next_uid = uidnext(self.m, ALL_MAIL)
         self.fake.control({"op": "expunge", "msgid": int(gone["X-GM-MSGID"])})
         self.assertEqual(len(self.all_mail()), 29)
         back = self.fake.control({"op": "restore", "msgid": int(gone["X-GM-MSGID"])})
@@ -476,7 +486,7 @@ class ChangesTest(unittest.TestCase):
         self.assertEqual(len(after), 30)
         self.assertEqual(after[-1]["X-GM-MSGID"], gone["X-GM-MSGID"])
         self.assertEqual(int(after[-1]["UID"]), back["all_mail_uid"])
-        self.assertGreaterEqual(back["all_mail_uid"], uidnext)
+        self.assertGreaterEqual(back["all_mail_uid"], next_uid)
         # moving to Trash takes a message out of All Mail; moving it back gives a new UID again
         first = before[0]
         self.fake.control({"op": "move", "uid": int(first["UID"]), "from": "INBOX", "to": "[Gmail]/Trash"})
@@ -559,6 +569,21 @@ class MaildirTest(unittest.TestCase):
         self.assertEqual(ids, sorted(ids))
         self.assertTrue(all(2 ** 53 < i < 2 ** 63 for i in ids))
         self.assertTrue(any(items[k]["X-GM-THRID"] != items[k]["X-GM-MSGID"] for k in items))
+
+
+class StartTest(unittest.TestCase):
+    def test_ready_line_and_certificates_made_on_first_use(self):
+        tls_dir = os.path.join(workdir(), "own-ca")
+        port_file = os.path.join(workdir(), "ports.txt")
+        fake = Fake({}, "--port-file", port_file, tls_dir=tls_dir)
+        self.addCleanup(fake.stop)
+        self.assertRegex(fake.line, r"^port=\d+ control_port=\d+ ca_cert=\S+\n$")
+        self.assertEqual(fake.info["ca_cert"], os.path.join(tls_dir, "ca.pem"))
+        with open(port_file) as f:
+            self.assertEqual(f.read(), fake.line)
+        m = fake.imap()  # verifies the server against the new CA, by IP address
+        self.assertEqual(m.noop()[0], "OK")
+        m.logout()
 
 
 class ProtocolTest(unittest.TestCase):
