@@ -23,6 +23,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -300,6 +301,11 @@ class Session(socketserver.BaseRequestHandler):
                 pass
         except (Dropped, OSError, ssl.SSLError) as e:
             self.fake.log("connection ended: %s" % e)
+        except Exception:
+            # A fault of the fake itself: loud, so it is not mistaken for one of the client;
+            # written before the connection closes, so a test that sees the close finds it.
+            sys.stderr.write("fake_gmail_imap: internal error:\n%s" % traceback.format_exc())
+            sys.stderr.flush()
         finally:
             try:
                 tls.close()
@@ -489,7 +495,7 @@ class Session(socketserver.BaseRequestHandler):
         self.tagged(tag, "OK Success")
 
     def cmd_compress(self, tag, args):
-        if len(args) != 1 or args[0].upper() != "DEFLATE":
+        if len(args) != 1 or astring(args[0]).upper() != "DEFLATE":
             raise ParseError("Unknown compression mechanism")
         if self.wire.deflater is not None:
             self.tagged(tag, "NO [COMPRESSIONACTIVE] DEFLATE active")
@@ -517,7 +523,7 @@ class Session(socketserver.BaseRequestHandler):
     def sasl_response(self, args, challenge=b""):
         """The client's SASL answer: the initial response, or a line after our challenge."""
         if args:
-            text = args[0]
+            text = astring(args[0])
         else:
             self.w(b"+ " + base64.b64encode(challenge) + b"\r\n")
             self.flush()
@@ -760,7 +766,8 @@ class Session(socketserver.BaseRequestHandler):
         if len(args) == 3:
             mods = args[2]
             if (not isinstance(mods, list) or len(mods) != 2
-                    or astring(mods[0]).upper() != "CHANGEDSINCE" or not mods[1].isdigit()):
+                    or astring(mods[0]).upper() != "CHANGEDSINCE"
+                    or not astring(mods[1]).isdigit()):
                 raise ParseError("Unknown FETCH modifier")
             changed_since = int(mods[1])
             simple.add("MODSEQ")
@@ -826,7 +833,7 @@ class Session(socketserver.BaseRequestHandler):
                 raise ParseError("Unknown RETURN option")
             args = args[2:]
         if len(args) >= 2 and is_string(args[0]) and args[0].upper() == "CHARSET":
-            if args[1].upper() not in ("US-ASCII", "UTF-8"):
+            if astring(args[1]).upper() not in ("US-ASCII", "UTF-8"):
                 self.tagged(tag, "NO [BADCHARSET (US-ASCII UTF-8)] Unsupported charset")
                 return
             args = args[2:]
@@ -1049,9 +1056,6 @@ class ImapServer(socketserver.ThreadingTCPServer):
     def __init__(self, port, fake, tls):
         self.fake, self.tls = fake, tls
         super().__init__(("127.0.0.1", port), Session)
-
-    def handle_error(self, request, client_address):
-        self.fake.log("connection error: %s" % sys.exc_info()[1])
 
 
 class ControlHandler(http.server.BaseHTTPRequestHandler):

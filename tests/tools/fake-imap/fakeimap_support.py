@@ -73,12 +73,16 @@ class Fake:
             cafile=self.info["ca_cert"] if tls_dir else os.path.join(d, "ca", "ca.pem"))
 
     def stop(self):
+        """Stops the server; an internal error it logged fails the test that used it."""
         self.proc.terminate()
         self.proc.wait(10)
         self.proc.stdin.close()
         self.proc.stdout.close()
+        self.log.seek(0)
+        log = self.log.read().decode(errors="replace")
         self.log.close()
         os.remove(self.scenario_path)
+        assert "internal error" not in log, log
 
     def control(self, *reqs, expect_ok=True):
         req = urllib.request.Request("http://127.0.0.1:%d/" % self.control_port,

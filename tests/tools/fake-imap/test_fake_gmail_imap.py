@@ -653,18 +653,37 @@ class ProtocolTest(unittest.TestCase):
         self.assertEqual([text_of(x) for x in env[2][0]], ["Sender 0", "NIL", "sender0", "example.org"])
         self.assertEqual(text_of(env[9]), "<gen.0@example.org>")
 
-    def test_refusals(self):
-        for command, expect in (("a SELECT Nowhere", b"a NO [NONEXISTENT]"),
-                                ("b FROB", b"b BAD"),
-                                ("c FETCH 1 (BODYSTRUCTURE)", b"c BAD"),
-                                ("d STATUS INBOX (MESSAGES", b"d BAD")):
+    def test_session_commands(self):
+        for command, reply in (("a ID NIL", b'* ID ("name" "GImap" '),
+                               ('b ID ("name" "Tidewell")', b'* ID ("name" "GImap" '),
+                               ("c NAMESPACE", b'* NAMESPACE (("" "/")) NIL NIL\r\n'),
+                               ("d ENABLE CONDSTORE", b"* ENABLED CONDSTORE\r\n"),
+                               ("e CAPABILITY", b"* CAPABILITY IMAP4rev1 ")):
             with self.subTest(command=command):
-                if command.startswith("c"):
-                    self.r.command("s SELECT INBOX")
+                lines = self.r.command(command)
+                self.assertTrue(lines[0].startswith(reply), lines)
+                self.assertTrue(lines[-1].startswith(command[0].encode() + b" OK"), lines)
+        lines = self.r.command("f LOGOUT")
+        self.assertEqual(lines[0], b"* BYE LOGOUT Requested\r\n")
+        with self.assertRaises(EOFError):
+            self.r.line()
+
+    def test_refusals(self):
+        self.r.command("s SELECT INBOX")
+        for command, expect in (("a FETCH 1 (BODYSTRUCTURE)", b"a BAD"),
+                                ("b FROB", b"b BAD"),
+                                ("c STATUS INBOX (MESSAGES", b"c BAD"),
+                                ("d COMPRESS (DEFLATE)", b"d BAD"),
+                                ("e SEARCH CHARSET (UTF-8) ALL", b"e BAD"),
+                                ("f FETCH 1 (UID) (CHANGEDSINCE (1))", b"f BAD"),
+                                ("g FETCH 1 (BODY[1])", b"g BAD"),
+                                ("h UID FETCH 1:x (UID)", b"h BAD"),
+                                ("i SELECT Nowhere", b"i NO [NONEXISTENT]")):
+            with self.subTest(command=command):
                 self.assertTrue(self.r.command(command)[-1].startswith(expect))
-        self.r.send("e NOOP\n")
+        self.r.send("j NOOP\n")
         self.assertTrue(self.r.line().startswith(b"* BAD"))
-        self.assertTrue(self.r.command("f NOOP")[-1].startswith(b"f OK"))
+        self.assertTrue(self.r.command("k NOOP")[-1].startswith(b"k OK"))
 
 
 if __name__ == "__main__":
