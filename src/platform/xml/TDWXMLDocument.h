@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/xml/TDWXMLElement.h"
+
+#include <QByteArray>
+
+#include <memory>
+
+struct _xmlDoc;
+
+// A parsed XML document whose elements keep their qualified names as written.
+// Parsing never touches the network or the file system, and documents that
+// declare entities are refused, so hostile pages cannot expand or load anything.
+class TDWXMLDocument
+{
+public:
+    TDWXMLDocument();
+    ~TDWXMLDocument();
+    TDWXMLDocument(TDWXMLDocument &&) noexcept;
+    TDWXMLDocument &operator=(TDWXMLDocument &&) noexcept;
+
+    // Replaces the document with the one in `bytes`; false (and an empty
+    // document) when the bytes are not one well-formed document.
+    bool parse(const QByteArray &bytes);
+
+    bool isNull() const { return !m_doc; }
+    // Null when there is no document. Elements stay valid while this document lives.
+    TDWXMLElement rootElement() const;
+
+private:
+    struct Free
+    {
+        void operator()(_xmlDoc *doc) const;
+    };
+    std::unique_ptr<_xmlDoc, Free> m_doc;
+};
