@@ -6,6 +6,22 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <ctime>
+
+namespace {
+
+// Dates read in the system zone, and the cross-check with Python (which
+// inherits this environment), must not depend on the machine: pin the zone
+// and the locale before any test runs.
+const bool kPinned = [] {
+    qputenv("TZ", "Europe/Berlin");
+    qputenv("LC_ALL", "C.UTF-8");
+    tzset();
+    return true;
+}();
+
+} // namespace
+
 namespace parsertest {
 
 QByteArray fixture(const QString &relativePath)
