@@ -6,8 +6,10 @@
 #include <QUrl>
 
 namespace {
-using Json = nlohmann::json;
 using R = TDWJsonReader;
+const QString kItems = QStringLiteral("items");
+const QString kId = QStringLiteral("id");
+const QString kNextPageToken = QStringLiteral("nextPageToken");
 } // namespace
 
 TDWCalendarListParser::TDWCalendarListParser(std::shared_ptr<const TDWParserConfig> config) : m_config(std::move(config))
@@ -18,30 +20,32 @@ TDWCalendarListParser::TDWCalendarListParser(std::shared_ptr<const TDWParserConf
 
 bool TDWCalendarListParser::parse(const QByteArray &page)
 {
-    const Json json = R::parse(page);
-    if (!json.is_object())
+    const std::optional<QVariant> json = R::parse(page);
+    if (!json || !R::isObject(*json))
         return false;
+    const QVariantMap pageObject = json->toMap();
     try {
-        const Json *items = R::optArray(json, "items");
+        const std::optional<QVariantList> items = R::optArray(pageObject, kItems);
         if (!items)
             return false;
         QList<TDWDocEntry> entries;
-        for (const Json &item : *items) {
-            if (!item.is_object())
+        for (const QVariant &element : *items) {
+            if (!R::isObject(element))
                 return false;
-            const QString id = R::requiredString(item, "id");
+            const QVariantMap item = element.toMap();
+            const QString id = R::requiredString(item, kId);
             if (TDWDocListParser::isSportsCalendarId(id))
                 continue;
             TDWDocEntry entry;
             entry.setDocId(id);
-            entry.setEtag(R::optString(item, "etag"));
-            entry.setTitle(R::optString(item, "summary"));
+            entry.setEtag(R::optString(item, QStringLiteral("etag")));
+            entry.setTitle(R::optString(item, QStringLiteral("summary")));
             entry.setDocType(QStringLiteral("calendarmeta"));
-            entry.setAccessRole(R::optString(item, "accessRole"));
-            entry.setJsonDictionary(R::toVariantMap(item));
+            entry.setAccessRole(R::optString(item, QStringLiteral("accessRole")));
+            entry.setJsonDictionary(item);
             entries.append(entry);
         }
-        const QString token = R::optString(json, "nextPageToken");
+        const QString token = R::optString(pageObject, kNextPageToken);
         m_entries = std::move(entries);
         m_nextPageToken = token;
         m_numEntries = qint64(items->size());

@@ -270,7 +270,7 @@ std::optional<TDWDocEntry> TDWDocListParser::entryFromNode(const TDWXMLElement &
         for (const TDWXMLElement &feedId : feed.childrenNamed("id"))
             childId = docIdFromUrl(feedId.stringValue());
 
-    const QList<TDWXMLElement> accessLevels = node.childrenNamed("gCal:accesslevel");
+    const TDWXMLElement::Children accessLevels = node.childrenNamed("gCal:accesslevel");
     if (ownerEmail.isNull()) {
         // A calendar the user owns takes the feed author's address as its owner's.
         for (const TDWXMLElement &level : accessLevels) {

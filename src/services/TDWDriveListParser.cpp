@@ -6,24 +6,46 @@
 
 namespace {
 
-using Json = nlohmann::json;
 using R = TDWJsonReader;
 
+// Keys are built once: lookups with them allocate nothing.
+const QString kItems = QStringLiteral("items");
+const QString kKind = QStringLiteral("kind");
+const QString kDeleted = QStringLiteral("deleted");
+const QString kFileId = QStringLiteral("fileId");
+const QString kFile = QStringLiteral("file");
+const QString kNextLink = QStringLiteral("nextLink");
+const QString kLargestChangeId = QStringLiteral("largestChangeId");
+const QString kId = QStringLiteral("id");
+const QString kEtag = QStringLiteral("etag");
+const QString kTitle = QStringLiteral("title");
+const QString kMimeType = QStringLiteral("mimeType");
+const QString kLabels = QStringLiteral("labels");
+const QString kTrashed = QStringLiteral("trashed");
+const QString kStarred = QStringLiteral("starred");
+const QString kHidden = QStringLiteral("hidden");
+const QString kLastViewedByMeDate = QStringLiteral("lastViewedByMeDate");
+const QString kLastModifyingUserName = QStringLiteral("lastModifyingUserName");
+const QString kModifiedDate = QStringLiteral("modifiedDate");
+const QString kParents = QStringLiteral("parents");
+const QString kIsRoot = QStringLiteral("isRoot");
+const QString kExportLinks = QStringLiteral("exportLinks");
+const QString kExportLink = QStringLiteral("exportLink");
+const QString kDownloadUrl = QStringLiteral("downloadUrl");
+
 // An integer, or a decimal string as some pages write it; NoChangeId when absent.
-qint64 changeIdValue(const Json &page)
+qint64 changeIdValue(const QVariantMap &page)
 {
-    const auto it = page.find("largestChangeId");
-    if (it == page.end() || it->is_null())
+    const QVariant value = page.value(kLargestChangeId);
+    if (value.isNull())
         return TDWParser::NoChangeId;
-    if (it->is_number_integer() && !it->is_number_unsigned())
-        return it->get<std::int64_t>();
-    if (it->is_number_unsigned() && it->get<std::uint64_t>() <= std::uint64_t(TDWParser::NoChangeId))
-        return qint64(it->get<std::uint64_t>());
-    if (it->is_string()) {
+    if (value.typeId() == QMetaType::LongLong)
+        return value.toLongLong();
+    if (value.typeId() == QMetaType::QString) {
         bool ok = false;
-        const qint64 value = QByteArray::fromStdString(it->get<std::string>()).toLongLong(&ok);
+        const qint64 number = value.toString().toLongLong(&ok);
         if (ok)
-            return value;
+            return number;
     }
     throw R::TypeError("largestChangeId is not a 64-bit integer");
 }
@@ -38,39 +60,41 @@ TDWDriveListParser::TDWDriveListParser(std::shared_ptr<const TDWParserConfig> co
 
 bool TDWDriveListParser::parse(const QByteArray &page)
 {
-    const Json json = R::parse(page);
-    if (!json.is_object())
+    const std::optional<QVariant> json = R::parse(page);
+    if (!json || !R::isObject(*json))
         return false;
+    const QVariantMap pageObject = json->toMap();
     try {
-        const Json *items = R::optArray(json, "items");
+        const std::optional<QVariantList> items = R::optArray(pageObject, kItems);
         if (!items)
             return false;
         QList<TDWDocEntry> entries;
-        for (const Json &item : *items) {
-            if (!item.is_object())
+        entries.reserve(items->size());
+        for (const QVariant &item : *items) {
+            if (!R::isObject(item))
                 return false;
+            const QVariantMap object = item.toMap();
             std::optional<TDWDocEntry> entry;
-            if (R::optString(item, "kind") == QLatin1String("drive#change")) {
-                if (R::optBool(item, "deleted")) {
+            if (R::optString(object, kKind) == QLatin1String("drive#change")) {
+                if (R::optBool(object, kDeleted)) {
                     entry.emplace();
-                    entry->setDocId(R::requiredString(item, "fileId"));
+                    entry->setDocId(R::requiredString(object, kFileId));
                     entry->setDeleted(true);
                 } else {
                     // A change without its file reads as a file without a media type.
-                    const Json *file = R::optObject(item, "file");
-                    entry = docEntryForDict(file ? *file : Json::object());
+                    entry = docEntryForDict(R::optObject(object, kFile).value_or(QVariantMap()));
                 }
             } else {
-                entry = docEntryForDict(item);
+                entry = docEntryForDict(object);
             }
             if (entry)
                 entries.append(std::move(*entry));
         }
-        const QString nextUrl = R::optString(json, "nextLink");
-        const qint64 changeId = changeIdValue(json);
+        const QString nextUrl = R::optString(pageObject, kNextLink);
+        const qint64 changeId = changeIdValue(pageObject);
         m_entries = std::move(entries);
         m_nextUrl = nextUrl;
-        m_numEntries = qint64(items->size());
+        m_numEntries = items->size();
         m_largestChangeId = changeId;
         return true;
     } catch (const R::TypeError &) {
@@ -78,60 +102,57 @@ bool TDWDriveListParser::parse(const QByteArray &page)
     }
 }
 
-std::optional<TDWDocEntry> TDWDriveListParser::docEntryForDict(const Json &file) const
+std::optional<TDWDocEntry> TDWDriveListParser::docEntryForDict(const QVariantMap &file) const
 {
     TDWDocEntry entry;
-    const Json *labels = R::optObject(file, "labels");
-    const Json noLabels = Json::object();
-    const Json &labelSet = labels ? *labels : noLabels;
+    const QVariantMap labels = R::optObject(file, kLabels).value_or(QVariantMap());
 
-    if (R::optBool(labelSet, "trashed")) {
-        entry.setDocId(R::requiredString(file, "id"));
+    if (R::optBool(labels, kTrashed)) {
+        entry.setDocId(R::requiredString(file, kId));
         entry.setDeleted(true);
         return entry;
     }
 
-    const QString mimeType = R::optString(file, "mimeType");
+    const QString mimeType = R::optString(file, kMimeType);
     const QString docType = docTypeByGoogleMimeType(mimeType);
     if (docType.isNull())
         return std::nullopt;
-    const Json *exportLinks = R::optObject(file, "exportLinks");
+    const std::optional<QVariantMap> exportLinks = R::optObject(file, kExportLinks);
     // A form can only be saved through one of its exports.
     if (docType == QLatin1String("form") && !exportLinks)
         return std::nullopt;
 
-    entry.setDocId(R::requiredString(file, "id"));
-    entry.setEtag(R::optString(file, "etag"));
-    entry.setTitle(R::optString(file, "title"));
+    entry.setDocId(R::requiredString(file, kId));
+    entry.setEtag(R::optString(file, kEtag));
+    entry.setTitle(R::optString(file, kTitle));
     entry.setMimeType(mimeType);
     entry.setDocType(docType);
-    entry.setStarred(R::optBool(labelSet, "starred"));
-    entry.setHidden(R::optBool(labelSet, "hidden"));
-    entry.setViewedByMe(R::has(file, "lastViewedByMeDate"));
-    entry.setLastModifiedName(R::optString(file, "lastModifyingUserName"));
-    const QString modified = R::optString(file, "modifiedDate");
+    entry.setStarred(R::optBool(labels, kStarred));
+    entry.setHidden(R::optBool(labels, kHidden));
+    entry.setViewedByMe(R::has(file, kLastViewedByMeDate));
+    entry.setLastModifiedName(R::optString(file, kLastModifyingUserName));
+    const QString modified = R::optString(file, kModifiedDate);
     if (!modified.isNull())
         entry.setLastModifiedDate(GDataDateTime(modified).date());
 
     QSet<QString> parents;
-    if (const Json *parentList = R::optArray(file, "parents")) {
-        for (const Json &parent : *parentList) {
-            if (!parent.is_object())
-                throw R::TypeError("a parent is not an object");
-            // The root folder is never recorded as a parent.
-            if (!R::optBool(parent, "isRoot"))
-                parents.insert(R::requiredString(parent, "id"));
-        }
+    for (const QVariant &parent : R::optArray(file, kParents).value_or(QVariantList())) {
+        if (!R::isObject(parent))
+            throw R::TypeError("a parent is not an object");
+        const QVariantMap reference = parent.toMap();
+        // The root folder is never recorded as a parent.
+        if (!R::optBool(reference, kIsRoot))
+            parents.insert(R::requiredString(reference, kId));
     }
     entry.setParentFolderIds(parents);
 
-    const QString exportLink = m_config->docTypeConfig(docType).value(QStringLiteral("exportLink")).toString();
+    const QString exportLink = m_config->docTypeConfig(docType).value(kExportLink).toString();
     if (!exportLink.isEmpty())
-        entry.setContentUrl(exportLinks ? R::optString(*exportLinks, exportLink.toUtf8().constData()) : QString());
+        entry.setContentUrl(exportLinks ? R::optString(*exportLinks, exportLink) : QString());
     else
-        entry.setContentUrl(R::optString(file, "downloadUrl"));
+        entry.setContentUrl(R::optString(file, kDownloadUrl));
 
-    entry.setJsonDictionary(R::toVariantMap(file));
+    entry.setJsonDictionary(file);
     return entry;
 }
 

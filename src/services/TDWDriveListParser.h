@@ -3,7 +3,7 @@
 #include "services/TDWParser.h"
 #include "services/TDWParserConfig.h"
 
-#include <nlohmann/json_fwd.hpp>
+#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -28,7 +28,7 @@ public:
 
     // One file object; nothing when the file is not backed up. Throws
     // TDWJsonReader::TypeError for fields of the wrong type.
-    std::optional<TDWDocEntry> docEntryForDict(const nlohmann::json &file) const;
+    std::optional<TDWDocEntry> docEntryForDict(const QVariantMap &file) const;
     // The document type of a media type; null for Google formats the service table does not know.
     QString docTypeByGoogleMimeType(const QString &mimeType) const;
 

@@ -1,45 +1,144 @@
 #include "services/TDWJsonReader.h"
 
-#include <QVariantList>
+#include <QHash>
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <vector>
 
 namespace {
 
-const nlohmann::json *member(const nlohmann::json &object, const char *key)
+QString fromUtf8(const std::string &text)
 {
-    const auto it = object.find(key);
-    return it == object.end() || it->is_null() ? nullptr : &*it;
+    // An empty JSON string is present: keep it apart from a null (absent) one.
+    return text.empty() ? QStringLiteral("") : QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-[[noreturn]] void wrongType(const char *key, const char *expected)
+// Builds the values as the lexer reads them, so a page is held once, in the
+// form the callers keep, rather than as a JSON tree and then again as values.
+class VariantBuilder : public nlohmann::json_sax<nlohmann::json>
 {
-    throw TDWJsonReader::TypeError(std::string("\"") + key + "\" is not " + expected);
+public:
+    std::optional<QVariant> result;
+
+    bool null() override { return add(QVariant::fromValue(nullptr)); }
+    bool boolean(bool value) override { return add(value); }
+    bool number_integer(number_integer_t value) override { return add(qint64(value)); }
+    bool number_unsigned(number_unsigned_t value) override
+    {
+        return add(value <= number_unsigned_t(std::numeric_limits<qint64>::max()) ? QVariant(qint64(value)) : QVariant(quint64(value)));
+    }
+    bool number_float(number_float_t value, const string_t &) override { return add(value); }
+    bool string(string_t &value) override { return add(fromUtf8(value)); }
+    bool binary(binary_t &) override { return false; }
+
+    bool start_object(std::size_t) override { return open(true); }
+    bool key(string_t &value) override
+    {
+        m_frames.back().key = internedKey(value);
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool end_array() override { return close(); }
+
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override { return false; }
+
+private:
+    struct Frame
+    {
+        bool isObject;
+        QVariantMap map;
+        QVariantList list;
+        QString key;
+    };
+
+    bool open(bool isObject)
+    {
+        if (int(m_frames.size()) >= TDWJsonReader::MaxDepth)
+            return false;
+        m_frames.push_back({isObject, {}, {}, {}});
+        return true;
+    }
+
+    bool close()
+    {
+        Frame frame = std::move(m_frames.back());
+        m_frames.pop_back();
+        return add(frame.isObject ? QVariant(frame.map) : QVariant(frame.list));
+    }
+
+    bool add(QVariant value)
+    {
+        if (m_frames.empty()) {
+            result = std::move(value);
+            return true;
+        }
+        Frame &top = m_frames.back();
+        if (top.isObject)
+            top.map.insert(top.key, std::move(value));
+        else
+            top.list.append(std::move(value));
+        return true;
+    }
+
+    // Items of a page repeat the same keys; sharing one string per key saves
+    // most of the allocations. A small direct-mapped cache is enough for that.
+    QString internedKey(const std::string &key)
+    {
+        const size_t slot = (key.size() * 31 + (key.empty() ? 0 : uchar(key.front()) * 7 + uchar(key.back()))) % kKeySlots;
+        KeySlot &entry = m_keys[slot];
+        if (entry.text.isNull() || entry.utf8 != key) {
+            entry.utf8 = key;
+            entry.text = fromUtf8(key);
+        }
+        return entry.text;
+    }
+
+    struct KeySlot
+    {
+        std::string utf8;
+        QString text;
+    };
+    static constexpr size_t kKeySlots = 251;
+
+    std::vector<Frame> m_frames;
+    std::array<KeySlot, kKeySlots> m_keys;
+};
+
+const QVariant *member(const QVariantMap &object, const QString &key)
+{
+    const auto it = object.constFind(key);
+    return it == object.cend() || it->isNull() ? nullptr : &*it;
 }
 
-QString toQString(const nlohmann::json &value)
+[[noreturn]] void wrongType(const QString &key, const char *expected)
 {
-    const auto &text = value.get_ref<const std::string &>();
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    throw TDWJsonReader::TypeError("\"" + key.toStdString() + "\" is not " + expected);
 }
 
 } // namespace
 
-nlohmann::json TDWJsonReader::parse(const QByteArray &bytes)
+std::optional<QVariant> TDWJsonReader::parse(const QByteArray &bytes)
 {
-    // No exceptions and no callback: bad input (invalid UTF-8 included) yields a discarded value.
-    return nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
+    VariantBuilder builder;
+    if (!nlohmann::json::sax_parse(bytes.constBegin(), bytes.constEnd(), &builder))
+        return std::nullopt;
+    return builder.result;
 }
 
-QString TDWJsonReader::optString(const nlohmann::json &object, const char *key)
+QString TDWJsonReader::optString(const QVariantMap &object, const QString &key)
 {
-    const nlohmann::json *value = member(object, key);
+    const QVariant *value = member(object, key);
     if (!value)
         return {};
-    if (!value->is_string())
+    if (value->typeId() != QMetaType::QString)
         wrongType(key, "a string");
-    return toQString(*value);
+    return value->toString();
 }
 
-QString TDWJsonReader::requiredString(const nlohmann::json &object, const char *key)
+QString TDWJsonReader::requiredString(const QVariantMap &object, const QString &key)
 {
     const QString value = optString(object, key);
     if (value.isNull())
@@ -47,77 +146,37 @@ QString TDWJsonReader::requiredString(const nlohmann::json &object, const char *
     return value;
 }
 
-bool TDWJsonReader::optBool(const nlohmann::json &object, const char *key)
+bool TDWJsonReader::optBool(const QVariantMap &object, const QString &key)
 {
-    const nlohmann::json *value = member(object, key);
+    const QVariant *value = member(object, key);
     if (!value)
         return false;
-    if (!value->is_boolean())
+    if (value->typeId() != QMetaType::Bool)
         wrongType(key, "a boolean");
-    return value->get<bool>();
+    return value->toBool();
 }
 
-const nlohmann::json *TDWJsonReader::optObject(const nlohmann::json &object, const char *key)
+std::optional<QVariantMap> TDWJsonReader::optObject(const QVariantMap &object, const QString &key)
 {
-    const nlohmann::json *value = member(object, key);
-    if (value && !value->is_object())
+    const QVariant *value = member(object, key);
+    if (!value)
+        return std::nullopt;
+    if (value->typeId() != QMetaType::QVariantMap)
         wrongType(key, "an object");
-    return value;
+    return value->toMap();
 }
 
-const nlohmann::json *TDWJsonReader::optArray(const nlohmann::json &object, const char *key)
+std::optional<QVariantList> TDWJsonReader::optArray(const QVariantMap &object, const QString &key)
 {
-    const nlohmann::json *value = member(object, key);
-    if (value && !value->is_array())
+    const QVariant *value = member(object, key);
+    if (!value)
+        return std::nullopt;
+    if (value->typeId() != QMetaType::QVariantList)
         wrongType(key, "an array");
-    return value;
+    return value->toList();
 }
 
-bool TDWJsonReader::has(const nlohmann::json &object, const char *key)
+bool TDWJsonReader::has(const QVariantMap &object, const QString &key)
 {
     return member(object, key) != nullptr;
-}
-
-QVariant TDWJsonReader::toVariant(const nlohmann::json &value)
-{
-    return convert(value, 0);
-}
-
-QVariantMap TDWJsonReader::toVariantMap(const nlohmann::json &object)
-{
-    return object.is_object() ? convert(object, 0).toMap() : QVariantMap();
-}
-
-QVariant TDWJsonReader::convert(const nlohmann::json &value, int depth)
-{
-    // Deeper nesting than any service sends would only exhaust the stack.
-    if (depth > kMaxDepth)
-        throw TypeError("nesting too deep");
-    switch (value.type()) {
-    case nlohmann::json::value_t::object: {
-        QVariantMap map;
-        for (auto it = value.begin(); it != value.end(); ++it)
-            map.insert(QString::fromUtf8(it.key().data(), qsizetype(it.key().size())), convert(it.value(), depth + 1));
-        return map;
-    }
-    case nlohmann::json::value_t::array: {
-        QVariantList list;
-        list.reserve(qsizetype(value.size()));
-        for (const auto &element : value)
-            list.append(convert(element, depth + 1));
-        return list;
-    }
-    case nlohmann::json::value_t::string:
-        return toQString(value);
-    case nlohmann::json::value_t::boolean:
-        return value.get<bool>();
-    case nlohmann::json::value_t::number_integer:
-        return qint64(value.get<std::int64_t>());
-    case nlohmann::json::value_t::number_unsigned:
-        return quint64(value.get<std::uint64_t>());
-    case nlohmann::json::value_t::number_float:
-        return value.get<double>();
-    default:
-        return {};
-    }
 }

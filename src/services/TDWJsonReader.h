@@ -3,12 +3,15 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
 
-#include <nlohmann/json.hpp>
-
+#include <optional>
 #include <stdexcept>
 
-// Typed reads from a parsed JSON page. A value of the wrong type throws
+// Reads a JSON page straight into property-list values (QVariantMap,
+// QVariantList, QString, bool, qint64 or quint64, double; null as a null
+// variant) and offers typed reads on them. A value of the wrong type throws
 // TDWJsonReader::TypeError, so a parser can refuse the whole page instead of
 // misreading one item; JSON null counts as absent.
 class TDWJsonReader
@@ -19,26 +22,24 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    // The document in `bytes`, or a discarded value when the bytes are not JSON.
-    static nlohmann::json parse(const QByteArray &bytes);
+    // Nesting deeper than any service sends is refused rather than followed.
+    static constexpr int MaxDepth = 256;
+
+    // The value in `bytes`; nothing when they are not one JSON value (invalid
+    // UTF-8 included) or nest deeper than MaxDepth.
+    static std::optional<QVariant> parse(const QByteArray &bytes);
 
     // Null string when absent.
-    static QString optString(const nlohmann::json &object, const char *key);
+    static QString optString(const QVariantMap &object, const QString &key);
     // Throws when absent.
-    static QString requiredString(const nlohmann::json &object, const char *key);
+    static QString requiredString(const QVariantMap &object, const QString &key);
     // False when absent.
-    static bool optBool(const nlohmann::json &object, const char *key);
-    // Null when absent.
-    static const nlohmann::json *optObject(const nlohmann::json &object, const char *key);
-    static const nlohmann::json *optArray(const nlohmann::json &object, const char *key);
+    static bool optBool(const QVariantMap &object, const QString &key);
+    // Nothing when absent.
+    static std::optional<QVariantMap> optObject(const QVariantMap &object, const QString &key);
+    static std::optional<QVariantList> optArray(const QVariantMap &object, const QString &key);
     // Present and not null.
-    static bool has(const nlohmann::json &object, const char *key);
+    static bool has(const QVariantMap &object, const QString &key);
 
-    // Throw TypeError for nesting deeper than kMaxDepth.
-    static QVariant toVariant(const nlohmann::json &value);
-    static QVariantMap toVariantMap(const nlohmann::json &object);
-
-private:
-    static constexpr int kMaxDepth = 256;
-    static QVariant convert(const nlohmann::json &value, int depth);
+    static bool isObject(const QVariant &value) { return value.typeId() == QMetaType::QVariantMap; }
 };

@@ -5,8 +5,10 @@
 #include <QUrl>
 
 namespace {
-using Json = nlohmann::json;
 using R = TDWJsonReader;
+const QString kItems = QStringLiteral("items");
+const QString kId = QStringLiteral("id");
+const QString kNextPageToken = QStringLiteral("nextPageToken");
 } // namespace
 
 TDWTaskListParser::TDWTaskListParser(std::shared_ptr<const TDWParserConfig> config) : m_config(std::move(config))
@@ -17,26 +19,28 @@ TDWTaskListParser::TDWTaskListParser(std::shared_ptr<const TDWParserConfig> conf
 
 bool TDWTaskListParser::parse(const QByteArray &page)
 {
-    const Json json = R::parse(page);
-    if (!json.is_object())
+    const std::optional<QVariant> json = R::parse(page);
+    if (!json || !R::isObject(*json))
         return false;
+    const QVariantMap pageObject = json->toMap();
     try {
         // Every account has at least its default list, so a page without
         // "items" is not a task-list page (reading it as empty would lose lists).
-        const Json *items = R::optArray(json, "items");
+        const std::optional<QVariantList> items = R::optArray(pageObject, kItems);
         if (!items)
             return false;
         QList<TDWDocEntry> entries;
-        for (const Json &item : *items) {
-            if (!item.is_object())
+        for (const QVariant &element : *items) {
+            if (!R::isObject(element))
                 return false;
+            const QVariantMap item = element.toMap();
             TDWDocEntry entry;
-            entry.setDocId(R::requiredString(item, "id"));
-            entry.setTitle(R::optString(item, "title"));
+            entry.setDocId(R::requiredString(item, kId));
+            entry.setTitle(R::optString(item, QStringLiteral("title")));
             entry.setDocType(QStringLiteral("tasklist"));
             entries.append(entry);
         }
-        const QString token = R::optString(json, "nextPageToken");
+        const QString token = R::optString(pageObject, kNextPageToken);
         m_entries = std::move(entries);
         m_nextPageToken = token;
         m_numEntries = qint64(items->size());

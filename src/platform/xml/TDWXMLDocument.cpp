@@ -5,17 +5,66 @@
 #include <libxml/tree.h>
 
 #include <climits>
+#include <cstdint>
 #include <mutex>
+#include <vector>
+
+// The bytes a document was read from and, per element, where its text lies in them.
+struct TDWXMLDocument::Source
+{
+    QByteArray bytes;
+    std::vector<std::pair<qsizetype, qsizetype>> ranges; // [start, end) by element number - 1
+    bool exact = true;
+};
 
 namespace {
+
+struct ParseState
+{
+    bool refused = false;
+    TDWXMLDocument::Source *source = nullptr;
+};
+
+ParseState &stateOf(void *context)
+{
+    return *static_cast<ParseState *>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
 
 // Entity declarations are where expansion bombs and external loads start;
 // the documents we read never need them, so the first one stops the parse.
 void refuseEntityDeclaration(void *context, const xmlChar *, int, const xmlChar *, const xmlChar *, xmlChar *)
 {
+    stateOf(context).refused = true;
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+}
+
+// Notes where each element's start tag begins: the last "<" before the parse
+// position, since no "<" can stand inside a start tag.
+void startElement(void *context, const xmlChar *localName, const xmlChar *prefix, const xmlChar *uri, int namespaceCount,
+                  const xmlChar **namespaces, int attributeCount, int defaultedCount, const xmlChar **attributes)
+{
+    xmlSAX2StartElementNs(context, localName, prefix, uri, namespaceCount, namespaces, attributeCount, defaultedCount, attributes);
     auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
-    *static_cast<bool *>(ctxt->_private) = true;
-    xmlStopParser(ctxt);
+    TDWXMLDocument::Source &source = *stateOf(context).source;
+    if (!ctxt->node || ctxt->node->type != XML_ELEMENT_NODE)
+        return;
+    const long consumed = xmlByteConsumed(ctxt);
+    const qsizetype start = consumed > 0 && consumed <= source.bytes.size() ? source.bytes.lastIndexOf('<', consumed - 1) : -1;
+    source.ranges.emplace_back(start, -1);
+    ctxt->node->_private = reinterpret_cast<void *>(std::uintptr_t(source.ranges.size()));
+}
+
+// Notes where each element's end tag (or empty-element tag) ends.
+void endElement(void *context, const xmlChar *localName, const xmlChar *prefix, const xmlChar *uri)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+    TDWXMLDocument::Source &source = *stateOf(context).source;
+    if (ctxt->node && ctxt->node->_private) {
+        const auto number = reinterpret_cast<std::uintptr_t>(ctxt->node->_private);
+        if (number <= source.ranges.size())
+            source.ranges[number - 1].second = xmlByteConsumed(ctxt);
+    }
+    xmlSAX2EndElementNs(context, localName, prefix, uri);
 }
 
 void initialiseLibraryOnce()
@@ -40,19 +89,27 @@ TDWXMLDocument &TDWXMLDocument::operator=(TDWXMLDocument &&) noexcept = default;
 bool TDWXMLDocument::parse(const QByteArray &bytes)
 {
     m_doc.reset();
+    m_source.reset();
     if (bytes.isEmpty() || bytes.size() > INT_MAX)
         return false;
     initialiseLibraryOnce();
     xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(bytes.constData(), int(bytes.size()));
     if (!ctxt)
         return false;
-    bool refused = false;
-    ctxt->_private = &refused;
+    auto source = std::make_unique<Source>();
+    source->bytes = bytes;
+    ParseState state;
+    state.source = source.get();
+    ctxt->_private = &state;
     xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     ctxt->sax->entityDecl = refuseEntityDeclaration;
     ctxt->sax->externalSubset = nullptr;
+    ctxt->sax->startElementNs = startElement;
+    ctxt->sax->endElementNs = endElement;
     xmlParseDocument(ctxt);
-    const bool ok = ctxt->wellFormed && !refused && ctxt->myDoc;
+    const bool ok = ctxt->wellFormed && !state.refused && ctxt->myDoc;
+    // Text converted from another encoding no longer matches the bytes.
+    source->exact = !(ctxt->input && ctxt->input->buf && ctxt->input->buf->encoder);
     xmlDocPtr doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
     xmlFreeParserCtxt(ctxt);
@@ -60,8 +117,22 @@ bool TDWXMLDocument::parse(const QByteArray &bytes)
         xmlFreeDoc(doc);
         return false;
     }
+    doc->_private = source.get();
+    m_source = std::move(source);
     m_doc.reset(doc);
     return true;
+}
+
+QString TDWXMLDocument::sourceText(const _xmlNode *node)
+{
+    const Source *source = node && node->doc ? static_cast<const Source *>(node->doc->_private) : nullptr;
+    const auto number = node ? reinterpret_cast<std::uintptr_t>(node->_private) : 0;
+    if (!source || !source->exact || number == 0 || number > source->ranges.size())
+        return {};
+    const auto [start, end] = source->ranges[number - 1];
+    if (start < 0 || end <= start || end > source->bytes.size() || source->bytes[start] != '<' || source->bytes[end - 1] != '>')
+        return {};
+    return QString::fromUtf8(source->bytes.constData() + start, end - start);
 }
 
 TDWXMLElement TDWXMLDocument::rootElement() const

@@ -1,5 +1,7 @@
 #include "platform/xml/TDWXMLElement.h"
 
+#include "platform/xml/TDWXMLDocument.h"
+
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 
@@ -17,14 +19,22 @@ QString toQString(const xmlChar *text)
 
 // A name with a declared prefix is stored as prefix and local name; an
 // undeclared prefix stays inside the name. Both read back as written.
+// Compared in place: these lookups run for every child of every entry.
 bool matches(const xmlNs *ns, const xmlChar *name, std::string_view qualifiedName)
 {
+    size_t i = 0;
     if (ns && ns->prefix) {
-        const std::string_view prefix = view(ns->prefix);
-        return qualifiedName.size() == prefix.size() + 1 + view(name).size() && qualifiedName.starts_with(prefix)
-            && qualifiedName[prefix.size()] == ':' && qualifiedName.substr(prefix.size() + 1) == view(name);
+        for (const xmlChar *p = ns->prefix; *p; ++p, ++i)
+            if (i >= qualifiedName.size() || qualifiedName[i] != char(*p))
+                return false;
+        if (i >= qualifiedName.size() || qualifiedName[i] != ':')
+            return false;
+        ++i;
     }
-    return qualifiedName == view(name);
+    for (const xmlChar *p = name; *p; ++p, ++i)
+        if (i >= qualifiedName.size() || qualifiedName[i] != char(*p))
+            return false;
+    return i == qualifiedName.size();
 }
 
 xmlAttrPtr findAttribute(xmlNodePtr node, std::string_view qualifiedName)
@@ -72,30 +82,48 @@ bool TDWXMLElement::hasAttribute(std::string_view qualifiedName) const
     return findAttribute(m_node, qualifiedName) != nullptr;
 }
 
-QList<TDWXMLElement> TDWXMLElement::children() const
+_xmlNode *TDWXMLElement::nextMatch(_xmlNode *node, std::string_view qualifiedName, bool anyName)
 {
-    QList<TDWXMLElement> result;
-    for (xmlNodePtr child = m_node ? m_node->children : nullptr; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE)
-            result.append(TDWXMLElement(child));
-    return result;
+    for (; node; node = node->next)
+        if (node->type == XML_ELEMENT_NODE && (anyName || matches(node->ns, node->name, qualifiedName)))
+            return node;
+    return nullptr;
 }
 
-QList<TDWXMLElement> TDWXMLElement::childrenNamed(std::string_view qualifiedName) const
+_xmlNode *TDWXMLElement::Children::Iterator::nextSibling(_xmlNode *node)
 {
-    QList<TDWXMLElement> result;
-    for (xmlNodePtr child = m_node ? m_node->children : nullptr; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE && matches(child->ns, child->name, qualifiedName))
-            result.append(TDWXMLElement(child));
-    return result;
+    return node ? node->next : nullptr;
+}
+
+TDWXMLElement::Children TDWXMLElement::children() const
+{
+    return Children(m_node ? m_node->children : nullptr, {}, true);
+}
+
+TDWXMLElement::Children TDWXMLElement::childrenNamed(std::string_view qualifiedName) const
+{
+    return Children(m_node ? m_node->children : nullptr, qualifiedName, false);
+}
+
+qsizetype TDWXMLElement::Children::size() const
+{
+    qsizetype count = 0;
+    for (auto it = begin(); it != end(); ++it)
+        ++count;
+    return count;
+}
+
+QList<TDWXMLElement> TDWXMLElement::Children::toList() const
+{
+    QList<TDWXMLElement> list;
+    for (const TDWXMLElement element : *this)
+        list.append(element);
+    return list;
 }
 
 TDWXMLElement TDWXMLElement::firstChildNamed(std::string_view qualifiedName) const
 {
-    for (xmlNodePtr child = m_node ? m_node->children : nullptr; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE && matches(child->ns, child->name, qualifiedName))
-            return TDWXMLElement(child);
-    return {};
+    return TDWXMLElement(nextMatch(m_node ? m_node->children : nullptr, qualifiedName, false));
 }
 
 bool TDWXMLElement::hasChildNamed(std::string_view qualifiedName) const
@@ -127,6 +155,9 @@ QString TDWXMLElement::xmlString() const
 {
     if (!m_node)
         return {};
+    const QString asRead = TDWXMLDocument::sourceText(m_node);
+    if (!asRead.isNull())
+        return asRead;
     xmlBufferPtr buffer = xmlBufferCreate();
     if (!buffer)
         return {};

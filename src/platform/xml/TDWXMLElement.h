@@ -23,8 +23,10 @@ public:
     QString attribute(std::string_view qualifiedName) const;
     bool hasAttribute(std::string_view qualifiedName) const;
 
-    QList<TDWXMLElement> children() const;
-    QList<TDWXMLElement> childrenNamed(std::string_view qualifiedName) const;
+    class Children;
+    // Element children (of one name), walked in place without building a list.
+    Children children() const;
+    Children childrenNamed(std::string_view qualifiedName) const;
     // The first child of that name, or a null element.
     TDWXMLElement firstChildNamed(std::string_view qualifiedName) const;
     bool hasChildNamed(std::string_view qualifiedName) const;
@@ -33,7 +35,8 @@ public:
 
     // All character data inside the element, concatenated; empty (not null) for an empty element.
     QString stringValue() const;
-    // The element serialised as XML text (UTF-8 characters kept as they are).
+    // The element as XML text: exactly as the document wrote it, or, for a
+    // document in another encoding than UTF-8, serialised.
     QString xmlString() const;
 
     bool operator==(const TDWXMLElement &other) const = default;
@@ -41,6 +44,47 @@ public:
 private:
     friend class TDWXMLDocument;
     explicit TDWXMLElement(_xmlNode *node) : m_node(node) {}
+    // The element itself or its next element sibling of that name (any name when `anyName`).
+    static _xmlNode *nextMatch(_xmlNode *node, std::string_view qualifiedName, bool anyName);
 
     _xmlNode *m_node = nullptr;
+};
+
+class TDWXMLElement::Children
+{
+public:
+    class Iterator
+    {
+    public:
+        TDWXMLElement operator*() const { return TDWXMLElement(m_node); }
+        Iterator &operator++()
+        {
+            m_node = nextMatch(nextSibling(m_node), m_name, m_anyName);
+            return *this;
+        }
+        bool operator==(const Iterator &other) const { return m_node == other.m_node; }
+
+    private:
+        friend class Children;
+        Iterator(_xmlNode *node, std::string_view name, bool anyName) : m_node(node), m_name(name), m_anyName(anyName) {}
+        static _xmlNode *nextSibling(_xmlNode *node);
+
+        _xmlNode *m_node;
+        std::string_view m_name;
+        bool m_anyName;
+    };
+
+    Iterator begin() const { return Iterator(nextMatch(m_first, m_name, m_anyName), m_name, m_anyName); }
+    Iterator end() const { return Iterator(nullptr, m_name, m_anyName); }
+    bool isEmpty() const { return begin() == end(); }
+    qsizetype size() const;
+    QList<TDWXMLElement> toList() const;
+
+private:
+    friend class TDWXMLElement;
+    Children(_xmlNode *first, std::string_view name, bool anyName) : m_first(first), m_name(name), m_anyName(anyName) {}
+
+    _xmlNode *m_first;
+    std::string_view m_name;
+    bool m_anyName;
 };

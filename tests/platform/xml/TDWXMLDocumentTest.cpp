@@ -70,15 +70,24 @@ TEST(TDWXMLDocument, StringValueJoinsAllCharacterDataInside)
     EXPECT_TRUE(TDWXMLElement().stringValue().isNull());
 }
 
-TEST(TDWXMLDocument, SerialisesAnElementBackToText)
+TEST(TDWXMLDocument, GivesAnElementsTextAsTheDocumentWroteIt)
 {
     const TDWXMLDocument doc = parsed(kFeed);
-    const QList<TDWXMLElement> entries = doc.rootElement().childrenNamed("entry");
+    const QList<TDWXMLElement> entries = doc.rootElement().childrenNamed("entry").toList();
     EXPECT_EQ(entries[1].xmlString(), QStringLiteral("<entry><title>second</title></entry>"));
 
     const QString first = entries[0].xmlString();
-    EXPECT_TRUE(first.startsWith(QStringLiteral("<entry gd:etag=\"&quot;7&quot;\"")));
+    EXPECT_TRUE(first.startsWith(QStringLiteral("<entry gd:etag=\"&quot;7&quot;\" plain=\"\" xy:undeclared=\"u\">")));
     EXPECT_TRUE(first.contains(QString::fromUtf8("Caf\xC3\xA9 &amp; co")));
+    EXPECT_TRUE(first.contains(QStringLiteral("<![CDATA[<three>]]>")));
+    EXPECT_TRUE(first.endsWith(QStringLiteral("<empty/>\n  </entry>")));
+
+    // Quotes, character references, line ends and empty-element tags stay as written.
+    const QByteArray written = "<a>\r\n <b x='1' y=\"&#65;\"/>\r\n<c>t&#x20;</c></a>";
+    const TDWXMLDocument exact = parsed(written);
+    EXPECT_EQ(exact.rootElement().xmlString(), QString::fromLatin1(written));
+    EXPECT_EQ(exact.rootElement().firstChildNamed("b").xmlString(), QStringLiteral("<b x='1' y=\"&#65;\"/>"));
+    EXPECT_EQ(exact.rootElement().firstChildNamed("c").xmlString(), QStringLiteral("<c>t&#x20;</c>"));
 
     // The text reads back as the same element.
     TDWXMLDocument again;
@@ -86,6 +95,19 @@ TEST(TDWXMLDocument, SerialisesAnElementBackToText)
     const TDWXMLElement copy = again.rootElement().firstChildNamed("entry");
     EXPECT_EQ(copy.attribute("gd:etag"), QStringLiteral("\"7\""));
     EXPECT_EQ(copy.firstChildNamed("xy:note").stringValue(), QStringLiteral("onetwo<three>"));
+}
+
+TEST(TDWXMLDocument, SerialisesElementsOfDocumentsInOtherEncodings)
+{
+    const QByteArray latin1 = "<?xml version='1.0' encoding='ISO-8859-1'?><a><b n='\xE9'>caf\xE9</b></a>";
+    const TDWXMLDocument doc = parsed(latin1);
+    const TDWXMLElement b = doc.rootElement().firstChildNamed("b");
+    EXPECT_EQ(b.stringValue(), QString::fromUtf8("caf\xC3\xA9"));
+    TDWXMLDocument again;
+    ASSERT_TRUE(again.parse(b.xmlString().toUtf8()));
+    EXPECT_EQ(again.rootElement().qualifiedName(), QStringLiteral("b"));
+    EXPECT_EQ(again.rootElement().attribute("n"), QString::fromUtf8("\xC3\xA9"));
+    EXPECT_EQ(again.rootElement().stringValue(), QString::fromUtf8("caf\xC3\xA9"));
 }
 
 TEST(TDWXMLDocument, RefusesBytesThatAreNotOneSafeWellFormedDocument)
