@@ -5,6 +5,7 @@
 #include <libxml/tree.h>
 
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -49,7 +50,11 @@ void startElement(void *context, const xmlChar *localName, const xmlChar *prefix
     if (!ctxt->node || ctxt->node->type != XML_ELEMENT_NODE)
         return;
     const long consumed = xmlByteConsumed(ctxt);
-    const qsizetype start = consumed > 0 && consumed <= source.bytes.size() ? source.bytes.lastIndexOf('<', consumed - 1) : -1;
+    qsizetype start = -1;
+    if (consumed > 0 && consumed <= source.bytes.size()) {
+        const void *open = memrchr(source.bytes.constData(), '<', size_t(consumed));
+        start = open ? static_cast<const char *>(open) - source.bytes.constData() : -1;
+    }
     source.ranges.emplace_back(start, -1);
     ctxt->node->_private = reinterpret_cast<void *>(std::uintptr_t(source.ranges.size()));
 }
@@ -101,7 +106,8 @@ bool TDWXMLDocument::parse(const QByteArray &bytes)
     ParseState state;
     state.source = source.get();
     ctxt->_private = &state;
-    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    // Small text nodes live inside their nodes (the tree is never changed afterwards).
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT);
     ctxt->sax->entityDecl = refuseEntityDeclaration;
     ctxt->sax->externalSubset = nullptr;
     ctxt->sax->startElementNs = startElement;
