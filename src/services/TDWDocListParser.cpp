@@ -38,7 +38,8 @@ QString trimmed(const QString &text)
         ++start;
     while (end > start && isTrimmable(text[end - 1]))
         --end;
-    return text.mid(start, end - start);
+    // A blank title is still a title (an absent one would never match a stored revision).
+    return start == end ? QStringLiteral("") : text.mid(start, end - start);
 }
 
 // Leading blanks, an optional sign and digits, as the platform's integer value of a

@@ -126,6 +126,18 @@ TEST(TDWDocListParser, PhotoWithoutPathIsItsOwnParent)
     EXPECT_EQ(entries[0].filenameExtension(), QStringLiteral("png"));
 }
 
+TEST(TDWDocListParser, BlankTitlesStayPresent)
+{
+    // An absent title would never match the stored revision, so every run would make a new one.
+    const QList<TDWDocEntry> entries = entriesOf(
+        "<entry><id>https://picasaweb.google.com/data/entry/user/1/albumid/7</id><category "
+        "scheme='http://schemas.google.com/g/2005#kind' term='http://schemas.google.com/photos/2007#album'/>"
+        "<title>\t \xC2\xA0</title></entry>");
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_FALSE(entries[0].title().isNull());
+    EXPECT_TRUE(entries[0].title().isEmpty());
+}
+
 TEST(TDWDocListParser, ReaderLabelsGoToTheFixedFolder)
 {
     const QByteArray article =
