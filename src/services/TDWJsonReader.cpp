@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <map>
 #include <vector>
 
 namespace {
@@ -49,7 +50,7 @@ private:
     struct Frame
     {
         bool isObject;
-        QVariantMap map;
+        std::map<QString, QVariant> map; // wrapped once complete, without a copy
         QVariantList list;
         QString key;
     };
@@ -66,7 +67,7 @@ private:
     {
         Frame frame = std::move(m_frames.back());
         m_frames.pop_back();
-        return add(frame.isObject ? QVariant(frame.map) : QVariant(frame.list));
+        return add(frame.isObject ? QVariant(QVariantMap(std::move(frame.map))) : QVariant(frame.list));
     }
 
     bool add(QVariant value)
@@ -77,7 +78,7 @@ private:
         }
         Frame &top = m_frames.back();
         if (top.isObject)
-            top.map.insert(top.key, std::move(value));
+            top.map.insert_or_assign(top.key, std::move(value));
         else
             top.list.append(std::move(value));
         return true;
