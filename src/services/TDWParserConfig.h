@@ -11,7 +11,8 @@ class TDWParserConfig
 {
 public:
     TDWParserConfig() = default;
-    // Reads the service table's "doctypes" and "services" arrays.
+    // Reads the service table's "doctypes" and "services" arrays (the whole
+    // table, as TDWServiceTable::getConfig() gives it).
     explicit TDWParserConfig(const QVariantMap &serviceTable);
 
     // The document type's dictionary; empty when the table has no such type.
@@ -21,7 +22,8 @@ public:
     // The "url" of the first "listurls" entry of a service; null when none.
     QString firstListUrl(const QString &serviceId) const;
 
-    // Host (and port) of the Google APIs, e.g. for the task lists' next pages.
+    // Host (and port) of the Google APIs, for the task lists' next pages; the
+    // service table does not name it, so the creator sets it.
     const QString &googleApisHost() const { return m_googleApisHost; }
     void setGoogleApisHost(const QString &host) { m_googleApisHost = host; }
     // The application's Google API key.
