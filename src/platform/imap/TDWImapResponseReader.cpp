@@ -10,6 +10,7 @@ namespace {
 constexpr qint64 MaxLiteral = qint64(1) << 40;
 
 // The position of the "{" of a literal announcement that ends `line`, or -1.
+// A size too long to hold comes back as MaxLiteral + 1.
 qsizetype literalStart(const QByteArray &line, qint64 *size)
 {
     if (!line.endsWith('}'))
@@ -20,14 +21,14 @@ qsizetype literalStart(const QByteArray &line, qint64 *size)
     qsizetype end = line.size() - 1;
     if (end > open + 1 && line.at(end - 1) == '+')
         --end;
-    if (end == open + 1 || end - open - 1 > 13)
+    if (end == open + 1)
         return -1;
     qint64 value = 0;
     for (qsizetype i = open + 1; i < end; ++i) {
         const char c = line.at(i);
         if (c < '0' || c > '9')
             return -1;
-        value = value * 10 + (c - '0');
+        value = std::min(value * 10 + (c - '0'), MaxLiteral + 1);
     }
     *size = value;
     return open;
