@@ -59,6 +59,8 @@ void TDWImapBodySink::begin(qint64 size)
 void TDWImapBodySink::write(const char *data, qint64 size)
 {
     m_received += size;
+    if (m_progress)
+        m_progress(m_received, m_expected);
     if (m_path.isEmpty()) {
         m_data.append(data, qsizetype(size));
         return;

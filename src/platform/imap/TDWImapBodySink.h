@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // Where a message body literal goes while it arrives, chunk by chunk, so a
 // large message never has to fit in memory: either a byte array, or a file
 // written the safe way (a temporary name in the target folder, flushed to
@@ -19,6 +21,9 @@ public:
     ~TDWImapBodySink();
     TDWImapBodySink(const TDWImapBodySink &) = delete;
     TDWImapBodySink &operator=(const TDWImapBodySink &) = delete;
+
+    // Told (bytes received, bytes announced) after every chunk.
+    void setProgressHandler(std::function<void(qint64, qint64)> handler) { m_progress = std::move(handler); }
 
     // A body of `size` bytes starts; a second body replaces the first.
     void begin(qint64 size);
@@ -51,4 +56,5 @@ private:
     int m_fd = -1;
     QByteArray m_temporaryPath;
     TDWError m_error;
+    std::function<void(qint64, qint64)> m_progress;
 };
