@@ -176,6 +176,7 @@ void TDWImapCommand::prepareRetry()
     m_folderInfo = {};
     m_fetched.clear();
     m_bodyMatched = false;
+    m_bodyLost = false;
     if (m_sink)
         m_sink->abort();
 }
@@ -278,8 +279,10 @@ QList<QByteArray> TDWImapCommand::wireParts(const QByteArray &tag, const WireCon
         }
         break;
     }
-    for (QByteArray &part : parts)
-        part += "\r\n";
+    // Every part ends a line; a part that ends in a literal's size has its line end already.
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        if (i == parts.size() - 1 || !parts[i].endsWith("}\r\n"))
+            parts[i] += "\r\n";
     // The parts after the first wait for the server's go-ahead.
     m_pendingParts = parts.mid(1);
     return parts;
@@ -327,15 +330,13 @@ void TDWImapCommand::handleResponse(const TDWImapResponse &response, const QList
     }
     case TDWImapResponse::Kind::Fetch:
         if (m_kind == Kind::FetchBody) {
-            // Only a body that this message's response carried counts; one routed here
-            // before its UID was known but belonging to another message is dropped.
+            // Only responses naming this command's UID come here (acceptsFetch).
             if (m_sink && sinks.contains(m_sink.get())) {
-                if (response.fetch.uid == m_uid)
-                    m_bodyMatched = true;
-                else
-                    m_sink->abort();
-            } else if (response.fetch.uid == m_uid && response.fetch.hasBody && m_sink) {
-                // A small body that came inline (the router had no sink for it).
+                m_bodyMatched = true;
+            } else if (response.fetch.hasBody && !sinks.isEmpty()) {
+                m_bodyLost = true;
+            } else if (response.fetch.hasBody && m_sink) {
+                // A body that came inline: a quoted string, or nobody could take it when it began.
                 m_sink->begin(response.fetch.body.size());
                 m_sink->write(response.fetch.body.constData(), response.fetch.body.size());
                 m_bodyMatched = true;
@@ -357,6 +358,12 @@ TDWImapBodySink *TDWImapCommand::bodySinkFor(quint32 sequence, std::optional<qui
     if (uid && *uid != m_uid)
         return nullptr;
     return m_sink.get();
+}
+
+void TDWImapCommand::dropMisroutedBody(const QList<TDWImapBodySink *> &sinks)
+{
+    if (m_sink && !m_bodyMatched && sinks.contains(m_sink.get()))
+        m_sink->abort();
 }
 
 void TDWImapCommand::completeTagged(const TDWImapResponse &tagged, const TDWError &selectError)
@@ -386,7 +393,9 @@ void TDWImapCommand::complete(const TDWError &error)
     m_complete = true;
     m_error = error;
     if (m_kind == Kind::FetchBody && m_error.isNull()) {
-        if (!m_bodyMatched)
+        if (m_bodyLost)
+            m_error = TDWImapError::make(TDWImapError::Parse, QStringLiteral("The server's answer for the message with UID %1 in “%2” could not be told apart from another one.").arg(m_uid).arg(m_folder));
+        else if (!m_bodyMatched)
             m_error = TDWImapError::make(TDWImapError::NotFound, QStringLiteral("The message with UID %1 is not in “%2”.").arg(m_uid).arg(m_folder));
         else
             m_sink->commit(&m_error);

@@ -93,6 +93,11 @@ public:
     void handleResponse(const TDWImapResponse &response, const QList<TDWImapBodySink *> &sinks);
     // The sink for a body literal of message `sequence` (UID when already seen), or nullptr.
     TDWImapBodySink *bodySinkFor(quint32 sequence, std::optional<quint32> uid);
+    // A response that another command took carried a body into this command's sink: drop it.
+    void dropMisroutedBody(const QList<TDWImapBodySink *> &sinks);
+    // This command's body went into another command's sink (a server that names the UID
+    // only after the body, answering out of order): it has to be asked again.
+    bool lostBody() const { return m_bodyLost; }
 
     // The tagged result; `selectError` replaces a NO/BAD when the folder could not be selected.
     void completeTagged(const TDWImapResponse &tagged, const TDWError &selectError = {});
@@ -139,4 +144,5 @@ private:
     QMap<quint32, TDWImapResponse::Fetch> m_fetched;   // by sequence number
     std::unique_ptr<TDWImapBodySink> m_sink;
     bool m_bodyMatched = false;
+    bool m_bodyLost = false;
 };

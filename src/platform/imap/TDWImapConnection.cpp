@@ -125,7 +125,7 @@ bool TDWImapConnection::establish()
     while (!m_greeted)
         if (!readOnce(timeout))
             return false;
-    if (m_capabilities.isEmpty() && !runInternal(TDWImapCommand::capability()))
+    if (m_capabilities.isEmpty() && (!runInternal(TDWImapCommand::capability()) || !m_fatal.isNull()))
         return false;
     if (m_preauthenticated)
         return true;
@@ -134,24 +134,25 @@ bool TDWImapConnection::establish()
     if (!runInternal(auth))
         return false;
     if (!auth->error().isNull()) {
-        fail(auth->error());
+        // The refusal says more than the connection the server closed right after it.
+        m_fatal = auth->error();
         return false;
     }
     // Capabilities change with the sign-in; servers that do not say so are asked.
     if (m_capabilityUpdates == before && !runInternal(TDWImapCommand::capability()))
         return false;
-    return true;
+    return m_fatal.isNull();
 }
 
+// Sends a command of the connection's own and waits for its result; false when
+// the connection failed before the result came.
 bool TDWImapConnection::runInternal(const std::shared_ptr<TDWImapCommand> &command)
 {
     send(command, false);
-    if (!flush())
-        return false;
-    while (!command->isComplete())
-        if (!readOnce(m_settings.timeoutMs))
-            return false;
-    return m_fatal.isNull();
+    flush();
+    while (!command->isComplete() && m_fatal.isNull() && !m_stop)
+        readOnce(m_settings.timeoutMs);
+    return command->isComplete();
 }
 
 void TDWImapConnection::serve()
@@ -161,6 +162,8 @@ void TDWImapConnection::serve()
         if (!m_fatal.isNull() || m_closedByLogout)
             return;
         const bool waiting = !m_inFlight.empty() || m_held;
+        if (!waiting)
+            m_countIsFresh = false;
         if (!readOnce(waiting ? m_settings.timeoutMs : -1) || m_closedByLogout)
             return;
     }
@@ -254,12 +257,14 @@ bool TDWImapConnection::trySend(const std::shared_ptr<TDWImapCommand> &command)
     if (command->dependsOnMessageCount()) {
         if (m_selectionsInFlight > 0 || m_refreshInFlight)
             return false;
-        if (m_refreshedFor != command.get() && qint64(command->numbers().lastIndex()) > m_messageCount) {
-            // The folder may have grown since it was selected: ask before cutting the set to its size.
-            m_refreshedFor = command.get();
+        if (!m_countIsFresh && qint64(command->numbers().lastIndex()) > m_messageCount) {
+            // The folder may have grown while the connection sat idle: ask before cutting the set to its size.
             m_refreshInFlight = true;
             const std::shared_ptr<TDWImapCommand> noop = TDWImapCommand::noop();
-            noop->setCompletion([this](TDWImapCommand &) { m_refreshInFlight = false; });
+            noop->setCompletion([this](TDWImapCommand &) {
+                m_refreshInFlight = false;
+                m_countIsFresh = true;
+            });
             send(noop, false);
             return false;
         }
@@ -434,15 +439,22 @@ void TDWImapConnection::handleResponse(const QByteArray &text, const QList<TDWIm
         if (m_messageCount > 0)
             --m_messageCount;
         break;
-    case Kind::Fetch:
+    case Kind::Fetch: {
+        TDWImapCommand *taker = nullptr;
         for (const InFlight &f : m_inFlight) {
             if (f.command->acceptsFetch(r)) {
-                if (!f.command->isCancelled())
-                    f.command->handleResponse(r, sinks);
+                taker = f.command.get();
+                if (!taker->isCancelled())
+                    taker->handleResponse(r, sinks);
                 break;
             }
         }
+        if (!sinks.isEmpty())
+            for (const InFlight &f : m_inFlight)
+                if (f.command.get() != taker)
+                    f.command->dropMisroutedBody(sinks);
         break;
+    }
     case Kind::Flags:
     case Kind::Other:
         break;
@@ -496,6 +508,7 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
             TDWImapFolderInfo info = m_selectionInfo;
             info.messageCount = m_messageCount;
             command->setFolderInfo(info);
+            m_countIsFresh = m_selectionsInFlight == 0;
         } else {
             if (m_selected == command->folder())
                 m_selected.clear();
@@ -510,6 +523,12 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
         break;
     default:
         break;
+    }
+    if (ok && command->lostBody() && command->attempts() == 0 && entry.fromPool && !command->isCancelled()) {
+        command->prepareRetry();
+        m_pool->requeue(command);
+        commandDone(command, entry.fromPool);
+        return;
     }
     const TDWError selectError = command->needsSelection() && command->folder() == m_failedSelection ? m_selectionError : TDWError();
     if (command->isCancelled())

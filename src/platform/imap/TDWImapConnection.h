@@ -122,7 +122,8 @@ private:
     QString m_selected;   // empty when none is (or will be) selected
     int m_selectionsInFlight = 0;
     bool m_refreshInFlight = false;
-    const TDWImapCommand *m_refreshedFor = nullptr;
+    // The message count was confirmed since the connection last sat idle.
+    bool m_countIsFresh = false;
     qint64 m_messageCount = -1;
     TDWImapFolderInfo m_selectionInfo;
     QString m_failedSelection;
