@@ -27,12 +27,14 @@ function(tdw_library name)
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# tdw_gtest(name [GUI] SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s])
+# tdw_gtest(name [GUI] SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s]
+#           [FIXTURES f ...])
 # A GoogleTest program run through CTest. Its main() (tests/support) gives each
 # run a QCoreApplication (a QApplication with GUI, for tests that make widgets)
 # and private XDG folders, so tests never touch the user's files.
+# FIXTURES names CTest fixtures (e.g. a local server started by a setup test) every test needs.
 function(tdw_gtest name)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT;FIXTURES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   set(support tdw_test_support)
   if(ARG_GUI)
@@ -42,11 +44,16 @@ function(tdw_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  set(props TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR};TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT};TDW_BINARY_ROOT=${CMAKE_BINARY_DIR};QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+  set(props TIMEOUT ${ARG_TIMEOUT})
   if(ARG_LABELS)
     list(APPEND props LABELS "${ARG_LABELS}")
   endif()
+  if(ARG_FIXTURES)
+    list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
+  endif()
+  # Last: gtest_discover_tests splits this list at its semicolons, so whatever
+  # followed it would be read as more variables.
+  list(APPEND props ENVIRONMENT "TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR};TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT};TDW_BINARY_ROOT=${CMAKE_BINARY_DIR};QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
 
