@@ -27,13 +27,18 @@ function(tdw_library name)
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# tdw_gtest(name SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s])
+# tdw_gtest(name [GUI] SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s])
 # A GoogleTest program run through CTest. Its main() (tests/support) gives each
-# run a QCoreApplication and private XDG folders, so tests never touch the user's files.
+# run a QCoreApplication (a QApplication with GUI, for tests that make widgets)
+# and private XDG folders, so tests never touch the user's files.
 function(tdw_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE tdw_test_support ${ARG_DEPS} GTest::gtest GTest::gmock)
+  set(support tdw_test_support)
+  if(ARG_GUI)
+    set(support tdw_test_support_gui)
+  endif()
+  target_link_libraries(${name} PRIVATE ${support} ${ARG_DEPS} GTest::gtest GTest::gmock)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()

@@ -1,9 +1,13 @@
-// The main() of every test program: a QCoreApplication for the event loop and
+// The main() of every test program: a QCoreApplication for the event loop (a
+// QApplication in programs built with tdw_gtest's GUI option) and
 // a private sandbox for the XDG folders, so no test reads or writes the user's
 // real configuration, data or caches.
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#ifdef TDW_TEST_GUI_APP
+#include <QApplication>
+#endif
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,7 +32,15 @@ int main(int argc, char **argv)
         QDir().mkpath(dir);
         qputenv(name, QFile::encodeName(dir));
     }
+#ifdef TDW_TEST_GUI_APP
+    // Test discovery runs the program without CTest's environment, and no
+    // test may need a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     g_sandbox = nullptr;

@@ -1,0 +1,128 @@
+#include "platform/predicate/TDWPredicate.h"
+
+#include "platform/predicate/TDWPredicateEvaluator.h"
+#include "platform/predicate/TDWPredicateParser.h"
+#include "platform/predicate/TDWPredicatePrinter.h"
+#include "platform/predicate/TDWPredicateSqlTranslator.h"
+#include "platform/predicate/TDWPredicateTree.h"
+
+using namespace TDWPredicateTree;
+
+namespace {
+
+TDWError makeError(TDWPredicate::ErrorCode code, const QString &description)
+{
+    return TDWError::withDescription(TDWPredicate::ErrorDomain, code, description);
+}
+
+} // namespace
+
+TDWPredicate::TDWPredicate() = default;
+
+TDWPredicate::TDWPredicate(std::shared_ptr<const Node> root) : m_root(std::move(root))
+{
+}
+
+TDWPredicate TDWPredicate::parse(const QString &format, const QVariantList &arguments, TDWError *error)
+{
+    TDWPredicateParser parser(format, arguments);
+    return TDWPredicate(parser.parse(error));
+}
+
+TDWPredicate TDWPredicate::truePredicate()
+{
+    return TDWPredicate(makeConstantNode(true));
+}
+
+TDWPredicate TDWPredicate::falsePredicate()
+{
+    return TDWPredicate(makeConstantNode(false));
+}
+
+TDWPredicate TDWPredicate::compound(bool conjunction, const QList<TDWPredicate> &subpredicates)
+{
+    QList<NodePtr> children;
+    for (const TDWPredicate &p : subpredicates) {
+        if (p.m_root)
+            children.append(p.m_root);
+    }
+    if (children.isEmpty())
+        return conjunction ? truePredicate() : falsePredicate();
+    if (children.size() == 1)
+        return TDWPredicate(children.front());
+    return TDWPredicate(makeCompound(conjunction ? Node::Kind::And : Node::Kind::Or, children));
+}
+
+TDWPredicate TDWPredicate::andPredicate(const QList<TDWPredicate> &subpredicates)
+{
+    return compound(true, subpredicates);
+}
+
+TDWPredicate TDWPredicate::orPredicate(const QList<TDWPredicate> &subpredicates)
+{
+    return compound(false, subpredicates);
+}
+
+TDWPredicate TDWPredicate::notPredicate(const TDWPredicate &predicate)
+{
+    if (!predicate.m_root)
+        return {};
+    return TDWPredicate(makeCompound(Node::Kind::Not, {predicate.m_root}));
+}
+
+bool TDWPredicate::isNull() const
+{
+    return !m_root;
+}
+
+QString TDWPredicate::predicateFormat() const
+{
+    return m_root ? TDWPredicatePrinter::print(*m_root) : QString();
+}
+
+TDWPredicate TDWPredicate::withSubstitutionVariables(const QVariantMap &variables) const
+{
+    return m_root ? TDWPredicate(substitute(m_root, variables)) : TDWPredicate();
+}
+
+bool TDWPredicate::evaluate(const TDWPredicateSubject &subject, TDWError *error) const
+{
+    if (!m_root) {
+        tdwSetError(error, makeError(EvaluationError, QStringLiteral("A null predicate cannot be evaluated.")));
+        return false;
+    }
+    TDWPredicateEvaluator evaluator(subject);
+    const bool result = evaluator.evaluate(*m_root);
+    if (!evaluator.failure().isEmpty()) {
+        tdwSetError(error, makeError(EvaluationError, QStringLiteral("Unable to evaluate the predicate \"%1\": %2.")
+                                                          .arg(predicateFormat(), evaluator.failure())));
+        return false;
+    }
+    return result;
+}
+
+bool TDWPredicate::toSql(const TDWPredicateSqlSchema &schema, const QString &entity, const QString &alias,
+                         TDWSqlFragment *out, TDWError *error) const
+{
+    if (!m_root) {
+        tdwSetError(error, makeError(SqlTranslationError, QStringLiteral("A null predicate has no SQL form.")));
+        return false;
+    }
+    TDWPredicateSqlTranslator translator(schema);
+    TDWSqlFragment fragment;
+    if (!translator.translate(*m_root, entity, alias, &fragment)) {
+        tdwSetError(error, makeError(SqlTranslationError, QStringLiteral("Unable to translate the predicate \"%1\" to SQL: %2.")
+                                                              .arg(predicateFormat(), translator.failure())));
+        return false;
+    }
+    if (out)
+        *out = fragment;
+    return true;
+}
+
+bool TDWPredicate::operator==(const TDWPredicate &other) const
+{
+    if (!m_root || !other.m_root)
+        return !m_root && !other.m_root;
+    return m_root == other.m_root || equal(*m_root, *other.m_root);
+}

@@ -1,0 +1,229 @@
+#include "platform/predicate/TDWPredicateOperators.h"
+
+#include "platform/predicate/TDWPredicateObjectRef.h"
+
+#include <QDateTime>
+
+#include <cmath>
+
+using TDWPredicateTree::Operator;
+
+namespace {
+
+bool isWhole(int type)
+{
+    switch (type) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int sign(qint64 a, qint64 b)
+{
+    return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// Exact comparison of a 64-bit integer with a double, as SQLite does it.
+int compareWholeWithDouble(qint64 whole, double d)
+{
+    if (d >= 9223372036854775808.0)
+        return -1;
+    if (d < -9223372036854775808.0)
+        return 1;
+    const double truncated = std::trunc(d);
+    const int bySign = sign(whole, qint64(truncated));
+    if (bySign != 0)
+        return bySign;
+    return d > truncated ? -1 : d < truncated ? 1 : 0;
+}
+
+int compareNumbers(const QVariant &a, const QVariant &b)
+{
+    const bool wholeA = isWhole(a.metaType().id());
+    const bool wholeB = isWhole(b.metaType().id());
+    if (wholeA && wholeB)
+        return sign(a.toLongLong(), b.toLongLong());
+    if (wholeA)
+        return compareWholeWithDouble(a.toLongLong(), b.toDouble());
+    if (wholeB)
+        return -compareWholeWithDouble(b.toLongLong(), a.toDouble());
+    const double x = a.toDouble();
+    const double y = b.toDouble();
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// Code-point order, which is what SQLite's binary collation gives on UTF-8.
+int compareStrings(const QString &a, const QString &b)
+{
+    const int c = a.toUtf8().compare(b.toUtf8());
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+bool isMark(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+TDWPredicateOperators::Category TDWPredicateOperators::category(const QVariant &value)
+{
+    if (!value.isValid())
+        return Category::Nil;
+    const int type = value.metaType().id();
+    if (isWhole(type) || type == QMetaType::ULong || type == QMetaType::ULongLong || type == QMetaType::Double
+        || type == QMetaType::Float)
+        return Category::Number;
+    switch (type) {
+    case QMetaType::QString: return Category::String;
+    case QMetaType::QDateTime: return value.toDateTime().isValid() ? Category::Date : Category::Nil;
+    case QMetaType::QByteArray: return Category::Data;
+    default: break;
+    }
+    if (value.metaType() == QMetaType::fromType<TDWPredicateObjectRef>())
+        return Category::Object;
+    return Category::Other;
+}
+
+QString TDWPredicateOperators::fold(const QString &text, int options)
+{
+    QString folded = text;
+    if (options & TDWPredicateTree::CaseInsensitive)
+        folded = folded.toCaseFolded();
+    if (options & TDWPredicateTree::DiacriticInsensitive) {
+        const QList<uint> decomposed = folded.normalized(QString::NormalizationForm_D).toUcs4();
+        folded.clear();
+        for (uint c : decomposed) {
+            if (!isMark(c))
+                folded.append(QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1));
+        }
+    }
+    return folded;
+}
+
+bool TDWPredicateOperators::like(const QString &text, const QString &pattern)
+{
+    const QList<uint> s = text.toUcs4();
+    const QList<uint> p = pattern.toUcs4();
+    qsizetype si = 0, pi = 0;
+    // Where to resume after the last '*' when a later literal part fails.
+    qsizetype starPattern = -1, starText = 0;
+    while (si < s.size()) {
+        if (pi < p.size() && p[pi] == '*') {
+            starPattern = ++pi;
+            starText = si;
+            continue;
+        }
+        if (pi < p.size() && p[pi] != '*') {
+            bool literal = p[pi] != '?';
+            qsizetype width = 1;
+            if (p[pi] == '\\' && pi + 1 < p.size()) {
+                literal = true;
+                width = 2;
+            }
+            const uint expected = p[pi + width - 1];
+            if (!literal || expected == s[si]) {
+                pi += width;
+                ++si;
+                continue;
+            }
+        }
+        if (starPattern < 0)
+            return false;
+        pi = starPattern;
+        si = ++starText;
+    }
+    while (pi < p.size() && p[pi] == '*')
+        ++pi;
+    return pi == p.size();
+}
+
+bool TDWPredicateOperators::equal(const QVariant &a, const QVariant &b, int options)
+{
+    const Category ca = category(a);
+    if (ca != category(b))
+        return false;
+    switch (ca) {
+    case Category::Nil: return true;
+    case Category::Number: return compareNumbers(a, b) == 0;
+    case Category::String: return fold(a.toString(), options) == fold(b.toString(), options);
+    case Category::Date: return a.toDateTime().toMSecsSinceEpoch() == b.toDateTime().toMSecsSinceEpoch();
+    case Category::Data: return a.toByteArray() == b.toByteArray();
+    case Category::Object: return a.value<TDWPredicateObjectRef>().refersToSameObject(b.value<TDWPredicateObjectRef>());
+    case Category::Other: return false;
+    }
+    return false;
+}
+
+std::optional<int> TDWPredicateOperators::compare(const QVariant &a, const QVariant &b, int options)
+{
+    const Category ca = category(a);
+    if (ca != category(b))
+        return std::nullopt;
+    switch (ca) {
+    case Category::Number:
+        return compareNumbers(a, b);
+    case Category::String:
+        return compareStrings(fold(a.toString(), options), fold(b.toString(), options));
+    case Category::Date:
+        return sign(a.toDateTime().toMSecsSinceEpoch(), b.toDateTime().toMSecsSinceEpoch());
+    default:
+        return std::nullopt;
+    }
+}
+
+bool TDWPredicateOperators::test(Operator op, int options, const QVariant &lhs, const QVariant &rhs)
+{
+    switch (op) {
+    case Operator::Equal:
+        return equal(lhs, rhs, options);
+    case Operator::NotEqual:
+        return !equal(lhs, rhs, options);
+    case Operator::Less:
+    case Operator::LessOrEqual:
+    case Operator::Greater:
+    case Operator::GreaterOrEqual: {
+        // Unordered pairs (nil, mixed kinds) satisfy no ordering.
+        const std::optional<int> order = compare(lhs, rhs, options);
+        if (!order)
+            return false;
+        return op == Operator::Less ? *order < 0
+            : op == Operator::LessOrEqual ? *order <= 0
+            : op == Operator::Greater ? *order > 0
+            : *order >= 0;
+    }
+    default:
+        break;
+    }
+    if (category(lhs) != Category::String || category(rhs) != Category::String)
+        return false;
+    const QString left = fold(lhs.toString(), options);
+    const QString right = fold(rhs.toString(), options);
+    // An empty needle matches nothing: an empty rule must not select every item.
+    switch (op) {
+    case Operator::Like: return like(left, right);
+    case Operator::BeginsWith: return !right.isEmpty() && left.startsWith(right);
+    case Operator::EndsWith: return !right.isEmpty() && left.endsWith(right);
+    case Operator::Contains: return !right.isEmpty() && left.contains(right);
+    case Operator::In: return !left.isEmpty() && right.contains(left);
+    default: return false;
+    }
+}
