@@ -321,7 +321,10 @@ class Mailbox:
         self._sync(msg)
 
     def bump_uidvalidity(self, folder, value=None):
-        folder.renumber(folder.uidvalidity + 1 if value is None else int(value), self._gap)
+        value = folder.uidvalidity + 1 if value is None else int(value)
+        if not 0 < value < 2 ** 32:
+            raise ModelError("UIDVALIDITY must be a nonzero 32-bit number")
+        folder.renumber(value, self._gap)
 
 
 def parse_date(value):
