@@ -47,12 +47,12 @@ class Folder:
         i = bisect.bisect_left(self.uids, msg.uids.pop(self.name))
         del self.uids[i], self.msgs[i]
 
-    def renumber(self, uidvalidity):
+    def renumber(self, uidvalidity, gap):
         self.uidvalidity, self.uidnext = uidvalidity, 1
         old = self.msgs
         self.uids, self.msgs = [], []
         for m in old:
-            self.append(m, 0)
+            self.append(m, gap(self))
 
 
 class Message:
@@ -321,7 +321,10 @@ class Mailbox:
         self._sync(msg)
 
     def bump_uidvalidity(self, folder, value=None):
-        folder.renumber(folder.uidvalidity + 1 if value is None else int(value))
+        value = folder.uidvalidity + 1 if value is None else int(value)
+        if not 0 < value < 2 ** 32:
+            raise ModelError("UIDVALIDITY must be a nonzero 32-bit number")
+        folder.renumber(value, self._gap)
 
 
 def parse_date(value):

@@ -508,7 +508,8 @@ class ChangesTest(unittest.TestCase):
     def test_bad_control_requests(self):
         for req in ({"op": "nonsense"}, {"op": "label", "msgid": 1, "add": ["Work"]},
                     {"op": "fault", "type": "explode"}, {"op": "set", "label_style": "odd"},
-                    {"op": "state", "user": "nobody@example.com"}):
+                    {"op": "state", "user": "nobody@example.com"},
+                    {"op": "uidvalidity", "value": 2 ** 32}, {"op": "flag", "uid": 1, "add": "\\Seen"}):
             with self.subTest(req=req):
                 self.assertTrue(self.fake.control(req, expect_ok=False))
 
