@@ -27,21 +27,37 @@ function(tdw_library name)
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# tdw_gtest(name SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s])
+# tdw_gtest(name [GUI] SOURCES a_test.cpp ... DEPS target ... [LABELS l ...] [ENVIRONMENT K=V ...] [TIMEOUT s]
+#           [FIXTURES f ...])
 # A GoogleTest program run through CTest. Its main() (tests/support) gives each
-# run a QCoreApplication and private XDG folders, so tests never touch the user's files.
+# run a QCoreApplication (a QApplication with GUI, for tests that make widgets)
+# and private XDG folders, so tests never touch the user's files.
+# FIXTURES names CTest fixtures (e.g. a local server started by a setup test) every test needs.
 function(tdw_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT;FIXTURES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE tdw_test_support ${ARG_DEPS} GTest::gtest GTest::gmock)
+  set(support tdw_test_support)
+  if(ARG_GUI)
+    set(support tdw_test_support_gui)
+  endif()
+  target_link_libraries(${name} PRIVATE ${support} ${ARG_DEPS} GTest::gtest GTest::gmock)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  set(props TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR};TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT};TDW_BINARY_ROOT=${CMAKE_BINARY_DIR};QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+  set(props TIMEOUT ${ARG_TIMEOUT})
   if(ARG_LABELS)
     list(APPEND props LABELS "${ARG_LABELS}")
   endif()
+  if(ARG_FIXTURES)
+    list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
+  endif()
+  # The test environment travels in a file beside the program, which its main()
+  # applies: gtest_discover_tests loses every entry of a list-valued ENVIRONMENT
+  # property but the first.
+  set(env TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR} TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT}
+      TDW_BINARY_ROOT=${CMAKE_BINARY_DIR} QT_QPA_PLATFORM=offscreen ${ARG_ENVIRONMENT})
+  string(REPLACE ";" "\n" env "${env}")
+  file(GENERATE OUTPUT $<TARGET_FILE:${name}>.env CONTENT "${env}\n")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
 

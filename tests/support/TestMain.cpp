@@ -1,9 +1,13 @@
-// The main() of every test program: a QCoreApplication for the event loop and
+// The main() of every test program: a QCoreApplication for the event loop (a
+// QApplication in programs built with tdw_gtest's GUI option) and
 // a private sandbox for the XDG folders, so no test reads or writes the user's
 // real configuration, data or caches.
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#ifdef TDW_TEST_GUI_APP
+#include <QApplication>
+#endif
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,7 +16,24 @@
 
 namespace {
 QTemporaryDir *g_sandbox = nullptr;
+
+// Applies the "NAME=value" lines that the build writes beside the program
+// (<program>.env); a variable already set in the environment wins.
+void applyBuildEnvironment()
+{
+    QFile file(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")) + QStringLiteral(".env"));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray name = line.left(eq);
+        if (qgetenv(name.constData()).isEmpty())
+            qputenv(name.constData(), line.mid(eq + 1));
+    }
 }
+} // namespace
 
 QString tdwtest::sandboxRoot()
 {
@@ -21,6 +42,7 @@ QString tdwtest::sandboxRoot()
 
 int main(int argc, char **argv)
 {
+    applyBuildEnvironment();
     QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/tidewell-test-XXXXXX"));
     g_sandbox = &sandbox;
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
@@ -28,7 +50,15 @@ int main(int argc, char **argv)
         QDir().mkpath(dir);
         qputenv(name, QFile::encodeName(dir));
     }
+#ifdef TDW_TEST_GUI_APP
+    // Test discovery runs the program without CTest's environment, and no
+    // test may need a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     g_sandbox = nullptr;

@@ -1,0 +1,136 @@
+#include "app/TDWServiceTable.h"
+
+#include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPropertyList.h"
+#include "platform/foundation/TDWResources.h"
+#include "platform/foundation/TDWUserDefaults.h"
+
+namespace {
+
+const QString ErrorDomain = QStringLiteral("TDWServiceTable");
+
+// Entries keyed by their "id"; a later entry with the same id replaces an earlier one.
+QHash<QString, QVariantMap> indexById(const QVariantList &entries)
+{
+    QHash<QString, QVariantMap> byId;
+    for (const QVariant &entry : entries) {
+        const QVariantMap map = entry.toMap();
+        const QString id = map.value(QStringLiteral("id")).toString();
+        if (!id.isEmpty())
+            byId.insert(id, map);
+    }
+    return byId;
+}
+
+} // namespace
+
+TDWServiceTable::TDWServiceTable()
+{
+    publish(std::make_unique<const Data>());
+}
+
+TDWServiceTable &TDWServiceTable::shared()
+{
+    // Never destroyed: worker threads may still read it while the program exits.
+    static TDWServiceTable *table = [] {
+        auto *loaded = new TDWServiceTable;
+        loaded->load(TDWResources::path(QStringLiteral("Config"), QStringLiteral("plist")), nullptr);
+        return loaded;
+    }();
+    return *table;
+}
+
+bool TDWServiceTable::load(const QString &path, TDWError *error)
+{
+    TDWError readError;
+    const QVariant root = TDWPropertyList::readFile(path, &readError);
+    if (readError.isNull() && root.typeId() != QMetaType::QVariantMap)
+        readError = TDWError::withDescription(ErrorDomain, 1, QStringLiteral("The service table is not a dictionary."));
+    if (!readError.isNull()) {
+        publish(std::make_unique<const Data>());
+        tdwLog(QStringLiteral("ERROR: Unable to read the service table at %1: %2").arg(path, readError.localizedDescription()));
+        tdwSetError(error, readError);
+        return false;
+    }
+    publish(derive(root.toMap()));
+    return true;
+}
+
+std::unique_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVariantMap &config)
+{
+    auto data = std::make_unique<Data>();
+    data->config = config;
+    data->services = config.value(QStringLiteral("services")).toList();
+    data->servicesById = indexById(data->services);
+    data->docTypes = config.value(QStringLiteral("doctypes")).toList();
+    data->docTypesById = indexById(data->docTypes);
+    data->specialMailLabels = config.value(QStringLiteral("specialmaillabels")).toList();
+    for (const QVariant &label : std::as_const(data->specialMailLabels)) {
+        const QVariantMap map = label.toMap();
+        if (map.value(QStringLiteral("forced")).toBool())
+            data->forcedMailLabels.append(label);
+        if (map.value(QStringLiteral("required")).toBool())
+            data->requiredMailLabels.append(label);
+    }
+    return data;
+}
+
+void TDWServiceTable::publish(std::unique_ptr<const Data> data)
+{
+    std::lock_guard lock(m_publishMutex);
+    m_current.store(data.get(), std::memory_order_release);
+    m_published.push_back(std::move(data));
+}
+
+const TDWServiceTable::Data &TDWServiceTable::data() const
+{
+    return *m_current.load(std::memory_order_acquire);
+}
+
+QVariantMap TDWServiceTable::getConfig() const
+{
+    return data().config;
+}
+
+QVariantList TDWServiceTable::serviceConfigs() const
+{
+    return data().services;
+}
+
+QVariantMap TDWServiceTable::serviceConfig(const QString &serviceId) const
+{
+    return data().servicesById.value(serviceId);
+}
+
+QVariantList TDWServiceTable::docTypeConfigs() const
+{
+    return data().docTypes;
+}
+
+QVariantMap TDWServiceTable::docTypeConfig(const QString &docType) const
+{
+    return data().docTypesById.value(docType);
+}
+
+QVariantList TDWServiceTable::specialMailLabels() const
+{
+    return data().specialMailLabels;
+}
+
+QVariantList TDWServiceTable::forcedMailLabels() const
+{
+    return data().forcedMailLabels;
+}
+
+QVariantList TDWServiceTable::requiredMailLabels() const
+{
+    return data().requiredMailLabels;
+}
+
+QVariantMap TDWServiceTable::getThrottleLevel() const
+{
+    QString name = TDWUserDefaults::standard()->stringForKey(QStringLiteral("ThrottleLevel"));
+    if (name.isEmpty())
+        name = QStringLiteral("moderate");
+    return data().config.value(QStringLiteral("throttlelevels")).toMap().value(name).toMap();
+}

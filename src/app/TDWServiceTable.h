@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/foundation/TDWError.h"
+
+#include <QHash>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// The service table: which services exist, where their lists are fetched,
+// which classes handle them, how their items are labelled, Gmail's special
+// folders and retrieval rates. Read once from the "Config" resource; every
+// part of the program asks it instead of holding its own constants.
+//
+// A loaded table is never changed, only replaced as a whole, so any thread
+// may read it without a lock. Replaced tables are kept until the object goes
+// away (a reader may still be using one); the program loads its table once.
+// An empty map or list stands for "none".
+class TDWServiceTable
+{
+public:
+    TDWServiceTable();
+    TDWServiceTable(const TDWServiceTable &) = delete;
+    TDWServiceTable &operator=(const TDWServiceTable &) = delete;
+
+    // The program's table, loaded from the "Config" resource on first use.
+    static TDWServiceTable &shared();
+
+    // Replaces the table with the property list at `path`. On failure the
+    // table becomes empty, so every lookup answers empty.
+    bool load(const QString &path, TDWError *error);
+
+    QVariantMap getConfig() const;
+    QVariantList serviceConfigs() const;
+    QVariantMap serviceConfig(const QString &serviceId) const;
+    QVariantList docTypeConfigs() const;
+    QVariantMap docTypeConfig(const QString &docType) const;
+    QVariantList specialMailLabels() const;
+    QVariantList forcedMailLabels() const;
+    QVariantList requiredMailLabels() const;
+
+    // The Gmail retrieval rate named by the user default "ThrottleLevel"
+    // ("moderate" when unset), read afresh on every call; empty when the
+    // table has no level of that name.
+    QVariantMap getThrottleLevel() const;
+
+private:
+    struct Data
+    {
+        QVariantMap config;
+        QVariantList services;
+        QHash<QString, QVariantMap> servicesById;
+        QVariantList docTypes;
+        QHash<QString, QVariantMap> docTypesById;
+        QVariantList specialMailLabels;
+        QVariantList forcedMailLabels;
+        QVariantList requiredMailLabels;
+    };
+
+    static std::unique_ptr<const Data> derive(const QVariantMap &config);
+    void publish(std::unique_ptr<const Data> data);
+    const Data &data() const;
+
+    std::atomic<const Data *> m_current = nullptr;
+    std::mutex m_publishMutex;
+    std::vector<std::unique_ptr<const Data>> m_published;
+};

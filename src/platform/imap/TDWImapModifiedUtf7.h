@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Folder names on the wire are in the modified UTF-7 of RFC 3501 (section
+// 5.1.3). Names are stored as the server writes them and decoded only for display.
+namespace TDWImapModifiedUtf7 {
+
+// The readable form. "&-" is "&"; a run that is not valid modified base64
+// (no closing "-", a foreign character, an odd byte count) is kept as written,
+// so a sloppy server name still shows instead of turning into garbage.
+QString decode(const QString &encoded);
+
+// The wire form: printable ASCII stays, "&" becomes "&-", everything else goes
+// into "&...-" runs of base64 (with "," for "/") over UTF-16BE.
+QString encode(const QString &decoded);
+
+} // namespace TDWImapModifiedUtf7

@@ -1,0 +1,148 @@
+#include "ImapScriptedServer.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ImapScriptedServer::Certificate ImapScriptedServer::makeCertificate(const QString &subjectAltName)
+{
+    const QString dir = tdwtest::freshDir(QStringLiteral("cert"));
+    Certificate c{dir + QStringLiteral("/cert.pem"), dir + QStringLiteral("/key.pem")};
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=scripted test server"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=") + subjectAltName, QStringLiteral("-keyout"), c.keyFile, QStringLiteral("-out"), c.certFile});
+    openssl.waitForFinished(60000);
+    EXPECT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    return c;
+}
+
+ImapScriptedServer::ImapScriptedServer(const Certificate &certificate, Script script)
+    : m_script(std::move(script))
+{
+    if (!certificate.certFile.isEmpty()) {
+        m_context.reset(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+        EXPECT_EQ(SSL_CTX_use_certificate_file(m_context.get(), QFile::encodeName(certificate.certFile).constData(), SSL_FILETYPE_PEM), 1);
+        EXPECT_EQ(SSL_CTX_use_PrivateKey_file(m_context.get(), QFile::encodeName(certificate.keyFile).constData(), SSL_FILETYPE_PEM), 1);
+    }
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(m_listenFd, 16), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_acceptThread = std::thread([this] { acceptLoop(); });
+}
+
+ImapScriptedServer::~ImapScriptedServer()
+{
+    m_stop = true;
+    m_acceptThread.join();
+    {
+        // Unblock scripts that still wait for the client.
+        std::lock_guard lock(m_mutex);
+        for (int fd : m_openFds)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    for (std::thread &t : m_threads)
+        t.join();
+    for (int fd : m_openFds)
+        ::close(fd);
+    ::close(m_listenFd);
+}
+
+void ImapScriptedServer::acceptLoop()
+{
+    while (!m_stop) {
+        pollfd p{m_listenFd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const int index = m_connections++;
+        std::lock_guard lock(m_mutex);
+        m_openFds.push_back(fd);
+        m_threads.emplace_back([this, fd, index] { serve(fd, index); });
+    }
+}
+
+void ImapScriptedServer::serve(int fd, int index)
+{
+    timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    Peer peer;
+    peer.m_fd = fd;
+    peer.m_index = index;
+    if (!m_context) {
+        // Silent: hold the connection open until the test ends.
+        while (!m_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return;
+    }
+    peer.m_ssl = SSL_new(m_context.get());
+    SSL_set_fd(peer.m_ssl, fd);
+    if (SSL_accept(peer.m_ssl) == 1)
+        m_script(peer);
+    // The script is done: the connection ends (the descriptor closes with the server).
+    peer.close();
+    SSL_free(peer.m_ssl);
+    ERR_clear_error();
+}
+
+QByteArray ImapScriptedServer::Peer::readLine()
+{
+    while (true) {
+        const qsizetype newline = m_buffer.indexOf('\n');
+        if (newline >= 0) {
+            QByteArray line = m_buffer.left(newline);
+            m_buffer.remove(0, newline + 1);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            return line;
+        }
+        char chunk[4096];
+        const int n = m_ssl ? SSL_read(m_ssl, chunk, sizeof chunk) : -1;
+        if (n <= 0)
+            return {};
+        m_buffer.append(chunk, n);
+    }
+}
+
+QByteArray ImapScriptedServer::Peer::expect(const QByteArray &verb)
+{
+    const QByteArray line = readLine();
+    const QByteArray rest = line.mid(line.indexOf(' ') + 1);
+    EXPECT_TRUE(rest.startsWith(verb)) << "expected " << verb.toStdString() << ", got: " << line.toStdString();
+    return line;
+}
+
+void ImapScriptedServer::Peer::send(const QByteArray &bytes)
+{
+    if (m_ssl)
+        SSL_write(m_ssl, bytes.constData(), int(bytes.size()));
+}
+
+void ImapScriptedServer::Peer::close()
+{
+    if (m_ssl)
+        SSL_shutdown(m_ssl);
+    ::shutdown(m_fd, SHUT_RDWR);
+}

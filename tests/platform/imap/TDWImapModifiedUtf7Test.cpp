@@ -1,0 +1,51 @@
+#include "ImapTestPrinters.h"
+
+#include "platform/imap/TDWImapModifiedUtf7.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ImapModifiedUtf7, DecodesWireNames)
+{
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"INBOX", "INBOX"},
+        {"Entw&APw-rfe", QString::fromUtf8("Entwürfe")},
+        {"&AGEAYgBj-", "abc"},
+        {"A&-B", "A&B"},
+        {"&-&-", "&&"},
+        {"~peter/mail/&U,BTFw-/&ZeVnLIqe-", QString::fromUtf8("~peter/mail/台北/日本語")},
+        {"[Gmail]/Entw&APw-rfe/&AMQ-", QString::fromUtf8("[Gmail]/Entwürfe/Ä")},
+        // A character outside the BMP travels as a surrogate pair.
+        {"&2D3eAA-", QString::fromUtf8("😀")},
+        // Not valid runs: kept as written rather than turned into garbage.
+        {"A&B", "A&B"},
+        {"Entw&APw", "Entw&APw"},
+        {"&A*B-", "&A*B-"},
+        {"&AGE-", "a"},
+        {"&AGEA-", "&AGEA-"},        // three bytes: half a UTF-16 unit left over
+        {"&A-", "&A-"},              // six bits cannot hold a byte
+        {"x&!-y&AGEAYgBj-", "x&!-yabc"},
+    };
+    for (const auto &[encoded, decoded] : cases)
+        EXPECT_EQ(TDWImapModifiedUtf7::decode(encoded), decoded) << encoded.toStdString();
+}
+
+TEST(ImapModifiedUtf7, EncodesAndRoundTrips)
+{
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"INBOX", "INBOX"},
+        {QString::fromUtf8("Entwürfe"), "Entw&APw-rfe"},
+        {"A&B", "A&-B"},
+        {QString::fromUtf8("台北"), "&U,BTFw-"},
+        {QString::fromUtf8("Grüße & Küsse"), "Gr&APwA3w-e &- K&APw-sse"},
+        {QString::fromUtf8("😀"), "&2D3eAA-"},
+        {"Tab\there", "Tab&AAk-here"},
+    };
+    for (const auto &[decoded, encoded] : cases) {
+        EXPECT_EQ(TDWImapModifiedUtf7::encode(decoded), encoded) << decoded.toStdString();
+        EXPECT_EQ(TDWImapModifiedUtf7::decode(encoded), decoded) << encoded.toStdString();
+    }
+}
+
+} // namespace
