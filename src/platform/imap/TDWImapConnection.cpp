@@ -7,6 +7,8 @@
 #include "platform/imap/TDWImapParser.h"
 #include "platform/imap/TDWImapTlsSocket.h"
 
+#include <csignal>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -103,6 +105,13 @@ void TDWImapConnection::detach()
 
 void TDWImapConnection::run()
 {
+    // A write to a connection the server has closed must fail with EPIPE on this
+    // thread, not raise SIGPIPE and end the process.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
     m_socket = std::make_unique<TDWImapTlsSocket>(m_settings.tls, m_wakeFd, &m_stop);
     const bool established = establish();
     if (established) {
