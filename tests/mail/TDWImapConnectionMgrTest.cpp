@@ -2,7 +2,7 @@
 // settings, and the server address and connection limit taken from settings.
 #include "mail/TDWImapConnectionMgr.h"
 
-#include "MailTestPrinters.h"
+#include "MailTestSupport.h"
 
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/imap/TDWImapSession.h"

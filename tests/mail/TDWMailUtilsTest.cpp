@@ -2,7 +2,7 @@
 // may choose, and the mailbox folders written for restores.
 #include "mail/TDWMailUtils.h"
 
-#include "MailTestPrinters.h"
+#include "MailTestSupport.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -20,13 +20,6 @@ namespace {
 QString u8(const char *text)
 {
     return QString::fromUtf8(text);
-}
-
-std::string show(const QSet<QString> &names)
-{
-    QStringList sorted(names.begin(), names.end());
-    sorted.sort();
-    return sorted.join(QLatin1Char(',')).toStdString();
 }
 
 TEST(TDWMailUtils, FolderFlagsBecomeFlagNames)
@@ -71,7 +64,7 @@ TEST(TDWMailUtils, FolderFlagsBecomeFlagNames)
             continue;
         }
         ASSERT_EQ(table.keys(), QStringList{u8(c.path)});
-        EXPECT_EQ(show(table.value(u8(c.path))), show(*c.expected));
+        EXPECT_EQ(mailtest::sortedNames(table.value(u8(c.path))), mailtest::sortedNames(*c.expected));
     }
     EXPECT_TRUE(TDWMailUtils::foldersWithFlagsFrom({}).isEmpty());
 }
