@@ -596,7 +596,7 @@ class Session(socketserver.BaseRequestHandler):
         self.sel = None
         with self.fake.lock:
             folder = self.box.folder(name)
-            if folder is None or not folder.selectable:
+            if folder is None or not folder.selectable or not folder.shown:
                 self.tagged(tag, "NO [NONEXISTENT] Unknown Mailbox: %s (now in authenticated "
                                  "state) (Failure)" % name)
                 return
@@ -663,6 +663,8 @@ class Session(socketserver.BaseRequestHandler):
         subscribed = "SUBSCRIBED" in selection or "SUBSCRIBED" in returns or kind == "LSUB"
         with self.fake.lock:
             for folder in self.box.sorted_folders():
+                if not folder.shown:
+                    continue
                 shown = "Inbox" if kind == "XLIST" and folder.name == "INBOX" else folder.name
                 if not any(r.match(folder.name) or (folder.name == "INBOX" and
                                                     re.match(r.pattern, "INBOX", re.I))
@@ -701,7 +703,7 @@ class Session(socketserver.BaseRequestHandler):
         items = status_items(args[1])
         with self.fake.lock:
             folder = self.box.folder(name)
-            if folder is None or not folder.selectable:
+            if folder is None or not folder.selectable or not folder.shown:
                 self.tagged(tag, "NO [NONEXISTENT] Unknown Mailbox: %s (Failure)" % name)
                 return
             self.write_status(folder, items)

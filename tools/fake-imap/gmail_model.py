@@ -28,6 +28,7 @@ class Folder:
     def __init__(self, name, kind, label, list_attrs, xlist_attrs, uidvalidity):
         self.name, self.kind, self.label = name, kind, label
         self.list_attrs, self.xlist_attrs = list_attrs, xlist_attrs
+        self.shown = True  # Gmail's "Show in IMAP" setting of the label
         self.uidvalidity, self.uidnext = uidvalidity, 1
         self.uids, self.msgs = [], []
 
@@ -190,6 +191,14 @@ class Mailbox:
         if name.upper() == "INBOX":
             name = "INBOX"
         return self.folders.get(name)
+
+    def hide(self, names):
+        """Switches "Show in IMAP" off for these folders: clients no longer see them."""
+        for name in names:
+            f = self.folder(name)
+            if f is None:
+                raise ModelError("no folder %r to hide" % name)
+            f.shown = False
 
     def sorted_folders(self):
         """Gmail's LIST order: INBOX, the user labels, then the system folders."""
@@ -417,7 +426,7 @@ def message_from_spec(spec, base_dir):
 
 def build_mailbox(spec, base_dir):
     """A mailbox from the scenario's mailbox keys: layout, uidvalidity, uid_gaps, labels,
-    maildir, generate, messages (loaded in that order; arrival order follows)."""
+    maildir, generate, messages (loaded in that order; arrival order follows), hidden."""
     box = Mailbox(spec.get("layout", "[Gmail]"), int(spec.get("uidvalidity", 1000)),
                   bool(spec.get("uid_gaps", True)), spec.get("labels", []))
     if spec.get("maildir"):
@@ -437,4 +446,5 @@ def build_mailbox(spec, base_dir):
         thread_in_threes(msgs)
     for m in spec.get("messages", []):
         box.add(message_from_spec(m, base_dir))
+    box.hide(spec.get("hidden", []))
     return box

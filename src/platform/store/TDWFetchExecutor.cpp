@@ -95,7 +95,7 @@ bool TDWFetchExecutor::plan(TDWError *error)
     // Unsaved inserts cannot be tested against hand-written SQL, so such requests see
     // only stored rows.
     if (m_request.sqlCondition().isEmpty()) {
-        for (const TDWManagedObjectPtr &object : m_context.insertedObjects()) {
+        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_inserted)) {
             if (&object->entity() != m_entity || sourceFor(object) < 0)
                 continue;
             TDWError evaluationError;
@@ -107,6 +107,7 @@ bool TDWFetchExecutor::plan(TDWError *error)
             }
             m_pending.append(object);
         }
+        std::sort(m_pending.begin(), m_pending.end(), [](const auto &a, const auto &b) { return a->m_insertOrder < b->m_insertOrder; });
     }
     return true;
 }
@@ -306,7 +307,7 @@ std::optional<QList<TDWManagedObjectPtr>> TDWFetchExecutor::objects(TDWError *er
     QList<TDWManagedObjectPtr> result;
     if (useSingleQuery()) {
         const TDWPersistentStorePtr &store = m_stores.first();
-        const bool ok = run(0, querySql(0, TDWStoreSchema::selectList(*m_entity, QStringLiteral("t")), true, true), true, m_request.fetchLimit(),
+        const bool ok = run(0, querySql(0, m_entity->selectListSql(), true, true), true, m_request.fetchLimit(),
                             m_request.fetchOffset(),
                             [&](const TDWSqliteStatement &row) { result.append(m_context.objectForRow(*m_entity, store, row, 0)); }, error);
         if (!ok)
