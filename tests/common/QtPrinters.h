@@ -13,6 +13,12 @@ inline void PrintTo(const QString &value, std::ostream *os)
     *os << '"' << value.toStdString() << '"';
 }
 
+// Lets failure messages stream texts: EXPECT_EQ(...) << input.
+inline std::ostream &operator<<(std::ostream &os, const QString &value)
+{
+    return os << value.toStdString();
+}
+
 inline void PrintTo(const QByteArray &value, std::ostream *os)
 {
     *os << "0x" << value.toHex().toStdString();

@@ -36,9 +36,8 @@ still_good() {
   local f
   for f in ca.pem ca.key server.pem server.key params; do [[ -s "$out/$f" ]] || return 1; done
   [[ "$(cat "$out/params")" == "$params" ]] || return 1
-  openssl x509 -in "$out/ca.pem" -noout -checkend 86400 >/dev/null 2>&1 || return 1
-  openssl x509 -in "$out/server.pem" -noout -checkend 86400 >/dev/null 2>&1 || return 1
-  openssl verify -CAfile "$out/ca.pem" "$out/server.pem" >/dev/null 2>&1
+  # One call checks the chain and that both certificates still hold a day from now.
+  openssl verify -attime $(( $(date +%s) + 86400 )) -CAfile "$out/ca.pem" "$out/server.pem" >/dev/null 2>&1
 }
 if still_good; then
   exit 0

@@ -80,7 +80,7 @@ TDWUserDefaults::~TDWUserDefaults()
 {
     bool pending;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         pending = !m_pending.isEmpty();
     }
     if (pending)
@@ -119,13 +119,13 @@ QVariantMap TDWUserDefaults::load()
 
 void TDWUserDefaults::registerDefaults(const QVariantMap &defaults)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_registered.insert(defaults);
 }
 
 QVariant TDWUserDefaults::objectForKey(const QString &key) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     auto it = m_stored.constFind(key);
     if (it != m_stored.constEnd())
         return *it;
@@ -261,7 +261,7 @@ void TDWUserDefaults::store(const QString &key, const QVariant &value)
 {
     bool schedule;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         if (value.isValid())
             m_stored.insert(key, value);
         else
@@ -281,7 +281,7 @@ void TDWUserDefaults::scheduleWrite()
         this,
         [this] {
             {
-                QMutexLocker lock(&m_mutex);
+                std::lock_guard lock(m_mutex);
                 m_writeScheduled = false;
             }
             synchronize();
@@ -291,7 +291,7 @@ void TDWUserDefaults::scheduleWrite()
 
 bool TDWUserDefaults::synchronize()
 {
-    QMutexLocker fileLock(&m_fileMutex);
+    std::unique_lock fileLock(m_fileMutex);
     QStringList externalChanges;
     QVariantMap snapshot;
     QHash<QString, quint64> written;
@@ -301,7 +301,7 @@ bool TDWUserDefaults::synchronize()
     QVariantMap base = reread ? load() : QVariantMap();
     m_stamp = stamp;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         if (reread) {
             // Our unwritten changes win over the file's.
             for (auto it = m_pending.constBegin(); it != m_pending.constEnd(); ++it) {
@@ -340,7 +340,7 @@ bool TDWUserDefaults::synchronize()
         if (ok) {
             m_corrupt = false;
             m_stamp = stampOf(m_path);
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard lock(m_mutex);
             for (auto it = written.constBegin(); it != written.constEnd(); ++it) {
                 if (m_pending.value(it.key()) == it.value())
                     m_pending.remove(it.key());
@@ -358,7 +358,7 @@ bool TDWUserDefaults::synchronize()
 
 QVariantMap TDWUserDefaults::dictionaryRepresentation() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     QVariantMap all = m_registered;
     all.insert(m_stored);
     return all;

@@ -2,12 +2,12 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <mutex>
 #include <sys/types.h>
 
 // The user's settings: one property-list file with a layer of registered
@@ -22,8 +22,8 @@ class TDWUserDefaults : public QObject
 
 public:
     // $XDG_CONFIG_HOME/Tidewell/defaults.plist, created on first use from any
-    // thread; it lives on the application's main thread and flushes pending
-    // changes when the application object is destroyed.
+    // thread. When the application object exists by then, it lives on the main
+    // thread and flushes pending changes when the application object is destroyed.
     static TDWUserDefaults *standard();
 
     explicit TDWUserDefaults(const QString &path, QObject *parent = nullptr);
@@ -88,7 +88,7 @@ private:
     const QString m_path;
 
     // Guards the values below; never held during file I/O.
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QVariantMap m_registered;
     QVariantMap m_stored;
     // Keys changed here and not yet written, with the change's sequence number,
@@ -98,7 +98,7 @@ private:
     bool m_writeScheduled = false;
 
     // Serialises synchronize(); guards the file state below.
-    QMutex m_fileMutex;
+    std::mutex m_fileMutex;
     FileStamp m_stamp;
     bool m_corrupt = false;
 };

@@ -8,6 +8,9 @@
 
 using namespace TDWPredicateTree;
 
+static_assert(int(TDWPredicate::CaseInsensitive) == int(TDWPredicateTree::CaseInsensitive)
+              && int(TDWPredicate::DiacriticInsensitive) == int(TDWPredicateTree::DiacriticInsensitive));
+
 namespace {
 
 TDWError makeError(TDWPredicate::ErrorCode code, const QString &description)
@@ -73,6 +76,59 @@ TDWPredicate TDWPredicate::notPredicate(const TDWPredicate &predicate)
 bool TDWPredicate::isNull() const
 {
     return !m_root;
+}
+
+TDWPredicate::Kind TDWPredicate::kind() const
+{
+    if (!m_root)
+        return Kind::False;
+    switch (m_root->kind) {
+    case Node::Kind::True: return Kind::True;
+    case Node::Kind::False: return Kind::False;
+    case Node::Kind::And: return Kind::And;
+    case Node::Kind::Or: return Kind::Or;
+    case Node::Kind::Not: return Kind::Not;
+    case Node::Kind::Comparison: return Kind::Comparison;
+    }
+    return Kind::False;
+}
+
+QList<TDWPredicate> TDWPredicate::subpredicates() const
+{
+    QList<TDWPredicate> children;
+    if (m_root) {
+        for (const NodePtr &child : m_root->children)
+            children.append(TDWPredicate(child));
+    }
+    return children;
+}
+
+std::optional<TDWPredicate::KeyPathComparison> TDWPredicate::keyPathComparison() const
+{
+    if (!m_root || m_root->kind != Node::Kind::Comparison || m_root->modifier != Modifier::Direct)
+        return std::nullopt;
+    const Expression &left = *m_root->lhs;
+    const Expression &right = *m_root->rhs;
+    if (left.kind != Expression::Kind::KeyPath || left.operand)
+        return std::nullopt;
+    KeyPathComparison parts;
+    parts.keyPath = left.keys.join(QLatin1Char('.'));
+    parts.operatorText = TDWPredicatePrinter::operatorText(m_root->op);
+    parts.options = m_root->options;
+    if (right.kind == Expression::Kind::Constant) {
+        parts.value = right.constant;
+        return parts;
+    }
+    if (right.kind != Expression::Kind::Aggregate)
+        return std::nullopt;
+    QVariantList values;
+    for (const ExpressionPtr &element : right.elements) {
+        if (element->kind != Expression::Kind::Constant)
+            return std::nullopt;
+        values.append(element->constant);
+    }
+    parts.value = values;
+    return parts;
 }
 
 QString TDWPredicate::predicateFormat() const

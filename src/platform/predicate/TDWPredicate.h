@@ -12,6 +12,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 namespace TDWPredicateTree { struct Node; }
 
@@ -20,6 +21,14 @@ namespace TDWPredicateTree { struct Node; }
 // [cd], AND/OR/NOT, key paths, ANY/ALL/NONE/SOME, SUBQUERY(...).@count, nil,
 // YES/NO, TRUEPREDICATE/FALSEPREDICATE, %@ %K %d %f ... arguments and
 // $VARIABLES). An immutable value: copies share one tree.
+//
+// Semantics, the same in memory and in SQL: nil equals only nil and satisfies
+// no ordering; numbers and booleans compare by value; values of different kinds
+// are unequal; [c] folds case, [d] drops diacritics; an empty string is found
+// in nothing (BEGINSWITH "" matches no value); a key path through a to-many
+// relationship compares as ANY of its values unless ALL is written, except
+// that a collection on the left of CONTAINS or on the right of IN is searched
+// for the other side; keys of nil are nil.
 class TDWPredicate
 {
 public:
@@ -45,6 +54,20 @@ public:
     static TDWPredicate notPredicate(const TDWPredicate &predicate);
 
     bool isNull() const;
+
+    // Taking a predicate apart, as an editor of rules does.
+    enum class Kind { True, False, And, Or, Not, Comparison };
+    Kind kind() const;   // False for a null predicate
+    QList<TDWPredicate> subpredicates() const;   // of AND, OR and NOT; empty otherwise
+    enum Option { CaseInsensitive = 1, DiacriticInsensitive = 2 };
+    struct KeyPathComparison {
+        QString keyPath;        // "doc.docType"
+        QString operatorText;   // canonical: "==", "!=", "<", "<=", ">", ">=", "LIKE", "BEGINSWITH", "ENDSWITH", "IN", "CONTAINS"
+        int options = 0;        // Option flags
+        QVariant value;         // the constant on the right (arrays as QVariantList)
+    };
+    // The parts of a comparison "key.path OP constant" without ANY/ALL; none for any other predicate.
+    std::optional<KeyPathComparison> keyPathComparison() const;
     // The printed form: parse(p.predicateFormat()) == p.
     QString predicateFormat() const;
 

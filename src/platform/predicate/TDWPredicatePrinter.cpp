@@ -9,9 +9,7 @@
 
 using namespace TDWPredicateTree;
 
-namespace {
-
-QString operatorText(Operator op)
+QString TDWPredicatePrinter::operatorText(Operator op)
 {
     switch (op) {
     case Operator::Equal: return QStringLiteral("==");
@@ -28,6 +26,8 @@ QString operatorText(Operator op)
     }
     return {};
 }
+
+namespace {
 
 QString optionsText(int options)
 {
@@ -135,7 +135,7 @@ QString TDWPredicatePrinter::print(const Node &node)
         modifier = QStringLiteral("ANY ");
     else if (node.modifier == Modifier::All)
         modifier = QStringLiteral("ALL ");
-    return modifier + print(*node.lhs) + QLatin1Char(' ') + operatorText(node.op) + optionsText(node.options)
+    return modifier + print(*node.lhs) + QLatin1Char(' ') + TDWPredicatePrinter::operatorText(node.op) + optionsText(node.options)
         + QLatin1Char(' ') + print(*node.rhs);
 }
 

@@ -12,4 +12,5 @@ public:
     static QString print(const TDWPredicateTree::Expression &expression);
     static QString printConstant(const QVariant &value);
     static QString quoted(const QString &text);
+    static QString operatorText(TDWPredicateTree::Operator op);
 };

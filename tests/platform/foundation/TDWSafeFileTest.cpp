@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -118,6 +119,42 @@ TEST(TDWSafeFile, FailedWriteLeavesTheOldFileAndNoTemporaryFile)
     }
 }
 
+// Starts the probe rewriting `path` from version `first` and waits until it is ready.
+bool startWriter(QProcess &writer, const QString &path, qint64 first)
+{
+    writer.start(QStringLiteral(TDW_FOUNDATION_PROBE), {QStringLiteral("rewrite"), path, QString::number(first)});
+    if (!writer.waitForStarted(30000))
+        return false;
+    while (!writer.canReadLine()) {
+        if (!writer.waitForReadyRead(30000))
+            return false;
+    }
+    return writer.readLine() == "ready\n";
+}
+
+// How long one rewrite takes on this machine and disk, so that the kills
+// below land anywhere in the first few writes, however fast or slow they are.
+qint64 microsecondsPerWrite(const QString &dir)
+{
+    constexpr int Writes = 5;
+    QProcess writer;
+    if (!startWriter(writer, QDir(dir).filePath(QStringLiteral("calibration.bin")), 1))
+        return -1;
+    QElapsedTimer timer;
+    timer.start();
+    int lines = 0;
+    while (lines < Writes && writer.waitForReadyRead(30000)) {
+        while (writer.canReadLine()) {
+            writer.readLine();
+            ++lines;
+        }
+    }
+    const qint64 perWrite = timer.nsecsElapsed() / 1000 / Writes;
+    writer.kill();
+    writer.waitForFinished(30000);
+    return lines >= Writes ? std::max<qint64>(perWrite, 1) : -1;
+}
+
 // A writer killed at random moments while it rewrites a file again and again:
 // after every kill the file holds one complete version, the last one the writer
 // confirmed or the one it was writing.
@@ -126,18 +163,16 @@ TEST(TDWSafeFile, KilledWriterLeavesTheOldOrTheNewContent)
     const QString dir = tdwtest::freshDir();
     const QString path = QDir(dir).filePath(QStringLiteral("rewritten.bin"));
     ASSERT_TRUE(TDWSafeFile::write(path, safefiletest::versionContent(0), nullptr));
+    const qint64 perWrite = microsecondsPerWrite(dir);
+    ASSERT_GT(perWrite, 0) << "the writer did not run";
 
     qint64 current = 0;
     int roundsThatWrote = 0;
     for (int round = 0; round < 80; ++round) {
         SCOPED_TRACE(round);
         QProcess writer;
-        writer.start(QStringLiteral(TDW_FOUNDATION_PROBE), {QStringLiteral("rewrite"), path, QString::number(current + 1)});
-        ASSERT_TRUE(writer.waitForStarted(30000));
-        while (!writer.canReadLine())
-            ASSERT_TRUE(writer.waitForReadyRead(30000)) << writer.readAllStandardError().constData();
-        ASSERT_EQ(writer.readLine(), "ready\n");
-        QThread::usleep(QRandomGenerator::global()->bounded(20000));
+        ASSERT_TRUE(startWriter(writer, path, current + 1)) << writer.readAllStandardError().constData();
+        QThread::usleep(QRandomGenerator::global()->bounded(3 * perWrite));
         writer.kill();
         ASSERT_TRUE(writer.waitForFinished(30000));
         ASSERT_EQ(writer.exitStatus(), QProcess::CrashExit) << writer.readAllStandardError().constData();

@@ -10,12 +10,11 @@
 #include <QPoint>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -282,9 +281,9 @@ TEST(TDWUserDefaults, ConcurrentSettersLoseNothing)
     constexpr int KeysPerThread = 150;
     {
         TDWUserDefaults defaults(path);
-        std::vector<std::unique_ptr<QThread>> threads;
+        std::vector<std::thread> threads;
         for (int t = 0; t < Threads; ++t) {
-            threads.emplace_back(QThread::create([&defaults, t] {
+            threads.emplace_back([&defaults, t] {
                 for (int i = 0; i < KeysPerThread; ++i) {
                     defaults.setInteger(t * 1000 + i, QStringLiteral("t%1-k%2").arg(t).arg(i));
                     defaults.setInteger(t, QStringLiteral("shared"));
@@ -292,11 +291,10 @@ TEST(TDWUserDefaults, ConcurrentSettersLoseNothing)
                         defaults.synchronize();
                     (void)defaults.dictionaryRepresentation();
                 }
-            }));
-            threads.back()->start();
+            });
         }
         for (auto &thread : threads)
-            ASSERT_TRUE(thread->wait(60000));
+            thread.join();
         ASSERT_TRUE(defaults.synchronize());
     }
     TDWUserDefaults reopened(path);
@@ -312,13 +310,11 @@ TEST(TDWUserDefaults, ConcurrentSettersLoseNothing)
 TEST(TDWUserDefaults, StandardInstanceIsOneSharedFileInTheConfigFolder)
 {
     TDWUserDefaults *seen[4] = {};
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (auto &slot : seen) {
-        threads.emplace_back(QThread::create([&slot] { slot = TDWUserDefaults::standard(); }));
-        threads.back()->start();
-    }
+    std::vector<std::thread> threads;
+    for (auto &slot : seen)
+        threads.emplace_back([&slot] { slot = TDWUserDefaults::standard(); });
     for (auto &thread : threads)
-        ASSERT_TRUE(thread->wait(60000));
+        thread.join();
     for (TDWUserDefaults *d : seen)
         EXPECT_EQ(d, TDWUserDefaults::standard());
     const QString expected = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("Tidewell/defaults.plist"));

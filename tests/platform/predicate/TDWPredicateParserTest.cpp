@@ -181,6 +181,35 @@ TEST(TDWPredicateParser, CompoundsBuiltInCodeRoundTripAndCollapseTrivialCases)
     EXPECT_FALSE(TDWPredicate::parse(QStringLiteral("a ==[c] 'x'")) == TDWPredicate::parse(QStringLiteral("a == 'x'")));
 }
 
+TEST(TDWPredicateParser, RulesComeApartIntoRowsAndGoBackAsAnOr)
+{
+    // The rule editor shows one row per comparison and always stores an OR of its rows.
+    const TDWPredicate edited = TDWPredicate::parse(
+        QStringLiteral("title CONTAINS[cd] %@ AND doc.docType == %@ AND ANY tags == 1 AND title IN {'a', 'b'}"), {"Tax", "pdf"});
+    ASSERT_EQ(edited.kind(), TDWPredicate::Kind::And);
+    const QList<TDWPredicate> rows = edited.subpredicates();
+    ASSERT_EQ(rows.size(), 4);
+    const auto name = rows[0].keyPathComparison();
+    ASSERT_TRUE(name.has_value());
+    EXPECT_EQ(name->keyPath, QStringLiteral("title"));
+    EXPECT_EQ(name->operatorText, QStringLiteral("CONTAINS"));
+    EXPECT_EQ(name->options, TDWPredicate::CaseInsensitive | TDWPredicate::DiacriticInsensitive);
+    EXPECT_EQ(name->value, QVariant(QStringLiteral("Tax")));
+    const auto type = rows[1].keyPathComparison();
+    ASSERT_TRUE(type.has_value());
+    EXPECT_EQ(type->keyPath, QStringLiteral("doc.docType"));
+    EXPECT_EQ(type->operatorText, QStringLiteral("=="));
+    EXPECT_EQ(type->options, 0);
+    EXPECT_FALSE(rows[2].keyPathComparison().has_value());
+    EXPECT_EQ(rows[3].keyPathComparison()->value, QVariant(QVariantList{"a", "b"}));
+
+    const TDWPredicate stored = TDWPredicate::orPredicate(rows.mid(0, 2));
+    EXPECT_EQ(stored.predicateFormat(), QStringLiteral("title CONTAINS[cd] \"Tax\" OR doc.docType == \"pdf\""));
+    EXPECT_EQ(TDWPredicate::notPredicate(stored).subpredicates().front().kind(), TDWPredicate::Kind::Or);
+    EXPECT_EQ(TDWPredicate().kind(), TDWPredicate::Kind::False);
+    EXPECT_TRUE(TDWPredicate::truePredicate().subpredicates().isEmpty());
+}
+
 TEST(TDWPredicateParser, SubstitutionReplacesFreeVariablesOnly)
 {
     const TDWPredicate p = TDWPredicate::parse(

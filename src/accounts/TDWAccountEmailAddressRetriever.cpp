@@ -1,0 +1,92 @@
+#include "accounts/TDWAccountEmailAddressRetriever.h"
+
+#include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
+#include "accounts/TDWGoogleEndpoints.h"
+#include "platform/http/TDWHttpTask.h"
+
+#include <nlohmann/json.hpp>
+
+using namespace std::chrono_literals;
+
+TDWAccountEmailAddressRetriever::TDWAccountEmailAddressRetriever(const QString &accessToken,
+                                                                 TDWAccountEmailAddressRetrieverDelegate *delegate, QObject *parent)
+    : QObject(parent)
+    , m_accessToken(accessToken)
+    , m_delegate(delegate)
+{
+}
+
+TDWAccountEmailAddressRetriever::~TDWAccountEmailAddressRetriever()
+{
+    delete m_task; // cancels a question in flight
+}
+
+void TDWAccountEmailAddressRetriever::start()
+{
+    TDWHttpRequest request(TDWGoogleEndpoints::userInfoEmailUrl());
+    request.setIdleTimeout(120s);
+    // Only to https on a Google API host, and never past a redirect to another host.
+    request.setBearerToken(m_accessToken.toUtf8(), TDWGoogleEndpoints::bearerHosts());
+    delete m_task;
+    m_task = new TDWHttpTask(request);
+    connect(m_task, &TDWHttpTask::finished, this, &TDWAccountEmailAddressRetriever::handleResponse);
+    m_task->start();
+}
+
+void TDWAccountEmailAddressRetriever::handleResponse(const TDWHttpResponse &response)
+{
+    // The delegate may destroy this retriever; the task that is reporting must
+    // outlive its own signal.
+    m_task->deleteLater();
+    m_task = nullptr;
+    if (!response.hasResponse()) {
+        m_delegate->emailAddressRetrieverEncounteredError(
+            this, tr("Encountered error when validating the account: %1").arg(response.errorDescription()));
+        return;
+    }
+    const int status = response.statusCode();
+    if (status >= 400 && status <= 499) {
+        m_delegate->emailAddressRetrieverEncounteredAuthorizationError(this);
+        return;
+    }
+    if (status != 200) {
+        m_delegate->emailAddressRetrieverEncounteredError(this, tr("Unexpected status code (%1) when validating the account.").arg(status));
+        return;
+    }
+    QString readError;
+    const QString address = addressFromBody(response.body(), &readError);
+    if (!readError.isEmpty())
+        m_delegate->emailAddressRetrieverEncounteredError(this, tr("Encountered error when validating the account: %1").arg(readError));
+    else if (address.isEmpty())
+        m_delegate->emailAddressRetrieverEncounteredError(this, tr("The response from Google did not include the account email address."));
+    else
+        m_delegate->emailAddressRetrieverReceivedEmailAddress(this, address);
+}
+
+QString TDWAccountEmailAddressRetriever::addressFromBody(const QByteArray &body, QString *readError)
+{
+    const nlohmann::json json = nlohmann::json::parse(body.constBegin(), body.constEnd(), nullptr, false);
+    // A body that is no JSON at all holds no address; one that is JSON of the
+    // wrong shape is an error in the answer.
+    if (json.is_discarded())
+        return {};
+    if (!json.is_object()) {
+        *readError = tr("The response is not a JSON object.");
+        return {};
+    }
+    const auto data = json.find("data");
+    if (data == json.end() || data->is_null())
+        return {};
+    if (!data->is_object()) {
+        *readError = tr("The \"data\" value is not an object.");
+        return {};
+    }
+    const auto email = data->find("email");
+    if (email == data->end() || email->is_null())
+        return {};
+    if (!email->is_string()) {
+        *readError = tr("The \"email\" value is not a string.");
+        return {};
+    }
+    return QString::fromStdString(email->get<std::string>()).trimmed().toLower();
+}

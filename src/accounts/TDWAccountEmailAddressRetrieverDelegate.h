@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class TDWAccountEmailAddressRetriever;
+
+// How a TDWAccountEmailAddressRetriever reports its one result.
+class TDWAccountEmailAddressRetrieverDelegate
+{
+public:
+    virtual ~TDWAccountEmailAddressRetrieverDelegate() = default;
+    // No address was obtained; the message is ready to show.
+    virtual void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const QString &message) = 0;
+    // The account's address, in lower case.
+    virtual void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *retriever, const QString &address) = 0;
+    // Google refused the access token.
+    virtual void emailAddressRetrieverEncounteredAuthorizationError(TDWAccountEmailAddressRetriever *retriever) = 0;
+};

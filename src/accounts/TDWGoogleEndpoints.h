@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/http/TDWHttpHostAllowlist.h"
+
+#include <QString>
+#include <QUrl>
+
+// Google's OAuth endpoints and this application's client identity, and the
+// hosts that may receive an account's access token. Tests and the demo keep
+// these production names and reach local servers through the HTTP layer's
+// host map.
+class TDWGoogleEndpoints
+{
+public:
+    static QString accountsHost();
+    static QString apisHost();
+
+    static QUrl authorizationEndpoint();
+    static QUrl tokenEndpoint();
+    static QUrl userInfoEmailUrl();
+
+    static QString clientId();
+    static QString clientSecret();
+
+    // https on the APIs host and on every host that a service of the service
+    // table names in its URLs (list, change and preflight URLs); scope
+    // identifiers are not endpoints and do not count.
+    static TDWHttpHostAllowlist bearerHosts();
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// One service's access check, run before an account's settings are saved.
+// The preflight manager creates a check by the class name that the service
+// table gives under "preflightClass", runs it on a worker thread and reads
+// its result once run() has returned.
+class TDWPreflight
+{
+public:
+    virtual ~TDWPreflight() = default;
+
+    // Performs the whole check, blocking the calling worker thread; it must
+    // end (on success, on failure and on its own time-out), and soon after
+    // cancel().
+    virtual void run() = 0;
+    // May be called from any thread.
+    virtual void cancel() = 0;
+
+    virtual bool success() const = 0;
+    // Why the check failed, ready for the user; read only when success() is false.
+    virtual QString message() const = 0;
+    virtual QString username() const = 0;
+    virtual QString service() const = 0;
+};

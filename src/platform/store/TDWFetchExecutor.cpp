@@ -1,0 +1,508 @@
+#include "platform/store/TDWFetchExecutor.h"
+
+#include "platform/foundation/TDWLog.h"
+#include "platform/store/TDWManagedObjectContext.h"
+#include "platform/store/TDWManagedObjectModel.h"
+#include "platform/store/TDWPersistentStoreCoordinator.h"
+#include "platform/store/TDWSqlValueCodec.h"
+#include "platform/store/TDWSqliteStatement.h"
+#include "platform/store/TDWStorageValueComparator.h"
+#include "platform/store/TDWStoreError.h"
+#include "platform/store/TDWStoreSchema.h"
+#include "platform/store/TDWStoreSqlSchema.h"
+
+#include <algorithm>
+
+namespace {
+
+QString collationFor(TDWSortDescriptor::Comparison comparison)
+{
+    switch (comparison) {
+    case TDWSortDescriptor::CaseInsensitive:
+        return QStringLiteral(" COLLATE TDW_NOCASE");
+    case TDWSortDescriptor::Localized:
+        return QStringLiteral(" COLLATE TDW_LOCALIZED");
+    case TDWSortDescriptor::LocalizedCaseInsensitive:
+        return QStringLiteral(" COLLATE TDW_LOCALIZED_NOCASE");
+    case TDWSortDescriptor::Compare:
+        break;
+    }
+    return {};
+}
+
+TDWError invalid(const QString &text)
+{
+    return TDWStoreError::make(TDWStoreError::InvalidArgument, text);
+}
+
+} // namespace
+
+TDWFetchExecutor::TDWFetchExecutor(TDWManagedObjectContext &context, const TDWFetchRequest &request)
+    : m_context(context)
+    , m_request(request)
+{
+}
+
+bool TDWFetchExecutor::plan(TDWError *error)
+{
+    m_entity = m_context.model().entity(m_request.entityName());
+    if (!m_entity) {
+        tdwSetError(error, invalid(QStringLiteral("No entity \"%1\" in the model").arg(m_request.entityName())));
+        return false;
+    }
+    const QList<TDWPersistentStorePtr> candidates = m_request.affectedStores().isEmpty()
+                                                        ? m_context.persistentStoreCoordinator()->persistentStoresForEntity(*m_entity)
+                                                        : m_request.affectedStores();
+    for (const TDWPersistentStorePtr &store : candidates)
+        if (store && store->holdsEntity(*m_entity) && !m_stores.contains(store))
+            m_stores.append(store);
+    for (const TDWSortDescriptor &descriptor : m_request.sortDescriptors()) {
+        SortTerm term;
+        if (!resolveSortTerm(descriptor, &term, error))
+            return false;
+        m_terms.append(term);
+    }
+    m_excluded = QList<QString>(m_stores.size());
+    m_predicateSql = QList<TDWSqlFragment>(m_stores.size());
+    if (!m_request.predicate().isNull()) {
+        // Translated per store: an object named in the predicate matches rows of its own store only.
+        for (int source = 0; source < m_stores.size(); ++source) {
+            const TDWStoreSqlSchema schema(m_context.model(), m_stores[source]->identifier());
+            TDWError translationError;
+            if (!m_request.predicate().toSql(schema, m_entity->name(), QStringLiteral("t"), &m_predicateSql[source], &translationError)) {
+                tdwSetError(error, TDWStoreError::make(TDWStoreError::InvalidArgument,
+                                                       QStringLiteral("The predicate \"%1\" does not apply to %2: %3")
+                                                           .arg(m_request.predicate().predicateFormat(), m_entity->name(),
+                                                                translationError.localizedDescription())));
+                return false;
+            }
+        }
+    }
+    if (!m_request.includesPendingChanges())
+        return true;
+    QHash<int, QList<qint64>> deletedBySource;
+    for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_deleted)) {
+        const int source = &object->entity() == m_entity ? int(m_stores.indexOf(object->persistentStore())) : -1;
+        if (source >= 0)
+            deletedBySource[source].append(object->objectID().rowId());
+    }
+    for (auto it = deletedBySource.constBegin(); it != deletedBySource.constEnd(); ++it) {
+        QStringList ids;
+        for (qint64 id : it.value())
+            ids.append(QString::number(id));
+        m_excluded[it.key()] = QLatin1Char('[') + ids.join(QLatin1Char(',')) + QLatin1Char(']');
+    }
+    // Unsaved inserts cannot be tested against hand-written SQL, so such requests see
+    // only stored rows.
+    if (m_request.sqlCondition().isEmpty()) {
+        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_inserted)) {
+            if (&object->entity() != m_entity || sourceFor(object) < 0)
+                continue;
+            TDWError evaluationError;
+            if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
+                if (evaluationError.isNull())
+                    continue;
+                tdwSetError(error, evaluationError);
+                return false;
+            }
+            m_pending.append(object);
+        }
+        std::sort(m_pending.begin(), m_pending.end(), [](const auto &a, const auto &b) { return a->m_insertOrder < b->m_insertOrder; });
+    }
+    return true;
+}
+
+bool TDWFetchExecutor::resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error)
+{
+    const QStringList keys = descriptor.keyPath().split(QLatin1Char('.'));
+    const TDWEntityDescription *entity = m_entity;
+    QString alias = QStringLiteral("t");
+    QString prefix;
+    for (int i = 0; i + 1 < keys.size(); ++i) {
+        const TDWRelationshipDescription *relationship = entity->relationship(keys[i]);
+        if (!relationship || relationship->toMany) {
+            tdwSetError(error, invalid(QStringLiteral("Cannot sort %1 by \"%2\"").arg(m_entity->name(), descriptor.keyPath())));
+            return false;
+        }
+        prefix += (prefix.isEmpty() ? QString() : QStringLiteral(".")) + keys[i];
+        QString joined = m_joinAliases.value(prefix);
+        if (joined.isEmpty()) {
+            joined = QStringLiteral("j%1").arg(m_joinAliases.size() + 1);
+            m_joinAliases.insert(prefix, joined);
+            m_joins += QStringLiteral(" LEFT JOIN %1 AS %2 ON %2.pk = %3.%4")
+                           .arg(TDWStoreSchema::quoted(relationship->destinationEntity), joined, alias, TDWStoreSchema::quoted(relationship->name));
+        }
+        alias = joined;
+        entity = m_context.model().entity(relationship->destinationEntity);
+    }
+    const QString &last = keys.last();
+    const TDWAttributeDescription *attribute = entity->attribute(last);
+    const TDWRelationshipDescription *relationship = entity->relationship(last);
+    if (!attribute && !(relationship && !relationship->toMany)) {
+        tdwSetError(error, invalid(QStringLiteral("Cannot sort %1 by \"%2\"").arg(m_entity->name(), descriptor.keyPath())));
+        return false;
+    }
+    const QString column = alias + QLatin1Char('.') + TDWStoreSchema::quoted(last);
+    term->keyPath = keys;
+    term->comparison = descriptor.comparison();
+    term->ascending = descriptor.ascending();
+    term->valueSql = column;
+    const bool textual = attribute && attribute->type == TDWAttributeType::String;
+    if (textual && descriptor.comparison() == TDWSortDescriptor::CaseInsensitive && attribute->options.caseInsensitiveKey) {
+        term->valueSql = alias + QLatin1Char('.') + TDWStoreSchema::quoted(attribute->caseInsensitiveColumn());
+        term->orderSql = term->valueSql;
+    } else {
+        term->orderSql = column + (textual ? collationFor(descriptor.comparison()) : QString());
+    }
+    term->orderSql += descriptor.ascending() ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
+    return true;
+}
+
+int TDWFetchExecutor::sourceFor(const TDWManagedObjectPtr &object) const
+{
+    TDWPersistentStorePtr store = object->persistentStore();
+    if (!store) {
+        const QList<TDWPersistentStorePtr> holding = m_context.persistentStoreCoordinator()->persistentStoresForEntity(*m_entity);
+        store = holding.isEmpty() ? nullptr : holding.first();
+    }
+    return store ? int(m_stores.indexOf(store)) : -1;
+}
+
+QString TDWFetchExecutor::querySql(int source, const QString &columns, bool ordered, bool windowed) const
+{
+    QString sql = QStringLiteral("SELECT %1 FROM %2 AS t").arg(columns, TDWStoreSchema::tableName(*m_entity));
+    if (ordered)
+        sql += m_joins;
+    QStringList conditions;
+    // The exclusion comes first so its placeholder is the first one.
+    if (!m_excluded[source].isEmpty())
+        conditions.append(QStringLiteral("t.pk NOT IN (SELECT value FROM json_each(?))"));
+    if (!m_request.sqlCondition().isEmpty())
+        conditions.append(QLatin1Char('(') + m_request.sqlCondition() + QLatin1Char(')'));
+    if (!m_predicateSql[source].sql.isEmpty())
+        conditions.append(QLatin1Char('(') + m_predicateSql[source].sql + QLatin1Char(')'));
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    if (ordered) {
+        QStringList order;
+        for (const SortTerm &term : m_terms)
+            order.append(term.orderSql);
+        order.append(QStringLiteral("t.pk ASC"));
+        sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
+    }
+    if (windowed)
+        sql += QStringLiteral(" LIMIT ? OFFSET ?");
+    return sql;
+}
+
+bool TDWFetchExecutor::run(int source, const QString &sql, bool windowed, qint64 limit, qint64 offset,
+                           const std::function<void(const TDWSqliteStatement &)> &onRow, TDWError *error)
+{
+    TDWPersistentStore::Lease connection = m_stores[source]->acquire(error);
+    if (!connection.isValid())
+        return false;
+    TDWSqliteStatement statement = connection->prepare(sql, error);
+    if (!statement.isValid())
+        return false;
+    int index = 1;
+    if (!m_excluded[source].isEmpty())
+        statement.bindText(index++, m_excluded[source]);
+    for (const QVariant &binding : m_request.sqlBindings())
+        statement.bindValue(index++, binding);
+    for (const QVariant &binding : std::as_const(m_predicateSql[source].bindings))
+        statement.bindValue(index++, binding);
+    if (windowed) {
+        statement.bindInt64(index++, limit > 0 ? limit : -1);
+        statement.bindInt64(index++, offset);
+    }
+    for (;;) {
+        const TDWSqliteStatement::StepResult result = statement.step(error);
+        if (result == TDWSqliteStatement::Failed)
+            return false;
+        if (result == TDWSqliteStatement::Done)
+            return true;
+        onRow(statement);
+    }
+}
+
+QString TDWFetchExecutor::sortValueColumns() const
+{
+    QString columns;
+    for (const SortTerm &term : m_terms)
+        columns += QStringLiteral(", ") + term.valueSql;
+    return columns;
+}
+
+QList<QVariant> TDWFetchExecutor::keysFor(const TDWManagedObjectPtr &object) const
+{
+    QList<QVariant> keys;
+    for (const SortTerm &term : m_terms) {
+        TDWManagedObjectPtr current = object;
+        for (int i = 0; current && i + 1 < term.keyPath.size(); ++i)
+            current = current->objectValue(term.keyPath[i]);
+        keys.append(current ? TDWSqlValueCodec::storageValue(current->value(term.keyPath.last())) : QVariant());
+    }
+    return keys;
+}
+
+bool TDWFetchExecutor::lessThan(const Entry &a, const Entry &b) const
+{
+    for (int i = 0; i < m_terms.size(); ++i) {
+        const int result = m_comparator.compare(a.keys[i], b.keys[i], m_terms[i].comparison);
+        if (result != 0)
+            return m_terms[i].ascending ? result < 0 : result > 0;
+    }
+    if (a.source != b.source)
+        return a.source < b.source;
+    // Stored rows before unsaved ones: those get the higher row ids when saved.
+    if (bool(a.pending) != bool(b.pending))
+        return !a.pending;
+    return a.order < b.order;
+}
+
+std::optional<QList<TDWFetchExecutor::Entry>> TDWFetchExecutor::mergedWindow(
+    const QString &extraColumns, const std::function<void(Entry &, const TDWSqliteStatement &, int)> &fill, TDWError *error)
+{
+    const qint64 limit = m_request.fetchLimit();
+    const qint64 offset = m_request.fetchOffset();
+    // Each source can contribute at most offset+limit rows to the window.
+    const qint64 perSource = limit > 0 ? offset + limit : 0;
+    QList<Entry> entries;
+    for (int source = 0; source < m_stores.size(); ++source) {
+        const QString sql = querySql(source, QStringLiteral("t.pk") + sortValueColumns() + extraColumns, true, true);
+        const bool ok = run(source, sql, true, perSource, 0,
+                            [&](const TDWSqliteStatement &row) {
+                                Entry entry;
+                                entry.source = source;
+                                entry.order = row.int64At(0);
+                                for (int i = 0; i < m_terms.size(); ++i)
+                                    entry.keys.append(row.storageValueAt(1 + i));
+                                if (fill)
+                                    fill(entry, row, 1 + int(m_terms.size()));
+                                entries.append(std::move(entry));
+                            },
+                            error);
+        if (!ok)
+            return std::nullopt;
+    }
+    for (const TDWManagedObjectPtr &object : std::as_const(m_pending)) {
+        Entry entry;
+        entry.source = sourceFor(object);
+        entry.order = object->m_insertOrder;
+        entry.pending = object;
+        entry.keys = keysFor(object);
+        entries.append(std::move(entry));
+    }
+    std::sort(entries.begin(), entries.end(), [this](const Entry &a, const Entry &b) { return lessThan(a, b); });
+    if (offset >= entries.size())
+        return QList<Entry>();
+    const qint64 count = limit > 0 ? std::min<qint64>(limit, entries.size() - offset) : entries.size() - offset;
+    return entries.mid(offset, count);
+}
+
+std::optional<QList<TDWManagedObjectPtr>> TDWFetchExecutor::objects(TDWError *error)
+{
+    if (!plan(error))
+        return std::nullopt;
+    QList<TDWManagedObjectPtr> result;
+    if (useSingleQuery()) {
+        const TDWPersistentStorePtr &store = m_stores.first();
+        const bool ok = run(0, querySql(0, m_entity->selectListSql(), true, true), true, m_request.fetchLimit(),
+                            m_request.fetchOffset(),
+                            [&](const TDWSqliteStatement &row) { result.append(m_context.objectForRow(*m_entity, store, row, 0)); }, error);
+        if (!ok)
+            return std::nullopt;
+        prefetch(result);
+        return result;
+    }
+    std::optional<QList<Entry>> window = mergedWindow({}, {}, error);
+    if (!window)
+        return std::nullopt;
+    auto idOf = [this](const Entry &entry) {
+        return TDWManagedObjectID::permanent(m_stores[entry.source]->identifier(), m_entity->name(), entry.order);
+    };
+    // Load the window's rows that are not in memory yet: one query per store.
+    QHash<int, QList<qint64>> toLoad;
+    for (const Entry &entry : std::as_const(*window)) {
+        if (entry.pending)
+            continue;
+        const TDWManagedObjectPtr known = m_context.registeredObject(idOf(entry));
+        if (!known || known->isFault())
+            toLoad[entry.source].append(entry.order);
+    }
+    QList<TDWManagedObjectPtr> loaded; // keeps the new objects alive until the result holds them
+    for (auto it = toLoad.constBegin(); it != toLoad.constEnd(); ++it) {
+        const TDWPersistentStorePtr &store = m_stores[it.key()];
+        const bool ok = m_context.loadRows(*m_entity, store, it.value(),
+                                           [&](qint64, const TDWSqliteStatement &row) { loaded.append(m_context.objectForRow(*m_entity, store, row, 0)); },
+                                           error);
+        if (!ok)
+            return std::nullopt;
+    }
+    for (const Entry &entry : std::as_const(*window)) {
+        TDWManagedObjectPtr object = entry.pending ? entry.pending : m_context.registeredObject(idOf(entry));
+        // A row deleted by another context between the two queries is left out.
+        if (object && !object->isFault())
+            result.append(object);
+    }
+    prefetch(result);
+    return result;
+}
+
+std::optional<QList<TDWManagedObjectID>> TDWFetchExecutor::objectIDs(TDWError *error)
+{
+    if (!plan(error))
+        return std::nullopt;
+    QList<TDWManagedObjectID> result;
+    if (useSingleQuery()) {
+        const QString identifier = m_stores.first()->identifier();
+        const bool ok = run(0, querySql(0, QStringLiteral("t.pk"), true, true), true, m_request.fetchLimit(), m_request.fetchOffset(),
+                            [&](const TDWSqliteStatement &row) {
+                                result.append(TDWManagedObjectID::permanent(identifier, m_entity->name(), row.int64At(0)));
+                            },
+                            error);
+        if (!ok)
+            return std::nullopt;
+        return result;
+    }
+    std::optional<QList<Entry>> window = mergedWindow({}, {}, error);
+    if (!window)
+        return std::nullopt;
+    for (const Entry &entry : std::as_const(*window))
+        result.append(entry.pending ? entry.pending->objectID()
+                                    : TDWManagedObjectID::permanent(m_stores[entry.source]->identifier(), m_entity->name(), entry.order));
+    return result;
+}
+
+QStringList TDWFetchExecutor::dictionaryKeys() const
+{
+    if (!m_request.propertiesToFetch().isEmpty())
+        return m_request.propertiesToFetch();
+    QStringList keys;
+    for (int slot = 0; slot < m_entity->slotCount(); ++slot)
+        keys.append(m_entity->keyForSlot(slot));
+    return keys;
+}
+
+QVariantMap TDWFetchExecutor::dictionaryForObject(const TDWManagedObjectPtr &object, const QStringList &keys) const
+{
+    QVariantMap map;
+    for (const QString &key : keys)
+        map.insert(key, object->value(key));
+    return map;
+}
+
+QVariantMap TDWFetchExecutor::dictionaryForRow(const TDWSqliteStatement &row, int first, const QStringList &keys, int source) const
+{
+    QVariantMap map;
+    for (int i = 0; i < keys.size(); ++i) {
+        const int slot = m_entity->slotForKey(keys[i]);
+        const TDWEntityDescription::Slot &description = m_entity->slot(slot);
+        if (description.attribute >= 0) {
+            map.insert(keys[i], row.attributeValueAt(first + i, m_entity->attributes()[description.attribute].type));
+        } else {
+            const QString &destination = m_entity->relationships()[description.relationship].destinationEntity;
+            map.insert(keys[i], row.isNull(first + i) ? QVariant()
+                                                      : QVariant::fromValue(TDWManagedObjectID::permanent(
+                                                            m_stores[source]->identifier(), destination, row.int64At(first + i))));
+        }
+    }
+    return map;
+}
+
+std::optional<QList<QVariantMap>> TDWFetchExecutor::dictionaries(TDWError *error)
+{
+    if (!plan(error))
+        return std::nullopt;
+    const QStringList keys = dictionaryKeys();
+    QString columns;
+    for (const QString &key : keys) {
+        if (m_entity->slotForKey(key) < 0) {
+            tdwSetError(error, invalid(QStringLiteral("%1 has no key \"%2\"").arg(m_entity->name(), key)));
+            return std::nullopt;
+        }
+        columns += QStringLiteral(", t.") + TDWStoreSchema::quoted(key);
+    }
+    QList<QVariantMap> result;
+    if (useSingleQuery()) {
+        const bool ok = run(0, querySql(0, QStringLiteral("t.pk") + columns, true, true), true, m_request.fetchLimit(), m_request.fetchOffset(),
+                            [&](const TDWSqliteStatement &row) { result.append(dictionaryForRow(row, 1, keys, 0)); }, error);
+        if (!ok)
+            return std::nullopt;
+        return result;
+    }
+    std::optional<QList<Entry>> window = mergedWindow(
+        columns, [&](Entry &entry, const TDWSqliteStatement &row, int first) { entry.row = dictionaryForRow(row, first, keys, entry.source); },
+        error);
+    if (!window)
+        return std::nullopt;
+    for (const Entry &entry : std::as_const(*window))
+        result.append(entry.pending ? dictionaryForObject(entry.pending, keys) : entry.row);
+    return result;
+}
+
+qint64 TDWFetchExecutor::count(TDWError *error)
+{
+    if (!plan(error))
+        return TDWManagedObjectContext::NotFound;
+    qint64 total = m_pending.size();
+    for (int source = 0; source < m_stores.size(); ++source) {
+        const QString sql = querySql(source, QStringLiteral("count(*)"), false, false);
+        if (!run(source, sql, false, 0, 0, [&](const TDWSqliteStatement &row) { total += row.int64At(0); }, error))
+            return TDWManagedObjectContext::NotFound;
+    }
+    total = std::max<qint64>(0, total - m_request.fetchOffset());
+    return m_request.fetchLimit() > 0 ? std::min(total, m_request.fetchLimit()) : total;
+}
+
+void TDWFetchExecutor::prefetch(const QList<TDWManagedObjectPtr> &objects)
+{
+    for (const QString &keyPath : m_request.relationshipKeyPathsForPrefetching()) {
+        QList<TDWManagedObjectPtr> sources = objects;
+        const TDWEntityDescription *entity = m_entity;
+        for (const QString &key : keyPath.split(QLatin1Char('.'))) {
+            const TDWRelationshipDescription *relationship = entity->relationship(key);
+            // To-many sets are read afresh on every access, so there is nothing to keep
+            // for them; only to-one steps are loaded ahead.
+            if (!relationship || relationship->toMany || sources.isEmpty())
+                break;
+            const TDWEntityDescription &destination = *m_context.model().entity(relationship->destinationEntity);
+            const int slot = relationship->slot;
+            QHash<TDWPersistentStore *, QPair<TDWPersistentStorePtr, QList<qint64>>> toLoad;
+            for (const TDWManagedObjectPtr &source : std::as_const(sources)) {
+                if (source->isFault() || !source->persistentStore())
+                    continue;
+                const TDWManagedObjectID id = source->m_values[slot].value<TDWManagedObjectID>();
+                if (id.isNull() || id.isTemporaryID())
+                    continue;
+                const TDWManagedObjectPtr known = m_context.registeredObject(id);
+                if (!known || known->isFault()) {
+                    auto &group = toLoad[source->persistentStore().get()];
+                    group.first = source->persistentStore();
+                    group.second.append(id.rowId());
+                }
+            }
+            QList<TDWManagedObjectPtr> loaded; // alive until the sources hold them
+            for (auto it = toLoad.constBegin(); it != toLoad.constEnd(); ++it) {
+                const TDWPersistentStorePtr store = it->first;
+                QList<qint64> ids = it->second;
+                std::sort(ids.begin(), ids.end());
+                ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+                TDWError error;
+                if (!m_context.loadRows(destination, store, ids,
+                                        [&](qint64, const TDWSqliteStatement &row) { loaded.append(m_context.objectForRow(destination, store, row, 0)); },
+                                        &error))
+                    tdwLog(QStringLiteral("ERROR: Unable to prefetch %1: %2").arg(keyPath, error.localizedDescription()));
+            }
+            QList<TDWManagedObjectPtr> next;
+            for (const TDWManagedObjectPtr &source : std::as_const(sources)) {
+                if (source->isFault())
+                    continue;
+                if (TDWManagedObjectPtr target = source->objectValue(key); target && !target->isFault())
+                    next.append(target);
+            }
+            sources = next;
+            entity = &destination;
+        }
+    }
+}

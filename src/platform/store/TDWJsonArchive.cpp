@@ -1,0 +1,134 @@
+#include "platform/store/TDWJsonArchive.h"
+
+#include "platform/store/TDWSqlValueCodec.h"
+#include "platform/store/TDWStoreError.h"
+
+#include <QDateTime>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using json = nlohmann::json;
+
+const char DateKey[] = "$date";
+const char DataKey[] = "$data";
+
+std::string utf8(const QString &text)
+{
+    return text.toStdString();
+}
+
+QString fromUtf8(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+json toJson(const QVariant &value)
+{
+    if (!value.isValid() || value.isNull())
+        return nullptr;
+    switch (value.metaType().id()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        return value.toLongLong();
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toDouble();
+    case QMetaType::QByteArray:
+        return json{{DataKey, value.toByteArray().toBase64().toStdString()}};
+    case QMetaType::QDateTime:
+        return json{{DateKey, TDWSqlValueCodec::secondsSinceReferenceDate(value.toDateTime())}};
+    case QMetaType::QVariantMap: {
+        json object = json::object();
+        const QVariantMap map = value.toMap();
+        for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+            const QString key = it.key().startsWith(QLatin1Char('$')) ? QLatin1Char('$') + it.key() : it.key();
+            object[utf8(key)] = toJson(it.value());
+        }
+        return object;
+    }
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+        json array = json::array();
+        for (const QVariant &element : value.toList())
+            array.push_back(toJson(element));
+        return array;
+    }
+    default:
+        return utf8(value.toString());
+    }
+}
+
+QVariant fromJson(const json &value, bool *ok)
+{
+    switch (value.type()) {
+    case json::value_t::null:
+        return {};
+    case json::value_t::boolean:
+        return value.get<bool>();
+    case json::value_t::number_integer:
+        return qlonglong(value.get<qint64>());
+    case json::value_t::number_unsigned:
+        return qlonglong(value.get<quint64>());
+    case json::value_t::number_float:
+        return value.get<double>();
+    case json::value_t::string:
+        return fromUtf8(value.get<std::string>());
+    case json::value_t::array: {
+        QVariantList list;
+        for (const json &element : value)
+            list.append(fromJson(element, ok));
+        return list;
+    }
+    case json::value_t::object: {
+        if (value.size() == 1 && value.contains(DateKey) && value[DateKey].is_number())
+            return TDWSqlValueCodec::dateFromSecondsSinceReferenceDate(value[DateKey].get<double>());
+        if (value.size() == 1 && value.contains(DataKey) && value[DataKey].is_string())
+            return QByteArray::fromBase64(QByteArray::fromStdString(value[DataKey].get<std::string>()));
+        QVariantMap map;
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            QString key = fromUtf8(it.key());
+            if (key.startsWith(QLatin1Char('$'))) {
+                if (!key.startsWith(QLatin1String("$$")))
+                    *ok = false; // a bare "$" key is only written for dates and data
+                key.remove(0, 1);
+            }
+            map.insert(key, fromJson(it.value(), ok));
+        }
+        return map;
+    }
+    default:
+        *ok = false;
+        return {};
+    }
+}
+
+} // namespace
+
+QByteArray TDWJsonArchive::archive(const QVariant &value)
+{
+    return QByteArray::fromStdString(toJson(value).dump());
+}
+
+QVariant TDWJsonArchive::unarchive(const QByteArray &text, TDWError *error)
+{
+    const json parsed = json::parse(text.constBegin(), text.constEnd(), nullptr, false);
+    bool ok = !parsed.is_discarded();
+    const QVariant value = ok ? fromJson(parsed, &ok) : QVariant();
+    if (!ok) {
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::InvalidArgument, QStringLiteral("The data is not a JSON archive")));
+        return {};
+    }
+    return value;
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/foundation/TDWError.h"
+#include "platform/store/TDWSqliteConnection.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TDWManagedObjectModel;
+class TDWEntityDescription;
+
+// One SQLite store file held by a coordinator: its path, configuration, stable
+// identifier and metadata, and a pool of connections that contexts borrow for
+// the length of one fetch or save. Handed out as std::shared_ptr; after it is
+// removed from its coordinator every use fails with StoreRemoved.
+class TDWPersistentStore : public std::enable_shared_from_this<TDWPersistentStore>
+{
+public:
+    struct Options
+    {
+        bool readOnly = false;
+    };
+
+    // A borrowed connection; goes back to the pool (or is closed, once the store is
+    // removed) when the lease ends.
+    class Lease
+    {
+    public:
+        Lease() = default;
+        Lease(std::shared_ptr<TDWPersistentStore> store, std::unique_ptr<TDWSqliteConnection> connection);
+        Lease(Lease &&) noexcept = default;
+        Lease &operator=(Lease &&other) noexcept;
+        ~Lease();
+        bool isValid() const { return m_connection != nullptr; }
+        TDWSqliteConnection *operator->() const { return m_connection.get(); }
+        TDWSqliteConnection &operator*() const { return *m_connection; }
+
+    private:
+        void giveBack();
+        std::shared_ptr<TDWPersistentStore> m_store;
+        std::unique_ptr<TDWSqliteConnection> m_connection;
+    };
+
+    // Opens (creating when missing) the file of a configuration: creates the schema of
+    // an empty file, refuses a file of another configuration or model layout
+    // (IncompatibleVersion) or one that is not ours (NotAStore).
+    static std::shared_ptr<TDWPersistentStore> open(std::shared_ptr<const TDWManagedObjectModel> model, const QString &configuration,
+                                                    const QString &path, const Options &options, TDWError *error);
+
+    // The metadata of a store file, read without the model (for version detection).
+    static QVariantMap metadataForFile(const QString &path, TDWError *error);
+
+    const QString &identifier() const { return m_identifier; }
+    const QString &configurationName() const { return m_configuration; }
+    const QString &path() const { return m_path; }
+    bool isReadOnly() const { return m_options.readOnly; }
+    const TDWManagedObjectModel &model() const { return *m_model; }
+    bool holdsEntity(const TDWEntityDescription &entity) const;
+    // Order in which stores are locked when one save writes several of them.
+    quint64 sequenceNumber() const { return m_sequenceNumber; }
+
+    QVariantMap metadata() const;
+    // Adds, replaces (or, with a null value, removes) metadata keys; written at once.
+    bool setMetadata(const QVariantMap &values, TDWError *error);
+
+    // Copies the store into a single self-contained file (the log folded in), while
+    // other connections go on reading and writing.
+    bool copyToPath(const QString &destination, TDWError *error);
+
+    bool isRemoved() const;
+
+    // For contexts: a connection of this store's pool.
+    Lease acquire(TDWError *error);
+    // Serialises this process's writers, so they queue here instead of polling the
+    // file lock; the busy timeout still covers other processes.
+    std::mutex &writeMutex() { return m_writeMutex; }
+
+private:
+    friend class TDWPersistentStoreCoordinator;
+    TDWPersistentStore(std::shared_ptr<const TDWManagedObjectModel> model, QString configuration, QString path, Options options);
+    bool initialize(std::unique_ptr<TDWSqliteConnection> connection, TDWError *error);
+    void markRemoved();
+    void giveBack(std::unique_ptr<TDWSqliteConnection> connection);
+    std::unique_ptr<TDWSqliteConnection> openConnection(bool create, TDWError *error) const;
+
+    std::shared_ptr<const TDWManagedObjectModel> m_model;
+    QString m_configuration;
+    QString m_path;
+    Options m_options;
+    QString m_identifier;
+    quint64 m_sequenceNumber = 0;
+
+    mutable std::mutex m_mutex; // guards the fields below
+    QVariantMap m_metadata;
+    std::vector<std::unique_ptr<TDWSqliteConnection>> m_idle;
+    bool m_removed = false;
+
+    std::mutex m_writeMutex;
+};
+
+using TDWPersistentStorePtr = std::shared_ptr<TDWPersistentStore>;

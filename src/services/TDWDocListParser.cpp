@@ -1,0 +1,489 @@
+#include "services/TDWDocListParser.h"
+
+#include "platform/foundation/TDWLog.h"
+#include "services/GDataDateTime.h"
+
+#include <QCoreApplication>
+#include <QStringDecoder>
+
+namespace {
+
+const QString kKindScheme = QStringLiteral("http://schemas.google.com/g/2005#kind");
+const QString kStarredLabel = QStringLiteral("http://schemas.google.com/g/2005/labels#starred");
+const QString kHiddenLabel = QStringLiteral("http://schemas.google.com/g/2005/labels#hidden");
+const QString kDocsParentRelation = QStringLiteral("http://schemas.google.com/docs/2007#parent");
+const QString kContactsPhotoRelation = QStringLiteral("http://schemas.google.com/contacts/2008/rel#photo");
+const QString kReaderScheme = QStringLiteral("http://www.google.com/reader/");
+const QString kOldCalendarFeedPrefix = QStringLiteral("http://www.google.com/calendar/feeds/default/calendars/");
+const QString kPicasaPrefix = QStringLiteral("https://picasaweb.google.com/");
+const QString kSportsCalendarSuffix = QStringLiteral("#sports@group.v.calendar.google.com");
+
+QString orNull(const QString &value)
+{
+    return value.isNull() ? QStringLiteral("(null)") : value;
+}
+
+// Tabs and Unicode space separators; line breaks stay.
+bool isTrimmable(QChar c)
+{
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+QString trimmed(const QString &text)
+{
+    if (text.isNull())
+        return text;
+    qsizetype start = 0, end = text.size();
+    while (start < end && isTrimmable(text[start]))
+        ++start;
+    while (end > start && isTrimmable(text[end - 1]))
+        --end;
+    // A blank title is still a title (an absent one would never match a stored revision).
+    return start == end ? QStringLiteral("") : text.mid(start, end - start);
+}
+
+// Leading blanks, an optional sign and digits, as the platform's integer value of a
+// text reads them; 0 without digits, saturated when too large.
+qint64 integerValue(const QString &text)
+{
+    qsizetype pos = 0;
+    while (pos < text.size() && text[pos].isSpace())
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-'))
+        negative = text[pos++] == u'-';
+    qint64 value = 0;
+    for (; pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9'; ++pos) {
+        if (__builtin_mul_overflow(value, 10, &value) || __builtin_add_overflow(value, text[pos].unicode() - u'0', &value))
+            return negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+    }
+    return negative ? -value : value;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Strict percent-decoding: null when an escape is malformed or the bytes are not UTF-8.
+QString percentDecoded(const QString &text)
+{
+    const QByteArray encoded = text.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(encoded.size());
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] != '%') {
+            bytes += encoded[i];
+            continue;
+        }
+        const int high = i + 2 < encoded.size() ? hexValue(encoded[i + 1]) : -1;
+        const int low = i + 2 < encoded.size() ? hexValue(encoded[i + 2]) : -1;
+        if (high < 0 || low < 0)
+            return {};
+        bytes += char(high * 16 + low);
+        i += 2;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = decoder.decode(bytes);
+    if (decoder.hasError())
+        return {};
+    return decoded.isNull() ? QStringLiteral("") : decoded;
+}
+
+// The part after the last "/", trailing slashes ignored.
+QString lastPathComponent(const QString &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path[end - 1] == u'/')
+        --end;
+    const QString stripped = path.left(end);
+    return stripped.mid(stripped.lastIndexOf(u'/') + 1);
+}
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("TDWDocListParser", text);
+}
+
+// Cuts an id before its last "/", when it has one.
+QString withoutLastComponent(const QString &id)
+{
+    const qsizetype slash = id.lastIndexOf(u'/');
+    return slash < 0 ? id : id.left(slash);
+}
+
+// The first "name" and "email" children of a person element; the last person wins.
+void readPerson(const TDWXMLElement &person, QString *name, QString *email)
+{
+    const TDWXMLElement nameElement = person.firstChildNamed("name");
+    if (!nameElement.isNull())
+        *name = nameElement.stringValue();
+    const TDWXMLElement emailElement = person.firstChildNamed("email");
+    if (!emailElement.isNull())
+        *email = emailElement.stringValue();
+}
+
+} // namespace
+
+TDWDocListParser::TDWDocListParser(std::shared_ptr<const TDWParserConfig> config) : m_config(std::move(config))
+{
+    if (!m_config)
+        m_config = std::make_shared<const TDWParserConfig>();
+}
+
+bool TDWDocListParser::parse(const QByteArray &page)
+{
+    if (!m_doc.parse(page))
+        return false;
+    if (acceptsDocument(m_doc.rootElement()))
+        return true;
+    m_doc = TDWXMLDocument();
+    return false;
+}
+
+bool TDWDocListParser::acceptsDocument(const TDWXMLElement &root) const
+{
+    // Anything else (an error page, a different document) would read as an empty list.
+    return root.hasName("feed");
+}
+
+QList<TDWDocEntry> TDWDocListParser::docEntries() const
+{
+    QList<TDWDocEntry> entries;
+    if (m_doc.isNull())
+        return entries;
+    const TDWXMLElement root = m_doc.rootElement();
+    if (root.isNull()) {
+        tdwLog(QStringLiteral("ERROR: Unable to find item nodes."));
+        return entries;
+    }
+    for (const TDWXMLElement &node : root.childrenNamed("entry")) {
+        std::optional<TDWDocEntry> entry = entryFromNode(node);
+        if (!entry)
+            continue;
+        if (m_config->docTypeConfig(entry->docType()).isEmpty()) {
+            tdwLog(QStringLiteral("WARNING: Ignoring entry with unknown document type: %1").arg(orNull(entry->docType())));
+            continue;
+        }
+        if (entry->docType() == QLatin1String("calendarmeta") && isSportsCalendarId(entry->docId()))
+            continue;
+        entries.append(std::move(*entry));
+    }
+    return entries;
+}
+
+QString TDWDocListParser::nextUrl() const
+{
+    for (const TDWXMLElement &link : m_doc.rootElement().childrenNamed("link"))
+        if (link.attribute("rel") == QLatin1String("next"))
+            return link.attribute("href");
+    return {};
+}
+
+qint64 TDWDocListParser::numEntries() const
+{
+    return m_doc.rootElement().childrenNamed("entry").size();
+}
+
+QString TDWDocListParser::continuation() const
+{
+    const TDWXMLElement element = m_doc.rootElement().firstChildNamed("gr:continuation");
+    return element.isNull() ? QString() : element.stringValue();
+}
+
+std::optional<TDWDocEntry> TDWDocListParser::entryFromNode(const TDWXMLElement &node) const
+{
+    if (node.isNull()) {
+        tdwLog(QStringLiteral("ERROR: returning nil at entryFromNode"));
+        return std::nullopt;
+    }
+    QString type, id, title, etag, updatedText, modifiedText, publishedText;
+    QString ownerName, ownerEmail, modifierName, modifierEmail, contentUrl, photoEtag, sourceName;
+    QString accessRole, content, extension, childId, summary, location;
+    bool starred = false, hidden = false, shared = false, liked = false;
+    QSet<QString> parents;
+
+    const bool viewed = node.hasChildNamed("gd:lastViewed");
+
+    for (const TDWXMLElement &idElement : node.childrenNamed("id")) {
+        id = docIdFromUrl(idElement.stringValue());
+        if (idElement.hasAttribute("gr:original-id"))
+            type = QStringLiteral("bookmark");
+    }
+
+    for (const TDWXMLElement &category : node.childrenNamed("category")) {
+        const QString term = category.attribute("term");
+        const QString scheme = category.attribute("scheme");
+        if (term == kStarredLabel)
+            starred = true;
+        else if (term == kHiddenLabel)
+            hidden = true;
+        if (scheme == kKindScheme && !term.isNull()) {
+            const qsizetype hash = term.indexOf(u'#');
+            if (hash >= 0 && hash != term.size() - 1)
+                type = term.mid(hash + 1);
+        }
+        if (scheme == kReaderScheme) {
+            if (stringEndsWith(term, QStringLiteral("/state/com.google/starred")))
+                starred = true;
+            else if (stringEndsWith(term, QStringLiteral("/state/com.google/broadcast")))
+                shared = true;
+            else if (stringEndsWith(term, QStringLiteral("/state/com.google/like")))
+                liked = true;
+            else if (!term.isNull() && !m_fixedFolderId.isNull())
+                parents = {m_fixedFolderId};
+        }
+    }
+
+    const bool isPhoto = type == QLatin1String("photo");
+    const bool isBookmark = type == QLatin1String("bookmark");
+    if ((isPhoto || type == QLatin1String("comment")) && !id.isNull()) {
+        // A photo's id runs through its album's, a comment's through its photo's.
+        parents.insert(withoutLastComponent(withoutLastComponent(id)));
+    }
+    if (isPhoto) {
+        for (const TDWXMLElement &group : node.childrenNamed("media:group")) {
+            for (const TDWXMLElement &keywords : group.childrenNamed("media:keywords")) {
+                const QString text = trimmed(keywords.stringValue());
+                if (text.isEmpty())
+                    continue;
+                for (const QString &part : text.split(u',')) {
+                    const QString keyword = trimmed(part);
+                    if (!keyword.isEmpty())
+                        parents.insert(QStringLiteral("tag:%1").arg(keyword));
+                }
+            }
+        }
+    }
+
+    if (!isBookmark)
+        for (const TDWXMLElement &author : node.childrenNamed("author"))
+            readPerson(author, &ownerName, &ownerEmail);
+
+    const TDWXMLElement feed = node.parent();
+    if (type == QLatin1String("tag"))
+        for (const TDWXMLElement &feedId : feed.childrenNamed("id"))
+            childId = docIdFromUrl(feedId.stringValue());
+
+    const TDWXMLElement::Children accessLevels = node.childrenNamed("gCal:accesslevel");
+    if (ownerEmail.isNull()) {
+        // A calendar the user owns takes the feed author's address as its owner's.
+        for (const TDWXMLElement &level : accessLevels) {
+            const QString value = level.attribute("value");
+            if (value != QLatin1String("owner") && value != QLatin1String("root"))
+                continue;
+            for (const TDWXMLElement &author : feed.childrenNamed("author")) {
+                const TDWXMLElement email = author.firstChildNamed("email");
+                if (!email.isNull())
+                    ownerEmail = email.stringValue();
+            }
+        }
+    }
+
+    for (const TDWXMLElement &modifier : node.childrenNamed("gd:lastModifiedBy"))
+        readPerson(modifier, &modifierName, &modifierEmail);
+
+    for (const TDWXMLElement &updated : node.childrenNamed("updated"))
+        updatedText = modifiedText = updated.stringValue();
+    for (const TDWXMLElement &edited : node.childrenNamed("app:edited"))
+        if (modifiedText.isNull())
+            modifiedText = edited.stringValue();
+    for (const TDWXMLElement &published : node.childrenNamed("published"))
+        publishedText = published.stringValue();
+
+    for (const TDWXMLElement &titleElement : node.childrenNamed("title")) {
+        title = titleFromElement(titleElement);
+        if (isBookmark)
+            title = flattenHTML(title);
+        if (isPhoto) {
+            const qsizetype dot = title.lastIndexOf(u'.');
+            if (dot > 0 && dot < title.size() - 1) {
+                extension = title.mid(dot + 1);
+                title = title.left(dot);
+            }
+        }
+    }
+
+    for (const TDWXMLElement &summaryElement : node.childrenNamed("summary")) {
+        const QString text = titleFromElement(summaryElement);
+        if (!text.isEmpty())
+            summary = text;
+    }
+
+    for (const TDWXMLElement &place : node.childrenNamed("gphoto:location")) {
+        const QString text = place.stringValue();
+        if (!text.isEmpty())
+            location = text;
+    }
+
+    for (const TDWXMLElement &contentElement : node.childrenNamed("content")) {
+        if (contentElement.hasAttribute("src"))
+            contentUrl = contentElement.attribute("src");
+        const QString text = contentElement.stringValue();
+        if (!text.isEmpty()) {
+            content = text;
+            if (contentElement.attribute("type") == QLatin1String("html"))
+                content = flattenHTML(content);
+        }
+    }
+
+    qint64 width = -1, height = -1;
+    for (const TDWXMLElement &element : node.childrenNamed("gphoto:width"))
+        width = integerValue(element.stringValue());
+    for (const TDWXMLElement &element : node.childrenNamed("gphoto:height"))
+        height = integerValue(element.stringValue());
+    if (!contentUrl.isNull() && width >= 1 && height >= 1) {
+        // Ask for the photo at its full size rather than the service's default.
+        const qint64 largest = width > height ? width : height;
+        contentUrl += (contentUrl.contains(u'?') ? QStringLiteral("&imgmax=") : QStringLiteral("?imgmax="))
+            + QString::number(largest);
+    }
+
+    etag = node.attribute("gd:etag");
+
+    for (const TDWXMLElement &link : node.childrenNamed("link")) {
+        const QString rel = link.attribute("rel");
+        if (rel == kDocsParentRelation) {
+            const QString parentId = docIdFromUrl(link.attribute("href"));
+            if (!parentId.isNull())
+                parents.insert(parentId);
+        } else if (rel == kContactsPhotoRelation) {
+            contentUrl = link.attribute("href");
+            photoEtag = link.attribute("gd:etag");
+        } else if (rel == QLatin1String("alternate")) {
+            if (isBookmark && contentUrl.isNull())
+                contentUrl = link.attribute("href");
+        }
+    }
+
+    for (const TDWXMLElement &membership : node.childrenNamed("gContact:groupMembershipInfo")) {
+        const QString deleted = membership.attribute("deleted");
+        const QString href = membership.attribute("href");
+        if ((deleted.isNull() || deleted == QLatin1String("false")) && !href.isNull())
+            parents.insert(href);
+    }
+
+    for (const TDWXMLElement &level : accessLevels)
+        accessRole = level.attribute("value");
+
+    if (title.isNull())
+        title = tr("Untitled");
+
+    if (id.isNull()) {
+        tdwLog(QStringLiteral("ERROR: returning nil for document entry -- docIdString: %1, etag: %2, title: %3, docTypeStr: %4")
+                   .arg(orNull(id), orNull(etag), orNull(title), orNull(type)));
+        return std::nullopt;
+    }
+    if (isBookmark && contentUrl.isNull())
+        return std::nullopt;
+
+    for (const TDWXMLElement &source : node.childrenNamed("source"))
+        for (const TDWXMLElement &sourceTitle : source.childrenNamed("title"))
+            sourceName = flattenHTML(sourceTitle.stringValue());
+
+    TDWDocEntry entry;
+    entry.setDocId(id);
+    // A spreadsheet's entity tag does not change with its content; its update time does.
+    entry.setEtag(type == QLatin1String("spreadsheet") ? updatedText : etag);
+    entry.setTitle(trimmed(title));
+    entry.setDocType(type);
+    entry.setStarred(starred);
+    entry.setHidden(hidden);
+    entry.setShared(shared);
+    entry.setLiked(liked);
+    entry.setViewedByMe(viewed);
+    entry.setOwnerName(ownerName);
+    entry.setOwnerEmail(ownerEmail);
+    entry.setLastModifiedName(modifierName);
+    entry.setLastModifiedEmail(modifierEmail);
+    entry.setLastModifiedDate(dateFromString(modifiedText));
+    entry.setPublishDate(dateFromString(publishedText));
+    entry.setParentFolderIds(parents);
+    entry.setContentUrl(contentUrl);
+    entry.setPhotoEtag(photoEtag);
+    entry.setSourceName(sourceName);
+    entry.setAccessRole(accessRole);
+    entry.setContent(content);
+    entry.setFilenameExtension(extension);
+    entry.setChildDocId(childId);
+    entry.setSummary(summary);
+    entry.setLocation(location);
+    entry.setXmlString(node.xmlString());
+
+    if (type == QLatin1String("contact")) {
+        // A contact without a name is shown by its organisation or its address.
+        if (entry.title().isEmpty())
+            entry.setTitle(trimmed(node.firstChildNamed("gd:organization").firstChildNamed("gd:orgName").stringValue()));
+        if (entry.title().isEmpty())
+            entry.setTitle(trimmed(node.firstChildNamed("gd:email").attribute("address")));
+        if (entry.title().isEmpty())
+            entry.setTitle(trimmed(tr("(Unknown)")));
+    }
+
+    if (type == QLatin1String("group")) {
+        const TDWXMLElement systemGroup = node.firstChildNamed("gContact:systemGroup");
+        if (!systemGroup.isNull()) {
+            // Of the system groups only "My Contacts" is backed up.
+            if (systemGroup.attribute("id") != QLatin1String("Contacts"))
+                return std::nullopt;
+            entry.setTitle(tr("My Contacts"));
+        }
+    }
+    return entry;
+}
+
+QString TDWDocListParser::docIdFromUrl(const QString &text)
+{
+    if (text.isNull())
+        return {};
+    // A Documents id holds its resource id after an encoded colon.
+    const qsizetype colon = text.indexOf(QLatin1String("%3A"), 0, Qt::CaseInsensitive);
+    if (colon > 0 && colon + 3 < text.size())
+        return text.mid(colon + 3);
+    if (text.startsWith(kOldCalendarFeedPrefix))
+        return percentDecoded(lastPathComponent(text).replace(u'+', u' '));
+    if (text.startsWith(kPicasaPrefix)) {
+        const QString marker = QStringLiteral("/albumid/");
+        const qsizetype at = text.indexOf(marker);
+        return at < 0 ? QString() : text.mid(at + marker.size());
+    }
+    return text;
+}
+
+QDateTime TDWDocListParser::dateFromString(const QString &text)
+{
+    return text.isNull() ? QDateTime() : GDataDateTime(text).date();
+}
+
+QString TDWDocListParser::titleFromElement(const TDWXMLElement &element)
+{
+    QString text = element.stringValue();
+    text.remove(u'\n');
+    text.remove(u'\r');
+    return text;
+}
+
+QString TDWDocListParser::flattenHTML(const QString &text)
+{
+    tdwLog(QStringLiteral("ERROR: flattenHTML no longer implemented."));
+    return text;
+}
+
+bool TDWDocListParser::stringEndsWith(const QString &text, const QString &suffix)
+{
+    if (text.isNull())
+        return false;
+    const qsizetype at = text.indexOf(suffix);
+    return at >= 0 && at + suffix.size() == text.size();
+}
+
+bool TDWDocListParser::isSportsCalendarId(const QString &docId)
+{
+    return stringEndsWith(docId, kSportsCalendarSuffix);
+}

@@ -1,0 +1,40 @@
+#include "services/TDWParserConfig.h"
+
+TDWParserConfig::TDWParserConfig(const QVariantMap &serviceTable)
+{
+    const QVariantList docTypes = serviceTable.value(QStringLiteral("doctypes")).toList();
+    for (const QVariant &item : docTypes) {
+        const QVariantMap docType = item.toMap();
+        const QString id = docType.value(QStringLiteral("id")).toString();
+        if (id.isEmpty())
+            continue;
+        if (!m_docTypes.contains(id))
+            m_docTypes.insert(id, docType);
+        const QString mimeType = docType.value(QStringLiteral("googleMimeType")).toString();
+        if (!mimeType.isEmpty())
+            m_docTypeByMimeType.insert(mimeType, id);
+    }
+    const QVariantList services = serviceTable.value(QStringLiteral("services")).toList();
+    for (const QVariant &item : services) {
+        const QVariantMap service = item.toMap();
+        const QVariantList listUrls = service.value(QStringLiteral("listurls")).toList();
+        const QString id = service.value(QStringLiteral("id")).toString();
+        if (!listUrls.isEmpty() && !m_firstListUrls.contains(id))
+            m_firstListUrls.insert(id, listUrls.first().toMap().value(QStringLiteral("url")).toString());
+    }
+}
+
+QVariantMap TDWParserConfig::docTypeConfig(const QString &docType) const
+{
+    return m_docTypes.value(docType);
+}
+
+QString TDWParserConfig::docTypeForGoogleMimeType(const QString &mimeType) const
+{
+    return m_docTypeByMimeType.value(mimeType);
+}
+
+QString TDWParserConfig::firstListUrl(const QString &serviceId) const
+{
+    return m_firstListUrls.value(serviceId);
+}

@@ -1,0 +1,155 @@
+#include "accounts/TDWAccountEmailAddressRetriever.h"
+
+#include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
+
+#include "FakeGoogleServer.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+struct Outcome
+{
+    QString kind; // "address", "error" or "authorization"
+    QString text;
+};
+
+class RecordingDelegate : public TDWAccountEmailAddressRetrieverDelegate
+{
+public:
+    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const QString &message) override
+    {
+        record({QStringLiteral("error"), message});
+    }
+    void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *, const QString &address) override
+    {
+        record({QStringLiteral("address"), address});
+    }
+    void emailAddressRetrieverEncounteredAuthorizationError(TDWAccountEmailAddressRetriever *) override
+    {
+        record({QStringLiteral("authorization"), {}});
+    }
+
+    std::vector<Outcome> outcomes;
+
+private:
+    void record(const Outcome &outcome) { outcomes.push_back(outcome); }
+};
+
+class TDWAccountEmailAddressRetrieverTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_fake = new tdwtest::FakeGoogleServer;
+        ASSERT_TRUE(s_fake->start(QJsonObject{
+            {QStringLiteral("accounts"),
+             QJsonArray{QJsonObject{{QStringLiteral("email"), QStringLiteral("Mixed.Case@Example.COM")},
+                                    {QStringLiteral("access_token"), QStringLiteral("at-user")}}}}}));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_fake;
+        s_fake = nullptr;
+    }
+    void SetUp() override { s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{})); }
+
+    static Outcome retrieve(const QString &token)
+    {
+        RecordingDelegate delegate;
+        TDWAccountEmailAddressRetriever retriever(token, &delegate);
+        retriever.start();
+        EXPECT_TRUE(delegate.outcomes.empty()); // never before start() returns
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return !delegate.outcomes.empty(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(delegate.outcomes.size(), 1u);
+        return delegate.outcomes.empty() ? Outcome{} : delegate.outcomes.front();
+    }
+
+    static tdwtest::FakeGoogleServer *s_fake;
+};
+
+tdwtest::FakeGoogleServer *TDWAccountEmailAddressRetrieverTest::s_fake = nullptr;
+
+TEST_F(TDWAccountEmailAddressRetrieverTest, AnswersAreTurnedIntoOneDelegateMessage)
+{
+    const QString missing = QStringLiteral("The response from Google did not include the account email address.");
+    const struct {
+        QJsonObject fault; // empty: the fake's real answer
+        const char *token;
+        const char *kind;
+        QString text;
+    } cases[] = {
+        {{}, "at-user", "address", QStringLiteral("mixed.case@example.com")},
+        {{}, "not-a-token", "authorization", {}},
+        {{{"status", 403}, {"reason", "insufficientPermissions"}}, "at-user", "authorization", {}},
+        {{{"status", 503}}, "at-user", "error", QStringLiteral("Unexpected status code (503) when validating the account.")},
+        {{{"status", 200}, {"body", QJsonObject{}}}, "at-user", "error", missing},
+        {{{"status", 200}, {"body", QJsonObject{{"data", QJsonObject{}}}}}, "at-user", "error", missing},
+        {{{"status", 200}, {"body", QStringLiteral("{not json")}}, "at-user", "error", missing},
+        {{{"status", 200}, {"body", QJsonArray{1, 2}}},
+         "at-user",
+         "error",
+         QStringLiteral("Encountered error when validating the account: The response is not a JSON object.")},
+        {{{"status", 200}, {"body", QJsonObject{{"data", QStringLiteral("x")}}}},
+         "at-user",
+         "error",
+         QStringLiteral("Encountered error when validating the account: The \"data\" value is not an object.")},
+        {{{"status", 200}, {"body", QJsonObject{{"data", QJsonObject{{"email", 7}}}}}},
+         "at-user",
+         "error",
+         QStringLiteral("Encountered error when validating the account: The \"email\" value is not a string.")},
+    };
+    for (const auto &c : cases) {
+        if (!c.fault.isEmpty()) {
+            QJsonObject fault = c.fault;
+            fault[QStringLiteral("path")] = QStringLiteral("/userinfo/email");
+            s_fake->addFault(fault);
+        }
+        const Outcome outcome = retrieve(QString::fromLatin1(c.token));
+        EXPECT_EQ(outcome.kind, QLatin1String(c.kind)) << QJsonDocument(c.fault).toJson().toStdString();
+        EXPECT_EQ(outcome.text, c.text) << QJsonDocument(c.fault).toJson().toStdString();
+    }
+}
+
+TEST_F(TDWAccountEmailAddressRetrieverTest, AConnectionFailureIsReportedWithItsDescription)
+{
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/userinfo/email")}, {QStringLiteral("drop"), true}});
+    const Outcome outcome = retrieve(QStringLiteral("at-user"));
+    EXPECT_EQ(outcome.kind, QStringLiteral("error"));
+    EXPECT_TRUE(outcome.text.startsWith(QStringLiteral("Encountered error when validating the account: The network connection was lost.")))
+        << outcome.text.toStdString();
+}
+
+TEST_F(TDWAccountEmailAddressRetrieverTest, TheTokenFollowsASameHostRedirectButNotOneToAnotherHost)
+{
+    const struct {
+        const char *location;
+        const char *kind;
+        bool bearerOnSecondHop;
+    } cases[] = {
+        {"/userinfo/email?alt=json&hop=2", "address", true},
+        {"https://www.google.com/userinfo/email?alt=json", "authorization", false},
+        {"http://www.googleapis.com/userinfo/email?alt=json", "authorization", false},
+    };
+    for (const auto &c : cases) {
+        s_fake->clearRequests();
+        s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/userinfo/email")},
+                                     {QStringLiteral("status"), 302},
+                                     {QStringLiteral("location"), QString::fromLatin1(c.location)}});
+        EXPECT_EQ(retrieve(QStringLiteral("at-user")).kind, QLatin1String(c.kind)) << c.location;
+        const QJsonArray log = s_fake->requestsTo(QStringLiteral("/userinfo/email"));
+        ASSERT_EQ(log.size(), 2) << c.location;
+        const auto authorization = [](const QJsonValue &entry) {
+            return entry[QStringLiteral("headers")][QStringLiteral("authorization")].toString();
+        };
+        EXPECT_EQ(authorization(log[0]), QStringLiteral("Bearer at-user"));
+        EXPECT_EQ(authorization(log[1]), c.bearerOnSecondHop ? QStringLiteral("Bearer at-user") : QString()) << c.location;
+    }
+}
+
+} // namespace

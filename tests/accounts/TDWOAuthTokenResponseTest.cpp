@@ -1,0 +1,45 @@
+#include "accounts/TDWOAuthTokenResponse.h"
+
+#include <gtest/gtest.h>
+
+TEST(TDWOAuthTokenResponse, OnlyARefusedGrantCountsAsRefusedAndOnlyACompleteAnswerAsATokenAnswer)
+{
+    const struct {
+        int status;
+        const char *body;
+        bool hasAccessToken;
+        bool grantRefused;
+        qint64 expiresIn;
+    } cases[] = {
+        {200, R"({"access_token":"a","expires_in":3600,"token_type":"Bearer"})", true, false, 3600},
+        {200, R"({"access_token":"a","expires_in":"120"})", true, false, 120},
+        {200, R"({"access_token":"a","expires_in":0})", false, false, 0},
+        {200, R"({"access_token":"a","expires_in":-5})", false, false, 0},
+        {200, R"({"access_token":"a"})", false, false, 0},
+        {200, R"({"access_token":7,"expires_in":3600})", false, false, 3600},
+        {200, R"({"expires_in":3600})", false, false, 3600},
+        {200, R"([{"access_token":"a","expires_in":3600}])", false, false, 0},
+        {200, "{not json", false, false, 0},
+        {201, R"({"access_token":"a","expires_in":3600})", false, false, 3600},
+        {400, R"({"error":"invalid_grant","error_description":"Token has been expired or revoked."})", false, true, 0},
+        {401, R"({"error":"invalid_client"})", false, true, 0},
+        {401, R"({"error":"invalid_grant"})", false, true, 0},
+        {400, R"({"error":"invalid_request"})", false, false, 0},
+        {400, R"({"error":"unsupported_grant_type"})", false, false, 0},
+        {401, "", false, false, 0},
+        {403, R"({"error":"invalid_grant"})", false, false, 0},
+        {408, R"({"error":"invalid_grant"})", false, false, 0},
+        {429, R"({"error":"rate_limit_exceeded"})", false, false, 0},
+        {500, R"({"error":"invalid_grant"})", false, false, 0},
+    };
+    for (const auto &c : cases) {
+        const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromBody(c.status, QByteArray(c.body));
+        EXPECT_EQ(answer.hasAccessToken(), c.hasAccessToken) << c.status << " " << c.body;
+        EXPECT_EQ(answer.grantRefused(), c.grantRefused) << c.status << " " << c.body;
+        EXPECT_EQ(answer.expiresIn(), c.expiresIn) << c.status << " " << c.body;
+    }
+    const TDWOAuthTokenResponse signIn = TDWOAuthTokenResponse::fromBody(
+        200, R"({"access_token":"ya29.x","refresh_token":"1//r","expires_in":3599})");
+    EXPECT_EQ(signIn.accessToken(), QStringLiteral("ya29.x"));
+    EXPECT_EQ(signIn.refreshToken(), QStringLiteral("1//r"));
+}

@@ -1,0 +1,309 @@
+#include "platform/http/TDWHttpClient.h"
+
+#include "FakeGoogleServer.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray Token = "at-test-token";
+
+QJsonObject fault(const QString &path, int status, const QString &location = {})
+{
+    QJsonObject f{{QStringLiteral("path"), path}, {QStringLiteral("status"), status}};
+    if (!location.isEmpty())
+        f[QStringLiteral("location")] = location;
+    return f;
+}
+
+QString headerOf(const QJsonValue &entry, const QString &name)
+{
+    return entry.toObject().value(QStringLiteral("headers")).toObject().value(name).toString();
+}
+
+class TDWHttpClientTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_fake = new tdwtest::FakeGoogleServer;
+        ASSERT_TRUE(s_fake->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_fake;
+        s_fake = nullptr;
+    }
+    void SetUp() override { s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{})); }
+
+    static TDWHttpRequest bearerRequest(const QString &url)
+    {
+        TDWHttpRequest request{QUrl(url)};
+        request.setBearerToken(Token, TDWHttpHostAllowlist({QStringLiteral("www.googleapis.com"), QStringLiteral("www.google.com")}));
+        request.setHeader("GData-Version", "3.0");
+        return request;
+    }
+
+    static tdwtest::FakeGoogleServer *s_fake;
+};
+
+tdwtest::FakeGoogleServer *TDWHttpClientTest::s_fake = nullptr;
+
+TEST_F(TDWHttpClientTest, BearerFollowsARedirectOnlyToHttpsOnTheSameAllowedHost)
+{
+    const struct {
+        const char *location;
+        const char *secondHost;
+        const char *secondScheme;
+        bool bearerOnSecondHop;
+    } cases[] = {
+        {"/target", "www.googleapis.com", "https", true},
+        {"https://WWW.GOOGLEAPIS.COM/target", "www.googleapis.com", "https", true},
+        {"http://www.googleapis.com/target", "www.googleapis.com", "http", false},
+        {"https://www.google.com/target", "www.google.com", "https", false},
+        {"https://mail.google.com/target", "mail.google.com", "https", false},
+    };
+    for (const auto &c : cases) {
+        s_fake->clearRequests();
+        s_fake->addFault(fault(QStringLiteral("/start"), 302, QString::fromLatin1(c.location)));
+        TDWHttpRequest request = bearerRequest(QStringLiteral("https://www.googleapis.com/start"));
+        request.setHeader("Authorization", "Basic should-not-travel");
+        const TDWHttpResponse response = TDWHttpClient().perform(request);
+        ASSERT_TRUE(response.hasResponse()) << c.location << " " << response.errorDescription().toStdString();
+        EXPECT_EQ(response.statusCode(), 404) << c.location; // nothing serves /target
+        EXPECT_EQ(response.redirectCount(), 1);
+
+        const QJsonArray log = s_fake->requests();
+        ASSERT_EQ(log.size(), 2) << c.location;
+        EXPECT_EQ(headerOf(log[0], QStringLiteral("authorization")), QStringLiteral("Bearer at-test-token"));
+        const QJsonObject second = log[1].toObject();
+        EXPECT_EQ(second.value(QStringLiteral("host")).toString(), QLatin1String(c.secondHost));
+        EXPECT_EQ(second.value(QStringLiteral("scheme")).toString(), QLatin1String(c.secondScheme));
+        EXPECT_EQ(headerOf(second, QStringLiteral("authorization")),
+                  c.bearerOnSecondHop ? QStringLiteral("Bearer at-test-token") : QString())
+            << c.location;
+        EXPECT_EQ(headerOf(second, QStringLiteral("gdata-version")), QStringLiteral("3.0"));
+        EXPECT_EQ(response.url(), QUrl(QStringLiteral("https://www.googleapis.com/start")).resolved(QUrl(QString::fromLatin1(c.location))));
+    }
+}
+
+TEST_F(TDWHttpClientTest, BearerIsNeverSentToAHostOffTheAllowlist)
+{
+    TDWHttpRequest request{QUrl(QStringLiteral("https://mail.google.com/x"))};
+    request.setBearerToken(Token, TDWHttpHostAllowlist({QStringLiteral("www.googleapis.com")}));
+    EXPECT_TRUE(TDWHttpClient().perform(request).hasResponse());
+    const QJsonArray log = s_fake->requestsTo(QStringLiteral("/x"));
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(headerOf(log[0], QStringLiteral("authorization")).isEmpty());
+}
+
+TEST_F(TDWHttpClientTest, RedirectedMethodAndBodyFollowTheStatusAndOrigin)
+{
+    const struct {
+        int status;
+        const char *location;
+        const char *secondMethod; // null: the redirect is not followed
+        bool bodyKept;
+    } cases[] = {
+        {303, "/next", "GET", false},
+        {302, "/next", "GET", false},
+        {307, "/next", "POST", true},
+        {308, "https://www.googleapis.com/next", "POST", true},
+        {307, "https://www.google.com/next", nullptr, false},
+        {307, "http://www.googleapis.com/next", nullptr, false},
+    };
+    for (const auto &c : cases) {
+        s_fake->clearRequests();
+        s_fake->addFault(fault(QStringLiteral("/form"), c.status, QString::fromLatin1(c.location)));
+        TDWHttpRequest request(QUrl(QStringLiteral("https://www.googleapis.com/form")), "POST");
+        request.setHeader("Content-Type", "application/x-www-form-urlencoded");
+        request.setBody("secret=1");
+        const TDWHttpResponse response = TDWHttpClient().perform(request);
+        const QJsonArray log = s_fake->requests();
+        if (!c.secondMethod) {
+            EXPECT_EQ(response.statusCode(), c.status) << c.location;
+            EXPECT_EQ(log.size(), 1) << c.location;
+            continue;
+        }
+        ASSERT_EQ(log.size(), 2) << c.status;
+        const QJsonObject second = log[1].toObject();
+        EXPECT_EQ(second.value(QStringLiteral("method")).toString(), QLatin1String(c.secondMethod)) << c.status;
+        EXPECT_EQ(second.value(QStringLiteral("body")).toString(), c.bodyKept ? QStringLiteral("secret=1") : QString()) << c.status;
+        EXPECT_EQ(headerOf(second, QStringLiteral("content-type")).isEmpty(), !c.bodyKept) << c.status;
+    }
+}
+
+TEST_F(TDWHttpClientTest, RedirectLimitsHandlerAndUnsupportedTargets)
+{
+    QJsonObject loop = fault(QStringLiteral("/loop"), 302, QStringLiteral("/loop"));
+    loop[QStringLiteral("times")] = -1;
+    s_fake->addFault(loop);
+    TDWHttpRequest looping{QUrl(QStringLiteral("https://www.googleapis.com/loop"))};
+    looping.setMaxRedirects(3);
+    const TDWHttpResponse tooMany = TDWHttpClient().perform(looping);
+    EXPECT_EQ(tooMany.error(), TDWHttpResponse::Error::TooManyRedirects);
+    EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/loop")).size(), 4);
+
+    // The caller may stop a redirect, or change what the next hop carries.
+    int calls = 0;
+    looping.setRedirectHandler([&](const TDWHttpResponse &redirect, TDWHttpRequest &next) {
+        EXPECT_EQ(redirect.statusCode(), 302);
+        next.removeHeader("X-Hop");
+        return ++calls < 2;
+    });
+    looping.setHeader("X-Hop", "1");
+    s_fake->clearRequests();
+    const TDWHttpResponse stopped = TDWHttpClient().perform(looping);
+    EXPECT_EQ(stopped.statusCode(), 302);
+    EXPECT_EQ(stopped.redirectCount(), 1);
+    const QJsonArray log = s_fake->requests();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(headerOf(log[0], QStringLiteral("x-hop")), QStringLiteral("1"));
+    EXPECT_TRUE(headerOf(log[1], QStringLiteral("x-hop")).isEmpty());
+
+    s_fake->addFault(fault(QStringLiteral("/ftp"), 301, QStringLiteral("ftp://www.googleapis.com/file")));
+    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/ftp")))).error(),
+              TDWHttpResponse::Error::BadUrl);
+    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("file:///etc/passwd")))).error(),
+              TDWHttpResponse::Error::BadUrl);
+}
+
+TEST_F(TDWHttpClientTest, ResponseCarriesStatusHeadersAndBodyAndNoCookieIsKept)
+{
+    QJsonObject limited = fault(QStringLiteral("/limited"), 429);
+    limited[QStringLiteral("retry_after")] = 12;
+    limited[QStringLiteral("headers")] = QJsonObject{{QStringLiteral("Set-Cookie"), QStringLiteral("sid=abc; Path=/")}};
+    s_fake->addFault(limited);
+    TDWHttpClient client;
+    const TDWHttpResponse response = client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/limited"))));
+    ASSERT_TRUE(response.hasResponse());
+    EXPECT_EQ(response.statusCode(), 429);
+    EXPECT_EQ(response.header("retry-after"), QByteArray("12"));
+    EXPECT_TRUE(response.body().contains("\"code\": 429"));
+
+    client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/limited"))));
+    const QJsonArray log = s_fake->requestsTo(QStringLiteral("/limited"));
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(headerOf(log[1], QStringLiteral("cookie")).isEmpty());
+}
+
+TEST_F(TDWHttpClientTest, FailuresAreToldApartByKind)
+{
+    QJsonObject stall = fault(QStringLiteral("/stall"), 200);
+    stall[QStringLiteral("stall")] = 30;
+    QJsonObject stallBody = fault(QStringLiteral("/stallbody"), 200);
+    stallBody[QStringLiteral("stall_body")] = 30;
+    stallBody[QStringLiteral("body")] = QStringLiteral("late");
+    QJsonObject drop = fault(QStringLiteral("/drop"), 200);
+    drop[QStringLiteral("drop")] = true;
+    for (const QJsonObject &f : {stall, stallBody, drop})
+        s_fake->addFault(f);
+
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+
+    const QString map = qEnvironmentVariable("TDW_HOST_MAP");
+    const struct {
+        const char *url;
+        TDWHttpEnvironment environment;
+        TDWHttpResponse::Error error;
+    } cases[] = {
+        {"https://www.googleapis.com/stall", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Timeout},
+        {"https://www.googleapis.com/stallbody", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Timeout},
+        {"https://www.googleapis.com/drop", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Network},
+        // The fake's certificate is not trusted without the test CA.
+        {"https://www.googleapis.com/x", TDWHttpEnvironment::fromStrings(map, {}), TDWHttpResponse::Error::Tls},
+        // Trusted, but for names it does not carry.
+        {"https://tdw-test.invalid/x",
+         TDWHttpEnvironment::fromStrings(QStringLiteral("tdw-test.invalid=127.0.0.1:%1").arg(s_fake->httpsPort()), qEnvironmentVariable("TDW_EXTRA_CA")),
+         TDWHttpResponse::Error::Tls},
+        {"https://www.googleapis.com/x",
+         TDWHttpEnvironment::fromStrings(QStringLiteral("www.googleapis.com=127.0.0.1:%1").arg(closedPort), {}),
+         TDWHttpResponse::Error::Connect},
+    };
+    for (const auto &c : cases) {
+        TDWHttpRequest request{QUrl(QString::fromLatin1(c.url))};
+        request.setIdleTimeout(300ms);
+        const TDWHttpResponse response = TDWHttpClient(c.environment).perform(request);
+        EXPECT_EQ(response.error(), c.error) << c.url << " " << response.errorDescription().toStdString();
+        EXPECT_EQ(response.statusCode(), 0);
+        EXPECT_FALSE(response.errorDescription().isEmpty());
+    }
+}
+
+TEST_F(TDWHttpClientTest, CancelFromAnotherThreadEndsARunningRequestAndLaterOnes)
+{
+    QJsonObject stall = fault(QStringLiteral("/stall"), 200);
+    stall[QStringLiteral("stall")] = 60;
+    s_fake->addFault(stall);
+    TDWHttpClient client;
+    TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com/stall"))};
+    request.setIdleTimeout(120s);
+    std::thread canceller([&] {
+        // Cancel only once the request is on the wire.
+        tdwtest::waitUntil([&] { return s_fake->requestsTo(QStringLiteral("/stall")).size() == 1; });
+        client.cancel();
+    });
+    const TDWHttpResponse response = client.perform(request);
+    canceller.join();
+    EXPECT_EQ(response.error(), TDWHttpResponse::Error::Cancelled);
+    EXPECT_TRUE(client.isCancelled());
+    EXPECT_EQ(client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/x")))).error(),
+              TDWHttpResponse::Error::Cancelled);
+    EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/x")).size(), 0);
+}
+
+TEST_F(TDWHttpClientTest, DownloadReplacesTheFileOnlyWithASuccessfulBody)
+{
+    const QString path = tdwtest::freshDir() + QStringLiteral("/file.bin");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old copy");
+    old.close();
+
+    QJsonObject missing = fault(QStringLiteral("/file"), 404);
+    s_fake->addFault(missing);
+    TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com/file"))};
+    request.setDownloadPath(path);
+    const TDWHttpResponse notFound = TDWHttpClient().perform(request);
+    EXPECT_EQ(notFound.statusCode(), 404);
+    EXPECT_FALSE(notFound.bodyInFile());
+    EXPECT_FALSE(notFound.body().isEmpty());
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old copy"));
+    old.close();
+
+    const QByteArray content = QByteArray(400000, 'x') + "end";
+    QJsonObject redirect = fault(QStringLiteral("/file"), 302, QStringLiteral("/file2"));
+    QJsonObject body = fault(QStringLiteral("/file2"), 200);
+    body[QStringLiteral("body")] = QString::fromLatin1(content);
+    s_fake->addFault(redirect);
+    s_fake->addFault(body);
+    std::vector<qint64> progress;
+    request.setProgressHandler([&](qint64 received, qint64 expected) {
+        EXPECT_EQ(expected, content.size());
+        progress.push_back(received);
+    });
+    const TDWHttpResponse ok = TDWHttpClient().perform(request);
+    ASSERT_EQ(ok.statusCode(), 200);
+    EXPECT_TRUE(ok.bodyInFile());
+    EXPECT_TRUE(ok.body().isEmpty());
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), content);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), content.size());
+}
+
+} // namespace

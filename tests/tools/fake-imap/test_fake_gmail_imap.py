@@ -1,0 +1,712 @@
+"""The fake Gmail IMAP server, driven by Python's imaplib over TLS (trusting only the test CA)
+and by a raw TLS client where the exact bytes matter."""
+import base64
+import calendar
+import imaplib
+import json
+import os
+import re
+import socket
+import subprocess
+import sys
+import time
+import unittest
+import zlib
+
+from fakeimap_support import (GEN_MAILBOX, TOKEN, USER, Fake, cleanup, fetch_items, text_of,
+                              tokens, workdir, xoauth2)
+
+ALL_MAIL = '"[Gmail]/All Mail"'
+
+
+def tearDownModule():
+    cleanup()
+
+
+def b64(text):
+    return base64.b64encode(text.encode()).decode()
+
+
+def message(subject, extra=""):
+    return ("From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: %s\r\n%s"
+            "Date: Mon, 1 Mar 2021 10:00:00 +0000\r\n\r\nBody of %s.\r\n" % (subject, extra, subject))
+
+
+def list_attrs(lines):
+    """{name: set of attributes} of LIST or XLIST data from imaplib."""
+    out = {}
+    for line in lines:
+        attrs, _, name = tokens(line)
+        out[text_of(name)] = set(attrs)
+    return out
+
+
+def select_count(m, folder):
+    typ, data = m.select(folder, readonly=True)
+    assert typ == "OK", (folder, data)
+    return int(data[0])
+
+
+def uidnext(m, folder):
+    return int(re.search(rb"UIDNEXT (\d+)", m.status(folder, "(UIDNEXT)")[1][0]).group(1))
+
+
+def msgids(m, folder):
+    """X-GM-MSGID of each message of a folder, in sequence order."""
+    if select_count(m, folder) == 0:
+        return []
+    items = fetch_items(m.fetch("1:*", "(X-GM-MSGID)")[1])
+    return [int(items[k]["X-GM-MSGID"]) for k in sorted(items)]
+
+
+class AuthenticationTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.fake = Fake({"accounts": [
+            {"user": USER, "tokens": [TOKEN], "password": "secret"},
+            {"user": "bob@example.com", "tokens": ["ya29.bob"]}], "generate": 3})
+        cls.addClassCleanup(cls.fake.stop)
+
+
+    def test_xoauth2_success_changes_capabilities(self):
+        m = self.fake.imap(login=False)
+        self.assertIn("AUTH=XOAUTH2", m.capabilities)
+        self.assertIn("SASL-IR", m.capabilities)
+        typ, data = m.authenticate("XOAUTH2", lambda ch: xoauth2().encode())
+        self.assertEqual((typ, data), ("OK", [b"alice@example.com authenticated (Success)"]))
+        caps = m.untagged_responses["CAPABILITY"][-1].split()
+        self.assertIn(b"X-GM-EXT-1", caps)
+        self.assertFalse([c for c in caps if c.startswith(b"AUTH=")])
+        m.logout()
+
+    def test_xoauth2_with_initial_response(self):
+        r = self.fake.raw(login=False)
+        lines = r.command("a AUTHENTICATE XOAUTH2 " + b64(xoauth2()))
+        self.assertTrue(lines[0].startswith(b"* CAPABILITY IMAP4rev1 "))
+        self.assertEqual(lines[-1], b"a OK alice@example.com authenticated (Success)\r\n")
+        r.close()
+
+    def test_failure_step(self):
+        """A rejected token gets a challenge with the error, waits for an empty answer, then NO;
+        the connection stays usable for another attempt."""
+        for user, token in ((USER, "ya29.wrong"), ("bob@example.com", TOKEN)):
+            r = self.fake.raw(login=False)
+            r.send("f AUTHENTICATE XOAUTH2 %s\r\n" % b64(xoauth2(user, token)))
+            challenge = r.line()
+            self.assertTrue(challenge.startswith(b"+ "), challenge)
+            self.assertEqual(json.loads(base64.b64decode(challenge[2:])),
+                             {"status": "401", "schemes": "bearer",
+                              "scope": "https://mail.google.com/"})
+            r.send("\r\n")
+            self.assertEqual(r.line(),
+                             b"f NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)\r\n")
+            lines = r.command("g AUTHENTICATE XOAUTH2 " + b64(xoauth2()))
+            self.assertTrue(lines[-1].startswith(b"g OK "))
+            r.close()
+
+    def test_expired_token_is_rejected_at_authenticate(self):
+        self.fake.control({"op": "add_token", "token": "ya29.short"})
+        ok = self.fake.imap(login=False)
+        ok.authenticate("XOAUTH2", lambda ch: xoauth2(token="ya29.short").encode())
+        ok.logout()
+        self.fake.control({"op": "expire_token", "token": "ya29.short"})
+        seen = []
+
+        def answer(challenge):
+            seen.append(challenge)
+            return xoauth2(token="ya29.short").encode() if len(seen) == 1 else b""
+        m = self.fake.imap(login=False)
+        self.addCleanup(m.shutdown)
+        with self.assertRaisesRegex(imaplib.IMAP4.error, r"\[AUTHENTICATIONFAILED\]"):
+            m.authenticate("XOAUTH2", answer)
+        self.assertEqual(json.loads(seen[1])["status"], "401")
+
+    def test_other_mechanisms_and_malformed_answers(self):
+        cases = [
+            ("OAUTHBEARER", "n,a=%s,\x01auth=Bearer %s\x01\x01" % (USER, TOKEN), b"OK"),
+            ("PLAIN", "\0%s\0secret" % USER, b"OK"),
+            ("PLAIN", "\0%s\0wrong" % USER, b"NO [AUTHENTICATIONFAILED]"),
+            ("PLAIN", "\0bob@example.com\0", b"NO [AUTHENTICATIONFAILED]"),
+            ("XOAUTH2", "user=%s\x01auth=Bearer %s\x01" % (USER, TOKEN), b"BAD"),
+            ("XOAUTH2", "user=%s auth=Bearer %s" % (USER, TOKEN), b"BAD"),
+            ("CRAM-MD5", "x", b"NO [CANNOT]"),
+        ]
+        for k, (mech, text, expect) in enumerate(cases):
+            with self.subTest(mech=mech, text=text):
+                r = self.fake.raw(login=False)
+                last = r.command("t%d AUTHENTICATE %s %s" % (k, mech, b64(text)))[-1]
+                self.assertTrue(last.startswith(b"t%d " % k + expect), last)
+                r.close()
+        # OAUTHBEARER fails with its own error document and the client's ^A answer
+        r = self.fake.raw(login=False)
+        r.send("o AUTHENTICATE OAUTHBEARER %s\r\n" % b64("n,a=%s,\x01auth=Bearer bad\x01\x01" % USER))
+        self.assertEqual(json.loads(base64.b64decode(r.line()[2:]))["status"], "invalid_token")
+        r.send("AQ==\r\n")
+        self.assertTrue(r.line().startswith(b"o NO [AUTHENTICATIONFAILED]"))
+        r.close()
+
+    def test_login_and_state_checks(self):
+        r = self.fake.raw(login=False)
+        self.assertTrue(r.greeting.startswith(b"* OK "))
+        self.assertTrue(r.command("a SELECT INBOX")[-1].startswith(b"a BAD "))
+        self.assertTrue(r.command("b LOGIN alice@example.com wrong")[-1]
+                        .startswith(b"b NO [AUTHENTICATIONFAILED]"))
+        self.assertTrue(r.command("c LOGIN alice@example.com secret")[-1].startswith(b"c OK "))
+        self.assertTrue(r.command("d LOGIN alice@example.com secret")[-1].startswith(b"d BAD "))
+        self.assertTrue(r.command("e FETCH 1 (UID)")[-1].startswith(b"e BAD "))
+        r.close()
+
+
+class LayoutTest(unittest.TestCase):
+    """LIST and XLIST in both folder layouts: RFC 6154 attributes in plain LIST, XLIST's own."""
+
+    def check_layout(self, prefix):
+        fake = Fake({"layout": prefix, "generate": 20})
+        self.addCleanup(fake.stop)
+        m = fake.imap()
+        typ, data = m.list()
+        self.assertEqual(typ, "OK")
+        self.assertTrue(all(line.endswith(b'"') for line in data), data)  # names always quoted
+        p = prefix + "/"
+        self.assertEqual(list_attrs(data), {
+            "INBOX": {"\\HasNoChildren"},
+            "Work": {"\\HasNoChildren"},
+            "Entw&APw-rfe": {"\\HasNoChildren"},
+            "Personal": {"\\HasChildren", "\\Noselect"},
+            "Personal/Family": {"\\HasNoChildren"},
+            prefix: {"\\HasChildren", "\\Noselect"},
+            p + "All Mail": {"\\All", "\\HasNoChildren"},
+            p + "Drafts": {"\\Drafts", "\\HasNoChildren"},
+            p + "Important": {"\\Important", "\\HasNoChildren"},
+            p + "Sent Mail": {"\\Sent", "\\HasNoChildren"},
+            p + "Spam": {"\\Junk", "\\HasNoChildren"},
+            p + "Starred": {"\\Flagged", "\\HasNoChildren"},
+            p + "Trash": {"\\Trash", "\\HasNoChildren"},
+        })
+        m._simple_command("XLIST", '""', '"*"')
+        xlist = list_attrs(m.untagged_responses.pop("XLIST"))
+        self.assertEqual({n: a - {"\\HasNoChildren", "\\HasChildren"} for n, a in xlist.items()
+                          if a - {"\\HasNoChildren", "\\HasChildren"}}, {
+            "Inbox": {"\\Inbox"}, "Personal": {"\\Noselect"}, prefix: {"\\Noselect"},
+            p + "All Mail": {"\\AllMail"}, p + "Drafts": {"\\Drafts"},
+            p + "Important": {"\\Important"}, p + "Sent Mail": {"\\Sent"},
+            p + "Spam": {"\\Spam"}, p + "Starred": {"\\Starred"}, p + "Trash": {"\\Trash"}})
+        typ, data = m._simple_command("LIST", "(SPECIAL-USE)", '""', '"*"')
+        special = list_attrs(m._untagged_response(typ, data, "LIST")[1])
+        self.assertEqual(set(special), {p + n for n in ("All Mail", "Drafts", "Important",
+                                                        "Sent Mail", "Spam", "Starred", "Trash")})
+        self.assertEqual(set(list_attrs(m.list('""', "%")[1])),
+                         {"INBOX", "Work", "Entw&APw-rfe", "Personal", prefix})
+        self.assertEqual(select_count(m, '"%sAll Mail"' % p), 20)
+        self.assertEqual(m.select('"%s"' % prefix)[0], "NO")
+        m.logout()
+
+    def test_gmail_layout(self):
+        self.check_layout("[Gmail]")
+
+    def test_google_mail_layout(self):
+        self.check_layout("[Google Mail]")
+
+    def test_hidden_folders_are_out_of_sight(self):
+        fake = Fake({"layout": "[Google Mail]", "generate": 20,
+                     "hidden": ["[Google Mail]/All Mail", "Work"]})
+        self.addCleanup(fake.stop)
+        m = fake.imap()
+        names = set(list_attrs(m.list()[1]))
+        self.assertNotIn("[Google Mail]/All Mail", names)
+        self.assertNotIn("Work", names)
+        self.assertIn("[Google Mail]/Trash", names)
+        m._simple_command("XLIST", '""', '"*"')
+        self.assertNotIn("[Google Mail]/All Mail", list_attrs(m.untagged_responses.pop("XLIST")))
+        for folder in ('"[Google Mail]/All Mail"', "Work"):
+            self.assertEqual(m.select(folder, readonly=True)[0], "NO")
+            self.assertEqual(m.status(folder, "(MESSAGES)")[0], "NO")
+        self.assertEqual(select_count(m, "INBOX"), 7)
+        m.logout()
+
+    def test_hiding_an_unknown_folder_is_refused(self):
+        with self.assertRaises(RuntimeError):
+            Fake({"hidden": ["No Such Label"]})
+
+
+LABELLED = {"labels": ["Travel Plans"], "messages": [
+    {"raw": message("one"), "labels": ["\\Inbox", "Work"], "flags": ["\\Seen"],
+     "msgid": 1234567890123456789, "thrid": 1234567890000000000,
+     "internaldate": "2021-03-04T05:06:07Z"},
+    {"raw": message("two"), "labels": ["Work", "Personal/Family", "\\Important"]},
+    {"raw": message("three")},
+    {"raw": message("four"), "labels": ["Entwürfe"]},
+    {"raw": message("spam"), "labels": ["\\Spam"]},
+    {"raw": message("trash"), "labels": ["\\Trash", "Work"]},
+    {"raw": message("star"), "labels": ["\\Sent"], "flags": ["\\Flagged", "\\Seen"]},
+    {"raw": message("odd"), "labels": ['Say "hi"']},
+]}
+
+
+class LabelModelTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.fake = Fake(LABELLED)
+        cls.addClassCleanup(cls.fake.stop)
+        cls.m = cls.fake.imap()
+        cls.ids = {e["subject"]: e for e in cls.subjects()}
+
+    @classmethod
+    def subjects(cls):
+        select_count(cls.m, ALL_MAIL)
+        items = fetch_items(cls.m.fetch("1:*", "(UID X-GM-MSGID BODY.PEEK[HEADER.FIELDS (SUBJECT)])")[1])
+        for seq, it in sorted(items.items()):
+            subject = text_of(it["BODY[HEADER.FIELDS (SUBJECT)]"]).split(":", 1)[1].strip()
+            yield {"subject": subject, "seq": seq, "uid": int(it["UID"]),
+                   "msgid": int(it["X-GM-MSGID"])}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.m.logout()
+
+    def test_labels_are_views_of_one_message_set(self):
+        ids = {s: e["msgid"] for s, e in self.ids.items()}
+        self.assertEqual(list(ids), ["one", "two", "three", "four", "star", "odd"])  # arrival order
+        self.assertEqual(len(set(e["uid"] for e in self.ids.values())), 6)
+        for folder, expected in (("INBOX", ["one"]), ("Work", ["one", "two"]),
+                                 ('"Personal/Family"', ["two"]), ("Entw&APw-rfe", ["four"]),
+                                 ('"[Gmail]/Important"', ["two"]), ('"[Gmail]/Starred"', ["star"]),
+                                 ('"[Gmail]/Sent Mail"', ["star"]), ('"Say \\"hi\\""', ["odd"]),
+                                 ('"Travel Plans"', [])):
+            with self.subTest(folder=folder):
+                self.assertEqual(msgids(self.m, folder), [ids[s] for s in expected])
+        # Spam and Trash hold mail that is not in All Mail
+        for folder in ('"[Gmail]/Spam"', '"[Gmail]/Trash"'):
+            got = msgids(self.m, folder)
+            self.assertEqual(len(got), 1)
+            self.assertNotIn(got[0], ids.values())
+
+    def test_gmail_items_of_one_message(self):
+        select_count(self.m, ALL_MAIL)
+        one = self.ids["one"]
+        it = fetch_items(self.m.uid("FETCH", str(one["uid"]),
+                                    "(X-GM-THRID INTERNALDATE FLAGS X-GM-LABELS)")[1])[one["seq"]]
+        self.assertEqual(int(it["UID"]), one["uid"])
+        self.assertEqual(one["msgid"], 1234567890123456789)
+        self.assertEqual(it["X-GM-THRID"], "1234567890000000000")
+        self.assertEqual(text_of(it["INTERNALDATE"]), "04-Mar-2021 05:06:07 +0000")
+        self.assertEqual(it["FLAGS"], ["\\Seen"])
+        self.assertEqual({text_of(t) for t in it["X-GM-LABELS"]}, {"\\Inbox", "Work"})
+        star = self.ids["star"]
+        it = fetch_items(self.m.fetch(str(star["seq"]), "(X-GM-LABELS)")[1])[star["seq"]]
+        self.assertEqual({text_of(t) for t in it["X-GM-LABELS"]}, {"\\Sent", "\\Starred"})
+
+    def test_label_forms(self):
+        expected = {"one": {"\\Inbox", "Work"}, "two": {"Work", "Personal/Family", "\\Important"},
+                    "three": set(), "four": {"Entw&APw-rfe"}, "star": {"\\Sent", "\\Starred"},
+                    "odd": {'Say "hi"'}}
+        self.addCleanup(self.fake.control, {"op": "set", "label_style": "mixed"})
+        r = self.fake.raw()
+        r.command("s EXAMINE " + ALL_MAIL)
+        for style in ("mixed", "bare", "quoted", "literal"):
+            with self.subTest(style=style):
+                self.fake.control({"op": "set", "label_style": style})
+                items = fetch_items(b"".join(r.command("f FETCH 1:* (X-GM-LABELS)")))
+                forms = set()
+                for e in self.ids.values():
+                    labels = items[e["seq"]]["X-GM-LABELS"]
+                    self.assertEqual({text_of(t) for t in labels}, expected[e["subject"]])
+                    forms |= {t[0] if isinstance(t, tuple) else "bare" for t in labels}
+                self.assertEqual(forms, {"mixed": {"bare", "q", "l"}, "bare": {"bare", "q"},
+                                         "quoted": {"q"}, "literal": {"l"}}[style])
+        r.close()
+
+
+class FaultTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.fake = Fake({"generate": 30})
+        cls.addClassCleanup(cls.fake.stop)
+
+
+    def setUp(self):
+        self.fake.control({"op": "clear_faults"})
+
+    def test_tagged_faults_on_the_nth_command(self):
+        for kind, expect in (("bad", b"BAD Could not parse command"),
+                             ("no", b"NO [UNAVAILABLE]"),
+                             ("throttled", b"NO [THROTTLED] ")):
+            with self.subTest(kind=kind):
+                r = self.fake.raw()
+                self.fake.control({"op": "fault", "type": kind, "command": "NOOP", "nth": 2, "times": 2})
+                got = [r.command("n%d NOOP" % k)[-1] for k in range(4)]
+                self.assertTrue(got[0].startswith(b"n0 OK"), got)
+                self.assertTrue(got[1].startswith(b"n1 " + expect), got)
+                self.assertTrue(got[2].startswith(b"n2 " + expect), got)
+                self.assertTrue(got[3].startswith(b"n3 OK"), got)
+                r.close()
+
+    def test_fault_matches_text_and_user(self):
+        self.fake.control({"op": "fault", "type": "no", "command": "UID FETCH", "contains": "BODY.PEEK[]"},
+                          {"op": "fault", "type": "bad", "command": "*", "user": "nobody@example.com"})
+        r = self.fake.raw()
+        r.command("s SELECT " + ALL_MAIL)
+        self.assertTrue(r.command("a UID FETCH 1 (FLAGS)")[-1].startswith(b"a OK"))
+        self.assertTrue(r.command("b UID FETCH 1 (BODY.PEEK[])")[-1].startswith(b"b NO"))
+        self.assertTrue(r.command("c UID FETCH 1 (BODY.PEEK[])")[-1].startswith(b"c OK"))
+        r.close()
+
+    def test_dropped_connection(self):
+        self.fake.control({"op": "fault", "type": "drop", "command": "SELECT"})
+        m = self.fake.imap()
+        self.addCleanup(m.shutdown)
+        with self.assertRaises((imaplib.IMAP4.abort, OSError)):
+            m.select(ALL_MAIL)
+
+    def test_drop_in_the_middle_of_a_literal(self):
+        self.fake.control({"op": "fault", "type": "drop_mid_literal", "command": "UID FETCH"})
+        r = self.fake.raw()
+        self.addCleanup(r.close)
+        r.command("s SELECT " + ALL_MAIL)
+        r.send("f UID FETCH 1:3 (UID BODY.PEEK[])\r\n")
+        data = b""
+        while True:
+            chunk = r.sock.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+        data = r.buf + data
+        m = re.search(rb"\{(\d+)\}\r\n", data)
+        self.assertTrue(data.startswith(b"* 1 FETCH ("), data)
+        self.assertLess(len(data) - m.end(), int(m.group(1)))
+        self.assertGreater(len(data) - m.end(), 0)
+
+    def test_stall(self):
+        self.fake.control({"op": "fault", "type": "stall", "command": "FETCH", "times": 2})
+        m = self.fake.imap(timeout=0.5)
+        self.addCleanup(m.shutdown)
+        m.select(ALL_MAIL)
+        with self.assertRaises((socket.timeout, TimeoutError)):
+            m.fetch("1", "(UID)")
+        # a stall with a duration answers late; other connections are served meanwhile
+        self.fake.control({"op": "clear_faults"},
+                          {"op": "fault", "type": "stall", "command": "FETCH", "seconds": 0.3})
+        m = self.fake.imap()
+        m.select(ALL_MAIL)
+        self.assertEqual(m.fetch("1", "(UID)")[0], "OK")
+        m.logout()
+
+
+class RangesTest(unittest.TestCase):
+    """All Mail of exactly 2000 messages; strict and lenient sequence ranges."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.fake = Fake({"generate": 2000})
+        cls.addClassCleanup(cls.fake.stop)
+        cls.m = cls.fake.imap()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.m.logout()
+
+    def setUp(self):
+        self.addCleanup(self.fake.control, {"op": "set", "strict_ranges": False})
+        self.assertEqual(select_count(self.m, ALL_MAIL), 2000)
+
+    def test_two_thousand_messages(self):
+        status = self.m.status(ALL_MAIL, "(MESSAGES UIDNEXT)")[1][0]
+        self.assertIn(b"MESSAGES 2000", status)
+        uids = [int(x) for x in self.m.uid("SEARCH", "ALL")[1][0].split()]
+        self.assertEqual(len(uids), 2000)
+        self.assertEqual(uids, sorted(set(uids)))
+        self.assertGreater(uids[-1], 2000)  # UIDs have gaps, as in a real mailbox
+        items = fetch_items(self.m.fetch("1:*", "(UID X-GM-MSGID)")[1])
+        self.assertEqual(sorted(items), list(range(1, 2001)))
+        self.assertEqual([int(items[k]["UID"]) for k in range(1, 2001)], uids)
+        self.assertEqual(len({items[k]["X-GM-MSGID"] for k in items}), 2000)
+        typ, data = self.m._simple_command("UID", "SEARCH", "RETURN", "(COUNT MIN MAX)", "ALL")
+        esearch = self.m.untagged_responses.pop("ESEARCH")[0]
+        self.assertIn(b"COUNT 2000 MIN %d MAX %d" % (uids[0], uids[-1]), esearch)
+
+    def test_lenient_and_strict_ranges(self):
+        got = fetch_items(self.m.fetch("1999:2999", "(UID)")[1])
+        self.assertEqual(sorted(got), [1999, 2000])
+        self.fake.control({"op": "set", "strict_ranges": True})
+        with self.assertRaisesRegex(imaplib.IMAP4.error, "Invalid messageset"):
+            self.m.fetch("1999:2999", "(UID)")
+        self.assertEqual(sorted(fetch_items(self.m.fetch("1999:*", "(UID)")[1])), [1999, 2000])
+        self.assertEqual(len(fetch_items(self.m.uid("FETCH", "1:999999", "(UID)")[1])), 2000)
+        for mode in (True, False):
+            self.fake.control({"op": "set", "strict_ranges": mode})
+            with self.assertRaises(imaplib.IMAP4.error):
+                self.m.fetch("0:3", "(UID)")
+
+
+class ChangesTest(unittest.TestCase):
+    """Changes a test applies through the control port between two syncs."""
+
+    def setUp(self):
+        self.fake = Fake({"generate": 30})
+        self.addCleanup(self.fake.stop)
+        self.m = self.fake.imap()
+        self.addCleanup(self.m.logout)
+
+    def all_mail(self):
+        select_count(self.m, ALL_MAIL)
+        items = fetch_items(self.m.fetch("1:*", "(UID X-GM-MSGID FLAGS X-GM-LABELS)")[1])
+        return [dict(it, seq=k) for k, it in sorted(items.items())]
+
+    def test_label_and_flag_changes(self):
+        before = self.all_mail()[1]
+        self.assertEqual({text_of(t) for t in before["X-GM-LABELS"]}, {"\\Sent"})
+        work_uidnext = uidnext(self.m, "Work")
+        msgid = int(before["X-GM-MSGID"])
+        self.fake.control({"op": "label", "uid": int(before["UID"]), "add": ["Work"], "remove": ["\\Sent"]},
+                          {"op": "flag", "msgid": msgid, "add": ["\\Flagged"], "remove": ["\\Seen"]})
+        after = self.all_mail()[1]
+        self.assertEqual(after["UID"], before["UID"])
+        self.assertEqual({text_of(t) for t in after["X-GM-LABELS"]}, {"Work", "\\Starred"})
+        self.assertEqual(after["FLAGS"], ["\\Flagged"])
+        self.assertIn(msgid, msgids(self.m, '"[Gmail]/Starred"'))
+        self.assertNotIn(msgid, msgids(self.m, '"[Gmail]/Sent Mail"'))
+        self.assertEqual(msgids(self.m, "Work")[-1], msgid)
+        uid = fetch_items(self.m.fetch("*", "(UID)")[1])
+        self.assertGreaterEqual(int(list(uid.values())[0]["UID"]), work_uidnext)
+
+    def test_expunge_mid_mailbox(self):
+        other = self.fake.imap()
+        select_count(other, ALL_MAIL)
+        before = self.all_mail()
+        self.fake.control({"op": "expunge", "uid": int(before[9]["UID"])})
+        after = self.all_mail()
+        self.assertEqual(len(after), 29)
+        self.assertEqual(after[9]["X-GM-MSGID"], before[10]["X-GM-MSGID"])
+        self.assertEqual([a["UID"] for a in after], [b["UID"] for b in before if b is not before[9]])
+        # a session that had the folder open learns of it at NOOP
+        other.noop()
+        self.assertEqual(other.response("EXPUNGE")[1], [b"10"])
+        other.logout()
+
+    def test_uidvalidity_change(self):
+        before = self.all_mail()
+        v = int(self.m.response("UIDVALIDITY")[1][0])
+        self.fake.control({"op": "expunge", "uid": int(before[0]["UID"])})
+        result = self.fake.control({"op": "uidvalidity"})
+        self.assertEqual(result["uidvalidity"], v + 1)
+        after = self.all_mail()
+        self.assertEqual(int(self.m.response("UIDVALIDITY")[1][0]), v + 1)
+        self.assertEqual([a["X-GM-MSGID"] for a in after], [b["X-GM-MSGID"] for b in before[1:]])
+        self.assertEqual(after[0]["UID"], "1")
+        self.fake.control({"op": "uidvalidity", "folder": "INBOX", "value": 4000000000})
+        self.assertIn(b"UIDVALIDITY 4000000000", self.m.status("INBOX", "(UIDVALIDITY)")[1][0])
+
+    def test_message_comes_back_with_a_new_uid(self):
+        before = self.all_mail()
+        gone = before[4]
+        next_uid = uidnext(self.m, ALL_MAIL)
+        self.fake.control({"op": "expunge", "msgid": int(gone["X-GM-MSGID"])})
+        self.assertEqual(len(self.all_mail()), 29)
+        back = self.fake.control({"op": "restore", "msgid": int(gone["X-GM-MSGID"])})
+        after = self.all_mail()
+        self.assertEqual(len(after), 30)
+        self.assertEqual(after[-1]["X-GM-MSGID"], gone["X-GM-MSGID"])
+        self.assertEqual(int(after[-1]["UID"]), back["all_mail_uid"])
+        self.assertGreaterEqual(back["all_mail_uid"], next_uid)
+        # moving to Trash takes a message out of All Mail; moving it back gives a new UID again
+        first = before[0]
+        self.fake.control({"op": "move", "uid": int(first["UID"]), "from": "INBOX", "to": "[Gmail]/Trash"})
+        self.assertNotIn(first["X-GM-MSGID"], [a["X-GM-MSGID"] for a in self.all_mail()])
+        self.fake.control({"op": "move", "msgid": int(first["X-GM-MSGID"]), "from": "\\Trash", "to": "INBOX"})
+        last = self.all_mail()[-1]
+        self.assertEqual(last["X-GM-MSGID"], first["X-GM-MSGID"])
+        self.assertGreater(int(last["UID"]), back["all_mail_uid"])
+
+    def test_open_session_learns_of_changes_at_noop(self):
+        before = self.all_mail()
+        self.fake.control({"op": "flag", "uid": int(before[2]["UID"]), "add": ["\\Flagged"]})
+        self.fake.control({"op": "add_message", "raw": message("new"), "labels": ["\\Inbox"]})
+        self.m.noop()
+        self.assertEqual(self.m.response("EXISTS")[1][-1], b"31")
+        changed = fetch_items(self.m.response("FETCH")[1])
+        self.assertIn("\\Flagged", changed[3]["FLAGS"])
+
+    def test_bad_control_requests(self):
+        for req in ({"op": "nonsense"}, {"op": "label", "msgid": 1, "add": ["Work"]},
+                    {"op": "fault", "type": "explode"}, {"op": "set", "label_style": "odd"},
+                    {"op": "state", "user": "nobody@example.com"},
+                    {"op": "uidvalidity", "value": 2 ** 32}, {"op": "flag", "uid": 1, "add": "\\Seen"}):
+            with self.subTest(req=req):
+                self.assertTrue(self.fake.control(req, expect_ok=False))
+
+
+class MaildirTest(unittest.TestCase):
+    """Serving a tree written by gen_mailbox.py."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.home = os.path.join(workdir(), "maildir")
+        subprocess.run([sys.executable, GEN_MAILBOX, cls.home, "60", "--extra", "8", "--seed", "3"],
+                       check=True, stdout=subprocess.DEVNULL)
+        cls.fake = Fake({}, "--maildir", cls.home)
+        cls.addClassCleanup(cls.fake.stop)
+        cls.m = cls.fake.imap()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.m.logout()
+
+    def files(self, folder):
+        d = os.path.join(self.home, folder, "cur")
+        return sorted((os.path.join(d, n) for n in os.listdir(d)), key=lambda p: (os.stat(p).st_mtime, p))
+
+    def test_folder_sizes_follow_the_tree(self):
+        for folder, path in (("INBOX", "main/INBOX"), ("Work", "main/Work"),
+                             ('"Personal/Family"', "main/Personal/Family"),
+                             ('"Travel Plans"', "main/Travel Plans"),
+                             ("Entw&APw-rfe", "main/Entw&APw-rfe"),
+                             ('"[Gmail]/Sent Mail"', "store/Sent"), ('"[Gmail]/Spam"', "store/Spam"),
+                             ('"[Gmail]/Trash"', "store/Trash")):
+            with self.subTest(folder=folder):
+                self.assertEqual(select_count(self.m, folder), len(self.files(path)))
+        self.assertEqual(select_count(self.m, ALL_MAIL), 60)
+
+    def test_messages_are_served_as_stored(self):
+        select_count(self.m, "INBOX")
+        paths = self.files("main/INBOX")
+        items = fetch_items(self.m.fetch("1:*", "(FLAGS INTERNALDATE RFC822.SIZE BODY.PEEK[])")[1])
+        letters = {"S": "\\Seen", "F": "\\Flagged", "R": "\\Answered", "a": "$Forwarded"}
+        for seq, path in enumerate(paths, 1):
+            with open(path, "rb") as f:
+                expected = re.sub(rb"(?<!\r)\n", b"\r\n", f.read())
+            it = items[seq]
+            self.assertEqual(text_of(it["BODY[]"]).encode("latin-1"), expected)
+            self.assertEqual(int(it["RFC822.SIZE"]), len(expected))
+            stamp = time.strftime("%d-%b-%Y %H:%M:%S +0000", time.gmtime(int(os.stat(path).st_mtime)))
+            self.assertEqual(text_of(it["INTERNALDATE"]), stamp)
+            self.assertEqual(set(it["FLAGS"]), {letters[c] for c in path.rsplit(",", 1)[1]})
+
+    def test_all_mail_is_in_arrival_order(self):
+        select_count(self.m, ALL_MAIL)
+        items = fetch_items(self.m.fetch("1:*", "(INTERNALDATE X-GM-MSGID X-GM-THRID)")[1])
+        dates = [calendar.timegm(time.strptime(text_of(items[k]["INTERNALDATE"]),
+                                               "%d-%b-%Y %H:%M:%S +0000")) for k in sorted(items)]
+        self.assertEqual(dates, sorted(dates))
+        ids = [int(items[k]["X-GM-MSGID"]) for k in sorted(items)]
+        self.assertEqual(ids, sorted(ids))
+        self.assertTrue(all(2 ** 53 < i < 2 ** 63 for i in ids))
+        self.assertTrue(any(items[k]["X-GM-THRID"] != items[k]["X-GM-MSGID"] for k in items))
+
+
+class StartTest(unittest.TestCase):
+    def test_ready_line_and_certificates_made_on_first_use(self):
+        tls_dir = os.path.join(workdir(), "own-ca")
+        port_file = os.path.join(workdir(), "ports.txt")
+        fake = Fake({}, "--port-file", port_file, tls_dir=tls_dir)
+        self.addCleanup(fake.stop)
+        self.assertRegex(fake.line, r"^port=\d+ control_port=\d+ ca_cert=\S+\n$")
+        self.assertEqual(fake.info["ca_cert"], os.path.join(tls_dir, "ca.pem"))
+        with open(port_file) as f:
+            self.assertEqual(f.read(), fake.line)
+        m = fake.imap()  # verifies the server against the new CA, by IP address
+        self.assertEqual(m.noop()[0], "OK")
+        m.logout()
+
+
+class ProtocolTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.fake = Fake({"generate": 10})
+        cls.addClassCleanup(cls.fake.stop)
+
+
+    def setUp(self):
+        self.r = self.fake.raw()
+        self.addCleanup(self.r.close)
+
+    def test_pipelined_commands_are_answered_in_order(self):
+        self.r.send("p1 NOOP\r\np2 SELECT INBOX\r\np3 FETCH 1:2 (UID)\r\np4 STATUS Work (MESSAGES)\r\n"
+                    "p5 UID FETCH 1 (UID)\r\n")
+        tagged = [line.split()[0] for line in self.r.until_tagged("p5") if not line.startswith(b"*")]
+        self.assertEqual(tagged, [b"p1", b"p2", b"p3", b"p4", b"p5"])
+
+    def test_literals_in_commands(self):
+        self.r.send("l1 SELECT {16}\r\n")
+        self.assertTrue(self.r.line().startswith(b"+ "))
+        self.r.send("[Gmail]/All Mail\r\n")
+        lines = self.r.until_tagged("l1")
+        self.assertIn(b"* 10 EXISTS\r\n", lines)
+        self.assertTrue(lines[-1].startswith(b"l1 OK [READ-WRITE]"))
+        lines = self.r.command("l2 STATUS {5+}\r\nINBOX (MESSAGES)")
+        self.assertTrue(lines[0].startswith(b'* STATUS "INBOX" (MESSAGES '), lines)
+        lines = self.r.command("l3 STATUS {5000+}\r\n" + "x" * 5000 + " (MESSAGES)")
+        self.assertTrue(lines[-1].startswith(b"l3 BAD "), lines)
+        self.assertTrue(self.r.command("l4 NOOP")[-1].startswith(b"l4 OK"))
+
+    def test_compress_deflate(self):
+        self.assertEqual(self.r.command("c1 COMPRESS DEFLATE")[-1], b"c1 OK Success\r\n")
+        out, inflate = zlib.compressobj(6, zlib.DEFLATED, -15), zlib.decompressobj(-15)
+        self.r.send(out.compress(b"c2 SELECT INBOX\r\nc3 NOOP\r\n") + out.flush(zlib.Z_SYNC_FLUSH))
+        got = b""
+        while b"c3 OK" not in got:
+            got += inflate.decompress(self.r.sock.recv(65536))
+        self.assertIn(b"c2 OK [READ-WRITE] INBOX selected.", got)
+
+    def test_body_fetch_sets_seen_only_when_read_write(self):
+        unseen = "2"  # generated message 1 has no \Seen
+        self.r.command("e EXAMINE " + ALL_MAIL)
+        it = fetch_items(b"".join(self.r.command("f FETCH %s (BODY[])" % unseen)))[2]
+        self.assertNotIn("FLAGS", it)
+        it = fetch_items(b"".join(self.r.command("g FETCH %s (FLAGS)" % unseen)))[2]
+        self.assertEqual(it["FLAGS"], [])
+        self.r.command("s SELECT " + ALL_MAIL)
+        it = fetch_items(b"".join(self.r.command("h FETCH %s (BODY.PEEK[])" % unseen)))[2]
+        self.assertNotIn("FLAGS", it)
+        it = fetch_items(b"".join(self.r.command("i FETCH %s (BODY[])" % unseen)))[2]
+        self.assertEqual(it["FLAGS"], ["\\Seen"])
+
+    def test_sections(self):
+        self.r.command("s EXAMINE " + ALL_MAIL)
+        lines = self.r.command("f UID FETCH 1 (BODY.PEEK[HEADER.FIELDS (SUBJECT DATE)] "
+                               "BODY.PEEK[]<5.10> RFC822.HEADER BODY.PEEK[TEXT] ENVELOPE)")
+        it = fetch_items(b"".join(lines))[1]
+        fields = text_of(it["BODY[HEADER.FIELDS (SUBJECT DATE)]"])
+        self.assertEqual(fields, "Date: Thu, 01 Jan 2015 00:00:00 +0000\r\nSubject: Message 0\r\n\r\n")
+        header = text_of(it["RFC822.HEADER"])
+        self.assertTrue(header.endswith("\r\n\r\n") and "Subject: Message 0\r\n" in header)
+        self.assertEqual(text_of(it["BODY[]<5>"]), (header + text_of(it["BODY[TEXT]"]))[5:15])
+        env = it["ENVELOPE"]
+        self.assertEqual(text_of(env[1]), "Message 0")
+        self.assertEqual([text_of(x) for x in env[2][0]], ["Sender 0", "NIL", "sender0", "example.org"])
+        self.assertEqual(text_of(env[9]), "<gen.0@example.org>")
+
+    def test_session_commands(self):
+        for command, reply in (("a ID NIL", b'* ID ("name" "GImap" '),
+                               ('b ID ("name" "Tidewell")', b'* ID ("name" "GImap" '),
+                               ("c NAMESPACE", b'* NAMESPACE (("" "/")) NIL NIL\r\n'),
+                               ("d ENABLE CONDSTORE", b"* ENABLED CONDSTORE\r\n"),
+                               ("e CAPABILITY", b"* CAPABILITY IMAP4rev1 ")):
+            with self.subTest(command=command):
+                lines = self.r.command(command)
+                self.assertTrue(lines[0].startswith(reply), lines)
+                self.assertTrue(lines[-1].startswith(command[0].encode() + b" OK"), lines)
+        lines = self.r.command("f LOGOUT")
+        self.assertEqual(lines[0], b"* BYE LOGOUT Requested\r\n")
+        with self.assertRaises(EOFError):
+            self.r.line()
+
+    def test_refusals(self):
+        self.r.command("s SELECT INBOX")
+        for command, expect in (("a FETCH 1 (BODYSTRUCTURE)", b"a BAD"),
+                                ("b FROB", b"b BAD"),
+                                ("c STATUS INBOX (MESSAGES", b"c BAD"),
+                                ("d COMPRESS (DEFLATE)", b"d BAD"),
+                                ("e SEARCH CHARSET (UTF-8) ALL", b"e BAD"),
+                                ("f FETCH 1 (UID) (CHANGEDSINCE (1))", b"f BAD"),
+                                ("g FETCH 1 (BODY[1])", b"g BAD"),
+                                ("h UID FETCH 1:x (UID)", b"h BAD"),
+                                ("i SELECT Nowhere", b"i NO [NONEXISTENT]")):
+            with self.subTest(command=command):
+                self.assertTrue(self.r.command(command)[-1].startswith(expect))
+        self.r.send("j NOOP\n")
+        self.assertTrue(self.r.line().startswith(b"* BAD"))
+        self.assertTrue(self.r.command("k NOOP")[-1].startswith(b"k OK"))
+
+
+if __name__ == "__main__":
+    unittest.main()

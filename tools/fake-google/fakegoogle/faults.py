@@ -1,0 +1,78 @@
+"""Faults that tests script: which requests they hit, how often, and the answer they give
+instead of the real one."""
+import json
+import threading
+
+from .http import Response, google_error, oauth_error
+
+RATE_LIMIT_REASONS = {"rateLimitExceeded", "userRateLimitExceeded", "dailyLimitExceeded", "quotaExceeded"}
+
+
+class FaultQueue:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.faults = []
+
+    def clear(self):
+        with self.lock:
+            self.faults = []
+
+    def add(self, fault):
+        if not isinstance(fault, dict) or not fault.get("path"):
+            raise ValueError("a fault needs a \"path\"")
+        fault = dict(fault)
+        fault.setdefault("times", 1)
+        if not isinstance(fault["times"], int) or (fault["times"] < 1 and fault["times"] != -1):
+            raise ValueError("\"times\" is a positive count, or -1 for every time")
+        with self.lock:
+            self.faults.append(fault)
+
+    def pending(self):
+        with self.lock:
+            return [dict(f) for f in self.faults]
+
+    def take(self, request):
+        """The answer of the first fault that matches the request, counting it down; None
+        when no fault applies."""
+        with self.lock:
+            for fault in self.faults:
+                if fault["path"] != request.path:
+                    continue
+                if fault.get("host") and fault["host"].lower() != request.host:
+                    continue
+                if fault.get("method") and fault["method"].upper() != request.method:
+                    continue
+                if fault["times"] > 0:
+                    fault["times"] -= 1
+                    if fault["times"] == 0:
+                        self.faults.remove(fault)
+                return build_response(fault)
+        return None
+
+
+def build_response(fault):
+    status = int(fault.get("status", 200))
+    if "error" in fault:
+        response = oauth_error(status, fault["error"], fault.get("error_description"))
+    elif "reason" in fault:
+        domain = "usageLimits" if fault["reason"] in RATE_LIMIT_REASONS else "global"
+        response = google_error(status, fault["reason"], fault.get("message", fault["reason"]), domain)
+    elif "body" in fault:
+        body = fault["body"]
+        if isinstance(body, str):
+            response = Response(status, body.encode("utf-8"), content_type=fault.get("content_type", "application/json"))
+        else:
+            response = Response(status, json.dumps(body).encode("utf-8"), content_type="application/json")
+    elif status >= 400:
+        response = google_error(status, "backendError" if status >= 500 else "error", "Fault %d" % status)
+    else:
+        response = Response(status, b"")
+    response.headers.update(fault.get("headers", {}))
+    if "retry_after" in fault:
+        response.headers["Retry-After"] = str(fault["retry_after"])
+    if "location" in fault:
+        response.headers["Location"] = fault["location"]
+    response.stall = float(fault.get("stall", 0))
+    response.stall_body = float(fault.get("stall_body", 0))
+    response.drop = bool(fault.get("drop", False))
+    return response
