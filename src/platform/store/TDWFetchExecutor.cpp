@@ -80,33 +80,44 @@ bool TDWFetchExecutor::plan(TDWError *error)
     }
     if (!m_request.includesPendingChanges())
         return true;
-    QHash<int, QList<qint64>> deletedBySource;
+    // Rows deleted in the context are left out. So are rows of objects changed in
+    // it, unless the request has hand-written SQL: their current values are tested
+    // in memory instead, so a fetch sees the context's own changes.
+    const bool testsInMemory = m_request.sqlCondition().isEmpty();
+    QHash<int, QList<qint64>> excludedBySource;
     for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_deleted)) {
         const int source = &object->entity() == m_entity ? int(m_stores.indexOf(object->persistentStore())) : -1;
         if (source >= 0)
-            deletedBySource[source].append(object->objectID().rowId());
+            excludedBySource[source].append(object->objectID().rowId());
     }
-    for (auto it = deletedBySource.constBegin(); it != deletedBySource.constEnd(); ++it) {
+    QList<TDWManagedObjectPtr> unsavedOrChanged;
+    if (testsInMemory) {
+        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_updated)) {
+            const int source = &object->entity() == m_entity ? int(m_stores.indexOf(object->persistentStore())) : -1;
+            if (source < 0)
+                continue;
+            excludedBySource[source].append(object->objectID().rowId());
+            unsavedOrChanged.append(object);
+        }
+        for (const TDWManagedObjectPtr &object : m_context.insertedObjects())
+            if (&object->entity() == m_entity && sourceFor(object) >= 0)
+                unsavedOrChanged.append(object);
+    }
+    for (auto it = excludedBySource.constBegin(); it != excludedBySource.constEnd(); ++it) {
         QStringList ids;
         for (qint64 id : it.value())
             ids.append(QString::number(id));
         m_excluded[it.key()] = QLatin1Char('[') + ids.join(QLatin1Char(',')) + QLatin1Char(']');
     }
-    // Unsaved inserts cannot be tested against hand-written SQL, so such requests see
-    // only stored rows.
-    if (m_request.sqlCondition().isEmpty()) {
-        for (const TDWManagedObjectPtr &object : m_context.insertedObjects()) {
-            if (&object->entity() != m_entity || sourceFor(object) < 0)
+    for (const TDWManagedObjectPtr &object : std::as_const(unsavedOrChanged)) {
+        TDWError evaluationError;
+        if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
+            if (evaluationError.isNull())
                 continue;
-            TDWError evaluationError;
-            if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
-                if (evaluationError.isNull())
-                    continue;
-                tdwSetError(error, evaluationError);
-                return false;
-            }
-            m_pending.append(object);
+            tdwSetError(error, evaluationError);
+            return false;
         }
+        m_pending.append(object);
     }
     return true;
 }
@@ -253,9 +264,11 @@ bool TDWFetchExecutor::lessThan(const Entry &a, const Entry &b) const
     }
     if (a.source != b.source)
         return a.source < b.source;
-    // Stored rows before unsaved ones: those get the higher row ids when saved.
-    if (bool(a.pending) != bool(b.pending))
-        return !a.pending;
+    // Stored rows (changed ones included) before unsaved inserts: those get the higher row ids when saved.
+    const bool aInserted = a.pending && a.pending->isInserted();
+    const bool bInserted = b.pending && b.pending->isInserted();
+    if (aInserted != bInserted)
+        return !aInserted;
     return a.order < b.order;
 }
 
@@ -287,7 +300,7 @@ std::optional<QList<TDWFetchExecutor::Entry>> TDWFetchExecutor::mergedWindow(
     for (const TDWManagedObjectPtr &object : std::as_const(m_pending)) {
         Entry entry;
         entry.source = sourceFor(object);
-        entry.order = object->m_insertOrder;
+        entry.order = object->isInserted() ? object->m_insertOrder : object->objectID().rowId();
         entry.pending = object;
         entry.keys = keysFor(object);
         entries.append(std::move(entry));

@@ -18,9 +18,10 @@ class TDWEntityDescription;
 class TDWAttributeDescription;
 class TDWSqliteStatement;
 
-// Runs one fetch request for a context. One store and no unsaved inserts: a single
-// query with LIMIT/OFFSET. Several stores or unsaved inserts: each store gives its
-// first offset+limit row ids with their sort keys, the unsaved objects are added,
+// Runs one fetch request for a context. One store and no unsaved inserts or changed
+// objects that match: a single query with LIMIT/OFFSET. Otherwise each store gives its
+// first offset+limit row ids with their sort keys (changed rows left out), the
+// unsaved and changed objects that match in memory are added,
 // everything is ordered by the same rules as the SQL, and only the rows of the
 // window are then loaded, one query per store.
 class TDWFetchExecutor

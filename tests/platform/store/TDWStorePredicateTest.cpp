@@ -169,6 +169,31 @@ TEST(StorePredicate, UnsavedInsertsAreTestedInMemory)
     EXPECT_EQ(context->countForFetchRequest(request, nullptr), 3);
 }
 
+TEST(StorePredicate, ChangedObjectsAreTestedWithTheirCurrentValues)
+{
+    Library library;
+    auto context = library.stack.newContext();
+    // "e" (size 5) no longer matches, "a" (size 1) now does and sorts first; neither is saved.
+    context->existingObjectWithID(library.items.value(QStringLiteral("e")), nullptr)->setValue(QStringLiteral("size"), 0);
+    context->existingObjectWithID(library.items.value(QStringLiteral("a")), nullptr)->setValue(QStringLiteral("size"), 9);
+    TDWFetchRequest request(QStringLiteral("Item"));
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("size >= 4")));
+    request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("size"), false)});
+    auto found = context->executeFetchRequest(request, nullptr);
+    ASSERT_TRUE(found);
+    QStringList codes;
+    for (const TDWManagedObjectPtr &object : *found)
+        codes.append(object->stringValue(QStringLiteral("code")));
+    EXPECT_EQ(codes, (QStringList{QStringLiteral("a"), QStringLiteral("d")}));
+    EXPECT_EQ(context->countForFetchRequest(request, nullptr), 2);
+    request.setFetchLimit(1);
+    EXPECT_EQ(context->executeIDFetchRequest(request, nullptr), std::optional<QList<TDWManagedObjectID>>({library.items.value(QStringLiteral("a"))}));
+    // Another context sees the stored values only.
+    request.setFetchLimit(0);
+    EXPECT_EQ(library.stack.newContext()->countForFetchRequest(request, nullptr), 2);
+    EXPECT_EQ(library.stack.newContext()->executeIDFetchRequest(request, nullptr)->first(), library.items.value(QStringLiteral("e")));
+}
+
 TEST(StorePredicate, PredicatesOverUnknownKeysFail)
 {
     Library library;
