@@ -512,7 +512,8 @@ TDWPredicateSqlTranslator::Single TDWPredicateSqlTranslator::constantSingle(cons
         const TDWPredicateObjectRef ref = constant.value<TDWPredicateObjectRef>();
         single.type = Type::Object;
         single.entity = ref.entity();
-        single.expr = lit(QString::number(ref.primaryKey()));
+        // Bound like any constant, so fetches naming different objects share one prepared statement.
+        single.expr = Sql{QStringLiteral("?"), {qlonglong(ref.primaryKey())}};
         break;
     }
     }

@@ -62,6 +62,10 @@ public:
 
     std::shared_ptr<TDWManagedObject> newObject() const;
 
+    // "t.pk, t."a", t."b", ..." in slot order for the table alias "t": every row
+    // load reads it, so it is built once, when the model is finalised.
+    const QString &rowColumnsForAliasT() const { return m_rowColumnsForAliasT; }
+
 private:
     friend class TDWManagedObjectModel;
     void finalizeSlots(int entityIndex);
@@ -74,5 +78,6 @@ private:
     QList<QStringList> m_indexes;
     QList<Slot> m_slots;
     QHash<QString, int> m_slotByKey;
+    QString m_rowColumnsForAliasT;
     int m_index = -1;
 };

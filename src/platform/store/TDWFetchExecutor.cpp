@@ -317,6 +317,28 @@ std::optional<QList<TDWManagedObjectPtr>> TDWFetchExecutor::objects(TDWError *er
     if (!plan(error))
         return std::nullopt;
     QList<TDWManagedObjectPtr> result;
+    if (useSingleQuery() && m_request.fetchOffset() > 0) {
+        // The rows before the window are skipped reading row ids only, which an
+        // index holding the order and the tested columns answers without touching
+        // the rows; then the window's rows are loaded.
+        const TDWPersistentStorePtr &store = m_stores.first();
+        QList<qint64> rowIds;
+        if (!run(0, querySql(0, QStringLiteral("t.pk"), true, true), true, m_request.fetchLimit(), m_request.fetchOffset(),
+                 [&](const TDWSqliteStatement &row) { rowIds.append(row.int64At(0)); }, error))
+            return std::nullopt;
+        QList<TDWManagedObjectPtr> loaded; // keeps the new objects alive until the result holds them
+        if (!m_context.loadRows(*m_entity, store, rowIds,
+                                [&](qint64, const TDWSqliteStatement &row) { loaded.append(m_context.objectForRow(*m_entity, store, row, 0)); },
+                                error))
+            return std::nullopt;
+        for (qint64 rowId : std::as_const(rowIds)) {
+            const TDWManagedObjectPtr object = m_context.registeredObject(TDWManagedObjectID::permanent(store->identifier(), m_entity->name(), rowId));
+            if (object && !object->isFault())
+                result.append(object);
+        }
+        prefetch(result);
+        return result;
+    }
     if (useSingleQuery()) {
         const TDWPersistentStorePtr &store = m_stores.first();
         const bool ok = run(0, querySql(0, TDWStoreSchema::selectList(*m_entity, QStringLiteral("t")), true, true), true, m_request.fetchLimit(),

@@ -307,7 +307,13 @@ bool TDWSaveTransaction::insertRows(StoreWork &work, TDWError *error)
     const TDWEntityDescription *entity = nullptr;
     TDWSqliteStatement insert;
     QList<int> allSlots;
-    for (const TDWManagedObjectPtr &object : std::as_const(work.inserted)) {
+    // The rows of one entity one after another, so that each entity's statement is
+    // built once per save rather than once per row (links are checked at commit,
+    // and row ids were reserved already, so the order of the rows is free).
+    QList<TDWManagedObjectPtr> byEntity = work.inserted;
+    std::stable_sort(byEntity.begin(), byEntity.end(),
+                     [](const TDWManagedObjectPtr &a, const TDWManagedObjectPtr &b) { return a->entity().index() < b->entity().index(); });
+    for (const TDWManagedObjectPtr &object : std::as_const(byEntity)) {
         if (&object->entity() != entity) {
             entity = &object->entity();
             allSlots.clear();

@@ -50,6 +50,8 @@ QString TDWStoreSchema::tableName(const TDWEntityDescription &entity)
 
 QString TDWStoreSchema::selectList(const TDWEntityDescription &entity, const QString &alias)
 {
+    if (alias == QLatin1String("t"))
+        return entity.rowColumnsForAliasT();
     QString sql = alias + QStringLiteral(".pk");
     for (int slot = 0; slot < entity.slotCount(); ++slot)
         sql += QStringLiteral(", ") + alias + QLatin1Char('.') + quoted(entity.columnForSlot(slot));
