@@ -99,7 +99,8 @@ bool TDWFetchExecutor::plan(TDWError *error)
             excludedBySource[source].append(object->objectID().rowId());
             unsavedOrChanged.append(object);
         }
-        for (const TDWManagedObjectPtr &object : m_context.insertedObjects())
+        // In any order: the merge sorts what matches by insertion order.
+        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_inserted))
             if (&object->entity() == m_entity && sourceFor(object) >= 0)
                 unsavedOrChanged.append(object);
     }
@@ -109,7 +110,14 @@ bool TDWFetchExecutor::plan(TDWError *error)
             ids.append(QString::number(id));
         m_excluded[it.key()] = QLatin1Char('[') + ids.join(QLatin1Char(',')) + QLatin1Char(']');
     }
+    QString requiredText;
+    const int requiredSlot = requiredStringSlot(&requiredText);
     for (const TDWManagedObjectPtr &object : std::as_const(unsavedOrChanged)) {
+        if (requiredSlot >= 0) {
+            const QVariant &value = object->m_values[requiredSlot];
+            if (value.metaType().id() != QMetaType::QString || *static_cast<const QString *>(value.constData()) != requiredText)
+                continue;
+        }
         TDWError evaluationError;
         if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
             if (evaluationError.isNull())
@@ -120,6 +128,25 @@ bool TDWFetchExecutor::plan(TDWError *error)
         m_pending.append(object);
     }
     return true;
+}
+
+int TDWFetchExecutor::requiredStringSlot(QString *text) const
+{
+    const TDWPredicate &predicate = m_request.predicate();
+    const QList<TDWPredicate> terms = predicate.kind() == TDWPredicate::Kind::And ? predicate.subpredicates() : QList<TDWPredicate>{predicate};
+    for (const TDWPredicate &term : terms) {
+        const std::optional<TDWPredicate::KeyPathComparison> comparison = term.keyPathComparison();
+        if (!comparison || comparison->operatorText != QLatin1String("==") || comparison->options != 0
+            || comparison->value.metaType().id() != QMetaType::QString)
+            continue;
+        const int slot = m_entity->slotForKey(comparison->keyPath);
+        const int attribute = slot >= 0 ? m_entity->slot(slot).attribute : -1;
+        if (attribute < 0 || m_entity->attributes()[attribute].type != TDWAttributeType::String)
+            continue;
+        *text = comparison->value.toString();
+        return slot;
+    }
+    return -1;
 }
 
 bool TDWFetchExecutor::resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error)

@@ -56,6 +56,11 @@ private:
 
     bool plan(TDWError *error);
     bool resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error);
+    // The slot of a string attribute that the predicate requires to equal a text
+    // ("key == 'text'", alone or within an AND), or -1. Lookups by key in a
+    // context full of unsaved objects test it first, instead of evaluating the
+    // whole predicate on every one of them.
+    int requiredStringSlot(QString *text) const;
     bool useSingleQuery() const { return m_stores.size() == 1 && m_pending.isEmpty(); }
     QString querySql(int source, const QString &columns, bool ordered, bool windowed) const;
     // Runs the query on one source store, binding the exclusions, the condition and the window.

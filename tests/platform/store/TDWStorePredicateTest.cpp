@@ -169,6 +169,41 @@ TEST(StorePredicate, UnsavedInsertsAreTestedInMemory)
     EXPECT_EQ(context->countForFetchRequest(request, nullptr), 3);
 }
 
+// Lookups by key test that key first on unsaved objects; they must select what the
+// stored rows select once saved.
+TEST(StorePredicate, UnsavedObjectsMatchAsTheirSavedRowsDo)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    const QList<QPair<QString, QString>> items{{QStringLiteral("x"), QStringLiteral("Same")}, {QStringLiteral("X"), QString()},
+                                               {QStringLiteral("y"), QStringLiteral("same")}, {QStringLiteral("x "), QStringLiteral("Same")}};
+    for (const auto &[code, title] : items) {
+        TDWManagedObjectPtr item = context->insertNewObject(QStringLiteral("Item"), stack.libraryA);
+        item->setValue(QStringLiteral("code"), code);
+        item->setValue(QStringLiteral("title"), title);
+    }
+    const QStringList formats{QStringLiteral("code == 'x'"), QStringLiteral("code == 'x' AND title == 'Same'"), QStringLiteral("code ==[c] 'x'"),
+                              QStringLiteral("title == 'same' OR code == 'X'"), QStringLiteral("title == 'Same' AND code != 'x'"),
+                              QStringLiteral("code == 'z'")};
+    auto codesFor = [](TDWManagedObjectContext &moc, const QString &format) {
+        TDWFetchRequest request(QStringLiteral("Item"));
+        request.setPredicate(TDWPredicate::parse(format));
+        request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("code"))});
+        QStringList codes;
+        for (const TDWManagedObjectPtr &object : moc.executeFetchRequest(request, nullptr).value_or(QList<TDWManagedObjectPtr>()))
+            codes.append(object->stringValue(QStringLiteral("code")));
+        return codes;
+    };
+    QList<QStringList> unsaved;
+    for (const QString &format : formats)
+        unsaved.append(codesFor(*context, format));
+    ASSERT_TRUE(context->save(nullptr));
+    auto fresh = stack.newContext();
+    for (int i = 0; i < formats.size(); ++i)
+        EXPECT_EQ(unsaved[i], codesFor(*fresh, formats[i])) << formats[i].toStdString();
+    EXPECT_EQ(unsaved[1], QStringList{QStringLiteral("x")});
+}
+
 TEST(StorePredicate, ChangedObjectsAreTestedWithTheirCurrentValues)
 {
     Library library;
