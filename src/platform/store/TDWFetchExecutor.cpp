@@ -90,18 +90,23 @@ bool TDWFetchExecutor::plan(TDWError *error)
         if (source >= 0)
             excludedBySource[source].append(object->objectID().rowId());
     }
+    // A key the predicate requires to hold one value rules most objects out cheaply.
+    const RequiredValue required = requiredValue();
     QList<TDWManagedObjectPtr> unsavedOrChanged;
     if (testsInMemory) {
         for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_updated)) {
             const int source = &object->entity() == m_entity ? int(m_stores.indexOf(object->persistentStore())) : -1;
             if (source < 0)
                 continue;
+            // Ruled out by a key it has not changed: its stored row fails the same test in SQL.
+            if (!required.admits(*object) && !object->slotChanged(required.slot))
+                continue;
             excludedBySource[source].append(object->objectID().rowId());
             unsavedOrChanged.append(object);
         }
         // In any order: the merge sorts what matches by insertion order.
         for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_inserted))
-            if (&object->entity() == m_entity && sourceFor(object) >= 0)
+            if (&object->entity() == m_entity && required.admits(*object) && sourceFor(object) >= 0)
                 unsavedOrChanged.append(object);
     }
     for (auto it = excludedBySource.constBegin(); it != excludedBySource.constEnd(); ++it) {
@@ -110,14 +115,9 @@ bool TDWFetchExecutor::plan(TDWError *error)
             ids.append(QString::number(id));
         m_excluded[it.key()] = QLatin1Char('[') + ids.join(QLatin1Char(',')) + QLatin1Char(']');
     }
-    QString requiredText;
-    const int requiredSlot = requiredStringSlot(&requiredText);
     for (const TDWManagedObjectPtr &object : std::as_const(unsavedOrChanged)) {
-        if (requiredSlot >= 0) {
-            const QVariant &value = object->m_values[requiredSlot];
-            if (value.metaType().id() != QMetaType::QString || *static_cast<const QString *>(value.constData()) != requiredText)
-                continue;
-        }
+        if (!required.admits(*object))
+            continue;
         TDWError evaluationError;
         if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
             if (evaluationError.isNull())
@@ -130,23 +130,39 @@ bool TDWFetchExecutor::plan(TDWError *error)
     return true;
 }
 
-int TDWFetchExecutor::requiredStringSlot(QString *text) const
+bool TDWFetchExecutor::RequiredValue::admits(const TDWManagedObject &object) const
+{
+    if (slot < 0)
+        return true;
+    const QVariant &stored = object.m_values[slot];
+    if (!isObject)
+        return stored.metaType().id() == QMetaType::QString && *static_cast<const QString *>(stored.constData()) == text;
+    if (stored.metaType() != QMetaType::fromType<TDWManagedObjectID>())
+        return false;
+    // Row ids first: they tell almost every object apart without touching a string.
+    const auto *id = static_cast<const TDWManagedObjectID *>(stored.constData());
+    return id->rowId() == reference.primaryKey() && !id->isTemporaryID() && id->predicateObjectRef().refersToSameObject(reference);
+}
+
+TDWFetchExecutor::RequiredValue TDWFetchExecutor::requiredValue() const
 {
     const TDWPredicate &predicate = m_request.predicate();
     const QList<TDWPredicate> terms = predicate.kind() == TDWPredicate::Kind::And ? predicate.subpredicates() : QList<TDWPredicate>{predicate};
     for (const TDWPredicate &term : terms) {
         const std::optional<TDWPredicate::KeyPathComparison> comparison = term.keyPathComparison();
-        if (!comparison || comparison->operatorText != QLatin1String("==") || comparison->options != 0
-            || comparison->value.metaType().id() != QMetaType::QString)
+        if (!comparison || comparison->operatorText != QLatin1String("==") || comparison->options != 0)
             continue;
         const int slot = m_entity->slotForKey(comparison->keyPath);
-        const int attribute = slot >= 0 ? m_entity->slot(slot).attribute : -1;
-        if (attribute < 0 || m_entity->attributes()[attribute].type != TDWAttributeType::String)
+        if (slot < 0)
             continue;
-        *text = comparison->value.toString();
-        return slot;
+        const TDWEntityDescription::Slot &kind = m_entity->slot(slot);
+        if (kind.attribute >= 0 && m_entity->attributes()[kind.attribute].type == TDWAttributeType::String
+            && comparison->value.metaType().id() == QMetaType::QString)
+            return RequiredValue{slot, false, comparison->value.toString(), {}};
+        if (kind.relationship >= 0 && comparison->value.metaType() == QMetaType::fromType<TDWPredicateObjectRef>())
+            return RequiredValue{slot, true, {}, comparison->value.value<TDWPredicateObjectRef>()};
     }
-    return -1;
+    return {};
 }
 
 bool TDWFetchExecutor::resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error)

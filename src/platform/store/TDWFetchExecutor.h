@@ -56,11 +56,19 @@ private:
 
     bool plan(TDWError *error);
     bool resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error);
-    // The slot of a string attribute that the predicate requires to equal a text
-    // ("key == 'text'", alone or within an AND), or -1. Lookups by key in a
-    // context full of unsaved objects test it first, instead of evaluating the
-    // whole predicate on every one of them.
-    int requiredStringSlot(QString *text) const;
+    // A key the predicate requires to equal a constant ("key == 'text'" on a string
+    // attribute, "relationship == object" on a to-one), alone or within an AND.
+    // Lookups in a context full of unsaved or changed objects test it first,
+    // instead of evaluating the whole predicate on every one of them.
+    struct RequiredValue
+    {
+        int slot = -1; // none: every object is admitted
+        bool isObject = false;
+        QString text;
+        TDWPredicateObjectRef reference;
+        bool admits(const TDWManagedObject &object) const;
+    };
+    RequiredValue requiredValue() const;
     bool useSingleQuery() const { return m_stores.size() == 1 && m_pending.isEmpty(); }
     QString querySql(int source, const QString &columns, bool ordered, bool windowed) const;
     // Runs the query on one source store, binding the exclusions, the condition and the window.

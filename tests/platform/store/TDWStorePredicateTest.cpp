@@ -204,6 +204,34 @@ TEST(StorePredicate, UnsavedObjectsMatchAsTheirSavedRowsDo)
     EXPECT_EQ(unsaved[1], QStringList{QStringLiteral("x")});
 }
 
+// Lookups by a to-one link see links changed or made in the context, and no stored
+// link that the context has changed since.
+TEST(StorePredicate, LinksChangedInTheContextDecide)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    const TDWManagedObjectPtr a = addItem(*context, stack.libraryA, QStringLiteral("a"), QStringLiteral("v1"));
+    const TDWManagedObjectPtr b = addItem(*context, stack.libraryA, QStringLiteral("b"), QStringLiteral("v2"));
+    ASSERT_TRUE(context->save(nullptr));
+    auto versionsOf = [&context](const TDWManagedObjectPtr &item) {
+        TDWFetchRequest request(QStringLiteral("Version"));
+        request.setPredicate(TDWPredicate::parse(QStringLiteral("item == %@ AND current == YES"), {QVariant::fromValue(item)}));
+        request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("label"))});
+        QStringList labels;
+        for (const TDWManagedObjectPtr &version : context->executeFetchRequest(request, nullptr).value_or(QList<TDWManagedObjectPtr>()))
+            labels.append(version->stringValue(QStringLiteral("label")));
+        return labels;
+    };
+    a->objectsValue(QStringLiteral("versions")).first()->setObjectValue(QStringLiteral("item"), b); // v1 moves to b
+    b->objectsValue(QStringLiteral("versions")).first()->setValue(QStringLiteral("label"), QStringLiteral("v2 renamed"));
+    TDWManagedObjectPtr v3 = context->insertNewObject(QStringLiteral("Version"), stack.libraryA);
+    v3->setValue(QStringLiteral("label"), QStringLiteral("v3"));
+    v3->setValue(QStringLiteral("current"), true);
+    v3->setObjectValue(QStringLiteral("item"), b);
+    EXPECT_EQ(versionsOf(b), (QStringList{QStringLiteral("v1"), QStringLiteral("v2 renamed"), QStringLiteral("v3")}));
+    EXPECT_TRUE(versionsOf(a).isEmpty());
+}
+
 TEST(StorePredicate, ChangedObjectsAreTestedWithTheirCurrentValues)
 {
     Library library;
