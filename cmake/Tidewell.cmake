@@ -51,9 +51,13 @@ function(tdw_gtest name)
   if(ARG_FIXTURES)
     list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
   endif()
-  # Last: gtest_discover_tests splits this list at its semicolons, so whatever
-  # followed it would be read as more variables.
-  list(APPEND props ENVIRONMENT "TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR};TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT};TDW_BINARY_ROOT=${CMAKE_BINARY_DIR};QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+  # The test environment travels in a file beside the program, which its main()
+  # applies: gtest_discover_tests loses every entry of a list-valued ENVIRONMENT
+  # property but the first.
+  set(env TIDEWELL_RESOURCES=${TDW_RESOURCES_DIR} TDW_SOURCE_ROOT=${TDW_SOURCE_ROOT}
+      TDW_BINARY_ROOT=${CMAKE_BINARY_DIR} QT_QPA_PLATFORM=offscreen ${ARG_ENVIRONMENT})
+  string(REPLACE ";" "\n" env "${env}")
+  file(GENERATE OUTPUT $<TARGET_FILE:${name}>.env CONTENT "${env}\n")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
 

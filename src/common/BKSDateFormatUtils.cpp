@@ -1,16 +1,17 @@
 #include "common/BKSDateFormatUtils.h"
 
 #include "common/TDWLocaleDateFormat.h"
+#include "platform/foundation/TDWClock.h"
 
 #include <QCoreApplication>
 
-QString BKSDateFormatUtils::formatDate(const QDateTime &date, bool alwaysIncludeTime, const QDateTime &now)
+QString BKSDateFormatUtils::formatDate(const QDateTime &date, bool alwaysIncludeTime)
 {
     using Style = TDWLocaleDateFormat::Style;
     if (!date.isValid())
         return {};
     const QDate day = date.toLocalTime().date();
-    const QDate today = now.toLocalTime().date();
+    const QDate today = TDWClock::now().toLocalTime().date();
     if (day == today)
         return QCoreApplication::translate("BKSDateFormatUtils", "Today, ") + TDWLocaleDateFormat::format(date, Style::None, Style::Short);
     if (day == today.addDays(-1))

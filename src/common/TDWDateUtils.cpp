@@ -1,6 +1,7 @@
 #include "common/TDWDateUtils.h"
 
 #include "common/TDWLocaleDateFormat.h"
+#include "platform/foundation/TDWClock.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -66,7 +67,7 @@ QDateTime TDWDateUtils::midnight(const QDateTime &date)
 
 QDateTime TDWDateUtils::midnight()
 {
-    return midnight(QDateTime::currentDateTime());
+    return midnight(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::justBeforeMidnight(const QDateTime &date)
@@ -76,7 +77,7 @@ QDateTime TDWDateUtils::justBeforeMidnight(const QDateTime &date)
 
 QDateTime TDWDateUtils::justBeforeMidnight()
 {
-    return justBeforeMidnight(QDateTime::currentDateTime());
+    return justBeforeMidnight(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::addDays(const QDateTime &date, int n)
@@ -88,7 +89,7 @@ QDateTime TDWDateUtils::addDays(const QDateTime &date, int n)
 
 QDateTime TDWDateUtils::addDays(int n)
 {
-    return addDays(QDateTime::currentDateTime(), n);
+    return addDays(TDWClock::now(), n);
 }
 
 QDateTime TDWDateUtils::tomorrow(const QDateTime &date)
@@ -98,7 +99,7 @@ QDateTime TDWDateUtils::tomorrow(const QDateTime &date)
 
 QDateTime TDWDateUtils::tomorrow()
 {
-    return tomorrow(QDateTime::currentDateTime());
+    return tomorrow(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::yesterday(const QDateTime &date)
@@ -108,7 +109,7 @@ QDateTime TDWDateUtils::yesterday(const QDateTime &date)
 
 QDateTime TDWDateUtils::yesterday()
 {
-    return yesterday(QDateTime::currentDateTime());
+    return yesterday(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::nextDay(const QDateTime &date, int weekday)
@@ -127,7 +128,7 @@ QDateTime TDWDateUtils::friday(const QDateTime &date)
 
 QDateTime TDWDateUtils::friday()
 {
-    return friday(QDateTime::currentDateTime());
+    return friday(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::saturday(const QDateTime &date)
@@ -137,7 +138,7 @@ QDateTime TDWDateUtils::saturday(const QDateTime &date)
 
 QDateTime TDWDateUtils::saturday()
 {
-    return saturday(QDateTime::currentDateTime());
+    return saturday(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::addSeconds(const QDateTime &date, double seconds)
@@ -156,7 +157,7 @@ QDateTime TDWDateUtils::nextWeekday(const QDateTime &date)
 
 QDateTime TDWDateUtils::nextWeekday()
 {
-    return nextWeekday(QDateTime::currentDateTime());
+    return nextWeekday(TDWClock::now());
 }
 
 QDateTime TDWDateUtils::noon(const QDateTime &date)
@@ -170,7 +171,7 @@ QDateTime TDWDateUtils::noon(const QDateTime &date)
 
 QDateTime TDWDateUtils::noon()
 {
-    return noon(QDateTime::currentDateTime());
+    return noon(TDWClock::now());
 }
 
 qint64 TDWDateUtils::daysTill(const QDateTime &date, const QDateTime &other)
@@ -186,12 +187,12 @@ QString TDWDateUtils::pretty(const QDateTime &date)
     return prettyWithYear(date, false);
 }
 
-QString TDWDateUtils::prettyWithYear(const QDateTime &date, bool withYear, bool yesterdaySupport, bool longFormat, const QDateTime &now)
+QString TDWDateUtils::prettyWithYear(const QDateTime &date, bool withYear, bool yesterdaySupport, bool longFormat)
 {
     if (!date.isValid())
         return {};
     const QDate day = dayOf(date);
-    const QDate today = dayOf(now);
+    const QDate today = dayOf(TDWClock::now());
     if (day == today)
         return text("Today");
     // The calendar day before today, which is not always 86400 seconds back.

@@ -5,7 +5,8 @@
 
 // Calendar arithmetic and short display texts for dates, in the user's local
 // time zone and locale. Weekdays run 1 = Sunday to 7 = Saturday. Every
-// operation that takes a date also exists without one, applied to now.
+// operation that takes a date also exists without one, applied to now
+// (TDWClock's, so tests can fix it).
 // Invalid dates give invalid results (and empty texts).
 class TDWDateUtils
 {
@@ -51,10 +52,9 @@ public:
 
     // "Today", "Yesterday" (when supported), the full date (longFormat), or
     // the short month name and the day ("Mar 5"), with the year when asked
-    // ("Mar 5, 2024"). `now` fixes what today is.
+    // ("Mar 5, 2024").
     static QString pretty(const QDateTime &date);
-    static QString prettyWithYear(const QDateTime &date, bool withYear, bool yesterdaySupport = true, bool longFormat = false,
-                                  const QDateTime &now = QDateTime::currentDateTime());
+    static QString prettyWithYear(const QDateTime &date, bool withYear, bool yesterdaySupport = true, bool longFormat = false);
 
     // The text form of a date in logs and wherever a date becomes text:
     // "y-M-d H:m:sZ" in the local zone, numbers unpadded, e.g. "2024-3-5 9:7:3+0100".

@@ -77,8 +77,8 @@ bool isHexDigit(char16_t c)
 }
 
 // The code point that a numeric reference's digits name, or noCharacter when
-// they are not all digits of the base or name no character we write.
-// Surrogates are returned for the caller to pair.
+// they are not all digits of the base or name no code point (0, above
+// 0x10FFFF). Surrogates are returned for the caller to pair.
 char32_t numericValue(QStringView digits, int base)
 {
     if (digits.isEmpty())
@@ -92,8 +92,7 @@ char32_t numericValue(QStringView digits, int base)
         if (value > 0x10FFFF)
             return noCharacter;
     }
-    // U+FFFF is a non-character that stays written as a reference.
-    return value == 0xFFFF ? noCharacter : value;
+    return value;
 }
 
 const QHash<QString, char16_t> &namedReferences()

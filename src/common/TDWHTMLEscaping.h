@@ -31,11 +31,11 @@ public:
     static QString gtm_stringByEscapingHTMLUsingTable(const QString &string, std::span<const EscapeMapEntry> table, bool escapingUnicode);
 
     // Replaces the named references of the full table (exact case) and the
-    // numeric ones ("&#65;", "&#x42;", "&#X42;") of characters 1 to 0x10FFFF
-    // but U+FFFF; a high-surrogate reference directly followed by a
-    // low-surrogate one becomes the character the two encode. Anything else
-    // (unknown names, a lone surrogate, no ";" before the next "&", more than
-    // 10 characters from "&" to ";") stays as written. One pass: "&amp;lt;"
-    // gives "&lt;".
+    // numeric ones ("&#65;", "&#x42;", "&#X42;") of code points 1 to 0x10FFFF,
+    // so whatever the escapers write reads back. A high-surrogate reference
+    // directly followed by a low-surrogate one becomes the character the two
+    // encode. Anything else (unknown names, a lone surrogate, no ";" before
+    // the next "&", more than 10 characters from "&" to ";") stays as written.
+    // One pass: "&amp;lt;" gives "&lt;".
     static QString gtm_stringByUnescapingFromHTML(const QString &string);
 };

@@ -144,8 +144,9 @@ void addItemEntities(TDWManagedObjectModel &model)
         .addToOne(QStringLiteral("doc"), QStringLiteral("Doc"), QStringLiteral("docRevs"))
         // An item's revisions by date: the revision at a snapshot, the retrieval candidate.
         .addIndex({QStringLiteral("doc"), QStringLiteral("firstSeenDate")})
-        // Pages of revisions in title order, with the validity dates at hand.
-        .addIndex({QStringLiteral("title[c]"), QStringLiteral("firstSeenDate"), QStringLiteral("obsoletedDate")});
+        // Pages of revisions in title order (ties by row id, as fetches break them),
+        // with the validity dates at hand, so a page is read from the index alone.
+        .addIndex({QStringLiteral("title[c]"), QStringLiteral("pk"), QStringLiteral("firstSeenDate"), QStringLiteral("obsoletedDate")});
 
     stamped(model.addEntity(QStringLiteral("DocParent"), accountService, factory<TDWDocParent>()))
         .addAttribute(QStringLiteral("assocCurrent"), Type::Boolean, flag(false))

@@ -3,6 +3,8 @@
 // Pins the local time zone and the default locale for the length of a scope,
 // so date texts and calendar days do not depend on the machine running the tests.
 
+#include "platform/foundation/TDWClock.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
@@ -35,6 +37,16 @@ private:
     QByteArray m_savedZone;
     bool m_hadZone;
     QLocale m_savedLocale;
+};
+
+// Fixes what TDWClock::now() answers for the length of a scope.
+class PinnedNow
+{
+public:
+    explicit PinnedNow(const QDateTime &now) { TDWClock::setNowProvider([now] { return now; }); }
+    ~PinnedNow() { TDWClock::setNowProvider({}); }
+    PinnedNow(const PinnedNow &) = delete;
+    PinnedNow &operator=(const PinnedNow &) = delete;
 };
 
 // A local wall-clock time in the pinned zone.

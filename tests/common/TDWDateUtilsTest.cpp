@@ -82,6 +82,34 @@ TEST_F(TDWDateUtilsTest, DaysTillCountsCalendarDays)
         EXPECT_EQ(TDWDateUtils::daysTill(c.from, c.to), c.days) << c.from.toString(Qt::ISODate).toStdString() << " -> " << c.to.toString(Qt::ISODate).toStdString();
 }
 
+TEST_F(TDWDateUtilsTest, FormsWithoutADateApplyToNow)
+{
+    using Op = QDateTime (*)(const QDateTime &);
+    using NowOp = QDateTime (*)();
+    struct Case
+    {
+        const char *label;
+        NowOp onNow;
+        Op onDate;
+    };
+    const Case cases[] = {
+        {"midnight", &TDWDateUtils::midnight, &TDWDateUtils::midnight},
+        {"justBeforeMidnight", &TDWDateUtils::justBeforeMidnight, &TDWDateUtils::justBeforeMidnight},
+        {"tomorrow", &TDWDateUtils::tomorrow, &TDWDateUtils::tomorrow},
+        {"yesterday", &TDWDateUtils::yesterday, &TDWDateUtils::yesterday},
+        {"friday", &TDWDateUtils::friday, &TDWDateUtils::friday},
+        {"saturday", &TDWDateUtils::saturday, &TDWDateUtils::saturday},
+        {"nextWeekday", &TDWDateUtils::nextWeekday, &TDWDateUtils::nextWeekday},
+        {"noon", &TDWDateUtils::noon, &TDWDateUtils::noon},
+    };
+    const QDateTime fixed = localAt(2024, 3, 30, 22, 15);
+    PinnedNow now(fixed.toUTC());
+    for (const Case &c : cases)
+        EXPECT_EQ(c.onNow(), c.onDate(fixed)) << c.label;
+    EXPECT_EQ(TDWDateUtils::addDays(3), TDWDateUtils::addDays(fixed, 3));
+    EXPECT_EQ(TDWDateUtils::midnight(), localAt(2024, 3, 30));
+}
+
 TEST_F(TDWDateUtilsTest, MidnightOffsetMovesTheStartOfTheDay)
 {
     TDWDateUtils::setMidnightOffset(4);
@@ -118,10 +146,13 @@ TEST_F(TDWDateUtilsTest, PrettyTexts)
         {localAt(2024, 3, 29, 8), afterShortDay, false, true, true, QStringLiteral("Friday, March 29, 2024")},
         {localAt(2024, 3, 31, 23, 59), localAt(2024, 3, 31, 0, 0), false, true, true, QStringLiteral("Today")},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(TDWDateUtils::prettyWithYear(c.date, c.withYear, c.yesterdaySupport, c.longFormat, c.now), c.expected) << c.date.toString(Qt::ISODate).toStdString();
-
-    EXPECT_EQ(TDWDateUtils::pretty(QDateTime::currentDateTime()), QStringLiteral("Today"));
+    for (const Case &c : cases) {
+        PinnedNow now(c.now);
+        EXPECT_EQ(TDWDateUtils::prettyWithYear(c.date, c.withYear, c.yesterdaySupport, c.longFormat), c.expected) << c.date.toString(Qt::ISODate);
+    }
+    PinnedNow now(afterShortDay);
+    EXPECT_EQ(TDWDateUtils::pretty(localAt(2024, 3, 31, 23)), QStringLiteral("Yesterday"));
+    EXPECT_EQ(TDWDateUtils::pretty(localAt(2024, 3, 20, 23)), QStringLiteral("Mar 20"));
     EXPECT_EQ(TDWDateUtils::pretty(QDateTime()), QString());
 }
 

@@ -82,6 +82,7 @@ TEST(TDWHTMLEscaping, Escaping)
         {emoji + QString::fromUtf8("\u00e9") + emoji, emoji + QString::fromUtf8("\u00e9") + emoji, "&#128512;&eacute;&#128512;"},
         {QString(QChar(0xD83D)) + "x", QString(QChar(0xD83D)) + "x", "&#65533;x"}, // a broken pair
         {QString(QChar(0xDE00)), QString(QChar(0xDE00)), "&#65533;"},
+        {QString(QChar(0xFFFF)), QString(QChar(0xFFFF)), "&#65535;"},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(TDWHTMLEscaping::gtm_stringByEscapingForHTML(c.input), c.html) << c.input.toStdString();
@@ -130,7 +131,8 @@ TEST(TDWHTMLEscaping, Unescaping)
         {"&amp", "&amp"},
         {"&lt&gt;", "&lt>"},            // no ";" before the next "&"
         {"&#;&#x;&#-1;&#+65;&# 65;&#x0x41;&#6a;", "&#;&#x;&#-1;&#+65;&# 65;&#x0x41;&#6a;"},
-        {"&#0;&#65535;&#xFFFF;", "&#0;&#65535;&#xFFFF;"},
+        {"&#0;&#x0;", "&#0;&#x0;"},
+        {"&#65535;&#xFFFE;", QString(QChar(0xFFFF)) + QChar(0xFFFE)},
         {"&#12345678;&#x0000041;", "&#12345678;&#x0000041;"}, // longer than any reference
         {"&#128512;", emoji},
         {"&#x1F600;", emoji},

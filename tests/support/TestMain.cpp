@@ -16,7 +16,24 @@
 
 namespace {
 QTemporaryDir *g_sandbox = nullptr;
+
+// Applies the "NAME=value" lines that the build writes beside the program
+// (<program>.env); a variable already set in the environment wins.
+void applyBuildEnvironment()
+{
+    QFile file(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")) + QStringLiteral(".env"));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray name = line.left(eq);
+        if (qgetenv(name.constData()).isEmpty())
+            qputenv(name.constData(), line.mid(eq + 1));
+    }
 }
+} // namespace
 
 QString tdwtest::sandboxRoot()
 {
@@ -25,6 +42,7 @@ QString tdwtest::sandboxRoot()
 
 int main(int argc, char **argv)
 {
+    applyBuildEnvironment();
     QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/tidewell-test-XXXXXX"));
     g_sandbox = &sandbox;
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {

@@ -164,16 +164,16 @@ class FakeGmail:
             if op in ("label", "flag", "move", "expunge", "restore"):
                 msg = box.find(req)
                 if op == "label":
-                    box.change_labels(msg, req.get("add", []), req.get("remove", []))
+                    box.change_labels(msg, names(req, "add"), names(req, "remove"))
                 elif op == "flag":
-                    box.change_flags(msg, req.get("add", []), req.get("remove", []))
+                    box.change_flags(msg, names(req, "add"), names(req, "remove"))
                 elif op == "move":
                     box.change_labels(msg, [self._label_of(box, req["to"])],
                                       [self._label_of(box, req["from"])])
                 elif op == "expunge":
                     box.expunge(msg)
                 else:
-                    box.restore(msg, req.get("labels"))
+                    box.restore(msg, names(req, "labels") if "labels" in req else None)
                 return self._summary(box, msg)
             if op == "add_message":
                 return self._summary(box, box.add(message_from_spec(req, self.base_dir)))
@@ -213,6 +213,14 @@ class FakeGmail:
         return {"msgid": msg.msgid, "thrid": msg.thrid, "labels": labels,
                 "flags": list(msg.flags), "expunged": msg.expunged,
                 "all_mail_uid": msg.uids.get(box.all_mail), "uids": dict(msg.uids)}
+
+
+def names(req, key):
+    """A list of label or flag names from a control request."""
+    value = req.get(key, [])
+    if not isinstance(value, list) or not all(isinstance(v, str) for v in value):
+        raise ModelError("%s must be a list of names" % key)
+    return value
 
 
 class Wire:
@@ -270,7 +278,7 @@ class Selection:
     client last learnt them until updates are reported (at NOOP or CHECK)."""
 
     def __init__(self, box, folder, readonly):
-        self.box, self.folder, self.readonly = box, folder, readonly
+        self.folder, self.readonly = folder, readonly
         self.uids, self.msgs = list(folder.uids), list(folder.msgs)
         self.modseq, self.uidvalidity = box.modseq, folder.uidvalidity
 
@@ -448,9 +456,9 @@ class Session(socketserver.BaseRequestHandler):
             self.tagged(tag, "BAD Unknown command")
             return True
         state, method = entry
-        if ((state == "noauth" and self.user) or (state != "any" and state != "noauth"
-                                                   and not self.user)
-                or (state == "selected" and self.sel is None)):
+        allowed = {"any": True, "noauth": self.user is None, "auth": self.user is not None,
+                   "selected": self.sel is not None}[state]
+        if not allowed:
             self.tagged(tag, "BAD Command received in Invalid state.")
             return True
         try:
@@ -588,7 +596,7 @@ class Session(socketserver.BaseRequestHandler):
         self.sel = None
         with self.fake.lock:
             folder = self.box.folder(name)
-            if folder is None or not folder.selectable:
+            if folder is None or not folder.selectable or not folder.shown:
                 self.tagged(tag, "NO [NONEXISTENT] Unknown Mailbox: %s (now in authenticated "
                                  "state) (Failure)" % name)
                 return
@@ -643,7 +651,7 @@ class Session(socketserver.BaseRequestHandler):
                 if opt == "STATUS":
                     if k + 1 >= len(opts) or not isinstance(opts[k + 1], list):
                         raise ParseError("STATUS expects a list of items")
-                    status = [astring(s).upper() for s in opts[k + 1]]
+                    status = status_items(opts[k + 1])
                     k += 1
                 returns.append(opt)
                 k += 1
@@ -655,6 +663,8 @@ class Session(socketserver.BaseRequestHandler):
         subscribed = "SUBSCRIBED" in selection or "SUBSCRIBED" in returns or kind == "LSUB"
         with self.fake.lock:
             for folder in self.box.sorted_folders():
+                if not folder.shown:
+                    continue
                 shown = "Inbox" if kind == "XLIST" and folder.name == "INBOX" else folder.name
                 if not any(r.match(folder.name) or (folder.name == "INBOX" and
                                                     re.match(r.pattern, "INBOX", re.I))
@@ -678,8 +688,6 @@ class Session(socketserver.BaseRequestHandler):
     def write_status(self, folder, items):
         values = []
         for item in items:
-            if item not in STATUS_ITEMS:
-                raise ParseError("Unknown STATUS item %s" % item)
             values.append("%s %d" % (item, {
                 "MESSAGES": lambda: len(folder.uids), "RECENT": lambda: 0,
                 "UIDNEXT": lambda: folder.uidnext, "UIDVALIDITY": lambda: folder.uidvalidity,
@@ -692,10 +700,10 @@ class Session(socketserver.BaseRequestHandler):
         if len(args) != 2 or not isinstance(args[1], list):
             raise ParseError("STATUS expects a mailbox and a list of items")
         name = astring(args[0])
-        items = [astring(i).upper() for i in args[1]]
+        items = status_items(args[1])
         with self.fake.lock:
             folder = self.box.folder(name)
-            if folder is None or not folder.selectable:
+            if folder is None or not folder.selectable or not folder.shown:
                 self.tagged(tag, "NO [NONEXISTENT] Unknown Mailbox: %s (Failure)" % name)
                 return
             self.write_status(folder, items)
@@ -910,6 +918,14 @@ class Session(socketserver.BaseRequestHandler):
             chosen = set(self.resolve(key, False))
             return lambda i, m: i in chosen
         raise ParseError("Unsupported search key %s" % key)
+
+
+def status_items(toks):
+    items = [astring(t).upper() for t in toks]
+    unknown = [i for i in items if i not in STATUS_ITEMS]
+    if unknown or not items:
+        raise ParseError("Unknown STATUS item %s" % " ".join(unknown))
+    return items
 
 
 def pattern_re(pattern):

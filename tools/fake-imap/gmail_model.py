@@ -28,6 +28,7 @@ class Folder:
     def __init__(self, name, kind, label, list_attrs, xlist_attrs, uidvalidity):
         self.name, self.kind, self.label = name, kind, label
         self.list_attrs, self.xlist_attrs = list_attrs, xlist_attrs
+        self.shown = True  # Gmail's "Show in IMAP" setting of the label
         self.uidvalidity, self.uidnext = uidvalidity, 1
         self.uids, self.msgs = [], []
 
@@ -47,12 +48,12 @@ class Folder:
         i = bisect.bisect_left(self.uids, msg.uids.pop(self.name))
         del self.uids[i], self.msgs[i]
 
-    def renumber(self, uidvalidity):
+    def renumber(self, uidvalidity, gap):
         self.uidvalidity, self.uidnext = uidvalidity, 1
         old = self.msgs
         self.uids, self.msgs = [], []
         for m in old:
-            self.append(m, 0)
+            self.append(m, gap(self))
 
 
 class Message:
@@ -191,6 +192,14 @@ class Mailbox:
             name = "INBOX"
         return self.folders.get(name)
 
+    def hide(self, names):
+        """Switches "Show in IMAP" off for these folders: clients no longer see them."""
+        for name in names:
+            f = self.folder(name)
+            if f is None:
+                raise ModelError("no folder %r to hide" % name)
+            f.shown = False
+
     def sorted_folders(self):
         """Gmail's LIST order: INBOX, the user labels, then the system folders."""
         system = [n for n in self.folders if n == self.layout or n.startswith(self.layout + "/")]
@@ -321,7 +330,10 @@ class Mailbox:
         self._sync(msg)
 
     def bump_uidvalidity(self, folder, value=None):
-        folder.renumber(folder.uidvalidity + 1 if value is None else int(value))
+        value = folder.uidvalidity + 1 if value is None else int(value)
+        if not 0 < value < 2 ** 32:
+            raise ModelError("UIDVALIDITY must be a nonzero 32-bit number")
+        folder.renumber(value, self._gap)
 
 
 def parse_date(value):
@@ -414,7 +426,7 @@ def message_from_spec(spec, base_dir):
 
 def build_mailbox(spec, base_dir):
     """A mailbox from the scenario's mailbox keys: layout, uidvalidity, uid_gaps, labels,
-    maildir, generate, messages (loaded in that order; arrival order follows)."""
+    maildir, generate, messages (loaded in that order; arrival order follows), hidden."""
     box = Mailbox(spec.get("layout", "[Gmail]"), int(spec.get("uidvalidity", 1000)),
                   bool(spec.get("uid_gaps", True)), spec.get("labels", []))
     if spec.get("maildir"):
@@ -434,4 +446,5 @@ def build_mailbox(spec, base_dir):
         thread_in_threes(msgs)
     for m in spec.get("messages", []):
         box.add(message_from_spec(m, base_dir))
+    box.hide(spec.get("hidden", []))
     return box

@@ -22,8 +22,8 @@ class TDWUserDefaults : public QObject
 
 public:
     // $XDG_CONFIG_HOME/Tidewell/defaults.plist, created on first use from any
-    // thread; it lives on the application's main thread and flushes pending
-    // changes when the application object is destroyed.
+    // thread. When the application object exists by then, it lives on the main
+    // thread and flushes pending changes when the application object is destroyed.
     static TDWUserDefaults *standard();
 
     explicit TDWUserDefaults(const QString &path, QObject *parent = nullptr);

@@ -7,6 +7,8 @@
 #include "platform/imap/TDWImapParser.h"
 #include "platform/imap/TDWImapTlsSocket.h"
 
+#include <csignal>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -15,6 +17,8 @@ namespace {
 constexpr qsizetype ReadChunk = 64 * 1024;
 // After this much, look at the pipeline again before reading on.
 constexpr qsizetype MaxReadPerTurn = 1 << 20;
+// A message count older than this is asked for again before a sequence set is cut to it.
+constexpr std::chrono::milliseconds CountFreshFor(1000);
 
 bool isBodyItem(QByteArray item)
 {
@@ -103,6 +107,13 @@ void TDWImapConnection::detach()
 
 void TDWImapConnection::run()
 {
+    // A write to a connection the server has closed must fail with EPIPE on this
+    // thread, not raise SIGPIPE and end the process.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
     m_socket = std::make_unique<TDWImapTlsSocket>(m_settings.tls, m_wakeFd, &m_stop);
     const bool established = establish();
     if (established) {
@@ -162,8 +173,6 @@ void TDWImapConnection::serve()
         if (!m_fatal.isNull() || m_closedByLogout)
             return;
         const bool waiting = !m_inFlight.empty() || m_held;
-        if (!waiting)
-            m_countIsFresh = false;
         if (!readOnce(waiting ? m_settings.timeoutMs : -1) || m_closedByLogout)
             return;
     }
@@ -245,7 +254,7 @@ bool TDWImapConnection::trySend(const std::shared_ptr<TDWImapCommand> &command)
 {
     if (command->isCancelled()) {
         command->discard();
-        commandDone(command, true);
+        commandDone(true);
         return true;
     }
     if (command->kind() == TDWImapCommand::Kind::Examine) {
@@ -257,13 +266,14 @@ bool TDWImapConnection::trySend(const std::shared_ptr<TDWImapCommand> &command)
     if (command->dependsOnMessageCount()) {
         if (m_selectionsInFlight > 0 || m_refreshInFlight)
             return false;
-        if (!m_countIsFresh && qint64(command->numbers().lastIndex()) > m_messageCount) {
-            // The folder may have grown while the connection sat idle: ask before cutting the set to its size.
+        if (qint64(command->numbers().lastIndex()) > m_messageCount && std::chrono::steady_clock::now() - m_countConfirmed > CountFreshFor) {
+            // The folder may have grown since the server last said how big it is:
+            // ask before cutting the set to its size.
             m_refreshInFlight = true;
             const std::shared_ptr<TDWImapCommand> noop = TDWImapCommand::noop();
             noop->setCompletion([this](TDWImapCommand &) {
                 m_refreshInFlight = false;
-                m_countIsFresh = true;
+                m_countConfirmed = std::chrono::steady_clock::now();
             });
             send(noop, false);
             return false;
@@ -292,7 +302,7 @@ void TDWImapConnection::send(const std::shared_ptr<TDWImapCommand> &command, boo
     if (parts.isEmpty()) {
         // A sequence set past the end of the folder: nothing to ask, nothing missing.
         command->complete({});
-        commandDone(command, fromPool);
+        commandDone(fromPool);
         return;
     }
     m_out += parts.first();
@@ -323,7 +333,7 @@ void TDWImapConnection::fail(const TDWError &error)
         m_fatal = error;
 }
 
-void TDWImapConnection::commandDone(const std::shared_ptr<TDWImapCommand> &, bool fromPool)
+void TDWImapConnection::commandDone(bool fromPool)
 {
     if (fromPool)
         --m_load;
@@ -430,6 +440,7 @@ void TDWImapConnection::handleResponse(const QByteArray &text, const QList<TDWIm
         break;
     case Kind::Exists:
         m_messageCount = r.number;
+        m_countConfirmed = std::chrono::steady_clock::now();
         m_selectionInfo.messageCount = r.number;
         break;
     case Kind::Recent:
@@ -508,7 +519,7 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
             TDWImapFolderInfo info = m_selectionInfo;
             info.messageCount = m_messageCount;
             command->setFolderInfo(info);
-            m_countIsFresh = m_selectionsInFlight == 0;
+            m_countConfirmed = std::chrono::steady_clock::now();
         } else {
             if (m_selected == command->folder())
                 m_selected.clear();
@@ -527,7 +538,7 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
     if (ok && command->lostBody() && command->attempts() == 0 && entry.fromPool && !command->isCancelled()) {
         command->prepareRetry();
         m_pool->requeue(command);
-        commandDone(command, entry.fromPool);
+        commandDone(entry.fromPool);
         return;
     }
     const TDWError selectError = command->needsSelection() && command->folder() == m_failedSelection ? m_selectionError : TDWError();
@@ -535,7 +546,7 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
         command->discard();
     else
         command->completeTagged(r, selectError);
-    commandDone(command, entry.fromPool);
+    commandDone(entry.fromPool);
 }
 
 void TDWImapConnection::handleState(const TDWImapResponse &r)
@@ -564,9 +575,8 @@ TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, cons
     if (!head.startsWith("* "))
         return nullptr;
     qsizetype pos = 2;
-    quint32 sequence = 0;
     try {
-        sequence = quint32(TDWImapParser::readNumber(head, pos, UINT32_MAX));
+        TDWImapParser::readNumber(head, pos, UINT32_MAX);
     } catch (const TDWImapParseError &) {
         return nullptr;
     }
@@ -578,7 +588,7 @@ TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, cons
         return nullptr;
     const std::optional<quint32> uid = findUid(earlier + line);
     for (const InFlight &f : m_inFlight)
-        if (TDWImapBodySink *sink = f.command->bodySinkFor(sequence, uid))
+        if (TDWImapBodySink *sink = f.command->bodySinkFor(uid))
             return sink;
     return nullptr;
 }

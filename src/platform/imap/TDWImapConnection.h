@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <thread>
@@ -81,7 +82,8 @@ private:
     bool flush();
     void fail(const TDWError &error);
     void finishCommands();
-    void commandDone(const std::shared_ptr<TDWImapCommand> &command, bool fromPool);
+    // A command is done with this connection; one taken from the pool no longer counts as load.
+    void commandDone(bool fromPool);
 
     void handleResponse(const QByteArray &text, const QList<TDWImapBodySink *> &sinks);
     void handleTagged(const TDWImapResponse &response);
@@ -122,8 +124,8 @@ private:
     QString m_selected;   // empty when none is (or will be) selected
     int m_selectionsInFlight = 0;
     bool m_refreshInFlight = false;
-    // The message count was confirmed since the connection last sat idle.
-    bool m_countIsFresh = false;
+    // When the server last told the message count (EXAMINE, NOOP or an EXISTS).
+    std::chrono::steady_clock::time_point m_countConfirmed;
     qint64 m_messageCount = -1;
     TDWImapFolderInfo m_selectionInfo;
     QString m_failedSelection;

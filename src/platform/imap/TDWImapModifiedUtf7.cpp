@@ -53,8 +53,10 @@ void appendRun(QString *out, const QString &pending)
 
 namespace TDWImapModifiedUtf7 {
 
-QString decode(const QString &encoded)
+QString decode(const QString &encoded, bool *allRunsValid)
 {
+    if (allRunsValid)
+        *allRunsValid = true;
     QString out;
     out.reserve(encoded.size());
     qsizetype pos = 0;
@@ -75,6 +77,8 @@ QString decode(const QString &encoded)
             if (decodeRun(QStringView(encoded).mid(amp + 1, dash - amp - 1), &run)) {
                 out.append(run);
             } else {
+                if (allRunsValid)
+                    *allRunsValid = false;
                 out.append(u'&');
                 pos = amp + 1;
                 continue;

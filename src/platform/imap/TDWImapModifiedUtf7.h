@@ -9,7 +9,10 @@ namespace TDWImapModifiedUtf7 {
 // The readable form. "&-" is "&"; a run that is not valid modified base64
 // (no closing "-", a foreign character, an odd byte count) is kept as written,
 // so a sloppy server name still shows instead of turning into garbage.
-QString decode(const QString &encoded);
+// `allRunsValid`, when given, tells whether every "&...-" run was valid, for
+// callers that would rather keep such a name whole; an "&" that no "-"
+// closes is no run.
+QString decode(const QString &encoded, bool *allRunsValid = nullptr);
 
 // The wire form: printable ASCII stays, "&" becomes "&-", everything else goes
 // into "&...-" runs of base64 (with "," for "/") over UTF-16BE.

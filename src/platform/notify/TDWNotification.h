@@ -23,5 +23,3 @@ private:
     QObject *m_object = nullptr;
     QVariantMap m_userInfo;
 };
-
-Q_DECLARE_METATYPE(TDWNotification)

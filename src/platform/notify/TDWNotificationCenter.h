@@ -17,7 +17,9 @@
 //
 // Safe to use from any thread. Observers may add and remove observers while a
 // post runs: one removed during a post is not called any more by it, one added
-// during a post is first called by the next post.
+// during a post is first called by the next post. Removal does not wait for a
+// call already running on another thread, which is why the program posts on
+// the main thread only and ends registrations there.
 class TDWNotificationCenter
 {
 public:

@@ -89,7 +89,4 @@ void TDWEntityDescription::finalizeSlots(int entityIndex)
         m_slotByKey.insert(m_relationships[i].name, m_slots.size());
         m_slots.append(Slot{-1, i});
     }
-    m_rowColumnsForAliasT = QStringLiteral("t.pk");
-    for (int slot = 0; slot < m_slots.size(); ++slot)
-        m_rowColumnsForAliasT += QStringLiteral(", t.\"") + columnForSlot(slot) + QLatin1Char('"');
 }

@@ -37,7 +37,10 @@ public:
     TDWEntityDescription &addToMany(const QString &name, const QString &destination, const QString &inverse,
                                     TDWDeleteRule rule = TDWDeleteRule::Nullify);
     // A compound index over attribute or to-one keys; "title[c]" names the
-    // case-folded copy of a string attribute declared with caseInsensitiveKey.
+    // case-folded copy of a string attribute declared with caseInsensitiveKey, and
+    // "pk" the row id. Fetches break ties of their order by row id, so an index meant
+    // to serve an order lists "pk" right after the sort keys (then SQLite reads the
+    // rows in index order and sorts nothing).
     TDWEntityDescription &addIndex(const QStringList &keys);
 
     const QString &name() const { return m_name; }
@@ -62,9 +65,10 @@ public:
 
     std::shared_ptr<TDWManagedObject> newObject() const;
 
-    // "t.pk, t."a", t."b", ..." in slot order for the table alias "t": every row
-    // load reads it, so it is built once, when the model is finalised.
-    const QString &rowColumnsForAliasT() const { return m_rowColumnsForAliasT; }
+    // SQL made once when the model is finalised: the select list of the entity's
+    // table under the alias "t" (row id, then the slots), and the INSERT of a whole row.
+    const QString &selectListSql() const { return m_selectListSql; }
+    const QString &insertSql() const { return m_insertSql; }
 
 private:
     friend class TDWManagedObjectModel;
@@ -78,6 +82,7 @@ private:
     QList<QStringList> m_indexes;
     QList<Slot> m_slots;
     QHash<QString, int> m_slotByKey;
-    QString m_rowColumnsForAliasT;
     int m_index = -1;
+    QString m_selectListSql;
+    QString m_insertSql;
 };

@@ -384,7 +384,7 @@ std::optional<QList<TDWManagedObjectPtr>> TDWFetchExecutor::objects(TDWError *er
     }
     if (useSingleQuery()) {
         const TDWPersistentStorePtr &store = m_stores.first();
-        const bool ok = run(0, querySql(0, TDWStoreSchema::selectList(*m_entity, QStringLiteral("t")), true, true), true, m_request.fetchLimit(),
+        const bool ok = run(0, querySql(0, m_entity->selectListSql(), true, true), true, m_request.fetchLimit(),
                             m_request.fetchOffset(),
                             [&](const TDWSqliteStatement &row) { result.append(m_context.objectForRow(*m_entity, store, row, 0)); }, error);
         if (!ok)

@@ -81,6 +81,9 @@ void TDWManagedObject::setValueAtSlot(int slot, const QVariant &value)
             tdwLog(QStringLiteral("ERROR: %1.%2 cannot hold a value of type %3").arg(m_entity->name(), attribute.name, QLatin1String(value.typeName())));
             return;
         }
+    } else if (!value.isNull() && value.metaType() != QMetaType::fromType<TDWManagedObjectID>()) {
+        tdwLog(QStringLiteral("ERROR: %1.%2 holds object identifiers only").arg(m_entity->name(), m_entity->keyForSlot(slot)));
+        return;
     }
     fireFault();
     storeSlot(slot, stored);
@@ -88,15 +91,20 @@ void TDWManagedObject::setValueAtSlot(int slot, const QVariant &value)
 
 void TDWManagedObject::storeSlot(int slot, const QVariant &value)
 {
+    if (m_inserted) {
+        // Every column of an insert is written anyway: no change to track.
+        m_values[slot] = value;
+        if (m_destinations.size() > slot)
+            m_destinations[slot].reset();
+        return;
+    }
     if (m_values[slot] == value && m_values[slot].isNull() == value.isNull())
         return;
-    if (!m_inserted && !m_committed)
+    if (!m_committed)
         m_committed = std::make_unique<QList<QVariant>>(m_values);
     m_values[slot] = value;
-    if (m_entity->slot(slot).relationship >= 0 && m_destinations.size() > slot)
+    if (m_destinations.size() > slot)
         m_destinations[slot].reset();
-    if (m_inserted)
-        return;
     if (m_changed.size() < m_values.size())
         m_changed.resize(m_values.size());
     const QVariant &committed = (*m_committed)[slot];

@@ -204,10 +204,10 @@ bool TDWManagedObjectContext::loadRows(const TDWEntityDescription &entity, const
     TDWPersistentStore::Lease connection = store->acquire(error);
     if (!connection.isValid())
         return false;
-    const QString single = QStringLiteral("SELECT %1 FROM %2 AS t WHERE t.pk = ?").arg(TDWStoreSchema::selectList(entity, QStringLiteral("t")),
+    const QString single = QStringLiteral("SELECT %1 FROM %2 AS t WHERE t.pk = ?").arg(entity.selectListSql(),
                                                                                           TDWStoreSchema::tableName(entity));
     const QString many = QStringLiteral("SELECT %1 FROM %2 AS t WHERE t.pk IN (SELECT value FROM json_each(?))")
-                             .arg(TDWStoreSchema::selectList(entity, QStringLiteral("t")), TDWStoreSchema::tableName(entity));
+                             .arg(entity.selectListSql(), TDWStoreSchema::tableName(entity));
     for (qsizetype from = 0; from < rowIds.size(); from += RowsPerBatch) {
         const qsizetype count = std::min<qsizetype>(RowsPerBatch, rowIds.size() - from);
         TDWSqliteStatement statement = connection->prepare(count == 1 ? single : many, error);

@@ -55,9 +55,10 @@ private:
     bool m_temporary = false;
 };
 
+// Row ids rarely repeat within one map, so the strings are left to the equality test.
 inline size_t qHash(const TDWManagedObjectID &id, size_t seed = 0)
 {
-    return qHashMulti(seed, id.rowId(), id.entityName(), id.isTemporaryID());
+    return qHashMulti(seed, id.rowId(), id.isTemporaryID());
 }
 
 Q_DECLARE_METATYPE(TDWManagedObjectID)

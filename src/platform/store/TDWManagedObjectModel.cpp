@@ -2,6 +2,7 @@
 
 #include "platform/store/TDWStoreError.h"
 #include "platform/store/TDWStoreMetadataKeys.h"
+#include "platform/store/TDWStoreSchema.h"
 
 #include <QCryptographicHash>
 #include <QSet>
@@ -61,6 +62,10 @@ bool TDWManagedObjectModel::finalize(TDWError *error)
         m_entities[i]->finalizeSlots(int(i));
     if (!validate(error))
         return false;
+    for (const auto &entity : m_entities) {
+        entity->m_selectListSql = TDWStoreSchema::selectList(*entity, QStringLiteral("t"));
+        entity->m_insertSql = TDWStoreSchema::insertSql(*entity);
+    }
     m_finalized = true;
     return true;
 }
@@ -207,6 +212,8 @@ bool TDWManagedObjectModel::validate(TDWError *error) const
             if (index.isEmpty())
                 return fail(QStringLiteral("Empty index on \"%1\"").arg(entity->name()));
             for (QString key : index) {
+                if (key == QLatin1String("pk"))
+                    continue;
                 const bool folded = key.endsWith(QLatin1String("[c]"));
                 if (folded)
                     key.chop(3);

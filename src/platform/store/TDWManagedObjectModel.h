@@ -37,7 +37,6 @@ public:
     const QString &versionIdentifier() const { return m_versionIdentifier; }
 
     const TDWEntityDescription *entity(const QString &name) const;
-    const TDWEntityDescription *entityAt(int index) const { return m_entities[index].get(); }
     int entityCount() const { return int(m_entities.size()); }
     // Entities of a configuration; the empty name stands for all entities.
     QList<const TDWEntityDescription *> entitiesForConfiguration(const QString &configuration) const;

@@ -70,6 +70,7 @@ TDWPersistentStorePtr TDWPersistentStoreCoordinator::addPersistentStore(const QS
         }
     }
     m_stores.append(store);
+    m_storesByIdentifier.insert(store->identifier(), store);
     return store;
 }
 
@@ -81,6 +82,7 @@ bool TDWPersistentStoreCoordinator::removePersistentStore(const TDWPersistentSto
             tdwSetError(error, TDWStoreError::make(TDWStoreError::StoreNotFound, QStringLiteral("The coordinator does not hold this store")));
             return false;
         }
+        m_storesByIdentifier.remove(store->identifier());
     }
     store->markRemoved();
     return true;
@@ -124,12 +126,9 @@ TDWPersistentStorePtr TDWPersistentStoreCoordinator::persistentStoreForPath(cons
 
 TDWPersistentStorePtr TDWPersistentStoreCoordinator::persistentStoreForIdentifier(const QString &identifier) const
 {
-    const QString lower = identifier.toLower();
+    // Identifiers are lower case everywhere (URI hosts are lowered by QUrl too).
     std::shared_lock lock(m_mutex);
-    for (const TDWPersistentStorePtr &store : m_stores)
-        if (store->identifier() == lower)
-            return store;
-    return nullptr;
+    return m_storesByIdentifier.value(identifier);
 }
 
 QList<TDWPersistentStorePtr> TDWPersistentStoreCoordinator::persistentStoresForEntity(const TDWEntityDescription &entity) const

@@ -5,6 +5,7 @@
 #include "platform/store/TDWPersistentStore.h"
 #include "platform/store/TDWSaveNotification.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QUrl>
@@ -66,6 +67,7 @@ signals:
 
 private:
     std::shared_ptr<const TDWManagedObjectModel> m_model;
-    mutable std::shared_mutex m_mutex;
+    mutable std::shared_mutex m_mutex; // guards the fields below
     QList<TDWPersistentStorePtr> m_stores;
+    QHash<QString, TDWPersistentStorePtr> m_storesByIdentifier;
 };

@@ -27,16 +27,6 @@ QString describe(const TDWManagedObject &object)
     return QStringLiteral("%1 %2").arg(object.entity().name(), object.objectID().uriRepresentation().toString());
 }
 
-// Columns written for a slot: its own, and the case-folded copy of a string that keeps one.
-QStringList columnsForSlot(const TDWEntityDescription &entity, int slot)
-{
-    QStringList columns{TDWStoreSchema::quoted(entity.columnForSlot(slot))};
-    const int attribute = entity.slot(slot).attribute;
-    if (attribute >= 0 && entity.attributes()[attribute].options.caseInsensitiveKey)
-        columns.append(TDWStoreSchema::quoted(entity.attributes()[attribute].caseInsensitiveColumn()));
-    return columns;
-}
-
 } // namespace
 
 TDWSaveTransaction::TDWSaveTransaction(TDWManagedObjectContext &context)
@@ -267,10 +257,9 @@ bool TDWSaveTransaction::reserveRowIds(const QList<TDWManagedObjectPtr> &objects
     return true;
 }
 
-qint64 TDWSaveTransaction::rowIdFor(const QVariant &toOneValue) const
+qint64 TDWSaveTransaction::rowIdFor(const TDWManagedObjectID &id) const
 {
-    const TDWManagedObjectID target = toOneValue.value<TDWManagedObjectID>();
-    return target.isTemporaryID() ? m_permanentIDs.value(target).rowId() : target.rowId();
+    return id.isTemporaryID() ? m_permanentIDs.value(id).rowId() : id.rowId();
 }
 
 void TDWSaveTransaction::bindSlots(TDWSqliteStatement &statement, int &index, const TDWManagedObject &object, const QList<int> &slotList)
@@ -283,7 +272,7 @@ void TDWSaveTransaction::bindSlots(TDWSqliteStatement &statement, int &index, co
             if (value.isNull())
                 statement.bindNull(index++);
             else
-                statement.bindInt64(index++, rowIdFor(value));
+                statement.bindInt64(index++, rowIdFor(value.value<TDWManagedObjectID>()));
             continue;
         }
         const TDWAttributeDescription &attribute = entity.attributes()[description.attribute];
@@ -304,33 +293,25 @@ bool TDWSaveTransaction::writeStore(StoreWork &work, TDWError *error)
 
 bool TDWSaveTransaction::insertRows(StoreWork &work, TDWError *error)
 {
+    // One statement per entity: rows of one entity are written together.
+    QList<TDWManagedObjectPtr> inserted = work.inserted;
+    std::stable_sort(inserted.begin(), inserted.end(),
+                     [](const TDWManagedObjectPtr &a, const TDWManagedObjectPtr &b) { return a->entity().index() < b->entity().index(); });
     const TDWEntityDescription *entity = nullptr;
     TDWSqliteStatement insert;
     QList<int> allSlots;
-    // The rows of one entity one after another, so that each entity's statement is
-    // built once per save rather than once per row (links are checked at commit,
-    // and row ids were reserved already, so the order of the rows is free).
-    QList<TDWManagedObjectPtr> byEntity = work.inserted;
-    std::stable_sort(byEntity.begin(), byEntity.end(),
-                     [](const TDWManagedObjectPtr &a, const TDWManagedObjectPtr &b) { return a->entity().index() < b->entity().index(); });
-    for (const TDWManagedObjectPtr &object : std::as_const(byEntity)) {
+    for (const TDWManagedObjectPtr &object : std::as_const(inserted)) {
         if (&object->entity() != entity) {
             entity = &object->entity();
             allSlots.clear();
-            QStringList columns{QStringLiteral("pk")};
-            for (int slot = 0; slot < entity->slotCount(); ++slot) {
+            for (int slot = 0; slot < entity->slotCount(); ++slot)
                 allSlots.append(slot);
-                columns.append(columnsForSlot(*entity, slot));
-            }
-            QStringList marks(columns.size(), QStringLiteral("?"));
-            insert = work.connection->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                  .arg(TDWStoreSchema::tableName(*entity), columns.join(QStringLiteral(", ")), marks.join(QLatin1Char(','))),
-                                              error);
+            insert = work.connection->prepare(entity->insertSql(), error);
             if (!insert.isValid())
                 return false;
         }
         int index = 1;
-        insert.bindInt64(index++, rowIdFor(QVariant::fromValue(object->objectID())));
+        insert.bindInt64(index++, rowIdFor(object->objectID()));
         bindSlots(insert, index, *object, allSlots);
         if (!insert.execute(error))
             return false;
@@ -348,7 +329,7 @@ bool TDWSaveTransaction::updateRows(StoreWork &work, TDWError *error)
             if (!object->slotChanged(slot))
                 continue;
             changed.append(slot);
-            for (const QString &column : columnsForSlot(entity, slot))
+            for (const QString &column : TDWStoreSchema::columnsForSlot(entity, slot))
                 assignments.append(column + QStringLiteral(" = ?"));
         }
         if (changed.isEmpty())

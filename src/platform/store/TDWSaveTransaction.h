@@ -50,7 +50,7 @@ private:
     bool updateRows(StoreWork &work, TDWError *error);
     bool deleteRows(StoreWork &work, TDWError *error);
     void bindSlots(class TDWSqliteStatement &statement, int &index, const TDWManagedObject &object, const QList<int> &slotList);
-    qint64 rowIdFor(const QVariant &toOneValue) const;
+    qint64 rowIdFor(const TDWManagedObjectID &id) const;
     static bool reserveInTransaction(TDWSqliteConnection &connection, const QList<TDWManagedObjectPtr> &objects, const QString &storeIdentifier,
                                      QHash<TDWManagedObjectID, TDWManagedObjectID> *permanentIDs, TDWError *error);
     void finish();

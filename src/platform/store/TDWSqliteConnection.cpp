@@ -114,6 +114,7 @@ TDWSqliteStatement TDWSqliteConnection::prepare(const QString &sql, TDWError *er
     auto it = m_statements.find(sql);
     if (it != m_statements.end() && !it->inUse) {
         it->inUse = true;
+        it->lastUse = ++m_useCounter;
         return TDWSqliteStatement(this, it->statement, true);
     }
     const QByteArray utf8 = sql.toUtf8();
@@ -127,18 +128,19 @@ TDWSqliteStatement TDWSqliteConnection::prepare(const QString &sql, TDWError *er
     if (it != m_statements.end())
         return TDWSqliteStatement(this, statement, false);
     if (m_statements.size() >= MaxCachedStatements) {
-        // Drop the idle statements; ones in use stay until they come back.
-        for (auto cached = m_statements.begin(); cached != m_statements.end();) {
-            if (cached->inUse) {
-                ++cached;
-                continue;
-            }
-            m_sqlByStatement.remove(cached->statement);
-            sqlite3_finalize(cached->statement);
-            cached = m_statements.erase(cached);
+        // Drop the idle statement used longest ago; hot ones stay prepared even when
+        // many one-off statements pass through.
+        auto oldest = m_statements.end();
+        for (auto cached = m_statements.begin(); cached != m_statements.end(); ++cached)
+            if (!cached->inUse && (oldest == m_statements.end() || cached->lastUse < oldest->lastUse))
+                oldest = cached;
+        if (oldest != m_statements.end()) {
+            m_sqlByStatement.remove(oldest->statement);
+            sqlite3_finalize(oldest->statement);
+            m_statements.erase(oldest);
         }
     }
-    m_statements.insert(sql, CachedStatement{statement, true});
+    m_statements.insert(sql, CachedStatement{statement, true, ++m_useCounter});
     m_sqlByStatement.insert(statement, sql);
     return TDWSqliteStatement(this, statement, true);
 }

@@ -59,6 +59,7 @@ private:
     {
         sqlite3_stmt *statement = nullptr;
         bool inUse = false;
+        quint64 lastUse = 0;
     };
 
     sqlite3 *m_db = nullptr;
@@ -66,4 +67,5 @@ private:
     bool m_readOnly = false;
     QHash<QString, CachedStatement> m_statements;
     QHash<sqlite3_stmt *, QString> m_sqlByStatement;
+    quint64 m_useCounter = 0;
 };

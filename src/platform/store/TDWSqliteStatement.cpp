@@ -130,11 +130,6 @@ void TDWSqliteStatement::bindAttributeValue(int index, const QVariant &value, TD
     }
 }
 
-int TDWSqliteStatement::parameterCount() const
-{
-    return sqlite3_bind_parameter_count(m_statement);
-}
-
 TDWSqliteStatement::StepResult TDWSqliteStatement::step(TDWError *error)
 {
     const int rc = sqlite3_step(m_statement);
@@ -160,11 +155,6 @@ bool TDWSqliteStatement::execute(TDWError *error)
             return false;
         }
     }
-}
-
-void TDWSqliteStatement::reset()
-{
-    sqlite3_reset(m_statement);
 }
 
 int TDWSqliteStatement::columnCount() const

@@ -39,14 +39,11 @@ public:
     void bindValue(int index, const QVariant &value);
     // Binds a value already in the attribute's in-memory type.
     void bindAttributeValue(int index, const QVariant &value, TDWAttributeType type);
-    int parameterCount() const;
 
     // Steps once; a failure fills error with the connection's message.
     StepResult step(TDWError *error);
     // Steps until done (for statements that return no rows).
     bool execute(TDWError *error);
-    // Rewinds for another run with new bindings.
-    void reset();
 
     int columnCount() const;
     bool isNull(int column) const;

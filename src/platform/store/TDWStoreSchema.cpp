@@ -26,6 +26,10 @@ const char *columnType(TDWAttributeType type)
 
 QString indexColumn(const TDWEntityDescription &entity, QString key, QString *namePart)
 {
+    if (key == QLatin1String("pk")) {
+        *namePart = key;
+        return key;
+    }
     if (key.endsWith(QLatin1String("[c]"))) {
         key.chop(3);
         *namePart = key + QStringLiteral("__ci");
@@ -50,12 +54,28 @@ QString TDWStoreSchema::tableName(const TDWEntityDescription &entity)
 
 QString TDWStoreSchema::selectList(const TDWEntityDescription &entity, const QString &alias)
 {
-    if (alias == QLatin1String("t"))
-        return entity.rowColumnsForAliasT();
     QString sql = alias + QStringLiteral(".pk");
     for (int slot = 0; slot < entity.slotCount(); ++slot)
         sql += QStringLiteral(", ") + alias + QLatin1Char('.') + quoted(entity.columnForSlot(slot));
     return sql;
+}
+
+QStringList TDWStoreSchema::columnsForSlot(const TDWEntityDescription &entity, int slot)
+{
+    QStringList columns{quoted(entity.columnForSlot(slot))};
+    const int attribute = entity.slot(slot).attribute;
+    if (attribute >= 0 && entity.attributes()[attribute].options.caseInsensitiveKey)
+        columns.append(quoted(entity.attributes()[attribute].caseInsensitiveColumn()));
+    return columns;
+}
+
+QString TDWStoreSchema::insertSql(const TDWEntityDescription &entity)
+{
+    QStringList columns{QStringLiteral("pk")};
+    for (int slot = 0; slot < entity.slotCount(); ++slot)
+        columns.append(columnsForSlot(entity, slot));
+    const QStringList marks(columns.size(), QStringLiteral("?"));
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(tableName(entity), columns.join(QStringLiteral(", ")), marks.join(QLatin1Char(',')));
 }
 
 QVariantMap TDWStoreSchema::readMetadata(TDWSqliteConnection &connection, TDWError *error)

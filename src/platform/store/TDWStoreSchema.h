@@ -22,6 +22,10 @@ public:
     static QString tableName(const TDWEntityDescription &entity);
     // "t.pk, t."a", t."b", ..." in slot order, for the given table alias.
     static QString selectList(const TDWEntityDescription &entity, const QString &alias);
+    // Columns written for a slot: its own, and the case-folded copy of a string that keeps one.
+    static QStringList columnsForSlot(const TDWEntityDescription &entity, int slot);
+    // INSERT of a whole row: the row id, then the columns of every slot in order.
+    static QString insertSql(const TDWEntityDescription &entity);
 
     // Reads tdw_metadata; an empty map with no error when the file has no such table.
     static QVariantMap readMetadata(TDWSqliteConnection &connection, TDWError *error);

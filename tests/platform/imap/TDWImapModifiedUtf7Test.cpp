@@ -31,6 +31,26 @@ TEST(ImapModifiedUtf7, DecodesWireNames)
         EXPECT_EQ(TDWImapModifiedUtf7::decode(encoded), decoded) << encoded.toStdString();
 }
 
+TEST(ImapModifiedUtf7, TellsWhetherEveryRunWasValid)
+{
+    const std::vector<std::pair<QString, bool>> cases = {
+        {"INBOX", true},
+        {"Entw&APw-rfe", true},
+        {"A&-B", true},
+        {"Entw&APw", true},   // no closing "-": no run at all
+        {"&A*B-", false},
+        {"&AGEA-", false},
+        {"&A-", false},
+        {"x&!-y&AGEAYgBj-", false},
+        {"x&AGEAYgBj-y&!-", false},
+    };
+    for (const auto &[encoded, valid] : cases) {
+        bool allRunsValid = !valid;
+        TDWImapModifiedUtf7::decode(encoded, &allRunsValid);
+        EXPECT_EQ(allRunsValid, valid) << encoded.toStdString();
+    }
+}
+
 TEST(ImapModifiedUtf7, EncodesAndRoundTrips)
 {
     const std::vector<std::pair<QString, QString>> cases = {

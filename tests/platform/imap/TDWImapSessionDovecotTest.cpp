@@ -109,15 +109,12 @@ TEST_F(DovecotSession, ARejectedTokenFailsThroughTheXOAuth2Challenge)
 {
     auto session = peer().session();
     session->setOAuth2Token(QStringLiteral("ya29.revoked"));
-    QElapsedTimer timer;
-    timer.start();
     TDWError error;
     session->fetchAllFoldersOperation()->run(&error);
+    // Not a time-out: the challenge got its empty line, and the refusal came back.
     ASSERT_EQ(error.code(), TDWImapError::Authentication) << error.description().toStdString();
     EXPECT_EQ(error.userInfo().value(TDWImapError::ResponseCodeKey).toString(), QStringLiteral("AUTHENTICATIONFAILED"));
     EXPECT_FALSE(error.localizedDescription().contains(QStringLiteral("ya29")));
-    // Answered at once: the challenge got its empty line instead of waiting for the time-out.
-    EXPECT_LT(timer.elapsed(), 20000);
 
     // The same session works once it has a valid token.
     session->setOAuth2Token(peer().token());

@@ -7,6 +7,7 @@
 #include "platform/imap/TDWImapError.h"
 #include "platform/imap/TDWImapSession.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimeZone>
 
@@ -79,13 +80,11 @@ TEST(ImapScriptedSession, VerifiesTheHostNameAgainstTheCertificate)
 TEST(ImapScriptedSession, GivesUpOnAServerThatNeverAnswers)
 {
     // Accepts the TCP connection, then says nothing: not even the TLS handshake completes.
+    // (The scripted server would end the connection after 5 s: a Timeout error means the client gave up first.)
     ImapScriptedServer silent({}, [](Peer &) {});
-    QElapsedTimer timer;
-    timer.start();
     TDWError error;
     sessionFor(silent, 0.3)->fetchAllFoldersOperation()->run(&error);
     EXPECT_EQ(error.code(), TDWImapError::Timeout) << error.description().toStdString();
-    EXPECT_LT(timer.elapsed(), 4000);
 
     // Signs in, then never answers the command.
     ImapScriptedServer stalling(localCertificate(), [](Peer &p) {
@@ -93,11 +92,11 @@ TEST(ImapScriptedSession, GivesUpOnAServerThatNeverAnswers)
         p.expect("LIST");
         p.readLine();
     });
-    timer.restart();
+    QElapsedTimer timer;
+    timer.start();
     sessionFor(stalling, 0.5)->fetchAllFoldersOperation()->run(&error);
     EXPECT_EQ(error.code(), TDWImapError::Timeout) << error.description().toStdString();
     EXPECT_GE(timer.elapsed(), 450);
-    EXPECT_LT(timer.elapsed(), 4000);
 }
 
 TEST(ImapScriptedSession, SendsSeveralCommandsBeforeTheFirstAnswer)
@@ -217,13 +216,19 @@ TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
         p.send("* 8 FETCH (UID 8 BODY[] {6}\r\nsecond)\r\n" + Peer::tagOf(again) + " OK done\r\n");
     });
     auto session = sessionFor(server);
+    // Started in this order from one thread, they go out in this order.
     auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
     auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
     QByteArray a, b;
     TDWError errorA, errorB;
-    std::thread other([&] { b = second->run(&errorB); });
-    a = first->run(&errorA);
-    other.join();
+    int done = 0;
+    first->start([&](const TDWError &e, const QByteArray &data) { errorA = e, a = data, ++done; });
+    second->start([&](const TDWError &e, const QByteArray &data) { errorB = e, b = data, ++done; });
+    QElapsedTimer timer;
+    timer.start();
+    while (done < 2 && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    ASSERT_EQ(done, 2);
     EXPECT_TRUE(errorA.isNull()) << errorA.description().toStdString();
     EXPECT_TRUE(errorB.isNull()) << errorB.description().toStdString();
     EXPECT_EQ(a, "first");
@@ -280,7 +285,7 @@ TEST(ImapScriptedSession, AsksForTheMessageCountBeforeCuttingASequenceSet)
     ImapScriptedServer server(localCertificate(), [&](Peer &p) {
         signIn(p);
         answerExamine(p, 5);
-        // The folder grew while the connection sat idle: the client must notice before cutting 1:20 to 1:5.
+        // The folder grew since the server last gave its size: the client must ask before cutting 1:20 to 1:5.
         const QByteArray noop = p.expect("NOOP");
         p.send("* 8 EXISTS\r\n" + Peer::tagOf(noop) + " OK done\r\n");
         fetch = p.readLine();
@@ -292,6 +297,8 @@ TEST(ImapScriptedSession, AsksForTheMessageCountBeforeCuttingASequenceSet)
     auto session = sessionFor(server);
     TDWError error;
     EXPECT_EQ(session->folderInfoOperation(QStringLiteral("INBOX"))->run(&error).messageCount, 5);
+    // What the server said a while ago (a count is taken as current for one second).
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     const QList<TDWImapMessage> messages = session->fetchMessagesByNumberOperation(
         QStringLiteral("INBOX"), TDWImapMessagesRequestKindFlags, TDWImapIndexSet::fromRange(1, 20))->run(&error);
     ASSERT_TRUE(error.isNull()) << error.description().toStdString();
@@ -358,7 +365,7 @@ TEST(ImapScriptedSession, BadDataFromTheServerIsAnErrorNotACrash)
                 p.readLine();
         });
         TDWError error;
-        sessionFor(server, 3)->fetchAllFoldersOperation()->run(&error);
+        sessionFor(server, 30)->fetchAllFoldersOperation()->run(&error);
         EXPECT_EQ(error.code(), c.code) << error.description().toStdString();
         if (c.code == TDWImapError::Connection) {
             EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("Server shutting down"))) << error.description().toStdString();

@@ -207,6 +207,27 @@ class LayoutTest(unittest.TestCase):
     def test_google_mail_layout(self):
         self.check_layout("[Google Mail]")
 
+    def test_hidden_folders_are_out_of_sight(self):
+        fake = Fake({"layout": "[Google Mail]", "generate": 20,
+                     "hidden": ["[Google Mail]/All Mail", "Work"]})
+        self.addCleanup(fake.stop)
+        m = fake.imap()
+        names = set(list_attrs(m.list()[1]))
+        self.assertNotIn("[Google Mail]/All Mail", names)
+        self.assertNotIn("Work", names)
+        self.assertIn("[Google Mail]/Trash", names)
+        m._simple_command("XLIST", '""', '"*"')
+        self.assertNotIn("[Google Mail]/All Mail", list_attrs(m.untagged_responses.pop("XLIST")))
+        for folder in ('"[Google Mail]/All Mail"', "Work"):
+            self.assertEqual(m.select(folder, readonly=True)[0], "NO")
+            self.assertEqual(m.status(folder, "(MESSAGES)")[0], "NO")
+        self.assertEqual(select_count(m, "INBOX"), 7)
+        m.logout()
+
+    def test_hiding_an_unknown_folder_is_refused(self):
+        with self.assertRaises(RuntimeError):
+            Fake({"hidden": ["No Such Label"]})
+
 
 LABELLED = {"labels": ["Travel Plans"], "messages": [
     {"raw": message("one"), "labels": ["\\Inbox", "Work"], "flags": ["\\Seen"],
@@ -508,7 +529,8 @@ class ChangesTest(unittest.TestCase):
     def test_bad_control_requests(self):
         for req in ({"op": "nonsense"}, {"op": "label", "msgid": 1, "add": ["Work"]},
                     {"op": "fault", "type": "explode"}, {"op": "set", "label_style": "odd"},
-                    {"op": "state", "user": "nobody@example.com"}):
+                    {"op": "state", "user": "nobody@example.com"},
+                    {"op": "uidvalidity", "value": 2 ** 32}, {"op": "flag", "uid": 1, "add": "\\Seen"}):
             with self.subTest(req=req):
                 self.assertTrue(self.fake.control(req, expect_ok=False))
 

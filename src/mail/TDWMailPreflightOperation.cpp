@@ -1,0 +1,340 @@
+#include "mail/TDWMailPreflightOperation.h"
+
+#include "accounts/TDWPreflightRegistry.h"
+#include "app/TDWServiceTable.h"
+#include "mail/TDWImapConnectionMgr.h"
+#include "mail/TDWMailUtils.h"
+#include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWLog.h"
+#include "platform/imap/TDWImapSession.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringDecoder>
+#include <QThread>
+#include <QTimer>
+
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString DefaultMailShieldConfigurationPath = QStringLiteral("/Library/Application Support/Avast/config/com.avast.proxy.conf");
+
+std::mutex g_mailShieldPathMutex;
+QString g_mailShieldPath;
+
+bool onMainThread()
+{
+    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+template <class F>
+void onMainThreadLater(F function)
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(function), Qt::QueuedConnection);
+}
+
+} // namespace
+
+// The check's state. It outlives the operation object for as long as replies
+// or timers on the main thread may still refer to it; they reach the
+// operation only through `owner`, which the operation clears when it goes.
+struct TDWMailPreflightOperation::Check : std::enable_shared_from_this<Check>
+{
+    QString username;
+    QString accessToken;
+    std::chrono::milliseconds timeout = TDWClock::duration(60s);
+
+    mutable std::mutex resultsMutex;
+    bool concluded = false;
+    bool success = false;
+    QString message;
+    TDWFoldersWithFlags foldersWithFlags;
+    qint64 numMessages = 0;
+
+    // Held while finishing the owner, so the owner cannot go away meanwhile;
+    // recursive because finishing may let go of the owner's last reference
+    // in this very thread.
+    std::recursive_mutex ownerMutex;
+    TDWMailPreflightOperation *owner = nullptr;
+
+    // Main thread only.
+    std::unique_ptr<QTimer> timer;
+    std::shared_ptr<TDWImapSession> session;
+    std::shared_ptr<TDWImapOperation<QList<TDWImapFolder>>> foldersRequest;
+    std::shared_ptr<TDWImapOperation<TDWImapFolderInfo>> folderInfoRequest;
+
+    bool isConcluded() const
+    {
+        std::lock_guard lock(resultsMutex);
+        return concluded;
+    }
+
+    // False when the check had already ended; otherwise records the outcome.
+    bool markConcluded(bool passed, const QString &text)
+    {
+        std::lock_guard lock(resultsMutex);
+        if (concluded)
+            return false;
+        concluded = true;
+        success = passed;
+        message = text;
+        return true;
+    }
+
+    void begin();
+    void handleFolders(const TDWError &error, const QList<TDWImapFolder> &folders);
+    void handleFolderInfo(const TDWError &error, const TDWImapFolderInfo &info);
+    void conclude(bool passed, const QString &text);
+    void stopWork();
+    void finishOwner();
+};
+
+void TDWMailPreflightOperation::Check::begin()
+{
+    if (isConcluded())
+        return;
+    if (avastMailShieldRunning()) {
+        conclude(false, tr("It looks like avast! Mail Shield is running. Tidewell’s Gmail backup is not compatible with avast! Mail "
+                           "Shield. Please disable Mail Shield and try again."));
+        return;
+    }
+
+    std::weak_ptr<Check> weak = shared_from_this();
+    timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    timer->setInterval(timeout);
+    QObject::connect(timer.get(), &QTimer::timeout, [weak] {
+        if (auto check = weak.lock())
+            check->conclude(false, tr("Encountered timeout when validating IMAP access."));
+    });
+    timer->start();
+
+    session = TDWImapConnectionMgr::imapSessionForUsername(username, accessToken);
+    foldersRequest = session->fetchAllFoldersOperation();
+    foldersRequest->start([weak](const TDWError &error, const QList<TDWImapFolder> &folders) {
+        if (auto check = weak.lock())
+            check->handleFolders(error, folders);
+    });
+}
+
+void TDWMailPreflightOperation::Check::handleFolders(const TDWError &error, const QList<TDWImapFolder> &folders)
+{
+    foldersRequest.reset();
+    if (!error.isNull()) {
+        tdwLog(QStringLiteral("ERROR: TDWMailPreflightOperation encountered error: %1").arg(error.localizedDescription()));
+        conclude(false, tr("Unable to connect to Google Mail via IMAP."));
+        return;
+    }
+
+    const TDWFoldersWithFlags table = TDWMailUtils::foldersWithFlagsFrom(folders);
+    {
+        std::lock_guard lock(resultsMutex);
+        foldersWithFlags = table;
+    }
+    QString allMailPath;
+    for (const QVariant &entry : TDWServiceTable::shared().requiredMailLabels()) {
+        const QVariantMap label = entry.toMap();
+        const QString flag = label.value(QStringLiteral("flag")).toString();
+        auto folder = std::find_if(table.cbegin(), table.cend(), [&](const QSet<QString> &flags) { return flags.contains(flag); });
+        if (folder == table.cend()) {
+            conclude(false, tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.value(QStringLiteral("label")).toString()));
+            return;
+        }
+        if (flag == QLatin1String("AllMail"))
+            allMailPath = folder.key();
+    }
+    // A table that does not require All Mail leaves nothing to measure.
+    if (allMailPath.isEmpty()) {
+        conclude(true, QString());
+        return;
+    }
+
+    std::weak_ptr<Check> weak = shared_from_this();
+    folderInfoRequest = session->folderInfoOperation(allMailPath);
+    folderInfoRequest->start([weak](const TDWError &error, const TDWImapFolderInfo &info) {
+        if (auto check = weak.lock())
+            check->handleFolderInfo(error, info);
+    });
+}
+
+void TDWMailPreflightOperation::Check::handleFolderInfo(const TDWError &error, const TDWImapFolderInfo &info)
+{
+    folderInfoRequest.reset();
+    // Without an answer the size cannot tell anything, and that alone fails nothing.
+    if (error.isNull() && info.messageCount >= 0) {
+        {
+            std::lock_guard lock(resultsMutex);
+            numMessages = info.messageCount;
+        }
+        // A folder holding exactly a limit's worth is almost surely cut off there.
+        static const QList<qint64> folderSizeLimits = {1000, 2000, 5000, 10000};
+        if (folderSizeLimits.contains(info.messageCount)) {
+            conclude(false, tr("It looks like IMAP folder size limits are set."));
+            return;
+        }
+    }
+    conclude(true, QString());
+}
+
+void TDWMailPreflightOperation::Check::conclude(bool passed, const QString &text)
+{
+    if (!markConcluded(passed, text))
+        return;
+    stopWork();
+    finishOwner();
+}
+
+void TDWMailPreflightOperation::Check::stopWork()
+{
+    timer.reset();
+    if (foldersRequest)
+        foldersRequest->cancel();
+    if (folderInfoRequest)
+        folderInfoRequest->cancel();
+    foldersRequest.reset();
+    folderInfoRequest.reset();
+    session.reset();
+}
+
+void TDWMailPreflightOperation::Check::finishOwner()
+{
+    std::lock_guard lock(ownerMutex);
+    if (owner)
+        owner->finish();
+}
+
+TDWMailPreflightOperation::TDWMailPreflightOperation(const QString &username, const QString &accessToken, const QString &service)
+    : m_check(std::make_shared<Check>())
+{
+    Q_UNUSED(service);
+    m_check->username = username;
+    m_check->accessToken = accessToken;
+    m_check->owner = this;
+}
+
+TDWMailPreflightOperation::~TDWMailPreflightOperation()
+{
+    {
+        std::lock_guard lock(m_check->ownerMutex);
+        m_check->owner = nullptr;
+    }
+    // Work still under way has nobody left to report to.
+    if (m_check->markConcluded(false, QString()))
+        onMainThreadLater([check = m_check] { check->stopWork(); });
+}
+
+void TDWMailPreflightOperation::registerPreflightClass()
+{
+    TDWPreflightRegistry::registerClass(QStringLiteral("TDWMailPreflightOperation"),
+                                        [](const QString &username, const QString &accessToken, const QString &service) {
+                                            return std::make_unique<TDWMailPreflightOperation>(username, accessToken, service);
+                                        });
+}
+
+bool TDWMailPreflightOperation::isConcurrent() const
+{
+    return true;
+}
+
+void TDWMailPreflightOperation::main()
+{
+    if (!QCoreApplication::instance()) {
+        tdwLog(QStringLiteral("ERROR: TDWMailPreflightOperation encountered error: no main thread to run on"));
+        m_check->conclude(false, tr("Unable to connect to Google Mail via IMAP."));
+        return;
+    }
+    // Replies and the time-out arrive on the main thread; the work starts there too.
+    if (onMainThread())
+        m_check->begin();
+    else
+        onMainThreadLater([check = m_check] { check->begin(); });
+}
+
+void TDWMailPreflightOperation::run()
+{
+    start();
+    waitUntilFinished();
+}
+
+void TDWMailPreflightOperation::cancel()
+{
+    TDWOperation::cancel();
+    // Finishing here, not on the main thread, lets a main thread that cancels
+    // and then waits for the end go on.
+    if (m_check->markConcluded(false, QString())) {
+        onMainThreadLater([check = m_check] { check->stopWork(); });
+        finish();
+    }
+}
+
+bool TDWMailPreflightOperation::success() const
+{
+    std::lock_guard lock(m_check->resultsMutex);
+    return m_check->success;
+}
+
+QString TDWMailPreflightOperation::message() const
+{
+    std::lock_guard lock(m_check->resultsMutex);
+    return m_check->message;
+}
+
+QString TDWMailPreflightOperation::username() const
+{
+    return m_check->username;
+}
+
+QString TDWMailPreflightOperation::service() const
+{
+    return QStringLiteral("mail");
+}
+
+QString TDWMailPreflightOperation::accessToken() const
+{
+    return m_check->accessToken;
+}
+
+TDWFoldersWithFlags TDWMailPreflightOperation::foldersWithFlags() const
+{
+    std::lock_guard lock(m_check->resultsMutex);
+    return m_check->foldersWithFlags;
+}
+
+qint64 TDWMailPreflightOperation::numMessages() const
+{
+    std::lock_guard lock(m_check->resultsMutex);
+    return m_check->numMessages;
+}
+
+void TDWMailPreflightOperation::setTimeoutInterval(std::chrono::milliseconds interval)
+{
+    m_check->timeout = interval;
+}
+
+bool TDWMailPreflightOperation::avastMailShieldRunning()
+{
+    QString path;
+    {
+        std::lock_guard lock(g_mailShieldPathMutex);
+        path = g_mailShieldPath.isEmpty() ? DefaultMailShieldConfigurationPath : g_mailShieldPath;
+    }
+    QFile file(path);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(file.readAll());
+    if (decoder.hasError())
+        return false;
+    // The proxy's IMAP-over-TLS section switched off leaves IMAP alone.
+    return !text.contains(QLatin1String("[imaps]\nENABLED=0"));
+}
+
+void TDWMailPreflightOperation::setMailShieldConfigurationPath(const QString &path)
+{
+    std::lock_guard lock(g_mailShieldPathMutex);
+    g_mailShieldPath = path;
+}
