@@ -8,8 +8,8 @@
 
 // The base of every metadata entity class but the calendar event: stamps
 // "insertDate" when the object is inserted and "modifiedDate" whenever it is
-// saved. (The store's own object class already carries the name this base has
-// in the design documents, TDWManagedObject, hence this one.)
+// saved. (TDWManagedObject is the store's own base of stored objects, one level
+// further down.)
 class TDWMetadataObject : public KSExtensibleManagedObject
 {
 public:
