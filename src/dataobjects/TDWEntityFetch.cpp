@@ -4,16 +4,23 @@
 
 namespace {
 
-void collectUnsaved(const QVariant &argument, TDWManagedObjectContext &moc, QList<TDWManagedObjectPtr> *unsaved)
+// Collects the unsaved objects among the arguments; false for one of another
+// context, which this context cannot name at all.
+bool collectUnsaved(const QVariant &argument, TDWManagedObjectContext &moc, QList<TDWManagedObjectPtr> *unsaved)
 {
     if (argument.metaType() == QMetaType::fromType<TDWManagedObjectPtr>()) {
         const TDWManagedObjectPtr object = argument.value<TDWManagedObjectPtr>();
-        if (object && object->objectID().isTemporaryID() && object->managedObjectContext() == &moc)
-            unsaved->append(object);
+        if (!object || !object->objectID().isTemporaryID())
+            return true;
+        if (object->managedObjectContext() != &moc)
+            return false;
+        unsaved->append(object);
     } else if (argument.metaType().id() == QMetaType::QVariantList) {
         for (const QVariant &element : argument.toList())
-            collectUnsaved(element, moc, unsaved);
+            if (!collectUnsaved(element, moc, unsaved))
+                return false;
     }
+    return true;
 }
 
 } // namespace
@@ -26,11 +33,17 @@ TDWEntityFetch::TDWEntityFetch(TDWManagedObjectContext &moc, const QString &enti
 
 TDWEntityFetch &TDWEntityFetch::where(const QString &format, const QVariantList &arguments)
 {
+    // An unsaved object has no identity a predicate can name (it would read as
+    // nil and match every row without a link); a permanent identifier gives it
+    // one without saving it.
     QList<TDWManagedObjectPtr> unsaved;
-    for (const QVariant &argument : arguments)
-        collectUnsaved(argument, m_moc, &unsaved);
-    // An unsaved object has no identity a predicate can name; a permanent
-    // identifier gives it one without saving it.
+    for (const QVariant &argument : arguments) {
+        if (!collectUnsaved(argument, m_moc, &unsaved)) {
+            m_predicateError = TDWStoreError::make(TDWStoreError::InvalidArgument,
+                                                   QStringLiteral("The predicate \"%1\" names an unsaved object of another context").arg(format));
+            return *this;
+        }
+    }
     if (!unsaved.isEmpty() && !m_moc.obtainPermanentIDsForObjects(unsaved, &m_predicateError))
         return *this;
     const TDWPredicate predicate = TDWPredicate::parse(format, arguments, &m_predicateError);

@@ -4,6 +4,7 @@
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocParent.h"
 #include "dataobjects/TDWDocRev.h"
+#include "dataobjects/TDWMasterStore.h"
 
 #include <gtest/gtest.h>
 
@@ -190,7 +191,15 @@ TEST_F(TDWDocTest, LinksOfUnsavedItemsAreFound)
     EXPECT_EQ(TDWDocParent::currentForDoc(file, folder, *stack.moc), link);
     EXPECT_TRUE(TDWDocParent::currentParentDocExistsFor(file, *stack.moc));
     EXPECT_FALSE(TDWDocParent::currentParentDocExistsFor(folder, *stack.moc));
+    // A link whose child is gone: an unsaved item must not be taken for "no item".
+    link->setDoc(nullptr);
     ASSERT_TRUE(stack.moc->save(nullptr));
+    auto other = TDWMasterStore::shared().newMoc();
+    const auto stranger = TDWDoc::newWithMoc(*other, docs);
+    EXPECT_FALSE(TDWDocParent::currentParentDocExistsFor(TDWDoc::newWithMoc(*stack.moc, docs), *stack.moc));
+    tdwtest::LogCapture log;
+    EXPECT_FALSE(TDWDocParent::currentParentDocExistsFor(stranger, *stack.moc));
+    EXPECT_TRUE(log.contains(QStringLiteral("names an unsaved object of another context")));
 }
 
 } // namespace
