@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 const QString Alice = QStringLiteral("alice@example.com");
@@ -70,6 +73,22 @@ TEST_F(TDWStoreMgrTest, FirstUseNamesAndCreatesTheFileAndARestartOpensTheSameOne
     EXPECT_EQ(QFileInfo(reopened->path()).fileName(), name);
     EXPECT_TRUE(TDWDoc::byDocId(QStringLiteral("item"), reopened, *stack.moc, nullptr));
     EXPECT_EQ(stack.coordinator->persistentStores().size(), 2);
+}
+
+TEST_F(TDWStoreMgrTest, ThreadsAskingAtOnceGetOneStoreAndOneFile)
+{
+    stack.addAccount(Alice);
+    std::vector<std::thread> threads;
+    std::vector<TDWPersistentStorePtr> stores(8);
+    for (size_t i = 0; i < stores.size(); ++i)
+        threads.emplace_back([this, &stores, i] { stores[i] = stack.store(Alice, i % 2 ? Mail : Docs); });
+    for (std::thread &thread : threads)
+        thread.join();
+    for (size_t i = 0; i < stores.size(); ++i)
+        EXPECT_EQ(stores[i], stores[i % 2]) << i;
+    EXPECT_NE(stores[0], stores[1]);
+    EXPECT_EQ(auxiliaryFiles().filter(QRegularExpression(QStringLiteral("\\.sqlite3$"))).size(), 2);
+    EXPECT_EQ(stack.coordinator->persistentStores().size(), 3);
 }
 
 TEST_F(TDWStoreMgrTest, NoAccountOrNoSettingGivesNothingTwiceWithoutALogLine)
