@@ -350,9 +350,8 @@ void TDWImapCommand::handleResponse(const TDWImapResponse &response, const QList
     }
 }
 
-TDWImapBodySink *TDWImapCommand::bodySinkFor(quint32 sequence, std::optional<quint32> uid)
+TDWImapBodySink *TDWImapCommand::bodySinkFor(std::optional<quint32> uid)
 {
-    Q_UNUSED(sequence);
     if (m_kind != Kind::FetchBody || m_cancelled || m_bodyMatched || !m_sink)
         return nullptr;
     if (uid && *uid != m_uid)

@@ -91,8 +91,8 @@ public:
     // Untagged responses the connection routes here.
     bool acceptsFetch(const TDWImapResponse &response) const;
     void handleResponse(const TDWImapResponse &response, const QList<TDWImapBodySink *> &sinks);
-    // The sink for a body literal of message `sequence` (UID when already seen), or nullptr.
-    TDWImapBodySink *bodySinkFor(quint32 sequence, std::optional<quint32> uid);
+    // The sink for a body literal of a FETCH response (whose UID came before it, if any), or nullptr.
+    TDWImapBodySink *bodySinkFor(std::optional<quint32> uid);
     // A response that another command took carried a body into this command's sink: drop it.
     void dropMisroutedBody(const QList<TDWImapBodySink *> &sinks);
     // This command's body went into another command's sink (a server that names the UID

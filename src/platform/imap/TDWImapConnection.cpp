@@ -254,7 +254,7 @@ bool TDWImapConnection::trySend(const std::shared_ptr<TDWImapCommand> &command)
 {
     if (command->isCancelled()) {
         command->discard();
-        commandDone(command, true);
+        commandDone(true);
         return true;
     }
     if (command->kind() == TDWImapCommand::Kind::Examine) {
@@ -302,7 +302,7 @@ void TDWImapConnection::send(const std::shared_ptr<TDWImapCommand> &command, boo
     if (parts.isEmpty()) {
         // A sequence set past the end of the folder: nothing to ask, nothing missing.
         command->complete({});
-        commandDone(command, fromPool);
+        commandDone(fromPool);
         return;
     }
     m_out += parts.first();
@@ -333,7 +333,7 @@ void TDWImapConnection::fail(const TDWError &error)
         m_fatal = error;
 }
 
-void TDWImapConnection::commandDone(const std::shared_ptr<TDWImapCommand> &, bool fromPool)
+void TDWImapConnection::commandDone(bool fromPool)
 {
     if (fromPool)
         --m_load;
@@ -538,7 +538,7 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
     if (ok && command->lostBody() && command->attempts() == 0 && entry.fromPool && !command->isCancelled()) {
         command->prepareRetry();
         m_pool->requeue(command);
-        commandDone(command, entry.fromPool);
+        commandDone(entry.fromPool);
         return;
     }
     const TDWError selectError = command->needsSelection() && command->folder() == m_failedSelection ? m_selectionError : TDWError();
@@ -546,7 +546,7 @@ void TDWImapConnection::handleTagged(const TDWImapResponse &r)
         command->discard();
     else
         command->completeTagged(r, selectError);
-    commandDone(command, entry.fromPool);
+    commandDone(entry.fromPool);
 }
 
 void TDWImapConnection::handleState(const TDWImapResponse &r)
@@ -575,9 +575,8 @@ TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, cons
     if (!head.startsWith("* "))
         return nullptr;
     qsizetype pos = 2;
-    quint32 sequence = 0;
     try {
-        sequence = quint32(TDWImapParser::readNumber(head, pos, UINT32_MAX));
+        TDWImapParser::readNumber(head, pos, UINT32_MAX);
     } catch (const TDWImapParseError &) {
         return nullptr;
     }
@@ -589,7 +588,7 @@ TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, cons
         return nullptr;
     const std::optional<quint32> uid = findUid(earlier + line);
     for (const InFlight &f : m_inFlight)
-        if (TDWImapBodySink *sink = f.command->bodySinkFor(sequence, uid))
+        if (TDWImapBodySink *sink = f.command->bodySinkFor(uid))
             return sink;
     return nullptr;
 }

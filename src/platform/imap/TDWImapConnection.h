@@ -82,7 +82,8 @@ private:
     bool flush();
     void fail(const TDWError &error);
     void finishCommands();
-    void commandDone(const std::shared_ptr<TDWImapCommand> &command, bool fromPool);
+    // A command is done with this connection; one taken from the pool no longer counts as load.
+    void commandDone(bool fromPool);
 
     void handleResponse(const QByteArray &text, const QList<TDWImapBodySink *> &sinks);
     void handleTagged(const TDWImapResponse &response);
