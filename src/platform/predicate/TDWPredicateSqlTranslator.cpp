@@ -512,7 +512,9 @@ TDWPredicateSqlTranslator::Single TDWPredicateSqlTranslator::constantSingle(cons
         const TDWPredicateObjectRef ref = constant.value<TDWPredicateObjectRef>();
         single.type = Type::Object;
         single.entity = ref.entity();
-        single.expr = lit(QString::number(ref.primaryKey()));
+        // Bound rather than written in, so a hot fetch with an object argument
+        // reuses one prepared statement instead of compiling one per object.
+        single.expr = Sql{QStringLiteral("?"), {ref.primaryKey()}};
         break;
     }
     }

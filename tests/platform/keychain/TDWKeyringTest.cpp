@@ -1,6 +1,5 @@
 // The keyring layer against the store this run was started with (TDW_KEYRING):
 // the file store, or gnome-keyring in a private session bus.
-#include "platform/foundation/TDWLog.h"
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
 #include "platform/keychain/TDWSecretServiceKeyring.h"
@@ -12,9 +11,9 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
-
 #include <gtest/gtest.h>
 
+#include <cstring>
 
 // The suite runs once per store. The build names the run (TDW_KEYRING_RUN:
 // OnFile, OnSecretService) and it ends the suite name, so the tests of the two
@@ -212,7 +211,7 @@ void unlockWithPassword(SecretCollection *collection, const char *password)
     const char *session = nullptr;
     g_variant_get(opened, "(v&o)", &output, &session);
     GVariant *secret = g_variant_new("(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
-                                     g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password, strlen(password), 1), "text/plain");
+                                     g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password, std::strlen(password), 1), "text/plain");
     GVariant *unlocked = g_dbus_connection_call_sync(
         bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface",
         "UnlockWithMasterPassword", g_variant_new("(o@(oayays))", g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection)), secret), nullptr,
