@@ -1,6 +1,7 @@
 #include "accounts/TDWGoogleEndpoints.h"
 
 #include "app/TDWServiceTable.h"
+#include "platform/foundation/TDWUserDefaults.h"
 
 #include <QVariantList>
 #include <QVariantMap>
@@ -36,41 +37,53 @@ void collectHttpsHosts(const QVariant &value, QStringList *hosts)
     }
 }
 
+// The "oauth" entry of the service table; the user defaults of the same names
+// override the client identity, so a user can sign in with a client of their own.
+QString oauthSetting(const QString &key, bool userMayOverride = false)
+{
+    if (userMayOverride) {
+        const QString own = TDWUserDefaults::standard()->stringForKey(QStringLiteral("OAuth") + key.at(0).toUpper() + key.mid(1));
+        if (!own.isEmpty())
+            return own;
+    }
+    return TDWServiceTable::shared().getConfig().value(QStringLiteral("oauth")).toMap().value(key).toString();
+}
+
 } // namespace
 
 QString TDWGoogleEndpoints::accountsHost()
 {
-    return QStringLiteral("accounts.google.com");
+    return authorizationEndpoint().host();
 }
 
 QString TDWGoogleEndpoints::apisHost()
 {
-    return QStringLiteral("www.googleapis.com");
+    return userInfoEmailUrl().host();
 }
 
 QUrl TDWGoogleEndpoints::authorizationEndpoint()
 {
-    return QUrl(QStringLiteral("https://%1/o/oauth2/auth").arg(accountsHost()));
+    return QUrl(oauthSetting(QStringLiteral("authorizationUrl")));
 }
 
 QUrl TDWGoogleEndpoints::tokenEndpoint()
 {
-    return QUrl(QStringLiteral("https://%1/o/oauth2/token").arg(accountsHost()));
+    return QUrl(oauthSetting(QStringLiteral("tokenUrl")));
 }
 
 QUrl TDWGoogleEndpoints::userInfoEmailUrl()
 {
-    return QUrl(QStringLiteral("https://%1/userinfo/email?alt=json").arg(apisHost()));
+    return QUrl(oauthSetting(QStringLiteral("userInfoEmailUrl")));
 }
 
 QString TDWGoogleEndpoints::clientId()
 {
-    return QStringLiteral("418275036194-k2v7c9x4m1q8w5n3z6b0r7t2y9p4s1d8.apps.googleusercontent.com");
+    return oauthSetting(QStringLiteral("clientId"), true);
 }
 
 QString TDWGoogleEndpoints::clientSecret()
 {
-    return QStringLiteral("Rk7_wQ2pLmZt9VbN-cXe4uHy");
+    return oauthSetting(QStringLiteral("clientSecret"), true);
 }
 
 TDWHttpHostAllowlist TDWGoogleEndpoints::bearerHosts()

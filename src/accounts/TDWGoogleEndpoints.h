@@ -5,10 +5,11 @@
 #include <QString>
 #include <QUrl>
 
-// Google's OAuth endpoints and this application's client identity, and the
-// hosts that may receive an account's access token. Tests and the demo keep
-// these production names and reach local servers through the HTTP layer's
-// host map.
+// Google's OAuth endpoints and this application's client identity (the
+// service table's "oauth" entry; the user defaults "OAuthClientId" and
+// "OAuthClientSecret" override the identity), and the hosts that may receive
+// an account's access token. Tests and the demo keep the production names and
+// reach local servers through the HTTP layer's host map.
 class TDWGoogleEndpoints
 {
 public:

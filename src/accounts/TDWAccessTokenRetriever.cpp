@@ -1,0 +1,138 @@
+#include "accounts/TDWAccessTokenRetriever.h"
+
+#include "accounts/TDWAccessTokenDelegate.h"
+#include "accounts/TDWCredential.h"
+#include "accounts/TDWKeychainMgr.h"
+#include "accounts/TDWLoginNotifier.h"
+#include "accounts/TDWOAuthTokenRequest.h"
+#include "accounts/TDWOAuthTokenResponse.h"
+#include "common/BKSNotUtils.h"
+#include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWLog.h"
+#include "platform/http/TDWHttpTask.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+TDWAccessTokenRetriever::TDWAccessTokenRetriever(const QString &username, TDWAccessTokenDelegate *delegate, QObject *parent)
+    : QObject(parent)
+    , m_username(username)
+    , m_delegate(delegate)
+{
+}
+
+TDWAccessTokenRetriever::~TDWAccessTokenRetriever()
+{
+    delete m_task; // cancels a request in flight
+}
+
+void TDWAccessTokenRetriever::dontNotifyIfFail()
+{
+    m_notifyIfFail = false;
+}
+
+void TDWAccessTokenRetriever::start()
+{
+    TDWKeychainLookup lookup = TDWKeychainLookup::NotFound;
+    m_credential = TDWKeychainMgr::keychainMgr()->credentialForUsername(m_username, &lookup);
+    const auto later = TDWClock::duration(250ms);
+    if (lookup == TDWKeychainLookup::Unavailable) {
+        // The item may be there and good: nothing is written and nobody is
+        // told to sign in again; the next refresh tries again.
+        QTimer::singleShot(later, this, [this] { reportError(tr("Unable to read the account's credential from the keyring.")); });
+        return;
+    }
+    if (!m_credential || m_credential->refreshToken().isEmpty()) {
+        const bool credentialExisted = m_credential != nullptr;
+        QTimer::singleShot(later, this, [this, credentialExisted] { handleNoCredential(credentialExisted); });
+        return;
+    }
+    delete m_task;
+    m_task = new TDWHttpTask(TDWOAuthTokenRequest::forRefreshToken(m_credential->refreshToken()));
+    connect(m_task, &TDWHttpTask::finished, this, &TDWAccessTokenRetriever::handleResponse);
+    m_task->start();
+}
+
+void TDWAccessTokenRetriever::handleNoCredential(bool credentialExisted)
+{
+    m_credential = std::make_shared<TDWCredential>();
+    m_credential->setRefreshTokenInvalid(true);
+    TDWKeychainMgr::keychainMgr()->setCredential(m_credential, m_username, true);
+    // Told after the mark is stored, so that observers read the new state.
+    if (!credentialExisted)
+        notifyUserRefreshTokenInvalid();
+    reportError(tr("Did not find a refresh token."));
+}
+
+void TDWAccessTokenRetriever::handleResponse(const TDWHttpResponse &response)
+{
+    // The delegate may destroy this retriever; the task that is reporting must
+    // outlive its own signal.
+    m_task->deleteLater();
+    m_task = nullptr;
+
+    if (!response.hasResponse()) {
+        reportError(tr("The request to get an authentication token failed: %1").arg(response.errorDescription()));
+        return;
+    }
+    const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromHttp(response);
+    if (answer.statusCode() == 200) {
+        if (!answer.hasAccessToken()) {
+            reportError(tr("Unable to parse the authentication token response."));
+            return;
+        }
+        m_credential->setAccessToken(answer.accessToken());
+        m_credential->setAccessTokenExpires(TDWClock::now().addSecs(answer.expiresIn()));
+        m_credential->setRefreshTokenInvalid(false);
+        if (!TDWKeychainMgr::keychainMgr()->setCredential(m_credential, m_username, true)) {
+            reportError(tr("Error saving the credential to the keychain."));
+            return;
+        }
+        m_delegate->accessTokenRetrieverReceivedAccessToken(this, answer.accessToken());
+        return;
+    }
+
+    if (answer.grantRefused())
+        markRefreshTokenInvalid();
+    tdwLog(QStringLiteral("ERROR: Unexpected status code (%1) when renewing access token -- text: %2")
+               .arg(answer.statusCode())
+               .arg(QString::fromUtf8(response.body())));
+    reportError(tr("Received an unexpected status code (%1) when attempting to retrieve an access token.").arg(answer.statusCode()));
+}
+
+void TDWAccessTokenRetriever::markRefreshTokenInvalid()
+{
+    const bool wasValid = !m_credential->refreshTokenInvalid();
+    m_credential->setRefreshTokenInvalid(true);
+    TDWKeychainMgr::keychainMgr()->setCredential(m_credential, m_username, true);
+    // A credential already marked brings no second notice.
+    if (wasValid)
+        notifyUserRefreshTokenInvalid();
+}
+
+void TDWAccessTokenRetriever::notifyUserRefreshTokenInvalid()
+{
+    if (!m_notifyIfFail)
+        return;
+    const QVariantMap userInfo{{QStringLiteral("notificationType"), QStringLiteral("loginrequired")},
+                               {QStringLiteral("accountUsername"), m_username}};
+    if (TDWLoginNotifier *notifier = TDWLoginNotifier::shared()) {
+        const TDWLoginNotifier::Notice notice{tr("Login required"), tr("Please log in to: %1").arg(m_username),
+                                              QStringLiteral("Log in…"), userInfo};
+        QObject *mainThread = QCoreApplication::instance();
+        if (QThread::currentThread() == mainThread->thread())
+            notifier->deliver(notice);
+        else
+            QMetaObject::invokeMethod(mainThread, [notifier, notice] { notifier->deliver(notice); }, Qt::BlockingQueuedConnection);
+    }
+    BKSNotUtils::postNotificationName(QStringLiteral("not_needs_auth_change"), this,
+                                      {{QStringLiteral("accountUsername"), m_username}});
+}
+
+void TDWAccessTokenRetriever::reportError(const QString &message)
+{
+    m_delegate->accessTokenRetrieverEncounteredError(this, message);
+}
