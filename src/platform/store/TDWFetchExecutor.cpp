@@ -80,36 +80,89 @@ bool TDWFetchExecutor::plan(TDWError *error)
     }
     if (!m_request.includesPendingChanges())
         return true;
-    QHash<int, QList<qint64>> deletedBySource;
+    // Rows deleted in the context are left out. So are rows of objects changed in
+    // it, unless the request has hand-written SQL: their current values are tested
+    // in memory instead, so a fetch sees the context's own changes.
+    const bool testsInMemory = m_request.sqlCondition().isEmpty();
+    QHash<int, QList<qint64>> excludedBySource;
     for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_deleted)) {
         const int source = &object->entity() == m_entity ? int(m_stores.indexOf(object->persistentStore())) : -1;
         if (source >= 0)
-            deletedBySource[source].append(object->objectID().rowId());
+            excludedBySource[source].append(object->objectID().rowId());
     }
-    for (auto it = deletedBySource.constBegin(); it != deletedBySource.constEnd(); ++it) {
+    // A key the predicate requires to hold one value rules most objects out cheaply.
+    const RequiredValue required = requiredValue();
+    QList<TDWManagedObjectPtr> unsavedOrChanged;
+    if (testsInMemory) {
+        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_updated)) {
+            const int source = &object->entity() == m_entity ? int(m_stores.indexOf(object->persistentStore())) : -1;
+            if (source < 0)
+                continue;
+            // Ruled out by a key it has not changed: its stored row fails the same test in SQL.
+            if (!required.admits(*object) && !object->slotChanged(required.slot))
+                continue;
+            excludedBySource[source].append(object->objectID().rowId());
+            unsavedOrChanged.append(object);
+        }
+        // In any order: the merge sorts what matches by insertion order.
+        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_inserted))
+            if (&object->entity() == m_entity && required.admits(*object) && sourceFor(object) >= 0)
+                unsavedOrChanged.append(object);
+    }
+    for (auto it = excludedBySource.constBegin(); it != excludedBySource.constEnd(); ++it) {
         QStringList ids;
         for (qint64 id : it.value())
             ids.append(QString::number(id));
         m_excluded[it.key()] = QLatin1Char('[') + ids.join(QLatin1Char(',')) + QLatin1Char(']');
     }
-    // Unsaved inserts cannot be tested against hand-written SQL, so such requests see
-    // only stored rows.
-    if (m_request.sqlCondition().isEmpty()) {
-        for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_inserted)) {
-            if (&object->entity() != m_entity || sourceFor(object) < 0)
+    for (const TDWManagedObjectPtr &object : std::as_const(unsavedOrChanged)) {
+        if (!required.admits(*object))
+            continue;
+        TDWError evaluationError;
+        if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
+            if (evaluationError.isNull())
                 continue;
-            TDWError evaluationError;
-            if (!m_request.predicate().isNull() && !m_request.predicate().evaluate(*object, &evaluationError)) {
-                if (evaluationError.isNull())
-                    continue;
-                tdwSetError(error, evaluationError);
-                return false;
-            }
-            m_pending.append(object);
+            tdwSetError(error, evaluationError);
+            return false;
         }
-        std::sort(m_pending.begin(), m_pending.end(), [](const auto &a, const auto &b) { return a->m_insertOrder < b->m_insertOrder; });
+        m_pending.append(object);
     }
     return true;
+}
+
+bool TDWFetchExecutor::RequiredValue::admits(const TDWManagedObject &object) const
+{
+    if (slot < 0)
+        return true;
+    const QVariant &stored = object.m_values[slot];
+    if (!isObject)
+        return stored.metaType().id() == QMetaType::QString && *static_cast<const QString *>(stored.constData()) == text;
+    if (stored.metaType() != QMetaType::fromType<TDWManagedObjectID>())
+        return false;
+    // Row ids first: they tell almost every object apart without touching a string.
+    const auto *id = static_cast<const TDWManagedObjectID *>(stored.constData());
+    return id->rowId() == reference.primaryKey() && !id->isTemporaryID() && id->predicateObjectRef().refersToSameObject(reference);
+}
+
+TDWFetchExecutor::RequiredValue TDWFetchExecutor::requiredValue() const
+{
+    const TDWPredicate &predicate = m_request.predicate();
+    const QList<TDWPredicate> terms = predicate.kind() == TDWPredicate::Kind::And ? predicate.subpredicates() : QList<TDWPredicate>{predicate};
+    for (const TDWPredicate &term : terms) {
+        const std::optional<TDWPredicate::KeyPathComparison> comparison = term.keyPathComparison();
+        if (!comparison || comparison->operatorText != QLatin1String("==") || comparison->options != 0)
+            continue;
+        const int slot = m_entity->slotForKey(comparison->keyPath);
+        if (slot < 0)
+            continue;
+        const TDWEntityDescription::Slot &kind = m_entity->slot(slot);
+        if (kind.attribute >= 0 && m_entity->attributes()[kind.attribute].type == TDWAttributeType::String
+            && comparison->value.metaType().id() == QMetaType::QString)
+            return RequiredValue{slot, false, comparison->value.toString(), {}};
+        if (kind.relationship >= 0 && comparison->value.metaType() == QMetaType::fromType<TDWPredicateObjectRef>())
+            return RequiredValue{slot, true, {}, comparison->value.value<TDWPredicateObjectRef>()};
+    }
+    return {};
 }
 
 bool TDWFetchExecutor::resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error)
@@ -254,9 +307,11 @@ bool TDWFetchExecutor::lessThan(const Entry &a, const Entry &b) const
     }
     if (a.source != b.source)
         return a.source < b.source;
-    // Stored rows before unsaved ones: those get the higher row ids when saved.
-    if (bool(a.pending) != bool(b.pending))
-        return !a.pending;
+    // Stored rows (changed ones included) before unsaved inserts: those get the higher row ids when saved.
+    const bool aInserted = a.pending && a.pending->isInserted();
+    const bool bInserted = b.pending && b.pending->isInserted();
+    if (aInserted != bInserted)
+        return !aInserted;
     return a.order < b.order;
 }
 
@@ -288,7 +343,7 @@ std::optional<QList<TDWFetchExecutor::Entry>> TDWFetchExecutor::mergedWindow(
     for (const TDWManagedObjectPtr &object : std::as_const(m_pending)) {
         Entry entry;
         entry.source = sourceFor(object);
-        entry.order = object->m_insertOrder;
+        entry.order = object->isInserted() ? object->m_insertOrder : object->objectID().rowId();
         entry.pending = object;
         entry.keys = keysFor(object);
         entries.append(std::move(entry));
@@ -305,6 +360,28 @@ std::optional<QList<TDWManagedObjectPtr>> TDWFetchExecutor::objects(TDWError *er
     if (!plan(error))
         return std::nullopt;
     QList<TDWManagedObjectPtr> result;
+    if (useSingleQuery() && m_request.fetchOffset() > 0) {
+        // The rows before the window are skipped reading row ids only, which an
+        // index holding the order and the tested columns answers without touching
+        // the rows; then the window's rows are loaded.
+        const TDWPersistentStorePtr &store = m_stores.first();
+        QList<qint64> rowIds;
+        if (!run(0, querySql(0, QStringLiteral("t.pk"), true, true), true, m_request.fetchLimit(), m_request.fetchOffset(),
+                 [&](const TDWSqliteStatement &row) { rowIds.append(row.int64At(0)); }, error))
+            return std::nullopt;
+        QList<TDWManagedObjectPtr> loaded; // keeps the new objects alive until the result holds them
+        if (!m_context.loadRows(*m_entity, store, rowIds,
+                                [&](qint64, const TDWSqliteStatement &row) { loaded.append(m_context.objectForRow(*m_entity, store, row, 0)); },
+                                error))
+            return std::nullopt;
+        for (qint64 rowId : std::as_const(rowIds)) {
+            const TDWManagedObjectPtr object = m_context.registeredObject(TDWManagedObjectID::permanent(store->identifier(), m_entity->name(), rowId));
+            if (object && !object->isFault())
+                result.append(object);
+        }
+        prefetch(result);
+        return result;
+    }
     if (useSingleQuery()) {
         const TDWPersistentStorePtr &store = m_stores.first();
         const bool ok = run(0, querySql(0, m_entity->selectListSql(), true, true), true, m_request.fetchLimit(),

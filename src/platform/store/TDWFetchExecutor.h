@@ -18,9 +18,10 @@ class TDWEntityDescription;
 class TDWAttributeDescription;
 class TDWSqliteStatement;
 
-// Runs one fetch request for a context. One store and no unsaved inserts: a single
-// query with LIMIT/OFFSET. Several stores or unsaved inserts: each store gives its
-// first offset+limit row ids with their sort keys, the unsaved objects are added,
+// Runs one fetch request for a context. One store and no unsaved inserts or changed
+// objects that match: a single query with LIMIT/OFFSET. Otherwise each store gives its
+// first offset+limit row ids with their sort keys (changed rows left out), the
+// unsaved and changed objects that match in memory are added,
 // everything is ordered by the same rules as the SQL, and only the rows of the
 // window are then loaded, one query per store.
 class TDWFetchExecutor
@@ -55,6 +56,19 @@ private:
 
     bool plan(TDWError *error);
     bool resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error);
+    // A key the predicate requires to equal a constant ("key == 'text'" on a string
+    // attribute, "relationship == object" on a to-one), alone or within an AND.
+    // Lookups in a context full of unsaved or changed objects test it first,
+    // instead of evaluating the whole predicate on every one of them.
+    struct RequiredValue
+    {
+        int slot = -1; // none: every object is admitted
+        bool isObject = false;
+        QString text;
+        TDWPredicateObjectRef reference;
+        bool admits(const TDWManagedObject &object) const;
+    };
+    RequiredValue requiredValue() const;
     bool useSingleQuery() const { return m_stores.size() == 1 && m_pending.isEmpty(); }
     QString querySql(int source, const QString &columns, bool ordered, bool windowed) const;
     // Runs the query on one source store, binding the exclusions, the condition and the window.

@@ -26,7 +26,7 @@ public:
     void setEntityName(const QString &name) { m_entityName = name; }
 
     // Which objects match; a null predicate matches all. It is translated to SQL for
-    // the stores and evaluated in memory for unsaved inserts.
+    // the stores and evaluated in memory for unsaved inserts and changed objects.
     const TDWPredicate &predicate() const { return m_predicate; }
     void setPredicate(const TDWPredicate &predicate) { m_predicate = predicate; }
 
@@ -64,7 +64,8 @@ public:
     const QStringList &relationshipKeyPathsForPrefetching() const { return m_prefetch; }
     void setRelationshipKeyPathsForPrefetching(const QStringList &keyPaths) { m_prefetch = keyPaths; }
 
-    // Whether objects inserted or deleted in the context and not yet saved count.
+    // Whether objects inserted, changed or deleted in the context and not yet saved
+    // count (changed ones with their current values).
     bool includesPendingChanges() const { return m_includesPendingChanges; }
     void setIncludesPendingChanges(bool include) { m_includesPendingChanges = include; }
 

@@ -61,6 +61,12 @@ QVariant TDWSqlValueCodec::coerce(const QVariant &value, TDWAttributeType type, 
     if (!value.isValid() || value.isNull())
         return {};
     const int id = value.metaType().id();
+    // Qt 6 variants holding a null string, an invalid date or null data are not
+    // null themselves, but they mean "no value": stored, they would become "",
+    // a date in 1970 or an empty blob.
+    if ((id == QMetaType::QString && value.toString().isNull()) || (id == QMetaType::QDateTime && !value.toDateTime().isValid())
+        || (id == QMetaType::QByteArray && value.toByteArray().isNull()))
+        return {};
     auto refuse = [ok]() {
         if (ok)
             *ok = false;

@@ -146,6 +146,19 @@ TEST(FetchRequest, WindowsOfAMergedOrderTileTheFullOrder)
             EXPECT_EQ(context->countForFetchRequest(request, nullptr), full.mid(offset, limit).size());
         }
     }
+
+    // One store and nothing unsaved: a window past the first rows is read as row ids first.
+    auto fresh = stack.newContext();
+    request.setAffectedStores({stack.libraryA});
+    request.setFetchLimit(0);
+    request.setFetchOffset(0);
+    const QStringList storeOrder = codes(fresh->executeFetchRequest(request, nullptr));
+    ASSERT_EQ(storeOrder.size(), 26);
+    request.setFetchLimit(7);
+    for (int offset = 1; offset <= 27; offset += 4) {
+        request.setFetchOffset(offset);
+        EXPECT_EQ(codes(fresh->executeFetchRequest(request, nullptr)), storeOrder.mid(offset, 7)) << offset;
+    }
 }
 
 TEST(FetchRequest, AffectedStoresRestrictTheSearch)

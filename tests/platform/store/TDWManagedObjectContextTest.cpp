@@ -91,6 +91,25 @@ TEST(ManagedObjectContext, ValuesOfAnotherTypeAreRefused)
     EXPECT_EQ(owner->value(QStringLiteral("score")).metaType().id(), QMetaType::Double);
 }
 
+TEST(ManagedObjectContext, NullStringsInvalidDatesAndNullDataAreNoValue)
+{
+    Stack stack;
+    {
+        auto context = stack.newContext();
+        TDWManagedObjectPtr owner = context->insertNewObject(QStringLiteral("Owner"));
+        owner->setValue(QStringLiteral("name"), QString());
+        owner->setValue(QStringLiteral("joined"), QDateTime());
+        owner->setValue(QStringLiteral("photo"), QByteArray());
+        EXPECT_TRUE(owner->value(QStringLiteral("name")).isNull());
+        TDWManagedObjectPtr empty = context->insertNewObject(QStringLiteral("Owner"));
+        empty->setValue(QStringLiteral("name"), QStringLiteral(""));
+        empty->setValue(QStringLiteral("photo"), QByteArray(""));
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    EXPECT_EQ(sqliteShell(stack.main->path(), QStringLiteral("SELECT typeof(name), typeof(joined), typeof(photo) FROM Owner ORDER BY pk")),
+              QStringLiteral("null|null|null\ntext|null|blob"));
+}
+
 TEST(ManagedObjectContext, PermanentIdentifiersAndTheirURIsSurviveARestart)
 {
     QString folder;

@@ -169,6 +169,94 @@ TEST(StorePredicate, UnsavedInsertsAreTestedInMemory)
     EXPECT_EQ(context->countForFetchRequest(request, nullptr), 3);
 }
 
+// Lookups by key test that key first on unsaved objects; they must select what the
+// stored rows select once saved.
+TEST(StorePredicate, UnsavedObjectsMatchAsTheirSavedRowsDo)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    const QList<QPair<QString, QString>> items{{QStringLiteral("x"), QStringLiteral("Same")}, {QStringLiteral("X"), QString()},
+                                               {QStringLiteral("y"), QStringLiteral("same")}, {QStringLiteral("x "), QStringLiteral("Same")}};
+    for (const auto &[code, title] : items) {
+        TDWManagedObjectPtr item = context->insertNewObject(QStringLiteral("Item"), stack.libraryA);
+        item->setValue(QStringLiteral("code"), code);
+        item->setValue(QStringLiteral("title"), title);
+    }
+    const QStringList formats{QStringLiteral("code == 'x'"), QStringLiteral("code == 'x' AND title == 'Same'"), QStringLiteral("code ==[c] 'x'"),
+                              QStringLiteral("title == 'same' OR code == 'X'"), QStringLiteral("title == 'Same' AND code != 'x'"),
+                              QStringLiteral("code == 'z'")};
+    auto codesFor = [](TDWManagedObjectContext &moc, const QString &format) {
+        TDWFetchRequest request(QStringLiteral("Item"));
+        request.setPredicate(TDWPredicate::parse(format));
+        request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("code"))});
+        QStringList codes;
+        for (const TDWManagedObjectPtr &object : moc.executeFetchRequest(request, nullptr).value_or(QList<TDWManagedObjectPtr>()))
+            codes.append(object->stringValue(QStringLiteral("code")));
+        return codes;
+    };
+    QList<QStringList> unsaved;
+    for (const QString &format : formats)
+        unsaved.append(codesFor(*context, format));
+    ASSERT_TRUE(context->save(nullptr));
+    auto fresh = stack.newContext();
+    for (int i = 0; i < formats.size(); ++i)
+        EXPECT_EQ(unsaved[i], codesFor(*fresh, formats[i])) << formats[i].toStdString();
+    EXPECT_EQ(unsaved[1], QStringList{QStringLiteral("x")});
+}
+
+// Lookups by a to-one link see links changed or made in the context, and no stored
+// link that the context has changed since.
+TEST(StorePredicate, LinksChangedInTheContextDecide)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    const TDWManagedObjectPtr a = addItem(*context, stack.libraryA, QStringLiteral("a"), QStringLiteral("v1"));
+    const TDWManagedObjectPtr b = addItem(*context, stack.libraryA, QStringLiteral("b"), QStringLiteral("v2"));
+    ASSERT_TRUE(context->save(nullptr));
+    auto versionsOf = [&context](const TDWManagedObjectPtr &item) {
+        TDWFetchRequest request(QStringLiteral("Version"));
+        request.setPredicate(TDWPredicate::parse(QStringLiteral("item == %@ AND current == YES"), {QVariant::fromValue(item)}));
+        request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("label"))});
+        QStringList labels;
+        for (const TDWManagedObjectPtr &version : context->executeFetchRequest(request, nullptr).value_or(QList<TDWManagedObjectPtr>()))
+            labels.append(version->stringValue(QStringLiteral("label")));
+        return labels;
+    };
+    a->objectsValue(QStringLiteral("versions")).first()->setObjectValue(QStringLiteral("item"), b); // v1 moves to b
+    b->objectsValue(QStringLiteral("versions")).first()->setValue(QStringLiteral("label"), QStringLiteral("v2 renamed"));
+    TDWManagedObjectPtr v3 = context->insertNewObject(QStringLiteral("Version"), stack.libraryA);
+    v3->setValue(QStringLiteral("label"), QStringLiteral("v3"));
+    v3->setValue(QStringLiteral("current"), true);
+    v3->setObjectValue(QStringLiteral("item"), b);
+    EXPECT_EQ(versionsOf(b), (QStringList{QStringLiteral("v1"), QStringLiteral("v2 renamed"), QStringLiteral("v3")}));
+    EXPECT_TRUE(versionsOf(a).isEmpty());
+}
+
+TEST(StorePredicate, ChangedObjectsAreTestedWithTheirCurrentValues)
+{
+    Library library;
+    auto context = library.stack.newContext();
+    // "e" (size 5) no longer matches, "a" (size 1) now does and sorts first; neither is saved.
+    context->existingObjectWithID(library.items.value(QStringLiteral("e")), nullptr)->setValue(QStringLiteral("size"), 0);
+    context->existingObjectWithID(library.items.value(QStringLiteral("a")), nullptr)->setValue(QStringLiteral("size"), 9);
+    TDWFetchRequest request(QStringLiteral("Item"));
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("size >= 4")));
+    request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("size"), false)});
+    auto found = context->executeFetchRequest(request, nullptr);
+    ASSERT_TRUE(found);
+    QStringList codes;
+    for (const TDWManagedObjectPtr &object : *found)
+        codes.append(object->stringValue(QStringLiteral("code")));
+    EXPECT_EQ(codes, (QStringList{QStringLiteral("a"), QStringLiteral("d")}));
+    EXPECT_EQ(context->countForFetchRequest(request, nullptr), 2);
+    request.setFetchLimit(1);
+    EXPECT_EQ(context->executeIDFetchRequest(request, nullptr), std::optional<QList<TDWManagedObjectID>>({library.items.value(QStringLiteral("a"))}));
+    // Another context sees the stored values only.
+    request.setFetchLimit(0);
+    EXPECT_EQ(library.stack.newContext()->countForFetchRequest(request, nullptr), 2);
+    EXPECT_EQ(library.stack.newContext()->executeIDFetchRequest(request, nullptr)->first(), library.items.value(QStringLiteral("e")));
+}
+
 TEST(StorePredicate, PredicatesOverUnknownKeysFail)
 {
     Library library;
