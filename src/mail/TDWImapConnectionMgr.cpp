@@ -1,5 +1,6 @@
 #include "mail/TDWImapConnectionMgr.h"
 
+#include "accounts/TDWKeychainMgr.h"
 #include "app/TDWServiceTable.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -20,7 +21,6 @@ struct Cache
 {
     std::mutex mutex;
     QHash<QString, std::shared_ptr<TDWImapSession>> sessions;
-    TDWImapConnectionMgr::AccessTokenLookup lookup;
 };
 
 Cache &cache()
@@ -85,21 +85,8 @@ std::shared_ptr<TDWImapSession> TDWImapConnectionMgr::imapSessionForUsername(con
 
 std::shared_ptr<TDWImapSession> TDWImapConnectionMgr::imapSessionForUsername(const QString &username)
 {
-    AccessTokenLookup lookup;
-    {
-        Cache &c = cache();
-        std::lock_guard lock(c.mutex);
-        lookup = c.lookup;
-    }
-    const std::optional<QString> token = lookup ? lookup(username) : std::nullopt;
-    if (!token)
+    const std::shared_ptr<TDWCredential> credential = TDWKeychainMgr::keychainMgr()->credentialForUsername(username);
+    if (!credential)
         return nullptr;
-    return imapSessionForUsername(username, *token);
-}
-
-void TDWImapConnectionMgr::setAccessTokenLookup(AccessTokenLookup lookup)
-{
-    Cache &c = cache();
-    std::lock_guard lock(c.mutex);
-    c.lookup = std::move(lookup);
+    return imapSessionForUsername(username, credential->accessToken());
 }

@@ -2,9 +2,7 @@
 
 #include <QString>
 
-#include <functional>
 #include <memory>
-#include <optional>
 
 class TDWImapSession;
 
@@ -27,12 +25,7 @@ public:
     // are keys as given (the program keeps them in lower case).
     static std::shared_ptr<TDWImapSession> imapSessionForUsername(const QString &username, const QString &accessToken);
 
-    // The session for the access token of the account's stored credential;
-    // null when the account has none.
+    // The session for the access token of the account's stored credential
+    // (the keychain manager's); null when the account has none.
     static std::shared_ptr<TDWImapSession> imapSessionForUsername(const QString &username);
-
-    // Where the stored credential's access token comes from: nullopt when the
-    // account has no credential. An empty function restores the default.
-    using AccessTokenLookup = std::function<std::optional<QString>(const QString &username)>;
-    static void setAccessTokenLookup(AccessTokenLookup lookup);
 };

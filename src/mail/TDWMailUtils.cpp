@@ -1,6 +1,12 @@
 #include "mail/TDWMailUtils.h"
 
 #include "app/TDWServiceTable.h"
+#include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWDoc.h"
+#include "dataobjects/TDWMailFolder.h"
+#include "dataobjects/TDWMailItem.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/imap/TDWImapModifiedUtf7.h"
@@ -37,6 +43,52 @@ bool isChatsFolder(const QString &path)
 bool isInbox(const QString &path)
 {
     return path.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0;
+}
+
+const QString MailService = QStringLiteral("mail");
+
+// folderType values of the special folders that get records of their own.
+constexpr qint64 InboxFolderType = 2;
+constexpr qint64 SentFolderType = 3;
+constexpr qint64 DraftsFolderType = 4;
+// A special folder that gets no record (Spam, Starred, Trash).
+constexpr qint64 UnrecordedFolderType = 6;
+
+TDWPersistentStorePtr mailStoreOf(const QString &username)
+{
+    const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
+    return storeMgr ? storeMgr->storeForAccountUsername(username, MailService) : nullptr;
+}
+
+// The current folder records of the account, in its own context.
+std::optional<QList<TDWMailFolder::Ptr>> currentFoldersOf(TDWAccount &account)
+{
+    const TDWPersistentStorePtr store = mailStoreOf(account.username());
+    TDWManagedObjectContext *moc = account.managedObjectContext();
+    if (!store || !moc)
+        return std::nullopt;
+    return TDWMailFolder::byStore(store, QDateTime(), *moc, nullptr);
+}
+
+// Whether any of the message's folder links is current and to a current folder.
+bool isInACurrentFolder(const TDWDoc &message)
+{
+    const QList<TDWMailItem::Ptr> items = message.mailItems();
+    return std::any_of(items.begin(), items.end(), [](const TDWMailItem::Ptr &item) {
+        const TDWMailFolder::Ptr folder = item->mailFolder();
+        return item->current() && folder && folder->current();
+    });
+}
+
+void closeFolder(TDWMailFolder &folder, const QDateTime &date)
+{
+    folder.setObsoletedDate(date);
+    folder.setCurrent(false);
+    for (const TDWMailItem::Ptr &item : folder.mailItems()) {
+        const std::shared_ptr<TDWDoc> message = item->messageDoc();
+        if (message && !isInACurrentFolder(*message))
+            message->setIsUnlabeledMessage(true);
+    }
 }
 
 } // namespace
@@ -103,6 +155,144 @@ QStringList TDWMailUtils::userLabelsBasedOnFoldersWithFlags(const TDWFoldersWith
         return order != 0 ? order < 0 : a < b;
     });
     return labels;
+}
+
+bool TDWMailUtils::updateAccount(TDWAccount &account, const TDWFoldersWithFlags &foldersWithFlags,
+                                 const std::optional<QSet<QString>> &includedUserLabels, const QDateTime &iterationDate)
+{
+    const QVariantList specialLabels = TDWServiceTable::shared().specialMailLabels();
+    QStringList missingRequiredFlags;
+    for (const QVariant &entry : specialLabels) {
+        const QVariantMap label = entry.toMap();
+        if (label.value(QStringLiteral("required")).toBool())
+            missingRequiredFlags.append(label.value(QStringLiteral("flag")).toString());
+    }
+
+    const QString username = account.username();
+    const TDWPersistentStorePtr store = mailStoreOf(username);
+    TDWManagedObjectContext *moc = account.managedObjectContext();
+    const std::optional<QList<TDWMailFolder::Ptr>> currentFolders = currentFoldersOf(account);
+    if (!currentFolders) {
+        tdwLog(QStringLiteral("ERROR: Unable to find mail folders for %1").arg(username));
+        return false;
+    }
+    // Records follow the decoding rules in force, and Inbox has one name however it was listed.
+    for (const TDWMailFolder::Ptr &folder : *currentFolders) {
+        if (folder->folderType() == InboxFolderType) {
+            folder->setFolderPath(QStringLiteral("INBOX"));
+            folder->setEncodedFolderPath(QStringLiteral("INBOX"));
+        } else {
+            folder->setFolderPath(decodedFolderPath(folder->encodedFolderPath()));
+        }
+    }
+
+    for (auto it = foldersWithFlags.cbegin(); it != foldersWithFlags.cend(); ++it) {
+        const QString &encodedPath = it.key();
+        const QString path = decodedFolderPath(encodedPath);
+        // The first special label, in the table's order, whose flag the folder carries types it.
+        qint64 folderType = TDWMailFolder::LabelFolderType;
+        for (const QVariant &entry : specialLabels) {
+            const QVariantMap label = entry.toMap();
+            const QString flag = label.value(QStringLiteral("flag")).toString();
+            if (it.value().contains(flag)) {
+                folderType = label.value(QStringLiteral("folderType")).toLongLong();
+                missingRequiredFlags.removeAll(flag);
+                break;
+            }
+        }
+        if (folderType == TDWMailFolder::LabelFolderType && isChatsFolder(encodedPath))
+            continue;
+
+        if (const TDWMailFolder::Ptr existing = TDWMailFolder::currentByStore(store, path, *moc, nullptr)) {
+            existing->setFolderType(folderType);
+            existing->setLastSeenDate(iterationDate);
+            continue;
+        }
+        if (folderType == UnrecordedFolderType)
+            continue;
+        const TDWMailFolder::Ptr folder = TDWMailFolder::newWithMoc(*moc, store);
+        if (!folder)
+            return false;
+        folder->setAccountUsername(username);
+        folder->setFolderPath(path);
+        folder->setEncodedFolderPath(encodedPath);
+        folder->setFirstSeenDate(iterationDate);
+        folder->setLastSeenDate(iterationDate);
+        folder->setCurrent(true);
+        folder->setNumMessages(-1);
+        folder->setFolderType(folderType);
+        switch (folderType) {
+        case TDWMailFolder::LabelFolderType:
+            folder->setBackup(includedUserLabels ? includedUserLabels->contains(path) : account.autoAddNewLabels());
+            folder->setMessageTag(encodedPath);
+            break;
+        case InboxFolderType:
+            folder->setBackup(true);
+            folder->setMessageTag(QStringLiteral("\\Inbox"));
+            break;
+        case SentFolderType:
+            folder->setBackup(true);
+            folder->setMessageTag(QStringLiteral("\\Sent"));
+            break;
+        case DraftsFolderType:
+            folder->setBackup(true);
+            folder->setMessageTag(QStringLiteral("\\Draft"));
+            break;
+        case TDWMailFolder::AllMailFolderType:
+            folder->setBackup(false);
+            folder->setMessageTag(QStringLiteral("-----allmail-----"));
+            break;
+        default:
+            folder->setBackup(true);
+            folder->setMessageTag(encodedPath);
+            break;
+        }
+    }
+
+    // Without a required folder the list cannot be trusted to say what vanished.
+    if (!missingRequiredFlags.isEmpty()) {
+        QString missingLabel;
+        for (const QVariant &entry : specialLabels) {
+            const QVariantMap label = entry.toMap();
+            if (label.value(QStringLiteral("flag")).toString() == missingRequiredFlags.first())
+                missingLabel = label.value(QStringLiteral("label")).toString();
+        }
+        tdwLog(QStringLiteral("ERROR: Unable to back up mail for %1 because Tidewell was unable to find the %2 folder via IMAP.")
+                   .arg(username, missingLabel));
+        return false;
+    }
+
+    for (const TDWMailFolder::Ptr &folder : *currentFolders) {
+        if (!foldersWithFlags.contains(folder->encodedFolderPath()))
+            closeFolder(*folder, iterationDate);
+        else if (includedUserLabels && folder->folderType() == TDWMailFolder::LabelFolderType)
+            folder->setBackup(includedUserLabels->contains(folder->folderPath()));
+    }
+    return true;
+}
+
+bool TDWMailUtils::updateAccount(TDWAccount &account, const QSet<QString> &includedUserLabels)
+{
+    const std::optional<QList<TDWMailFolder::Ptr>> currentFolders = currentFoldersOf(account);
+    if (!currentFolders) {
+        tdwLog(QStringLiteral("ERROR: Unable to find mail folders for %1").arg(account.username()));
+        return false;
+    }
+    for (const TDWMailFolder::Ptr &folder : *currentFolders) {
+        if (folder->folderType() == TDWMailFolder::LabelFolderType)
+            folder->setBackup(includedUserLabels.contains(folder->folderPath()));
+    }
+    return true;
+}
+
+QString TDWMailUtils::allMailPathForAccountUsername(const QString &username)
+{
+    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    const TDWPersistentStorePtr store = mailStoreOf(username);
+    if (!moc || !store)
+        return QString();
+    const TDWMailFolder::Ptr allMail = TDWMailFolder::currentAllMailFolderByStore(store, *moc);
+    return allMail ? allMail->encodedFolderPath() : QString();
 }
 
 bool TDWMailUtils::folderPathIsGmailLabel(const QString &encodedPath)

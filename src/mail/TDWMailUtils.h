@@ -3,9 +3,16 @@
 #include "mail/TDWFoldersWithFlags.h"
 #include "platform/imap/TDWImapFolder.h"
 
+#include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class TDWAccount;
 
 // Gmail's folders and labels as the mail backup, the account sheet's label
 // view and the restore code share them.
@@ -27,6 +34,28 @@ public:
     // without any special label's flag, except the chat folders; sorted
     // case-insensitively.
     static QStringList userLabelsBasedOnFoldersWithFlags(const TDWFoldersWithFlags &foldersWithFlags);
+
+    // Brings the account's mail folder records in line with the folder list,
+    // in the account's own context (the caller saves): folders new to the list
+    // are recorded as current from `iterationDate`, folders gone from it are
+    // closed at that date (their messages left in no current folder are marked
+    // unlabelled), and the special folders are typed from the service table.
+    // A new user label is backed up when `includedUserLabels` holds its
+    // readable path, or, without that set, when the account adds new labels
+    // automatically; with the set, every user label's backup follows it.
+    // False when a required special folder is missing (nothing is closed then)
+    // or the records cannot be read.
+    static bool updateAccount(TDWAccount &account, const TDWFoldersWithFlags &foldersWithFlags,
+                              const std::optional<QSet<QString>> &includedUserLabels, const QDateTime &iterationDate);
+
+    // Backs up exactly the user labels whose readable paths the set holds, in
+    // the account's own context (the caller saves). False when the account's
+    // folders cannot be read.
+    static bool updateAccount(TDWAccount &account, const QSet<QString> &includedUserLabels);
+
+    // The encoded path of the account's current All Mail folder; null when it
+    // has none.
+    static QString allMailPathForAccountUsername(const QString &username);
 
     // Whether an encoded path names a user label rather than INBOX or a
     // system folder.

@@ -3,6 +3,11 @@
 #include "mail/TDWImapConnectionMgr.h"
 
 #include "MailTestSupport.h"
+#include "TestSupport.h"
+
+#include "accounts/TDWKeychainMgr.h"
+#include "platform/keychain/TDWFileKeyring.h"
+#include "platform/keychain/TDWKeyring.h"
 
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/imap/TDWImapSession.h"
@@ -21,7 +26,7 @@ protected:
     }
     void TearDown() override
     {
-        TDWImapConnectionMgr::setAccessTokenLookup({});
+        TDWKeyring::setBackend(nullptr);
         SetUp();
     }
     static TDWUserDefaults *defaults() { return TDWUserDefaults::standard(); }
@@ -109,19 +114,25 @@ TEST_F(TDWImapConnectionMgrTest, ConnectionLimitFollowsTheThrottleLevelWhenASess
 
 TEST_F(TDWImapConnectionMgrTest, StoredCredentialGivesTheToken)
 {
-    QStringList asked;
-    TDWImapConnectionMgr::setAccessTokenLookup([&](const QString &username) -> std::optional<QString> {
-        asked.append(username);
-        if (username == user("alice"))
-            return QStringLiteral("stored-token");
-        return std::nullopt;
-    });
+    TDWKeyring::setBackend(std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring"))));
+    auto credential = std::make_shared<TDWCredential>();
+    credential->setRefreshToken(QStringLiteral("refresh"));
+    credential->setAccessToken(QStringLiteral("stored-token"));
+    ASSERT_TRUE(TDWKeychainMgr::keychainMgr()->setCredential(credential, user("alice"), true));
+
     const auto session = TDWImapConnectionMgr::imapSessionForUsername(user("alice"));
     ASSERT_TRUE(session);
     EXPECT_EQ(session->OAuth2Token(), QStringLiteral("stored-token"));
+    EXPECT_EQ(TDWImapConnectionMgr::imapSessionForUsername(user("alice")), session);
     EXPECT_EQ(TDWImapConnectionMgr::imapSessionForUsername(user("alice"), QStringLiteral("stored-token")), session);
+
+    // A renewed token reaches the next request.
+    credential->setAccessToken(QStringLiteral("renewed-token"));
+    const auto renewed = TDWImapConnectionMgr::imapSessionForUsername(user("alice"));
+    EXPECT_NE(renewed, session);
+    EXPECT_EQ(renewed->OAuth2Token(), QStringLiteral("renewed-token"));
+
     EXPECT_FALSE(TDWImapConnectionMgr::imapSessionForUsername(user("carol")));
-    EXPECT_EQ(asked, (QStringList{user("alice"), user("carol")}));
 }
 
 } // namespace
