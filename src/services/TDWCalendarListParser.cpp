@@ -7,7 +7,6 @@
 
 namespace {
 using R = TDWJsonReader;
-const QString kItems = QStringLiteral("items");
 const QString kId = QStringLiteral("id");
 const QString kNextPageToken = QStringLiteral("nextPageToken");
 } // namespace
@@ -20,19 +19,13 @@ TDWCalendarListParser::TDWCalendarListParser(std::shared_ptr<const TDWParserConf
 
 bool TDWCalendarListParser::parse(const QByteArray &page)
 {
-    const std::optional<QVariant> json = R::parse(page);
-    if (!json || !R::isObject(*json))
+    const std::optional<R::ItemsPage> listPage = R::parseItemsPage(page);
+    if (!listPage)
         return false;
-    const QVariantMap pageObject = json->toMap();
+    const QVariantMap &pageObject = listPage->object;
     try {
-        const std::optional<QVariantList> items = R::optArray(pageObject, kItems);
-        if (!items)
-            return false;
         QList<TDWDocEntry> entries;
-        for (const QVariant &element : *items) {
-            if (!R::isObject(element))
-                return false;
-            const QVariantMap item = element.toMap();
+        for (const QVariantMap &item : listPage->items) {
             const QString id = R::requiredString(item, kId);
             if (TDWDocListParser::isSportsCalendarId(id))
                 continue;
@@ -48,7 +41,7 @@ bool TDWCalendarListParser::parse(const QByteArray &page)
         const QString token = R::optString(pageObject, kNextPageToken);
         m_entries = std::move(entries);
         m_nextPageToken = token;
-        m_numEntries = qint64(items->size());
+        m_numEntries = qint64(listPage->items.size());
         return true;
     } catch (const R::TypeError &) {
         return false;

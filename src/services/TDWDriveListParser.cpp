@@ -9,7 +9,6 @@ namespace {
 using R = TDWJsonReader;
 
 // Keys are built once: lookups with them allocate nothing.
-const QString kItems = QStringLiteral("items");
 const QString kKind = QStringLiteral("kind");
 const QString kDeleted = QStringLiteral("deleted");
 const QString kFileId = QStringLiteral("fileId");
@@ -60,20 +59,14 @@ TDWDriveListParser::TDWDriveListParser(std::shared_ptr<const TDWParserConfig> co
 
 bool TDWDriveListParser::parse(const QByteArray &page)
 {
-    const std::optional<QVariant> json = R::parse(page);
-    if (!json || !R::isObject(*json))
+    const std::optional<R::ItemsPage> listPage = R::parseItemsPage(page);
+    if (!listPage)
         return false;
-    const QVariantMap pageObject = json->toMap();
+    const QVariantMap &pageObject = listPage->object;
     try {
-        const std::optional<QVariantList> items = R::optArray(pageObject, kItems);
-        if (!items)
-            return false;
         QList<TDWDocEntry> entries;
-        entries.reserve(items->size());
-        for (const QVariant &item : *items) {
-            if (!R::isObject(item))
-                return false;
-            const QVariantMap object = item.toMap();
+        entries.reserve(listPage->items.size());
+        for (const QVariantMap &object : listPage->items) {
             std::optional<TDWDocEntry> entry;
             if (R::optString(object, kKind) == QLatin1String("drive#change")) {
                 if (R::optBool(object, kDeleted)) {
@@ -94,7 +87,7 @@ bool TDWDriveListParser::parse(const QByteArray &page)
         const qint64 changeId = changeIdValue(pageObject);
         m_entries = std::move(entries);
         m_nextUrl = nextUrl;
-        m_numEntries = items->size();
+        m_numEntries = listPage->items.size();
         m_largestChangeId = changeId;
         return true;
     } catch (const R::TypeError &) {

@@ -181,3 +181,22 @@ bool TDWJsonReader::has(const QVariantMap &object, const QString &key)
 {
     return member(object, key) != nullptr;
 }
+
+std::optional<TDWJsonReader::ItemsPage> TDWJsonReader::parseItemsPage(const QByteArray &bytes)
+{
+    const std::optional<QVariant> json = parse(bytes);
+    if (!json || !isObject(*json))
+        return std::nullopt;
+    ItemsPage page{json->toMap(), {}};
+    const auto items = page.object.constFind(QStringLiteral("items"));
+    if (items == page.object.constEnd() || items->typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    const QVariantList list = items->toList();
+    page.items.reserve(list.size());
+    for (const QVariant &item : list) {
+        if (!isObject(item))
+            return std::nullopt;
+        page.items.append(item.toMap());
+    }
+    return page;
+}

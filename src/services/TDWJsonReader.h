@@ -29,6 +29,16 @@ public:
     // UTF-8 included) or nest deeper than MaxDepth.
     static std::optional<QVariant> parse(const QByteArray &bytes);
 
+    // A list page of the Google JSON APIs: an object whose "items" is an array
+    // of objects. Nothing for any other document, so a page of the wrong kind
+    // (an error page, say) is never read as an empty list.
+    struct ItemsPage
+    {
+        QVariantMap object;
+        QList<QVariantMap> items;
+    };
+    static std::optional<ItemsPage> parseItemsPage(const QByteArray &bytes);
+
     // Null string when absent.
     static QString optString(const QVariantMap &object, const QString &key);
     // Throws when absent.

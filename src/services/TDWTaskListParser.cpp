@@ -6,7 +6,6 @@
 
 namespace {
 using R = TDWJsonReader;
-const QString kItems = QStringLiteral("items");
 const QString kId = QStringLiteral("id");
 const QString kNextPageToken = QStringLiteral("nextPageToken");
 } // namespace
@@ -19,21 +18,13 @@ TDWTaskListParser::TDWTaskListParser(std::shared_ptr<const TDWParserConfig> conf
 
 bool TDWTaskListParser::parse(const QByteArray &page)
 {
-    const std::optional<QVariant> json = R::parse(page);
-    if (!json || !R::isObject(*json))
+    const std::optional<R::ItemsPage> listPage = R::parseItemsPage(page);
+    if (!listPage)
         return false;
-    const QVariantMap pageObject = json->toMap();
+    const QVariantMap &pageObject = listPage->object;
     try {
-        // Every account has at least its default list, so a page without
-        // "items" is not a task-list page (reading it as empty would lose lists).
-        const std::optional<QVariantList> items = R::optArray(pageObject, kItems);
-        if (!items)
-            return false;
         QList<TDWDocEntry> entries;
-        for (const QVariant &element : *items) {
-            if (!R::isObject(element))
-                return false;
-            const QVariantMap item = element.toMap();
+        for (const QVariantMap &item : listPage->items) {
             TDWDocEntry entry;
             entry.setDocId(R::requiredString(item, kId));
             entry.setTitle(R::optString(item, QStringLiteral("title")));
@@ -43,7 +34,7 @@ bool TDWTaskListParser::parse(const QByteArray &page)
         const QString token = R::optString(pageObject, kNextPageToken);
         m_entries = std::move(entries);
         m_nextPageToken = token;
-        m_numEntries = qint64(items->size());
+        m_numEntries = qint64(listPage->items.size());
         return true;
     } catch (const R::TypeError &) {
         return false;
