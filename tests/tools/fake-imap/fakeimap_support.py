@@ -16,7 +16,7 @@ import urllib.request
 
 ROOT = os.environ.get("TDW_SOURCE_ROOT") or os.path.join(os.path.dirname(__file__), "..", "..", "..")
 FAKE = os.path.join(ROOT, "tools", "fake-imap", "fake_gmail_imap.py")
-GEN_MAILBOX = os.path.join(ROOT, "tools", "fake-imap", "gen_mailbox.py")
+GEN_MAILBOX = os.path.join(ROOT, "tools", "imap-peer", "gen_mailbox.py")
 TESTCA = os.path.join(ROOT, "tools", "testca", "make-testca.sh")
 USER, TOKEN = "alice@example.com", "ya29.local-test-token-alice"
 
