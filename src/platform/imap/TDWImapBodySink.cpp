@@ -3,25 +3,14 @@
 #include "platform/imap/TDWImapError.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-TDWImapBodySink::TDWImapBodySink(const QString &path, bool syncToDisk)
-    : m_path(path), m_sync(syncToDisk)
+TDWImapBodySink::TDWImapBodySink(const QString &path)
+    : m_path(path)
 {
 }
 
-TDWImapBodySink::~TDWImapBodySink()
-{
-    discardTemporary();
-}
+TDWImapBodySink::~TDWImapBodySink() = default;
 
 void TDWImapBodySink::begin(qint64 size)
 {
@@ -36,24 +25,16 @@ void TDWImapBodySink::begin(qint64 size)
     }
     if (failed())
         return;
-    if (m_fd >= 0) {
-        if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
-            setFileError(QStringLiteral("Unable to restart"), errno);
+    if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
+        setFileError(TDWError::withDescription(TDWSafeFile::ErrorDomain, ENOENT,
+                                               QStringLiteral("Unable to create the folder of “%1”").arg(m_path)));
         return;
     }
-    const QFileInfo info(m_path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        setFileError(QStringLiteral("Unable to create the folder of"), ENOENT);
-        return;
-    }
-    QByteArray pattern = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-XXXXXX"));
-    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (m_fd < 0) {
-        setFileError(QStringLiteral("Unable to create a temporary file for"), errno);
-        return;
-    }
-    ::fchmod(m_fd, 0644);
-    m_temporaryPath = pattern;
+    // A second body starts the file afresh.
+    m_file.emplace(m_path);
+    TDWError error;
+    if (!m_file->open(&error))
+        setFileError(error);
 }
 
 void TDWImapBodySink::write(const char *data, qint64 size)
@@ -65,71 +46,41 @@ void TDWImapBodySink::write(const char *data, qint64 size)
         m_data.append(data, qsizetype(size));
         return;
     }
-    if (failed() || m_fd < 0)
+    if (failed() || !m_file || !m_file->isOpen())
         return;
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            setFileError(QStringLiteral("Unable to write"), errno);
-            return;
-        }
-        data += n;
-        size -= n;
-    }
+    TDWError error;
+    if (!m_file->append(data, size, &error))
+        setFileError(error);
 }
 
 bool TDWImapBodySink::commit(TDWError *error)
 {
-    if (m_path.isEmpty() || failed()) {
-        tdwSetError(error, m_error);
-        return !failed();
+    if (!failed() && m_received == 0) {
+        // BODY[] NIL, or a zero-length literal: the server has no content for
+        // this message, and an empty file must never pass for its backup.
+        m_error = TDWImapError::make(TDWImapError::NotFound, QStringLiteral("The server sent no content for the message."));
     }
-    if (m_fd < 0) {
-        // No body arrived: nothing to put in place.
-        return true;
+    if (!failed() && m_file) {
+        TDWError fileError;
+        if (!m_file->commit(&fileError))
+            setFileError(fileError);
     }
-    if (m_sync && ::fsync(m_fd) != 0) {
-        setFileError(QStringLiteral("Unable to flush"), errno);
-    } else if (::close(m_fd) != 0) {
-        m_fd = -1;
-        setFileError(QStringLiteral("Unable to close"), errno);
-    } else {
-        m_fd = -1;
-        if (::rename(m_temporaryPath.constData(), QFile::encodeName(m_path).constData()) != 0)
-            setFileError(QStringLiteral("Unable to rename the temporary file to"), errno);
-        else
-            m_temporaryPath.clear();
-    }
-    discardTemporary();
+    if (failed())
+        abort();
     tdwSetError(error, m_error);
     return !failed();
 }
 
 void TDWImapBodySink::abort()
 {
-    discardTemporary();
+    m_file.reset();
     m_data.clear();
     m_started = false;
 }
 
-void TDWImapBodySink::setFileError(const QString &what, int errorNumber)
+void TDWImapBodySink::setFileError(const TDWError &fileError)
 {
     if (failed())
         return;
-    m_error = TDWImapError::make(TDWImapError::File,
-                                 QStringLiteral("%1 “%2”: %3").arg(what, m_path, QString::fromLocal8Bit(std::strerror(errorNumber))));
-}
-
-void TDWImapBodySink::discardTemporary()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    if (!m_temporaryPath.isEmpty()) {
-        ::unlink(m_temporaryPath.constData());
-        m_temporaryPath.clear();
-    }
+    m_error = TDWImapError::make(TDWImapError::File, fileError.localizedDescription(), {{QStringLiteral("errno"), fileError.code()}});
 }

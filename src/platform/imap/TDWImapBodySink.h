@@ -1,23 +1,26 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/foundation/TDWSafeFile.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // Where a message body literal goes while it arrives, chunk by chunk, so a
 // large message never has to fit in memory: either a byte array, or a file
-// written the safe way (a temporary name in the target folder, flushed to
-// disk, then renamed over the target). Used on one connection thread at a time.
+// written through TDWSafeFile (the old copy stays whole until the complete new
+// one replaces it). A message has content: an absent or empty body is never
+// committed. Used on one connection thread at a time.
 class TDWImapBodySink
 {
 public:
     // Collects the body in memory.
     TDWImapBodySink() = default;
-    // Writes the body to `path`; with `syncToDisk` the file is fsync'ed before the rename.
-    TDWImapBodySink(const QString &path, bool syncToDisk);
+    // Writes the body to `path`, creating its folder when needed.
+    explicit TDWImapBodySink(const QString &path);
     ~TDWImapBodySink();
     TDWImapBodySink(const TDWImapBodySink &) = delete;
     TDWImapBodySink &operator=(const TDWImapBodySink &) = delete;
@@ -36,6 +39,7 @@ public:
     const TDWError &error() const { return m_error; }
 
     // Makes a complete body final: for a file, flush and rename it into place.
+    // Fails when no body, or an empty one, arrived.
     bool commit(TDWError *error);
     // Drops what arrived (a file sink removes its temporary file).
     void abort();
@@ -44,17 +48,14 @@ public:
     const QString &path() const { return m_path; }
 
 private:
-    void setFileError(const QString &what, int errorNumber);
-    void discardTemporary();
+    void setFileError(const TDWError &fileError);
 
     QString m_path;
-    bool m_sync = false;
     bool m_started = false;
     qint64 m_expected = 0;
     qint64 m_received = 0;
     QByteArray m_data;
-    int m_fd = -1;
-    QByteArray m_temporaryPath;
+    std::optional<TDWSafeFile> m_file;
     TDWError m_error;
     std::function<void(qint64, qint64)> m_progress;
 };

@@ -34,6 +34,23 @@ qsizetype literalStart(const QByteArray &line, qint64 *size)
     return open;
 }
 
+// Whether the first line of a response is a status response or a continuation
+// request ("* OK ...", "a1 NO ...", "+ ..."): their text runs to the end of the
+// line, and a "{3}" there is text, never a literal announcement.
+bool isTextResponse(const QByteArray &line)
+{
+    const qsizetype firstSpace = line.indexOf(' ');
+    if (firstSpace < 0)
+        return false;
+    if (firstSpace == 1 && line.at(0) == '+')
+        return true;
+    qsizetype end = line.indexOf(' ', firstSpace + 1);
+    if (end < 0)
+        end = line.size();
+    const QByteArray word = line.mid(firstSpace + 1, end - firstSpace - 1).toUpper();
+    return word == "OK" || word == "NO" || word == "BAD" || word == "BYE" || word == "PREAUTH";
+}
+
 } // namespace
 
 TDWImapResponseReader::TDWImapResponseReader() = default;
@@ -86,7 +103,8 @@ bool TDWImapResponseReader::feed(const char *data, qsizetype size)
 bool TDWImapResponseReader::completeLine()
 {
     qint64 literalSize = 0;
-    const qsizetype open = literalStart(m_line, &literalSize);
+    const bool textOnly = m_text.isEmpty() && isTextResponse(m_line);
+    const qsizetype open = textOnly ? -1 : literalStart(m_line, &literalSize);
     if (m_text.size() + m_line.size() > m_limits.maxResponse)
         return fail(QStringLiteral("The server sent a response longer than %1 bytes.").arg(m_limits.maxResponse));
 

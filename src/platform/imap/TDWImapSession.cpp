@@ -154,7 +154,7 @@ std::shared_ptr<TDWImapOperation<QByteArray>> TDWImapSession::fetchMessageByUIDO
 std::shared_ptr<TDWImapOperation<qint64>> TDWImapSession::fetchMessageByUIDToFileOperation(const QString &folder, quint32 uid,
                                                                                            const QString &path, bool urgent)
 {
-    auto command = TDWImapCommand::fetchBody(folder, uid, std::make_unique<TDWImapBodySink>(path, true));
+    auto command = TDWImapCommand::fetchBody(folder, uid, std::make_unique<TDWImapBodySink>(path));
     command->setUrgent(urgent);
     return commandOperation<qint64>(command, [](TDWImapCommand &c) { return c.bodySink()->receivedSize(); });
 }

@@ -12,6 +12,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace {
 
 QByteArray readFile(const QString &path)
@@ -30,7 +32,7 @@ TEST(ImapBodySink, FileAppearsOnlyWhenCommittedAndReplacesTheOldOne)
     old.write("old copy");
     old.close();
 
-    TDWImapBodySink sink(path, true);
+    TDWImapBodySink sink(path);
     sink.begin(11);
     sink.write("hello ", 6);
     sink.write("world", 5);
@@ -42,20 +44,60 @@ TEST(ImapBodySink, FileAppearsOnlyWhenCommittedAndReplacesTheOldOne)
     ASSERT_TRUE(sink.commit(&error)) << error.description().toStdString();
     EXPECT_EQ(readFile(path), "hello world");
     EXPECT_EQ(QDir(dir + QStringLiteral("/sub")).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("message.eml")});
-    struct stat st;
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(ImapBodySink, NewFilesHonourTheUmask)
+{
+    const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
+    for (const auto &[mask, expected] : {std::pair{mode_t(077), 0600u}, std::pair{mode_t(022), 0644u}, std::pair{mode_t(027), 0640u}}) {
+        const QString path = dir + QStringLiteral("/m%1.eml").arg(mask, 0, 8);
+        const mode_t saved = ::umask(mask);
+        TDWImapBodySink sink(path);
+        sink.begin(3);
+        sink.write("abc", 3);
+        const bool committed = sink.commit(nullptr);
+        ::umask(saved);
+        ASSERT_TRUE(committed);
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, expected) << "umask " << std::oct << mask;
+    }
+}
+
+TEST(ImapBodySink, AMessageWithoutContentIsNeverCommitted)
+{
+    const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
+    const QString path = dir + QStringLiteral("/m.eml");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("earlier copy");
+    old.close();
+    // No body at all (BODY[] NIL), and a zero-length literal: in a file and in memory.
+    for (const bool announced : {false, true}) {
+        TDWImapBodySink file(path);
+        TDWImapBodySink memory;
+        for (TDWImapBodySink *sink : {&file, &memory}) {
+            if (announced)
+                sink->begin(0);
+            TDWError error;
+            EXPECT_FALSE(sink->commit(&error));
+            EXPECT_EQ(error.domain(), TDWImapError::Domain);
+            EXPECT_EQ(error.code(), TDWImapError::NotFound);
+        }
+    }
+    EXPECT_EQ(readFile(path), "earlier copy");
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("m.eml")});
 }
 
 TEST(ImapBodySink, AbortAndDestructionLeaveNoTemporaryFile)
 {
     const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
     {
-        TDWImapBodySink aborted(dir + QStringLiteral("/a.eml"), false);
+        TDWImapBodySink aborted(dir + QStringLiteral("/a.eml"));
         aborted.begin(4);
         aborted.write("part", 4);
         aborted.abort();
-        TDWImapBodySink dropped(dir + QStringLiteral("/b.eml"), false);
+        TDWImapBodySink dropped(dir + QStringLiteral("/b.eml"));
         dropped.begin(4);
         dropped.write("pa", 2);
     }
@@ -65,7 +107,7 @@ TEST(ImapBodySink, AbortAndDestructionLeaveNoTemporaryFile)
 TEST(ImapBodySink, ASecondBodyReplacesTheFirst)
 {
     const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
-    TDWImapBodySink file(dir + QStringLiteral("/m.eml"), false);
+    TDWImapBodySink file(dir + QStringLiteral("/m.eml"));
     TDWImapBodySink memory;
     for (TDWImapBodySink *sink : {&file, &memory}) {
         sink->begin(5);
@@ -85,7 +127,7 @@ TEST(ImapBodySink, UnwritableFolderIsAFileError)
     QFile blocker(dir + QStringLiteral("/notadir"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    TDWImapBodySink sink(dir + QStringLiteral("/notadir/m.eml"), true);
+    TDWImapBodySink sink(dir + QStringLiteral("/notadir/m.eml"));
     sink.begin(3);
     sink.write("abc", 3);
     TDWError error;

@@ -32,6 +32,11 @@ Collected feedInChunks(TDWImapResponseReader &reader, const QByteArray &stream, 
 
 const QByteArray Stream =
     "* OK [CAPABILITY IMAP4rev1] ready\r\n"
+    // Status and continuation text may end in what looks like a literal announcement.
+    "* OK [ALERT] quota at {3}\r\n"
+    "+ go on {2}\r\n"
+    "a0 no over {10}\r\n"
+    "* BYE later {1}\r\n"
     "* 1 FETCH (UID 7 BODY[HEADER.FIELDS (SUBJECT)] {14}\r\nSubject: x\r\n\r\n FLAGS (\\Seen))\r\n"
     "* 2 FETCH (UID 8 BODY[] {0}\r\n)\r\n"
     "* LIST () \"/\" {4+}\r\nWork\r\n"
@@ -40,6 +45,10 @@ const QByteArray Stream =
 
 const QList<QByteArray> Expected = {
     "* OK [CAPABILITY IMAP4rev1] ready",
+    "* OK [ALERT] quota at {3}",
+    "+ go on {2}",
+    "a0 no over {10}",
+    "* BYE later {1}",
     "* 1 FETCH (UID 7 BODY[HEADER.FIELDS (SUBJECT)] {14}\r\nSubject: x\r\n\r\n FLAGS (\\Seen))",
     "* 2 FETCH (UID 8 BODY[] {0}\r\n)",
     "* LIST () \"/\" {4+}\r\nWork",
