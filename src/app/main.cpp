@@ -1,4 +1,5 @@
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWSafeFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +14,11 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("org.tidewell.Tidewell"));
 
     const QString dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Tidewell"));
+    const QString configDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("Tidewell"));
+    // Half-written files of a run that was killed; the files they were to
+    // replace are intact, so the leftovers are only in the way.
+    for (const QString &dir : {dataDir, configDir})
+        TDWSafeFile::sweepTemporaryFiles(dir);
     TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
     tdwLog(QStringLiteral("Tidewell starting"));
 

@@ -6,7 +6,10 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,7 +65,15 @@ void setLogFile(const QString &path)
     if (path.isEmpty())
         return;
     QDir().mkpath(QFileInfo(path).absolutePath());
-    s.file = std::fopen(QFile::encodeName(path).constData(), "a");
+    // Private from the start: error bodies from the token endpoint are logged
+    // as they come. A log left readable by an older version is made private too.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    ::fchmod(fd, 0600);
+    s.file = ::fdopen(fd, "a");
+    if (!s.file)
+        ::close(fd);
 }
 
 QString logFile()

@@ -165,16 +165,11 @@ bool TDWFileKeyring::write(const Items &items, TDWError *error) const
     const nlohmann::json root = {{"format", FormatVersion}, {"items", std::move(list)}};
     const QByteArray bytes = QByteArray::fromStdString(root.dump(2)) + '\n';
 
-    // A replaced file keeps its mode, so a file made private first stays so.
-    const QByteArray path = QFile::encodeName(filePath());
-    struct stat info;
-    if (::stat(path.constData(), &info) == 0 && (info.st_mode & 07777) != FileMode && ::chmod(path.constData(), FileMode) != 0)
-        return fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not make \"%1\" private: %2").arg(filePath(), systemError(errno)));
+    // The writer creates the temporary file private, so the secret is never
+    // readable by others, not even between the rename and a later chmod.
     TDWError writeError;
-    if (!TDWSafeFile::write(filePath(), bytes, &writeError))
+    if (!TDWSafeFile::write(filePath(), bytes, &writeError, FileMode))
         return fail(error, TDWKeyringErrorCode::WriteFailed, writeError.localizedDescription());
-    if (::chmod(path.constData(), FileMode) != 0)
-        return fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not make \"%1\" private: %2").arg(filePath(), systemError(errno)));
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -117,6 +118,109 @@ TEST(TDWSafeFile, FailedWriteLeavesTheOldFileAndNoTemporaryFile)
         EXPECT_EQ(contents(path), "old content");
         EXPECT_EQ(entries(dir), QStringList{QStringLiteral("keep.plist")});
     }
+}
+
+// The streamed form: nothing reaches `path` before commit(), and an abort or
+// the destructor leaves the old file as it was.
+TEST(TDWSafeFile, StreamedWritesReachThePathOnlyOnCommit)
+{
+    const QString dir = tdwtest::freshDir();
+    const QString path = QDir(dir).filePath(QStringLiteral("body.eml"));
+    ASSERT_TRUE(TDWSafeFile::write(path, "old", nullptr));
+    TDWError error;
+    {
+        TDWSafeFile file(path);
+        ASSERT_TRUE(file.open(&error)) << qPrintable(error.description());
+        ASSERT_TRUE(file.append("new ", 4, &error));
+        EXPECT_EQ(entries(dir).size(), 2);
+        file.abort();
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(entries(dir), QStringList{QStringLiteral("body.eml")});
+        EXPECT_FALSE(file.append("x", 1, &error));
+        EXPECT_EQ(error.code(), EBADF);
+
+        ASSERT_TRUE(file.open(&error));
+        ASSERT_TRUE(file.append("dropped", 7, &error));
+    } // destroyed before commit
+    EXPECT_EQ(contents(path), "old");
+    EXPECT_EQ(entries(dir), QStringList{QStringLiteral("body.eml")});
+
+    TDWSafeFile file(path);
+    ASSERT_TRUE(file.open(&error));
+    for (const char *chunk : {"first ", "second ", "third"})
+        ASSERT_TRUE(file.append(chunk, qint64(std::strlen(chunk)), &error));
+    EXPECT_EQ(contents(path), "old");
+    ASSERT_TRUE(file.commit(&error)) << qPrintable(error.description());
+    EXPECT_EQ(contents(path), "first second third");
+    EXPECT_EQ(entries(dir), QStringList{QStringLiteral("body.eml")});
+}
+
+// A given mode holds from the temporary file on (a secret is never readable
+// by others, not even for a moment) and the umask narrows it like any new file.
+TEST(TDWSafeFile, AGivenModeHoldsFromTheTemporaryFileOn)
+{
+    const struct
+    {
+        mode_t umask;
+        int mode;
+        mode_t existing; // 0: no file yet
+        mode_t expected;
+    } rows[] = {
+        {0, 0600, 0, 0600},
+        {0, 0600, 0644, 0600},
+        {022, 0640, 0, 0640},
+        {027, 0666, 0, 0640},
+        {077, TDWSafeFile::DefaultMode, 0, 0600},
+        {077, TDWSafeFile::DefaultMode, 0644, 0644},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << "umask " << std::oct << row.umask << " mode " << row.mode << " existing " << row.existing);
+        const QString dir = tdwtest::freshDir();
+        const QString path = QDir(dir).filePath(QStringLiteral("secrets.json"));
+        if (row.existing) {
+            ASSERT_TRUE(TDWSafeFile::write(path, "old", nullptr));
+            ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), row.existing), 0);
+        }
+        const mode_t saved = ::umask(row.umask);
+        TDWSafeFile file(path, row.mode);
+        TDWError error;
+        const bool opened = file.open(&error);
+        ::umask(saved);
+        ASSERT_TRUE(opened) << qPrintable(error.description());
+        for (const QString &name : entries(dir)) {
+            if (TDWSafeFile::isTemporaryName(name))
+                EXPECT_EQ(modeOf(QDir(dir).filePath(name)), row.expected) << "temporary file";
+        }
+        ASSERT_TRUE(file.append("new", 3, &error));
+        ASSERT_TRUE(file.commit(&error));
+        EXPECT_EQ(modeOf(path), row.expected);
+    }
+}
+
+// What a kill leaves behind is swept at start-up: only our temporary names,
+// at any depth, and never through a symbolic link to elsewhere.
+TEST(TDWSafeFile, SweepRemovesOnlyOurLeftoverTemporaryFiles)
+{
+    const QString dir = tdwtest::freshDir();
+    const QString outside = tdwtest::freshDir();
+    const QStringList leftovers = {QStringLiteral(".defaults.plist.tdw-3k9x"), QStringLiteral("a/b/.1234.eml.tdw-0")};
+    const QStringList kept = {QStringLiteral("defaults.plist"), QStringLiteral("a/.hidden"), QStringLiteral("a/b/x.tdw-1"),
+                              QStringLiteral("a/b/.x.tdw-UPPER"), QStringLiteral("a/.y.tdw-")};
+    for (const QString &name : leftovers + kept) {
+        ASSERT_TRUE(QDir(dir).mkpath(QFileInfo(QDir(dir).filePath(name)).absolutePath()));
+        ASSERT_TRUE(TDWSafeFile::write(QDir(dir).filePath(name), "x", nullptr));
+    }
+    ASSERT_TRUE(TDWSafeFile::write(QDir(outside).filePath(QStringLiteral(".elsewhere.tdw-1")), "x", nullptr));
+    ASSERT_TRUE(QFile::link(outside, QDir(dir).filePath(QStringLiteral("link"))));
+    ASSERT_TRUE(QFile::link(QDir(outside).filePath(QStringLiteral(".elsewhere.tdw-1")), QDir(dir).filePath(QStringLiteral(".linked.tdw-2"))));
+
+    EXPECT_EQ(TDWSafeFile::sweepTemporaryFiles(dir), leftovers.size());
+    for (const QString &name : leftovers)
+        EXPECT_FALSE(QFileInfo::exists(QDir(dir).filePath(name))) << qPrintable(name);
+    for (const QString &name : kept)
+        EXPECT_TRUE(QFileInfo::exists(QDir(dir).filePath(name))) << qPrintable(name);
+    EXPECT_TRUE(QFileInfo::exists(QDir(outside).filePath(QStringLiteral(".elsewhere.tdw-1"))));
+    EXPECT_EQ(TDWSafeFile::sweepTemporaryFiles(QDir(dir).filePath(QStringLiteral("missing"))), 0);
 }
 
 // Starts the probe rewriting `path` from version `first` and waits until it is ready.

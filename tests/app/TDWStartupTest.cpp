@@ -1,0 +1,68 @@
+// The program itself, started as a user starts it, in this test's private
+// XDG folders.
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString tidewellFolder(QStandardPaths::StandardLocation location)
+{
+    return QDir(QStandardPaths::writableLocation(location)).filePath(QStringLiteral("Tidewell"));
+}
+
+void putFile(const QString &path)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("x");
+}
+
+// Waits until the program has logged that it is running.
+bool waitUntilStarted(QProcess &app, const QString &logPath)
+{
+    for (int i = 0; i < 600 && app.state() == QProcess::Running; ++i) {
+        QFile log(logPath);
+        if (log.open(QIODevice::ReadOnly) && log.readAll().contains("Tidewell starting"))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+TEST(TDWStartup, StartingRemovesWhatAKilledRunLeftHalfWritten)
+{
+    const QString data = tidewellFolder(QStandardPaths::GenericDataLocation);
+    const QString config = tidewellFolder(QStandardPaths::GenericConfigLocation);
+    const QStringList leftovers = {QDir(data).filePath(QStringLiteral("Mail/acct/.42.eml.tdw-1x")),
+                                   QDir(config).filePath(QStringLiteral(".defaults.plist.tdw-9"))};
+    const QStringList kept = {QDir(data).filePath(QStringLiteral("Mail/acct/42.eml")),
+                              QDir(config).filePath(QStringLiteral("defaults.plist"))};
+    for (const QString &path : leftovers + kept)
+        putFile(path);
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(QStringLiteral(TDW_APP_PROGRAM), {});
+    ASSERT_TRUE(app.waitForStarted(30000));
+    const bool started = waitUntilStarted(app, QDir(data).filePath(QStringLiteral("Logs/Tidewell.log")));
+    app.kill();
+    app.waitForFinished(30000);
+    ASSERT_TRUE(started);
+
+    for (const QString &path : leftovers)
+        EXPECT_FALSE(QFileInfo::exists(path)) << qPrintable(path);
+    for (const QString &path : kept)
+        EXPECT_TRUE(QFileInfo::exists(path)) << qPrintable(path);
+}
+
+} // namespace
