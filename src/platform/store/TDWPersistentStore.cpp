@@ -1,6 +1,7 @@
 #include "platform/store/TDWPersistentStore.h"
 
 #include "platform/store/TDWManagedObjectModel.h"
+#include "platform/store/TDWSqliteTransaction.h"
 #include "platform/store/TDWStoreError.h"
 #include "platform/store/TDWStoreMetadataKeys.h"
 #include "platform/store/TDWStoreSchema.h"
@@ -104,21 +105,18 @@ bool TDWPersistentStore::initialize(std::unique_ptr<TDWSqliteConnection> connect
             return false;
         // Another process may be creating the same file; the write lock decides who does,
         // and the loser finds the metadata on its second look.
-        if (!connection->beginImmediate(error))
+        TDWSqliteTransaction transaction(*connection);
+        if (!transaction.begin(error))
             return false;
         metadata = TDWStoreSchema::readMetadata(*connection, error);
         if (metadata.isEmpty()) {
             const QString identifier = QUuid::createUuid().toString(QUuid::WithoutBraces);
-            if (!TDWStoreSchema::create(*connection, *m_model, m_configuration, identifier, error)) {
-                connection->rollback();
+            if (!TDWStoreSchema::create(*connection, *m_model, m_configuration, identifier, error))
                 return false;
-            }
             metadata = TDWStoreSchema::readMetadata(*connection, error);
         }
-        if (!connection->commit(error)) {
-            connection->rollback();
+        if (!transaction.commit(error))
             return false;
-        }
     }
     if (!m_model->isConfigurationCompatibleWithStoreMetadata(m_configuration, metadata)) {
         tdwSetError(error, TDWStoreError::make(TDWStoreError::IncompatibleVersion,
@@ -132,12 +130,10 @@ bool TDWPersistentStore::initialize(std::unique_ptr<TDWSqliteConnection> connect
     if (!m_options.readOnly && !connection->exec(QStringLiteral("PRAGMA journal_mode=WAL"), error))
         return false;
     if (!m_options.readOnly && metadata.value(TDWStoreMetadataKeys::IndexHash).toString() != m_model->indexHash(m_configuration)) {
-        if (!connection->beginImmediate(error))
+        TDWSqliteTransaction transaction(*connection);
+        if (!transaction.begin(error) || !TDWStoreSchema::rebuildIndexes(*connection, *m_model, m_configuration, error)
+            || !transaction.commit(error))
             return false;
-        if (!TDWStoreSchema::rebuildIndexes(*connection, *m_model, m_configuration, error) || !connection->commit(error)) {
-            connection->rollback();
-            return false;
-        }
         metadata.insert(TDWStoreMetadataKeys::IndexHash, m_model->indexHash(m_configuration));
     }
     m_identifier = metadata.value(TDWStoreMetadataKeys::StoreIdentifier).toString().toLower();
@@ -194,12 +190,9 @@ bool TDWPersistentStore::setMetadata(const QVariantMap &values, TDWError *error)
     if (!connection.isValid())
         return false;
     std::lock_guard writeLock(m_writeMutex);
-    if (!connection->beginImmediate(error))
+    TDWSqliteTransaction transaction(*connection);
+    if (!transaction.begin(error) || !TDWStoreSchema::writeMetadata(*connection, values, error) || !transaction.commit(error))
         return false;
-    if (!TDWStoreSchema::writeMetadata(*connection, values, error) || !connection->commit(error)) {
-        connection->rollback();
-        return false;
-    }
     std::lock_guard lock(m_mutex);
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         if (it.value().isNull())

@@ -67,7 +67,7 @@ bool TDWSaveTransaction::run(TDWError *error)
         for (StoreWork &work : m_work)
             if (work.store == store)
                 return work;
-        m_work.push_back(StoreWork{store, {}, {}, {}, {}});
+        m_work.push_back(StoreWork{store, {}, {}, {}, {}, {}});
         return m_work.back();
     };
     for (const TDWManagedObjectPtr &object : std::as_const(m_inserted))
@@ -79,10 +79,10 @@ bool TDWSaveTransaction::run(TDWError *error)
     std::sort(m_work.begin(), m_work.end(), [](const StoreWork &a, const StoreWork &b) { return a.store->sequenceNumber() < b.store->sequenceNumber(); });
 
     std::vector<std::unique_lock<std::mutex>> locks;
+    // Rolled back while the write locks are still held.
     auto abort = [this]() {
         for (StoreWork &work : m_work)
-            if (work.connection.isValid())
-                work.connection->rollback();
+            work.transaction.reset();
         return false;
     };
     for (StoreWork &work : m_work) {
@@ -90,7 +90,8 @@ bool TDWSaveTransaction::run(TDWError *error)
         if (!work.connection.isValid())
             return abort();
         locks.emplace_back(work.store->writeMutex());
-        if (!work.connection->beginImmediate(error))
+        work.transaction.emplace(*work.connection);
+        if (!work.transaction->begin(error))
             return abort();
     }
     for (StoreWork &work : m_work) {
@@ -111,7 +112,7 @@ bool TDWSaveTransaction::run(TDWError *error)
         }
     }
     for (StoreWork &work : m_work)
-        if (!work.connection->commit(error))
+        if (!work.transaction->commit(error))
             return abort();
     m_work.clear();
     locks.clear();
@@ -247,12 +248,10 @@ bool TDWSaveTransaction::reserveRowIds(const QList<TDWManagedObjectPtr> &objects
         if (!connection.isValid())
             return false;
         std::lock_guard lock(store->writeMutex());
-        if (!connection->beginImmediate(error))
+        TDWSqliteTransaction transaction(*connection);
+        if (!transaction.begin(error) || !reserveInTransaction(*connection, it.value(), store->identifier(), permanentIDs, error)
+            || !transaction.commit(error))
             return false;
-        if (!reserveInTransaction(*connection, it.value(), store->identifier(), permanentIDs, error) || !connection->commit(error)) {
-            connection->rollback();
-            return false;
-        }
     }
     return true;
 }

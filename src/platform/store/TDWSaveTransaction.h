@@ -3,12 +3,14 @@
 #include "platform/foundation/TDWError.h"
 #include "platform/store/TDWManagedObject.h"
 #include "platform/store/TDWPersistentStore.h"
+#include "platform/store/TDWSqliteTransaction.h"
 
 #include <QHash>
 #include <QList>
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class TDWManagedObjectContext;
@@ -36,6 +38,7 @@ private:
     {
         TDWPersistentStorePtr store;
         TDWPersistentStore::Lease connection;
+        std::optional<TDWSqliteTransaction> transaction; // after the connection: ends before it goes back
         QList<TDWManagedObjectPtr> inserted;
         QList<TDWManagedObjectPtr> updated;
         QList<TDWManagedObjectPtr> deleted;

@@ -167,16 +167,6 @@ bool TDWSqliteConnection::exec(const QString &sql, TDWError *error)
     return true;
 }
 
-bool TDWSqliteConnection::beginImmediate(TDWError *error)
-{
-    return exec(QStringLiteral("BEGIN IMMEDIATE"), error);
-}
-
-bool TDWSqliteConnection::commit(TDWError *error)
-{
-    return exec(QStringLiteral("COMMIT"), error);
-}
-
 void TDWSqliteConnection::rollback()
 {
     if (inTransaction())

@@ -40,10 +40,8 @@ public:
     // Runs one or more statements that return no rows, without caching them.
     bool exec(const QString &sql, TDWError *error);
 
-    // BEGIN IMMEDIATE takes the file's write lock at once, so a transaction never
-    // has to upgrade from reading to writing (which the busy handler cannot resolve).
-    bool beginImmediate(TDWError *error);
-    bool commit(TDWError *error);
+    // Transactions are opened through TDWSqliteTransaction; rollback() is for
+    // the pool, which never takes back a connection with one open.
     void rollback();
     bool inTransaction() const;
 
