@@ -45,6 +45,11 @@ TDWFetchExecutor::TDWFetchExecutor(TDWManagedObjectContext &context, const TDWFe
 
 bool TDWFetchExecutor::plan(TDWError *error)
 {
+    return resolve(error) && translatePredicate(error) && (!m_request.includesPendingChanges() || collectPendingChanges(error));
+}
+
+bool TDWFetchExecutor::resolve(TDWError *error)
+{
     m_entity = m_context.model().entity(m_request.entityName());
     if (!m_entity) {
         tdwSetError(error, invalid(QStringLiteral("No entity \"%1\" in the model").arg(m_request.entityName())));
@@ -64,25 +69,33 @@ bool TDWFetchExecutor::plan(TDWError *error)
     }
     m_excluded = QList<QString>(m_stores.size());
     m_predicateSql = QList<TDWSqlFragment>(m_stores.size());
-    if (!m_request.predicate().isNull()) {
-        // Translated per store: an object named in the predicate matches rows of its own store only.
-        for (int source = 0; source < m_stores.size(); ++source) {
-            const TDWStoreSqlSchema schema(m_context.model(), m_stores[source]->identifier());
-            TDWError translationError;
-            if (!m_request.predicate().toSql(schema, m_entity->name(), QStringLiteral("t"), &m_predicateSql[source], &translationError)) {
-                tdwSetError(error, TDWStoreError::make(TDWStoreError::InvalidArgument,
-                                                       QStringLiteral("The predicate \"%1\" does not apply to %2: %3")
-                                                           .arg(m_request.predicate().predicateFormat(), m_entity->name(),
-                                                                translationError.localizedDescription())));
-                return false;
-            }
+    return true;
+}
+
+bool TDWFetchExecutor::translatePredicate(TDWError *error)
+{
+    if (m_request.predicate().isNull())
+        return true;
+    // Translated per store: an object named in the predicate matches rows of its own store only.
+    for (int source = 0; source < m_stores.size(); ++source) {
+        const TDWStoreSqlSchema schema(m_context.model(), m_stores[source]->identifier());
+        TDWError translationError;
+        if (!m_request.predicate().toSql(schema, m_entity->name(), QStringLiteral("t"), &m_predicateSql[source], &translationError)) {
+            tdwSetError(error, TDWStoreError::make(TDWStoreError::InvalidArgument,
+                                                   QStringLiteral("The predicate \"%1\" does not apply to %2: %3")
+                                                       .arg(m_request.predicate().predicateFormat(), m_entity->name(),
+                                                            translationError.localizedDescription())));
+            return false;
         }
     }
-    if (!m_request.includesPendingChanges())
-        return true;
-    // Rows deleted in the context are left out. So are rows of objects changed in
-    // it, unless the request has hand-written SQL: their current values are tested
-    // in memory instead, so a fetch sees the context's own changes.
+    return true;
+}
+
+// Rows deleted in the context are left out. So are rows of objects changed in
+// it, unless the request has hand-written SQL: their current values are tested
+// in memory instead, so a fetch sees the context's own changes.
+bool TDWFetchExecutor::collectPendingChanges(TDWError *error)
+{
     const bool testsInMemory = m_request.sqlCondition().isEmpty();
     QHash<int, QList<qint64>> excludedBySource;
     for (const TDWManagedObjectPtr &object : std::as_const(m_context.m_deleted)) {
@@ -115,7 +128,12 @@ bool TDWFetchExecutor::plan(TDWError *error)
             ids.append(QString::number(id));
         m_excluded[it.key()] = QLatin1Char('[') + ids.join(QLatin1Char(',')) + QLatin1Char(']');
     }
-    for (const TDWManagedObjectPtr &object : std::as_const(unsavedOrChanged)) {
+    return keepMatching(unsavedOrChanged, required, error);
+}
+
+bool TDWFetchExecutor::keepMatching(const QList<TDWManagedObjectPtr> &candidates, const RequiredValue &required, TDWError *error)
+{
+    for (const TDWManagedObjectPtr &object : candidates) {
         if (!required.admits(*object))
             continue;
         TDWError evaluationError;

@@ -54,7 +54,12 @@ private:
         QVariantMap row; // dictionary fetches only
     };
 
+    // Planning: the entity, stores and sort terms; the predicate in each store's
+    // SQL; and the context's unsaved changes that the stored rows cannot show.
     bool plan(TDWError *error);
+    bool resolve(TDWError *error);
+    bool translatePredicate(TDWError *error);
+    bool collectPendingChanges(TDWError *error);
     bool resolveSortTerm(const TDWSortDescriptor &descriptor, SortTerm *term, TDWError *error);
     // A key the predicate requires to equal a constant ("key == 'text'" on a string
     // attribute, "relationship == object" on a to-one), alone or within an AND.
@@ -69,6 +74,8 @@ private:
         bool admits(const TDWManagedObject &object) const;
     };
     RequiredValue requiredValue() const;
+    // Keeps those of `candidates` that match the predicate as pending results.
+    bool keepMatching(const QList<TDWManagedObjectPtr> &candidates, const RequiredValue &required, TDWError *error);
     bool useSingleQuery() const { return m_stores.size() == 1 && m_pending.isEmpty(); }
     QString querySql(int source, const QString &columns, bool ordered, bool windowed) const;
     // Runs the query on one source store, binding the exclusions, the condition and the window.
