@@ -111,6 +111,17 @@ QString tr(const char *text)
     return QCoreApplication::translate("TDWDocListParser", text);
 }
 
+// Where the first percent-encoded colon ("%3A" or "%3a") starts; -1 without one.
+// Every entry's id passes here: a plain scan for "%" is much cheaper than a case-blind search.
+qsizetype encodedColon(const QString &text)
+{
+    for (qsizetype at = text.indexOf(u'%'); at >= 0 && at + 2 < text.size(); at = text.indexOf(u'%', at + 1)) {
+        if (text[at + 1] == u'3' && (text[at + 2] == u'A' || text[at + 2] == u'a'))
+            return at;
+    }
+    return -1;
+}
+
 // Cuts an id before its last "/", when it has one.
 QString withoutLastComponent(const QString &id)
 {
@@ -498,7 +509,7 @@ QString TDWDocListParser::docIdFromUrl(const QString &text)
     if (text.isNull())
         return {};
     // A Documents id holds its resource id after an encoded colon.
-    const qsizetype colon = text.indexOf(QLatin1String("%3A"), 0, Qt::CaseInsensitive);
+    const qsizetype colon = encodedColon(text);
     if (colon > 0 && colon + 3 < text.size())
         return text.mid(colon + 3);
     if (text.startsWith(kOldCalendarFeedPrefix))
