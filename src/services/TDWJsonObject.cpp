@@ -108,10 +108,7 @@ QByteArray TDWJsonObject::text() const
 {
     if (!m_valid)
         return QByteArrayLiteral("{}");
-    simdjson::internal::string_builder<> builder;
-    builder.append(m_object);
-    const std::string_view text = builder.str();
-    return QByteArray(text.data(), qsizetype(text.size()));
+    return QByteArray::fromStdString(simdjson::minify(m_object));
 }
 
 QVariant TDWJsonObject::variant(simdjson::dom::element value)
