@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QSet>
 #include <QString>
@@ -51,8 +52,8 @@ public:
     void setContentUrl(const QString &value) { m_contentUrl = value; }
     const QString &xmlString() const { return m_xmlString; }
     void setXmlString(const QString &value) { m_xmlString = value; }
-    // The item object of a JSON list page, read from its kept text when asked
-    // for (most entries are never stored, so most are never read); empty when there is none.
+    // The item object of a JSON list page, read from its kept text at each call
+    // (most entries are never stored, so most are never read); empty when there is none.
     QVariantMap jsonDictionary() const;
     // The item object's JSON text, as TDWJsonObject::text gives it.
     void setJsonText(const QByteArray &value) { m_jsonText = value; }

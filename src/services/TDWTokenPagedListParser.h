@@ -1,9 +1,8 @@
 #pragma once
 
+#include "services/TDWJsonObject.h"
 #include "services/TDWParser.h"
 #include "services/TDWParserConfig.h"
-
-#include "services/TDWJsonObject.h"
 
 #include <memory>
 #include <optional>
