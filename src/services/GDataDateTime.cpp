@@ -299,7 +299,10 @@ void GDataDateTime::setTimeZone(const QTimeZone &zone)
 {
     m_zone = zone;
     const QDateTime instant = zone.isValid() ? date() : QDateTime();
-    m_offsetSeconds = instant.isValid() ? zone.offsetFromUtc(instant) : Undefined;
+    qint64 civil = 0;
+    // The offset the fields were read at, which for a time that a gap skips is
+    // the one before the gap, not the one at the instant.
+    m_offsetSeconds = instant.isValid() && civilSeconds(m_components, &civil) ? civil - instant.toSecsSinceEpoch() : Undefined;
 }
 
 void GDataDateTime::setTimeZone(const QTimeZone &zone, qint64 offsetSeconds)
