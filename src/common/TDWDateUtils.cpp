@@ -2,6 +2,7 @@
 
 #include "common/TDWLocaleDateFormat.h"
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWWallTime.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -11,16 +12,6 @@
 namespace {
 
 std::atomic<int> g_midnightOffset = 0;
-
-// The instant of a local wall-clock time; a time that a daylight-saving gap
-// skips is counted on from the start of the day.
-QDateTime localTime(const QDate &day, const QTime &time)
-{
-    const QDateTime result(day, time);
-    if (result.isValid())
-        return result;
-    return day.startOfDay().addSecs(day.startOfDay().time().secsTo(time));
-}
 
 // The start of the day, the way `midnight` counts days, that holds the date.
 QDate dayOf(const QDateTime &date)
@@ -32,7 +23,7 @@ QDate dayOf(const QDateTime &date)
 QDateTime startOf(const QDate &day)
 {
     const int offset = g_midnightOffset;
-    return offset == 0 ? day.startOfDay() : localTime(day, QTime(offset, 0));
+    return offset == 0 ? day.startOfDay() : TDWWallTime::localInstant(day, QTime(offset, 0));
 }
 
 // Qt counts Monday = 1 to Sunday = 7; these operations count Sunday = 1.
@@ -166,7 +157,7 @@ QDateTime TDWDateUtils::noon(const QDateTime &date)
         return {};
     // The wall clock's 12:00, also on the days a daylight-saving change
     // makes 23 or 25 hours long.
-    return localTime(date.toLocalTime().date(), QTime(12, 0));
+    return TDWWallTime::localInstant(date.toLocalTime().date(), QTime(12, 0));
 }
 
 QDateTime TDWDateUtils::noon()

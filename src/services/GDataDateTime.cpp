@@ -1,5 +1,7 @@
 #include "services/GDataDateTime.h"
 
+#include "platform/foundation/TDWWallTime.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -271,8 +273,8 @@ QDateTime GDataDateTime::date() const
     if (m_zone.isValid() || (!m_universal && !isDefined(m_offsetSeconds))) {
         // Named and local zones decide their own offset for the written wall-clock time.
         const QDateTime wall = QDateTime::fromSecsSinceEpoch(civil, Qt::UTC);
-        const QDateTime inZone = m_zone.isValid() ? QDateTime(wall.date(), wall.time(), m_zone)
-                                                  : QDateTime(wall.date(), wall.time(), Qt::LocalTime);
+        const QDateTime inZone = m_zone.isValid() ? TDWWallTime::instantInZone(wall.date(), wall.time(), m_zone)
+                                                  : TDWWallTime::localInstant(wall.date(), wall.time());
         return inZone.toUTC();
     }
     const qint64 offset = m_universal ? 0 : m_offsetSeconds;
@@ -297,7 +299,10 @@ void GDataDateTime::setTimeZone(const QTimeZone &zone)
 {
     m_zone = zone;
     const QDateTime instant = zone.isValid() ? date() : QDateTime();
-    m_offsetSeconds = instant.isValid() ? zone.offsetFromUtc(instant) : Undefined;
+    qint64 civil = 0;
+    // The offset the fields were read at, which for a time that a gap skips is
+    // the one before the gap, not the one at the instant.
+    m_offsetSeconds = instant.isValid() && civilSeconds(m_components, &civil) ? civil - instant.toSecsSinceEpoch() : Undefined;
 }
 
 void GDataDateTime::setTimeZone(const QTimeZone &zone, qint64 offsetSeconds)

@@ -55,7 +55,8 @@ public:
     // The explicit zone; else "Universal" for universal values; else a fixed
     // zone of the offset (when the offset is defined and within 14 hours); else invalid.
     QTimeZone timeZone() const;
-    // Sets the explicit zone and the offset that zone has at the value's instant.
+    // Sets the explicit zone and the offset at which that zone reads the fields
+    // (for a time that a daylight-saving gap skips, the offset before the gap).
     void setTimeZone(const QTimeZone &zone);
     void setTimeZone(const QTimeZone &zone, qint64 offsetSeconds);
 

@@ -1,29 +1,26 @@
 #include "services/TDWCalendarListParser.h"
 
 #include "services/TDWDocListParser.h"
-#include "services/TDWJsonReader.h"
 
 #include <QUrl>
-
-using R = TDWJsonReader;
 
 TDWCalendarListParser::TDWCalendarListParser(std::shared_ptr<const TDWParserConfig> config)
     : TDWTokenPagedListParser(std::move(config))
 {
 }
 
-std::optional<TDWDocEntry> TDWCalendarListParser::entryForItem(const QVariantMap &item) const
+std::optional<TDWDocEntry> TDWCalendarListParser::entryForItem(const TDWJsonObject &item) const
 {
-    const QString id = R::requiredString(item, QStringLiteral("id"));
+    const QString id = item.requiredString("id");
     if (TDWDocListParser::isSportsCalendarId(id))
         return std::nullopt;
     TDWDocEntry entry;
     entry.setDocId(id);
-    entry.setEtag(R::optString(item, QStringLiteral("etag")));
-    entry.setTitle(R::optString(item, QStringLiteral("summary")));
+    entry.setEtag(item.optString("etag"));
+    entry.setTitle(item.optString("summary"));
     entry.setDocType(QStringLiteral("calendarmeta"));
-    entry.setAccessRole(R::optString(item, QStringLiteral("accessRole")));
-    entry.setJsonDictionary(item);
+    entry.setAccessRole(item.optString("accessRole"));
+    entry.setJsonText(item.text());
     return entry;
 }
 

@@ -13,5 +13,5 @@ public:
     QString nextUrl() const override;
 
 protected:
-    std::optional<TDWDocEntry> entryForItem(const QVariantMap &item) const override;
+    std::optional<TDWDocEntry> entryForItem(const TDWJsonObject &item) const override;
 };

@@ -1,5 +1,7 @@
 #include "services/TDWDocEntry.h"
 
+#include "services/TDWJsonReader.h"
+
 namespace {
 
 QString orNull(const QString &value)
@@ -13,4 +15,11 @@ QString TDWDocEntry::description() const
 {
     return QStringLiteral("DocEntry:  docId: %1, etag: %2, title: %3, docType: %4")
         .arg(orNull(m_docId), orNull(m_etag), orNull(m_title), orNull(m_docType));
+}
+
+QVariantMap TDWDocEntry::jsonDictionary() const
+{
+    if (m_jsonText.isEmpty())
+        return {};
+    return TDWJsonReader::parse(m_jsonText).value_or(QVariant()).toMap();
 }

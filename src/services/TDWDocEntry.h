@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QSet>
 #include <QString>
@@ -51,8 +52,11 @@ public:
     void setContentUrl(const QString &value) { m_contentUrl = value; }
     const QString &xmlString() const { return m_xmlString; }
     void setXmlString(const QString &value) { m_xmlString = value; }
-    const QVariantMap &jsonDictionary() const { return m_jsonDictionary; }
-    void setJsonDictionary(const QVariantMap &value) { m_jsonDictionary = value; }
+    // The item object of a JSON list page, read from its kept text at each call
+    // (most entries are never stored, so most are never read); empty when there is none.
+    QVariantMap jsonDictionary() const;
+    // The item object's JSON text, as TDWJsonObject::text gives it.
+    void setJsonText(const QByteArray &value) { m_jsonText = value; }
     const QString &photoEtag() const { return m_photoEtag; }
     void setPhotoEtag(const QString &value) { m_photoEtag = value; }
     const QString &sourceName() const { return m_sourceName; }
@@ -95,7 +99,7 @@ private:
     QSet<QString> m_parentFolderIds;
     QString m_contentUrl;
     QString m_xmlString;
-    QVariantMap m_jsonDictionary;
+    QByteArray m_jsonText;
     QString m_photoEtag;
     QString m_sourceName;
     bool m_deleted = false;

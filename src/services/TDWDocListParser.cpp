@@ -111,6 +111,17 @@ QString tr(const char *text)
     return QCoreApplication::translate("TDWDocListParser", text);
 }
 
+// Where the first percent-encoded colon ("%3A" or "%3a") starts; -1 without one.
+// Every entry's id passes here: a plain scan for "%" is much cheaper than a case-blind search.
+qsizetype encodedColon(const QString &text)
+{
+    for (qsizetype at = text.indexOf(u'%'); at >= 0 && at + 2 < text.size(); at = text.indexOf(u'%', at + 1)) {
+        if (text[at + 1] == u'3' && (text[at + 2] == u'A' || text[at + 2] == u'a'))
+            return at;
+    }
+    return -1;
+}
+
 // Cuts an id before its last "/", when it has one.
 QString withoutLastComponent(const QString &id)
 {
@@ -127,6 +138,264 @@ void readPerson(const TDWXMLElement &person, QString *name, QString *email)
     const TDWXMLElement emailElement = person.firstChildNamed("email");
     if (!emailElement.isNull())
         *email = emailElement.stringValue();
+}
+
+// What an entry says before it becomes a record: fields that are checked,
+// completed or adjusted once every element has been read.
+struct AtomFields
+{
+    QString type, id, title, etag, updatedText, modifiedText, publishedText;
+    QString ownerName, ownerEmail, modifierName, modifierEmail, contentUrl, photoEtag;
+    QString accessRole, content, extension, childId, summary, location;
+    bool starred = false, hidden = false, shared = false, liked = false, viewed = false;
+    QSet<QString> parents;
+
+    bool isPhoto() const { return type == QLatin1String("photo"); }
+    bool isBookmark() const { return type == QLatin1String("bookmark"); }
+};
+
+// The id, the kind, the starred and hidden labels, and the Reader states; an
+// item under any other Reader label goes into the fixed folder, when there is one.
+void readIdentity(const TDWXMLElement &node, const QString &fixedFolderId, AtomFields &f)
+{
+    f.viewed = node.hasChildNamed("gd:lastViewed");
+    for (const TDWXMLElement &idElement : node.childrenNamed("id")) {
+        f.id = TDWDocListParser::docIdFromUrl(idElement.stringValue());
+        if (idElement.hasAttribute("gr:original-id"))
+            f.type = QStringLiteral("bookmark");
+    }
+
+    for (const TDWXMLElement &category : node.childrenNamed("category")) {
+        const QString term = category.attribute("term");
+        const QString scheme = category.attribute("scheme");
+        if (term == kStarredLabel)
+            f.starred = true;
+        else if (term == kHiddenLabel)
+            f.hidden = true;
+        if (scheme == kKindScheme && !term.isNull()) {
+            const qsizetype hash = term.indexOf(u'#');
+            if (hash >= 0 && hash != term.size() - 1)
+                f.type = term.mid(hash + 1);
+        }
+        if (scheme == kReaderScheme) {
+            if (TDWDocListParser::stringEndsWith(term, QStringLiteral("/state/com.google/starred")))
+                f.starred = true;
+            else if (TDWDocListParser::stringEndsWith(term, QStringLiteral("/state/com.google/broadcast")))
+                f.shared = true;
+            else if (TDWDocListParser::stringEndsWith(term, QStringLiteral("/state/com.google/like")))
+                f.liked = true;
+            else if (!term.isNull() && !fixedFolderId.isNull())
+                f.parents = {fixedFolderId};
+        }
+    }
+
+    // A Picasa tag, listed in a photo's feed, names that photo as its child.
+    if (f.type == QLatin1String("tag"))
+        for (const TDWXMLElement &feedId : node.parent().childrenNamed("id"))
+            f.childId = TDWDocListParser::docIdFromUrl(feedId.stringValue());
+}
+
+// Picasa: a photo lies in its album and under a "tag:" parent per keyword; a comment belongs to its photo.
+void readPicasaParents(const TDWXMLElement &node, AtomFields &f)
+{
+    if ((f.isPhoto() || f.type == QLatin1String("comment")) && !f.id.isNull()) {
+        // A photo's id runs through its album's, a comment's through its photo's.
+        f.parents.insert(withoutLastComponent(withoutLastComponent(f.id)));
+    }
+    if (!f.isPhoto())
+        return;
+    for (const TDWXMLElement &group : node.childrenNamed("media:group")) {
+        for (const TDWXMLElement &keywords : group.childrenNamed("media:keywords")) {
+            const QString text = trimmed(keywords.stringValue());
+            if (text.isEmpty())
+                continue;
+            for (const QString &part : text.split(u',')) {
+                const QString keyword = trimmed(part);
+                if (!keyword.isEmpty())
+                    f.parents.insert(QStringLiteral("tag:%1").arg(keyword));
+            }
+        }
+    }
+}
+
+// Owner and last modifier. A calendar the user owns takes the feed author's
+// address as its owner's.
+void readPeople(const TDWXMLElement &node, const TDWXMLElement::Children &accessLevels, AtomFields &f)
+{
+    if (!f.isBookmark())
+        for (const TDWXMLElement &author : node.childrenNamed("author"))
+            readPerson(author, &f.ownerName, &f.ownerEmail);
+
+    if (f.ownerEmail.isNull()) {
+        const TDWXMLElement feed = node.parent();
+        for (const TDWXMLElement &level : accessLevels) {
+            const QString value = level.attribute("value");
+            if (value != QLatin1String("owner") && value != QLatin1String("root"))
+                continue;
+            for (const TDWXMLElement &author : feed.childrenNamed("author")) {
+                const TDWXMLElement email = author.firstChildNamed("email");
+                if (!email.isNull())
+                    f.ownerEmail = email.stringValue();
+            }
+        }
+    }
+
+    for (const TDWXMLElement &modifier : node.childrenNamed("gd:lastModifiedBy"))
+        readPerson(modifier, &f.modifierName, &f.modifierEmail);
+}
+
+// The update time stands for the modification time; the edit time only when there is none.
+void readDates(const TDWXMLElement &node, AtomFields &f)
+{
+    for (const TDWXMLElement &updated : node.childrenNamed("updated"))
+        f.updatedText = f.modifiedText = updated.stringValue();
+    for (const TDWXMLElement &edited : node.childrenNamed("app:edited"))
+        if (f.modifiedText.isNull())
+            f.modifiedText = edited.stringValue();
+    for (const TDWXMLElement &published : node.childrenNamed("published"))
+        f.publishedText = published.stringValue();
+}
+
+// Title (a photo's file name extension split off), summary, place and content.
+void readTexts(const TDWXMLElement &node, AtomFields &f)
+{
+    for (const TDWXMLElement &titleElement : node.childrenNamed("title")) {
+        f.title = TDWDocListParser::titleFromElement(titleElement);
+        if (f.isBookmark())
+            f.title = TDWDocListParser::flattenHTML(f.title);
+        if (f.isPhoto()) {
+            const qsizetype dot = f.title.lastIndexOf(u'.');
+            if (dot > 0 && dot < f.title.size() - 1) {
+                f.extension = f.title.mid(dot + 1);
+                f.title = f.title.left(dot);
+            }
+        }
+    }
+
+    for (const TDWXMLElement &summaryElement : node.childrenNamed("summary")) {
+        const QString text = TDWDocListParser::titleFromElement(summaryElement);
+        if (!text.isEmpty())
+            f.summary = text;
+    }
+
+    for (const TDWXMLElement &place : node.childrenNamed("gphoto:location")) {
+        const QString text = place.stringValue();
+        if (!text.isEmpty())
+            f.location = text;
+    }
+
+    for (const TDWXMLElement &contentElement : node.childrenNamed("content")) {
+        if (contentElement.hasAttribute("src"))
+            f.contentUrl = contentElement.attribute("src");
+        const QString text = contentElement.stringValue();
+        if (!text.isEmpty()) {
+            f.content = text;
+            if (contentElement.attribute("type") == QLatin1String("html"))
+                f.content = TDWDocListParser::flattenHTML(f.content);
+        }
+    }
+}
+
+// Where the content is fetched from, and the parents that links and group memberships name.
+void readLinks(const TDWXMLElement &node, AtomFields &f)
+{
+    qint64 width = -1, height = -1;
+    for (const TDWXMLElement &element : node.childrenNamed("gphoto:width"))
+        width = integerValue(element.stringValue());
+    for (const TDWXMLElement &element : node.childrenNamed("gphoto:height"))
+        height = integerValue(element.stringValue());
+    if (!f.contentUrl.isNull() && width >= 1 && height >= 1) {
+        // Ask for the photo at its full size rather than the service's default.
+        const qint64 largest = width > height ? width : height;
+        f.contentUrl += (f.contentUrl.contains(u'?') ? QStringLiteral("&imgmax=") : QStringLiteral("?imgmax="))
+            + QString::number(largest);
+    }
+
+    for (const TDWXMLElement &link : node.childrenNamed("link")) {
+        const QString rel = link.attribute("rel");
+        if (rel == kDocsParentRelation) {
+            const QString parentId = TDWDocListParser::docIdFromUrl(link.attribute("href"));
+            if (!parentId.isNull())
+                f.parents.insert(parentId);
+        } else if (rel == kContactsPhotoRelation) {
+            f.contentUrl = link.attribute("href");
+            f.photoEtag = link.attribute("gd:etag");
+        } else if (rel == QLatin1String("alternate")) {
+            if (f.isBookmark() && f.contentUrl.isNull())
+                f.contentUrl = link.attribute("href");
+        }
+    }
+
+    for (const TDWXMLElement &membership : node.childrenNamed("gContact:groupMembershipInfo")) {
+        const QString deleted = membership.attribute("deleted");
+        const QString href = membership.attribute("href");
+        if ((deleted.isNull() || deleted == QLatin1String("false")) && !href.isNull())
+            f.parents.insert(href);
+    }
+}
+
+// The title of a Reader item's source feed.
+QString sourceName(const TDWXMLElement &node)
+{
+    QString name;
+    for (const TDWXMLElement &source : node.childrenNamed("source"))
+        for (const TDWXMLElement &sourceTitle : source.childrenNamed("title"))
+            name = TDWDocListParser::flattenHTML(sourceTitle.stringValue());
+    return name;
+}
+
+TDWDocEntry entryFromFields(const AtomFields &f)
+{
+    TDWDocEntry entry;
+    entry.setDocId(f.id);
+    // A spreadsheet's entity tag does not change with its content; its update time does.
+    entry.setEtag(f.type == QLatin1String("spreadsheet") ? f.updatedText : f.etag);
+    entry.setTitle(trimmed(f.title));
+    entry.setDocType(f.type);
+    entry.setStarred(f.starred);
+    entry.setHidden(f.hidden);
+    entry.setShared(f.shared);
+    entry.setLiked(f.liked);
+    entry.setViewedByMe(f.viewed);
+    entry.setOwnerName(f.ownerName);
+    entry.setOwnerEmail(f.ownerEmail);
+    entry.setLastModifiedName(f.modifierName);
+    entry.setLastModifiedEmail(f.modifierEmail);
+    entry.setLastModifiedDate(TDWDocListParser::dateFromString(f.modifiedText));
+    entry.setPublishDate(TDWDocListParser::dateFromString(f.publishedText));
+    entry.setParentFolderIds(f.parents);
+    entry.setContentUrl(f.contentUrl);
+    entry.setPhotoEtag(f.photoEtag);
+    entry.setAccessRole(f.accessRole);
+    entry.setContent(f.content);
+    entry.setFilenameExtension(f.extension);
+    entry.setChildDocId(f.childId);
+    entry.setSummary(f.summary);
+    entry.setLocation(f.location);
+    return entry;
+}
+
+// A contact without a name is shown by its organisation or its address.
+void completeContactTitle(const TDWXMLElement &node, TDWDocEntry &entry)
+{
+    if (entry.title().isEmpty())
+        entry.setTitle(trimmed(node.firstChildNamed("gd:organization").firstChildNamed("gd:orgName").stringValue()));
+    if (entry.title().isEmpty())
+        entry.setTitle(trimmed(node.firstChildNamed("gd:email").attribute("address")));
+    if (entry.title().isEmpty())
+        entry.setTitle(trimmed(tr("(Unknown)")));
+}
+
+// Of the system groups only "My Contacts" is backed up, under that title.
+bool acceptsGroup(const TDWXMLElement &node, TDWDocEntry &entry)
+{
+    const TDWXMLElement systemGroup = node.firstChildNamed("gContact:systemGroup");
+    if (systemGroup.isNull())
+        return true;
+    if (systemGroup.attribute("id") != QLatin1String("Contacts"))
+        return false;
+    entry.setTitle(tr("My Contacts"));
+    return true;
 }
 
 } // namespace
@@ -203,238 +472,35 @@ std::optional<TDWDocEntry> TDWDocListParser::entryFromNode(const TDWXMLElement &
         tdwLog(QStringLiteral("ERROR: returning nil at entryFromNode"));
         return std::nullopt;
     }
-    QString type, id, title, etag, updatedText, modifiedText, publishedText;
-    QString ownerName, ownerEmail, modifierName, modifierEmail, contentUrl, photoEtag, sourceName;
-    QString accessRole, content, extension, childId, summary, location;
-    bool starred = false, hidden = false, shared = false, liked = false;
-    QSet<QString> parents;
-
-    const bool viewed = node.hasChildNamed("gd:lastViewed");
-
-    for (const TDWXMLElement &idElement : node.childrenNamed("id")) {
-        id = docIdFromUrl(idElement.stringValue());
-        if (idElement.hasAttribute("gr:original-id"))
-            type = QStringLiteral("bookmark");
-    }
-
-    for (const TDWXMLElement &category : node.childrenNamed("category")) {
-        const QString term = category.attribute("term");
-        const QString scheme = category.attribute("scheme");
-        if (term == kStarredLabel)
-            starred = true;
-        else if (term == kHiddenLabel)
-            hidden = true;
-        if (scheme == kKindScheme && !term.isNull()) {
-            const qsizetype hash = term.indexOf(u'#');
-            if (hash >= 0 && hash != term.size() - 1)
-                type = term.mid(hash + 1);
-        }
-        if (scheme == kReaderScheme) {
-            if (stringEndsWith(term, QStringLiteral("/state/com.google/starred")))
-                starred = true;
-            else if (stringEndsWith(term, QStringLiteral("/state/com.google/broadcast")))
-                shared = true;
-            else if (stringEndsWith(term, QStringLiteral("/state/com.google/like")))
-                liked = true;
-            else if (!term.isNull() && !m_fixedFolderId.isNull())
-                parents = {m_fixedFolderId};
-        }
-    }
-
-    const bool isPhoto = type == QLatin1String("photo");
-    const bool isBookmark = type == QLatin1String("bookmark");
-    if ((isPhoto || type == QLatin1String("comment")) && !id.isNull()) {
-        // A photo's id runs through its album's, a comment's through its photo's.
-        parents.insert(withoutLastComponent(withoutLastComponent(id)));
-    }
-    if (isPhoto) {
-        for (const TDWXMLElement &group : node.childrenNamed("media:group")) {
-            for (const TDWXMLElement &keywords : group.childrenNamed("media:keywords")) {
-                const QString text = trimmed(keywords.stringValue());
-                if (text.isEmpty())
-                    continue;
-                for (const QString &part : text.split(u',')) {
-                    const QString keyword = trimmed(part);
-                    if (!keyword.isEmpty())
-                        parents.insert(QStringLiteral("tag:%1").arg(keyword));
-                }
-            }
-        }
-    }
-
-    if (!isBookmark)
-        for (const TDWXMLElement &author : node.childrenNamed("author"))
-            readPerson(author, &ownerName, &ownerEmail);
-
-    const TDWXMLElement feed = node.parent();
-    if (type == QLatin1String("tag"))
-        for (const TDWXMLElement &feedId : feed.childrenNamed("id"))
-            childId = docIdFromUrl(feedId.stringValue());
-
+    AtomFields f;
+    readIdentity(node, m_fixedFolderId, f);
+    readPicasaParents(node, f);
     const TDWXMLElement::Children accessLevels = node.childrenNamed("gCal:accesslevel");
-    if (ownerEmail.isNull()) {
-        // A calendar the user owns takes the feed author's address as its owner's.
-        for (const TDWXMLElement &level : accessLevels) {
-            const QString value = level.attribute("value");
-            if (value != QLatin1String("owner") && value != QLatin1String("root"))
-                continue;
-            for (const TDWXMLElement &author : feed.childrenNamed("author")) {
-                const TDWXMLElement email = author.firstChildNamed("email");
-                if (!email.isNull())
-                    ownerEmail = email.stringValue();
-            }
-        }
-    }
-
-    for (const TDWXMLElement &modifier : node.childrenNamed("gd:lastModifiedBy"))
-        readPerson(modifier, &modifierName, &modifierEmail);
-
-    for (const TDWXMLElement &updated : node.childrenNamed("updated"))
-        updatedText = modifiedText = updated.stringValue();
-    for (const TDWXMLElement &edited : node.childrenNamed("app:edited"))
-        if (modifiedText.isNull())
-            modifiedText = edited.stringValue();
-    for (const TDWXMLElement &published : node.childrenNamed("published"))
-        publishedText = published.stringValue();
-
-    for (const TDWXMLElement &titleElement : node.childrenNamed("title")) {
-        title = titleFromElement(titleElement);
-        if (isBookmark)
-            title = flattenHTML(title);
-        if (isPhoto) {
-            const qsizetype dot = title.lastIndexOf(u'.');
-            if (dot > 0 && dot < title.size() - 1) {
-                extension = title.mid(dot + 1);
-                title = title.left(dot);
-            }
-        }
-    }
-
-    for (const TDWXMLElement &summaryElement : node.childrenNamed("summary")) {
-        const QString text = titleFromElement(summaryElement);
-        if (!text.isEmpty())
-            summary = text;
-    }
-
-    for (const TDWXMLElement &place : node.childrenNamed("gphoto:location")) {
-        const QString text = place.stringValue();
-        if (!text.isEmpty())
-            location = text;
-    }
-
-    for (const TDWXMLElement &contentElement : node.childrenNamed("content")) {
-        if (contentElement.hasAttribute("src"))
-            contentUrl = contentElement.attribute("src");
-        const QString text = contentElement.stringValue();
-        if (!text.isEmpty()) {
-            content = text;
-            if (contentElement.attribute("type") == QLatin1String("html"))
-                content = flattenHTML(content);
-        }
-    }
-
-    qint64 width = -1, height = -1;
-    for (const TDWXMLElement &element : node.childrenNamed("gphoto:width"))
-        width = integerValue(element.stringValue());
-    for (const TDWXMLElement &element : node.childrenNamed("gphoto:height"))
-        height = integerValue(element.stringValue());
-    if (!contentUrl.isNull() && width >= 1 && height >= 1) {
-        // Ask for the photo at its full size rather than the service's default.
-        const qint64 largest = width > height ? width : height;
-        contentUrl += (contentUrl.contains(u'?') ? QStringLiteral("&imgmax=") : QStringLiteral("?imgmax="))
-            + QString::number(largest);
-    }
-
-    etag = node.attribute("gd:etag");
-
-    for (const TDWXMLElement &link : node.childrenNamed("link")) {
-        const QString rel = link.attribute("rel");
-        if (rel == kDocsParentRelation) {
-            const QString parentId = docIdFromUrl(link.attribute("href"));
-            if (!parentId.isNull())
-                parents.insert(parentId);
-        } else if (rel == kContactsPhotoRelation) {
-            contentUrl = link.attribute("href");
-            photoEtag = link.attribute("gd:etag");
-        } else if (rel == QLatin1String("alternate")) {
-            if (isBookmark && contentUrl.isNull())
-                contentUrl = link.attribute("href");
-        }
-    }
-
-    for (const TDWXMLElement &membership : node.childrenNamed("gContact:groupMembershipInfo")) {
-        const QString deleted = membership.attribute("deleted");
-        const QString href = membership.attribute("href");
-        if ((deleted.isNull() || deleted == QLatin1String("false")) && !href.isNull())
-            parents.insert(href);
-    }
-
+    readPeople(node, accessLevels, f);
+    readDates(node, f);
+    readTexts(node, f);
+    f.etag = node.attribute("gd:etag");
+    readLinks(node, f);
     for (const TDWXMLElement &level : accessLevels)
-        accessRole = level.attribute("value");
+        f.accessRole = level.attribute("value");
+    if (f.title.isNull())
+        f.title = tr("Untitled");
 
-    if (title.isNull())
-        title = tr("Untitled");
-
-    if (id.isNull()) {
+    if (f.id.isNull()) {
         tdwLog(QStringLiteral("ERROR: returning nil for document entry -- docIdString: %1, etag: %2, title: %3, docTypeStr: %4")
-                   .arg(orNull(id), orNull(etag), orNull(title), orNull(type)));
+                   .arg(orNull(f.id), orNull(f.etag), orNull(f.title), orNull(f.type)));
         return std::nullopt;
     }
-    if (isBookmark && contentUrl.isNull())
+    if (f.isBookmark() && f.contentUrl.isNull())
         return std::nullopt;
 
-    for (const TDWXMLElement &source : node.childrenNamed("source"))
-        for (const TDWXMLElement &sourceTitle : source.childrenNamed("title"))
-            sourceName = flattenHTML(sourceTitle.stringValue());
-
-    TDWDocEntry entry;
-    entry.setDocId(id);
-    // A spreadsheet's entity tag does not change with its content; its update time does.
-    entry.setEtag(type == QLatin1String("spreadsheet") ? updatedText : etag);
-    entry.setTitle(trimmed(title));
-    entry.setDocType(type);
-    entry.setStarred(starred);
-    entry.setHidden(hidden);
-    entry.setShared(shared);
-    entry.setLiked(liked);
-    entry.setViewedByMe(viewed);
-    entry.setOwnerName(ownerName);
-    entry.setOwnerEmail(ownerEmail);
-    entry.setLastModifiedName(modifierName);
-    entry.setLastModifiedEmail(modifierEmail);
-    entry.setLastModifiedDate(dateFromString(modifiedText));
-    entry.setPublishDate(dateFromString(publishedText));
-    entry.setParentFolderIds(parents);
-    entry.setContentUrl(contentUrl);
-    entry.setPhotoEtag(photoEtag);
-    entry.setSourceName(sourceName);
-    entry.setAccessRole(accessRole);
-    entry.setContent(content);
-    entry.setFilenameExtension(extension);
-    entry.setChildDocId(childId);
-    entry.setSummary(summary);
-    entry.setLocation(location);
+    TDWDocEntry entry = entryFromFields(f);
+    entry.setSourceName(sourceName(node));
     entry.setXmlString(node.xmlString());
-
-    if (type == QLatin1String("contact")) {
-        // A contact without a name is shown by its organisation or its address.
-        if (entry.title().isEmpty())
-            entry.setTitle(trimmed(node.firstChildNamed("gd:organization").firstChildNamed("gd:orgName").stringValue()));
-        if (entry.title().isEmpty())
-            entry.setTitle(trimmed(node.firstChildNamed("gd:email").attribute("address")));
-        if (entry.title().isEmpty())
-            entry.setTitle(trimmed(tr("(Unknown)")));
-    }
-
-    if (type == QLatin1String("group")) {
-        const TDWXMLElement systemGroup = node.firstChildNamed("gContact:systemGroup");
-        if (!systemGroup.isNull()) {
-            // Of the system groups only "My Contacts" is backed up.
-            if (systemGroup.attribute("id") != QLatin1String("Contacts"))
-                return std::nullopt;
-            entry.setTitle(tr("My Contacts"));
-        }
-    }
+    if (f.type == QLatin1String("contact"))
+        completeContactTitle(node, entry);
+    if (f.type == QLatin1String("group") && !acceptsGroup(node, entry))
+        return std::nullopt;
     return entry;
 }
 
@@ -443,7 +509,7 @@ QString TDWDocListParser::docIdFromUrl(const QString &text)
     if (text.isNull())
         return {};
     // A Documents id holds its resource id after an encoded colon.
-    const qsizetype colon = text.indexOf(QLatin1String("%3A"), 0, Qt::CaseInsensitive);
+    const qsizetype colon = encodedColon(text);
     if (colon > 0 && colon + 3 < text.size())
         return text.mid(colon + 3);
     if (text.startsWith(kOldCalendarFeedPrefix))

@@ -6,34 +6,31 @@
 
 namespace {
 
-using R = TDWJsonReader;
-
-// Keys are built once: lookups with them allocate nothing.
-const QString kKind = QStringLiteral("kind");
-const QString kDeleted = QStringLiteral("deleted");
-const QString kFileId = QStringLiteral("fileId");
-const QString kFile = QStringLiteral("file");
-const QString kNextLink = QStringLiteral("nextLink");
-const QString kLargestChangeId = QStringLiteral("largestChangeId");
-const QString kId = QStringLiteral("id");
-const QString kEtag = QStringLiteral("etag");
-const QString kTitle = QStringLiteral("title");
-const QString kMimeType = QStringLiteral("mimeType");
-const QString kLabels = QStringLiteral("labels");
-const QString kTrashed = QStringLiteral("trashed");
-const QString kStarred = QStringLiteral("starred");
-const QString kHidden = QStringLiteral("hidden");
-const QString kLastViewedByMeDate = QStringLiteral("lastViewedByMeDate");
-const QString kLastModifyingUserName = QStringLiteral("lastModifyingUserName");
-const QString kModifiedDate = QStringLiteral("modifiedDate");
-const QString kParents = QStringLiteral("parents");
-const QString kIsRoot = QStringLiteral("isRoot");
-const QString kExportLinks = QStringLiteral("exportLinks");
+constexpr std::string_view kKind = "kind";
+constexpr std::string_view kDeleted = "deleted";
+constexpr std::string_view kFileId = "fileId";
+constexpr std::string_view kFile = "file";
+constexpr std::string_view kNextLink = "nextLink";
+constexpr std::string_view kLargestChangeId = "largestChangeId";
+constexpr std::string_view kId = "id";
+constexpr std::string_view kEtag = "etag";
+constexpr std::string_view kTitle = "title";
+constexpr std::string_view kMimeType = "mimeType";
+constexpr std::string_view kLabels = "labels";
+constexpr std::string_view kTrashed = "trashed";
+constexpr std::string_view kStarred = "starred";
+constexpr std::string_view kHidden = "hidden";
+constexpr std::string_view kLastViewedByMeDate = "lastViewedByMeDate";
+constexpr std::string_view kLastModifyingUserName = "lastModifyingUserName";
+constexpr std::string_view kModifiedDate = "modifiedDate";
+constexpr std::string_view kParents = "parents";
+constexpr std::string_view kIsRoot = "isRoot";
+constexpr std::string_view kExportLinks = "exportLinks";
+constexpr std::string_view kDownloadUrl = "downloadUrl";
 const QString kExportLink = QStringLiteral("exportLink");
-const QString kDownloadUrl = QStringLiteral("downloadUrl");
 
 // An integer, or a decimal string as some pages write it; NoChangeId when absent.
-qint64 changeIdValue(const QVariantMap &page)
+qint64 changeIdValue(const TDWJsonObject &page)
 {
     const QVariant value = page.value(kLargestChangeId);
     if (value.isNull())
@@ -46,7 +43,7 @@ qint64 changeIdValue(const QVariantMap &page)
         if (ok)
             return number;
     }
-    throw R::TypeError("largestChangeId is not a 64-bit integer");
+    throw TDWJsonObject::TypeError("largestChangeId is not a 64-bit integer");
 }
 
 } // namespace
@@ -59,23 +56,23 @@ TDWDriveListParser::TDWDriveListParser(std::shared_ptr<const TDWParserConfig> co
 
 bool TDWDriveListParser::parse(const QByteArray &page)
 {
-    const std::optional<R::ItemsPage> listPage = R::parseItemsPage(page);
+    TDWJsonReader reader;
+    const std::optional<TDWJsonReader::ItemsPage> listPage = reader.readItemsPage(page);
     if (!listPage)
         return false;
-    const QVariantMap &pageObject = listPage->object;
     try {
         QList<TDWDocEntry> entries;
         entries.reserve(listPage->items.size());
-        for (const QVariantMap &object : listPage->items) {
+        for (const TDWJsonObject &object : listPage->items) {
             std::optional<TDWDocEntry> entry;
-            if (R::optString(object, kKind) == QLatin1String("drive#change")) {
-                if (R::optBool(object, kDeleted)) {
+            if (object.optString(kKind) == QLatin1String("drive#change")) {
+                if (object.optBool(kDeleted)) {
                     entry.emplace();
-                    entry->setDocId(R::requiredString(object, kFileId));
+                    entry->setDocId(object.requiredString(kFileId));
                     entry->setDeleted(true);
                 } else {
                     // A change without its file reads as a file without a media type.
-                    entry = docEntryForDict(R::optObject(object, kFile).value_or(QVariantMap()));
+                    entry = docEntryForDict(object.optObject(kFile).value_or(TDWJsonObject()));
                 }
             } else {
                 entry = docEntryForDict(object);
@@ -83,69 +80,66 @@ bool TDWDriveListParser::parse(const QByteArray &page)
             if (entry)
                 entries.append(std::move(*entry));
         }
-        const QString nextUrl = R::optString(pageObject, kNextLink);
-        const qint64 changeId = changeIdValue(pageObject);
+        const QString nextUrl = listPage->object.optString(kNextLink);
+        const qint64 changeId = changeIdValue(listPage->object);
         m_entries = std::move(entries);
         m_nextUrl = nextUrl;
         m_numEntries = listPage->items.size();
         m_largestChangeId = changeId;
         return true;
-    } catch (const R::TypeError &) {
+    } catch (const TDWJsonObject::TypeError &) {
         return false;
     }
 }
 
-std::optional<TDWDocEntry> TDWDriveListParser::docEntryForDict(const QVariantMap &file) const
+std::optional<TDWDocEntry> TDWDriveListParser::docEntryForDict(const TDWJsonObject &file) const
 {
     TDWDocEntry entry;
-    const QVariantMap labels = R::optObject(file, kLabels).value_or(QVariantMap());
+    const TDWJsonObject labels = file.optObject(kLabels).value_or(TDWJsonObject());
 
-    if (R::optBool(labels, kTrashed)) {
-        entry.setDocId(R::requiredString(file, kId));
+    if (labels.optBool(kTrashed)) {
+        entry.setDocId(file.requiredString(kId));
         entry.setDeleted(true);
         return entry;
     }
 
-    const QString mimeType = R::optString(file, kMimeType);
+    const QString mimeType = file.optString(kMimeType);
     const QString docType = docTypeByGoogleMimeType(mimeType);
     if (docType.isNull())
         return std::nullopt;
-    const std::optional<QVariantMap> exportLinks = R::optObject(file, kExportLinks);
+    const std::optional<TDWJsonObject> exportLinks = file.optObject(kExportLinks);
     // A form can only be saved through one of its exports.
     if (docType == QLatin1String("form") && !exportLinks)
         return std::nullopt;
 
-    entry.setDocId(R::requiredString(file, kId));
-    entry.setEtag(R::optString(file, kEtag));
-    entry.setTitle(R::optString(file, kTitle));
+    entry.setDocId(file.requiredString(kId));
+    entry.setEtag(file.optString(kEtag));
+    entry.setTitle(file.optString(kTitle));
     entry.setMimeType(mimeType);
     entry.setDocType(docType);
-    entry.setStarred(R::optBool(labels, kStarred));
-    entry.setHidden(R::optBool(labels, kHidden));
-    entry.setViewedByMe(R::has(file, kLastViewedByMeDate));
-    entry.setLastModifiedName(R::optString(file, kLastModifyingUserName));
-    const QString modified = R::optString(file, kModifiedDate);
+    entry.setStarred(labels.optBool(kStarred));
+    entry.setHidden(labels.optBool(kHidden));
+    entry.setViewedByMe(file.has(kLastViewedByMeDate));
+    entry.setLastModifiedName(file.optString(kLastModifyingUserName));
+    const QString modified = file.optString(kModifiedDate);
     if (!modified.isNull())
         entry.setLastModifiedDate(GDataDateTime(modified).date());
 
     QSet<QString> parents;
-    for (const QVariant &parent : R::optArray(file, kParents).value_or(QVariantList())) {
-        if (!R::isObject(parent))
-            throw R::TypeError("a parent is not an object");
-        const QVariantMap reference = parent.toMap();
+    for (const TDWJsonObject &reference : file.optObjectArray(kParents).value_or(QList<TDWJsonObject>())) {
         // The root folder is never recorded as a parent.
-        if (!R::optBool(reference, kIsRoot))
-            parents.insert(R::requiredString(reference, kId));
+        if (!reference.optBool(kIsRoot))
+            parents.insert(reference.requiredString(kId));
     }
     entry.setParentFolderIds(parents);
 
     const QString exportLink = m_config->docTypeConfig(docType).value(kExportLink).toString();
     if (!exportLink.isEmpty())
-        entry.setContentUrl(exportLinks ? R::optString(*exportLinks, exportLink) : QString());
+        entry.setContentUrl(exportLinks ? exportLinks->optString(exportLink.toStdString()) : QString());
     else
-        entry.setContentUrl(R::optString(file, kDownloadUrl));
+        entry.setContentUrl(file.optString(kDownloadUrl));
 
-    entry.setJsonDictionary(file);
+    entry.setJsonText(file.text());
     return entry;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "services/TDWJsonObject.h"
 #include "services/TDWParser.h"
 #include "services/TDWParserConfig.h"
-
-#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -27,8 +26,8 @@ public:
     qint64 largestChangeId() const override { return m_largestChangeId; }
 
     // One file object; nothing when the file is not backed up. Throws
-    // TDWJsonReader::TypeError for fields of the wrong type.
-    std::optional<TDWDocEntry> docEntryForDict(const QVariantMap &file) const;
+    // TDWJsonObject::TypeError for fields of the wrong type.
+    std::optional<TDWDocEntry> docEntryForDict(const TDWJsonObject &file) const;
     // The document type of a media type; null for Google formats the service table does not know.
     QString docTypeByGoogleMimeType(const QString &mimeType) const;
 

@@ -1,55 +1,40 @@
 #pragma once
 
+#include "services/TDWJsonObject.h"
+
 #include <QByteArray>
-#include <QString>
+#include <QList>
 #include <QVariant>
-#include <QVariantList>
-#include <QVariantMap>
 
 #include <optional>
-#include <stdexcept>
 
-// Reads a JSON page straight into property-list values (QVariantMap,
-// QVariantList, QString, bool, qint64 or quint64, double; null as a null
-// variant) and offers typed reads on them. A value of the wrong type throws
-// TDWJsonReader::TypeError, so a parser can refuse the whole page instead of
-// misreading one item; JSON null counts as absent.
+// Reads JSON pages with full validation: a page must be one JSON value in
+// valid UTF-8 (a leading byte order mark is allowed), nesting no deeper than
+// MaxDepth. A reader holds the last page it read; the views it hands out stay
+// valid until it reads again or is destroyed.
 class TDWJsonReader
 {
 public:
-    struct TypeError : std::runtime_error
-    {
-        using std::runtime_error::runtime_error;
-    };
-
     // Nesting deeper than any service sends is refused rather than followed.
     static constexpr int MaxDepth = 256;
-
-    // The value in `bytes`; nothing when they are not one JSON value (invalid
-    // UTF-8 included) or nest deeper than MaxDepth.
-    static std::optional<QVariant> parse(const QByteArray &bytes);
 
     // A list page of the Google JSON APIs: an object whose "items" is an array
     // of objects. Nothing for any other document, so a page of the wrong kind
     // (an error page, say) is never read as an empty list.
     struct ItemsPage
     {
-        QVariantMap object;
-        QList<QVariantMap> items;
+        TDWJsonObject object;
+        QList<TDWJsonObject> items;
     };
-    static std::optional<ItemsPage> parseItemsPage(const QByteArray &bytes);
+    std::optional<ItemsPage> readItemsPage(const QByteArray &bytes);
 
-    // Null string when absent.
-    static QString optString(const QVariantMap &object, const QString &key);
-    // Throws when absent.
-    static QString requiredString(const QVariantMap &object, const QString &key);
-    // False when absent.
-    static bool optBool(const QVariantMap &object, const QString &key);
-    // Nothing when absent.
-    static std::optional<QVariantMap> optObject(const QVariantMap &object, const QString &key);
-    static std::optional<QVariantList> optArray(const QVariantMap &object, const QString &key);
-    // Present and not null.
-    static bool has(const QVariantMap &object, const QString &key);
+    // The value in `bytes` as property-list values (see TDWJsonObject::variant);
+    // nothing when the bytes are not a page as described above.
+    static std::optional<QVariant> parse(const QByteArray &bytes);
 
-    static bool isObject(const QVariant &value) { return value.typeId() == QMetaType::QVariantMap; }
+private:
+    // The page's root value; nothing when the bytes are not a page.
+    std::optional<simdjson::dom::element> read(const QByteArray &bytes);
+
+    simdjson::dom::parser m_parser;
 };

@@ -1,21 +1,17 @@
 #include "services/TDWTaskListParser.h"
 
-#include "services/TDWJsonReader.h"
-
 #include <QUrl>
-
-using R = TDWJsonReader;
 
 TDWTaskListParser::TDWTaskListParser(std::shared_ptr<const TDWParserConfig> config)
     : TDWTokenPagedListParser(std::move(config))
 {
 }
 
-std::optional<TDWDocEntry> TDWTaskListParser::entryForItem(const QVariantMap &item) const
+std::optional<TDWDocEntry> TDWTaskListParser::entryForItem(const TDWJsonObject &item) const
 {
     TDWDocEntry entry;
-    entry.setDocId(R::requiredString(item, QStringLiteral("id")));
-    entry.setTitle(R::optString(item, QStringLiteral("title")));
+    entry.setDocId(item.requiredString("id"));
+    entry.setTitle(item.optString("title"));
     entry.setDocType(QStringLiteral("tasklist"));
     return entry;
 }

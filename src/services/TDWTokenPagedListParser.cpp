@@ -10,21 +10,22 @@ TDWTokenPagedListParser::TDWTokenPagedListParser(std::shared_ptr<const TDWParser
 
 bool TDWTokenPagedListParser::parse(const QByteArray &page)
 {
-    const std::optional<TDWJsonReader::ItemsPage> listPage = TDWJsonReader::parseItemsPage(page);
+    TDWJsonReader reader;
+    const std::optional<TDWJsonReader::ItemsPage> listPage = reader.readItemsPage(page);
     if (!listPage)
         return false;
     try {
         QList<TDWDocEntry> entries;
-        for (const QVariantMap &item : listPage->items) {
+        for (const TDWJsonObject &item : listPage->items) {
             if (std::optional<TDWDocEntry> entry = entryForItem(item))
                 entries.append(std::move(*entry));
         }
-        const QString token = TDWJsonReader::optString(listPage->object, QStringLiteral("nextPageToken"));
+        const QString token = listPage->object.optString("nextPageToken");
         m_entries = std::move(entries);
         m_nextPageToken = token;
         m_numEntries = qint64(listPage->items.size());
         return true;
-    } catch (const TDWJsonReader::TypeError &) {
+    } catch (const TDWJsonObject::TypeError &) {
         return false;
     }
 }

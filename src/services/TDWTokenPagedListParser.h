@@ -1,9 +1,8 @@
 #pragma once
 
+#include "services/TDWJsonObject.h"
 #include "services/TDWParser.h"
 #include "services/TDWParserConfig.h"
-
-#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -25,8 +24,8 @@ protected:
     explicit TDWTokenPagedListParser(std::shared_ptr<const TDWParserConfig> config);
 
     // The entry of one item, or nothing to leave it out; throws
-    // TDWJsonReader::TypeError to refuse the whole page.
-    virtual std::optional<TDWDocEntry> entryForItem(const QVariantMap &item) const = 0;
+    // TDWJsonObject::TypeError to refuse the whole page.
+    virtual std::optional<TDWDocEntry> entryForItem(const TDWJsonObject &item) const = 0;
 
     const TDWParserConfig &config() const { return *m_config; }
     // Null on the last page.

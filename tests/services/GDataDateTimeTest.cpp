@@ -1,6 +1,7 @@
 #include "services/GDataDateTime.h"
 
 #include "ParserTestSupport.h"
+#include "PinnedZoneAndLocale.h"
 
 #include <QProcess>
 
@@ -136,6 +137,49 @@ TEST(GDataDateTime, TimeOfDayAndZoneCanBeChanged)
     EXPECT_EQ(moved.RFC3339String(), QStringLiteral("2013-01-15T10:00:00-05:00"));
     moved.setTimeZone(QTimeZone());
     EXPECT_EQ(moved.offsetSeconds(), U);
+}
+
+// A wall-clock time that a daylight-saving change skips is read at the offset in
+// force before the change, as a clock that was not put forward would show it;
+// a date alone in a zone whose midnight is skipped begins when that day begins.
+TEST(GDataDateTime, ReadsATimeInADaylightSavingGapAtTheOffsetBeforeIt)
+{
+    const struct
+    {
+        const char *systemZone;
+        const char *text;
+        const char *zone; // the value's own zone; none reads it in the system zone
+        bool dateOnly;
+        const char *instant;
+    } cases[] = {
+        {"America/New_York", "2013-03-10T02:30:00-00:00", nullptr, false, "2013-03-10T07:30:00Z"},
+        {"America/New_York", "2013-03-10T02:00:00-00:00", nullptr, false, "2013-03-10T07:00:00Z"},
+        {"America/New_York", "2013-03-10T01:59:59-00:00", nullptr, false, "2013-03-10T06:59:59Z"},
+        {"America/New_York", "2013-03-10T03:00:00-00:00", nullptr, false, "2013-03-10T07:00:00Z"},
+        {"UTC", "2013-03-10T02:30:00-00:00", "America/New_York", false, "2013-03-10T07:30:00Z"},
+        {"America/Havana", "2013-03-10T00:00:00-00:00", nullptr, true, "2013-03-10T05:00:00Z"},
+        {"America/Havana", "2013-03-10T00:30:00-00:00", nullptr, false, "2013-03-10T05:30:00Z"},
+        {"America/Havana", "2013-03-11T00:00:00-00:00", nullptr, true, "2013-03-11T04:00:00Z"},
+        {"UTC", "2013-03-10T00:00:00-00:00", "America/Havana", true, "2013-03-10T05:00:00Z"},
+        {"Europe/Berlin", "2013-03-31T02:30:00-00:00", nullptr, false, "2013-03-31T01:30:00Z"},
+        // A half-hour gap (02:00 to 02:30 at +10:30).
+        {"Australia/Lord_Howe", "2013-10-06T02:15:00-00:00", nullptr, false, "2013-10-05T15:45:00Z"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.systemZone) + " " + c.text + (c.zone ? std::string(" in ") + c.zone : std::string()));
+        PinnedZoneAndLocale pinned(c.systemZone, "en_US");
+        GDataDateTime value(QString::fromLatin1(c.text));
+        if (c.dateOnly)
+            value.setHasTime(false);
+        if (c.zone)
+            value.setTimeZone(QTimeZone(QByteArray(c.zone)));
+        EXPECT_EQ(value.date().toString(Qt::ISODate), QString::fromLatin1(c.instant));
+        // The offset a zone gives the value is the one its fields were read at, so its text names the same instant.
+        if (c.zone && !c.dateOnly) {
+            EXPECT_EQ(GDataDateTime(value.RFC3339String()).date().toString(Qt::ISODate), QString::fromLatin1(c.instant))
+                << qPrintable(value.RFC3339String());
+        }
+    }
 }
 
 // Python's datetime is an independent reader of the same texts: each of our

@@ -1,0 +1,146 @@
+#include "services/TDWJsonObject.h"
+
+#include <map>
+
+namespace {
+
+using simdjson::dom::element_type;
+
+QString fromUtf8(std::string_view text)
+{
+    // An empty JSON string is present: keep it apart from a null (absent) one.
+    return text.empty() ? QStringLiteral("") : QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+[[noreturn]] void wrongType(std::string_view key, const char *expected)
+{
+    throw TDWJsonObject::TypeError("\"" + std::string(key) + "\" is not " + expected);
+}
+
+} // namespace
+
+std::optional<simdjson::dom::element> TDWJsonObject::member(std::string_view key) const
+{
+    std::optional<simdjson::dom::element> found;
+    if (!m_valid)
+        return found;
+    for (const simdjson::dom::key_value_pair field : m_object) {
+        if (field.key == key)
+            found = field.value;
+    }
+    if (found && found->is_null())
+        found.reset();
+    return found;
+}
+
+QString TDWJsonObject::optString(std::string_view key) const
+{
+    const std::optional<simdjson::dom::element> value = member(key);
+    if (!value)
+        return {};
+    std::string_view text;
+    if (value->get_string().get(text))
+        wrongType(key, "a string");
+    return fromUtf8(text);
+}
+
+QString TDWJsonObject::requiredString(std::string_view key) const
+{
+    const QString value = optString(key);
+    if (value.isNull())
+        wrongType(key, "present");
+    return value;
+}
+
+bool TDWJsonObject::optBool(std::string_view key) const
+{
+    const std::optional<simdjson::dom::element> value = member(key);
+    if (!value)
+        return false;
+    bool flag = false;
+    if (value->get_bool().get(flag))
+        wrongType(key, "a boolean");
+    return flag;
+}
+
+std::optional<TDWJsonObject> TDWJsonObject::optObject(std::string_view key) const
+{
+    const std::optional<simdjson::dom::element> value = member(key);
+    if (!value)
+        return std::nullopt;
+    simdjson::dom::object object;
+    if (value->get_object().get(object))
+        wrongType(key, "an object");
+    return TDWJsonObject(object);
+}
+
+std::optional<QList<TDWJsonObject>> TDWJsonObject::optObjectArray(std::string_view key) const
+{
+    const std::optional<simdjson::dom::element> value = member(key);
+    if (!value)
+        return std::nullopt;
+    simdjson::dom::array array;
+    if (value->get_array().get(array))
+        wrongType(key, "an array");
+    QList<TDWJsonObject> objects;
+    objects.reserve(qsizetype(array.size()));
+    for (const simdjson::dom::element item : array) {
+        simdjson::dom::object object;
+        if (item.get_object().get(object))
+            wrongType(key, "an array of objects");
+        objects.append(TDWJsonObject(object));
+    }
+    return objects;
+}
+
+bool TDWJsonObject::has(std::string_view key) const
+{
+    return member(key).has_value();
+}
+
+QVariant TDWJsonObject::value(std::string_view key) const
+{
+    const std::optional<simdjson::dom::element> value = member(key);
+    return value ? variant(*value) : QVariant();
+}
+
+QByteArray TDWJsonObject::text() const
+{
+    if (!m_valid)
+        return QByteArrayLiteral("{}");
+    return QByteArray::fromStdString(simdjson::minify(m_object));
+}
+
+QVariant TDWJsonObject::variant(simdjson::dom::element value)
+{
+    switch (value.type()) {
+    case element_type::OBJECT: {
+        // Built in a std::map and wrapped once complete; a later duplicate key replaces an earlier one.
+        std::map<QString, QVariant> map;
+        for (const simdjson::dom::key_value_pair field : simdjson::dom::object(value))
+            map.insert_or_assign(fromUtf8(field.key), variant(field.value));
+        return QVariantMap(std::move(map));
+    }
+    case element_type::ARRAY: {
+        const simdjson::dom::array array(value);
+        QVariantList list;
+        list.reserve(qsizetype(array.size()));
+        for (const simdjson::dom::element item : array)
+            list.append(variant(item));
+        return list;
+    }
+    case element_type::STRING:
+        return fromUtf8(std::string_view(value));
+    case element_type::INT64:
+        return qint64(int64_t(value));
+    case element_type::UINT64:
+        return quint64(uint64_t(value));
+    case element_type::DOUBLE:
+        return double(value);
+    case element_type::BOOL:
+        return bool(value);
+    case element_type::NULL_VALUE:
+        break;
+    }
+    return QVariant::fromValue(nullptr);
+}

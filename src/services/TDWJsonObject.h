@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <simdjson.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+// A view of one JSON object of a page that TDWJsonReader has read, valid as
+// long as the reader holds that page, with typed reads of its members. A
+// member of the wrong type throws TypeError, so a parser can refuse the whole
+// page instead of misreading one item; JSON null counts as absent, and of a
+// key given twice the last one counts. A default-made view is an empty object.
+class TDWJsonObject
+{
+public:
+    struct TypeError : std::runtime_error
+    {
+        using std::runtime_error::runtime_error;
+    };
+
+    TDWJsonObject() = default;
+    explicit TDWJsonObject(simdjson::dom::object object) : m_object(object), m_valid(true) {}
+
+    // Null string when absent.
+    QString optString(std::string_view key) const;
+    // Throws when absent.
+    QString requiredString(std::string_view key) const;
+    // False when absent.
+    bool optBool(std::string_view key) const;
+    // Nothing when absent.
+    std::optional<TDWJsonObject> optObject(std::string_view key) const;
+    // The elements of an array of objects; nothing when absent, throws when an element is no object.
+    std::optional<QList<TDWJsonObject>> optObjectArray(std::string_view key) const;
+    // Present and not null.
+    bool has(std::string_view key) const;
+    // The member as a property-list value (see variant()); a null variant when absent or null.
+    QVariant value(std::string_view key) const;
+
+    // The object as compact JSON text, which TDWJsonReader::parse reads back to the same values.
+    QByteArray text() const;
+
+    // A JSON value as property-list values: QVariantMap, QVariantList, QString,
+    // bool, qint64 (quint64 beyond its range), double; null as a null variant
+    // that holds nullptr.
+    static QVariant variant(simdjson::dom::element value);
+
+private:
+    std::optional<simdjson::dom::element> member(std::string_view key) const;
+
+    simdjson::dom::object m_object;
+    bool m_valid = false;
+};
