@@ -66,7 +66,7 @@ TEST_F(TDWLoginItemMigratorTest, ReplacesOldEntriesByTheLauncher)
     const QString link = QDir(tdwtest::freshDir()).filePath(QStringLiteral("start-backups"));
     ASSERT_TRUE(QFile::link(QCoreApplication::applicationFilePath(), link));
     const QString bodies[] = {
-        QStringLiteral("Exec=/home/someone/Old Copies/Tidewell\n"),
+        QStringLiteral("Exec=/home/someone/Tidewell\n"),
         QStringLiteral("Exec=\"/home/someone/Old Copies/Tidewell 2.AppImage\" --hidden\n"),
         QStringLiteral("Exec=/opt/tidewell/bin/tidewell %U\n"),
         QStringLiteral("Exec=tidewell\n"),
