@@ -14,10 +14,11 @@
 
 namespace {
 
+// 1 to 2^31 - 1 and round again: a reference is never 0 (closed) or negative.
 qint32 nextReference()
 {
-    static std::atomic<qint32> last{0};
-    return ++last;
+    static std::atomic<quint32> opened{0};
+    return qint32(opened++ % 0x7FFFFFFFu) + 1;
 }
 
 QString reason(int err)
