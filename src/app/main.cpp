@@ -1,3 +1,4 @@
+#include "app/TDWRegisterClasses.h"
 #include "platform/foundation/TDWLog.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@ int main(int argc, char **argv)
     const QString dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Tidewell"));
     TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
     tdwLog(QStringLiteral("Tidewell starting"));
+    TDWRegisterClasses();
 
     QLabel window(QStringLiteral("Tidewell"));
     window.setWindowTitle(QStringLiteral("Tidewell"));

@@ -1,6 +1,6 @@
 #include "common/TDWFileMgr.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -163,15 +163,12 @@ bool TDWFileMgr::setDataDir(const QString &path)
     }
 
     auto layout = std::make_unique<Layout>();
-    const QVariantList services = TDWServiceTable::shared().serviceConfigs();
+    const QList<TDWServiceConfig> services = TDWServiceTable::shared().serviceConfigs();
     if (services.isEmpty())
         tdwLog(QStringLiteral("ERROR: The service table is not loaded, so no list folders are known."));
-    for (const QVariant &service : services) {
-        const QVariantMap config = service.toMap();
-        const QString id = config.value(QStringLiteral("id")).toString();
-        const QString listDir = config.value(QStringLiteral("listdir")).toString();
-        if (!id.isEmpty() && !listDir.isEmpty())
-            layout->itemListXmlPaths.insert(id, appendComponent(path, listDir));
+    for (const TDWServiceConfig &service : services) {
+        if (!service.id.isEmpty() && !service.listDir.isEmpty())
+            layout->itemListXmlPaths.insert(service.id, appendComponent(path, service.listDir));
     }
 
     layout->tmpDirPath = defaultTempDir();
@@ -235,7 +232,7 @@ QString TDWFileMgr::dataFilePath()
 
 QString TDWFileMgr::backedUpItemsPathForService(const QString &serviceId)
 {
-    const QString itemDir = TDWServiceTable::shared().serviceConfig(serviceId).value(QStringLiteral("itemdir")).toString();
+    const QString itemDir = TDWServiceTable::shared().serviceConfig(serviceId).itemDir;
     if (itemDir.isEmpty())
         return {};
     return appendComponent(backedUpItemsPath(), itemDir);

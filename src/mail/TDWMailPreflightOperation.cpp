@@ -1,7 +1,6 @@
 #include "mail/TDWMailPreflightOperation.h"
 
-#include "accounts/TDWPreflightRegistry.h"
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
 #include "platform/foundation/TDWClock.h"
@@ -136,15 +135,13 @@ void TDWMailPreflightOperation::Check::handleFolders(const TDWError &error, cons
         foldersWithFlags = table;
     }
     QString allMailPath;
-    for (const QVariant &entry : TDWServiceTable::shared().requiredMailLabels()) {
-        const QVariantMap label = entry.toMap();
-        const QString flag = label.value(QStringLiteral("flag")).toString();
-        auto folder = std::find_if(table.cbegin(), table.cend(), [&](const QSet<QString> &flags) { return flags.contains(flag); });
+    for (const TDWSpecialMailLabel &label : TDWServiceTable::shared().requiredMailLabels()) {
+        auto folder = std::find_if(table.cbegin(), table.cend(), [&](const QSet<QString> &flags) { return flags.contains(label.flag); });
         if (folder == table.cend()) {
-            conclude(false, tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.value(QStringLiteral("label")).toString()));
+            conclude(false, tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.label));
             return;
         }
-        if (flag == QLatin1String("AllMail"))
+        if (label.flag == QLatin1String("AllMail"))
             allMailPath = folder.key();
     }
     // A table that does not require All Mail leaves nothing to measure.
@@ -225,14 +222,6 @@ TDWMailPreflightOperation::~TDWMailPreflightOperation()
     // Work still under way has nobody left to report to.
     if (m_check->markConcluded(false, QString()))
         onMainThreadLater([check = m_check] { check->stopWork(); });
-}
-
-void TDWMailPreflightOperation::registerPreflightClass()
-{
-    TDWPreflightRegistry::registerClass(QStringLiteral("TDWMailPreflightOperation"),
-                                        [](const QString &username, const QString &accessToken, const QString &service) {
-                                            return std::make_unique<TDWMailPreflightOperation>(username, accessToken, service);
-                                        });
 }
 
 bool TDWMailPreflightOperation::isConcurrent() const

@@ -31,9 +31,6 @@ public:
     TDWMailPreflightOperation(const QString &username, const QString &accessToken, const QString &service);
     ~TDWMailPreflightOperation() override;
 
-    // Makes the check known to the preflight manager under its class name.
-    static void registerPreflightClass();
-
     bool isConcurrent() const override;
     void run() override;
     void cancel() override;

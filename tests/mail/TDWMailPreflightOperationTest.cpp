@@ -8,6 +8,7 @@
 
 #include "accounts/TDWPreflightDelegate.h"
 #include "accounts/TDWPreflightMgr.h"
+#include "app/TDWRegisterClasses.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -239,8 +240,9 @@ TEST(MailShieldDetection, ReadsTheProxySettings)
     EXPECT_FALSE(TDWMailPreflightOperation::avastMailShieldRunning());
 }
 
-// The account setup's preflight manager: the check found by its class name,
-// run on a worker thread, its table read afterwards.
+// The account setup's preflight manager: the check found by the class name
+// the application registers at start-up, run on a worker thread, its table
+// read afterwards.
 class RecordingDelegate : public TDWPreflightDelegate
 {
 public:
@@ -251,7 +253,7 @@ public:
 
 TEST_F(MailPreflightTest, RunsForTheAccountSetup)
 {
-    TDWMailPreflightOperation::registerPreflightClass();
+    TDWRegisterClasses();
     const std::vector<std::pair<QString, QString>> cases = {
         {tokenOf(QStringLiteral("plain@example.com")), QStringLiteral("success")},
         {QStringLiteral("ya29.wrong"), ConnectFailure},
