@@ -46,6 +46,7 @@ struct TDWMailPreflightOperation::Check : std::enable_shared_from_this<Check>
     QString username;
     QString accessToken;
     std::chrono::milliseconds timeout = TDWClock::duration(60s);
+    QList<qint64> folderSizeLimits = DefaultFolderSizeLimits;
 
     mutable std::mutex resultsMutex;
     bool concluded = false;
@@ -168,7 +169,6 @@ void TDWMailPreflightOperation::Check::handleFolderInfo(const TDWError &error, c
             numMessages = info.messageCount;
         }
         // A folder holding exactly a limit's worth is almost surely cut off there.
-        static const QList<qint64> folderSizeLimits = {1000, 2000, 5000, 10000};
         if (folderSizeLimits.contains(info.messageCount)) {
             conclude(false, tr("It looks like IMAP folder size limits are set."));
             return;
@@ -302,6 +302,11 @@ qint64 TDWMailPreflightOperation::numMessages() const
 void TDWMailPreflightOperation::setTimeoutInterval(std::chrono::milliseconds interval)
 {
     m_check->timeout = interval;
+}
+
+void TDWMailPreflightOperation::setFolderSizeLimits(const QList<qint64> &limits)
+{
+    m_check->folderSizeLimits = limits;
 }
 
 bool TDWMailPreflightOperation::avastMailShieldRunning()
