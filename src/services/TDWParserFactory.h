@@ -20,6 +20,6 @@ public:
     static inline const QString DefaultParserClass = QStringLiteral("TDWDocListParser");
 
     // A new parser of that class (an Atom parser when the name is empty);
-    // null for a name that no registered parser has.
+    // null, with a log line, for a name that no registered parser has.
     static std::unique_ptr<TDWParser> create(const QString &className, std::shared_ptr<const TDWParserConfig> config);
 };

@@ -127,7 +127,11 @@ TEST_F(TDWRegisterClassesTest, ANameNothingRegisteredMakesNothing)
 {
     EXPECT_EQ(TDWPreflightClasses::shared().create(QStringLiteral("TDWNoSuchCheck"), QStringLiteral("u"), QStringLiteral("t"), QStringLiteral("mail")),
               nullptr);
-    EXPECT_EQ(TDWParserFactory::create(QStringLiteral("TDWNoSuchParser"), std::make_shared<const TDWParserConfig>()), nullptr);
+    {
+        tdwtest::LogCapture log;
+        EXPECT_EQ(TDWParserFactory::create(QStringLiteral("TDWNoSuchParser"), std::make_shared<const TDWParserConfig>()), nullptr);
+        EXPECT_TRUE(log.contains(QStringLiteral("ERROR: No list parser \"TDWNoSuchParser\"")));
+    }
 
     // A table naming a check that nothing registered fails that service's
     // preflight with a message the user can read, and says why in the log.

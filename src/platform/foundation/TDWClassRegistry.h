@@ -44,12 +44,6 @@ public:
         return factory ? factory(std::forward<Args>(args)...) : nullptr;
     }
 
-    bool contains(const QString &name) const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_factories.contains(name);
-    }
-
 private:
     TDWClassRegistry() = default;
 
