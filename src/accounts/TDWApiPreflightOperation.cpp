@@ -1,7 +1,7 @@
 #include "accounts/TDWApiPreflightOperation.h"
 
 #include "accounts/TDWGoogleEndpoints.h"
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "platform/http/TDWHttpClient.h"
 
 #include <QCoreApplication>
@@ -34,8 +34,8 @@ void TDWApiPreflightOperation::cancel()
 
 void TDWApiPreflightOperation::run()
 {
-    const QVariantMap config = TDWServiceTable::shared().serviceConfig(m_service);
-    const QUrl url(config.value(QStringLiteral("preflighturl")).toString(), QUrl::StrictMode);
+    const TDWServiceConfig config = TDWServiceTable::shared().serviceConfig(m_service);
+    const QUrl url(config.preflightUrl, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
         m_failureReason = tr("Unexpected error.");
@@ -47,9 +47,8 @@ void TDWApiPreflightOperation::run()
     // The token goes only to https on a Google API host, and a redirect to
     // another host does not carry it.
     request.setBearerToken(m_accessToken.toUtf8(), TDWGoogleEndpoints::bearerHosts());
-    const QString gdataVersion = config.value(QStringLiteral("gdataversion")).toString();
-    if (!gdataVersion.isEmpty())
-        request.setHeader("GData-Version", gdataVersion.toUtf8());
+    if (!config.gdataVersion.isEmpty())
+        request.setHeader("GData-Version", config.gdataVersion.toUtf8());
 
     const TDWHttpResponse response = m_client->perform(request);
     if (response.error() == TDWHttpResponse::Error::Cancelled)
@@ -64,6 +63,5 @@ void TDWApiPreflightOperation::run()
 
 QString TDWApiPreflightOperation::message() const
 {
-    const QString label = TDWServiceTable::shared().serviceConfig(m_service).value(QStringLiteral("listOfItemsLabel")).toString();
-    return tr("Unable to retrieve the %1: %2").arg(label, m_failureReason);
+    return tr("Unable to retrieve the %1: %2").arg(TDWServiceTable::shared().serviceConfig(m_service).listOfItemsLabel, m_failureReason);
 }

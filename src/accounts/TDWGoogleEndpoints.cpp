@@ -1,6 +1,6 @@
 #include "accounts/TDWGoogleEndpoints.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QVariantList>
@@ -89,6 +89,6 @@ QString TDWGoogleEndpoints::clientSecret()
 TDWHttpHostAllowlist TDWGoogleEndpoints::bearerHosts()
 {
     QStringList hosts{apisHost()};
-    collectHttpsHosts(TDWServiceTable::shared().serviceConfigs(), &hosts);
+    collectHttpsHosts(TDWServiceTable::shared().getConfig().value(QStringLiteral("services")), &hosts);
     return TDWHttpHostAllowlist(hosts);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/TDWClassRegistry.h"
+
 #include <QString>
 
 // One service's access check, run before an account's settings are saved.
@@ -24,3 +26,7 @@ public:
     virtual QString username() const = 0;
     virtual QString service() const = 0;
 };
+
+// The check classes by the names the service table gives: made from the
+// account's username, the access token and the service id.
+using TDWPreflightClasses = TDWClassRegistry<TDWPreflight, const QString &, const QString &, const QString &>;

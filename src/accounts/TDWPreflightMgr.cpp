@@ -2,13 +2,12 @@
 
 #include "accounts/TDWPreflight.h"
 #include "accounts/TDWPreflightDelegate.h"
-#include "accounts/TDWPreflightRegistry.h"
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWOperationQueue.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThreadPool>
 
 #include <mutex>
 
@@ -36,9 +35,9 @@ TDWPreflightMgr::TDWPreflightMgr(const QString &accountUsername, const QString &
     , m_accessToken(accessToken)
     , m_services(services)
     , m_delegate(delegate)
-    , m_authenticatorQueue(std::make_unique<QThreadPool>())
+    , m_authenticatorQueue(std::make_unique<TDWOperationQueue>())
 {
-    m_authenticatorQueue->setMaxThreadCount(4);
+    m_authenticatorQueue->setMaxConcurrentOperationCount(4);
 }
 
 TDWPreflightMgr::~TDWPreflightMgr()
@@ -51,7 +50,8 @@ TDWPreflightMgr::~TDWPreflightMgr()
         if (check->preflight)
             check->preflight->cancel();
     }
-    m_authenticatorQueue->waitForDone();
+    // Waits for the checks under way to return.
+    m_authenticatorQueue.reset();
 }
 
 void TDWPreflightMgr::start()
@@ -63,10 +63,10 @@ void TDWPreflightMgr::start()
     m_mailPreflightOperation = nullptr;
 
     for (const QString &service : std::as_const(m_services)) {
-        const QString className = TDWServiceTable::shared().serviceConfig(service).value(QStringLiteral("preflightClass")).toString();
+        const QString className = TDWServiceTable::shared().serviceConfig(service).preflightClass;
         auto check = std::make_shared<Check>();
         check->service = service;
-        check->preflight = TDWPreflightRegistry::create(className, m_accountUsername, m_accessToken, service);
+        check->preflight = TDWPreflightClasses::shared().create(className, m_accountUsername, m_accessToken, service);
         if (!check->preflight)
             tdwLog(QStringLiteral("ERROR: No preflight check \"%1\" for service %2").arg(className, service));
         else if (className == MailPreflightClass)
@@ -84,7 +84,7 @@ void TDWPreflightMgr::start()
         return;
     }
     for (const auto &check : m_authenticators) {
-        m_authenticatorQueue->start([check, shared = m_shared] {
+        m_authenticatorQueue->addOperation([check, shared = m_shared] {
             if (check->preflight)
                 check->preflight->run();
             std::lock_guard lock(shared->mutex);
@@ -104,7 +104,7 @@ void TDWPreflightMgr::finishRun()
         if (check->preflight) {
             message = check->preflight->message();
         } else {
-            const QString label = TDWServiceTable::shared().serviceConfig(check->service).value(QStringLiteral("listOfItemsLabel")).toString();
+            const QString label = TDWServiceTable::shared().serviceConfig(check->service).listOfItemsLabel;
             message = QCoreApplication::translate("TDWPreflightMgr", "Unable to retrieve the %1: %2")
                           .arg(label.isEmpty() ? check->service : label,
                                QCoreApplication::translate("TDWPreflightMgr", "No check is available for this service."));

@@ -7,13 +7,14 @@
 #include <memory>
 #include <vector>
 
-class QThreadPool;
+class TDWOperationQueue;
 class TDWPreflight;
 class TDWPreflightDelegate;
 
 // Checks with one access token that every chosen service of an account can be
 // read: one check per service (of the class the service table names under
-// "preflightClass"), up to 4 at a time on worker threads, then one outcome on
+// "preflightClass", made through TDWPreflightClasses), up to 4 at a time on
+// an operation queue's worker threads, then one outcome on
 // the manager's thread: the message of the first failing check in the order
 // of `services` (not the first to finish), or success. An empty service list
 // succeeds at once. A service whose check class is unknown fails.
@@ -49,7 +50,7 @@ private:
     QString m_accessToken;
     QStringList m_services;
     TDWPreflightDelegate *m_delegate;
-    std::unique_ptr<QThreadPool> m_authenticatorQueue;
+    std::unique_ptr<TDWOperationQueue> m_authenticatorQueue;
     std::vector<std::shared_ptr<Check>> m_authenticators;
     std::shared_ptr<Shared> m_shared;
     TDWPreflight *m_mailPreflightOperation = nullptr;

@@ -1,3 +1,4 @@
+#include "app/TDWRegisterClasses.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWSafeFile.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char **argv)
         TDWSafeFile::sweepTemporaryFiles(dir);
     TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
     tdwLog(QStringLiteral("Tidewell starting"));
+    TDWRegisterClasses();
 
     QLabel window(QStringLiteral("Tidewell"));
     window.setWindowTitle(QStringLiteral("Tidewell"));

@@ -1,6 +1,7 @@
 #include "common/TDWFileMgr.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWFileMgrError.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -22,7 +23,6 @@
 
 namespace {
 
-const QString ErrorDomain = QStringLiteral("TDWFileMgr");
 const QString ProductFolder = QStringLiteral("Tidewell");
 
 struct Layout
@@ -104,7 +104,7 @@ void fail(const TDWError &error)
 void failBecauseFileIsInTheWay(const QString &message)
 {
     tdwLog(QStringLiteral("ERROR: %1").arg(message));
-    fail(TDWError::withDescription(ErrorDomain, ENOTDIR, message));
+    fail(TDWError::withDescription(TDWFileMgrError::Domain, TDWFileMgrError::FileInTheWay, message));
 }
 
 // Appends one path component, as a component even if it begins with "/".
@@ -163,15 +163,12 @@ bool TDWFileMgr::setDataDir(const QString &path)
     }
 
     auto layout = std::make_unique<Layout>();
-    const QVariantList services = TDWServiceTable::shared().serviceConfigs();
+    const QList<TDWServiceConfig> services = TDWServiceTable::shared().serviceConfigs();
     if (services.isEmpty())
         tdwLog(QStringLiteral("ERROR: The service table is not loaded, so no list folders are known."));
-    for (const QVariant &service : services) {
-        const QVariantMap config = service.toMap();
-        const QString id = config.value(QStringLiteral("id")).toString();
-        const QString listDir = config.value(QStringLiteral("listdir")).toString();
-        if (!id.isEmpty() && !listDir.isEmpty())
-            layout->itemListXmlPaths.insert(id, appendComponent(path, listDir));
+    for (const TDWServiceConfig &service : services) {
+        if (!service.id.isEmpty() && !service.listDir.isEmpty())
+            layout->itemListXmlPaths.insert(service.id, appendComponent(path, service.listDir));
     }
 
     layout->tmpDirPath = defaultTempDir();
@@ -199,7 +196,7 @@ bool TDWFileMgr::createDir(const QString &path)
     const QString reason = QString::fromLocal8Bit(std::strerror(code));
     tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(path, reason));
     tdwLog(QStringLiteral("ERROR: calling terminate because createDir failed"));
-    fail(TDWError::withDescription(ErrorDomain, code, QStringLiteral("Tidewell is unable to create the folder “%1”: %2").arg(path, reason)));
+    fail(TDWError::withDescription(TDWFileMgrError::Domain, code, QStringLiteral("Tidewell is unable to create the folder “%1”: %2").arg(path, reason)));
     return false;
 }
 
@@ -235,7 +232,7 @@ QString TDWFileMgr::dataFilePath()
 
 QString TDWFileMgr::backedUpItemsPathForService(const QString &serviceId)
 {
-    const QString itemDir = TDWServiceTable::shared().serviceConfig(serviceId).value(QStringLiteral("itemdir")).toString();
+    const QString itemDir = TDWServiceTable::shared().serviceConfig(serviceId).itemDir;
     if (itemDir.isEmpty())
         return {};
     return appendComponent(backedUpItemsPath(), itemDir);

@@ -1,5 +1,6 @@
 #include "common/TDWFileUtils.h"
 
+#include "common/TDWFileUtilsError.h"
 #include "platform/foundation/TDWLog.h"
 
 #include <QDir>
@@ -13,7 +14,6 @@
 
 namespace {
 
-const QString ErrorDomain = QStringLiteral("TDWFileUtils");
 constexpr qsizetype MaxNameUnits = 32;
 
 bool isKept(char32_t codePoint)
@@ -92,7 +92,7 @@ bool leadingIntegerIsNonZero(const QString &text)
 
 TDWError posixError(int code, const QString &path)
 {
-    return TDWError::withDescription(ErrorDomain, code,
+    return TDWError::withDescription(TDWFileUtilsError::Domain, code,
                                      QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
@@ -121,7 +121,7 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
     // An empty parent would mean the working directory, which is never where data belongs.
     if (parent.isEmpty()) {
         tdwLog(QStringLiteral("ERROR: Error creating directory at %1: no parent folder given").arg(title));
-        tdwSetError(error, posixError(ENOENT, title));
+        tdwSetError(error, posixError(TDWFileUtilsError::NoParentFolder, title));
         return {};
     }
     const QString base = generateFilenameFromString(title);

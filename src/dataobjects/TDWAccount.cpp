@@ -1,6 +1,6 @@
 #include "dataobjects/TDWAccount.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "common/BKSErrorUtils.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -47,10 +47,9 @@ std::mutex &updateMutex()
 QStringList serviceIds(bool countDisabled)
 {
     QStringList ids;
-    for (const QVariant &service : TDWServiceTable::shared().serviceConfigs()) {
-        const QVariantMap config = service.toMap();
-        if (countDisabled || !config.value(QStringLiteral("serviceDisabled")).toBool())
-            ids.append(config.value(QStringLiteral("id")).toString());
+    for (const TDWServiceConfig &service : TDWServiceTable::shared().serviceConfigs()) {
+        if (countDisabled || !service.disabled)
+            ids.append(service.id);
     }
     return ids;
 }

@@ -1,6 +1,6 @@
 #include "dataobjects/TDWDoc.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "dataobjects/TDWDocParent.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWEntityFetch.h"

@@ -1,7 +1,7 @@
 #include "mail/TDWImapConnectionMgr.h"
 
 #include "accounts/TDWKeychainMgr.h"
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/imap/TDWImapSession.h"

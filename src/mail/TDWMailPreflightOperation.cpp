@@ -1,7 +1,6 @@
 #include "mail/TDWMailPreflightOperation.h"
 
-#include "accounts/TDWPreflightRegistry.h"
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
 #include "platform/foundation/TDWClock.h"
@@ -47,6 +46,7 @@ struct TDWMailPreflightOperation::Check : std::enable_shared_from_this<Check>
     QString username;
     QString accessToken;
     std::chrono::milliseconds timeout = TDWClock::duration(60s);
+    QList<qint64> folderSizeLimits = DefaultFolderSizeLimits;
 
     mutable std::mutex resultsMutex;
     bool concluded = false;
@@ -136,15 +136,13 @@ void TDWMailPreflightOperation::Check::handleFolders(const TDWError &error, cons
         foldersWithFlags = table;
     }
     QString allMailPath;
-    for (const QVariant &entry : TDWServiceTable::shared().requiredMailLabels()) {
-        const QVariantMap label = entry.toMap();
-        const QString flag = label.value(QStringLiteral("flag")).toString();
-        auto folder = std::find_if(table.cbegin(), table.cend(), [&](const QSet<QString> &flags) { return flags.contains(flag); });
+    for (const TDWSpecialMailLabel &label : TDWServiceTable::shared().requiredMailLabels()) {
+        auto folder = std::find_if(table.cbegin(), table.cend(), [&](const QSet<QString> &flags) { return flags.contains(label.flag); });
         if (folder == table.cend()) {
-            conclude(false, tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.value(QStringLiteral("label")).toString()));
+            conclude(false, tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.label));
             return;
         }
-        if (flag == QLatin1String("AllMail"))
+        if (label.flag == QLatin1String("AllMail"))
             allMailPath = folder.key();
     }
     // A table that does not require All Mail leaves nothing to measure.
@@ -171,7 +169,6 @@ void TDWMailPreflightOperation::Check::handleFolderInfo(const TDWError &error, c
             numMessages = info.messageCount;
         }
         // A folder holding exactly a limit's worth is almost surely cut off there.
-        static const QList<qint64> folderSizeLimits = {1000, 2000, 5000, 10000};
         if (folderSizeLimits.contains(info.messageCount)) {
             conclude(false, tr("It looks like IMAP folder size limits are set."));
             return;
@@ -225,14 +222,6 @@ TDWMailPreflightOperation::~TDWMailPreflightOperation()
     // Work still under way has nobody left to report to.
     if (m_check->markConcluded(false, QString()))
         onMainThreadLater([check = m_check] { check->stopWork(); });
-}
-
-void TDWMailPreflightOperation::registerPreflightClass()
-{
-    TDWPreflightRegistry::registerClass(QStringLiteral("TDWMailPreflightOperation"),
-                                        [](const QString &username, const QString &accessToken, const QString &service) {
-                                            return std::make_unique<TDWMailPreflightOperation>(username, accessToken, service);
-                                        });
 }
 
 bool TDWMailPreflightOperation::isConcurrent() const
@@ -313,6 +302,11 @@ qint64 TDWMailPreflightOperation::numMessages() const
 void TDWMailPreflightOperation::setTimeoutInterval(std::chrono::milliseconds interval)
 {
     m_check->timeout = interval;
+}
+
+void TDWMailPreflightOperation::setFolderSizeLimits(const QList<qint64> &limits)
+{
+    m_check->folderSizeLimits = limits;
 }
 
 bool TDWMailPreflightOperation::avastMailShieldRunning()

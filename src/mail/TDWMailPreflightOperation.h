@@ -4,6 +4,7 @@
 #include "mail/TDWFoldersWithFlags.h"
 #include "platform/foundation/TDWOperation.h"
 
+#include <QList>
 #include <QString>
 
 #include <chrono>
@@ -12,7 +13,7 @@
 // The Gmail access check of the account setup: with the access token given
 // (the keychain is not asked), the account's folder list must be readable
 // over IMAP, every required special folder present, and All Mail's size must
-// not be exactly one of the IMAP folder size limits (1000, 2000, 5000, 10000),
+// not be exactly one of the IMAP folder size limits (DefaultFolderSizeLimits),
 // which would mean the account truncates its folders. It refuses at once when
 // a known mail-scanning proxy intercepts IMAP over TLS.
 //
@@ -31,9 +32,6 @@ public:
     TDWMailPreflightOperation(const QString &username, const QString &accessToken, const QString &service);
     ~TDWMailPreflightOperation() override;
 
-    // Makes the check known to the preflight manager under its class name.
-    static void registerPreflightClass();
-
     bool isConcurrent() const override;
     void run() override;
     void cancel() override;
@@ -49,6 +47,12 @@ public:
 
     // The overall limit, 60 s (through the injectable clock) unless set before start().
     void setTimeoutInterval(std::chrono::milliseconds interval);
+
+    // The sizes Gmail lets a user cap an IMAP folder at.
+    static inline const QList<qint64> DefaultFolderSizeLimits = {1000, 2000, 5000, 10000};
+    // The All Mail sizes that fail the check, DefaultFolderSizeLimits unless
+    // set before start() (tests show the same rule on a small mailbox).
+    void setFolderSizeLimits(const QList<qint64> &limits);
 
     // Whether the mail-scanning proxy's settings file exists, reads as UTF-8
     // and does not switch its IMAP-over-TLS section off.

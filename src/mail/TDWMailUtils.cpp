@@ -1,6 +1,6 @@
 #include "mail/TDWMailUtils.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWMailFolder.h"
@@ -140,8 +140,8 @@ QString TDWMailUtils::decodedFolderPath(const QString &encodedPath)
 QStringList TDWMailUtils::userLabelsBasedOnFoldersWithFlags(const TDWFoldersWithFlags &foldersWithFlags)
 {
     QSet<QString> specialFlags;
-    for (const QVariant &label : TDWServiceTable::shared().specialMailLabels())
-        specialFlags.insert(label.toMap().value(QStringLiteral("flag")).toString());
+    for (const TDWSpecialMailLabel &label : TDWServiceTable::shared().specialMailLabels())
+        specialFlags.insert(label.flag);
 
     QStringList labels;
     for (auto it = foldersWithFlags.cbegin(); it != foldersWithFlags.cend(); ++it) {
@@ -160,12 +160,11 @@ QStringList TDWMailUtils::userLabelsBasedOnFoldersWithFlags(const TDWFoldersWith
 bool TDWMailUtils::updateAccount(TDWAccount &account, const TDWFoldersWithFlags &foldersWithFlags,
                                  const std::optional<QSet<QString>> &includedUserLabels, const QDateTime &iterationDate)
 {
-    const QVariantList specialLabels = TDWServiceTable::shared().specialMailLabels();
+    const QList<TDWSpecialMailLabel> specialLabels = TDWServiceTable::shared().specialMailLabels();
     QStringList missingRequiredFlags;
-    for (const QVariant &entry : specialLabels) {
-        const QVariantMap label = entry.toMap();
-        if (label.value(QStringLiteral("required")).toBool())
-            missingRequiredFlags.append(label.value(QStringLiteral("flag")).toString());
+    for (const TDWSpecialMailLabel &label : specialLabels) {
+        if (label.required)
+            missingRequiredFlags.append(label.flag);
     }
 
     const QString username = account.username();
@@ -191,12 +190,10 @@ bool TDWMailUtils::updateAccount(TDWAccount &account, const TDWFoldersWithFlags 
         const QString path = decodedFolderPath(encodedPath);
         // The first special label, in the table's order, whose flag the folder carries types it.
         qint64 folderType = TDWMailFolder::LabelFolderType;
-        for (const QVariant &entry : specialLabels) {
-            const QVariantMap label = entry.toMap();
-            const QString flag = label.value(QStringLiteral("flag")).toString();
-            if (it.value().contains(flag)) {
-                folderType = label.value(QStringLiteral("folderType")).toLongLong();
-                missingRequiredFlags.removeAll(flag);
+        for (const TDWSpecialMailLabel &label : specialLabels) {
+            if (it.value().contains(label.flag)) {
+                folderType = label.folderType;
+                missingRequiredFlags.removeAll(label.flag);
                 break;
             }
         }
@@ -252,10 +249,9 @@ bool TDWMailUtils::updateAccount(TDWAccount &account, const TDWFoldersWithFlags 
     // Without a required folder the list cannot be trusted to say what vanished.
     if (!missingRequiredFlags.isEmpty()) {
         QString missingLabel;
-        for (const QVariant &entry : specialLabels) {
-            const QVariantMap label = entry.toMap();
-            if (label.value(QStringLiteral("flag")).toString() == missingRequiredFlags.first())
-                missingLabel = label.value(QStringLiteral("label")).toString();
+        for (const TDWSpecialMailLabel &label : specialLabels) {
+            if (label.flag == missingRequiredFlags.first())
+                missingLabel = label.label;
         }
         tdwLog(QStringLiteral("ERROR: Unable to back up mail for %1 because Tidewell was unable to find the %2 folder via IMAP.")
                    .arg(username, missingLabel));

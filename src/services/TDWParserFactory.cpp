@@ -1,25 +1,12 @@
 #include "services/TDWParserFactory.h"
 
-#include "services/TDWCalendarListParser.h"
-#include "services/TDWDocListParser.h"
-#include "services/TDWDriveListParser.h"
-#include "services/TDWReaderSubscriptionListParser.h"
-#include "services/TDWReaderTagListParser.h"
-#include "services/TDWTaskListParser.h"
+#include "platform/foundation/TDWLog.h"
 
 std::unique_ptr<TDWParser> TDWParserFactory::create(const QString &className, std::shared_ptr<const TDWParserConfig> config)
 {
-    if (className.isEmpty() || className == QLatin1String("TDWDocListParser"))
-        return std::make_unique<TDWDocListParser>(std::move(config));
-    if (className == QLatin1String("TDWReaderTagListParser"))
-        return std::make_unique<TDWReaderTagListParser>(std::move(config));
-    if (className == QLatin1String("TDWReaderSubscriptionListParser"))
-        return std::make_unique<TDWReaderSubscriptionListParser>(std::move(config));
-    if (className == QLatin1String("TDWDriveListParser"))
-        return std::make_unique<TDWDriveListParser>(std::move(config));
-    if (className == QLatin1String("TDWCalendarListParser"))
-        return std::make_unique<TDWCalendarListParser>(std::move(config));
-    if (className == QLatin1String("TDWTaskListParser"))
-        return std::make_unique<TDWTaskListParser>(std::move(config));
-    return nullptr;
+    const QString name = className.isEmpty() ? DefaultParserClass : className;
+    std::unique_ptr<TDWParser> parser = TDWParserClasses::shared().create(name, std::move(config));
+    if (!parser)
+        tdwLog(QStringLiteral("ERROR: No list parser \"%1\"").arg(name));
+    return parser;
 }

@@ -54,7 +54,7 @@ public:
 private:
     static bool failed(TDWError *error, TDWKeyringErrorCode code)
     {
-        tdwSetError(error, TDWError::withDescription(ErrorDomain, qint64(code), QStringLiteral("scripted failure")));
+        tdwSetError(error, TDWError::withDescription(TDWKeyringError::Domain, qint64(code), QStringLiteral("scripted failure")));
         return false;
     }
 

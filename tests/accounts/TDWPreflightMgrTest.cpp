@@ -2,8 +2,8 @@
 
 #include "accounts/TDWPreflight.h"
 #include "accounts/TDWPreflightDelegate.h"
-#include "accounts/TDWPreflightRegistry.h"
-#include "app/TDWServiceTable.h"
+#include "app/TDWRegisterClasses.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 
@@ -34,32 +34,12 @@ private:
     }
 };
 
-// Stands in for a check registered by another part of the program.
-class PassingCheck : public TDWPreflight
-{
-public:
-    PassingCheck(QString username, QString service)
-        : m_username(std::move(username))
-        , m_service(std::move(service))
-    {
-    }
-    void run() override {}
-    void cancel() override {}
-    bool success() const override { return true; }
-    QString message() const override { return {}; }
-    QString username() const override { return m_username; }
-    QString service() const override { return m_service; }
-
-private:
-    QString m_username;
-    QString m_service;
-};
-
 class TDWPreflightMgrTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
+        TDWRegisterClasses();
         s_fake = new tdwtest::FakeGoogleServer;
         ASSERT_TRUE(s_fake->start(QJsonObject{
             {QStringLiteral("accounts"),
@@ -191,23 +171,6 @@ TEST_F(TDWPreflightMgrTest, UnusablePreflightUrlFailsWithoutARequest)
     ASSERT_TRUE(TDWServiceTable::shared().load(path, nullptr));
     EXPECT_EQ(run({QStringLiteral("docs")}), QStringLiteral("Unable to retrieve the Google Drive file list: Unexpected error."));
     EXPECT_TRUE(s_fake->requests().isEmpty());
-}
-
-TEST_F(TDWPreflightMgrTest, MailCheckIsFoundByClassNameOnceRegistered)
-{
-    tdwtest::LogCapture log;
-    TDWPreflight *mail = nullptr;
-    EXPECT_EQ(run({QStringLiteral("docs"), QStringLiteral("mail")}, QStringLiteral("at-user"), &mail),
-              QStringLiteral("Unable to retrieve the Gmail message list: No check is available for this service."));
-    EXPECT_EQ(mail, nullptr);
-    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: No preflight check \"TDWMailPreflightOperation\" for service mail")));
-
-    TDWPreflightRegistry::registerClass(TDWPreflightMgr::MailPreflightClass,
-                                        [](const QString &username, const QString &, const QString &service) {
-                                            return std::make_unique<PassingCheck>(username, service);
-                                        });
-    EXPECT_EQ(run({QStringLiteral("docs"), QStringLiteral("mail")}, QStringLiteral("at-user"), &mail), QStringLiteral("success"));
-    ASSERT_NE(mail, nullptr);
 }
 
 TEST_F(TDWPreflightMgrTest, DestroyingARunningManagerCancelsItsChecksAndReportsNothing)

@@ -1,6 +1,6 @@
 #include "common/TDWFileMgr.h"
 
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include "TestSupport.h"
@@ -79,16 +79,14 @@ TEST_F(TDWFileMgrTest, LayoutLiesInTheXdgFoldersAndFollowsTheServiceTable)
     EXPECT_EQ(TDWFileMgr::defaultBackupLocation(), backups);
     EXPECT_EQ(TDWFileMgr::backedUpItemsPath(), backups);
 
-    const QVariantList services = TDWServiceTable::shared().serviceConfigs();
+    const QList<TDWServiceConfig> services = TDWServiceTable::shared().serviceConfigs();
     ASSERT_EQ(services.size(), 6);
-    for (const QVariant &service : services) {
-        const QVariantMap config = service.toMap();
-        const QString id = config.value(QStringLiteral("id")).toString();
-        SCOPED_TRACE(id.toStdString());
-        const QString listPath = TDWFileMgr::itemListXmlPathForService(id);
-        const QString itemPath = TDWFileMgr::backedUpItemsPathForService(id);
-        EXPECT_EQ(listPath, data.filePath(config.value(QStringLiteral("listdir")).toString()));
-        EXPECT_EQ(itemPath, QDir(backups).filePath(config.value(QStringLiteral("itemdir")).toString()));
+    for (const TDWServiceConfig &service : services) {
+        SCOPED_TRACE(service.id.toStdString());
+        const QString listPath = TDWFileMgr::itemListXmlPathForService(service.id);
+        const QString itemPath = TDWFileMgr::backedUpItemsPathForService(service.id);
+        EXPECT_EQ(listPath, data.filePath(service.listDir));
+        EXPECT_EQ(itemPath, QDir(backups).filePath(service.itemDir));
         // Their users create these folders, not the layout.
         EXPECT_FALSE(QFileInfo::exists(listPath));
         EXPECT_FALSE(QFileInfo::exists(itemPath));
@@ -103,7 +101,7 @@ TEST_F(TDWFileMgrTest, ChosenBackupFolderIsReadOnEveryRequest)
 {
     const QString chosen = tdwtest::freshDir(QStringLiteral("chosen"));
     TDWFileMgr::initAltDataDir(tdwtest::freshDir(QStringLiteral("data")));
-    const QString itemDir = TDWServiceTable::shared().serviceConfig(QStringLiteral("contacts")).value(QStringLiteral("itemdir")).toString();
+    const QString itemDir = TDWServiceTable::shared().serviceConfig(QStringLiteral("contacts")).itemDir;
 
     TDWUserDefaults::standard()->setString(chosen, QStringLiteral("altbackuploc"));
     EXPECT_EQ(TDWFileMgr::backedUpItemsPath(), chosen);

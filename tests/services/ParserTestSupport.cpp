@@ -2,6 +2,10 @@
 
 #include "TestSupport.h"
 
+#include "app/TDWRegisterClasses.h"
+
+#include <gtest/gtest.h>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,6 +23,15 @@ const bool kPinned = [] {
     tzset();
     return true;
 }();
+
+// Parsers are made by the names the application registers at start-up.
+class ApplicationStartUp : public testing::Environment
+{
+public:
+    void SetUp() override { TDWRegisterClasses(); }
+};
+
+testing::Environment *const kStartUp = testing::AddGlobalTestEnvironment(new ApplicationStartUp);
 
 } // namespace
 

@@ -24,7 +24,7 @@ constexpr mode_t FileMode = 0600;
 
 bool fail(TDWError *error, TDWKeyringErrorCode code, const QString &text)
 {
-    tdwSetError(error, TDWError::withDescription(TDWKeyringBackend::ErrorDomain, qint64(code), text));
+    tdwSetError(error, TDWError::withDescription(TDWKeyringError::Domain, qint64(code), text));
     return false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/keychain/TDWKeyringError.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,22 +15,11 @@ enum class TDWKeyringStatus {
     Unavailable, // no service, a locked collection, an unreadable item or store
 };
 
-// Error codes of TDWKeyringBackend::ErrorDomain.
-enum class TDWKeyringErrorCode {
-    ServiceUnavailable = 1, // nothing answers (no session bus, no Secret Service)
-    Locked = 2,             // the item or the collection it belongs to is locked
-    Unreadable = 3,         // the item or the store could not be read
-    WriteFailed = 4,
-    ItemExists = 5,         // an add found an item in the way
-};
-
 // A store of secrets addressed by (service, account), the way generic
 // password items are. Implementations are safe to call from any thread.
 class TDWKeyringBackend
 {
 public:
-    static inline const QString ErrorDomain = QStringLiteral("TDWKeyring");
-
     virtual ~TDWKeyringBackend() = default;
 
     // "secret-service" or "file".

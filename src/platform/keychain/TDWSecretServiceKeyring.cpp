@@ -52,7 +52,7 @@ using ItemListPtr = std::unique_ptr<GList, ItemListFree>;
 
 bool fail(TDWError *error, TDWKeyringErrorCode code, const QString &text)
 {
-    tdwSetError(error, TDWError::withDescription(TDWKeyringBackend::ErrorDomain, qint64(code), text));
+    tdwSetError(error, TDWError::withDescription(TDWKeyringError::Domain, qint64(code), text));
     return false;
 }
 

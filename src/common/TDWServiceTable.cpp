@@ -1,13 +1,12 @@
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 
+#include "common/TDWServiceTableError.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 namespace {
-
-const QString ErrorDomain = QStringLiteral("TDWServiceTable");
 
 // Entries keyed by their "id"; a later entry with the same id replaces an earlier one.
 QHash<QString, QVariantMap> indexById(const QVariantList &entries)
@@ -45,7 +44,7 @@ bool TDWServiceTable::load(const QString &path, TDWError *error)
     TDWError readError;
     const QVariant root = TDWPropertyList::readFile(path, &readError);
     if (readError.isNull() && root.typeId() != QMetaType::QVariantMap)
-        readError = TDWError::withDescription(ErrorDomain, 1, QStringLiteral("The service table is not a dictionary."));
+        readError = TDWError::withDescription(TDWServiceTableError::Domain, TDWServiceTableError::NotADictionary, QStringLiteral("The service table is not a dictionary."));
     if (!readError.isNull()) {
         publish(std::make_unique<const Data>());
         tdwLog(QStringLiteral("ERROR: Unable to read the service table at %1: %2").arg(path, readError.localizedDescription()));
@@ -60,17 +59,21 @@ std::unique_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVari
 {
     auto data = std::make_unique<Data>();
     data->config = config;
-    data->services = config.value(QStringLiteral("services")).toList();
-    data->servicesById = indexById(data->services);
+    for (const QVariant &entry : config.value(QStringLiteral("services")).toList()) {
+        TDWServiceConfig service(entry.toMap());
+        if (!service.id.isEmpty())
+            data->servicesById.insert(service.id, service);
+        data->services.append(std::move(service));
+    }
     data->docTypes = config.value(QStringLiteral("doctypes")).toList();
     data->docTypesById = indexById(data->docTypes);
-    data->specialMailLabels = config.value(QStringLiteral("specialmaillabels")).toList();
-    for (const QVariant &label : std::as_const(data->specialMailLabels)) {
-        const QVariantMap map = label.toMap();
-        if (map.value(QStringLiteral("forced")).toBool())
+    for (const QVariant &entry : config.value(QStringLiteral("specialmaillabels")).toList()) {
+        const TDWSpecialMailLabel label(entry.toMap());
+        if (label.forced)
             data->forcedMailLabels.append(label);
-        if (map.value(QStringLiteral("required")).toBool())
+        if (label.required)
             data->requiredMailLabels.append(label);
+        data->specialMailLabels.append(label);
     }
     return data;
 }
@@ -92,12 +95,12 @@ QVariantMap TDWServiceTable::getConfig() const
     return data().config;
 }
 
-QVariantList TDWServiceTable::serviceConfigs() const
+QList<TDWServiceConfig> TDWServiceTable::serviceConfigs() const
 {
     return data().services;
 }
 
-QVariantMap TDWServiceTable::serviceConfig(const QString &serviceId) const
+TDWServiceConfig TDWServiceTable::serviceConfig(const QString &serviceId) const
 {
     return data().servicesById.value(serviceId);
 }
@@ -112,17 +115,17 @@ QVariantMap TDWServiceTable::docTypeConfig(const QString &docType) const
     return data().docTypesById.value(docType);
 }
 
-QVariantList TDWServiceTable::specialMailLabels() const
+QList<TDWSpecialMailLabel> TDWServiceTable::specialMailLabels() const
 {
     return data().specialMailLabels;
 }
 
-QVariantList TDWServiceTable::forcedMailLabels() const
+QList<TDWSpecialMailLabel> TDWServiceTable::forcedMailLabels() const
 {
     return data().forcedMailLabels;
 }
 
-QVariantList TDWServiceTable::requiredMailLabels() const
+QList<TDWSpecialMailLabel> TDWServiceTable::requiredMailLabels() const
 {
     return data().requiredMailLabels;
 }

@@ -1,4 +1,4 @@
-#include "app/TDWServiceTable.h"
+#include "common/TDWServiceTable.h"
 
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -32,11 +32,27 @@ QString writeTable(const QVariant &root)
     return path;
 }
 
-QStringList ids(const QVariantList &entries, const QString &key = QStringLiteral("id"))
+QStringList ids(const QVariantList &entries)
 {
     QStringList out;
     for (const QVariant &e : entries)
-        out << e.toMap().value(key).toString();
+        out << e.toMap().value(QStringLiteral("id")).toString();
+    return out;
+}
+
+QStringList ids(const QList<TDWServiceConfig> &services)
+{
+    QStringList out;
+    for (const TDWServiceConfig &service : services)
+        out << service.id;
+    return out;
+}
+
+QStringList flags(const QList<TDWSpecialMailLabel> &labels)
+{
+    QStringList out;
+    for (const TDWSpecialMailLabel &label : labels)
+        out << label.flag;
     return out;
 }
 
@@ -47,7 +63,11 @@ QVariantMap fixture()
     QVariantMap config;
     config.insert(QStringLiteral("services"), QVariantList{
         entry({{QStringLiteral("id"), QStringLiteral("mail")}, {QStringLiteral("itemdir"), QStringLiteral("first")}}),
-        entry({{QStringLiteral("id"), QStringLiteral("docs")}}),
+        entry({{QStringLiteral("id"), QStringLiteral("docs")}, {QStringLiteral("listdir"), QStringLiteral("drivelists")},
+               {QStringLiteral("itemdir"), QStringLiteral("Google Drive")}, {QStringLiteral("listOfItemsLabel"), QStringLiteral("file list")},
+               {QStringLiteral("preflightClass"), QStringLiteral("TDWApiPreflightOperation")},
+               {QStringLiteral("preflighturl"), QStringLiteral("https://example.com/about")}, {QStringLiteral("gdataversion"), QStringLiteral("3.0")},
+               {QStringLiteral("serviceDisabled"), true}, {QStringLiteral("serviceLabel"), QStringLiteral("Drive")}}),
         entry({{QStringLiteral("id"), QStringLiteral("mail")}, {QStringLiteral("itemdir"), QStringLiteral("second")}}),
         entry({{QStringLiteral("serviceLabel"), QStringLiteral("no id")}}),
     });
@@ -56,7 +76,8 @@ QVariantMap fixture()
         entry({{QStringLiteral("id"), QStringLiteral("file")}, {QStringLiteral("label"), QStringLiteral("File")}}),
     });
     config.insert(QStringLiteral("specialmaillabels"), QVariantList{
-        entry({{QStringLiteral("flag"), QStringLiteral("Inbox")}, {QStringLiteral("forced"), true}, {QStringLiteral("required"), true}}),
+        entry({{QStringLiteral("flag"), QStringLiteral("Inbox")}, {QStringLiteral("label"), QStringLiteral("Inbox")}, {QStringLiteral("folderType"), 2},
+               {QStringLiteral("forced"), true}, {QStringLiteral("required"), true}}),
         entry({{QStringLiteral("flag"), QStringLiteral("Sent")}, {QStringLiteral("forced"), true}, {QStringLiteral("required"), false}}),
         entry({{QStringLiteral("flag"), QStringLiteral("AllMail")}, {QStringLiteral("required"), true}}),
         entry({{QStringLiteral("flag"), QStringLiteral("Spam")}}),
@@ -68,7 +89,7 @@ void expectEmpty(const TDWServiceTable &table)
 {
     EXPECT_TRUE(table.getConfig().isEmpty());
     EXPECT_TRUE(table.serviceConfigs().isEmpty());
-    EXPECT_TRUE(table.serviceConfig(QStringLiteral("mail")).isEmpty());
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")), TDWServiceConfig());
     EXPECT_TRUE(table.docTypeConfigs().isEmpty());
     EXPECT_TRUE(table.docTypeConfig(QStringLiteral("folder")).isEmpty());
     EXPECT_TRUE(table.specialMailLabels().isEmpty());
@@ -86,18 +107,33 @@ TEST(TDWServiceTable, LookupsFollowTableOrderAndIds)
 
     // The lists stay as stored; the lookups by id take the last entry of an id.
     EXPECT_EQ(ids(table.serviceConfigs()), (QStringList{QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("mail"), QString()}));
-    EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).value(QStringLiteral("itemdir")).toString(), QStringLiteral("second"));
-    EXPECT_TRUE(table.serviceConfig(QStringLiteral("unknown")).isEmpty());
-    EXPECT_TRUE(table.serviceConfig(QString()).isEmpty());
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).itemDir, QStringLiteral("second"));
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("unknown")), TDWServiceConfig());
+    EXPECT_EQ(table.serviceConfig(QString()), TDWServiceConfig());
+
+    // The records carry the entries' values; keys they do not name stay in the table.
+    const TDWServiceConfig docs = table.serviceConfig(QStringLiteral("docs"));
+    EXPECT_EQ(docs.listDir, QStringLiteral("drivelists"));
+    EXPECT_EQ(docs.itemDir, QStringLiteral("Google Drive"));
+    EXPECT_EQ(docs.listOfItemsLabel, QStringLiteral("file list"));
+    EXPECT_EQ(docs.preflightClass, QStringLiteral("TDWApiPreflightOperation"));
+    EXPECT_EQ(docs.preflightUrl, QStringLiteral("https://example.com/about"));
+    EXPECT_EQ(docs.gdataVersion, QStringLiteral("3.0"));
+    EXPECT_TRUE(docs.disabled);
+    EXPECT_FALSE(table.serviceConfig(QStringLiteral("mail")).disabled);
+    const TDWSpecialMailLabel inbox = table.specialMailLabels().value(0);
+    EXPECT_EQ(inbox.label, QStringLiteral("Inbox"));
+    EXPECT_EQ(inbox.folderType, 2);
+    EXPECT_TRUE(inbox.forced && inbox.required);
+    EXPECT_EQ(table.specialMailLabels().value(3).folderType, 0);
 
     EXPECT_EQ(ids(table.docTypeConfigs()), (QStringList{QStringLiteral("folder"), QStringLiteral("file")}));
     EXPECT_TRUE(table.docTypeConfig(QStringLiteral("folder")).value(QStringLiteral("isGrouping")).toBool());
     EXPECT_TRUE(table.docTypeConfig(QString()).isEmpty());
 
-    const QString flag = QStringLiteral("flag");
-    EXPECT_EQ(ids(table.specialMailLabels(), flag), (QStringList{QStringLiteral("Inbox"), QStringLiteral("Sent"), QStringLiteral("AllMail"), QStringLiteral("Spam")}));
-    EXPECT_EQ(ids(table.forcedMailLabels(), flag), (QStringList{QStringLiteral("Inbox"), QStringLiteral("Sent")}));
-    EXPECT_EQ(ids(table.requiredMailLabels(), flag), (QStringList{QStringLiteral("Inbox"), QStringLiteral("AllMail")}));
+    EXPECT_EQ(flags(table.specialMailLabels()), (QStringList{QStringLiteral("Inbox"), QStringLiteral("Sent"), QStringLiteral("AllMail"), QStringLiteral("Spam")}));
+    EXPECT_EQ(flags(table.forcedMailLabels()), (QStringList{QStringLiteral("Inbox"), QStringLiteral("Sent")}));
+    EXPECT_EQ(flags(table.requiredMailLabels()), (QStringList{QStringLiteral("Inbox"), QStringLiteral("AllMail")}));
     EXPECT_EQ(table.getConfig(), fixture());
 }
 
@@ -130,8 +166,10 @@ TEST(TDWServiceTable, SharedTableIsTheShippedResource)
     const TDWServiceTable &table = TDWServiceTable::shared();
     EXPECT_EQ(ids(table.serviceConfigs()), (QStringList{QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"),
                                                         QStringLiteral("calendar"), QStringLiteral("reader"), QStringLiteral("picasaweb")}));
-    const QVariantMap docs = table.serviceConfig(QStringLiteral("docs"));
-    EXPECT_EQ(docs.value(QStringLiteral("listurls")).toList().value(0).toMap().value(QStringLiteral("parserClass")).toString(), QStringLiteral("TDWDriveListParser"));
+    const QVariantList services = table.getConfig().value(QStringLiteral("services")).toList();
+    EXPECT_EQ(services.value(1).toMap().value(QStringLiteral("listurls")).toList().value(0).toMap().value(QStringLiteral("parserClass")).toString(),
+              QStringLiteral("TDWDriveListParser"));
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).preflightClass, QStringLiteral("TDWMailPreflightOperation"));
     EXPECT_EQ(table.docTypeConfig(QStringLiteral("document")).value(QStringLiteral("exports")).toMap().value(QStringLiteral("word")).toMap().value(QStringLiteral("suffix")).toString(),
               QStringLiteral("docx"));
     // Inbox must be shown as always backed up and must exist over IMAP.

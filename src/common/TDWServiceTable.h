@@ -1,6 +1,10 @@
 #pragma once
 
+#include "common/TDWServiceConfig.h"
+#include "common/TDWSpecialMailLabel.h"
 #include "platform/foundation/TDWError.h"
+
+#include <QList>
 
 #include <QHash>
 #include <QString>
@@ -20,7 +24,8 @@
 // A loaded table is never changed, only replaced as a whole, so any thread
 // may read it without a lock. Replaced tables are kept until the object goes
 // away (a reader may still be using one); the program loads its table once.
-// An empty map or list stands for "none".
+// An empty map, list or record stands for "none". The services and the
+// special mail labels are read into records once, when the table loads.
 class TDWServiceTable
 {
 public:
@@ -36,13 +41,13 @@ public:
     bool load(const QString &path, TDWError *error);
 
     QVariantMap getConfig() const;
-    QVariantList serviceConfigs() const;
-    QVariantMap serviceConfig(const QString &serviceId) const;
+    QList<TDWServiceConfig> serviceConfigs() const;
+    TDWServiceConfig serviceConfig(const QString &serviceId) const;
     QVariantList docTypeConfigs() const;
     QVariantMap docTypeConfig(const QString &docType) const;
-    QVariantList specialMailLabels() const;
-    QVariantList forcedMailLabels() const;
-    QVariantList requiredMailLabels() const;
+    QList<TDWSpecialMailLabel> specialMailLabels() const;
+    QList<TDWSpecialMailLabel> forcedMailLabels() const;
+    QList<TDWSpecialMailLabel> requiredMailLabels() const;
 
     // The Gmail retrieval rate named by the user default "ThrottleLevel"
     // ("moderate" when unset), read afresh on every call; empty when the
@@ -53,13 +58,13 @@ private:
     struct Data
     {
         QVariantMap config;
-        QVariantList services;
-        QHash<QString, QVariantMap> servicesById;
+        QList<TDWServiceConfig> services;
+        QHash<QString, TDWServiceConfig> servicesById;
         QVariantList docTypes;
         QHash<QString, QVariantMap> docTypesById;
-        QVariantList specialMailLabels;
-        QVariantList forcedMailLabels;
-        QVariantList requiredMailLabels;
+        QList<TDWSpecialMailLabel> specialMailLabels;
+        QList<TDWSpecialMailLabel> forcedMailLabels;
+        QList<TDWSpecialMailLabel> requiredMailLabels;
     };
 
     static std::unique_ptr<const Data> derive(const QVariantMap &config);

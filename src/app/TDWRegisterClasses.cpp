@@ -1,0 +1,27 @@
+#include "app/TDWRegisterClasses.h"
+
+#include "accounts/TDWApiPreflightOperation.h"
+#include "accounts/TDWPreflight.h"
+#include "mail/TDWMailPreflightOperation.h"
+#include "services/TDWCalendarListParser.h"
+#include "services/TDWDocListParser.h"
+#include "services/TDWDriveListParser.h"
+#include "services/TDWParserFactory.h"
+#include "services/TDWReaderSubscriptionListParser.h"
+#include "services/TDWReaderTagListParser.h"
+#include "services/TDWTaskListParser.h"
+
+void TDWRegisterClasses()
+{
+    TDWPreflightClasses &preflights = TDWPreflightClasses::shared();
+    preflights.registerClass<TDWApiPreflightOperation>(QStringLiteral("TDWApiPreflightOperation"));
+    preflights.registerClass<TDWMailPreflightOperation>(QStringLiteral("TDWMailPreflightOperation"));
+
+    TDWParserClasses &parsers = TDWParserClasses::shared();
+    parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));
+    parsers.registerClass<TDWReaderTagListParser>(QStringLiteral("TDWReaderTagListParser"));
+    parsers.registerClass<TDWReaderSubscriptionListParser>(QStringLiteral("TDWReaderSubscriptionListParser"));
+    parsers.registerClass<TDWDriveListParser>(QStringLiteral("TDWDriveListParser"));
+    parsers.registerClass<TDWCalendarListParser>(QStringLiteral("TDWCalendarListParser"));
+    parsers.registerClass<TDWTaskListParser>(QStringLiteral("TDWTaskListParser"));
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/foundation/TDWError.h"
+
+#include <cerrno>
+
+// Errors of setting up the program's data folders (TDWFileMgr), in the domain
+// "TDWFileMgr". A failed system call gives its errno value as the code.
+namespace TDWFileMgrError {
+
+inline const QString Domain = QStringLiteral("TDWFileMgr");
+
+enum Code : qint64 {
+    FileInTheWay = ENOTDIR, // a file stands where a folder belongs
+};
+
+} // namespace TDWFileMgrError

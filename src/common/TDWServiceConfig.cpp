@@ -1,0 +1,13 @@
+#include "common/TDWServiceConfig.h"
+
+TDWServiceConfig::TDWServiceConfig(const QVariantMap &entry)
+    : id(entry.value(QStringLiteral("id")).toString())
+    , listDir(entry.value(QStringLiteral("listdir")).toString())
+    , itemDir(entry.value(QStringLiteral("itemdir")).toString())
+    , listOfItemsLabel(entry.value(QStringLiteral("listOfItemsLabel")).toString())
+    , preflightClass(entry.value(QStringLiteral("preflightClass")).toString())
+    , preflightUrl(entry.value(QStringLiteral("preflighturl")).toString())
+    , gdataVersion(entry.value(QStringLiteral("gdataversion")).toString())
+    , disabled(entry.value(QStringLiteral("serviceDisabled")).toBool())
+{
+}

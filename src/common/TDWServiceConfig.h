@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+// One service's entry of the service table, read once when the table loads.
+// A default record (no id) stands for a service the table does not have.
+class TDWServiceConfig
+{
+public:
+    TDWServiceConfig() = default;
+    explicit TDWServiceConfig(const QVariantMap &entry);
+
+    QString id;
+    // Folder of the service's list pages, under the data folder.
+    QString listDir;
+    // Folder of the service's items, under the backup folder.
+    QString itemDir;
+    // What the user reads in "Unable to retrieve the <label>".
+    QString listOfItemsLabel;
+    // Class of the service's access check, and the URL the HTTP check reads.
+    QString preflightClass;
+    QString preflightUrl;
+    // GData-Version header of the service's requests; empty for none.
+    QString gdataVersion;
+    bool disabled = false;
+
+    bool operator==(const TDWServiceConfig &other) const = default;
+};

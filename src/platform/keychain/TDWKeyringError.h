@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/foundation/TDWError.h"
+
+// Errors of the keyrings that hold the account secrets, in the domain "TDWKeyring".
+namespace TDWKeyringError {
+
+inline const QString Domain = QStringLiteral("TDWKeyring");
+
+} // namespace TDWKeyringError
+
+enum class TDWKeyringErrorCode : qint64 {
+    NotFound = 0,           // no item of that service and account
+    ServiceUnavailable = 1, // nothing answers (no session bus, no Secret Service)
+    Locked = 2,             // the item or the collection it belongs to is locked
+    Unreadable = 3,         // the item or the store could not be read
+    WriteFailed = 4,
+    ItemExists = 5,         // an add found an item in the way
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/foundation/TDWError.h"
+
+#include <QString>
+
+class QMessageBox;
+class QWidget;
+
+// The alerts that show an error's message to the user.
+class BKSErrorAlerts
+{
+public:
+    // An alert with an OK button that shows the error's localized description.
+    static QMessageBox *alertForError(const TDWError &error, QWidget *parent = nullptr);
+
+    // Shows the message application-modally and returns once the user has
+    // dismissed it.
+    static void showError(const QString &message);
+    // Shows the message as a window-modal sheet on `window` and returns at once.
+    static void showError(const QString &message, QWidget *window);
+};
