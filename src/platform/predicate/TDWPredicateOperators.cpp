@@ -1,66 +1,17 @@
 #include "platform/predicate/TDWPredicateOperators.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 
 #include <QDateTime>
-
-#include <cmath>
 
 using TDWPredicateTree::Operator;
 
 namespace {
 
-bool isWhole(int type)
-{
-    switch (type) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
 int sign(qint64 a, qint64 b)
 {
     return a < b ? -1 : a > b ? 1 : 0;
-}
-
-// Exact comparison of a 64-bit integer with a double, as SQLite does it.
-int compareWholeWithDouble(qint64 whole, double d)
-{
-    if (d >= 9223372036854775808.0)
-        return -1;
-    if (d < -9223372036854775808.0)
-        return 1;
-    const double truncated = std::trunc(d);
-    const int bySign = sign(whole, qint64(truncated));
-    if (bySign != 0)
-        return bySign;
-    return d > truncated ? -1 : d < truncated ? 1 : 0;
-}
-
-int compareNumbers(const QVariant &a, const QVariant &b)
-{
-    const bool wholeA = isWhole(a.metaType().id());
-    const bool wholeB = isWhole(b.metaType().id());
-    if (wholeA && wholeB)
-        return sign(a.toLongLong(), b.toLongLong());
-    if (wholeA)
-        return compareWholeWithDouble(a.toLongLong(), b.toDouble());
-    if (wholeB)
-        return -compareWholeWithDouble(b.toLongLong(), a.toDouble());
-    const double x = a.toDouble();
-    const double y = b.toDouble();
-    return x < y ? -1 : x > y ? 1 : 0;
 }
 
 // Code-point order, which is what SQLite's binary collation gives on UTF-8.
@@ -88,11 +39,9 @@ TDWPredicateOperators::Category TDWPredicateOperators::category(const QVariant &
 {
     if (!value.isValid())
         return Category::Nil;
-    const int type = value.metaType().id();
-    if (isWhole(type) || type == QMetaType::ULong || type == QMetaType::ULongLong || type == QMetaType::Double
-        || type == QMetaType::Float)
+    if (TDWNumber::of(value))
         return Category::Number;
-    switch (type) {
+    switch (value.metaType().id()) {
     case QMetaType::QString: return Category::String;
     case QMetaType::QDateTime: return value.toDateTime().isValid() ? Category::Date : Category::Nil;
     case QMetaType::QByteArray: return Category::Data;
@@ -163,7 +112,7 @@ bool TDWPredicateOperators::equal(const QVariant &a, const QVariant &b, int opti
         return false;
     switch (ca) {
     case Category::Nil: return true;
-    case Category::Number: return compareNumbers(a, b) == 0;
+    case Category::Number: return TDWNumber::of(a)->compare(*TDWNumber::of(b)) == 0;
     case Category::String: return fold(a.toString(), options) == fold(b.toString(), options);
     case Category::Date: return a.toDateTime().toMSecsSinceEpoch() == b.toDateTime().toMSecsSinceEpoch();
     case Category::Data: return a.toByteArray() == b.toByteArray();
@@ -180,7 +129,7 @@ std::optional<int> TDWPredicateOperators::compare(const QVariant &a, const QVari
         return std::nullopt;
     switch (ca) {
     case Category::Number:
-        return compareNumbers(a, b);
+        return TDWNumber::of(a)->compare(*TDWNumber::of(b));
     case Category::String:
         return compareStrings(fold(a.toString(), options), fold(b.toString(), options));
     case Category::Date:
