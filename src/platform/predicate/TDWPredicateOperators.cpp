@@ -5,6 +5,11 @@
 
 #include <QDateTime>
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <limits>
+
 using TDWPredicateTree::Operator;
 
 namespace {
@@ -19,6 +24,23 @@ int compareStrings(const QString &a, const QString &b)
 {
     const int c = a.toUtf8().compare(b.toUtf8());
     return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+// Full default case folding (ß and ẞ to ss, the ﬁ ligature to fi), which Qt's
+// simple folding lacks.
+QString foldCase(const QString &text)
+{
+    // Folding lengthens text at most threefold; ICU takes 32-bit lengths only.
+    if (text.size() > std::numeric_limits<int32_t>::max() / 3)
+        return text.toCaseFolded();
+    QString folded(text.size() * 3, Qt::Uninitialized);
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = u_strFoldCase(reinterpret_cast<UChar *>(folded.data()), int32_t(folded.size()),
+                                         reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()), U_FOLD_CASE_DEFAULT, &status);
+    if (U_FAILURE(status))
+        return text.toCaseFolded();
+    folded.truncate(length);
+    return folded;
 }
 
 bool isMark(char32_t c)
@@ -56,7 +78,7 @@ QString TDWPredicateOperators::fold(const QString &text, int options)
 {
     QString folded = text;
     if (options & TDWPredicateTree::CaseInsensitive)
-        folded = folded.toCaseFolded();
+        folded = foldCase(folded);
     if (options & TDWPredicateTree::DiacriticInsensitive) {
         const QList<uint> decomposed = folded.normalized(QString::NormalizationForm_D).toUcs4();
         folded.clear();
