@@ -1,5 +1,6 @@
 #include "platform/foundation/TDWPropertyList.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/foundation/TDWSafeFile.h"
 
 #include <QDateTime>
@@ -158,7 +159,7 @@ QVariant TreeReader::integer(xmlNodePtr node)
         } else {
             const qulonglong n = trimmed.toULongLong(&ok);
             if (ok)
-                return n <= qulonglong(std::numeric_limits<qint64>::max()) ? QVariant::fromValue(qint64(n)) : QVariant::fromValue(n);
+                return TDWNumber::fromUnsigned(n).toVariant();
         }
         fail(node, QStringLiteral("integer %1 out of range").arg(trimmed.left(40)));
         return {};
@@ -166,7 +167,7 @@ QVariant TreeReader::integer(xmlNodePtr node)
     if (hex.match(trimmed).hasMatch()) {
         const qulonglong n = trimmed.mid(2).toULongLong(&ok, 16);
         if (ok)
-            return n <= qulonglong(std::numeric_limits<qint64>::max()) ? QVariant::fromValue(qint64(n)) : QVariant::fromValue(n);
+            return TDWNumber::fromUnsigned(n).toVariant();
         fail(node, QStringLiteral("integer %1 out of range").arg(trimmed.left(40)));
         return {};
     }
@@ -452,6 +453,20 @@ QString realText(double d)
 
 bool Writer::value(const QVariant &v, int indent)
 {
+    if (const std::optional<TDWNumber> number = TDWNumber::of(v)) {
+        switch (number->kind()) {
+        case TDWNumber::Kind::Boolean:
+            open(indent, *number->toSigned() ? "<true/>\n" : "<false/>\n");
+            return true;
+        case TDWNumber::Kind::Signed:
+            return element(indent, "integer", QString::number(*number->toSigned()));
+        case TDWNumber::Kind::Unsigned:
+            return element(indent, "integer", QString::number(*number->toUnsigned()));
+        case TDWNumber::Kind::Real:
+            break;
+        }
+        return element(indent, "real", realText(number->toDouble()));
+    }
     switch (v.typeId()) {
     case QMetaType::QVariantMap:
         return dictionary(v.toMap(), indent);
@@ -467,22 +482,6 @@ bool Writer::value(const QVariant &v, int indent)
         return array(v.toList(), indent);
     case QMetaType::QString:
         return element(indent, "string", v.toString());
-    case QMetaType::Bool:
-        open(indent, v.toBool() ? "<true/>\n" : "<false/>\n");
-        return true;
-    case QMetaType::Short:
-    case QMetaType::Int:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-        return element(indent, "integer", QString::number(v.toLongLong()));
-    case QMetaType::UShort:
-    case QMetaType::UInt:
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
-        return element(indent, "integer", QString::number(v.toULongLong()));
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return element(indent, "real", realText(v.toDouble()));
     case QMetaType::QDateTime: {
         const QDateTime dt = v.toDateTime();
         if (!dt.isValid()) {
@@ -528,9 +527,10 @@ QVariant read(const QByteArray &data, TDWError *error)
     }
     ParseState state;
     ctxt->_private = &state;
-    // No network, no DTD loading, no entity substitution; HUGE only lifts the
-    // size limits for large <data> blobs, as entity declarations are refused.
-    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
+    // No network, no DTD loading, no entity substitution. libxml2's default limits
+    // stay: among them its nesting limit, which refuses a hostile deep document
+    // before it is built (lifting it let a 3M-deep array take 738 MB).
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     ctxt->sax->entityDecl = refuseEntityDeclaration;
     ctxt->sax->serror = recordError;
     xmlParseDocument(ctxt);

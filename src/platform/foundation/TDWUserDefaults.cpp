@@ -1,6 +1,7 @@
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWNumber.h"
 #include "platform/foundation/TDWPropertyList.h"
 
 #include <QCoreApplication>
@@ -21,22 +22,6 @@ void flushStandard()
 {
     if (g_standard)
         g_standard->synchronize();
-}
-
-bool isInteger(const QVariant &v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-        return true;
-    default:
-        return false;
-    }
 }
 
 qint64 clampToInteger(double d)
@@ -145,20 +130,20 @@ bool TDWUserDefaults::boolForKey(const QString &key) const
         const QString s = v.toString().trimmed();
         return s.compare(u"yes", Qt::CaseInsensitive) == 0 || s.compare(u"true", Qt::CaseInsensitive) == 0 || integerForKey(key) != 0;
     }
-    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
-        return v.toDouble() != 0.0;
+    if (const std::optional<TDWNumber> number = TDWNumber::of(v); number && !number->isInteger())
+        return number->toDouble() != 0.0;
     return integerForKey(key) != 0;
 }
 
 qint64 TDWUserDefaults::integerForKey(const QString &key) const
 {
     const QVariant v = objectForKey(key);
-    if (isInteger(v) || v.typeId() == QMetaType::Bool)
-        return v.toLongLong();
-    if (v.typeId() == QMetaType::ULongLong)
-        return qint64(std::min(v.toULongLong(), qulonglong(std::numeric_limits<qint64>::max())));
-    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
-        return clampToInteger(v.toDouble());
+    if (const std::optional<TDWNumber> number = TDWNumber::of(v)) {
+        if (!number->isInteger())
+            return clampToInteger(number->toDouble());
+        // Only an unsigned value above the signed range has no signed form.
+        return number->toSigned().value_or(std::numeric_limits<qint64>::max());
+    }
     if (v.typeId() == QMetaType::QString) {
         bool ok = false;
         const QString s = v.toString().trimmed();
@@ -174,9 +159,8 @@ qint64 TDWUserDefaults::integerForKey(const QString &key) const
 double TDWUserDefaults::doubleForKey(const QString &key) const
 {
     const QVariant v = objectForKey(key);
-    if (isInteger(v) || v.typeId() == QMetaType::ULongLong || v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float
-        || v.typeId() == QMetaType::Bool)
-        return v.toDouble();
+    if (const std::optional<TDWNumber> number = TDWNumber::of(v))
+        return number->toDouble();
     if (v.typeId() == QMetaType::QString) {
         bool ok = false;
         const double d = v.toString().trimmed().toDouble(&ok);

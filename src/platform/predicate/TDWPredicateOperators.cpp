@@ -1,66 +1,22 @@
 #include "platform/predicate/TDWPredicateOperators.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 
 #include <QDateTime>
 
-#include <cmath>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <limits>
 
 using TDWPredicateTree::Operator;
 
 namespace {
 
-bool isWhole(int type)
-{
-    switch (type) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
 int sign(qint64 a, qint64 b)
 {
     return a < b ? -1 : a > b ? 1 : 0;
-}
-
-// Exact comparison of a 64-bit integer with a double, as SQLite does it.
-int compareWholeWithDouble(qint64 whole, double d)
-{
-    if (d >= 9223372036854775808.0)
-        return -1;
-    if (d < -9223372036854775808.0)
-        return 1;
-    const double truncated = std::trunc(d);
-    const int bySign = sign(whole, qint64(truncated));
-    if (bySign != 0)
-        return bySign;
-    return d > truncated ? -1 : d < truncated ? 1 : 0;
-}
-
-int compareNumbers(const QVariant &a, const QVariant &b)
-{
-    const bool wholeA = isWhole(a.metaType().id());
-    const bool wholeB = isWhole(b.metaType().id());
-    if (wholeA && wholeB)
-        return sign(a.toLongLong(), b.toLongLong());
-    if (wholeA)
-        return compareWholeWithDouble(a.toLongLong(), b.toDouble());
-    if (wholeB)
-        return -compareWholeWithDouble(b.toLongLong(), a.toDouble());
-    const double x = a.toDouble();
-    const double y = b.toDouble();
-    return x < y ? -1 : x > y ? 1 : 0;
 }
 
 // Code-point order, which is what SQLite's binary collation gives on UTF-8.
@@ -68,6 +24,23 @@ int compareStrings(const QString &a, const QString &b)
 {
     const int c = a.toUtf8().compare(b.toUtf8());
     return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+// Full default case folding (ß and ẞ to ss, the ﬁ ligature to fi), which Qt's
+// simple folding lacks.
+QString foldCase(const QString &text)
+{
+    // Folding lengthens text at most threefold; ICU takes 32-bit lengths only.
+    if (text.size() > std::numeric_limits<int32_t>::max() / 3)
+        return text.toCaseFolded();
+    QString folded(text.size() * 3, Qt::Uninitialized);
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = u_strFoldCase(reinterpret_cast<UChar *>(folded.data()), int32_t(folded.size()),
+                                         reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()), U_FOLD_CASE_DEFAULT, &status);
+    if (U_FAILURE(status))
+        return text.toCaseFolded();
+    folded.truncate(length);
+    return folded;
 }
 
 bool isMark(char32_t c)
@@ -88,11 +61,9 @@ TDWPredicateOperators::Category TDWPredicateOperators::category(const QVariant &
 {
     if (!value.isValid())
         return Category::Nil;
-    const int type = value.metaType().id();
-    if (isWhole(type) || type == QMetaType::ULong || type == QMetaType::ULongLong || type == QMetaType::Double
-        || type == QMetaType::Float)
+    if (TDWNumber::of(value))
         return Category::Number;
-    switch (type) {
+    switch (value.metaType().id()) {
     case QMetaType::QString: return Category::String;
     case QMetaType::QDateTime: return value.toDateTime().isValid() ? Category::Date : Category::Nil;
     case QMetaType::QByteArray: return Category::Data;
@@ -107,7 +78,7 @@ QString TDWPredicateOperators::fold(const QString &text, int options)
 {
     QString folded = text;
     if (options & TDWPredicateTree::CaseInsensitive)
-        folded = folded.toCaseFolded();
+        folded = foldCase(folded);
     if (options & TDWPredicateTree::DiacriticInsensitive) {
         const QList<uint> decomposed = folded.normalized(QString::NormalizationForm_D).toUcs4();
         folded.clear();
@@ -163,7 +134,7 @@ bool TDWPredicateOperators::equal(const QVariant &a, const QVariant &b, int opti
         return false;
     switch (ca) {
     case Category::Nil: return true;
-    case Category::Number: return compareNumbers(a, b) == 0;
+    case Category::Number: return TDWNumber::of(a)->compare(*TDWNumber::of(b)) == 0;
     case Category::String: return fold(a.toString(), options) == fold(b.toString(), options);
     case Category::Date: return a.toDateTime().toMSecsSinceEpoch() == b.toDateTime().toMSecsSinceEpoch();
     case Category::Data: return a.toByteArray() == b.toByteArray();
@@ -180,7 +151,7 @@ std::optional<int> TDWPredicateOperators::compare(const QVariant &a, const QVari
         return std::nullopt;
     switch (ca) {
     case Category::Number:
-        return compareNumbers(a, b);
+        return TDWNumber::of(a)->compare(*TDWNumber::of(b));
     case Category::String:
         return compareStrings(fold(a.toString(), options), fold(b.toString(), options));
     case Category::Date:

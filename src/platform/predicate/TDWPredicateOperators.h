@@ -15,7 +15,7 @@ public:
     enum class Category { Nil, Number, String, Date, Data, Object, Other };
     static Category category(const QVariant &value);
 
-    // [c] folds case (Unicode case folding); [d] drops combining marks after
+    // [c] folds case (full Unicode default case folding: ß is ss); [d] drops combining marks after
     // canonical decomposition.
     static QString fold(const QString &text, int options);
 

@@ -1,5 +1,6 @@
 #include "platform/predicate/TDWPredicateParser.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicate.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 #include "platform/predicate/TDWPredicateSql.h"
@@ -17,33 +18,6 @@ namespace {
 // Deep enough for any predicate a person or program writes; shallow enough that
 // hostile input cannot exhaust the stack.
 constexpr int MaxDepth = 100;
-
-bool isIntegerArgument(const QVariant &value)
-{
-    switch (value.metaType().id()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isNumberArgument(const QVariant &value)
-{
-    return isIntegerArgument(value) || value.metaType().id() == QMetaType::Double
-        || value.metaType().id() == QMetaType::Float;
-}
 
 std::shared_ptr<Expression> makeExpression(Expression::Kind kind)
 {
@@ -448,7 +422,8 @@ ExpressionPtr TDWPredicateParser::parseCast()
         return fail(position, QStringLiteral("a constant to CAST"));
     const QVariant &constant = value->constant;
     const int type = constant.metaType().id();
-    if (className == QLatin1String("NSDate") && (type == QMetaType::LongLong || type == QMetaType::Double)) {
+    const std::optional<TDWNumber> number = TDWNumber::of(constant);
+    if (className == QLatin1String("NSDate") && number && number->kind() != TDWNumber::Kind::Boolean) {
         const double seconds = constant.toDouble();
         // Beyond this the millisecond count would overflow; no stored date is that far away.
         if (std::fabs(seconds) > 1e14)
@@ -517,12 +492,13 @@ ExpressionPtr TDWPredicateParser::parseNumber(bool negative)
     }
     bool ok = false;
     const quint64 magnitude = digits.toULongLong(&ok, radix);
-    const quint64 limit = quint64(std::numeric_limits<qint64>::max()) + (negative ? 1 : 0);
-    if (!ok || magnitude > limit)
+    // Unsigned 64-bit values (message identifiers among them) are written as they are.
+    if (!ok || (negative && magnitude > quint64(std::numeric_limits<qint64>::max()) + 1))
         return fail(token.position, QStringLiteral("an integer that fits in 64 bits"));
+    if (!negative)
+        return makeConstant(TDWNumber::fromUnsigned(magnitude).toVariant());
     // Negating in unsigned arithmetic keeps the most negative value representable.
-    const qint64 value = negative ? qint64(0 - magnitude) : qint64(magnitude);
-    return makeConstant(QVariant::fromValue<qlonglong>(value));
+    return makeConstant(QVariant::fromValue<qlonglong>(qint64(0 - magnitude)));
 }
 
 const QVariant *TDWPredicateParser::takeArgument()
@@ -580,16 +556,16 @@ ExpressionPtr TDWPredicateParser::parsePlaceholder()
         return value;
     }
     const QChar conversion = token.text.back();
+    const std::optional<TDWNumber> number = TDWNumber::of(*argument);
     if (QStringLiteral("fFeEgG").contains(conversion)) {
-        if (!isNumberArgument(*argument) || !std::isfinite(argument->toDouble()))
+        if (!number || !std::isfinite(number->toDouble()))
             return fail(token.position, QStringLiteral("a finite number for %%1 (argument %2)").arg(token.text).arg(index));
-        return makeConstant(argument->toDouble());
+        return makeConstant(number->toDouble());
     }
-    if (!isIntegerArgument(*argument))
+    if (!number || !number->isInteger())
         return fail(token.position, QStringLiteral("an integer for %%1 (argument %2)").arg(token.text).arg(index));
-    QString whyNot;
-    ExpressionPtr value = expressionForValue(argument->metaType().id() == QMetaType::Bool ? QVariant(argument->toLongLong()) : *argument, &whyNot);
-    if (!value)
-        return fail(token.position, QStringLiteral("an integer for %%1 (argument %2 is %3)").arg(token.text).arg(index).arg(whyNot));
-    return value;
+    // A boolean given for an integer conversion is the integer 0 or 1.
+    if (number->kind() == TDWNumber::Kind::Boolean)
+        return makeConstant(QVariant::fromValue<qlonglong>(*number->toSigned()));
+    return makeConstant(number->toVariant());
 }

@@ -1,5 +1,6 @@
 #include "platform/predicate/TDWPredicatePrinter.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicateLexer.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 #include "platform/predicate/TDWPredicateSql.h"
@@ -88,18 +89,24 @@ QString TDWPredicatePrinter::printConstant(const QVariant &value)
 {
     if (!value.isValid())
         return QStringLiteral("nil");
-    switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("YES") : QStringLiteral("NO");
-    case QMetaType::LongLong:
-        return QString::number(value.toLongLong());
-    case QMetaType::Double: {
-        QString text = QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    if (const std::optional<TDWNumber> number = TDWNumber::of(value)) {
+        switch (number->kind()) {
+        case TDWNumber::Kind::Boolean:
+            return *number->toSigned() ? QStringLiteral("YES") : QStringLiteral("NO");
+        case TDWNumber::Kind::Signed:
+            return QString::number(*number->toSigned());
+        case TDWNumber::Kind::Unsigned:
+            return QString::number(*number->toUnsigned());
+        case TDWNumber::Kind::Real:
+            break;
+        }
+        QString text = QString::number(number->toDouble(), 'g', QLocale::FloatingPointShortest);
         // Keeps a whole double a double when it is read back.
         if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
             text += QStringLiteral(".0");
         return text;
     }
+    switch (value.metaType().id()) {
     case QMetaType::QString:
         return quoted(value.toString());
     case QMetaType::QDateTime:

@@ -1,5 +1,6 @@
 #include "platform/predicate/TDWPredicateSql.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicateOperators.h"
 
 #include <sqlite3.h>
@@ -66,26 +67,29 @@ bool bindValues(sqlite3_stmt *statement, int firstIndex, const QVariantList &bin
     int index = firstIndex;
     for (const QVariant &value : bindings) {
         int rc = SQLITE_OK;
-        switch (value.metaType().id()) {
-        case QMetaType::UnknownType:
-            rc = sqlite3_bind_null(statement, index);
-            break;
-        case QMetaType::Double:
-            rc = sqlite3_bind_double(statement, index, value.toDouble());
-            break;
-        case QMetaType::QString: {
-            const QByteArray text = value.toString().toUtf8();
-            rc = sqlite3_bind_text(statement, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        case QMetaType::QByteArray: {
-            const QByteArray data = value.toByteArray();
-            rc = sqlite3_bind_blob(statement, index, data.constData(), int(data.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        default:
-            rc = sqlite3_bind_int64(statement, index, value.toLongLong());
-            break;
+        if (const std::optional<TDWNumber> number = TDWNumber::of(value)) {
+            // SQLite holds no integer beyond the signed 64-bit range; binding one as
+            // anything else would change its value.
+            const std::optional<qint64> integer = number->toSigned();
+            if (number->isInteger() && !integer)
+                return false;
+            rc = integer ? sqlite3_bind_int64(statement, index, *integer) : sqlite3_bind_double(statement, index, number->toDouble());
+        } else {
+            switch (value.metaType().id()) {
+            case QMetaType::QString: {
+                const QByteArray text = value.toString().toUtf8();
+                rc = sqlite3_bind_text(statement, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            case QMetaType::QByteArray: {
+                const QByteArray data = value.toByteArray();
+                rc = sqlite3_bind_blob(statement, index, data.constData(), int(data.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            default:
+                rc = sqlite3_bind_null(statement, index);
+                break;
+            }
         }
         if (rc != SQLITE_OK)
             return false;

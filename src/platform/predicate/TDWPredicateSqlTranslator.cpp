@@ -1,10 +1,13 @@
 #include "platform/predicate/TDWPredicateSqlTranslator.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 #include "platform/predicate/TDWPredicateOperators.h"
 #include "platform/predicate/TDWPredicateSql.h"
 
 #include <QDateTime>
+
+#include <cmath>
 
 using namespace TDWPredicateTree;
 
@@ -33,6 +36,34 @@ QString sqlOperator(Operator op)
     case Operator::GreaterOrEqual: return QStringLiteral(">=");
     default: return QStringLiteral("=");
     }
+}
+
+bool isOrdering(Operator op)
+{
+    return op == Operator::Less || op == Operator::LessOrEqual || op == Operator::Greater || op == Operator::GreaterOrEqual;
+}
+
+// SQLite's integers end at 2^63-1, but it compares them with doubles exactly, so
+// a constant is bound as its integer or else as a double. An unsigned constant
+// beyond that range which no double equals gives the doubles just below and just
+// above it; none for every other value.
+std::optional<std::pair<double, double>> doublesAroundInexact(const QVariant &constant)
+{
+    const std::optional<TDWNumber> number = TDWNumber::of(constant);
+    if (!number || !number->isInteger() || number->toSigned())
+        return std::nullopt;
+    const double nearest = number->toDouble();
+    const int order = TDWNumber::of(nearest)->compare(*number);
+    if (order == 0)
+        return std::nullopt;
+    return order > 0 ? std::pair(std::nextafter(nearest, 0.0), nearest) : std::pair(nearest, std::nextafter(nearest, HUGE_VAL));
+}
+
+QVariant sqlNumber(const QVariant &constant)
+{
+    const TDWNumber number = *TDWNumber::of(constant);
+    const std::optional<qint64> integer = number.toSigned();
+    return integer ? QVariant(qlonglong(*integer)) : QVariant(number.toDouble());
 }
 
 } // namespace
@@ -277,6 +308,8 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::inList(const Value &ag
         // A constant of another kind (or another entity) never equals the element.
         if (candidate.type != element.type || (element.type == Type::Object && !refersToEntity(candidate, element.entity)))
             continue;
+        if (doublesAroundInexact(candidate.constant))
+            continue; // equals no number SQLite holds
         Sql entry;
         if (folded)
             entry = Sql{QStringLiteral("?"), {TDWPredicateOperators::fold(candidate.constant.toString(), options)}};
@@ -307,6 +340,10 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::compareSingles(Operato
     const auto isNull = [](const Single &s, bool negate) {
         return cat({lit(QStringLiteral("(")), s.expr, lit(negate ? QStringLiteral(" IS NOT NULL)") : QStringLiteral(" IS NULL)"))});
     };
+    if (a.type == Type::Number && b.type == Type::Number) {
+        if (const std::optional<Sql> sql = compareWithInexactNumber(op, options, a, b))
+            return *sql;
+    }
     if (op == Operator::Equal || op == Operator::NotEqual) {
         const bool negate = op == Operator::NotEqual;
         if (a.type == Type::Nil && b.type == Type::Nil)
@@ -346,6 +383,27 @@ TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::compareSingles(Operato
     if (!b.isConstant)
         sql = cat({sql, lit(QStringLiteral(" AND ")), b.expr, lit(QStringLiteral(" IS NOT NULL"))});
     return cat({sql, lit(QStringLiteral(")"))});
+}
+
+// A number constant SQLite cannot hold (see doublesAroundInexact) equals no
+// stored number, and is ordered as the double just beyond it on the far side of
+// the comparison: x < c is x <= the double below c, x > c is x >= the one above.
+std::optional<TDWPredicateSqlTranslator::Sql> TDWPredicateSqlTranslator::compareWithInexactNumber(Operator op, int options,
+                                                                                                 const Single &a, const Single &b)
+{
+    const auto aAround = doublesAroundInexact(a.constant);
+    const auto bAround = doublesAroundInexact(b.constant);
+    if (!aAround && !bAround)
+        return std::nullopt;
+    if (a.isConstant && b.isConstant)
+        return boolean(TDWPredicateOperators::test(op, options, a.constant, b.constant));
+    if (!isOrdering(op))
+        return boolean(op == Operator::NotEqual);
+    const bool aIsGreater = op == Operator::Greater || op == Operator::GreaterOrEqual;
+    const Operator nonStrict = aIsGreater ? Operator::GreaterOrEqual : Operator::LessOrEqual;
+    if (aAround)
+        return compareSingles(nonStrict, options, constantSingle(aIsGreater ? aAround->first : aAround->second), b);
+    return compareSingles(nonStrict, options, a, constantSingle(aIsGreater ? bAround->second : bAround->first));
 }
 
 TDWPredicateSqlTranslator::Sql TDWPredicateSqlTranslator::equalObjects(bool negate, const Single &a, const Single &b)
@@ -493,8 +551,7 @@ TDWPredicateSqlTranslator::Single TDWPredicateSqlTranslator::constantSingle(cons
         return nilSingle();
     case TDWPredicateOperators::Category::Number:
         single.type = Type::Number;
-        single.expr = Sql{QStringLiteral("?"), {constant.metaType().id() == QMetaType::Double ? QVariant(constant.toDouble())
-                                                                                            : QVariant(constant.toLongLong())}};
+        single.expr = Sql{QStringLiteral("?"), {sqlNumber(constant)}};
         break;
     case TDWPredicateOperators::Category::String:
         single.type = Type::String;
@@ -634,12 +691,6 @@ TDWPredicateSqlTranslator::Single TDWPredicateSqlTranslator::keyOfObject(const S
     if (const auto attribute = m_schema.attribute(object.entity, key)) {
         column = attribute->column;
         switch (attribute->type) {
-        case QMetaType::Bool:
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::Double:
-            result.type = Type::Number;
-            break;
         case QMetaType::QString:
             result.type = Type::String;
             break;
@@ -650,8 +701,12 @@ TDWPredicateSqlTranslator::Single TDWPredicateSqlTranslator::keyOfObject(const S
             result.type = Type::Data;
             break;
         default:
-            fail(QStringLiteral("the attribute %1 of %2 has a type predicates do not compare").arg(key, object.entity));
-            return nilSingle();
+            if (!TDWNumber::kindOf(QMetaType(attribute->type))) {
+                fail(QStringLiteral("the attribute %1 of %2 has a type predicates do not compare").arg(key, object.entity));
+                return nilSingle();
+            }
+            result.type = Type::Number;
+            break;
         }
     } else if (const auto relationship = m_schema.relationship(object.entity, key)) {
         column = relationship->sourceColumn;

@@ -62,6 +62,7 @@ private:
     Sql containsSql(const Value &container, const Single &element, int options);
     Sql inList(const Value &aggregate, const Single &element, int options);
     Sql compareSingles(TDWPredicateTree::Operator op, int options, const Single &a, const Single &b);
+    std::optional<Sql> compareWithInexactNumber(TDWPredicateTree::Operator op, int options, const Single &a, const Single &b);
     Sql equalObjects(bool negate, const Single &a, const Single &b);
     bool refersToEntity(const Single &constant, const QString &entity) const;
     Sql anyOf(const Value &value, const Tester &test, bool whenNil);

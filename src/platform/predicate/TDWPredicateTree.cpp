@@ -1,12 +1,12 @@
 #include "platform/predicate/TDWPredicateTree.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 
 #include <QDateTime>
 #include <QSequentialIterable>
 
 #include <cmath>
-#include <limits>
 
 namespace TDWPredicateTree {
 
@@ -20,10 +20,9 @@ bool equalConstants(const QVariant &a, const QVariant &b)
         return true;
     if (a.metaType() != b.metaType())
         return false;
+    if (const std::optional<TDWNumber> number = TDWNumber::of(a))
+        return number->compare(*TDWNumber::of(b)) == 0;
     switch (a.metaType().id()) {
-    case QMetaType::LongLong: return a.toLongLong() == b.toLongLong();
-    case QMetaType::Double: return a.toDouble() == b.toDouble();
-    case QMetaType::Bool: return a.toBool() == b.toBool();
     case QMetaType::QString: return a.toString() == b.toString();
     case QMetaType::QByteArray: return a.toByteArray() == b.toByteArray();
     case QMetaType::QDateTime: return a.toDateTime().toMSecsSinceEpoch() == b.toDateTime().toMSecsSinceEpoch();
@@ -159,33 +158,14 @@ ExpressionPtr expressionForValue(const QVariant &value, QString *whyNot)
     if (!value.isValid())
         return makeConstant({});
     const QMetaType refType = QMetaType::fromType<TDWPredicateObjectRef>();
-    switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return makeConstant(value.toBool());
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return makeConstant(value.toLongLong());
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
-        if (value.toULongLong() > quint64(std::numeric_limits<qint64>::max())) {
-            *whyNot = QStringLiteral("an integer too large for 64 bits");
-            return nullptr;
-        }
-        return makeConstant(value.toLongLong());
-    case QMetaType::Double:
-    case QMetaType::Float:
-        if (!std::isfinite(value.toDouble())) {
+    if (const std::optional<TDWNumber> number = TDWNumber::of(value)) {
+        if (!std::isfinite(number->toDouble())) {
             *whyNot = QStringLiteral("a number that is not finite");
             return nullptr;
         }
-        return makeConstant(value.toDouble());
+        return makeConstant(number->toVariant());
+    }
+    switch (value.metaType().id()) {
     case QMetaType::QString:
         return makeConstant(value.toString());
     case QMetaType::QByteArray:

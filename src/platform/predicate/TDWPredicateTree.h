@@ -24,8 +24,9 @@ using ExpressionPtr = std::shared_ptr<const Expression>;
 struct Expression {
     enum class Kind { Constant, Self, Variable, KeyPath, Aggregate, Subquery };
     Kind kind = Kind::Constant;
-    // Constant: invalid (nil), qlonglong, double, bool, QString, QDateTime (UTC),
-    // QByteArray or TDWPredicateObjectRef; arrays are Aggregates.
+    // Constant: invalid (nil), qlonglong, quint64 (above qlonglong's range only),
+    // double, bool, QString, QDateTime (UTC), QByteArray or TDWPredicateObjectRef;
+    // arrays are Aggregates.
     QVariant constant;
     QString variable;              // Variable: its name; Subquery: the iteration variable
     ExpressionPtr operand;         // KeyPath: what the keys apply to (null: the evaluated object); Subquery: the collection

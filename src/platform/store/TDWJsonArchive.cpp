@@ -1,5 +1,6 @@
 #include "platform/store/TDWJsonArchive.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/store/TDWSqlValueCodec.h"
 #include "platform/store/TDWStoreError.h"
 
@@ -26,25 +27,28 @@ QString fromUtf8(const std::string &text)
     return QString::fromStdString(text);
 }
 
+json toJson(const TDWNumber &number)
+{
+    switch (number.kind()) {
+    case TDWNumber::Kind::Boolean:
+        return *number.toSigned() != 0;
+    case TDWNumber::Kind::Signed:
+        return *number.toSigned();
+    case TDWNumber::Kind::Unsigned:
+        return *number.toUnsigned();
+    case TDWNumber::Kind::Real:
+        break;
+    }
+    return number.toDouble();
+}
+
 json toJson(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return nullptr;
+    if (const std::optional<TDWNumber> number = TDWNumber::of(value))
+        return toJson(*number);
     switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return value.toBool();
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
-        return value.toLongLong();
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return value.toDouble();
     case QMetaType::QByteArray:
         return json{{DataKey, value.toByteArray().toBase64().toStdString()}};
     case QMetaType::QDateTime:
@@ -80,7 +84,7 @@ QVariant fromJson(const json &value, bool *ok)
     case json::value_t::number_integer:
         return qlonglong(value.get<qint64>());
     case json::value_t::number_unsigned:
-        return qlonglong(value.get<quint64>());
+        return TDWNumber::fromUnsigned(value.get<quint64>()).toVariant();
     case json::value_t::number_float:
         return value.get<double>();
     case json::value_t::string:
@@ -123,7 +127,20 @@ QByteArray TDWJsonArchive::archive(const QVariant &value)
 
 QVariant TDWJsonArchive::unarchive(const QByteArray &text, TDWError *error)
 {
-    const json parsed = json::parse(text.constBegin(), text.constEnd(), nullptr, false);
+    // The parser itself does not recurse; a container past the limit is dropped as it
+    // opens, so neither memory nor the recursion of fromJson follows hostile nesting.
+    bool tooDeep = false;
+    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t event, json &) {
+        if ((event == json::parse_event_t::array_start || event == json::parse_event_t::object_start) && depth >= MaxDepth)
+            tooDeep = true;
+        return !tooDeep;
+    };
+    const json parsed = json::parse(text.constBegin(), text.constEnd(), limitDepth, false);
+    if (tooDeep) {
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::InvalidArgument,
+                                               QStringLiteral("The JSON archive nests deeper than %1 levels").arg(MaxDepth)));
+        return {};
+    }
     bool ok = !parsed.is_discarded();
     const QVariant value = ok ? fromJson(parsed, &ok) : QVariant();
     if (!ok) {

@@ -13,7 +13,11 @@
 class TDWJsonArchive
 {
 public:
+    // Arrays and maps nest at most this deep, as in the remote pages the values come from.
+    static constexpr int MaxDepth = 256;
+
     static QByteArray archive(const QVariant &value);
-    // The archived value; a null QVariant and an error for text that is not an archive.
+    // The archived value; a null QVariant and an error for text that is not an archive
+    // or nests deeper than MaxDepth.
     static QVariant unarchive(const QByteArray &json, TDWError *error);
 };

@@ -1,5 +1,6 @@
 #include "platform/store/TDWSqlValueCodec.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/store/TDWManagedObjectID.h"
 
 #include <cmath>
@@ -7,6 +8,16 @@
 namespace {
 // 2001-01-01T00:00:00Z in milliseconds since the Unix epoch.
 constexpr qint64 ReferenceDateMSecs = 978307200000LL;
+
+// Whether an Integer attribute holds the number without changing it: an integer in
+// the signed 64-bit range, or a finite real that rounds into it.
+bool fitsInteger(const TDWNumber &number)
+{
+    if (number.isInteger())
+        return number.toSigned().has_value();
+    const double rounded = std::round(number.toDouble());
+    return rounded >= -9223372036854775808.0 && rounded < 9223372036854775808.0;
+}
 } // namespace
 
 double TDWSqlValueCodec::secondsSinceReferenceDate(const QDateTime &date)
@@ -23,27 +34,18 @@ QVariant TDWSqlValueCodec::storageValue(const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return {};
+    if (const std::optional<TDWNumber> number = TDWNumber::of(value)) {
+        if (!number->isInteger())
+            return number->toDouble();
+        // An unsigned value above 2^63-1 keeps its 64 bits as the negative integer
+        // stored files already hold for it; attributes refuse such values (coerce).
+        const std::optional<qint64> integer = number->toSigned();
+        return qlonglong(integer ? *integer : qint64(*number->toUnsigned()));
+    }
     switch (value.metaType().id()) {
     case QMetaType::QString:
     case QMetaType::QByteArray:
-    case QMetaType::Double:
-    case QMetaType::LongLong:
         return value;
-    case QMetaType::Bool:
-        return qlonglong(value.toBool() ? 1 : 0);
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::ULongLong:
-    case QMetaType::ULong:
-        return qlonglong(value.toLongLong());
-    case QMetaType::Float:
-        return value.toDouble();
     case QMetaType::QDateTime:
         return secondsSinceReferenceDate(value.toDateTime());
     default:
@@ -81,6 +83,9 @@ QVariant TDWSqlValueCodec::coerce(const QVariant &value, TDWAttributeType type, 
     case TDWAttributeType::Double:
     case TDWAttributeType::Boolean: {
         if (id == QMetaType::QString || id == QMetaType::QByteArray || id == QMetaType::QDateTime)
+            return refuse();
+        const std::optional<TDWNumber> number = TDWNumber::of(value);
+        if (type == TDWAttributeType::Integer && number && !fitsInteger(*number))
             return refuse();
         bool converted = false;
         QVariant result;

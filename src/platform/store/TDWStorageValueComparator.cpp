@@ -1,5 +1,6 @@
 #include "platform/store/TDWStorageValueComparator.h"
 
+#include "platform/foundation/TDWNumber.h"
 #include "platform/store/TDWSqlValueCodec.h"
 
 #include <QCollator>
@@ -12,20 +13,9 @@ int rank(const QVariant &value)
 {
     if (value.isNull())
         return 0;
-    switch (value.metaType().id()) {
-    case QMetaType::LongLong:
-    case QMetaType::Double:
+    if (TDWNumber::of(value))
         return 1;
-    case QMetaType::QString:
-        return 2;
-    default:
-        return 3;
-    }
-}
-
-int sign(double value)
-{
-    return value < 0 ? -1 : (value > 0 ? 1 : 0);
+    return value.metaType().id() == QMetaType::QString ? 2 : 3;
 }
 
 // Surrogates (U+D800..U+DFFF) encode code points above U+FFFF, so they must sort
@@ -77,12 +67,7 @@ int TDWStorageValueComparator::compare(const QVariant &a, const QVariant &b, TDW
     case 0:
         return 0;
     case 1:
-        if (a.metaType().id() == QMetaType::LongLong && b.metaType().id() == QMetaType::LongLong) {
-            const qlonglong x = a.toLongLong();
-            const qlonglong y = b.toLongLong();
-            return x < y ? -1 : (x > y ? 1 : 0);
-        }
-        return sign(a.toDouble() - b.toDouble());
+        return TDWNumber::of(a)->compare(*TDWNumber::of(b));
     case 2:
         switch (comparison) {
         case TDWSortDescriptor::Compare:

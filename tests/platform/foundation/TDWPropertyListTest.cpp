@@ -266,6 +266,24 @@ TEST(TDWPropertyList, MalformedDocumentsFailWithAnError)
     }
 }
 
+// libxml2 refuses elements nested deeper than 256 below the root unless told not
+// to; the reader keeps that limit, so a deep document fails before it is built.
+TEST(TDWPropertyList, NestingIsBoundedByTheParser)
+{
+    const auto nested = [](int depth) { return plist(QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth)); };
+    TDWError error;
+    QVariant value = TDWPropertyList::read(nested(256), &error);
+    EXPECT_TRUE(error.isNull()) << error.description().toStdString();
+    int depth = 0;
+    for (; value.typeId() == QMetaType::QVariantList; ++depth)
+        value = value.toList().value(0);
+    EXPECT_EQ(depth, 256);
+
+    EXPECT_FALSE(TDWPropertyList::read(nested(257), &error).isValid());
+    EXPECT_EQ(error.code(), TDWPropertyList::CorruptError);
+    EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("depth"))) << error.description().toStdString();
+}
+
 TEST(TDWPropertyList, ValuesWithoutAPropertyListFormAreRefused)
 {
     const struct

@@ -103,6 +103,7 @@ TEST(TDWUserDefaults, TypedGettersConvertLikeTheirNamesSay)
         {"small real", 0.25, {}, true, 0, 0.25},
         {"huge real", 1e300, {}, true, std::numeric_limits<qint64>::max(), 1e300},
         {"huge unsigned", QVariant::fromValue(std::numeric_limits<qulonglong>::max()), {}, true, std::numeric_limits<qint64>::max(), 1.8446744073709552e19},
+        {"huge unsigned long", QVariant::fromValue(std::numeric_limits<ulong>::max()), {}, true, std::numeric_limits<qint64>::max(), 1.8446744073709552e19},
         {"date", QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC), {}, false, 0, 0.0},
         {"array", QVariantList{1}, {}, false, 0, 0.0},
     };

@@ -55,7 +55,16 @@ TEST(TDWPredicateOperators, FoldingIgnoresCaseAndDiacriticsOnlyWhenAsked)
         {"R\u00c9SUM\u00c9", TDWPredicateTree::DiacriticInsensitive, "RESUME"},
         {"R\u00c9SUM\u00c9", TDWPredicateTree::CaseInsensitive | TDWPredicateTree::DiacriticInsensitive, "resume"},
         {"Re\u0301sume\u0301", TDWPredicateTree::DiacriticInsensitive, "Resume"},
-        {"Stra\u00dfe", TDWPredicateTree::CaseInsensitive, "stra\u00dfe"},
+        // Full case folding: one character may fold to several.
+        {"Stra\u00dfe", TDWPredicateTree::CaseInsensitive, "strasse"},
+        {"STRA\u1e9eE", TDWPredicateTree::CaseInsensitive, "strasse"},
+        {"\ufb01le", TDWPredicateTree::CaseInsensitive, "file"},
+        {"\u03a3\u038a\u03a3\u03a5\u03a6\u039f\u03a3", TDWPredicateTree::CaseInsensitive, "\u03c3\u03af\u03c3\u03c5\u03c6\u03bf\u03c3"},
+        {"\u03c3\u03af\u03c3\u03c5\u03c6\u03bf\u03c2", TDWPredicateTree::CaseInsensitive, "\u03c3\u03af\u03c3\u03c5\u03c6\u03bf\u03c3"},
+        {"\u0130stanbul", TDWPredicateTree::CaseInsensitive, "i\u0307stanbul"},
+        {"\u0130stanbul", 3, "istanbul"},
+        {"\u0131stanbul", 3, "\u0131stanbul"},
+        {"\U00010400", TDWPredicateTree::CaseInsensitive, "\U00010428"},   // outside the BMP
         {"\u00c5ngstr\u00f6m", 3, "angstrom"},
     };
     for (const auto &c : cases) {
@@ -84,6 +93,16 @@ TEST(TDWPredicateOperators, ComparisonsFollowValueKindsAndNil)
         {Operator::Equal, 2, 2.0, true},
         {Operator::Less, qlonglong(9007199254740993LL), 9007199254740992.0, false},
         {Operator::Greater, qlonglong(9007199254740993LL), 9007199254740992.0, true},
+        // Unsigned 64-bit values (message identifiers) compare exactly, not through a double.
+        {Operator::Equal, quint64(1600000000000000000ULL), quint64(1600000000000000001ULL), false},
+        {Operator::Equal, qlonglong(1600000000000000000LL), quint64(1600000000000000001ULL), false},
+        {Operator::Less, quint64(1600000000000000000ULL), qlonglong(1600000000000000001LL), true},
+        {Operator::Equal, quint64(1600000000000000001ULL), qlonglong(1600000000000000001LL), true},
+        {Operator::Greater, quint64(18446744073709551615ULL), -1, true},
+        {Operator::Less, quint64(18446744073709551614ULL), quint64(18446744073709551615ULL), true},
+        {Operator::Less, quint64(18446744073709551615ULL), 18446744073709551616.0, true},
+        {Operator::Equal, quint64(9223372036854775808ULL), 9223372036854775808.0, true},
+        {Operator::Greater, quint64(9223372036854775809ULL), 9223372036854775808.0, true},
         {Operator::Equal, "1", 1, false},
         {Operator::NotEqual, "1", 1, true},
         {Operator::Less, "1", 2, false},

@@ -62,6 +62,9 @@ QList<PrintRow> printRows()
          "SELF IN {CAST(\"x-tdw-object://s/MailFolder/p7\", \"TDWObjectRef\")}"},
         // Placeholders for key paths and typed numbers.
         {"%K == %d and %K.%K == %ld", {"a.b", 42, "c", "d", qint64(-5)}, "a.b == 42 AND c.d == -5"},
+        // Unsigned 64-bit values above 2^63-1 stay exact and unsigned.
+        {"a == 18446744073709551615 or b == %@ or c == %llu", {quint64(9223372036854775808ULL), quint64(7)},
+         "a == 18446744073709551615 OR b == 9223372036854775808 OR c == 7"},
         {"a == %f or b == %i", {1, true}, "a == 1.0 OR b == 1"},
         // Reserved words as keys are escaped; SELF.key is the key.
         {"#like == 1 and %K == 2 and size == 3", {"in"}, "#like == 1 AND #in == 2 AND size == 3"},
@@ -100,6 +103,8 @@ QList<ErrorRow> errorRows()
         {"a == %@", {QVariant::fromValue(QDate(2012, 1, 1))}, 5},
         {"a == %@", {qQNaN()}, 5},
         {"a == 99999999999999999999", {}, 5},
+        {"a == 18446744073709551616", {}, 5},
+        {"a == -9223372036854775809", {}, 6},
         {"a == 12abc", {}, 7},
         {"a.@sum == 1", {}, 2},
         {"a.@count.b == 1", {}, 9},

@@ -1,10 +1,13 @@
 #include "StoreTestModel.h"
 
 #include "platform/store/TDWJsonArchive.h"
+#include "platform/store/TDWStoreError.h"
 
 #include <QDateTime>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 namespace {
 
@@ -42,6 +45,55 @@ TEST(JsonArchive, TextThatIsNoArchiveIsReported)
         TDWError error;
         EXPECT_TRUE(TDWJsonArchive::unarchive(bad, &error).isNull());
         EXPECT_FALSE(error.isNull()) << bad.toStdString();
+    }
+}
+
+// Integers come back with their exact value; those above 2^63-1 stay unsigned
+// instead of turning negative.
+TEST(JsonArchive, IntegersKeepTheirValueAndSign)
+{
+    constexpr qint64 SignedMax = std::numeric_limits<qint64>::max();
+    const struct
+    {
+        QVariant value;
+        QVariant expected;
+    } rows[] = {
+        {QVariant(qlonglong(std::numeric_limits<qint64>::min())), QVariant(qlonglong(std::numeric_limits<qint64>::min()))},
+        {QVariant(qlonglong(SignedMax)), QVariant(qlonglong(SignedMax))},
+        {QVariant(uint(4000000000u)), QVariant(qlonglong(4000000000LL))},
+        {QVariant(quint64(SignedMax) + 1), QVariant(quint64(SignedMax) + 1)},
+        {QVariant::fromValue<ulong>(std::numeric_limits<ulong>::max()), QVariant(std::numeric_limits<quint64>::max())},
+        {QVariant(1.5f), QVariant(1.5)},
+        {QVariant(false), QVariant(false)},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.value.toString().toStdString());
+        TDWError error;
+        const QVariant back = TDWJsonArchive::unarchive(TDWJsonArchive::archive(QVariantList{row.value}), &error);
+        ASSERT_TRUE(error.isNull()) << error.description().toStdString();
+        const QVariant element = back.toList().value(0);
+        EXPECT_EQ(element.metaType(), row.expected.metaType());
+        EXPECT_EQ(element, row.expected);
+    }
+    EXPECT_EQ(TDWJsonArchive::archive(QVariant(std::numeric_limits<quint64>::max())), QByteArray("18446744073709551615"));
+    EXPECT_EQ(TDWJsonArchive::unarchive("[18446744073709551615]", nullptr), QVariant(QVariantList{std::numeric_limits<quint64>::max()}));
+}
+
+// A stored value nested beyond what any archive we write holds is refused with an
+// error, without recursing through it.
+TEST(JsonArchive, NestingIsBounded)
+{
+    const auto nested = [](int depth, const QByteArray &open, const QByteArray &close) { return open.repeated(depth) + close.repeated(depth); };
+    TDWError error;
+    EXPECT_TRUE(TDWJsonArchive::unarchive(nested(TDWJsonArchive::MaxDepth, "[", "]"), &error).isValid());
+    EXPECT_TRUE(error.isNull());
+    for (const QByteArray &deep : {nested(TDWJsonArchive::MaxDepth + 1, "[", "]"), nested(50000, "[", "]"),
+                                   nested(TDWJsonArchive::MaxDepth + 1, "{\"a\":", "}").replace("{\"a\":}", "{\"a\":1}")}) {
+        SCOPED_TRACE(deep.size());
+        TDWError deepError;
+        EXPECT_FALSE(TDWJsonArchive::unarchive(deep, &deepError).isValid());
+        EXPECT_EQ(deepError.code(), TDWStoreError::InvalidArgument);
+        EXPECT_TRUE(deepError.localizedDescription().contains(QStringLiteral("deep"))) << deepError.description().toStdString();
     }
 }
 

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 using namespace storetest;
 
 namespace {
@@ -89,6 +92,39 @@ TEST(ManagedObjectContext, ValuesOfAnotherTypeAreRefused)
     // Integers of any width are kept as 64-bit values.
     owner->setValue(QStringLiteral("score"), 3);
     EXPECT_EQ(owner->value(QStringLiteral("score")).metaType().id(), QMetaType::Double);
+}
+
+// An Integer attribute holds signed 64-bit values: a number outside that range is
+// refused with a log line rather than stored with another value (2^64-1 as -1).
+TEST(ManagedObjectContext, IntegersOutsideTheSignedRangeAreRefused)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    TDWManagedObjectPtr setting = context->insertNewObject(QStringLiteral("Setting"));
+    const struct
+    {
+        const char *name;
+        QVariant value;
+        QVariant stored; // null: refused, the earlier value stays
+    } rows[] = {
+        {"largest signed", QVariant(std::numeric_limits<qint64>::max()), QVariant(std::numeric_limits<qint64>::max())},
+        {"unsigned within range", QVariant(quint64(1600000000000000001ULL)), QVariant(qlonglong(1600000000000000001LL))},
+        {"2^63", QVariant(quint64(9223372036854775808ULL)), QVariant()},
+        {"2^64-1", QVariant::fromValue(std::numeric_limits<ulong>::max()), QVariant()},
+        {"real rounded", QVariant(2.5), QVariant(qlonglong(3))},
+        {"real beyond 2^63", QVariant(1e30), QVariant()},
+        {"not a number", QVariant(std::nan("")), QVariant()},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        setting->setValue(QStringLiteral("value"), qlonglong(7));
+        tdwtest::LogCapture log;
+        setting->setValue(QStringLiteral("value"), row.value);
+        const QVariant held = setting->value(QStringLiteral("value"));
+        EXPECT_EQ(held, row.stored.isNull() ? QVariant(qlonglong(7)) : row.stored);
+        EXPECT_EQ(held.metaType().id(), QMetaType::LongLong);
+        EXPECT_EQ(log.lines().size(), row.stored.isNull() ? 1 : 0);
+    }
 }
 
 TEST(ManagedObjectContext, NullStringsInvalidDatesAndNullDataAreNoValue)

@@ -4,6 +4,9 @@
 
 #include <QDateTime>
 
+#include <limits>
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 using namespace storetest;
@@ -266,6 +269,170 @@ TEST(StorePredicate, PredicatesOverUnknownKeysFail)
     TDWError error;
     EXPECT_FALSE(context->executeFetchRequest(request, &error));
     EXPECT_EQ(error.code(), TDWStoreError::InvalidArgument);
+}
+
+// What a fetch with the predicate selects through SQL and what evaluating it in
+// memory over every object of the entity selects: names (the value of `key`), sorted.
+struct Selection
+{
+    QStringList bySql;
+    QStringList inMemory;
+};
+
+Selection selectBoth(const Stack &stack, const QString &entity, const QString &key, const TDWPredicate &predicate)
+{
+    Selection selection;
+    auto context = stack.newContext();
+    TDWFetchRequest request(entity);
+    request.setPredicate(predicate);
+    TDWError error;
+    const auto found = context->executeFetchRequest(request, &error);
+    EXPECT_TRUE(found) << error.description().toStdString();
+    for (const TDWManagedObjectPtr &object : found.value_or(QList<TDWManagedObjectPtr>{}))
+        selection.bySql.append(object->stringValue(key));
+    const auto everything = context->executeFetchRequest(TDWFetchRequest(entity), nullptr);
+    EXPECT_TRUE(everything);
+    for (const TDWManagedObjectPtr &object : everything.value_or(QList<TDWManagedObjectPtr>{}))
+        if (predicate.evaluate(*object))
+            selection.inMemory.append(object->stringValue(key));
+    selection.bySql.sort();
+    selection.inMemory.sort();
+    return selection;
+}
+
+struct SelectionCase
+{
+    const char *entity;
+    const char *format;
+    QVariantList arguments;
+    QStringList expected; // sorted
+};
+
+// Items are named by their code, owners by their name.
+void expectSelections(const Stack &stack, const QList<SelectionCase> &cases)
+{
+    for (const SelectionCase &row : cases) {
+        SCOPED_TRACE(std::string(row.entity) + ": " + row.format);
+        TDWError error;
+        const TDWPredicate predicate = TDWPredicate::parse(QString::fromUtf8(row.format), row.arguments, &error);
+        ASSERT_FALSE(predicate.isNull()) << error.description().toStdString();
+        const QString entity = QString::fromLatin1(row.entity);
+        const Selection selection =
+            selectBoth(stack, entity, entity == QLatin1String("Item") ? QStringLiteral("code") : QStringLiteral("name"), predicate);
+        QStringList expected = row.expected;
+        expected.sort();
+        EXPECT_EQ(selection.bySql, expected);
+        EXPECT_EQ(selection.inMemory, expected);
+    }
+}
+
+// Integers (item sizes), reals (owner scores) and booleans against constants of
+// every numeric type, near the edges of doubles and of 64 bits: SQL and memory
+// select the same objects, and the right ones.
+TEST(StorePredicate, NumbersCompareExactlyInSqlAndInMemory)
+{
+    constexpr qint64 SignedMax = std::numeric_limits<qint64>::max();
+    constexpr qint64 SignedMin = std::numeric_limits<qint64>::min();
+    constexpr quint64 UnsignedMax = std::numeric_limits<quint64>::max();
+    const quint64 twoTo63 = quint64(SignedMax) + 1;
+    const qint64 twoTo53 = qint64(1) << 53;
+    Stack stack;
+    {
+        auto context = stack.newContext();
+        const QList<std::pair<const char *, qint64>> sizes{{"min", SignedMin}, {"neg", -1}, {"zero", 0}, {"one", 1},
+                                                          {"p53", twoTo53}, {"p53+1", twoTo53 + 1}, {"msg0", 1600000000000000000LL},
+                                                          {"msg1", 1600000000000000001LL}, {"max", SignedMax}};
+        for (const auto &[code, size] : sizes) {
+            TDWManagedObjectPtr item = context->insertNewObject(QStringLiteral("Item"), stack.libraryA);
+            item->setValue(QStringLiteral("code"), QString::fromLatin1(code));
+            item->setValue(QStringLiteral("size"), QVariant::fromValue(size));
+        }
+        const QList<std::tuple<const char *, double, bool>> scores{{"s-neg", -0.5, true}, {"s-half", 0.5, false},
+                                                                   {"s-53", 9007199254740992.0, true}, {"s-msg", 1.6e18, false},
+                                                                   {"s-63", 9223372036854775808.0, true}, {"s-64", 18446744073709551616.0, false}};
+        for (const auto &[name, score, active] : scores) {
+            TDWManagedObjectPtr owner = context->insertNewObject(QStringLiteral("Owner"), stack.main);
+            owner->setValue(QStringLiteral("name"), QString::fromLatin1(name));
+            owner->setValue(QStringLiteral("score"), score);
+            owner->setValue(QStringLiteral("active"), active);
+        }
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    const QStringList allItems{"max", "min", "msg0", "msg1", "neg", "one", "p53", "p53+1", "zero"};
+    expectSelections(stack, {
+        {"Item", "size == %@", {QVariant(quint64(1600000000000000001ULL))}, {"msg1"}},
+        {"Item", "size == %@", {QVariant(qlonglong(1600000000000000000LL))}, {"msg0"}},
+        {"Item", "size == %@", {QVariant::fromValue<ulong>(1600000000000000000UL)}, {"msg0"}},
+        {"Item", "size == 1600000000000000001", {}, {"msg1"}},
+        {"Item", "size > %@", {QVariant(1.6e18)}, {"max", "msg1"}},
+        {"Item", "size >= %@", {QVariant(1.6e18)}, {"max", "msg0", "msg1"}},
+        {"Item", "size > %@", {QVariant(9007199254740992.0)}, {"max", "msg0", "msg1", "p53+1"}},
+        {"Item", "size == %@", {QVariant(9007199254740993.0)}, {"p53"}}, // the double is 2^53
+        {"Item", "size == %@", {QVariant(9223372036854775807.0)}, {}},    // the double is 2^63
+        {"Item", "size < %@", {QVariant(9223372036854775807.0)}, allItems},
+        {"Item", "size < %@", {QVariant(twoTo63)}, allItems},
+        {"Item", "size >= %@", {QVariant(twoTo63)}, {}},
+        {"Item", "size == %@", {QVariant(UnsignedMax)}, {}},
+        {"Item", "size != %@", {QVariant(UnsignedMax)}, allItems},
+        {"Item", "size <= %llu", {QVariant(UnsignedMax)}, allItems},
+        {"Item", "size > 18446744073709551615", {}, {}},
+        {"Item", "%@ > size", {QVariant(UnsignedMax - 1)}, allItems},
+        {"Item", "size IN %@", {QVariantList{QVariant(UnsignedMax), QVariant(quint64(1600000000000000001ULL)), QVariant(-1)}}, {"msg1", "neg"}},
+        {"Item", "size <= %@", {QVariant(-9223372036854775808.0)}, {"min"}},
+        {"Item", "size < -9223372036854775807", {}, {"min"}},
+        {"Item", "size == YES", {}, {"one"}},
+        {"Item", "size > NO AND size < %@", {QVariant(uint(2))}, {"one"}},
+        {"Item", "size < %@", {QVariant(-0.5)}, {"min", "neg"}},
+        {"Owner", "score == %@", {QVariant(twoTo63)}, {"s-63"}},
+        {"Owner", "score == %@", {QVariant(UnsignedMax)}, {}},
+        {"Owner", "score > %@", {QVariant(UnsignedMax)}, {"s-64"}},
+        {"Owner", "score < %@", {QVariant(UnsignedMax)}, {"s-53", "s-63", "s-half", "s-msg", "s-neg"}},
+        {"Owner", "%@ >= score", {QVariant(UnsignedMax)}, {"s-53", "s-63", "s-half", "s-msg", "s-neg"}},
+        {"Owner", "score IN %@", {QVariantList{QVariant(twoTo63), QVariant(UnsignedMax)}}, {"s-63"}},
+        {"Owner", "score == %@", {QVariant(quint64(1600000000000000000ULL))}, {"s-msg"}},
+        {"Owner", "score == %@", {QVariant(quint64(1600000000000000001ULL))}, {}},
+        {"Owner", "score > %@", {QVariant(qlonglong(twoTo53 - 1))}, {"s-53", "s-63", "s-64", "s-msg"}},
+        {"Owner", "score >= %@", {QVariant(qlonglong(SignedMax))}, {"s-63", "s-64"}},
+        {"Owner", "score < 1", {}, {"s-half", "s-neg"}},
+        {"Owner", "active == %@", {QVariant(uint(1))}, {"s-53", "s-63", "s-neg"}},
+        {"Owner", "active == %@", {QVariant(2.0)}, {}},
+        {"Owner", "active != NO", {}, {"s-53", "s-63", "s-neg"}},
+    });
+}
+
+// Case-insensitive comparisons fold case fully (ß is ss, the ﬁ ligature is fi) and
+// the same way in SQL as in memory, for every string operator.
+TEST(StorePredicate, CaseFoldingIsFullAndTheSameInSqlAndInMemory)
+{
+    Stack stack;
+    {
+        auto context = stack.newContext();
+        const QStringList titles{QStringLiteral("Straße"), QStringLiteral("STRASSE"), QStringLiteral("strasse"), QStringLiteral("ﬁle"),
+                                 QStringLiteral("FILE"), QStringLiteral("ΣΊΣΥΦΟΣ"), QStringLiteral("σίσυφος"), QStringLiteral("İstanbul"),
+                                 QStringLiteral("istanbul"), QStringLiteral("ISTANBUL"), QStringLiteral("ıstanbul")};
+        for (const QString &title : titles) {
+            TDWManagedObjectPtr item = context->insertNewObject(QStringLiteral("Item"), stack.libraryA);
+            item->setValue(QStringLiteral("code"), title);
+            item->setValue(QStringLiteral("title"), title);
+        }
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    expectSelections(stack, {
+        {"Item", "title ==[c] %@", {QStringLiteral("strasse")}, {"STRASSE", "Straße", "strasse"}},
+        {"Item", "title ==[c] %@", {QStringLiteral("STRAẞE")}, {"STRASSE", "Straße", "strasse"}},
+        {"Item", "title == %@", {QStringLiteral("strasse")}, {"strasse"}},
+        {"Item", "title BEGINSWITH[c] %@", {QStringLiteral("STRAS")}, {"STRASSE", "Straße", "strasse"}},
+        {"Item", "title CONTAINS[c] %@", {QStringLiteral("fi")}, {"FILE", "ﬁle"}},
+        {"Item", "title LIKE[c] %@", {QStringLiteral("*SS*")}, {"STRASSE", "Straße", "strasse"}},
+        {"Item", "title LIKE[c] %@", {QStringLiteral("?stanbul")}, {"ISTANBUL", "istanbul", "ıstanbul"}},
+        {"Item", "title ENDSWITH[c] %@", {QStringLiteral("ς")}, {"ΣΊΣΥΦΟΣ", "σίσυφος"}},
+        {"Item", "title ==[cd] %@", {QStringLiteral("σισυφοσ")}, {"ΣΊΣΥΦΟΣ", "σίσυφος"}},
+        {"Item", "title IN[c] %@", {QStringList{QStringLiteral("STRASSE"), QStringLiteral("ﬁle")}}, {"FILE", "STRASSE", "Straße", "strasse", "ﬁle"}},
+        // Default folding keeps the dot of İ as a combining mark, which [d] drops; ı stays ı.
+        {"Item", "title ==[c] %@", {QStringLiteral("istanbul")}, {"ISTANBUL", "istanbul"}},
+        {"Item", "title ==[cd] %@", {QStringLiteral("istanbul")}, {"ISTANBUL", "istanbul", "İstanbul"}},
+        {"Item", "title BEGINSWITH[cd] %@", {QStringLiteral("Ist")}, {"ISTANBUL", "istanbul", "İstanbul"}},
+    });
 }
 
 } // namespace
