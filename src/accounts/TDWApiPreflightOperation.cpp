@@ -3,6 +3,7 @@
 #include "accounts/TDWGoogleEndpoints.h"
 #include "app/TDWServiceTable.h"
 #include "platform/http/TDWHttpClient.h"
+#include "platform/http/TDWHttpError.h"
 
 #include <QCoreApplication>
 
@@ -52,10 +53,10 @@ void TDWApiPreflightOperation::run()
         request.setHeader("GData-Version", gdataVersion.toUtf8());
 
     const TDWHttpResponse response = m_client->perform(request);
-    if (response.error() == TDWHttpResponse::Error::Cancelled)
+    if (response.error().code() == TDWHttpError::Cancelled)
         return;
     if (!response.hasResponse())
-        m_failureReason = tr("No HTTP response: %1").arg(response.errorDescription());
+        m_failureReason = tr("No HTTP response: %1").arg(response.error().localizedDescription());
     else if (response.statusCode() == 200)
         m_failure = false;
     else

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
-#include "platform/imap/TDWImapError.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -12,40 +11,47 @@
 #include <memory>
 #include <mutex>
 
-// One request to an IMAP session, with its result of type T. Start it with a
+// The one form of asynchronous work, with its result of type T. Start it with a
 // completion that runs on the main thread (the thread of the QCoreApplication),
-// or call run() on a worker thread to wait for the result there. The network
-// work itself always happens on the session's connection threads.
+// or call run() on a worker thread to wait for the result there. The work
+// itself happens on threads of the layer that made the operation (IMAP
+// connections, HTTP workers), handed over through `Launch`.
 //
-// cancel() stops the request: a completion not yet run will not run (when
-// cancel() is called on the main thread), run() returns at once with a
-// Cancelled error, and a message file being written is removed.
+// cancel() stops the work: a completion not yet run will not run (when
+// cancel() is called on the main thread), and run() returns at once with the
+// layer's own Cancelled error.
 template <class T>
-class TDWImapOperation : public std::enable_shared_from_this<TDWImapOperation<T>>
+class TDWAsyncOperation : public std::enable_shared_from_this<TDWAsyncOperation<T>>
 {
 public:
     using Completion = std::function<void(const TDWError &error, const T &result)>;
-    // (bytes received, bytes announced) of a message body.
+    // (bytes received, bytes announced, or -1 when not announced).
     using Progress = std::function<void(qint64 received, qint64 total)>;
-    // Delivers the result once, on a connection thread.
+    // Delivers the result once, on a thread of the layer.
     using Deliver = std::function<void(const TDWError &error, T result)>;
-    // Starts the work: hands `deliver` and a progress hook (connection thread) to it.
+    // Starts the work: hands `deliver` and a progress hook (called on the layer's thread) to it.
     using Launch = std::function<void(Deliver deliver, Progress progress)>;
 
-    TDWImapOperation(std::shared_ptr<void> session, Launch launch, std::function<void()> cancelWork)
-        : m_session(std::move(session)), m_launch(std::move(launch)), m_cancelWork(std::move(cancelWork))
+    // `owner` is kept alive while the operation lives; `cancelWork` stops the
+    // launched work from any thread; run() answers `cancelledError` when
+    // cancelled before the result came.
+    TDWAsyncOperation(std::shared_ptr<void> owner, Launch launch, std::function<void()> cancelWork, TDWError cancelledError)
+        : m_owner(std::move(owner))
+        , m_launch(std::move(launch))
+        , m_cancelWork(std::move(cancelWork))
+        , m_cancelledError(std::move(cancelledError))
     {
     }
 
-    // Before start() or run(): progress of a message body, reported on the main
-    // thread after start() (at most every 64 KiB and at the end), and on the
-    // connection thread, for every chunk, during run().
+    // Before start() or run(): progress of the data received, reported on the
+    // main thread after start() (at most every 64 KiB and at the end), and on
+    // the layer's thread, for every chunk, during run().
     void setProgress(Progress progress) { m_progress = std::move(progress); }
 
     void start(Completion completion)
     {
         m_completion = std::move(completion);
-        std::weak_ptr<TDWImapOperation> weak = this->shared_from_this();
+        std::weak_ptr<TDWAsyncOperation> weak = this->shared_from_this();
         Progress progress;
         if (m_progress) {
             progress = [weak, last = std::make_shared<std::atomic<qint64>>(-1)](qint64 received, qint64 total) {
@@ -58,10 +64,10 @@ public:
                 });
             };
         }
-        // The connection thread only hands the operation over: its last reference
-        // is let go on the main thread, never on a connection thread.
+        // The layer's thread only hands the operation over: its last reference
+        // is let go on the main thread, never on that thread.
         m_launch([self = this->shared_from_this()](const TDWError &error, T result) mutable {
-            std::shared_ptr<TDWImapOperation> op = std::move(self);
+            std::shared_ptr<TDWAsyncOperation> op = std::move(self);
             postToMainThread([op, error, result = std::move(result)] { op->finish(error, result); });
         }, progress);
     }
@@ -85,7 +91,7 @@ public:
         std::unique_lock lock(state->mutex);
         state->condition.wait(lock, [&] { return state->done || isCancelled(); });
         if (!state->done) {
-            tdwSetError(error, TDWImapError::make(TDWImapError::Cancelled, QStringLiteral("The operation was cancelled.")));
+            tdwSetError(error, m_cancelledError);
             return T{};
         }
         tdwSetError(error, state->error);
@@ -138,9 +144,10 @@ private:
             completion(error, result);
     }
 
-    std::shared_ptr<void> m_session;   // keeps the session alive while the operation lives
+    std::shared_ptr<void> m_owner;
     Launch m_launch;
     std::function<void()> m_cancelWork;
+    TDWError m_cancelledError;
     Completion m_completion;
     Progress m_progress;
     std::atomic<bool> m_cancelled = false;

@@ -1,5 +1,7 @@
 #include "platform/http/TDWHttpClient.h"
 
+#include "platform/http/TDWHttpError.h"
+
 #include "FakeGoogleServer.h"
 #include "TestSupport.h"
 
@@ -78,7 +80,7 @@ TEST_F(TDWHttpClientTest, BearerFollowsARedirectOnlyToHttpsOnTheSameAllowedHost)
         TDWHttpRequest request = bearerRequest(QStringLiteral("https://www.googleapis.com/start"));
         request.setHeader("Authorization", "Basic should-not-travel");
         const TDWHttpResponse response = TDWHttpClient().perform(request);
-        ASSERT_TRUE(response.hasResponse()) << c.location << " " << response.errorDescription().toStdString();
+        ASSERT_TRUE(response.hasResponse()) << c.location << " " << response.error().description().toStdString();
         EXPECT_EQ(response.statusCode(), 404) << c.location; // nothing serves /target
         EXPECT_EQ(response.redirectCount(), 1);
 
@@ -150,7 +152,7 @@ TEST_F(TDWHttpClientTest, RedirectLimitsHandlerAndUnsupportedTargets)
     TDWHttpRequest looping{QUrl(QStringLiteral("https://www.googleapis.com/loop"))};
     looping.setMaxRedirects(3);
     const TDWHttpResponse tooMany = TDWHttpClient().perform(looping);
-    EXPECT_EQ(tooMany.error(), TDWHttpResponse::Error::TooManyRedirects);
+    EXPECT_EQ(tooMany.error().code(), TDWHttpError::TooManyRedirects);
     EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/loop")).size(), 4);
 
     // The caller may stop a redirect, or change what the next hop carries.
@@ -171,10 +173,10 @@ TEST_F(TDWHttpClientTest, RedirectLimitsHandlerAndUnsupportedTargets)
     EXPECT_TRUE(headerOf(log[1], QStringLiteral("x-hop")).isEmpty());
 
     s_fake->addFault(fault(QStringLiteral("/ftp"), 301, QStringLiteral("ftp://www.googleapis.com/file")));
-    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/ftp")))).error(),
-              TDWHttpResponse::Error::BadUrl);
-    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("file:///etc/passwd")))).error(),
-              TDWHttpResponse::Error::BadUrl);
+    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/ftp")))).error().code(),
+              TDWHttpError::BadUrl);
+    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("file:///etc/passwd")))).error().code(),
+              TDWHttpError::BadUrl);
 }
 
 TEST_F(TDWHttpClientTest, ResponseCarriesStatusHeadersAndBodyAndNoCookieIsKept)
@@ -217,28 +219,29 @@ TEST_F(TDWHttpClientTest, FailuresAreToldApartByKind)
     const struct {
         const char *url;
         TDWHttpEnvironment environment;
-        TDWHttpResponse::Error error;
+        TDWHttpError::Code error;
     } cases[] = {
-        {"https://www.googleapis.com/stall", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Timeout},
-        {"https://www.googleapis.com/stallbody", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Timeout},
-        {"https://www.googleapis.com/drop", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Network},
+        {"https://www.googleapis.com/stall", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpError::Timeout},
+        {"https://www.googleapis.com/stallbody", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpError::Timeout},
+        {"https://www.googleapis.com/drop", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpError::Network},
         // The fake's certificate is not trusted without the test CA.
-        {"https://www.googleapis.com/x", TDWHttpEnvironment::fromStrings(map, {}), TDWHttpResponse::Error::Tls},
+        {"https://www.googleapis.com/x", TDWHttpEnvironment::fromStrings(map, {}), TDWHttpError::Tls},
         // Trusted, but for names it does not carry.
         {"https://tdw-test.invalid/x",
          TDWHttpEnvironment::fromStrings(QStringLiteral("tdw-test.invalid=127.0.0.1:%1").arg(s_fake->httpsPort()), qEnvironmentVariable("TDW_EXTRA_CA")),
-         TDWHttpResponse::Error::Tls},
+         TDWHttpError::Tls},
         {"https://www.googleapis.com/x",
          TDWHttpEnvironment::fromStrings(QStringLiteral("www.googleapis.com=127.0.0.1:%1").arg(closedPort), {}),
-         TDWHttpResponse::Error::Connect},
+         TDWHttpError::Connect},
     };
     for (const auto &c : cases) {
         TDWHttpRequest request{QUrl(QString::fromLatin1(c.url))};
         request.setIdleTimeout(300ms);
         const TDWHttpResponse response = TDWHttpClient(c.environment).perform(request);
-        EXPECT_EQ(response.error(), c.error) << c.url << " " << response.errorDescription().toStdString();
+        EXPECT_EQ(response.error().code(), c.error) << c.url << " " << response.error().description().toStdString();
         EXPECT_EQ(response.statusCode(), 0);
-        EXPECT_FALSE(response.errorDescription().isEmpty());
+        EXPECT_EQ(response.error().domain(), TDWHttpError::Domain);
+        EXPECT_FALSE(response.error().localizedDescription().isEmpty());
     }
 }
 
@@ -257,10 +260,10 @@ TEST_F(TDWHttpClientTest, CancelFromAnotherThreadEndsARunningRequestAndLaterOnes
     });
     const TDWHttpResponse response = client.perform(request);
     canceller.join();
-    EXPECT_EQ(response.error(), TDWHttpResponse::Error::Cancelled);
+    EXPECT_EQ(response.error().code(), TDWHttpError::Cancelled);
     EXPECT_TRUE(client.isCancelled());
-    EXPECT_EQ(client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/x")))).error(),
-              TDWHttpResponse::Error::Cancelled);
+    EXPECT_EQ(client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/x")))).error().code(),
+              TDWHttpError::Cancelled);
     EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/x")).size(), 0);
 }
 
