@@ -29,17 +29,17 @@ const QList<Mask> &masks()
     const auto options = QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption;
     static const QList<Mask> list{
         // "Authorization: Bearer ya29..." keeps its scheme name; cookies lose their whole value.
-        {QRegularExpression(QStringLiteral("^((?:proxy-)?authorization:[ \\t]*)(?:([A-Za-z0-9_-]+)[ \\t]+)?[^\\r\\n]*"), options),
-         QStringLiteral("\\1\\2 ***")},
-        {QRegularExpression(QStringLiteral("^((?:set-)?cookie:)[^\\r\\n]*"), options), QStringLiteral("\\1 ***")},
+        {QRegularExpression(QStringLiteral("^((?:proxy-)?authorization:[ \\t]*(?:[A-Za-z0-9_-]+[ \\t]+)?)[^\\r\\n]*"), options),
+         QStringLiteral("\\1***")},
+        {QRegularExpression(QStringLiteral("^((?:set-)?cookie:[ \\t]*)[^\\r\\n]*"), options), QStringLiteral("\\1***")},
         // name=value in a query string or form body; "_" before the name is no
         // boundary, so response_code= and the like stay.
         {QRegularExpression(QStringLiteral("(^|[?&;,\\s\"'])(%1)=[^&;,\\s\"']*").arg(SecretNames), options), QStringLiteral("\\1\\2=***")},
         // The closing quote is optional: a cut text may end inside the value.
         {QRegularExpression(QStringLiteral("\"(%1)\"\\s*:\\s*\"(?:[^\"\\\\\\r\\n]|\\\\.)*\"?").arg(SecretNames), options),
          QStringLiteral("\"\\1\": \"***\"")},
-        {QRegularExpression(QStringLiteral("^(\\S+[ \\t]+authenticate[ \\t]+\\S+)[ \\t]+[^\\r\\n]*"), options), QStringLiteral("\\1 ***")},
-        {QRegularExpression(QStringLiteral("^(\\S+[ \\t]+login)[ \\t]+[^\\r\\n]*"), options), QStringLiteral("\\1 ***")},
+        {QRegularExpression(QStringLiteral("^(\\S+[ \\t]+authenticate[ \\t]+\\S+[ \\t]+)[^\\r\\n]*"), options), QStringLiteral("\\1***")},
+        {QRegularExpression(QStringLiteral("^(\\S+[ \\t]+login[ \\t]+)[^\\r\\n]*"), options), QStringLiteral("\\1***")},
     };
     return list;
 }

@@ -16,6 +16,13 @@
 #include <memory>
 #include <mutex>
 
+namespace {
+
+// Far above what real answers send, and bounded whatever the body limit.
+constexpr qint64 MaxHeaderBytes = 256 * 1024;
+
+} // namespace
+
 struct TDWHttpTransfer::Exchange
 {
     const TDWHttpRequest *request = nullptr;
@@ -27,9 +34,10 @@ struct TDWHttpTransfer::Exchange
     int status = 0;
     TDWHttpResponse::Headers headers;
     QByteArray body;
-    // Bytes of headers and body held in memory, against the request's limit.
-    qint64 keptBytes = 0;
-    bool tooLarge = false;
+    // Bytes of the headers of this hop; they are held in memory too.
+    qint64 headerBytes = 0;
+    // The memory limit the answer went past, if any.
+    qint64 limitPassed = 0;
     std::unique_ptr<TDWSafeFile> file;
     TDWError fileError;
     curl_off_t lastDown = -1;
@@ -47,12 +55,24 @@ struct TDWHttpTransfer::Exchange
 
     void touch() { lastActivity = SteadyClock::now(); }
 
-    // Counts `length` more bytes to be held in memory; false past the limit.
-    bool keep(size_t length)
+    // Whether `length` more bytes of body fit in memory.
+    bool bodyFits(size_t length)
     {
-        keptBytes += qint64(length);
-        tooLarge = keptBytes > request->bodyLimit();
-        return !tooLarge;
+        if (body.size() + qint64(length) <= request->bodyLimit())
+            return true;
+        limitPassed = request->bodyLimit();
+        return false;
+    }
+
+    // Whether `length` more bytes of headers fit: a server could otherwise
+    // send header lines for ever.
+    bool headerFits(size_t length)
+    {
+        headerBytes += qint64(length);
+        if (headerBytes <= MaxHeaderBytes)
+            return true;
+        limitPassed = MaxHeaderBytes;
+        return false;
     }
 
     // The download file, opened at its first use.
@@ -83,7 +103,7 @@ size_t onHeader(char *data, size_t size, size_t count, void *context)
     auto *exchange = static_cast<TDWHttpTransfer::Exchange *>(context);
     const size_t length = size * count;
     exchange->touch();
-    if (!exchange->keep(length))
+    if (!exchange->headerFits(length))
         return 0;
     const QByteArray line = QByteArray(data, qsizetype(length)).trimmed();
     if (line.startsWith("HTTP/")) {
@@ -104,7 +124,7 @@ size_t onBody(char *data, size_t size, size_t count, void *context)
     exchange->touch();
     if (!exchange->bodyGoesToFile()) {
         // Counted after decoding: a small compressed answer may unpack to gigabytes.
-        if (!exchange->keep(length))
+        if (!exchange->bodyFits(length))
             return 0;
         exchange->body.append(data, qsizetype(length));
         return length;
@@ -375,10 +395,8 @@ TDWHttpResponse TDWHttpTransfer::finish(Exchange &exchange, const TDWHttpRequest
         return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Cancelled), url);
     if (exchange.timedOut)
         return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Timeout), url);
-    if (exchange.tooLarge) {
-        return TDWHttpResponse::failure(
-            TDWHttpError::make(TDWHttpError::TooLarge, QStringLiteral("more than %1 bytes").arg(request.bodyLimit())), url);
-    }
+    if (exchange.limitPassed > 0)
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::TooLarge, QStringLiteral("more than %1 bytes").arg(exchange.limitPassed)), url);
     if (result != CURLE_OK) {
         if (!exchange.fileError.isNull())
             return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::File, exchange.fileError.localizedDescription()), url);
