@@ -79,7 +79,7 @@ struct TDWHttpTransfer::Exchange
     bool openFile()
     {
         if (file)
-            return true;
+            return file->isOpen();
         file = std::make_unique<TDWSafeFile>(request->downloadPath());
         return file->open(&fileError);
     }
