@@ -9,7 +9,7 @@
 #include "common/BKSNotUtils.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
-#include "platform/http/TDWHttpTask.h"
+#include "platform/http/TDWHttpOperation.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -26,7 +26,9 @@ TDWAccessTokenRetriever::TDWAccessTokenRetriever(const QString &username, TDWAcc
 
 TDWAccessTokenRetriever::~TDWAccessTokenRetriever()
 {
-    delete m_task; // cancels a request in flight
+    // Cancels a request in flight.
+    if (m_operation)
+        m_operation->cancel();
 }
 
 void TDWAccessTokenRetriever::dontNotifyIfFail()
@@ -50,10 +52,10 @@ void TDWAccessTokenRetriever::start()
         QTimer::singleShot(later, this, [this, credentialExisted] { handleNoCredential(credentialExisted); });
         return;
     }
-    delete m_task;
-    m_task = new TDWHttpTask(TDWOAuthTokenRequest::forRefreshToken(m_credential->refreshToken()));
-    connect(m_task, &TDWHttpTask::finished, this, &TDWAccessTokenRetriever::handleResponse);
-    m_task->start();
+    if (m_operation)
+        m_operation->cancel();
+    m_operation = std::make_shared<TDWHttpOperation>(TDWOAuthTokenRequest::forRefreshToken(m_credential->refreshToken()));
+    m_operation->start([this](const TDWError &error, const TDWHttpResponse &response) { handleResponse(error, response); });
 }
 
 void TDWAccessTokenRetriever::handleNoCredential(bool credentialExisted)
@@ -67,15 +69,12 @@ void TDWAccessTokenRetriever::handleNoCredential(bool credentialExisted)
     reportError(tr("Did not find a refresh token."));
 }
 
-void TDWAccessTokenRetriever::handleResponse(const TDWHttpResponse &response)
+void TDWAccessTokenRetriever::handleResponse(const TDWError &error, const TDWHttpResponse &response)
 {
-    // The delegate may destroy this retriever; the task that is reporting must
-    // outlive its own signal.
-    m_task->deleteLater();
-    m_task = nullptr;
+    m_operation.reset();
 
-    if (!response.hasResponse()) {
-        reportError(tr("The request to get an authentication token failed: %1").arg(response.errorDescription()));
+    if (!error.isNull()) {
+        reportError(tr("The request to get an authentication token failed: %1").arg(error.localizedDescription()));
         return;
     }
     const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromHttp(response);

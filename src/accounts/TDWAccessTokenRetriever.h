@@ -7,8 +7,9 @@
 
 class TDWAccessTokenDelegate;
 class TDWCredential;
+class TDWError;
+class TDWHttpOperation;
 class TDWHttpResponse;
-class TDWHttpTask;
 
 // Exchanges an account's refresh token for a fresh access token at Google's
 // token endpoint, saves the renewed credential and tells the delegate, once.
@@ -35,7 +36,7 @@ public:
 
 private:
     void handleNoCredential(bool credentialExisted);
-    void handleResponse(const TDWHttpResponse &response);
+    void handleResponse(const TDWError &error, const TDWHttpResponse &response);
     void markRefreshTokenInvalid();
     void notifyUserRefreshTokenInvalid();
     void reportError(const QString &message);
@@ -43,6 +44,6 @@ private:
     QString m_username;
     TDWAccessTokenDelegate *m_delegate;
     std::shared_ptr<TDWCredential> m_credential;
-    TDWHttpTask *m_task = nullptr;
+    std::shared_ptr<TDWHttpOperation> m_operation;
     bool m_notifyIfFail = true;
 };

@@ -2,7 +2,7 @@
 
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 #include "accounts/TDWGoogleEndpoints.h"
-#include "platform/http/TDWHttpTask.h"
+#include "platform/http/TDWHttpOperation.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,7 +18,9 @@ TDWAccountEmailAddressRetriever::TDWAccountEmailAddressRetriever(const QString &
 
 TDWAccountEmailAddressRetriever::~TDWAccountEmailAddressRetriever()
 {
-    delete m_task; // cancels a question in flight
+    // Cancels a question in flight.
+    if (m_operation)
+        m_operation->cancel();
 }
 
 void TDWAccountEmailAddressRetriever::start()
@@ -27,21 +29,18 @@ void TDWAccountEmailAddressRetriever::start()
     request.setIdleTimeout(120s);
     // Only to https on a Google API host, and never past a redirect to another host.
     request.setBearerToken(m_accessToken.toUtf8(), TDWGoogleEndpoints::bearerHosts());
-    delete m_task;
-    m_task = new TDWHttpTask(request);
-    connect(m_task, &TDWHttpTask::finished, this, &TDWAccountEmailAddressRetriever::handleResponse);
-    m_task->start();
+    if (m_operation)
+        m_operation->cancel();
+    m_operation = std::make_shared<TDWHttpOperation>(request);
+    m_operation->start([this](const TDWError &error, const TDWHttpResponse &response) { handleResponse(error, response); });
 }
 
-void TDWAccountEmailAddressRetriever::handleResponse(const TDWHttpResponse &response)
+void TDWAccountEmailAddressRetriever::handleResponse(const TDWError &error, const TDWHttpResponse &response)
 {
-    // The delegate may destroy this retriever; the task that is reporting must
-    // outlive its own signal.
-    m_task->deleteLater();
-    m_task = nullptr;
-    if (!response.hasResponse()) {
+    m_operation.reset();
+    if (!error.isNull()) {
         m_delegate->emailAddressRetrieverEncounteredError(
-            this, tr("Encountered error when validating the account: %1").arg(response.errorDescription()));
+            this, tr("Encountered error when validating the account: %1").arg(error.localizedDescription()));
         return;
     }
     const int status = response.statusCode();

@@ -3,9 +3,12 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class TDWAccountEmailAddressRetrieverDelegate;
+class TDWError;
+class TDWHttpOperation;
 class TDWHttpResponse;
-class TDWHttpTask;
 
 // Asks Google's user-info service which account an access token belongs to.
 // start() and the delegate's one message both happen on the thread the
@@ -23,12 +26,12 @@ public:
     void start();
 
 private:
-    void handleResponse(const TDWHttpResponse &response);
+    void handleResponse(const TDWError &error, const TDWHttpResponse &response);
     // The lower-cased address of a 200 answer; on failure an empty string and,
     // when the answer could not be read at all, `readError`.
     static QString addressFromBody(const QByteArray &body, QString *readError);
 
     QString m_accessToken;
     TDWAccountEmailAddressRetrieverDelegate *m_delegate;
-    TDWHttpTask *m_task = nullptr;
+    std::shared_ptr<TDWHttpOperation> m_operation;
 };

@@ -3,6 +3,7 @@
 #include "accounts/TDWGoogleEndpoints.h"
 #include "common/TDWServiceTable.h"
 #include "platform/http/TDWHttpClient.h"
+#include "platform/http/TDWHttpError.h"
 
 #include <QCoreApplication>
 
@@ -51,10 +52,10 @@ void TDWApiPreflightOperation::run()
         request.setHeader("GData-Version", config.gdataVersion.toUtf8());
 
     const TDWHttpResponse response = m_client->perform(request);
-    if (response.error() == TDWHttpResponse::Error::Cancelled)
+    if (response.error().code() == TDWHttpError::Cancelled)
         return;
     if (!response.hasResponse())
-        m_failureReason = tr("No HTTP response: %1").arg(response.errorDescription());
+        m_failureReason = tr("No HTTP response: %1").arg(response.error().localizedDescription());
     else if (response.statusCode() == 200)
         m_failure = false;
     else

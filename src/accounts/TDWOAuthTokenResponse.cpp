@@ -12,20 +12,31 @@ QString stringMember(const nlohmann::json &object, const char *key)
     return it != object.end() && it->is_string() ? QString::fromStdString(it->get<std::string>()) : QString();
 }
 
-// Google sends a number; a numeric string is taken as well.
-qint64 positiveIntegerMember(const nlohmann::json &object, const char *key)
+// Longest access-token lifetime taken as real: a larger one (or 1e300, which
+// no integer holds) would give an expiry that never comes.
+constexpr qint64 MaxLifetimeSeconds = 365LL * 24 * 3600;
+
+// Seconds in (0, a year]; Google sends a number, and a numeric string is taken
+// as well. Anything else makes 0, an answer without a usable lifetime.
+qint64 lifetimeMember(const nlohmann::json &object, const char *key)
 {
     const auto it = object.find(key);
     if (it == object.end())
         return 0;
     qint64 value = 0;
-    if (it->is_number_integer())
+    if (it->is_number_unsigned()) {
+        const quint64 unsignedValue = it->get<quint64>();
+        value = unsignedValue <= quint64(MaxLifetimeSeconds) ? qint64(unsignedValue) : 0;
+    } else if (it->is_number_integer()) {
         value = it->get<qint64>();
-    else if (it->is_number_float())
-        value = qint64(it->get<double>());
-    else if (it->is_string())
+    } else if (it->is_number_float()) {
+        // Checked as a double first: converting one out of range is undefined.
+        const double seconds = it->get<double>();
+        value = seconds >= 1 && seconds <= double(MaxLifetimeSeconds) ? qint64(seconds) : 0;
+    } else if (it->is_string()) {
         value = QString::fromStdString(it->get<std::string>()).toLongLong();
-    return value > 0 ? value : 0;
+    }
+    return value > 0 && value <= MaxLifetimeSeconds ? value : 0;
 }
 
 } // namespace
@@ -44,7 +55,7 @@ TDWOAuthTokenResponse TDWOAuthTokenResponse::fromBody(int statusCode, const QByt
         return answer;
     answer.m_accessToken = stringMember(json, "access_token");
     answer.m_refreshToken = stringMember(json, "refresh_token");
-    answer.m_expiresIn = positiveIntegerMember(json, "expires_in");
+    answer.m_expiresIn = lifetimeMember(json, "expires_in");
     answer.m_error = stringMember(json, "error");
     return answer;
 }

@@ -17,7 +17,8 @@ public:
     int statusCode() const { return m_statusCode; }
     const QString &accessToken() const { return m_accessToken; }
     const QString &refreshToken() const { return m_refreshToken; }
-    // Seconds the access token lives; 0 when absent or not a positive integer.
+    // Seconds the access token lives; 0 when absent, not a positive whole
+    // number, or more than a year (the answer then has no usable token).
     qint64 expiresIn() const { return m_expiresIn; }
     // The "error" of a refusal, e.g. "invalid_grant".
     const QString &error() const { return m_error; }

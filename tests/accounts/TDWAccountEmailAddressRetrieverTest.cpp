@@ -5,6 +5,7 @@
 #include "FakeGoogleServer.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,21 @@ TEST_F(TDWAccountEmailAddressRetrieverTest, AConnectionFailureIsReportedWithItsD
     EXPECT_EQ(outcome.kind, QStringLiteral("error"));
     EXPECT_TRUE(outcome.text.startsWith(QStringLiteral("Encountered error when validating the account: The network connection was lost.")))
         << outcome.text.toStdString();
+}
+
+TEST_F(TDWAccountEmailAddressRetrieverTest, DestroyingTheRetrieverEndsItsQuestionWithoutAMessage)
+{
+    s_fake->clearRequests();
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/userinfo/email")}, {QStringLiteral("stall"), 60}});
+    RecordingDelegate delegate;
+    auto retriever = std::make_unique<TDWAccountEmailAddressRetriever>(QStringLiteral("at-user"), &delegate);
+    retriever->start();
+    ASSERT_TRUE(tdwtest::waitUntil([] { return s_fake->requestsTo(QStringLiteral("/userinfo/email")).size() == 1; }));
+    retriever.reset();
+    // The stalled exchange ends at once rather than after the server's minute.
+    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(delegate.outcomes.empty());
 }
 
 TEST_F(TDWAccountEmailAddressRetrieverTest, TheTokenFollowsASameHostRedirectButNotOneToAnotherHost)

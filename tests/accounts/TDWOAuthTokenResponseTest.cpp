@@ -43,3 +43,36 @@ TEST(TDWOAuthTokenResponse, OnlyARefusedGrantCountsAsRefusedAndOnlyACompleteAnsw
     EXPECT_EQ(signIn.accessToken(), QStringLiteral("ya29.x"));
     EXPECT_EQ(signIn.refreshToken(), QStringLiteral("1//r"));
 }
+
+TEST(TDWOAuthTokenResponse, ALifetimeOutsideOneSecondToAYearMakesNoTokenAnswer)
+{
+    const struct {
+        const char *expiresIn;
+        qint64 seconds;
+    } cases[] = {
+        {"1", 1},
+        {"3599.9", 3599},
+        {"31536000", 31536000},
+        {"\"31536000\"", 31536000},
+        {"31536001", 0},
+        {"\"31536001\"", 0},
+        {"31536000.5", 0},
+        {"1000000000000", 0},
+        {"9223372036854775807", 0},
+        {"18446744073709551615", 0},
+        {"-9223372036854775808", 0},
+        {"1e300", 0},
+        {"-1e300", 0},
+        {"0.5", 0},
+        {"\"12abc\"", 0},
+        {"\"99999999999999999999\"", 0},
+        {"true", 0},
+        {"null", 0},
+    };
+    for (const auto &c : cases) {
+        const QByteArray body = QByteArray(R"({"access_token":"a","expires_in":)") + c.expiresIn + '}';
+        const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromBody(200, body);
+        EXPECT_EQ(answer.expiresIn(), c.seconds) << c.expiresIn;
+        EXPECT_EQ(answer.hasAccessToken(), c.seconds > 0) << c.expiresIn;
+    }
+}

@@ -1,5 +1,8 @@
 #include "platform/http/TDWHttpClient.h"
 
+#include "platform/foundation/TDWClock.h"
+
+#include "platform/http/TDWHttpError.h"
 #include "platform/http/TDWHttpHostAllowlist.h"
 #include "platform/http/TDWHttpTransfer.h"
 
@@ -79,11 +82,15 @@ bool TDWHttpClient::isCancelled() const
 TDWHttpResponse TDWHttpClient::perform(const TDWHttpRequest &request)
 {
     const QUrl firstUrl = request.url();
+    // One deadline for every hop: a chain of slow redirects is no way around it.
+    auto deadline = TDWHttpTransfer::SteadyClock::time_point::max();
+    if (request.totalTimeout().count() > 0)
+        deadline = TDWHttpTransfer::SteadyClock::now() + TDWClock::duration(request.totalTimeout());
     TDWHttpRequest current = request;
     for (int redirects = 0;; ++redirects) {
         const bool sendBearer = !request.bearerToken().isEmpty() && request.bearerHosts().allows(current.url())
                              && sameHost(current.url(), firstUrl);
-        TDWHttpResponse response = m_transfer->run(current, sendBearer ? request.bearerToken() : QByteArray());
+        TDWHttpResponse response = m_transfer->run(current, sendBearer ? request.bearerToken() : QByteArray(), deadline);
         response.setRedirectCount(redirects);
         if (!response.isRedirect() || response.header("Location").isEmpty())
             return response;
@@ -93,9 +100,9 @@ TDWHttpResponse TDWHttpClient::perform(const TDWHttpRequest &request)
         if (!follow)
             return response;
         if (!isHttpUrl(next.url()))
-            return TDWHttpResponse::failure(TDWHttpResponse::Error::BadUrl, {}, current.url());
+            return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::BadUrl), current.url());
         if (redirects >= request.maxRedirects())
-            return TDWHttpResponse::failure(TDWHttpResponse::Error::TooManyRedirects, {}, current.url());
+            return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::TooManyRedirects), current.url());
         if (request.redirectHandler() && !request.redirectHandler()(response, next))
             return response;
         current = next;

@@ -19,6 +19,8 @@ class TDWHttpTransfer;
 // - the caller's Authorization and Cookie headers only within one origin;
 // - only http and https targets.
 //
+// The request's total time-out is one deadline for all its hops.
+//
 // One client serves one request at a time; cancel() may be called from any
 // thread and ends the running request and every later one.
 class TDWHttpClient

@@ -40,3 +40,13 @@ void TDWHttpRequest::setBearerToken(const QByteArray &token, const TDWHttpHostAl
     m_bearerToken = token;
     m_bearerHosts = hosts;
 }
+
+std::chrono::milliseconds TDWHttpRequest::totalTimeout() const
+{
+    return m_totalTimeout.value_or(m_downloadPath.isEmpty() ? DefaultTotalTimeout : std::chrono::milliseconds(0));
+}
+
+qint64 TDWHttpRequest::minimumRate() const
+{
+    return m_minimumRate.value_or(m_downloadPath.isEmpty() ? 0 : DefaultMinimumRate);
+}

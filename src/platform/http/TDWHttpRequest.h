@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class TDWHttpResponse;
 
@@ -33,6 +34,11 @@ public:
     // header, say) or answer false to stop, which makes the redirect response
     // the final one.
     using RedirectHandler = std::function<bool(const TDWHttpResponse &redirect, TDWHttpRequest &next)>;
+
+    static constexpr std::chrono::milliseconds DefaultTotalTimeout = std::chrono::minutes(5);
+    static constexpr qint64 DefaultMinimumRate = 1024;
+    // Well above the largest list page an API sends.
+    static constexpr qint64 DefaultBodyLimit = qint64(64) << 20;
 
     TDWHttpRequest() = default;
     explicit TDWHttpRequest(QUrl url, QByteArray method = QByteArrayLiteral("GET"));
@@ -61,15 +67,32 @@ public:
     // Longest time without any byte moving in either direction.
     std::chrono::milliseconds idleTimeout() const { return m_idleTimeout; }
     void setIdleTimeout(std::chrono::milliseconds timeout) { m_idleTimeout = timeout; }
-    // Longest time for each hop as a whole.
-    std::chrono::milliseconds totalTimeout() const { return m_totalTimeout; }
+    // Longest time for the whole request, redirects included. Unless set, a
+    // request whose body stays in memory has DefaultTotalTimeout, and a
+    // download none: it may take hours, so it is held to a minimum rate instead.
+    std::chrono::milliseconds totalTimeout() const;
     void setTotalTimeout(std::chrono::milliseconds timeout) { m_totalTimeout = timeout; }
+    // The request fails when fewer than minimumRate() bytes a second move, on
+    // average, for minimumRateWindow(). Unless set, a download must keep
+    // DefaultMinimumRate and other requests have no minimum (their total
+    // time-out bounds them).
+    qint64 minimumRate() const;
+    void setMinimumRate(qint64 bytesPerSecond) { m_minimumRate = bytesPerSecond; }
+    std::chrono::milliseconds minimumRateWindow() const { return m_minimumRateWindow; }
+    void setMinimumRateWindow(std::chrono::milliseconds window) { m_minimumRateWindow = window; }
+
+    // Most bytes of a body kept in memory, counted after any decoding; a body
+    // that grows past it fails the request with TDWHttpError::TooLarge. What a
+    // download streams to its file is not counted.
+    qint64 bodyLimit() const { return m_bodyLimit; }
+    void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
 
     int maxRedirects() const { return m_maxRedirects; }
     void setMaxRedirects(int count) { m_maxRedirects = count; }
 
-    // When set, a 2xx body is streamed into this file, which is replaced only
-    // once the whole body has arrived; other bodies stay in memory.
+    // When set, a 2xx body is streamed into this file through TDWSafeFile, so
+    // the file is replaced only once the whole body has arrived; other bodies
+    // stay in memory.
     const QString &downloadPath() const { return m_downloadPath; }
     void setDownloadPath(const QString &path) { m_downloadPath = path; }
 
@@ -87,7 +110,10 @@ private:
     TDWHttpHostAllowlist m_bearerHosts;
     std::chrono::milliseconds m_connectTimeout = std::chrono::seconds(30);
     std::chrono::milliseconds m_idleTimeout = std::chrono::seconds(60);
-    std::chrono::milliseconds m_totalTimeout{0};
+    std::optional<std::chrono::milliseconds> m_totalTimeout;
+    std::optional<qint64> m_minimumRate;
+    std::chrono::milliseconds m_minimumRateWindow = std::chrono::seconds(60);
+    qint64 m_bodyLimit = DefaultBodyLimit;
     int m_maxRedirects = 10;
     QString m_downloadPath;
     ProgressHandler m_progressHandler;

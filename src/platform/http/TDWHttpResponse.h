@@ -1,39 +1,27 @@
 #pragma once
 
+#include "platform/foundation/TDWError.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QMetaType>
 #include <QPair>
 #include <QString>
 #include <QUrl>
 
 // What came back for a request: either an HTTP answer (status, headers, body,
-// the URL that gave it) or an error kind saying why there is none.
+// the URL that gave it) or a TDWHttpError saying why there is none.
 class TDWHttpResponse
 {
 public:
-    enum class Error {
-        None,             // an HTTP answer arrived; see statusCode()
-        Timeout,          // connect, idle or total time-out
-        Cancelled,        // cancel() from another thread
-        Tls,              // handshake or certificate verification failed
-        Resolve,          // the host name could not be resolved
-        Connect,          // no connection to the host
-        TooManyRedirects, // more redirects than the request allows
-        BadUrl,           // not an http(s) URL, in the request or a redirect
-        File,             // the download file could not be written
-        Network,          // the connection broke or the answer was not HTTP
-    };
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
     TDWHttpResponse() = default;
-    static TDWHttpResponse failure(Error error, const QString &detail, const QUrl &url);
+    static TDWHttpResponse failure(const TDWError &error, const QUrl &url);
 
-    Error error() const { return m_error; }
-    bool hasResponse() const { return m_error == Error::None; }
-    // A sentence for users and logs; never names headers or tokens.
-    QString errorDescription() const;
-    const QString &errorDetail() const { return m_errorDetail; }
+    // Null when an HTTP answer arrived (whatever its status); otherwise in
+    // the TDWHttpError domain.
+    const TDWError &error() const { return m_error; }
+    bool hasResponse() const { return m_error.isNull(); }
 
     int statusCode() const { return m_statusCode; }
     void setStatusCode(int status) { m_statusCode = status; }
@@ -57,8 +45,7 @@ public:
     void setRedirectCount(int count) { m_redirectCount = count; }
 
 private:
-    Error m_error = Error::None;
-    QString m_errorDetail;
+    TDWError m_error;
     int m_statusCode = 0;
     Headers m_headers;
     QByteArray m_body;
@@ -66,5 +53,3 @@ private:
     QUrl m_url;
     int m_redirectCount = 0;
 };
-
-Q_DECLARE_METATYPE(TDWHttpResponse)

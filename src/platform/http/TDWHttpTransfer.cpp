@@ -1,9 +1,10 @@
 #include "platform/http/TDWHttpTransfer.h"
 
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWSafeFile.h"
+#include "platform/foundation/TDWWireTrace.h"
+#include "platform/http/TDWHttpError.h"
 #include "platform/http/TDWHttpRequest.h"
-
-#include <QSaveFile>
 
 #include <curl/curl.h>
 #include <openssl/err.h>
@@ -15,7 +16,12 @@
 #include <memory>
 #include <mutex>
 
-using SteadyClock = std::chrono::steady_clock;
+namespace {
+
+// Far above what real answers send, and bounded whatever the body limit.
+constexpr qint64 MaxHeaderBytes = 256 * 1024;
+
+} // namespace
 
 struct TDWHttpTransfer::Exchange
 {
@@ -28,11 +34,16 @@ struct TDWHttpTransfer::Exchange
     int status = 0;
     TDWHttpResponse::Headers headers;
     QByteArray body;
-    std::unique_ptr<QSaveFile> file;
-    QString fileError;
+    // Bytes of the headers of this hop; they are held in memory too.
+    qint64 headerBytes = 0;
+    // The memory limit the answer went past, if any.
+    qint64 limitPassed = 0;
+    std::unique_ptr<TDWSafeFile> file;
+    TDWError fileError;
     curl_off_t lastDown = -1;
     curl_off_t lastUp = -1;
     SteadyClock::time_point lastActivity = SteadyClock::now();
+    SteadyClock::time_point deadline = SteadyClock::time_point::max();
     bool timedOut = false;
     bool cancelled = false;
 
@@ -43,6 +54,35 @@ struct TDWHttpTransfer::Exchange
     }
 
     void touch() { lastActivity = SteadyClock::now(); }
+
+    // Whether `length` more bytes of body fit in memory.
+    bool bodyFits(size_t length)
+    {
+        if (body.size() + qint64(length) <= request->bodyLimit())
+            return true;
+        limitPassed = request->bodyLimit();
+        return false;
+    }
+
+    // Whether `length` more bytes of headers fit: a server could otherwise
+    // send header lines for ever.
+    bool headerFits(size_t length)
+    {
+        headerBytes += qint64(length);
+        if (headerBytes <= MaxHeaderBytes)
+            return true;
+        limitPassed = MaxHeaderBytes;
+        return false;
+    }
+
+    // The download file, opened at its first use.
+    bool openFile()
+    {
+        if (file)
+            return file->isOpen();
+        file = std::make_unique<TDWSafeFile>(request->downloadPath());
+        return file->open(&fileError);
+    }
 
     // Only a successful answer goes to the download file: an error page must
     // never replace a good copy.
@@ -63,6 +103,8 @@ size_t onHeader(char *data, size_t size, size_t count, void *context)
     auto *exchange = static_cast<TDWHttpTransfer::Exchange *>(context);
     const size_t length = size * count;
     exchange->touch();
+    if (!exchange->headerFits(length))
+        return 0;
     const QByteArray line = QByteArray(data, qsizetype(length)).trimmed();
     if (line.startsWith("HTTP/")) {
         // A new status line (an interim 100 Continue, then the real answer)
@@ -81,21 +123,32 @@ size_t onBody(char *data, size_t size, size_t count, void *context)
     const size_t length = size * count;
     exchange->touch();
     if (!exchange->bodyGoesToFile()) {
+        // Counted after decoding: a small compressed answer may unpack to gigabytes.
+        if (!exchange->bodyFits(length))
+            return 0;
         exchange->body.append(data, qsizetype(length));
         return length;
     }
-    if (!exchange->file) {
-        exchange->file = std::make_unique<QSaveFile>(exchange->request->downloadPath());
-        if (!exchange->file->open(QIODevice::WriteOnly)) {
-            exchange->fileError = exchange->file->errorString();
-            return 0;
-        }
-    }
-    if (exchange->file->write(data, qint64(length)) != qint64(length)) {
-        exchange->fileError = exchange->file->errorString();
+    if (!exchange->openFile() || !exchange->file->append(data, qint64(length), &exchange->fileError))
         return 0;
-    }
     return length;
+}
+
+// libcurl's own account of the exchange, for the wire trace (TLS records and
+// its informational text are left out).
+int onDebug(CURL *, curl_infotype type, char *data, size_t size, void *context)
+{
+    auto *exchange = static_cast<TDWHttpTransfer::Exchange *>(context);
+    const QString peer = QStringLiteral("http ") + exchange->request->url().host();
+    if (type == CURLINFO_HEADER_OUT) {
+        TDWWireTrace::record(peer, true, QByteArray(data, qsizetype(size)).trimmed());
+        // Traced whole from the request, so a secret is never split between chunks.
+        if (!exchange->request->body().isEmpty())
+            TDWWireTrace::record(peer, true, exchange->request->body());
+    } else if (type == CURLINFO_HEADER_IN) {
+        TDWWireTrace::record(peer, false, QByteArray(data, qsizetype(size)).trimmed());
+    }
+    return 0;
 }
 
 int onProgress(void *context, curl_off_t downTotal, curl_off_t downNow, curl_off_t, curl_off_t upNow)
@@ -130,18 +183,18 @@ CURLcode onSslContext(CURL *, void *sslContext, void *context)
     return CURLE_OK;
 }
 
-TDWHttpResponse::Error errorForCurlCode(CURLcode code)
+TDWHttpError::Code errorForCurlCode(CURLcode code)
 {
     switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
-        return TDWHttpResponse::Error::Timeout;
+        return TDWHttpError::Timeout;
     case CURLE_ABORTED_BY_CALLBACK:
-        return TDWHttpResponse::Error::Cancelled;
+        return TDWHttpError::Cancelled;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return TDWHttpResponse::Error::Resolve;
+        return TDWHttpError::Resolve;
     case CURLE_COULDNT_CONNECT:
-        return TDWHttpResponse::Error::Connect;
+        return TDWHttpError::Connect;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -153,18 +206,24 @@ TDWHttpResponse::Error errorForCurlCode(CURLcode code)
     case CURLE_SSL_CRL_BADFILE:
     case CURLE_SSL_SHUTDOWN_FAILED:
     case CURLE_USE_SSL_FAILED:
-        return TDWHttpResponse::Error::Tls;
+        return TDWHttpError::Tls;
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
-        return TDWHttpResponse::Error::BadUrl;
+        return TDWHttpError::BadUrl;
     default:
-        return TDWHttpResponse::Error::Network;
+        return TDWHttpError::Network;
     }
 }
 
 long milliseconds(std::chrono::milliseconds nominal)
 {
     return nominal.count() > 0 ? long(TDWClock::duration(nominal).count()) : 0L;
+}
+
+// libcurl counts the rate window in whole seconds.
+long wholeSeconds(std::chrono::milliseconds nominal)
+{
+    return std::max(1L, long((milliseconds(nominal) + 999) / 1000));
 }
 
 } // namespace
@@ -189,18 +248,19 @@ void TDWHttpTransfer::cancel()
     curl_multi_wakeup(m_multi);
 }
 
-TDWHttpResponse TDWHttpTransfer::run(const TDWHttpRequest &request, const QByteArray &bearerToken)
+TDWHttpResponse TDWHttpTransfer::run(const TDWHttpRequest &request, const QByteArray &bearerToken, SteadyClock::time_point deadline)
 {
     if (m_cancelled)
-        return TDWHttpResponse::failure(TDWHttpResponse::Error::Cancelled, {}, request.url());
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Cancelled), request.url());
     if (!m_easy || !m_multi)
-        return TDWHttpResponse::failure(TDWHttpResponse::Error::Network, QStringLiteral("libcurl could not be initialised"), request.url());
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Network, QStringLiteral("libcurl could not be initialised")), request.url());
     const QString scheme = request.url().scheme().toLower();
     if (!request.url().isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || request.url().host().isEmpty())
-        return TDWHttpResponse::failure(TDWHttpResponse::Error::BadUrl, {}, request.url());
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::BadUrl), request.url());
 
     Exchange exchange;
     exchange.request = &request;
+    exchange.deadline = deadline;
     configure(exchange, request, bearerToken);
     return finish(exchange, request, drive(exchange));
 }
@@ -220,7 +280,11 @@ void TDWHttpTransfer::configure(Exchange &exchange, const TDWHttpRequest &reques
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, exchange.errorBuffer);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(request.connectTimeout()));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, milliseconds(request.totalTimeout()));
+    // The total time-out is the client's deadline, kept in drive() across hops.
+    if (request.minimumRate() > 0) {
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, long(request.minimumRate()));
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, wholeSeconds(request.minimumRateWindow()));
+    }
 
     const QByteArray &method = request.method();
     if (method == "GET") {
@@ -274,10 +338,15 @@ void TDWHttpTransfer::configure(Exchange &exchange, const TDWHttpRequest &reques
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    if (TDWWireTrace::isEnabled()) {
+        curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, onDebug);
+        curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &exchange);
+        curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    }
 }
 
 // Drives the exchange with the multi interface so that a cancel from another
-// thread (curl_multi_wakeup) and the idle time-out end it promptly.
+// thread (curl_multi_wakeup), the idle time-out and the deadline end it promptly.
 int TDWHttpTransfer::drive(Exchange &exchange)
 {
     const auto idle = TDWClock::duration(exchange.request->idleTimeout());
@@ -302,15 +371,15 @@ int TDWHttpTransfer::drive(Exchange &exchange)
         }
         if (result >= 0)
             break;
-        int waitMs = 100;
-        if (hasIdleLimit) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(exchange.lastActivity + idle - SteadyClock::now());
-            if (left.count() <= 0) {
-                exchange.timedOut = true;
-                break;
-            }
-            waitMs = int(std::min<long long>(waitMs, left.count()));
+        SteadyClock::time_point until = exchange.deadline;
+        if (hasIdleLimit)
+            until = std::min(until, exchange.lastActivity + idle);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now());
+        if (left.count() <= 0) {
+            exchange.timedOut = true;
+            break;
         }
+        const int waitMs = int(std::min<long long>(100, left.count()));
         curl_multi_poll(m_multi, nullptr, 0, waitMs, nullptr);
     }
     curl_multi_remove_handle(m_multi, m_easy);
@@ -320,14 +389,18 @@ int TDWHttpTransfer::drive(Exchange &exchange)
 TDWHttpResponse TDWHttpTransfer::finish(Exchange &exchange, const TDWHttpRequest &request, int result)
 {
     const QUrl &url = request.url();
+    if (TDWWireTrace::isEnabled() && !exchange.body.isEmpty())
+        TDWWireTrace::record(QStringLiteral("http ") + url.host(), false, exchange.body);
     if (exchange.cancelled)
-        return TDWHttpResponse::failure(TDWHttpResponse::Error::Cancelled, {}, url);
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Cancelled), url);
     if (exchange.timedOut)
-        return TDWHttpResponse::failure(TDWHttpResponse::Error::Timeout, {}, url);
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Timeout), url);
+    if (exchange.limitPassed > 0)
+        return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::TooLarge, QStringLiteral("more than %1 bytes").arg(exchange.limitPassed)), url);
     if (result != CURLE_OK) {
-        if (!exchange.fileError.isEmpty())
-            return TDWHttpResponse::failure(TDWHttpResponse::Error::File, exchange.fileError, url);
-        return TDWHttpResponse::failure(errorForCurlCode(CURLcode(result)), QString::fromUtf8(exchange.errorBuffer), url);
+        if (!exchange.fileError.isNull())
+            return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::File, exchange.fileError.localizedDescription()), url);
+        return TDWHttpResponse::failure(TDWHttpError::make(errorForCurlCode(CURLcode(result)), QString::fromUtf8(exchange.errorBuffer)), url);
     }
 
     long status = 0;
@@ -338,14 +411,9 @@ TDWHttpResponse TDWHttpTransfer::finish(Exchange &exchange, const TDWHttpRequest
     response.setHeaders(exchange.headers);
     response.setUrl(url);
     if (exchange.bodyGoesToFile()) {
-        if (!exchange.file) {
-            // An empty body still gives an (empty) file.
-            exchange.file = std::make_unique<QSaveFile>(request.downloadPath());
-            if (!exchange.file->open(QIODevice::WriteOnly))
-                return TDWHttpResponse::failure(TDWHttpResponse::Error::File, exchange.file->errorString(), url);
-        }
-        if (!exchange.file->commit())
-            return TDWHttpResponse::failure(TDWHttpResponse::Error::File, exchange.file->errorString(), url);
+        // An empty body still gives an (empty) file.
+        if (!exchange.openFile() || !exchange.file->commit(&exchange.fileError))
+            return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::File, exchange.fileError.localizedDescription()), url);
         response.setBodyInFile(true);
     } else {
         response.setBody(exchange.body);

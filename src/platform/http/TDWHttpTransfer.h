@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 
 class TDWHttpRequest;
 
@@ -26,9 +27,13 @@ public:
     TDWHttpTransfer(const TDWHttpTransfer &) = delete;
     TDWHttpTransfer &operator=(const TDWHttpTransfer &) = delete;
 
+    using SteadyClock = std::chrono::steady_clock;
+
     // Sends `request` once. `bearerToken`, when not empty, goes out as the
-    // Authorization header of this exchange only.
-    TDWHttpResponse run(const TDWHttpRequest &request, const QByteArray &bearerToken);
+    // Authorization header of this exchange only. Past `deadline` the
+    // exchange ends as timed out.
+    TDWHttpResponse run(const TDWHttpRequest &request, const QByteArray &bearerToken,
+                        SteadyClock::time_point deadline = SteadyClock::time_point::max());
 
     // Sticky: every later run() ends at once as cancelled.
     void cancel();

@@ -1,5 +1,6 @@
 #include "platform/imap/TDWImapConnection.h"
 
+#include "platform/foundation/TDWWireTrace.h"
 #include "platform/imap/TDWImapBodySink.h"
 #include "platform/imap/TDWImapCommand.h"
 #include "platform/imap/TDWImapConnectionPool.h"
@@ -53,6 +54,8 @@ std::optional<quint32> findUid(const QByteArray &text)
 TDWImapConnection::TDWImapConnection(const Settings &settings, std::shared_ptr<TDWImapConnectionPool> pool)
     : m_settings(settings), m_pool(std::move(pool))
 {
+    static std::atomic<int> connections = 0;
+    m_tracePeer = QStringLiteral("imap %1 #%2").arg(settings.hostname).arg(++connections);
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_reader.setResponseHandler([this](const QByteArray &text, const QList<TDWImapBodySink *> &sinks) { handleResponse(text, sinks); });
     m_reader.setLiteralRouter([this](const QByteArray &earlier, const QByteArray &line, qint64) { return routeLiteral(earlier, line); });
@@ -306,6 +309,8 @@ void TDWImapConnection::send(const std::shared_ptr<TDWImapCommand> &command, boo
         return;
     }
     m_out += parts.first();
+    if (TDWWireTrace::isEnabled())
+        TDWWireTrace::record(m_tracePeer, true, parts.first());
     m_inFlight.push_back({tag, command, fromPool});
     if (fromPool)
         ++m_poolCommandsInFlight;
@@ -381,6 +386,8 @@ void TDWImapConnection::finishCommands()
 
 void TDWImapConnection::handleResponse(const QByteArray &text, const QList<TDWImapBodySink *> &sinks)
 {
+    if (TDWWireTrace::isEnabled())
+        TDWWireTrace::record(m_tracePeer, false, text);
     if (!m_fatal.isNull())
         return;
     TDWImapResponse r;
@@ -398,14 +405,21 @@ void TDWImapConnection::handleResponse(const QByteArray &text, const QList<TDWIm
     }
     using Kind = TDWImapResponse::Kind;
     switch (r.kind) {
-    case Kind::Continuation:
+    case Kind::Continuation: {
         if (!m_continuationTarget) {
             fail(TDWImapError::make(TDWImapError::Parse, QStringLiteral("The server %1 asked for data that no command has to give.").arg(m_settings.hostname)));
             return;
         }
-        m_out += m_continuationTarget->continuationReply();
+        const QByteArray reply = m_continuationTarget->continuationReply();
+        m_out += reply;
+        if (TDWWireTrace::isEnabled()) {
+            // A sign-in's reply to a challenge may be the credential itself.
+            const bool secret = m_continuationTarget->kind() == TDWImapCommand::Kind::Authenticate;
+            TDWWireTrace::record(m_tracePeer, true, secret ? QByteArray("***") : reply);
+        }
         flush();
         break;
+    }
     case Kind::Tagged:
         handleTagged(r);
         break;

@@ -94,6 +94,7 @@ private:
     TDWImapBodySink *routeLiteral(const QByteArray &earlier, const QByteArray &line);
 
     Settings m_settings;
+    QString m_tracePeer;   // this connection in the wire trace
     std::shared_ptr<TDWImapConnectionPool> m_pool;
     std::thread m_thread;
     int m_wakeFd = -1;

@@ -7,6 +7,15 @@
 
 #include <cmath>
 
+namespace {
+
+TDWError cancelledError()
+{
+    return TDWImapError::make(TDWImapError::Cancelled, QStringLiteral("The operation was cancelled."));
+}
+
+} // namespace
+
 std::shared_ptr<TDWImapSession> TDWImapSession::create()
 {
     std::shared_ptr<TDWImapSession> session(new TDWImapSession());
@@ -102,7 +111,7 @@ std::shared_ptr<TDWImapOperation<T>> TDWImapSession::commandOperation(const std:
         if (auto p = pool.lock())
             p->submit(command);
     };
-    return std::make_shared<TDWImapOperation<T>>(shared_from_this(), launch, [command] { command->cancel(); });
+    return std::make_shared<TDWImapOperation<T>>(shared_from_this(), launch, [command] { command->cancel(); }, cancelledError());
 }
 
 std::shared_ptr<TDWImapOperation<QStringList>> TDWImapSession::capabilityOperation()
@@ -174,7 +183,7 @@ std::shared_ptr<TDWImapOperation<bool>> TDWImapSession::disconnectOperation()
         else
             (*shared)({}, true);
     };
-    return std::make_shared<TDWImapOperation<bool>>(shared_from_this(), launch, nullptr);
+    return std::make_shared<TDWImapOperation<bool>>(shared_from_this(), launch, nullptr, cancelledError());
 }
 
 int TDWImapSession::connectionCount() const

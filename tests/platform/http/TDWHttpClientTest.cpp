@@ -1,14 +1,24 @@
 #include "platform/http/TDWHttpClient.h"
 
+#include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWSafeFile.h"
+#include "platform/foundation/TDWWireTrace.h"
+#include "platform/http/TDWHttpError.h"
+
 #include "FakeGoogleServer.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -78,7 +88,7 @@ TEST_F(TDWHttpClientTest, BearerFollowsARedirectOnlyToHttpsOnTheSameAllowedHost)
         TDWHttpRequest request = bearerRequest(QStringLiteral("https://www.googleapis.com/start"));
         request.setHeader("Authorization", "Basic should-not-travel");
         const TDWHttpResponse response = TDWHttpClient().perform(request);
-        ASSERT_TRUE(response.hasResponse()) << c.location << " " << response.errorDescription().toStdString();
+        ASSERT_TRUE(response.hasResponse()) << c.location << " " << response.error().description().toStdString();
         EXPECT_EQ(response.statusCode(), 404) << c.location; // nothing serves /target
         EXPECT_EQ(response.redirectCount(), 1);
 
@@ -150,7 +160,7 @@ TEST_F(TDWHttpClientTest, RedirectLimitsHandlerAndUnsupportedTargets)
     TDWHttpRequest looping{QUrl(QStringLiteral("https://www.googleapis.com/loop"))};
     looping.setMaxRedirects(3);
     const TDWHttpResponse tooMany = TDWHttpClient().perform(looping);
-    EXPECT_EQ(tooMany.error(), TDWHttpResponse::Error::TooManyRedirects);
+    EXPECT_EQ(tooMany.error().code(), TDWHttpError::TooManyRedirects);
     EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/loop")).size(), 4);
 
     // The caller may stop a redirect, or change what the next hop carries.
@@ -171,10 +181,10 @@ TEST_F(TDWHttpClientTest, RedirectLimitsHandlerAndUnsupportedTargets)
     EXPECT_TRUE(headerOf(log[1], QStringLiteral("x-hop")).isEmpty());
 
     s_fake->addFault(fault(QStringLiteral("/ftp"), 301, QStringLiteral("ftp://www.googleapis.com/file")));
-    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/ftp")))).error(),
-              TDWHttpResponse::Error::BadUrl);
-    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("file:///etc/passwd")))).error(),
-              TDWHttpResponse::Error::BadUrl);
+    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/ftp")))).error().code(),
+              TDWHttpError::BadUrl);
+    EXPECT_EQ(TDWHttpClient().perform(TDWHttpRequest(QUrl(QStringLiteral("file:///etc/passwd")))).error().code(),
+              TDWHttpError::BadUrl);
 }
 
 TEST_F(TDWHttpClientTest, ResponseCarriesStatusHeadersAndBodyAndNoCookieIsKept)
@@ -217,28 +227,29 @@ TEST_F(TDWHttpClientTest, FailuresAreToldApartByKind)
     const struct {
         const char *url;
         TDWHttpEnvironment environment;
-        TDWHttpResponse::Error error;
+        TDWHttpError::Code error;
     } cases[] = {
-        {"https://www.googleapis.com/stall", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Timeout},
-        {"https://www.googleapis.com/stallbody", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Timeout},
-        {"https://www.googleapis.com/drop", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpResponse::Error::Network},
+        {"https://www.googleapis.com/stall", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpError::Timeout},
+        {"https://www.googleapis.com/stallbody", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpError::Timeout},
+        {"https://www.googleapis.com/drop", TDWHttpEnvironment::fromProcessEnvironment(), TDWHttpError::Network},
         // The fake's certificate is not trusted without the test CA.
-        {"https://www.googleapis.com/x", TDWHttpEnvironment::fromStrings(map, {}), TDWHttpResponse::Error::Tls},
+        {"https://www.googleapis.com/x", TDWHttpEnvironment::fromStrings(map, {}), TDWHttpError::Tls},
         // Trusted, but for names it does not carry.
         {"https://tdw-test.invalid/x",
          TDWHttpEnvironment::fromStrings(QStringLiteral("tdw-test.invalid=127.0.0.1:%1").arg(s_fake->httpsPort()), qEnvironmentVariable("TDW_EXTRA_CA")),
-         TDWHttpResponse::Error::Tls},
+         TDWHttpError::Tls},
         {"https://www.googleapis.com/x",
          TDWHttpEnvironment::fromStrings(QStringLiteral("www.googleapis.com=127.0.0.1:%1").arg(closedPort), {}),
-         TDWHttpResponse::Error::Connect},
+         TDWHttpError::Connect},
     };
     for (const auto &c : cases) {
         TDWHttpRequest request{QUrl(QString::fromLatin1(c.url))};
         request.setIdleTimeout(300ms);
         const TDWHttpResponse response = TDWHttpClient(c.environment).perform(request);
-        EXPECT_EQ(response.error(), c.error) << c.url << " " << response.errorDescription().toStdString();
+        EXPECT_EQ(response.error().code(), c.error) << c.url << " " << response.error().description().toStdString();
         EXPECT_EQ(response.statusCode(), 0);
-        EXPECT_FALSE(response.errorDescription().isEmpty());
+        EXPECT_EQ(response.error().domain(), TDWHttpError::Domain);
+        EXPECT_FALSE(response.error().localizedDescription().isEmpty());
     }
 }
 
@@ -257,10 +268,10 @@ TEST_F(TDWHttpClientTest, CancelFromAnotherThreadEndsARunningRequestAndLaterOnes
     });
     const TDWHttpResponse response = client.perform(request);
     canceller.join();
-    EXPECT_EQ(response.error(), TDWHttpResponse::Error::Cancelled);
+    EXPECT_EQ(response.error().code(), TDWHttpError::Cancelled);
     EXPECT_TRUE(client.isCancelled());
-    EXPECT_EQ(client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/x")))).error(),
-              TDWHttpResponse::Error::Cancelled);
+    EXPECT_EQ(client.perform(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/x")))).error().code(),
+              TDWHttpError::Cancelled);
     EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/x")).size(), 0);
 }
 
@@ -304,6 +315,190 @@ TEST_F(TDWHttpClientTest, DownloadReplacesTheFileOnlyWithASuccessfulBody)
     ASSERT_FALSE(progress.empty());
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), content.size());
+}
+
+TEST_F(TDWHttpClientTest, BodiesKeptInMemoryAreBoundedAfterDecoding)
+{
+    constexpr qint64 Limit = 1 << 20;
+    const QString path = tdwtest::freshDir() + QStringLiteral("/file.bin");
+    const auto zeros = [](const QString &at, int status, qint64 count, bool gzip) {
+        QJsonObject f = fault(at, status);
+        f[QStringLiteral("zeros")] = double(count);
+        f[QStringLiteral("gzip")] = gzip;
+        return f;
+    };
+    const struct {
+        QJsonObject fault;
+        bool download;
+        bool tooLarge;
+    } cases[] = {
+        // A small compressed error page that unpacks to 256 MiB.
+        {zeros(QStringLiteral("/bomb"), 500, qint64(256) << 20, true), false, true},
+        {zeros(QStringLiteral("/bomb"), 200, qint64(256) << 20, true), false, true},
+        {zeros(QStringLiteral("/bomb"), 404, qint64(256) << 20, true), true, true},
+        {zeros(QStringLiteral("/big"), 200, Limit + 1, false), false, true},
+        {zeros(QStringLiteral("/big"), 200, Limit, true), false, false},
+        // A successful download goes to its file and is not held in memory.
+        {zeros(QStringLiteral("/big"), 200, 4 * Limit, true), true, false},
+    };
+    for (const auto &c : cases) {
+        s_fake->addFault(c.fault);
+        TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com") + c.fault[QStringLiteral("path")].toString())};
+        request.setBodyLimit(Limit);
+        if (c.download)
+            request.setDownloadPath(path);
+        const TDWHttpResponse response = TDWHttpClient().perform(request);
+        const std::string label = QJsonDocument(c.fault).toJson(QJsonDocument::Compact).toStdString() + (c.download ? " download" : "");
+        if (c.tooLarge) {
+            EXPECT_EQ(response.error().domain(), TDWHttpError::Domain) << label;
+            EXPECT_EQ(response.error().code(), TDWHttpError::TooLarge) << label;
+            EXPECT_TRUE(response.body().isEmpty()) << label;
+        } else {
+            ASSERT_TRUE(response.hasResponse()) << label << " " << response.error().description().toStdString();
+            const qint64 expected = qint64(c.fault[QStringLiteral("zeros")].toDouble());
+            EXPECT_EQ(c.download ? QFileInfo(path).size() : response.body().size(), expected) << label;
+        }
+    }
+}
+
+// Durations in this test are shrunk a hundredfold; the ones that must not end
+// the request are set far out, so only the limit under test can.
+class TDWHttpClientDeadlineTest : public TDWHttpClientTest
+{
+protected:
+    void SetUp() override
+    {
+        TDWHttpClientTest::SetUp();
+        TDWClock::setDurationScale(0.01);
+    }
+    void TearDown() override { TDWClock::setDurationScale(1.0); }
+
+    static TDWHttpRequest tricklingRequest(const QString &at, int bytes)
+    {
+        QJsonObject trickle = fault(at, 200);
+        trickle[QStringLiteral("body")] = QString(bytes, QLatin1Char('x'));
+        trickle[QStringLiteral("trickle")] = 0.1;
+        s_fake->addFault(trickle);
+        TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com") + at)};
+        request.setConnectTimeout(std::chrono::hours(1));
+        request.setIdleTimeout(std::chrono::hours(1));
+        return request;
+    }
+};
+
+TEST_F(TDWHttpClientDeadlineTest, AnApiRequestHasATotalDeadlineByDefaultThatEveryByteDoesNotReset)
+{
+    // A byte every tenth of a second for 15 s; the default deadline (5 min) is shrunk to 3 s.
+    const TDWHttpResponse response = TDWHttpClient().perform(tricklingRequest(QStringLiteral("/drip"), 150));
+    EXPECT_EQ(response.error().code(), TDWHttpError::Timeout) << response.error().description().toStdString();
+}
+
+TEST_F(TDWHttpClientDeadlineTest, ADownloadMustKeepAMinimumRateAndKeepsTheOldFileWhenItDoesNot)
+{
+    const QString path = tdwtest::freshDir() + QStringLiteral("/file.bin");
+    ASSERT_TRUE(TDWSafeFile::write(path, "old copy", nullptr));
+
+    // Ten bytes a second is below the default minimum rate.
+    TDWHttpRequest slow = tricklingRequest(QStringLiteral("/slow"), 150);
+    slow.setDownloadPath(path);
+    const TDWHttpResponse tooSlow = TDWHttpClient().perform(slow);
+    EXPECT_EQ(tooSlow.error().code(), TDWHttpError::Timeout) << tooSlow.error().description().toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("old copy"));
+    file.close();
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("file.bin")});
+
+    // Above a minimum it is set to, a download outlasts the deadline an API request would have.
+    TDWHttpRequest steady = tricklingRequest(QStringLiteral("/steady"), 40);
+    steady.setDownloadPath(path);
+    steady.setMinimumRate(2);
+    steady.setMinimumRateWindow(std::chrono::minutes(5));
+    const TDWHttpResponse done = TDWHttpClient().perform(steady);
+    ASSERT_TRUE(done.hasResponse()) << done.error().description().toStdString();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray(40, 'x'));
+}
+
+TEST_F(TDWHttpClientTest, DownloadsAreWrittenThroughTheSafeFileWriter)
+{
+    const QString folder = tdwtest::freshDir();
+    const QString path = folder + QStringLiteral("/file.bin");
+    ASSERT_TRUE(TDWSafeFile::write(path, "old copy", nullptr, 0640));
+
+    QJsonObject trickle = fault(QStringLiteral("/file"), 200);
+    trickle[QStringLiteral("body")] = QStringLiteral("new content");
+    trickle[QStringLiteral("trickle")] = 0.2;
+    s_fake->addFault(trickle);
+    TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com/file"))};
+    request.setDownloadPath(path);
+    TDWHttpClient client;
+    TDWHttpResponse cancelled;
+    std::thread downloader([&] { cancelled = client.perform(request); });
+    // The partial body sits under the writer's temporary name beside the file.
+    const auto hasTemporary = [&] {
+        const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        return std::any_of(names.begin(), names.end(), [](const QString &name) { return TDWSafeFile::isTemporaryName(name); });
+    };
+    const bool sawTemporary = tdwtest::waitUntil(hasTemporary);
+    client.cancel();
+    downloader.join();
+    EXPECT_TRUE(sawTemporary);
+    EXPECT_EQ(cancelled.error().code(), TDWHttpError::Cancelled);
+    EXPECT_FALSE(hasTemporary());
+
+    s_fake->addFault(trickle);
+    const mode_t oldMask = ::umask(027);
+    const TDWHttpResponse replaced = TDWHttpClient().perform(request);
+    const QString fresh = folder + QStringLiteral("/fresh.bin");
+    request.setDownloadPath(fresh);
+    s_fake->addFault(trickle);
+    const TDWHttpResponse created = TDWHttpClient().perform(request);
+    ::umask(oldMask);
+    ASSERT_TRUE(replaced.hasResponse() && created.hasResponse());
+    struct stat info = {};
+    // A replaced file keeps its mode; a new one has the umask's.
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    ASSERT_EQ(::stat(QFile::encodeName(fresh).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("new content"));
+}
+
+TEST_F(TDWHttpClientTest, TheWireTraceShowsTheExchangeAndNoSecret)
+{
+    const QByteArray refreshToken = "rt-trace-secret";
+    const QByteArray clientSecret = "cs-trace-secret";
+    const QByteArray queryToken = "qt-trace-secret";
+    s_fake->addAccount(QJsonObject{{QStringLiteral("email"), QStringLiteral("trace@example.com")},
+                                   {QStringLiteral("refresh_token"), QString::fromLatin1(refreshToken)}});
+    TDWHttpRequest token{QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/token")), "POST"};
+    token.setHeader("Content-Type", "application/x-www-form-urlencoded");
+    token.setBody("grant_type=refresh_token&refresh_token=" + refreshToken + "&client_id=tidewell&client_secret=" + clientSecret);
+    TDWHttpRequest api = bearerRequest(QStringLiteral("https://www.googleapis.com/drive/v2/about?access_token=") + QString::fromLatin1(queryToken));
+
+    TDWWireTrace::setEnabled(true);
+    tdwtest::LogCapture log;
+    const TDWHttpResponse answer = TDWHttpClient().perform(token);
+    TDWHttpClient().perform(api);
+    TDWWireTrace::setEnabled(false);
+
+    ASSERT_EQ(answer.statusCode(), 200) << answer.body().toStdString();
+    const QByteArray accessToken = QJsonDocument::fromJson(answer.body()).object().value(QStringLiteral("access_token")).toString().toLatin1();
+    ASSERT_FALSE(accessToken.isEmpty());
+    EXPECT_TRUE(log.contains(QStringLiteral("WIRE http accounts.google.com > POST /o/oauth2/token HTTP/1.1")));
+    EXPECT_TRUE(log.contains(QStringLiteral("WIRE http accounts.google.com > grant_type=refresh_token&refresh_token=***&client_id=tidewell&client_secret=***")));
+    EXPECT_TRUE(log.contains(QStringLiteral("WIRE http accounts.google.com < HTTP/1.1 200")));
+    EXPECT_TRUE(log.contains(QStringLiteral("\"access_token\": \"***\"")));
+    EXPECT_TRUE(log.contains(QStringLiteral("WIRE http www.googleapis.com > GET /drive/v2/about?access_token=*** HTTP/1.1")));
+    EXPECT_TRUE(log.contains(QStringLiteral("WIRE http www.googleapis.com > Authorization: Bearer ***")));
+    EXPECT_TRUE(log.contains(QStringLiteral("WIRE http www.googleapis.com > GData-Version: 3.0")));
+    for (const QByteArray &secret : {refreshToken, clientSecret, queryToken, Token, accessToken}) {
+        for (const QString &line : log.lines())
+            EXPECT_FALSE(line.contains(QString::fromLatin1(secret))) << line.toStdString();
+    }
 }
 
 } // namespace

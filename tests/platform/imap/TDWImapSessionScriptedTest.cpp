@@ -3,7 +3,9 @@
 // misbehave. Every case must end in a result or an error, never a hang or a crash.
 #include "ImapScriptedServer.h"
 #include "ImapTestPrinters.h"
+#include "TestSupport.h"
 
+#include "platform/foundation/TDWWireTrace.h"
 #include "platform/imap/TDWImapError.h"
 #include "platform/imap/TDWImapSession.h"
 
@@ -277,6 +279,40 @@ TEST(ImapScriptedSession, AnswersTheXOAuth2ChallengeWithAnEmptyLine)
     EXPECT_EQ(reply, "");
     EXPECT_EQ(error.code(), TDWImapError::Authentication);
     EXPECT_EQ(error.userInfo().value(TDWImapError::ServerTextKey).toString(), QStringLiteral("Invalid credentials (Failure)"));
+}
+
+TEST(ImapScriptedSession, TheWireTraceShowsTheCommandsAndNeverTheSignIn)
+{
+    const QByteArray payload = QByteArray("user=alice@example.com\x01" "auth=Bearer token-1\x01\x01").toBase64();
+    // With the initial response in the command, and sent after the server's go-ahead.
+    for (const QByteArray &capabilities : {QByteArray("IMAP4rev1 SASL-IR AUTH=XOAUTH2"), QByteArray("IMAP4rev1 AUTH=XOAUTH2")}) {
+        SCOPED_TRACE(capabilities.toStdString());
+        ImapScriptedServer server(localCertificate(), [&](Peer &p) {
+            p.send("* OK [CAPABILITY " + capabilities + "] ready\r\n");
+            const QByteArray auth = p.expect("AUTHENTICATE XOAUTH2");
+            if (!capabilities.contains("SASL-IR")) {
+                p.send("+ \r\n");
+                p.readLine();
+            }
+            p.send(Peer::tagOf(auth) + " OK [CAPABILITY " + capabilities + "] signed in\r\n");
+            const QByteArray list = p.expect("LIST");
+            p.send("* LIST (\\HasNoChildren) \"/\" \"INBOX\"\r\n" + Peer::tagOf(list) + " OK done\r\n");
+        });
+        TDWWireTrace::setEnabled(true);
+        tdwtest::LogCapture log;
+        TDWError error;
+        sessionFor(server)->fetchAllFoldersOperation()->run(&error);
+        TDWWireTrace::setEnabled(false);
+        ASSERT_TRUE(error.isNull()) << error.description().toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("< * OK [CAPABILITY ") + QString::fromLatin1(capabilities) + QStringLiteral("] ready")));
+        EXPECT_TRUE(log.contains(QStringLiteral(" AUTHENTICATE XOAUTH2")));
+        EXPECT_TRUE(log.contains(QStringLiteral(" LIST \"\" \"*\"")));
+        EXPECT_TRUE(log.contains(QStringLiteral("< * LIST (\\HasNoChildren) \"/\" \"INBOX\"")));
+        for (const QString &line : log.lines()) {
+            EXPECT_FALSE(line.contains(QString::fromLatin1(payload))) << line.toStdString();
+            EXPECT_FALSE(line.contains(QStringLiteral("token-1"))) << line.toStdString();
+        }
+    }
 }
 
 TEST(ImapScriptedSession, AsksForTheMessageCountBeforeCuttingASequenceSet)

@@ -1,6 +1,7 @@
 """Checks the fake Google server from outside, with Python's own HTTP and TLS client and an
 independent reading of the service table."""
 import base64
+import gzip
 import hashlib
 import http.client
 import json
@@ -217,6 +218,21 @@ class FakeGoogleTest(unittest.TestCase):
         for _ in range(3):
             status, answer = self.fake.token({"grant_type": "refresh_token", "refresh_token": "rt-user", "client_id": "c"})
             self.assertEqual((status, answer["error"]), (400, "invalid_grant"))
+
+    def test_gzip_zeros_and_trickle(self):
+        self.fake.control("fault", {"path": "/bomb", "status": 500, "zeros": 8 << 20, "gzip": True})
+        status, headers, body = self.fake.request("GET", "https://www.googleapis.com/bomb")
+        self.assertEqual((status, headers["Content-Encoding"]), (500, "gzip"))
+        self.assertLess(len(body), 64 << 10)
+        self.assertEqual(gzip.decompress(body), bytes(8 << 20))
+        self.fake.control("fault", {"path": "/packed", "body": "hello", "gzip": True})
+        self.assertEqual(gzip.decompress(self.fake.request("GET", "https://www.googleapis.com/packed")[2]), b"hello")
+        # Each byte comes late, so a short read time-out ends the answer before its end.
+        self.fake.control("fault", {"path": "/drip", "body": "0123456789", "trickle": 0.3})
+        with self.assertRaises((socket.timeout, TimeoutError)):
+            self.fake.request("GET", "https://www.googleapis.com/drip", timeout=0.2)
+        self.fake.control("fault", {"path": "/drip", "body": "0123", "trickle": 0.05})
+        self.assertEqual(self.fake.request("GET", "https://www.googleapis.com/drip")[2], b"0123")
 
     def test_request_log_records_host_scheme_and_headers(self):
         self.fake.control("requests/clear", {})

@@ -1,7 +1,9 @@
 """Faults that tests script: which requests they hit, how often, and the answer they give
 instead of the real one."""
+import gzip
 import json
 import threading
+import zlib
 
 from .http import Response, google_error, oauth_error
 
@@ -63,10 +65,18 @@ def build_response(fault):
             response = Response(status, body.encode("utf-8"), content_type=fault.get("content_type", "application/json"))
         else:
             response = Response(status, json.dumps(body).encode("utf-8"), content_type="application/json")
+    elif "zeros" in fault:
+        response = Response(status, b"", content_type="application/octet-stream")
     elif status >= 400:
         response = google_error(status, "backendError" if status >= 500 else "error", "Fault %d" % status)
     else:
         response = Response(status, b"")
+    if "zeros" in fault:
+        response.body = gzipped_zeros(int(fault["zeros"])) if fault.get("gzip") else bytes(int(fault["zeros"]))
+    elif fault.get("gzip"):
+        response.body = gzip.compress(response.body)
+    if fault.get("gzip"):
+        response.headers["Content-Encoding"] = "gzip"
     response.headers.update(fault.get("headers", {}))
     if "retry_after" in fault:
         response.headers["Retry-After"] = str(fault["retry_after"])
@@ -75,4 +85,19 @@ def build_response(fault):
     response.stall = float(fault.get("stall", 0))
     response.stall_body = float(fault.get("stall_body", 0))
     response.drop = bool(fault.get("drop", False))
+    response.trickle = float(fault.get("trickle", 0))
     return response
+
+
+def gzipped_zeros(count):
+    """The gzip form of `count` zero bytes, made a chunk at a time: a bomb of a
+    gigabyte costs the fake about a megabyte."""
+    compressor = zlib.compressobj(9, zlib.DEFLATED, 31)
+    chunk = bytes(min(count, 1 << 20))
+    parts = []
+    left = count
+    while left > 0:
+        parts.append(compressor.compress(chunk[:min(left, len(chunk))]))
+        left -= len(chunk)
+    parts.append(compressor.flush())
+    return b"".join(parts)

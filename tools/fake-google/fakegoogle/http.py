@@ -53,8 +53,9 @@ class Request:
 
 class Response:
     """What a handler answers. `stall` (seconds) holds the answer back before anything is
-    sent; `stall_body` sends status and headers, then holds the body back; `drop` closes
-    the connection without any answer."""
+    sent; `stall_body` sends status and headers, then holds the body back; `trickle` sends
+    the body one byte at a time with that many seconds between bytes; `drop` closes the
+    connection without any answer."""
 
     def __init__(self, status=200, body=b"", headers=None, content_type=None):
         self.status = status
@@ -64,6 +65,7 @@ class Response:
             self.headers["Content-Type"] = content_type
         self.stall = 0
         self.stall_body = 0
+        self.trickle = 0
         self.drop = False
 
 

@@ -177,7 +177,16 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if response.stall_body and stopping.wait(response.stall_body):
             self.close_connection = True
             return
-        if self.command != "HEAD":
+        if self.command == "HEAD":
+            return
+        if not response.trickle:
             self.wfile.write(response.body)
+            return
+        for i in range(len(response.body)):
+            if stopping.wait(response.trickle):
+                self.close_connection = True
+                return
+            self.wfile.write(response.body[i:i + 1])
+            self.wfile.flush()
 
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = _handle
