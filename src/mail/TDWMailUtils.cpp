@@ -91,6 +91,93 @@ void closeFolder(TDWMailFolder &folder, const QDateTime &date)
     }
 }
 
+// Records follow the decoding rules in force, and Inbox has one name however it was listed.
+void refreshFolderPaths(const QList<TDWMailFolder::Ptr> &folders)
+{
+    for (const TDWMailFolder::Ptr &folder : folders) {
+        if (folder->folderType() == InboxFolderType) {
+            folder->setFolderPath(QStringLiteral("INBOX"));
+            folder->setEncodedFolderPath(QStringLiteral("INBOX"));
+        } else {
+            folder->setFolderPath(TDWMailUtils::decodedFolderPath(folder->encodedFolderPath()));
+        }
+    }
+}
+
+// The first special label, in the table's order, whose flag the folder carries
+// types it; none: a user label.
+const TDWSpecialMailLabel *specialLabelFor(const QSet<QString> &flags, const QList<TDWSpecialMailLabel> &labels)
+{
+    for (const TDWSpecialMailLabel &label : labels) {
+        if (flags.contains(label.flag))
+            return &label;
+    }
+    return nullptr;
+}
+
+// Whether a new record is backed up, and the tag its messages carry.
+void setBackupAndTag(TDWMailFolder &folder, const TDWAccount &account, const QString &encodedPath,
+                     const std::optional<QSet<QString>> &includedUserLabels)
+{
+    switch (folder.folderType()) {
+    case TDWMailFolder::LabelFolderType:
+        folder.setBackup(includedUserLabels ? includedUserLabels->contains(folder.folderPath()) : account.autoAddNewLabels());
+        folder.setMessageTag(encodedPath);
+        break;
+    case InboxFolderType:
+        folder.setBackup(true);
+        folder.setMessageTag(QStringLiteral("\\Inbox"));
+        break;
+    case SentFolderType:
+        folder.setBackup(true);
+        folder.setMessageTag(QStringLiteral("\\Sent"));
+        break;
+    case DraftsFolderType:
+        folder.setBackup(true);
+        folder.setMessageTag(QStringLiteral("\\Draft"));
+        break;
+    case TDWMailFolder::AllMailFolderType:
+        folder.setBackup(false);
+        folder.setMessageTag(QStringLiteral("-----allmail-----"));
+        break;
+    default:
+        folder.setBackup(true);
+        folder.setMessageTag(encodedPath);
+        break;
+    }
+}
+
+// Brings the record of one listed folder up to date, or makes one. False only
+// when a new record cannot be made.
+bool recordListedFolder(TDWAccount &account, const TDWPersistentStorePtr &store, const QString &encodedPath, qint64 folderType,
+                        const std::optional<QSet<QString>> &includedUserLabels, const QDateTime &iterationDate)
+{
+    if (folderType == TDWMailFolder::LabelFolderType && isChatsFolder(encodedPath))
+        return true;
+    const QString path = TDWMailUtils::decodedFolderPath(encodedPath);
+    TDWManagedObjectContext *moc = account.managedObjectContext();
+    if (const TDWMailFolder::Ptr existing = TDWMailFolder::currentByStore(store, path, *moc, nullptr)) {
+        existing->setFolderType(folderType);
+        existing->setLastSeenDate(iterationDate);
+        return true;
+    }
+    if (folderType == UnrecordedFolderType)
+        return true;
+    const TDWMailFolder::Ptr folder = TDWMailFolder::newWithMoc(*moc, store);
+    if (!folder)
+        return false;
+    folder->setAccountUsername(account.username());
+    folder->setFolderPath(path);
+    folder->setEncodedFolderPath(encodedPath);
+    folder->setFirstSeenDate(iterationDate);
+    folder->setLastSeenDate(iterationDate);
+    folder->setCurrent(true);
+    folder->setNumMessages(-1);
+    folder->setFolderType(folderType);
+    setBackupAndTag(*folder, account, encodedPath, includedUserLabels);
+    return true;
+}
+
 } // namespace
 
 TDWFoldersWithFlags TDWMailUtils::foldersWithFlagsFrom(const QList<TDWImapFolder> &folders)
@@ -160,102 +247,33 @@ QStringList TDWMailUtils::userLabelsBasedOnFoldersWithFlags(const TDWFoldersWith
 bool TDWMailUtils::updateAccount(TDWAccount &account, const TDWFoldersWithFlags &foldersWithFlags,
                                  const std::optional<QSet<QString>> &includedUserLabels, const QDateTime &iterationDate)
 {
-    const QList<TDWSpecialMailLabel> specialLabels = TDWServiceTable::shared().specialMailLabels();
-    QStringList missingRequiredFlags;
-    for (const TDWSpecialMailLabel &label : specialLabels) {
-        if (label.required)
-            missingRequiredFlags.append(label.flag);
-    }
-
     const QString username = account.username();
-    const TDWPersistentStorePtr store = mailStoreOf(username);
-    TDWManagedObjectContext *moc = account.managedObjectContext();
     const std::optional<QList<TDWMailFolder::Ptr>> currentFolders = currentFoldersOf(account);
     if (!currentFolders) {
         tdwLog(QStringLiteral("ERROR: Unable to find mail folders for %1").arg(username));
         return false;
     }
-    // Records follow the decoding rules in force, and Inbox has one name however it was listed.
-    for (const TDWMailFolder::Ptr &folder : *currentFolders) {
-        if (folder->folderType() == InboxFolderType) {
-            folder->setFolderPath(QStringLiteral("INBOX"));
-            folder->setEncodedFolderPath(QStringLiteral("INBOX"));
-        } else {
-            folder->setFolderPath(decodedFolderPath(folder->encodedFolderPath()));
-        }
-    }
+    refreshFolderPaths(*currentFolders);
 
+    const QList<TDWSpecialMailLabel> specialLabels = TDWServiceTable::shared().specialMailLabels();
+    const TDWPersistentStorePtr store = mailStoreOf(username);
+    QSet<QString> typingFlags; // the flags that gave a listed folder its type
     for (auto it = foldersWithFlags.cbegin(); it != foldersWithFlags.cend(); ++it) {
-        const QString &encodedPath = it.key();
-        const QString path = decodedFolderPath(encodedPath);
-        // The first special label, in the table's order, whose flag the folder carries types it.
-        qint64 folderType = TDWMailFolder::LabelFolderType;
-        for (const TDWSpecialMailLabel &label : specialLabels) {
-            if (it.value().contains(label.flag)) {
-                folderType = label.folderType;
-                missingRequiredFlags.removeAll(label.flag);
-                break;
-            }
-        }
-        if (folderType == TDWMailFolder::LabelFolderType && isChatsFolder(encodedPath))
-            continue;
-
-        if (const TDWMailFolder::Ptr existing = TDWMailFolder::currentByStore(store, path, *moc, nullptr)) {
-            existing->setFolderType(folderType);
-            existing->setLastSeenDate(iterationDate);
-            continue;
-        }
-        if (folderType == UnrecordedFolderType)
-            continue;
-        const TDWMailFolder::Ptr folder = TDWMailFolder::newWithMoc(*moc, store);
-        if (!folder)
+        const TDWSpecialMailLabel *special = specialLabelFor(it.value(), specialLabels);
+        if (special)
+            typingFlags.insert(special->flag);
+        const qint64 folderType = special ? special->folderType : TDWMailFolder::LabelFolderType;
+        if (!recordListedFolder(account, store, it.key(), folderType, includedUserLabels, iterationDate))
             return false;
-        folder->setAccountUsername(username);
-        folder->setFolderPath(path);
-        folder->setEncodedFolderPath(encodedPath);
-        folder->setFirstSeenDate(iterationDate);
-        folder->setLastSeenDate(iterationDate);
-        folder->setCurrent(true);
-        folder->setNumMessages(-1);
-        folder->setFolderType(folderType);
-        switch (folderType) {
-        case TDWMailFolder::LabelFolderType:
-            folder->setBackup(includedUserLabels ? includedUserLabels->contains(path) : account.autoAddNewLabels());
-            folder->setMessageTag(encodedPath);
-            break;
-        case InboxFolderType:
-            folder->setBackup(true);
-            folder->setMessageTag(QStringLiteral("\\Inbox"));
-            break;
-        case SentFolderType:
-            folder->setBackup(true);
-            folder->setMessageTag(QStringLiteral("\\Sent"));
-            break;
-        case DraftsFolderType:
-            folder->setBackup(true);
-            folder->setMessageTag(QStringLiteral("\\Draft"));
-            break;
-        case TDWMailFolder::AllMailFolderType:
-            folder->setBackup(false);
-            folder->setMessageTag(QStringLiteral("-----allmail-----"));
-            break;
-        default:
-            folder->setBackup(true);
-            folder->setMessageTag(encodedPath);
-            break;
-        }
     }
 
     // Without a required folder the list cannot be trusted to say what vanished.
-    if (!missingRequiredFlags.isEmpty()) {
-        QString missingLabel;
-        for (const TDWSpecialMailLabel &label : specialLabels) {
-            if (label.flag == missingRequiredFlags.first())
-                missingLabel = label.label;
+    for (const TDWSpecialMailLabel &label : specialLabels) {
+        if (label.required && !typingFlags.contains(label.flag)) {
+            tdwLog(QStringLiteral("ERROR: Unable to back up mail for %1 because Tidewell was unable to find the %2 folder via IMAP.")
+                       .arg(username, label.label));
+            return false;
         }
-        tdwLog(QStringLiteral("ERROR: Unable to back up mail for %1 because Tidewell was unable to find the %2 folder via IMAP.")
-                   .arg(username, missingLabel));
-        return false;
     }
 
     for (const TDWMailFolder::Ptr &folder : *currentFolders) {
