@@ -2,6 +2,7 @@
 
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupScheduler.h"
+#include "app/TDWDesktopNotifier.h"
 #include "app/TDWMonitorApp.h"
 #include "app/TDWServiceTable.h"
 #include "common/BKSNotUtils.h"
@@ -14,13 +15,19 @@
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "prefs/TDWTidewellPrefsWindowController.h"
 #include "status/TDWActivityMonitor.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMessageBox>
+#include <QUrl>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -40,6 +47,12 @@ constexpr int MaxConcurrentRecoveryOperations = 4;
 // The pause before quitting once the login item has been added.
 constexpr int QuitAfterLoginItemDelayMs = 1000;
 
+// The maker's pages; the version and edition are added as query parameters.
+const QString WebSitePage = QStringLiteral("https://www.tidewell.org/");
+const QString FaqPage = QStringLiteral("https://www.tidewell.org/faq/");
+const QString EditionName = QStringLiteral("Linux");
+const QString EditionId = QStringLiteral("linux");
+
 // The one-time flags each of which, found unset at launch, asks for a backup at once.
 const QStringList OneTimeBackupFlags = {QStringLiteral("mail2")};
 
@@ -58,6 +71,7 @@ TDWAppController::TDWAppController(std::unique_ptr<TDWAppPrompts> prompts, QObje
 {
     g_shared = this;
     TDWFileMgr::setFatalHandler([this](const TDWError &error) { fileLayoutFailed(error); });
+    buildMenus();
 }
 
 TDWAppController::~TDWAppController()
@@ -70,6 +84,9 @@ TDWAppController::~TDWAppController()
     delete m_mainWindowController;
     delete m_firstTimeUserController;
     delete m_migratingDatabaseWindowController;
+    qDeleteAll(m_menus);
+    if (TDWLoginNotifier::shared() == m_notifier)
+        TDWLoginNotifier::setShared(nullptr);
     if (g_shared == this)
         g_shared = nullptr;
 }
@@ -99,6 +116,12 @@ void TDWAppController::applicationWillFinishLaunching()
         return;
     registerDefaults();
     deleteQuickLookFolder();
+    // "Login required" notices of the access-token refresh go to the desktop.
+    if (!m_notifier) {
+        m_notifier = new TDWDesktopNotifier(QDBusConnection::sessionBus(), this);
+        connect(m_notifier, &TDWDesktopNotifier::activated, this, &TDWAppController::userNotificationActivated);
+        TDWLoginNotifier::setShared(m_notifier);
+    }
     // Passwords given to account updates stay in memory for this run only.
     TDWAccount::setPasswordCache([](const QString &password, const QString &username) {
         TDWKeychainMgr::keychainMgr()->cachePassword(password, username);
@@ -347,6 +370,7 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
     connect(statusItemMgr, &TDWStatusItemMgr::showMainWindowRequested, this, &TDWAppController::showMainWindow);
     connect(statusItemMgr, &TDWStatusItemMgr::quitRequested, this, &TDWAppController::quitConfirming);
     statusItemMgr->draw();
+    m_notifier->setTrayIcon(statusItemMgr->trayIcon());
     emit startupFinished();
 }
 
@@ -400,12 +424,115 @@ void TDWAppController::showMainWindow()
         setCurrentAccountUsername(username);
     }
     if (!m_mainWindowController) {
-        auto *controller = new TDWMainWindowController({}, this);
+        auto *controller = new TDWMainWindowController(m_menus, this);
         m_mainWindowController = controller;
         connect(controller, &TDWMainWindowController::closed, this, &TDWAppController::closedMainWindow);
     }
     m_mainWindowController->setAccountUsername(m_currentAccountUsername);
     m_mainWindowController->showWindow();
+}
+
+void TDWAppController::buildMenus()
+{
+    auto *application = new QMenu(QStringLiteral("Tidewell"));
+    auto add = [this](QMenu *menu, const QString &text, const char *selector, void (TDWAppController::*slot)()) {
+        QAction *action = menu->addAction(text, this, slot);
+        action->setObjectName(QString::fromLatin1(selector));
+        return action;
+    };
+    add(application, tr("About Tidewell"), "showAboutBox:", &TDWAppController::showAboutBox);
+    add(application, tr("Preferences…"), "showPrefsWindow:", &TDWAppController::showPrefsWindow)->setShortcut(QKeySequence::Preferences);
+    application->addSeparator();
+    add(application, tr("Quit Tidewell"), "quitConfirming:", &TDWAppController::quitConfirming)->setShortcut(QKeySequence::Quit);
+
+    auto *window = new QMenu(tr("Window"));
+    add(window, tr("Tidewell"), "showMainWindow:", &TDWAppController::showMainWindow);
+
+    auto *help = new QMenu(tr("Help"));
+    add(help, tr("Tidewell Web Site"), "showTidewellWebSite:", &TDWAppController::showTidewellWebSite);
+    add(help, tr("Frequently Asked Questions"), "showFaq:", &TDWAppController::showFaq);
+
+    m_menus = {application, window, help};
+    for (QMenu *menu : std::as_const(m_menus)) {
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+            for (QAction *action : menu->actions())
+                if (!action->isSeparator())
+                    action->setEnabled(validateMenuItem(action));
+        });
+    }
+}
+
+bool TDWAppController::validateMenuItem(const QAction *item) const
+{
+    const QString selector = item->objectName();
+    TDWMasterStore &store = TDWMasterStore::shared();
+    if (selector == QLatin1String("showMainWindow:")) {
+        if (!store.persistentStoreCoordinator())
+            return false;
+        if (!m_currentAccountUsername.isEmpty())
+            return true;
+        std::unique_ptr<TDWManagedObjectContext> moc = store.newMoc();
+        const qint64 count = TDWAccount::count(*moc, nullptr);
+        moc->reset();
+        return count != TDWManagedObjectContext::NotFound && count > 0;
+    }
+    if (selector == QLatin1String("showPrefsWindow:"))
+        return store.persistentStoreCoordinator() && defaults()->boolForKey(QStringLiteral("firsttimev25"));
+    if (selector == QLatin1String("quitConfirming:"))
+        return !m_migrationInProgress;
+    return true;
+}
+
+void TDWAppController::showPrefsWindow()
+{
+    TDWTidewellPrefsWindowController::sharedPrefsWindowController()->showWindow();
+}
+
+void TDWAppController::showAccountPrefs()
+{
+    TDWTidewellPrefsWindowController *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+    prefs->showWindow();
+    prefs->displayViewForIdentifier(tr("Google Accounts"), true);
+}
+
+void TDWAppController::showTidewellWebSite()
+{
+    openWebSiteLink(WebSitePage);
+}
+
+void TDWAppController::showFaq()
+{
+    openWebSiteLink(FaqPage);
+}
+
+void TDWAppController::openWebSiteLink(const QString &page)
+{
+    QDesktopServices::openUrl(QUrl(page + QStringLiteral("?version=") + QCoreApplication::applicationVersion() + QStringLiteral("&edition=") + EditionId));
+}
+
+void TDWAppController::showAboutBox()
+{
+    QMessageBox::about(nullptr, tr("About Tidewell"),
+                       QStringLiteral("Tidewell\n") + tr("Version %1 (%2)").arg(QCoreApplication::applicationVersion(), EditionName));
+}
+
+void TDWAppController::userNotificationActivated(const QVariantMap &userInfo)
+{
+    if (userInfo.value(QStringLiteral("notificationType")).toString() != QLatin1String("loginrequired"))
+        return;
+    const QString username = userInfo.value(QStringLiteral("accountUsername")).toString();
+    bool exists = false;
+    if (std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc()) {
+        exists = TDWAccount::byUsername(username, *moc, nullptr) != nullptr;
+        moc->reset();
+    }
+    if (!exists) {
+        // Deleted since the notice was shown.
+        QApplication::beep();
+        return;
+    }
+    showPrefsWindow();
+    TDWTidewellPrefsWindowController::sharedPrefsWindowController()->showAccountSheetFor(username);
 }
 
 void TDWAppController::closedMainWindow()

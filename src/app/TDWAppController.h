@@ -12,7 +12,10 @@
 #include <memory>
 #include <mutex>
 
+class QAction;
+class QMenu;
 class TDWActivityMonitor;
+class TDWDesktopNotifier;
 class TDWBackupScheduler;
 class TDWFirstTimeUserController;
 class TDWMainWindowController;
@@ -80,8 +83,22 @@ public:
     // Another start of the program asked this one to come forward.
     void activate();
 
-    // Windows.
+    // Menu actions and their enabling.
     void showMainWindow();
+    void showPrefsWindow();
+    void showAccountPrefs();
+    void showTidewellWebSite();
+    void showFaq();
+    void showAboutBox();
+    bool validateMenuItem(const QAction *item) const;
+    // The application menu, for the main window's menu bar.
+    const QList<QMenu *> &menus() const { return m_menus; }
+
+    // A click on one of the program's desktop notifications.
+    void userNotificationActivated(const QVariantMap &userInfo);
+    TDWDesktopNotifier *notifier() const { return m_notifier; }
+
+    // Windows.
     void closedMainWindow();
     QString currentAccountUsername() const { return m_currentAccountUsername; }
     void setCurrentAccountUsername(const QString &username);
@@ -113,6 +130,8 @@ signals:
     void startupFinished();
 
 private:
+    void buildMenus();
+    void openWebSiteLink(const QString &page);
     bool checkServiceTable();
     void registerDefaults();
     void writeKnownServices();
@@ -138,6 +157,8 @@ private:
     std::unique_ptr<TDWAppPrompts> m_prompts;
     LoginItems m_loginItems;
     TDWMonitorApp *m_monitorApp = nullptr;
+    TDWDesktopNotifier *m_notifier = nullptr;
+    QList<QMenu *> m_menus;
 
     std::unique_ptr<TDWOperationQueue> m_recoveryOperations;
     std::unique_ptr<TDWOperationQueue> m_statusQueue;

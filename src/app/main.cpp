@@ -15,6 +15,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tidewell"));
+    QApplication::setApplicationVersion(QStringLiteral(TDW_VERSION));
     QApplication::setOrganizationDomain(QStringLiteral("tidewell.org"));
     QApplication::setDesktopFileName(QStringLiteral("org.tidewell.Tidewell"));
     // Closing the windows leaves the status item; quitting is a menu command.

@@ -1,22 +1,18 @@
 #include "prefs/TDWTidewellPrefsWindowController.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QTabWidget>
 
 TDWTidewellPrefsWindowController *TDWTidewellPrefsWindowController::sharedPrefsWindowController()
 {
-    // Owned by the application object, so it goes before the widgets do.
-    static TDWTidewellPrefsWindowController *shared = [] {
-        auto *controller = new TDWTidewellPrefsWindowController;
-        controller->setParent(QCoreApplication::instance());
-        return controller;
-    }();
+    // Never destroyed: a widget must not outlive the application object, and
+    // the application object's own end cannot delete one safely any more.
+    static auto *shared = new TDWTidewellPrefsWindowController;
     return shared;
 }
 
 TDWTidewellPrefsWindowController::TDWTidewellPrefsWindowController()
-    : m_window(std::make_unique<QTabWidget>())
+    : m_window(new QTabWidget)
 {
     m_window->setWindowTitle(tr("Tidewell Preferences"));
     m_accountsLabel = new QLabel;
@@ -25,7 +21,10 @@ TDWTidewellPrefsWindowController::TDWTidewellPrefsWindowController()
     m_window->resize(640, 420);
 }
 
-TDWTidewellPrefsWindowController::~TDWTidewellPrefsWindowController() = default;
+TDWTidewellPrefsWindowController::~TDWTidewellPrefsWindowController()
+{
+    delete m_window;
+}
 
 void TDWTidewellPrefsWindowController::showWindow()
 {

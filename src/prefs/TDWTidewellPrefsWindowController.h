@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTabWidget>
 
-#include <memory>
 
 class QLabel;
-class QTabWidget;
+
 
 // The preferences window, one per process. Its panes' settings are not part
 // of this program yet: the Google Accounts pane names the account whose
@@ -20,7 +21,7 @@ public:
     ~TDWTidewellPrefsWindowController() override;
 
     void showWindow();
-    QTabWidget *window() const { return m_window.get(); }
+    QTabWidget *window() const { return m_window; }
 
     // Selects the pane with that identifier (its title); unknown ones are ignored.
     void displayViewForIdentifier(const QString &identifier, bool animate);
@@ -33,7 +34,7 @@ public:
 private:
     TDWTidewellPrefsWindowController();
 
-    std::unique_ptr<QTabWidget> m_window;
+    QPointer<QTabWidget> m_window;
     QLabel *m_accountsLabel = nullptr;
     QString m_accountSheetUsername;
 };

@@ -34,9 +34,6 @@ void AppFixture::SetUp()
 {
     home = tdwtest::freshDir(QStringLiteral("home"));
     qputenv("HOME", QFile::encodeName(home));
-    const QString runtime = tdwtest::freshDir(QStringLiteral("runtime"));
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     qputenv("TDW_KEYRING", "file");
     // Whatever an earlier test in this process left behind.
     QDir(dataFolder()).removeRecursively();

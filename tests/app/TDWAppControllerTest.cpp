@@ -3,10 +3,12 @@
 
 #include "AppTestSupport.h"
 
+#include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupScheduler.h"
 #include "app/TDWMonitorApp.h"
 #include "common/BKSNotUtils.h"
 #include "common/TDWFileMgr.h"
+#include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "migration/TDWMigratingProgressWindowController.h"
@@ -18,7 +20,9 @@
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -280,6 +284,75 @@ TEST_F(TDWAppControllerStartup, AMissingMonitorIsNotStartedAndStartUpGoesOn)
 
     EXPECT_TRUE(startupFinished);
     EXPECT_FALSE(controller->monitorApp()->isRunning());
+}
+
+TEST_F(TDWAppControllerStartup, PasswordsGivenToAccountUpdatesReachTheKeychainManagersCache)
+{
+    makeController();
+    launch();
+    auto moc = TDWMasterStore::shared().newMoc();
+    ASSERT_TRUE(moc);
+
+    ASSERT_TRUE(TDWAccount::addAccountWithUsername(QStringLiteral("new@example.com"), QStringLiteral("secret"), 1, {QStringLiteral("mail")},
+                                                   false, *moc));
+
+    EXPECT_EQ(TDWKeychainMgr::keychainMgr()->passwordForUsername(QStringLiteral("new@example.com")), QStringLiteral("secret"));
+}
+
+// The menu items' enabling, by the item's action.
+TEST_F(TDWAppControllerStartup, MenuItemsAreEnabledOnlyWhenTheyCanAct)
+{
+    makeController();
+    auto item = [this](const char *selector) {
+        for (QMenu *menu : controller->menus())
+            for (QAction *action : menu->actions())
+                if (action->objectName() == QLatin1String(selector))
+                    return controller->validateMenuItem(action);
+        ADD_FAILURE() << "no menu item " << selector;
+        return false;
+    };
+    // Before the store is open.
+    EXPECT_FALSE(item("showMainWindow:"));
+    EXPECT_FALSE(item("showPrefsWindow:"));
+    EXPECT_TRUE(item("quitConfirming:"));
+
+    controller->applicationWillFinishLaunching();
+    controller->applicationDidFinishLaunching();
+    // The upgrade window runs (a new user passes through it): no quitting meanwhile.
+    ASSERT_TRUE(controller->migrationInProgress());
+    EXPECT_FALSE(item("quitConfirming:"));
+    ASSERT_TRUE(waitFor([this] { return controller->firstTimeUserController() != nullptr; }));
+    EXPECT_TRUE(item("quitConfirming:"));
+    // No account yet, and the first run is not over.
+    EXPECT_FALSE(item("showMainWindow:"));
+    EXPECT_FALSE(item("showPrefsWindow:"));
+    EXPECT_TRUE(item("showFaq:"));
+
+    auto moc = TDWMasterStore::shared().newMoc();
+    ASSERT_TRUE(TDWAccount::addAccountWithUsername(QStringLiteral("a@example.com"), {}, 1, {QStringLiteral("mail")}, false, *moc));
+    defaults()->setBool(true, QStringLiteral("firsttimev25"));
+    EXPECT_TRUE(item("showMainWindow:"));
+    EXPECT_TRUE(item("showPrefsWindow:"));
+}
+
+TEST_F(TDWAppControllerStartup, SettingTheCurrentAccountRemembersItAndTellsTheWindows)
+{
+    makeController();
+    PostedNames posted;
+    QVariantMap lastUserInfo;
+    const auto token = TDWNotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("usernameSelected"), [&](const TDWNotification &n) { lastUserInfo = n.userInfo(); });
+
+    controller->setCurrentAccountUsername(QStringLiteral("a@example.com"));
+    EXPECT_EQ(lastUserInfo.value(QStringLiteral("accountUsername")).toString(), QStringLiteral("a@example.com"));
+    EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
+
+    // None: an empty user info, and the remembered account stays.
+    controller->setCurrentAccountUsername({});
+    EXPECT_TRUE(lastUserInfo.isEmpty());
+    EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
+    EXPECT_EQ(posted.names.count(QStringLiteral("usernameSelected")), 2);
+    TDWNotificationCenter::defaultCenter().removeObserver(token);
 }
 
 using TDWAppControllerQuit = AppFixture;
