@@ -8,11 +8,13 @@
 #include "common/BKSNotUtils.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWDataProperty.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
@@ -20,6 +22,7 @@
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
+#include "platform/predicate/TDWPredicate.h"
 #include "ui/TDWStatusItemMgr.h"
 
 #include <QAction>
@@ -52,6 +55,11 @@ const QString WebSitePage = QStringLiteral("https://www.tidewell.org/");
 const QString FaqPage = QStringLiteral("https://www.tidewell.org/faq/");
 const QString EditionName = QStringLiteral("Linux");
 const QString EditionId = QStringLiteral("linux");
+
+// The main-menu item whose submenu holds the Google Reader items, and their tags.
+constexpr int ReaderMenuTag = 444;
+constexpr int FirstReaderItemTag = 1001;
+constexpr int LastReaderItemTag = 1007;
 
 // The one-time flags each of which, found unset at launch, asks for a backup at once.
 const QStringList OneTimeBackupFlags = {QStringLiteral("mail2")};
@@ -179,6 +187,8 @@ void TDWAppController::makeForegroundApp()
 {
     // A Linux desktop has no separate foreground state: the windows are the
     // application's presence. What remains is the screenshot settings copy.
+    if (defaults()->boolForKey(QStringLiteral("screenshotprefs")))
+        copyScreenShotPrefs();
 }
 
 void TDWAppController::applicationDidFinishLaunching()
@@ -277,6 +287,8 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
         stopWithError(TDWMasterStore::unableToReadCoreDataMsg());
         return;
     }
+
+    runStartupFixups();
 
     m_migrationInProgress = false;
     if (m_migratingDatabaseWindowController) {
@@ -398,6 +410,123 @@ TDWFirstTimeUserController *TDWAppController::firstTimeUserController() const
 TDWMigratingProgressWindowController *TDWAppController::migratingDatabaseWindowController() const
 {
     return m_migratingDatabaseWindowController;
+}
+
+// ---------------------------------------------------------------------------
+// One-time fix-ups and maintenance commands
+
+void TDWAppController::runStartupFixups()
+{
+    showGoogleReaderMenuItemsIfNecessary();
+    deleteOldDocListXmlFolders();
+    lockDownKeychainItems();
+    // Done once: the flag is set only when the reset was saved, so a failed
+    // one is tried again at the next launch.
+    if (!defaults()->boolForKey(QStringLiteral("gdriveall252")) && resetGoogleDriveBackup())
+        defaults()->setBool(true, QStringLiteral("gdriveall252"));
+}
+
+void TDWAppController::showGoogleReaderMenuItemsIfNecessary()
+{
+    std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    TDWFetchRequest request(QStringLiteral("AccountServiceSetting"));
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("service = %@ and lastListIteration != nil"), {QStringLiteral("reader")}));
+    TDWError error;
+    const qint64 count = moc->countForFetchRequest(request, &error);
+    moc->reset();
+    if (count == TDWManagedObjectContext::NotFound) {
+        tdwLog(QStringLiteral("ERROR: Unable to determine whether there are Google Reader backups in showGoogleReaderMenuItemsIfNecessary: %1")
+                   .arg(error.description()));
+        return;
+    }
+    if (count == 0)
+        return;
+    for (QMenu *menu : std::as_const(m_menus)) {
+        for (QAction *item : menu->actions()) {
+            if (item->data().toInt() != ReaderMenuTag || !item->menu())
+                continue;
+            for (QAction *readerItem : item->menu()->actions()) {
+                const int tag = readerItem->data().toInt();
+                if (tag >= FirstReaderItemTag && tag <= LastReaderItemTag)
+                    readerItem->setVisible(true);
+            }
+        }
+    }
+}
+
+void TDWAppController::deleteOldDocListXmlFolders()
+{
+    // Folders of list pages that older versions kept; failures are tried again next time.
+    for (const char *name : {"doclistxml", "readerlistxml", "calendarlistxml"}) {
+        const QString path = QDir(TDWMasterStore::applicationSupportFolder()).filePath(QString::fromLatin1(name));
+        if (QFileInfo::exists(path))
+            QDir(path).removeRecursively();
+    }
+}
+
+void TDWAppController::lockDownKeychainItems()
+{
+    TDWKeychainMgr *keychain = TDWKeychainMgr::keychainMgr();
+    std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    const auto accounts = TDWAccount::all(*moc, nullptr);
+    for (const TDWAccount::Ptr &account : accounts.value_or(QList<TDWAccount::Ptr>())) {
+        if (account->lockedDownKeychain())
+            continue;
+        const QString username = account->username();
+        const std::shared_ptr<TDWCredential> credential = keychain->credentialForUsername(username);
+        if (!credential) {
+            tdwLog(QStringLiteral("Unable to find credential for %1").arg(username));
+            continue;
+        }
+        tdwLog(QStringLiteral("Updating credential for %1").arg(username));
+        // Writing it again gives the item the keyring's current access settings.
+        if (keychain->setCredential(credential, username, false))
+            account->setLockedDownKeychain(true);
+        else
+            tdwLog(QStringLiteral("Unable to update credential for %1").arg(username));
+    }
+    TDWError error;
+    if (moc->hasChanges() && !moc->save(&error))
+        tdwLog(QStringLiteral("ERROR: Unable to save in lockDownKeychainItems: %1").arg(error.description()));
+    moc->reset();
+}
+
+bool TDWAppController::resetGoogleDriveBackup()
+{
+    std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
+    TDWError error;
+    const auto accounts = TDWAccount::all(*moc, &error);
+    bool saved = false;
+    if (!accounts || !storeMgr) {
+        tdwLog(QStringLiteral("ERROR: Unable to save in resetGoogleDriveBackup: %1").arg(error.description()));
+    } else {
+        for (const TDWAccount::Ptr &account : *accounts) {
+            // Without its Drive store the account has no change id to forget.
+            if (const TDWPersistentStorePtr store = storeMgr->storeForAccountUsername(account->username(), QStringLiteral("docs")))
+                TDWDataProperty::removePropertyForName(QStringLiteral("lastChangeId"), store, *moc);
+        }
+        saved = moc->save(&error);
+        if (!saved)
+            tdwLog(QStringLiteral("ERROR: Unable to save in resetGoogleDriveBackup: %1").arg(error.description()));
+    }
+    moc->reset();
+    return saved;
+}
+
+void TDWAppController::forceFullOfGoogleDrive()
+{
+    resetGoogleDriveBackup();
+}
+
+void TDWAppController::copyScreenShotPrefs()
+{
+    const QString path = TDWResources::path(QStringLiteral("screenshotprefs"), QStringLiteral("plist"));
+    if (path.isEmpty())
+        return;
+    const QVariantMap settings = TDWPropertyList::readFile(path, nullptr).toMap();
+    for (auto it = settings.constBegin(); it != settings.constEnd(); ++it)
+        defaults()->setObject(it.value(), it.key());
 }
 
 // ---------------------------------------------------------------------------

@@ -94,6 +94,15 @@ public:
     // The application menu, for the main window's menu bar.
     const QList<QMenu *> &menus() const { return m_menus; }
 
+    // One-time fix-ups and maintenance commands. resetGoogleDriveBackup()
+    // answers whether its change was saved.
+    void showGoogleReaderMenuItemsIfNecessary();
+    void deleteOldDocListXmlFolders();
+    void lockDownKeychainItems();
+    bool resetGoogleDriveBackup();
+    void forceFullOfGoogleDrive();
+    void copyScreenShotPrefs();
+
     // A click on one of the program's desktop notifications.
     void userNotificationActivated(const QVariantMap &userInfo);
     TDWDesktopNotifier *notifier() const { return m_notifier; }
@@ -131,6 +140,7 @@ signals:
 
 private:
     void buildMenus();
+    void runStartupFixups();
     void openWebSiteLink(const QString &page);
     bool checkServiceTable();
     void registerDefaults();
