@@ -3,6 +3,7 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupScheduler.h"
 #include "app/TDWDesktopNotifier.h"
+#include "app/TDWLaunchUrlHandler.h"
 #include "app/TDWMonitorApp.h"
 #include "app/TDWServiceTable.h"
 #include "common/BKSNotUtils.h"
@@ -124,6 +125,8 @@ void TDWAppController::applicationWillFinishLaunching()
         return;
     registerDefaults();
     deleteQuickLookFolder();
+    // Opening the launch URL starts or brings forward this program.
+    TDWLaunchUrlHandler::registerAsDefault();
     // "Login required" notices of the access-token refresh go to the desktop.
     if (!m_notifier) {
         m_notifier = new TDWDesktopNotifier(QDBusConnection::sessionBus(), this);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -56,6 +57,8 @@ TDWFirstTimeUserController::~TDWFirstTimeUserController() = default;
 
 void TDWFirstTimeUserController::showWindow()
 {
+    if (const QScreen *screen = m_window->screen())
+        m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
