@@ -79,6 +79,12 @@ TDWAppController::TDWAppController(std::unique_ptr<TDWAppPrompts> prompts, QObje
     , m_statusQueue(std::make_unique<TDWOperationQueue>())
 {
     g_shared = this;
+    // Made here rather than at launch, so that restores can be added at any time.
+    m_recoveryOperations = std::make_unique<TDWOperationQueue>();
+    m_recoveryOperations->setMaxConcurrentOperationCount(MaxConcurrentRecoveryOperations);
+    // Direct: the count is seen in order on the thread that changed it.
+    connect(m_recoveryOperations.get(), &TDWOperationQueue::operationCountChanged, this, &TDWAppController::recoveryCountChanged,
+            Qt::DirectConnection);
     TDWFileMgr::setFatalHandler([this](const TDWError &error) { fileLayoutFailed(error); });
     buildMenus();
 }
@@ -198,11 +204,6 @@ void TDWAppController::applicationDidFinishLaunching()
 {
     if (m_stopping)
         return;
-    m_recoveryOperations = std::make_unique<TDWOperationQueue>();
-    m_recoveryOperations->setMaxConcurrentOperationCount(MaxConcurrentRecoveryOperations);
-    // Direct: the count is seen in order on the thread that changed it.
-    connect(m_recoveryOperations.get(), &TDWOperationQueue::operationCountChanged, this, &TDWAppController::recoveryCountChanged,
-            Qt::DirectConnection);
     openMasterStore();
 }
 
@@ -765,9 +766,13 @@ void TDWAppController::addToLoginItemsThenQuit()
 
 void TDWAppController::terminate()
 {
-    if (m_stopping)
+    // A second quit while the first waits for restores adds nothing.
+    if (m_stopping || m_terminating)
         return;
-    if (applicationShouldTerminate() == TerminateReply::Now)
+    m_terminating = true;
+    const TerminateReply reply = applicationShouldTerminate();
+    m_terminating = false;
+    if (reply == TerminateReply::Now)
         stop(EXIT_SUCCESS);
 }
 
@@ -794,8 +799,6 @@ TDWAppController::TerminateReply TDWAppController::applicationShouldTerminate()
 
 void TDWAppController::waitForRecoveryOperations()
 {
-    if (!m_recoveryOperations)
-        return;
     // The event loop keeps running meanwhile: a restore may need the main
     // thread (an alert, a blocking post) before it can finish.
     QEventLoop loop;

@@ -187,6 +187,7 @@ private:
     bool m_restartingTemp = false;
     std::atomic<bool> m_recoveryInProgress = false;
     bool m_stopping = false;
+    bool m_terminating = false; // inside terminate()
 
     mutable std::mutex m_fatalMutex; // guards m_fatalError, set from any thread
     TDWError m_fatalError;

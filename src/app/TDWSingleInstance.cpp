@@ -53,13 +53,15 @@ bool TDWSingleInstance::claim()
         return true;
     if (!QDir().mkpath(m_folder)) {
         tdwLog(QStringLiteral("ERROR: Unable to create the folder %1 for the running instance's socket.").arg(m_folder));
-        return false;
+        return true;
     }
     QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     // Two starts at the same moment: one claims, the other then finds it.
     QLockFile lock(QDir(m_folder).filePath(QStringLiteral("instance.lock")));
-    if (!lock.lock())
-        return false;
+    if (!lock.lock()) {
+        tdwLog(QStringLiteral("ERROR: Unable to lock %1: %2").arg(lock.fileName()).arg(lock.error()));
+        return true;
+    }
     if (askRunningInstance())
         return false;
 
@@ -70,7 +72,7 @@ bool TDWSingleInstance::claim()
     if (!server->listen(socketPath())) {
         tdwLog(QStringLiteral("ERROR: Unable to listen at %1: %2").arg(socketPath(), server->errorString()));
         delete server;
-        return false;
+        return true;
     }
     m_server = server;
     connect(m_server, &QLocalServer::newConnection, this, [this] {

@@ -19,8 +19,9 @@ public:
 
     static QString defaultFolder();
 
-    // True when this process is now the one instance; false when another
-    // answered (it has been asked to activate) or the socket cannot be made.
+    // False when another instance answered (it has been asked to come
+    // forward). True otherwise: this process is the one instance, or, when
+    // the socket cannot be made (logged), runs unguarded rather than not at all.
     bool claim();
 
 signals:

@@ -69,4 +69,20 @@ TEST(TDWSingleInstance, OnceTheInstanceHasEndedTheNextStartClaims)
     EXPECT_TRUE(next.claim());
 }
 
+// Better a second instance than none: a runtime folder that cannot hold the
+// socket does not keep the program from starting.
+TEST(TDWSingleInstance, WithoutAPlaceForTheSocketTheProgramStillRuns)
+{
+    const QString blocker = QDir(tdwtest::freshDir(QStringLiteral("runtime"))).filePath(QStringLiteral("file"));
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    tdwtest::LogCapture log;
+
+    TDWSingleInstance instance(QDir(blocker).filePath(QStringLiteral("org.tidewell.Tidewell")));
+
+    EXPECT_TRUE(instance.claim());
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to create the folder")));
+}
+
 } // namespace
