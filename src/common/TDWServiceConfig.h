@@ -23,6 +23,8 @@ public:
     QString preflightUrl;
     // GData-Version header of the service's requests; empty for none.
     QString gdataVersion;
+    // The IMAP server of a mail service; empty for the others.
+    QString imapHost;
     bool disabled = false;
 
     bool operator==(const TDWServiceConfig &other) const = default;

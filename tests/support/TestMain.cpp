@@ -45,11 +45,14 @@ int main(int argc, char **argv)
     applyBuildEnvironment();
     QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/tidewell-test-XXXXXX"));
     g_sandbox = &sandbox;
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
         const QString dir = sandbox.filePath(QString::fromLatin1(name).toLower());
         QDir().mkpath(dir);
         qputenv(name, QFile::encodeName(dir));
     }
+    // The runtime folder must be the user's alone; the program's instance socket lives there.
+    QFile::setPermissions(sandbox.filePath(QStringLiteral("xdg_runtime_dir")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 #ifdef TDW_TEST_GUI_APP
     // Test discovery runs the program without CTest's environment, and no
     // test may need a display.

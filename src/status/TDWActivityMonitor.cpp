@@ -1,0 +1,3 @@
+#include "status/TDWActivityMonitor.h"
+
+TDWActivityMonitor::TDWActivityMonitor() = default;

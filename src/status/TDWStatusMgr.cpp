@@ -1,0 +1,3 @@
+#include "status/TDWStatusMgr.h"
+
+TDWStatusMgr::TDWStatusMgr() = default;

@@ -1,0 +1,42 @@
+#include "ui/TDWMainWindowController.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+TDWMainWindowController::TDWMainWindowController(const QList<QMenu *> &menus, QObject *parent)
+    : QObject(parent)
+    , m_window(std::make_unique<QMainWindow>())
+{
+    m_window->setWindowTitle(QStringLiteral("Tidewell"));
+    for (QMenu *menu : menus)
+        m_window->menuBar()->addMenu(menu);
+    m_accountLabel = new QLabel;
+    m_accountLabel->setAlignment(Qt::AlignCenter);
+    m_window->setCentralWidget(m_accountLabel);
+    m_window->resize(900, 600);
+    m_window->installEventFilter(this);
+}
+
+TDWMainWindowController::~TDWMainWindowController() = default;
+
+void TDWMainWindowController::showWindow()
+{
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void TDWMainWindowController::setAccountUsername(const QString &username)
+{
+    m_accountLabel->setText(username);
+}
+
+bool TDWMainWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window.get() && event->type() == QEvent::Close)
+        emit closed();
+    return QObject::eventFilter(watched, event);
+}

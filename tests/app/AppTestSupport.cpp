@@ -1,0 +1,105 @@
+#include "AppTestSupport.h"
+
+#include "TestSupport.h"
+#include "common/TDWFileMgr.h"
+#include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "dataobjects/TDWStoreMgr.h"
+#include "platform/foundation/TDWUserDefaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTest>
+
+namespace apptest {
+
+TDWAppPrompts::QuitAnswer ScriptedPrompts::askToQuit(bool offerStartAtLogin)
+{
+    m_log->asked.append(offerStartAtLogin ? QStringLiteral("quit+login") : QStringLiteral("quit"));
+    return quitAnswers.isEmpty() ? QuitAnswer{} : quitAnswers.takeFirst();
+}
+
+TDWAppPrompts::StartAtLoginAnswer ScriptedPrompts::askToStartAtLogin()
+{
+    m_log->asked.append(QStringLiteral("startAtLogin"));
+    return startAtLoginAnswers.isEmpty() ? StartAtLoginAnswer{} : startAtLoginAnswers.takeFirst();
+}
+
+void ScriptedPrompts::showError(const QString &message)
+{
+    m_log->errors.append(message);
+}
+
+void AppFixture::SetUp()
+{
+    home = tdwtest::freshDir(QStringLiteral("home"));
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("TDW_KEYRING", "file");
+    // Whatever an earlier test in this process left behind.
+    QDir(dataFolder()).removeRecursively();
+    TDWUserDefaults *defaults = TDWUserDefaults::standard();
+    for (const QString &key : defaults->dictionaryRepresentation().keys())
+        defaults->removeObjectForKey(key);
+    defaults->synchronize();
+    TDWMasterStore::shared().setStoreMgr(nullptr);
+    TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
+    TDWFileMgr::reset();
+}
+
+void AppFixture::TearDown()
+{
+    controller.reset();
+    QCoreApplication::processEvents();
+    TDWMasterStore::shared().setStoreMgr(nullptr);
+    TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
+    TDWFileMgr::reset();
+}
+
+TDWAppController &AppFixture::makeController()
+{
+    auto scripted = std::make_unique<ScriptedPrompts>(prompted);
+    prompts = scripted.get();
+    controller = std::make_unique<TDWAppController>(std::move(scripted));
+    // No monitor is installed beside the test program; tests that need one set it.
+    controller->setMonitorProgram({});
+    QObject::connect(controller.get(), &TDWAppController::stopped, [this](int code) { stops.append(code); });
+    QObject::connect(controller.get(), &TDWAppController::startupFinished, [this] { startupFinished = true; });
+    return *controller;
+}
+
+void AppFixture::launch()
+{
+    controller->applicationWillFinishLaunching();
+    controller->applicationDidFinishLaunching();
+    waitFor([this] { return startupFinished || controller->firstTimeUserController() || !stops.isEmpty(); });
+}
+
+bool AppFixture::waitFor(const std::function<bool()> &condition)
+{
+    return QTest::qWaitFor(condition, 30000);
+}
+
+void AppFixture::prepareReturningUser(const QStringList &usernames)
+{
+    {
+        TDWMasterStore &master = TDWMasterStore::shared();
+        auto coordinator = master.persistentStoreCoordinatorMigrating(false);
+        ASSERT_TRUE(coordinator);
+        master.setPersistentStoreCoordinator(coordinator);
+        auto moc = master.newMoc();
+        for (const QString &username : usernames)
+            ASSERT_TRUE(TDWAccount::addAccountWithUsername(username, {}, 1, {QStringLiteral("mail")}, false, *moc));
+    }
+    TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
+    TDWUserDefaults *defaults = TDWUserDefaults::standard();
+    for (const char *flag : {"firsttime", "firsttimev2", "firsttimev25", "doneoauth", "mail2", "gdriveall252"})
+        defaults->setBool(true, QString::fromLatin1(flag));
+    defaults->synchronize();
+}
+
+QString AppFixture::dataFolder() const
+{
+    return TDWFileMgr::defaultDataDir();
+}
+
+} // namespace apptest

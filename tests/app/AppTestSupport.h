@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/TDWAppController.h"
+#include "app/TDWAppPrompts.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace apptest {
+
+// Answers the application's questions from a script and records what was asked.
+class ScriptedPrompts : public TDWAppPrompts
+{
+public:
+    struct Log
+    {
+        QStringList asked; // "quit", "quit+login", "startAtLogin"
+        QStringList errors;
+    };
+
+    explicit ScriptedPrompts(std::shared_ptr<Log> log)
+        : m_log(std::move(log))
+    {
+    }
+
+    QList<QuitAnswer> quitAnswers;
+    QList<StartAtLoginAnswer> startAtLoginAnswers;
+
+    QuitAnswer askToQuit(bool offerStartAtLogin) override;
+    StartAtLoginAnswer askToStartAtLogin() override;
+    void showError(const QString &message) override;
+
+private:
+    std::shared_ptr<Log> m_log;
+};
+
+// A fresh home, XDG folders and settings for each test, and an application
+// delegate started in them the way main() starts it.
+class AppFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Makes the delegate (with its scripted prompts); call once per test.
+    TDWAppController &makeController();
+    // Runs both launch steps and the event loop until start-up has come to
+    // rest: finished, waiting in the first-run window, or stopped.
+    void launch();
+    // Runs the event loop until the condition holds; false if it never does.
+    static bool waitFor(const std::function<bool()> &condition);
+
+    // A store with one account, and the settings of a user who has used the
+    // program before, as a previous run leaves them.
+    void prepareReturningUser(const QStringList &usernames = {QStringLiteral("returning@example.com")});
+
+    QString dataFolder() const;
+
+    std::shared_ptr<ScriptedPrompts::Log> prompted = std::make_shared<ScriptedPrompts::Log>();
+    ScriptedPrompts *prompts = nullptr;
+    std::unique_ptr<TDWAppController> controller;
+    QList<int> stops; // exit codes of stopped()
+    bool startupFinished = false;
+    QString home;
+};
+
+} // namespace apptest

@@ -1,0 +1,519 @@
+// Start-up and quitting, driven the way main() drives the application's
+// delegate, in private home and XDG folders under the offscreen platform.
+
+#include "AppTestSupport.h"
+
+#include "accounts/TDWKeychainMgr.h"
+#include "agent/TDWBackupScheduler.h"
+#include "app/TDWMonitorApp.h"
+#include "common/BKSNotUtils.h"
+#include "common/TDWFileMgr.h"
+#include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "dataobjects/TDWStoreMgr.h"
+#include "migration/TDWMigratingProgressWindowController.h"
+#include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWUserDefaults.h"
+#include "platform/notify/TDWNotificationCenter.h"
+#include "TestSupport.h"
+#include "ui/TDWFirstTimeUserController.h"
+#include "ui/TDWMainWindowController.h"
+#include "ui/TDWStatusItemMgr.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QProcess>
+#include <QSemaphore>
+#include <QThread>
+
+#include <atomic>
+
+using namespace apptest;
+
+namespace {
+
+TDWUserDefaults *defaults()
+{
+    return TDWUserDefaults::standard();
+}
+
+// Records the names of the notifications posted while it lives.
+class PostedNames
+{
+public:
+    PostedNames()
+    {
+        m_token = TDWNotificationCenter::defaultCenter().addObserver({}, [this](const TDWNotification &n) { names.append(n.name()); });
+    }
+    ~PostedNames() { TDWNotificationCenter::defaultCenter().removeObserver(m_token); }
+    QStringList names;
+
+private:
+    TDWNotificationCenter::Token m_token;
+};
+
+using TDWAppControllerStartup = AppFixture;
+
+TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsInTheFirstRunWindow)
+{
+    ASSERT_FALSE(QFileInfo::exists(dataFolder()));
+    makeController();
+    PostedNames posted;
+    launch();
+
+    ASSERT_TRUE(stops.isEmpty()) << prompted->errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(QFileInfo(dataFolder()).isDir());
+    EXPECT_TRUE(QFileInfo(TDWFileMgr::dataFilePath()).isFile());
+    ASSERT_TRUE(TDWMasterStore::shared().storeMgr());
+    // The new user passed through the upgrade window, which is gone again.
+    EXPECT_TRUE(waitFor([this] { return !controller->migratingDatabaseWindowController(); }));
+    EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("doneoauth")));
+    EXPECT_FALSE(controller->migrationInProgress());
+    EXPECT_EQ(defaults()->stringArrayForKey(QStringLiteral("knownservices")).first(), QStringLiteral("mail"));
+
+    ASSERT_TRUE(controller->firstTimeUserController());
+    EXPECT_TRUE(controller->firstTimeUserController()->window()->isVisible());
+    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(startupFinished);
+    EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("firsttime")));
+
+    // Finishing the window writes the one-time flags and starts the backup machinery.
+    controller->firstTimeUserController()->emailAddressField()->setText(QStringLiteral("user@example.com"));
+    controller->firstTimeUserController()->continueButton();
+    ASSERT_TRUE(waitFor([this] { return startupFinished; }));
+    for (const char *flag : {"firsttime", "firsttimev2", "firsttimev25", "doneoauth", "tw216fix", "mail2"})
+        EXPECT_TRUE(defaults()->boolForKey(QString::fromLatin1(flag))) << flag;
+    EXPECT_EQ(defaults()->stringForKey(QStringLiteral("BKEmailAddress")), QStringLiteral("user@example.com"));
+    EXPECT_TRUE(QFileInfo(TDWFileMgr::defaultBackupLocation()).isDir());
+    ASSERT_TRUE(controller->backupScheduler());
+    EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 1);
+    EXPECT_TRUE(controller->statusMgr());
+    EXPECT_TRUE(controller->statusItemMgr());
+    EXPECT_TRUE(posted.names.contains(QStringLiteral("firsttimedone")));
+    EXPECT_TRUE(waitFor([this] { return !controller->firstTimeUserController(); }));
+}
+
+TEST_F(TDWAppControllerStartup, CancellingTheFirstRunWindowQuitsWithoutWritingAnyFlag)
+{
+    makeController();
+    launch();
+    ASSERT_TRUE(controller->firstTimeUserController());
+
+    controller->firstTimeUserController()->cancelButton();
+
+    EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
+    EXPECT_TRUE(prompted->asked.isEmpty());
+    EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("firsttime")));
+    EXPECT_FALSE(startupFinished);
+}
+
+TEST_F(TDWAppControllerStartup, AReturningUserReachesTheMainWindowOnTheirAccount)
+{
+    prepareReturningUser({QStringLiteral("first@example.com"), QStringLiteral("second@example.com")});
+    defaults()->setString(QStringLiteral("second@example.com"), QStringLiteral("lastCurrentAccountUsername"));
+    makeController();
+    launch();
+
+    ASSERT_TRUE(startupFinished) << prompted->errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(controller->firstTimeUserController());
+    EXPECT_FALSE(controller->migratingDatabaseWindowController());
+    ASSERT_TRUE(controller->mainWindowController());
+    EXPECT_TRUE(controller->mainWindowController()->window()->isVisible());
+    EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("second@example.com"));
+    EXPECT_TRUE(controller->statusItemMgr());
+    // "mail2" was already set: a plain launch does not back up at once.
+    EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 0);
+}
+
+TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLastShownOneIsGone)
+{
+    prepareReturningUser({QStringLiteral("b@example.com"), QStringLiteral("a@example.com")});
+    defaults()->setString(QStringLiteral("deleted@example.com"), QStringLiteral("lastCurrentAccountUsername"));
+    makeController();
+    launch();
+
+    ASSERT_TRUE(controller->mainWindowController());
+    EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("a@example.com"));
+    EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
+}
+
+TEST_F(TDWAppControllerStartup, TheFirstLaunchThatFindsMail2UnsetBacksUpAtOnceAndOnlyThatOnce)
+{
+    prepareReturningUser();
+    defaults()->removeObjectForKey(QStringLiteral("mail2"));
+    makeController();
+    launch();
+
+    ASSERT_TRUE(startupFinished);
+    EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 1);
+    EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("mail2")));
+}
+
+TEST_F(TDWAppControllerStartup, BackgroundAppShowsNoWindowButTheStatusItem)
+{
+    prepareReturningUser();
+    defaults()->setBool(true, QStringLiteral("backgroundapp"));
+    makeController();
+    launch();
+
+    ASSERT_TRUE(startupFinished);
+    EXPECT_FALSE(controller->mainWindowController());
+    for (QWidget *window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(window->isVisible()) << window->windowTitle().toStdString();
+    EXPECT_TRUE(controller->statusItemMgr());
+}
+
+// The data folder cannot be made: a file stands where it goes.
+TEST_F(TDWAppControllerStartup, ADataFolderThatCannotBeMadeIsShownAndStopsStartUp)
+{
+    QFile blocker(dataFolder());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(dataFolder()).absolutePath()));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    makeController();
+    tdwtest::LogCapture log;
+    launch();
+    // Whatever was queued meanwhile has run.
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(stops, QList<int>{EXIT_FAILURE});
+    ASSERT_EQ(prompted->errors.size(), 1);
+    // The folder's own failure, not a store failure that follows from it.
+    EXPECT_EQ(prompted->errors.first(), QStringLiteral("Application Support Dir is a file"));
+    // Nothing went on to look at a store that has nowhere to be.
+    EXPECT_FALSE(log.contains(QStringLiteral("Unable to upgrade")));
+    EXPECT_FALSE(controller->migratingDatabaseWindowController());
+    EXPECT_FALSE(controller->firstTimeUserController());
+    EXPECT_FALSE(TDWMasterStore::shared().storeMgr());
+    EXPECT_FALSE(startupFinished);
+}
+
+TEST_F(TDWAppControllerStartup, AStoreThatCannotBeReadIsShownAndStopsStartUp)
+{
+    prepareReturningUser();
+    QFile store(TDWFileMgr::dataFilePath());
+    ASSERT_TRUE(store.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    store.write(QByteArray(4096, 'x'));
+    store.close();
+    makeController();
+    launch();
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(stops, QList<int>{EXIT_FAILURE});
+    ASSERT_EQ(prompted->errors.size(), 1);
+    EXPECT_TRUE(prompted->errors.first().startsWith(QStringLiteral("Unable to read the metadata store.")));
+    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(controller->firstTimeUserController());
+    EXPECT_FALSE(TDWMasterStore::shared().storeMgr());
+    EXPECT_FALSE(startupFinished);
+    // The unreadable file is left as it was for the user or support to look at.
+    EXPECT_EQ(QFileInfo(TDWFileMgr::dataFilePath()).size(), 4096);
+}
+
+TEST_F(TDWAppControllerStartup, AnAccountStoreThatCannotBeReadIsShownAndStopsStartUp)
+{
+    prepareReturningUser();
+    QString accountStore;
+    {
+        TDWMasterStore &master = TDWMasterStore::shared();
+        master.setPersistentStoreCoordinator(master.persistentStoreCoordinatorMigrating(false));
+        auto storeMgr = TDWStoreMgr::initWithPersistentStoreCoordinator(master.persistentStoreCoordinator(), master.masterStore());
+        ASSERT_TRUE(storeMgr);
+        const TDWPersistentStorePtr store = storeMgr->storeForAccountUsername(QStringLiteral("returning@example.com"), QStringLiteral("mail"));
+        ASSERT_TRUE(store);
+        accountStore = store->path();
+        master.setPersistentStoreCoordinator(nullptr);
+    }
+    QFile file(accountStore);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    makeController();
+    launch();
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(stops, QList<int>{EXIT_FAILURE});
+    EXPECT_EQ(prompted->errors, QStringList{TDWMasterStore::unableToReadCoreDataMsg()});
+    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(startupFinished);
+}
+
+TEST_F(TDWAppControllerStartup, TheMonitorIsStartedWhenInstalledAndOnlyThatProcessIsEndedAtQuit)
+{
+    const QString folder = tdwtest::freshDir(QStringLiteral("monitor"));
+    const QString program = QDir(folder).filePath(QStringLiteral("tidewell-monitor"));
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexec sleep 300\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    // Another monitor that this run did not start.
+    QProcess other;
+    other.start(program, {});
+    ASSERT_TRUE(other.waitForStarted());
+
+    prepareReturningUser();
+    defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+    makeController();
+    controller->setMonitorProgram(program);
+    launch();
+    ASSERT_TRUE(controller->monitorApp()->isRunning());
+    EXPECT_NE(controller->monitorApp()->processId(), other.processId());
+
+    controller->quitConfirming();
+
+    EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
+    EXPECT_FALSE(controller->monitorApp()->isRunning());
+    EXPECT_EQ(other.state(), QProcess::Running);
+    other.kill();
+    other.waitForFinished();
+}
+
+TEST_F(TDWAppControllerStartup, AMissingMonitorIsNotStartedAndStartUpGoesOn)
+{
+    prepareReturningUser();
+    makeController();
+    controller->setMonitorProgram(QDir(tdwtest::freshDir()).filePath(QStringLiteral("tidewell-monitor")));
+    launch();
+
+    EXPECT_TRUE(startupFinished);
+    EXPECT_FALSE(controller->monitorApp()->isRunning());
+}
+
+TEST_F(TDWAppControllerStartup, PasswordsGivenToAccountUpdatesReachTheKeychainManagersCache)
+{
+    makeController();
+    launch();
+    auto moc = TDWMasterStore::shared().newMoc();
+    ASSERT_TRUE(moc);
+
+    ASSERT_TRUE(TDWAccount::addAccountWithUsername(QStringLiteral("new@example.com"), QStringLiteral("secret"), 1, {QStringLiteral("mail")},
+                                                   false, *moc));
+
+    EXPECT_EQ(TDWKeychainMgr::keychainMgr()->passwordForUsername(QStringLiteral("new@example.com")), QStringLiteral("secret"));
+}
+
+// The menu items' enabling, by the item's action.
+TEST_F(TDWAppControllerStartup, MenuItemsAreEnabledOnlyWhenTheyCanAct)
+{
+    makeController();
+    auto item = [this](const char *selector) {
+        for (QMenu *menu : controller->menus())
+            for (QAction *action : menu->actions())
+                if (action->objectName() == QLatin1String(selector))
+                    return controller->validateMenuItem(action);
+        ADD_FAILURE() << "no menu item " << selector;
+        return false;
+    };
+    // Before the store is open.
+    EXPECT_FALSE(item("showMainWindow:"));
+    EXPECT_FALSE(item("showPrefsWindow:"));
+    EXPECT_TRUE(item("quitConfirming:"));
+
+    controller->applicationWillFinishLaunching();
+    controller->applicationDidFinishLaunching();
+    // The upgrade window runs (a new user passes through it): no quitting meanwhile.
+    ASSERT_TRUE(controller->migrationInProgress());
+    EXPECT_FALSE(item("quitConfirming:"));
+    ASSERT_TRUE(waitFor([this] { return controller->firstTimeUserController() != nullptr; }));
+    EXPECT_TRUE(item("quitConfirming:"));
+    // No account yet, and the first run is not over.
+    EXPECT_FALSE(item("showMainWindow:"));
+    EXPECT_FALSE(item("showPrefsWindow:"));
+    EXPECT_TRUE(item("showFaq:"));
+
+    auto moc = TDWMasterStore::shared().newMoc();
+    ASSERT_TRUE(TDWAccount::addAccountWithUsername(QStringLiteral("a@example.com"), {}, 1, {QStringLiteral("mail")}, false, *moc));
+    defaults()->setBool(true, QStringLiteral("firsttimev25"));
+    EXPECT_TRUE(item("showMainWindow:"));
+    EXPECT_TRUE(item("showPrefsWindow:"));
+}
+
+TEST_F(TDWAppControllerStartup, SettingTheCurrentAccountRemembersItAndTellsTheWindows)
+{
+    makeController();
+    PostedNames posted;
+    QVariantMap lastUserInfo;
+    const auto token = TDWNotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("usernameSelected"), [&](const TDWNotification &n) { lastUserInfo = n.userInfo(); });
+
+    controller->setCurrentAccountUsername(QStringLiteral("a@example.com"));
+    EXPECT_EQ(lastUserInfo.value(QStringLiteral("accountUsername")).toString(), QStringLiteral("a@example.com"));
+    EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
+
+    // None: an empty user info, and the remembered account stays.
+    controller->setCurrentAccountUsername({});
+    EXPECT_TRUE(lastUserInfo.isEmpty());
+    EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
+    EXPECT_EQ(posted.names.count(QStringLiteral("usernameSelected")), 2);
+    TDWNotificationCenter::defaultCenter().removeObserver(token);
+}
+
+using TDWAppControllerQuit = AppFixture;
+
+TEST_F(TDWAppControllerQuit, QuitNoPromptQuitsWithoutQuestions)
+{
+    prepareReturningUser();
+    defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+    makeController();
+    bool inLoginItems = false;
+    controller->setLoginItems({{}, [&] { return inLoginItems; }, {}, {}});
+    launch();
+
+    controller->quitConfirming();
+
+    EXPECT_TRUE(prompted->asked.isEmpty());
+    EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
+    EXPECT_TRUE(controller->userSaidQuit());
+}
+
+TEST_F(TDWAppControllerQuit, QuitDuringTheFirstRunAsksNothing)
+{
+    makeController();
+    controller->setLoginItems({{}, [] { return false; }, {}, {}});
+    launch();
+    ASSERT_TRUE(controller->firstTimeUserController());
+
+    controller->quitConfirming();
+
+    EXPECT_TRUE(prompted->asked.isEmpty());
+    EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
+}
+
+TEST_F(TDWAppControllerQuit, TheQuitQuestionsAnswers)
+{
+    struct Case
+    {
+        const char *name;
+        bool inLoginItems;
+        TDWAppPrompts::QuitAnswer answer;
+        QStringList asked;
+        bool quits;
+        bool suppressed;
+        int loginItemsAdded;
+    };
+    using C = TDWAppPrompts::QuitChoice;
+    const Case cases[] = {
+        {"quit", true, {C::Quit, false}, {QStringLiteral("quit")}, true, false, 0},
+        {"quit, do not ask again", true, {C::Quit, true}, {QStringLiteral("quit")}, true, true, 0},
+        {"don't quit (the box is not stored)", true, {C::DontQuit, true}, {QStringLiteral("quit")}, false, false, 0},
+        // Answered once; no start-at-login question follows.
+        {"quit, but start at login", false, {C::QuitAndStartAtLogin, false}, {QStringLiteral("quit+login")}, true, false, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        prepareReturningUser();
+        makeController();
+        int added = 0;
+        bool inLoginItems = c.inLoginItems;
+        controller->setLoginItems({{}, [&] { return inLoginItems; }, [&] { ++added; inLoginItems = true; }, {}});
+        launch();
+        prompts->quitAnswers = {c.answer};
+
+        controller->quitConfirming();
+        if (c.quits) {
+            EXPECT_TRUE(waitFor([this] { return !stops.isEmpty(); }));
+        }
+
+        EXPECT_EQ(prompted->asked, c.asked);
+        EXPECT_EQ(stops.isEmpty(), !c.quits);
+        EXPECT_EQ(defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")), c.suppressed);
+        EXPECT_EQ(added, c.loginItemsAdded);
+
+        TearDown();
+        SetUp();
+        stops.clear();
+        startupFinished = false;
+        prompted = std::make_shared<ScriptedPrompts::Log>();
+    }
+}
+
+TEST_F(TDWAppControllerQuit, TerminatingAsksOnceToStartAtLoginWhenTheUserHasNotSaidQuit)
+{
+    prepareReturningUser();
+    makeController();
+    int added = 0;
+    bool inLoginItems = false;
+    controller->setLoginItems({{}, [&] { return inLoginItems; }, [&] { ++added; inLoginItems = true; }, {}});
+    launch();
+    prompts->startAtLoginAnswers = {{TDWAppPrompts::StartAtLoginChoice::StartAtLogin, false}};
+
+    EXPECT_EQ(controller->applicationShouldTerminate(), TDWAppController::TerminateReply::Cancel);
+    EXPECT_EQ(added, 1);
+    EXPECT_TRUE(controller->userSaidQuit());
+    // The delayed quit asks nothing more.
+    ASSERT_TRUE(waitFor([this] { return !stops.isEmpty(); }));
+    EXPECT_EQ(prompted->asked, QStringList{QStringLiteral("startAtLogin")});
+}
+
+TEST_F(TDWAppControllerQuit, NoThanksWithTheBoxTickedNeverAsksAgain)
+{
+    prepareReturningUser();
+    makeController();
+    controller->setLoginItems({{}, [] { return false; }, {}, {}});
+    launch();
+    prompts->startAtLoginAnswers = {{TDWAppPrompts::StartAtLoginChoice::NoThanks, true}};
+
+    EXPECT_EQ(controller->applicationShouldTerminate(), TDWAppController::TerminateReply::Now);
+    EXPECT_EQ(controller->applicationShouldTerminate(), TDWAppController::TerminateReply::Now);
+    EXPECT_EQ(prompted->asked, QStringList{QStringLiteral("startAtLogin")});
+    EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")));
+}
+
+// A restore that needs the main thread before it can finish (an alert, a
+// blocking post) while the user quits: the quit waits for it and completes.
+TEST_F(TDWAppControllerQuit, QuitDuringARunningRestoreWaitsForItAndCompletes)
+{
+    prepareReturningUser();
+    defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+    makeController();
+    launch();
+    PostedNames posted;
+
+    QSemaphore restoreStarted;
+    std::atomic<bool> mainThreadAnswered = false;
+    std::atomic<bool> restoreFinished = false;
+    controller->addRecoveryOperationWithBlock([&] {
+        restoreStarted.release();
+        QSemaphore answered;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { answered.release(); }, Qt::QueuedConnection);
+        // Bounded only so that a main thread that never answers fails the
+        // test instead of hanging it.
+        mainThreadAnswered = answered.tryAcquire(1, 20000);
+        restoreFinished = true;
+    });
+    ASSERT_TRUE(restoreStarted.tryAcquire(1, 20000));
+    EXPECT_TRUE(controller->recoveryInProgress());
+
+    controller->quitConfirming();
+
+    EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
+    EXPECT_TRUE(restoreFinished);
+    EXPECT_TRUE(mainThreadAnswered);
+    EXPECT_FALSE(controller->recoveryInProgress());
+    ASSERT_TRUE(waitFor([&] { return posted.names.contains(QStringLiteral("recovery_complete")); }));
+    EXPECT_EQ(posted.names.filter(QStringLiteral("recovery_")),
+              (QStringList{QStringLiteral("recovery_in_progress"), QStringLiteral("recovery_complete")}));
+}
+
+TEST_F(TDWAppControllerQuit, QuittingRemovesTheQuickLookFolder)
+{
+    prepareReturningUser();
+    defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+    makeController();
+    launch();
+    const QString quickLook = TDWMasterStore::quickLookFolder();
+    ASSERT_TRUE(QDir().mkpath(QDir(quickLook).filePath(QStringLiteral("preview"))));
+
+    controller->quitConfirming();
+
+    EXPECT_FALSE(QFileInfo::exists(quickLook));
+}
+
+} // namespace

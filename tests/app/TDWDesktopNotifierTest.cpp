@@ -1,0 +1,142 @@
+// The "Login required" notice, from the application's start-up wiring to the
+// desktop's notification service and back. Runs in a private session bus
+// where this program itself plays the notification service.
+
+#include "AppTestSupport.h"
+
+#include "accounts/TDWLoginNotifier.h"
+#include "app/TDWDesktopNotifier.h"
+#include "prefs/TDWTidewellPrefsWindowController.h"
+#include "TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QTabWidget>
+
+using namespace apptest;
+
+namespace {
+
+struct Shown
+{
+    uint id;
+    QString summary;
+    QString body;
+    QStringList actions;
+};
+
+// The desktop's notification service, as much of it as the program uses.
+class FakeNotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    explicit FakeNotificationService(QDBusConnection bus)
+        : m_bus(std::move(bus))
+    {
+    }
+
+    QList<Shown> shown;
+
+    void click(uint id, const QString &action)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(TDWDesktopNotifier::ObjectPath, QStringLiteral("org.freedesktop.Notifications"),
+                                                         QStringLiteral("ActionInvoked"));
+        signal << id << action;
+        m_bus.send(signal);
+    }
+
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body, const QStringList &actions,
+                const QVariantMap &, int)
+    {
+        shown.append({m_nextId, summary, body, actions});
+        return m_nextId++;
+    }
+
+private:
+    QDBusConnection m_bus;
+    uint m_nextId = 7;
+};
+
+class TDWDesktopNotifierTest : public AppFixture
+{
+protected:
+    // Registers the fake service on a connection of its own.
+    FakeNotificationService &startService()
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notifications"));
+        EXPECT_TRUE(bus.isConnected());
+        service = std::make_unique<FakeNotificationService>(bus);
+        EXPECT_TRUE(bus.registerObject(TDWDesktopNotifier::ObjectPath, service.get(), QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(bus.registerService(TDWDesktopNotifier::ServiceName));
+        return *service;
+    }
+
+    static TDWLoginNotifier::Notice loginRequired(const QString &username)
+    {
+        // As the access-token refresh sends it.
+        return {QStringLiteral("Login required"), QStringLiteral("Please log in to: %1").arg(username), QStringLiteral("Log in…"),
+                {{QStringLiteral("notificationType"), QStringLiteral("loginrequired")}, {QStringLiteral("accountUsername"), username}}};
+    }
+
+    std::unique_ptr<FakeNotificationService> service;
+};
+
+TEST_F(TDWDesktopNotifierTest, ClickingLoginRequiredOpensTheAccountsSignIn)
+{
+    FakeNotificationService &fake = startService();
+    prepareReturningUser({QStringLiteral("needs@example.com")});
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    // Start-up installed the desktop notifier for the access-token refresh.
+    ASSERT_EQ(TDWLoginNotifier::shared(), controller->notifier());
+
+    TDWLoginNotifier::shared()->deliver(loginRequired(QStringLiteral("needs@example.com")));
+    ASSERT_TRUE(waitFor([&] { return !fake.shown.isEmpty(); }));
+    EXPECT_EQ(fake.shown.first().summary, QStringLiteral("Login required"));
+    EXPECT_EQ(fake.shown.first().body, QStringLiteral("Please log in to: needs@example.com"));
+    EXPECT_TRUE(fake.shown.first().actions.contains(QStringLiteral("Log in…")));
+
+    // Another program's notification with the same action is not ours.
+    fake.click(fake.shown.first().id + 100, QStringLiteral("default"));
+    fake.click(fake.shown.first().id, QStringLiteral("default"));
+
+    TDWTidewellPrefsWindowController *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+    ASSERT_TRUE(waitFor([&] { return prefs->window()->isVisible(); }));
+    EXPECT_EQ(prefs->accountSheetUsername(), QStringLiteral("needs@example.com"));
+    EXPECT_EQ(prefs->currentPaneIdentifier(), QStringLiteral("Google Accounts"));
+}
+
+TEST_F(TDWDesktopNotifierTest, ClickingANoticeOfADeletedAccountOpensNothing)
+{
+    FakeNotificationService &fake = startService();
+    prepareReturningUser({QStringLiteral("kept@example.com")});
+    makeController();
+    launch();
+
+    TDWLoginNotifier::shared()->deliver(loginRequired(QStringLiteral("deleted@example.com")));
+    ASSERT_TRUE(waitFor([&] { return !fake.shown.isEmpty(); }));
+    bool activated = false;
+    QObject::connect(controller->notifier(), &TDWDesktopNotifier::activated, [&] { activated = true; });
+    fake.click(fake.shown.first().id, QStringLiteral("action"));
+    ASSERT_TRUE(waitFor([&] { return activated; }));
+
+    EXPECT_FALSE(TDWTidewellPrefsWindowController::sharedPrefsWindowController()->window()->isVisible());
+}
+
+TEST_F(TDWDesktopNotifierTest, WithoutANotificationServiceOrTrayTheNoticeIsLogged)
+{
+    tdwtest::LogCapture log;
+    TDWDesktopNotifier notifier;
+
+    notifier.deliver(loginRequired(QStringLiteral("someone@example.com")));
+
+    EXPECT_TRUE(waitFor([&] { return log.contains(QStringLiteral("Unable to show the notice \"Login required\"")); }));
+}
+
+} // namespace
+
+#include "TDWDesktopNotifierTest.moc"
