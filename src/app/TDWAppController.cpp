@@ -8,23 +8,29 @@
 #include "common/BKSNotUtils.h"
 #include "common/TDWServiceTable.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWUrlEncoding.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDataProperty.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "loginitem/TDWLoginItemMgr.h"
 #include "loginitem/TDWLoginItemMigrator.h"
+#include "migration/TDWFirstTimeV25WindowController.h"
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/http/TDWHttpOperation.h"
+#include "prefs/TDWListDiagnosticWindowController.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
 #include "status/TDWActivityMonitor.h"
+#include "status/TDWActivityWindowController.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
+#include "ui/TDWOpenSourceWindowController.h"
 #include "platform/predicate/TDWPredicate.h"
 #include "ui/TDWStatusItemMgr.h"
 
@@ -37,6 +43,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -58,6 +67,10 @@ const QString WebSitePage = QStringLiteral("https://www.tidewell.org/");
 const QString FaqPage = QStringLiteral("https://www.tidewell.org/faq/");
 const QString EditionName = QStringLiteral("Linux");
 const QString EditionId = QStringLiteral("linux");
+// The maker's secure web site, where the mailing list is.
+const QString SecureWebSiteKey = QStringLiteral("secureWebSiteURL");
+const QString SecureWebSite = QStringLiteral("https://www.tidewell.org");
+const QString MailingListPath = QStringLiteral("/subscribetomailinglist.php");
 
 // The main-menu item whose submenu holds the Google Reader items, and their tags.
 constexpr int ReaderMenuTag = 444;
@@ -67,9 +80,28 @@ constexpr int LastReaderItemTag = 1007;
 // The one-time flags each of which, found unset at launch, asks for a backup at once.
 const QStringList OneTimeBackupFlags = {QStringLiteral("mail2")};
 
+// The screenshots' window frames: x and y of the lower-left corner, counted
+// from the lower-left corner of the primary screen, then width and height.
+const QRect ScreenShotMainWindowFrame(50, 50, 1340, 800);
+const QRect ScreenShotNarrowMainWindowFrame(50, 50, 867, 800);
+const QRect ScreenShotActivityWindowFrame(967, 541, 423, 309);
+const QRect ScreenShotStatusMenuMainWindowFrame(50, 50, 920, 800);
+
 TDWUserDefaults *defaults()
 {
     return TDWUserDefaults::standard();
+}
+
+// Places the window's frame, title bar included, given from the lower left as above.
+void setFrameFromLowerLeft(QWidget *window, const QRect &frame)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect placed(screen.x() + frame.x(), screen.y() + screen.height() - frame.y() - frame.height(), frame.width(), frame.height());
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    const QMargins decoration(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                              outer.bottom() - inner.bottom());
+    window->setGeometry(placed.marginsRemoved(decoration));
 }
 
 } // namespace
@@ -96,6 +128,9 @@ TDWAppController::TDWAppController(std::unique_ptr<TDWAppPrompts> prompts, QObje
 TDWAppController::~TDWAppController()
 {
     TDWFileMgr::setFatalHandler({});
+    for (const std::weak_ptr<TDWHttpOperation> &subscription : std::as_const(m_subscriptions))
+        if (const auto running = subscription.lock())
+            running->cancel();
     // Restores and the status thread hold no pointer to this object once
     // their queues are gone.
     m_recoveryOperations.reset();
@@ -103,6 +138,8 @@ TDWAppController::~TDWAppController()
     delete m_mainWindowController;
     delete m_firstTimeUserController;
     delete m_migratingDatabaseWindowController;
+    const QList<QObject *> kept = miscWindowControllers();
+    qDeleteAll(kept);
     qDeleteAll(m_menus);
     if (TDWLoginNotifier::shared() == m_notifier)
         TDWLoginNotifier::setShared(nullptr);
@@ -182,6 +219,7 @@ void TDWAppController::registerDefaults()
         {QStringLiteral("googleDriveTimeout"), 60},
         {QStringLiteral("googleDriveSimultaneous"), 4},
         {QStringLiteral("lockBackupFiles"), true},
+        {SecureWebSiteKey, SecureWebSite},
     };
     if (!imapHost.isEmpty())
         registered.insert(QStringLiteral("Hostname"), imapHost);
@@ -310,12 +348,24 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
     if (defaults()->boolForKey(QStringLiteral("firsttime"))) {
         if (!defaults()->boolForKey(QStringLiteral("backgroundapp")))
             showMainWindow();
+        if (!defaults()->boolForKey(QStringLiteral("firsttimev25")))
+            showFirstTimeV25Window();
         doneFirstTimeUser(backUpImmediately);
         return;
     }
     // A first run. Data of other editions cannot exist on Linux, so there is
     // nothing to offer to migrate: straight to the first-run window.
     showFirstTimeUserWindow();
+}
+
+void TDWAppController::showFirstTimeV25Window()
+{
+    const QVariantMap result = defaults()->dictionaryForKey(QStringLiteral("oauthMigrationResult"));
+    auto *window = new TDWFirstTimeV25WindowController(result.value(QStringLiteral("allUsernames")).toStringList(),
+                                                       result.value(QStringLiteral("failedOauthAccountUsernames")).toStringList());
+    addWindowController(window);
+    connect(window, &TDWFirstTimeV25WindowController::finished, this, [this, window] { removeWindowController(window); });
+    window->showWindow();
 }
 
 void TDWAppController::showFirstTimeUserWindow()
@@ -333,8 +383,10 @@ void TDWAppController::showFirstTimeUserWindow()
 
 void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool startAtLogin)
 {
-    if (!emailAddress.isEmpty())
+    if (!emailAddress.isEmpty()) {
+        subscribeEmail(emailAddress);
         defaults()->setString(emailAddress, QStringLiteral("BKEmailAddress"));
+    }
     if (startAtLogin && m_loginItems.addToLoginItems)
         m_loginItems.addToLoginItems();
     else if (!startAtLogin && m_loginItems.removeFromLoginItems)
@@ -537,6 +589,40 @@ void TDWAppController::copyScreenShotPrefs()
         defaults()->setObject(it.value(), it.key());
 }
 
+void TDWAppController::screenShotsMainWindow()
+{
+    showMainWindow();
+    if (m_mainWindowController)
+        setFrameFromLowerLeft(m_mainWindowController->window(), ScreenShotMainWindowFrame);
+}
+
+void TDWAppController::screenShotsActivityWindow()
+{
+    showActivityWindow();
+    showMainWindow();
+    setFrameFromLowerLeft(m_activityWindowController->window(), ScreenShotActivityWindowFrame);
+    if (m_mainWindowController)
+        setFrameFromLowerLeft(m_mainWindowController->window(), ScreenShotNarrowMainWindowFrame);
+}
+
+void TDWAppController::screenShotsStatusMenu()
+{
+    showMainWindow();
+    if (m_mainWindowController)
+        setFrameFromLowerLeft(m_mainWindowController->window(), ScreenShotStatusMenuMainWindowFrame);
+}
+
+void TDWAppController::takeAllScreenShots()
+{
+}
+
+void TDWAppController::showListDiagnosticWindow()
+{
+    if (!m_listDiagnosticWindowController)
+        m_listDiagnosticWindowController = std::make_unique<TDWListDiagnosticWindowController>();
+    m_listDiagnosticWindowController->showWindow();
+}
+
 // ---------------------------------------------------------------------------
 // Windows
 
@@ -569,6 +655,20 @@ void TDWAppController::showMainWindow()
     m_mainWindowController->showWindow();
 }
 
+void TDWAppController::showActivityWindow()
+{
+    if (!m_activityWindowController)
+        m_activityWindowController = std::make_unique<TDWActivityWindowController>();
+    m_activityWindowController->showWindow();
+}
+
+void TDWAppController::showOssWindow()
+{
+    if (!m_ossWindowController)
+        m_ossWindowController = std::make_unique<TDWOpenSourceWindowController>();
+    m_ossWindowController->showWindow();
+}
+
 void TDWAppController::buildMenus()
 {
     auto *application = new QMenu(QStringLiteral("Tidewell"));
@@ -578,16 +678,26 @@ void TDWAppController::buildMenus()
         return action;
     };
     add(application, tr("About Tidewell"), "showAboutBox:", &TDWAppController::showAboutBox);
+    add(application, tr("Open Source Notices"), "showOssWindow:", &TDWAppController::showOssWindow);
     add(application, tr("Preferences…"), "showPrefsWindow:", &TDWAppController::showPrefsWindow)->setShortcut(QKeySequence::Preferences);
     application->addSeparator();
     add(application, tr("Quit Tidewell"), "quitConfirming:", &TDWAppController::quitConfirming)->setShortcut(QKeySequence::Quit);
 
     auto *window = new QMenu(tr("Window"));
     add(window, tr("Tidewell"), "showMainWindow:", &TDWAppController::showMainWindow);
+    add(window, tr("Activity"), "showActivityWindow:", &TDWAppController::showActivityWindow);
 
     auto *help = new QMenu(tr("Help"));
     add(help, tr("Tidewell Web Site"), "showTidewellWebSite:", &TDWAppController::showTidewellWebSite);
     add(help, tr("Frequently Asked Questions"), "showFaq:", &TDWAppController::showFaq);
+    help->addSeparator();
+    QMenu *maintenance = help->addMenu(tr("Maintenance"));
+    add(maintenance, tr("List Diagnostics…"), "showListDiagnosticWindow:", &TDWAppController::showListDiagnosticWindow);
+    add(maintenance, tr("Force Full Google Drive Backup"), "forceFullOfGoogleDrive:", &TDWAppController::forceFullOfGoogleDrive);
+    QMenu *screenShots = maintenance->addMenu(tr("Arrange for Screenshots"));
+    add(screenShots, tr("Main Window"), "screenShotsMainWindow:", &TDWAppController::screenShotsMainWindow);
+    add(screenShots, tr("Activity Window"), "screenShotsActivityWindow:", &TDWAppController::screenShotsActivityWindow);
+    add(screenShots, tr("Status Menu"), "screenShotsStatusMenu:", &TDWAppController::screenShotsStatusMenu);
 
     m_menus = {application, window, help};
     for (QMenu *menu : std::as_const(m_menus)) {
@@ -678,6 +788,73 @@ void TDWAppController::closedMainWindow()
     if (m_mainWindowController)
         m_mainWindowController->deleteLater();
     m_mainWindowController = nullptr;
+}
+
+void TDWAppController::addWindowController(QObject *controller)
+{
+    if (controller)
+        m_miscWindowControllers.append(controller);
+}
+
+void TDWAppController::removeWindowController(QObject *controller)
+{
+    if (!controller || m_miscWindowControllers.removeAll(controller) == 0)
+        return;
+    // Later: the controller may be inside its own close handler.
+    controller->deleteLater();
+}
+
+QList<QObject *> TDWAppController::miscWindowControllers() const
+{
+    // Each once, and none that was deleted elsewhere meanwhile.
+    QList<QObject *> controllers;
+    for (const QPointer<QObject> &controller : m_miscWindowControllers)
+        if (controller && !controllers.contains(controller.data()))
+            controllers.append(controller.data());
+    return controllers;
+}
+
+void TDWAppController::subscribeEmail(const QString &emailAddress)
+{
+    QUrl url(defaults()->stringForKey(SecureWebSiteKey));
+    if (url.host().isEmpty())
+        return;
+    url.setPath(MailingListPath);
+    TDWHttpRequest request(url, QByteArrayLiteral("POST"));
+    request.setBody((QStringLiteral("email=") + TDWUrlEncoding::stringByUrlEncoding(emailAddress)).toUtf8());
+    auto subscription = std::make_shared<TDWHttpOperation>(request);
+    m_subscriptions.removeIf([](const std::weak_ptr<TDWHttpOperation> &done) { return done.expired(); });
+    m_subscriptions.append(subscription);
+    // Whatever the answer, nothing is retried or shown.
+    subscription->start([](const TDWError &, const TDWHttpResponse &) {});
+}
+
+QUrl TDWAppController::altBackupLoc() const
+{
+    const QString path = defaults()->stringForKey(QStringLiteral("altbackuploc"));
+    return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path);
+}
+
+bool TDWAppController::saveAltBackupLoc(const QUrl &url)
+{
+    if (url.isEmpty()) {
+        defaults()->removeObjectForKey(QStringLiteral("altbackuploc"));
+    } else {
+        // Anything else would put the backups somewhere relative to whatever
+        // folder the program happens to run in.
+        if (!url.isLocalFile() || !QDir::isAbsolutePath(url.toLocalFile()))
+            return false;
+        defaults()->setString(QDir::cleanPath(url.toLocalFile()), QStringLiteral("altbackuploc"));
+    }
+    const QString bookmark = TDWFileMgr::altLocBookmarkFileLocation();
+    if (QFileInfo::exists(bookmark) || QFileInfo(bookmark).isSymLink()) {
+        QFile file(bookmark);
+        if (!file.remove())
+            tdwLog(QStringLiteral("ERROR: Unable to delete the bookmark file: %1").arg(file.errorString()));
+    }
+    defaults()->setBool(false, QStringLiteral("backupdirismissing"));
+    defaults()->synchronize();
+    return true;
 }
 
 void TDWAppController::setCurrentAccountUsername(const QString &username)

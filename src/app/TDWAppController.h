@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 #include <atomic>
 #include <functional>
@@ -15,12 +16,16 @@
 class QAction;
 class QMenu;
 class TDWActivityMonitor;
+class TDWActivityWindowController;
 class TDWDesktopNotifier;
 class TDWBackupScheduler;
 class TDWFirstTimeUserController;
+class TDWHttpOperation;
+class TDWListDiagnosticWindowController;
 class TDWMainWindowController;
 class TDWMigratingProgressWindowController;
 class TDWMonitorApp;
+class TDWOpenSourceWindowController;
 class TDWOperation;
 class TDWOperationQueue;
 class TDWStatusItemMgr;
@@ -84,6 +89,8 @@ public:
 
     // Menu actions and their enabling.
     void showMainWindow();
+    void showActivityWindow();
+    void showOssWindow();
     void showPrefsWindow();
     void showAccountPrefs();
     void showTidewellWebSite();
@@ -101,6 +108,13 @@ public:
     bool resetGoogleDriveBackup();
     void forceFullOfGoogleDrive();
     void copyScreenShotPrefs();
+    // Arrange the windows for the product's screenshots.
+    void screenShotsMainWindow();
+    void screenShotsActivityWindow();
+    void screenShotsStatusMenu();
+    // Kept for the menu layout's sake: taking screenshots is left to the desktop.
+    void takeAllScreenShots();
+    void showListDiagnosticWindow();
 
     // A click on one of the program's desktop notifications.
     void userNotificationActivated(const QVariantMap &userInfo);
@@ -108,8 +122,23 @@ public:
 
     // Windows.
     void closedMainWindow();
+    // Keeps another part's window controller alive (and owns it) until it is
+    // removed; removing drops every occurrence and deletes it from the event loop.
+    void addWindowController(QObject *controller);
+    void removeWindowController(QObject *controller);
+    QList<QObject *> miscWindowControllers() const;
     QString currentAccountUsername() const { return m_currentAccountUsername; }
     void setCurrentAccountUsername(const QString &username);
+
+    // Sends the address to the maker's mailing list in the background (the
+    // site from the setting "secureWebSiteURL"); the answer is not looked at.
+    void subscribeEmail(const QString &emailAddress);
+
+    // The user-chosen backup folder: a file URL, or an empty URL for the
+    // default folder. Saving refuses (false, nothing changed) a URL that is
+    // not an absolute local path.
+    QUrl altBackupLoc() const;
+    bool saveAltBackupLoc(const QUrl &url);
 
     // The restore queue: at most 4 restores at once; quitting waits for them.
     void addRecoveryOperation(const std::shared_ptr<TDWOperation> &operation);
@@ -122,6 +151,9 @@ public:
     TDWBackupScheduler *backupScheduler() const { return m_backupScheduler.get(); }
     TDWStatusItemMgr *statusItemMgr() const;
     TDWMainWindowController *mainWindowController() const;
+    TDWActivityWindowController *activityWindowController() const { return m_activityWindowController.get(); }
+    TDWOpenSourceWindowController *ossWindowController() const { return m_ossWindowController.get(); }
+    TDWListDiagnosticWindowController *listDiagnosticWindowController() const { return m_listDiagnosticWindowController.get(); }
     TDWFirstTimeUserController *firstTimeUserController() const;
     TDWMigratingProgressWindowController *migratingDatabaseWindowController() const;
     TDWMonitorApp *monitorApp() const { return m_monitorApp; }
@@ -147,6 +179,7 @@ private:
     void openMasterStore();
     void showUpgradeWindow(bool updateDatabase, bool updateOauth);
     void showFirstTimeUserWindow();
+    void showFirstTimeV25Window();
     void firstTimeUserFinished(const QString &emailAddress, bool startAtLogin);
     void getStatusInfo(bool backUpImmediately);
     void finishInitializationAfterStatus(bool backUpImmediately);
@@ -179,6 +212,12 @@ private:
     QPointer<TDWMainWindowController> m_mainWindowController;
     QPointer<TDWFirstTimeUserController> m_firstTimeUserController;
     QPointer<TDWMigratingProgressWindowController> m_migratingDatabaseWindowController;
+    QList<QPointer<QObject>> m_miscWindowControllers;
+    std::unique_ptr<TDWActivityWindowController> m_activityWindowController;
+    std::unique_ptr<TDWOpenSourceWindowController> m_ossWindowController;
+    std::unique_ptr<TDWListDiagnosticWindowController> m_listDiagnosticWindowController;
+    // Cancelled at the end if still running, so that quitting never waits for them.
+    QList<std::weak_ptr<TDWHttpOperation>> m_subscriptions;
 
     QString m_currentAccountUsername;
     bool m_userSaidQuit = false;

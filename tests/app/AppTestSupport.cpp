@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace apptest {
@@ -30,6 +31,41 @@ void ScriptedPrompts::showError(const QString &message)
     m_log->errors.append(message);
 }
 
+RecordingHttpServer::RecordingHttpServer()
+{
+    if (!m_server.listen(QHostAddress::LocalHost))
+        ADD_FAILURE() << "the test's HTTP server could not listen";
+    QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection())
+            serve(socket);
+    });
+}
+
+QString RecordingHttpServer::url() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+}
+
+void RecordingHttpServer::serve(QTcpSocket *socket)
+{
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received = QByteArray()]() mutable {
+        received += socket->readAll();
+        const qsizetype headerEnd = received.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        qsizetype length = 0;
+        for (const QByteArray &line : received.left(headerEnd).split('\n'))
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        if (received.size() < headerEnd + 4 + length)
+            return;
+        requests.append(received);
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+    });
+}
+
 void AppFixture::SetUp()
 {
     home = tdwtest::freshDir(QStringLiteral("home"));
@@ -40,6 +76,8 @@ void AppFixture::SetUp()
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     for (const QString &key : defaults->dictionaryRepresentation().keys())
         defaults->removeObjectForKey(key);
+    // Never the maker's real site: a port where nothing listens.
+    defaults->setString(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("secureWebSiteURL"));
     defaults->synchronize();
     TDWMasterStore::shared().setStoreMgr(nullptr);
     TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);

@@ -3,7 +3,9 @@
 #include "app/TDWAppController.h"
 #include "app/TDWAppPrompts.h"
 
+#include <QByteArray>
 #include <QList>
+#include <QTcpServer>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +39,21 @@ public:
 
 private:
     std::shared_ptr<Log> m_log;
+};
+
+// A plain HTTP server on 127.0.0.1 that answers every request with an empty
+// 200 and keeps each request as it arrived (request line, headers, body).
+class RecordingHttpServer
+{
+public:
+    RecordingHttpServer();
+    // "http://127.0.0.1:<port>".
+    QString url() const;
+    QList<QByteArray> requests;
+
+private:
+    void serve(QTcpSocket *socket);
+    QTcpServer m_server;
 };
 
 // A fresh home, XDG folders and settings for each test, and an application

@@ -11,6 +11,7 @@
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
+#include "migration/TDWFirstTimeV25WindowController.h"
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -63,6 +64,8 @@ using TDWAppControllerStartup = AppFixture;
 TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsInTheFirstRunWindow)
 {
     ASSERT_FALSE(QFileInfo::exists(dataFolder()));
+    RecordingHttpServer mailingList;
+    defaults()->setString(mailingList.url(), QStringLiteral("secureWebSiteURL"));
     makeController();
     PostedNames posted;
     launch();
@@ -90,6 +93,9 @@ TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsIn
     for (const char *flag : {"firsttime", "firsttimev2", "firsttimev25", "doneoauth", "tw216fix", "mail2"})
         EXPECT_TRUE(defaults()->boolForKey(QString::fromLatin1(flag))) << flag;
     EXPECT_EQ(defaults()->stringForKey(QStringLiteral("BKEmailAddress")), QStringLiteral("user@example.com"));
+    // The address typed went to the mailing list too.
+    ASSERT_TRUE(waitFor([&] { return !mailingList.requests.isEmpty(); }));
+    EXPECT_TRUE(mailingList.requests.first().endsWith("\r\n\r\nemail=user%40example.com"));
     EXPECT_TRUE(QFileInfo(TDWFileMgr::defaultBackupLocation()).isDir());
     ASSERT_TRUE(controller->backupScheduler());
     EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 1);
@@ -129,6 +135,53 @@ TEST_F(TDWAppControllerStartup, AReturningUserReachesTheMainWindowOnTheirAccount
     EXPECT_TRUE(controller->statusItemMgr());
     // "mail2" was already set: a plain launch does not back up at once.
     EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 0);
+    // The post-upgrade notes were read before.
+    EXPECT_TRUE(controller->miscWindowControllers().isEmpty());
+}
+
+TEST_F(TDWAppControllerStartup, AReturningUserWhoHasNotReadTheUpgradeNotesSeesThemOnceBesideTheMainWindow)
+{
+    struct Case
+    {
+        const char *name;
+        QVariant migrationResult;
+        QStringList allUsernames;
+        QStringList failedUsernames;
+    };
+    const QStringList accounts = {QStringLiteral("a@example.com"), QStringLiteral("b@example.com")};
+    const Case cases[] = {
+        {"after a conversion", QVariantMap{{QStringLiteral("allUsernames"), accounts},
+                                           {QStringLiteral("failedOauthAccountUsernames"), QStringList{QStringLiteral("b@example.com")}}},
+         accounts, {QStringLiteral("b@example.com")}},
+        {"no conversion result", QVariant(), {}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        prepareReturningUser(accounts);
+        defaults()->removeObjectForKey(QStringLiteral("firsttimev25"));
+        defaults()->setObject(c.migrationResult, QStringLiteral("oauthMigrationResult"));
+        makeController();
+        launch();
+
+        ASSERT_TRUE(startupFinished);
+        ASSERT_TRUE(controller->mainWindowController());
+        ASSERT_EQ(controller->miscWindowControllers().size(), 1);
+        QPointer<TDWFirstTimeV25WindowController> notes = qobject_cast<TDWFirstTimeV25WindowController *>(controller->miscWindowControllers().first());
+        ASSERT_TRUE(notes);
+        EXPECT_TRUE(notes->window()->isVisible());
+        EXPECT_EQ(notes->allUsernames(), c.allUsernames);
+        EXPECT_EQ(notes->failedUsernames(), c.failedUsernames);
+
+        notes->done();
+        EXPECT_TRUE(controller->miscWindowControllers().isEmpty());
+        EXPECT_TRUE(waitFor([&] { return notes.isNull(); }));
+        EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("firsttimev25")));
+        EXPECT_FALSE(defaults()->objectForKey(QStringLiteral("oauthMigrationResult")).isValid());
+
+        TearDown();
+        SetUp();
+        startupFinished = false;
+    }
 }
 
 TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLastShownOneIsGone)
