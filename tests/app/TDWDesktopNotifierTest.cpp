@@ -4,10 +4,16 @@
 
 #include "AppTestSupport.h"
 
+#include "accounts/TDWAccessTokenDelegate.h"
+#include "accounts/TDWAccessTokenRetriever.h"
+#include "accounts/TDWGoogleEndpoints.h"
+#include "accounts/TDWKeychainMgr.h"
 #include "accounts/TDWLoginNotifier.h"
 #include "app/TDWDesktopNotifier.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
+#include "FakeGoogleServer.h"
 #include "TestSupport.h"
+#include "platform/keychain/TDWKeyring.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -108,6 +114,39 @@ TEST_F(TDWDesktopNotifierTest, ClickingLoginRequiredOpensTheAccountsSignIn)
     ASSERT_TRUE(waitFor([&] { return prefs->window()->isVisible(); }));
     EXPECT_EQ(prefs->accountSheetUsername(), QStringLiteral("needs@example.com"));
     EXPECT_EQ(prefs->currentPaneIdentifier(), QStringLiteral("Google Accounts"));
+}
+
+class OutcomeDelegate : public TDWAccessTokenDelegate
+{
+public:
+    void accessTokenRetrieverReceivedAccessToken(TDWAccessTokenRetriever *, const QString &) override { done = true; }
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &) override { done = true; }
+    bool done = false;
+};
+
+// From end to end: after start-up, Google refusing an account's grant puts the
+// "Login required" notice on the desktop.
+TEST_F(TDWDesktopNotifierTest, ARefusedGrantAfterStartUpReachesTheDesktop)
+{
+    FakeNotificationService &fake = startService();
+    tdwtest::FakeGoogleServer google;
+    ASSERT_TRUE(google.start(QJsonObject{
+        {QStringLiteral("clients"), QJsonObject{{TDWGoogleEndpoints::clientId(), TDWGoogleEndpoints::clientSecret()}}}}));
+    const QString username = QStringLiteral("refused@example.com");
+    prepareReturningUser({username});
+    ASSERT_TRUE(TDWKeyring::backend()->store(TDWKeychainMgr::oauthServiceNameForUsername(username), username,
+                                             R"({"refreshToken":"rt-revoked","serviceIds":["mail"]})", nullptr));
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+
+    OutcomeDelegate delegate;
+    TDWAccessTokenRetriever retriever(username, &delegate);
+    retriever.start();
+    ASSERT_TRUE(waitFor([&] { return delegate.done; }));
+    ASSERT_TRUE(waitFor([&] { return !fake.shown.isEmpty(); }));
+    EXPECT_EQ(fake.shown.first().summary, QStringLiteral("Login required"));
+    EXPECT_EQ(fake.shown.first().body, QStringLiteral("Please log in to: ") + username);
 }
 
 TEST_F(TDWDesktopNotifierTest, ClickingANoticeOfADeletedAccountOpensNothing)
