@@ -5,6 +5,7 @@
 #include "app/TDWDesktopNotifier.h"
 #include "app/TDWLaunchUrlHandler.h"
 #include "app/TDWMonitorApp.h"
+#include "app/TDWTestException.h"
 #include "common/BKSNotUtils.h"
 #include "common/TDWServiceTable.h"
 #include "common/TDWFileMgr.h"
@@ -46,6 +47,7 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -579,6 +581,12 @@ void TDWAppController::forceFullOfGoogleDrive()
     resetGoogleDriveBackup();
 }
 
+void TDWAppController::throwException()
+{
+    QThread::sleep(1);
+    throw TDWTestException("Something went wrong");
+}
+
 void TDWAppController::copyScreenShotPrefs()
 {
     const QString path = TDWResources::path(QStringLiteral("screenshotprefs"), QStringLiteral("plist"));
@@ -694,6 +702,7 @@ void TDWAppController::buildMenus()
     QMenu *maintenance = help->addMenu(tr("Maintenance"));
     add(maintenance, tr("List Diagnostics…"), "showListDiagnosticWindow:", &TDWAppController::showListDiagnosticWindow);
     add(maintenance, tr("Force Full Google Drive Backup"), "forceFullOfGoogleDrive:", &TDWAppController::forceFullOfGoogleDrive);
+    add(maintenance, tr("Raise a Test Exception"), "throwException", &TDWAppController::throwException);
     QMenu *screenShots = maintenance->addMenu(tr("Arrange for Screenshots"));
     add(screenShots, tr("Main Window"), "screenShotsMainWindow:", &TDWAppController::screenShotsMainWindow);
     add(screenShots, tr("Activity Window"), "screenShotsActivityWindow:", &TDWAppController::screenShotsActivityWindow);

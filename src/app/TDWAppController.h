@@ -108,6 +108,9 @@ public:
     bool resetGoogleDriveBackup();
     void forceFullOfGoogleDrive();
     void copyScreenShotPrefs();
+    // Waits a second, then raises a TDWTestException ("Something went wrong")
+    // on the calling thread.
+    void throwException();
     // Arrange the windows for the product's screenshots.
     void screenShotsMainWindow();
     void screenShotsActivityWindow();

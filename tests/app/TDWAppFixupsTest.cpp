@@ -3,6 +3,8 @@
 
 #include "AppTestSupport.h"
 
+#include "app/TDWTestException.h"
+
 #include "TestSupport.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "dataobjects/TDWAccount.h"
@@ -111,6 +113,17 @@ TEST_F(TDWAppFixups, ForcingAFullDriveListingResetsWhateverTheFlagSays)
 
     EXPECT_EQ(storedChangeIds(store), QStringLiteral("0"));
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("gdriveall252")));
+}
+
+TEST_F(TDWAppFixups, TheExceptionCommandRaisesItsNamedException)
+{
+    makeController();
+    try {
+        controller->throwException();
+        ADD_FAILURE() << "nothing was raised";
+    } catch (const TDWTestException &exception) {
+        EXPECT_STREQ(exception.what(), "Something went wrong");
+    }
 }
 
 TEST_F(TDWAppFixups, ObsoleteListFoldersAreRemovedAndNothingElse)
