@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Writes the demo's sample account for the fake servers (standard library only).
+
+Usage: make_sample.py OUTDIR [--messages N]     (prints the account's address)
+
+OUTDIR/google.json  scenario of tools/fake-google: the account, with every scope granted
+OUTDIR/imap.json    scenario of tools/fake-imap: the same account and its mailbox
+OUTDIR/mail/        the mailbox, written by tools/imap-peer/gen_mailbox.py (several labels,
+                    Sent, Drafts, Spam, Trash)
+
+The access token is fixed and shared by both scenarios, so a client can be given it before it
+signs in (a sign-in through the consent page gets fresh tokens from the fake Google server).
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+ADDRESS = "demo@example.com"
+PASSWORD = "demo"
+ACCESS_TOKEN = "ya29.demo-sample-account"
+REFRESH_TOKEN = "1//demo-sample-account"
+HERE = os.path.dirname(os.path.abspath(__file__))
+GEN_MAILBOX = os.path.join(HERE, "..", "imap-peer", "gen_mailbox.py")
+
+
+def write_json(path, value):
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(value, f, indent=2)
+        f.write("\n")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("outdir")
+    parser.add_argument("--messages", type=int, default=400, help="messages in All Mail (default 400)")
+    args = parser.parse_args()
+
+    os.makedirs(args.outdir, exist_ok=True)
+    mail = os.path.join(args.outdir, "mail")
+    # The generator adds to what it finds, so it writes a fresh folder that replaces the old one
+    # only when complete.
+    partial = mail + ".partial"
+    shutil.rmtree(partial, ignore_errors=True)
+    subprocess.run([sys.executable, GEN_MAILBOX, partial, str(args.messages), "--extra", "30",
+                    "--address", ADDRESS], check=True, stdout=subprocess.DEVNULL)
+    shutil.rmtree(mail, ignore_errors=True)
+    os.rename(partial, mail)
+
+    write_json(os.path.join(args.outdir, "google.json"), {
+        "accounts": [{"email": ADDRESS, "access_token": ACCESS_TOKEN, "refresh_token": REFRESH_TOKEN}],
+    })
+    write_json(os.path.join(args.outdir, "imap.json"), {
+        "accounts": [{"user": ADDRESS, "tokens": [ACCESS_TOKEN], "password": PASSWORD,
+                      "mailbox": {"maildir": "mail"}}],
+    })
+    print(ADDRESS)
+
+
+if __name__ == "__main__":
+    main()
