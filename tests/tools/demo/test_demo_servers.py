@@ -1,0 +1,163 @@
+"""Starts the demo's servers the way scripts/demo does (tools/demo/servers.sh) and checks that
+the sample account answers where the program is sent, and that stopping ends exactly the
+servers that were started."""
+import imaplib
+import os
+import shlex
+import socket
+import ssl
+import subprocess
+import tempfile
+import unittest
+
+ROOT = os.environ.get("TDW_SOURCE_ROOT") or os.path.join(os.path.dirname(__file__), "..", "..", "..")
+SERVERS = os.path.join(ROOT, "tools", "demo", "servers.sh")
+ADDRESS = "demo@example.com"
+PASSWORD = "demo"
+TOKEN = "ya29.demo-sample-account"
+
+
+def servers(command, folder):
+    subprocess.run([SERVERS, command, folder], check=True, timeout=120, stdout=subprocess.DEVNULL)
+
+
+def read_env(folder):
+    env = {}
+    with open(os.path.join(folder, "servers.env"), encoding="utf-8") as f:
+        for line in f:
+            name, _, value = line.rstrip("\n").partition("=")
+            env[name] = shlex.split(value)[0]
+    return env
+
+
+def running(pid):
+    """True while the process exists and is not a zombie waiting for its parent."""
+    try:
+        with open("/proc/%d/stat" % pid, encoding="utf-8") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def host_map(env):
+    """{(host, port): (address, port)} from TDW_HOST_MAP, the program's view of the servers."""
+    mapping = {}
+    for entry in env["TDW_HOST_MAP"].split(","):
+        source, target = entry.split("=")
+        host, _, port = source.partition(":")
+        address, target_port = target.rsplit(":", 1)
+        mapping[(host, int(port or 443))] = (address, int(target_port))
+    return mapping
+
+
+def https_get(env, url_host, path, token):
+    """A GET over TLS to where TDW_HOST_MAP sends url_host, checked against the demo's CA under
+    the real host name, as the program's HTTP layer does; (status, body)."""
+    address = host_map(env)[(url_host, 443)]
+    context = ssl.create_default_context(cafile=env["TDW_EXTRA_CA"])
+    with socket.create_connection(address, timeout=30) as raw, \
+            context.wrap_socket(raw, server_hostname=url_host) as tls:
+        tls.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\nAuthorization: Bearer %s\r\nConnection: close\r\n\r\n"
+                     % (path, url_host, token)).encode())
+        answer = b""
+        while chunk := tls.recv(65536):
+            answer += chunk
+    head, _, body = answer.partition(b"\r\n\r\n")
+    return int(head.split()[1]), body.decode()
+
+
+def imap(env):
+    context = ssl.create_default_context(cafile=env["TDW_EXTRA_CA"])
+    return imaplib.IMAP4_SSL("127.0.0.1", int(env["IMAP_PORT"]), ssl_context=context, timeout=30)
+
+
+class SampleAccountTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.folder = os.path.join(cls.tmp.name, "servers")
+        servers("start", cls.folder)
+        cls.env = read_env(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        servers("stop", cls.folder)
+        cls.tmp.cleanup()
+
+    def test_environment_names_the_account_and_every_google_host(self):
+        self.assertEqual(self.env["DEMO_ADDRESS"], ADDRESS)
+        hosts = {host for host, _ in host_map(self.env)}
+        for host in ("accounts.google.com", "www.googleapis.com", "www.google.com", "picasaweb.google.com"):
+            self.assertIn(host, hosts)
+
+    def test_imap_lists_the_labels_of_the_sample_mailbox(self):
+        client = imap(self.env)
+        try:
+            self.assertEqual(client.login(ADDRESS, PASSWORD)[0], "OK")
+            status, lines = client.list()
+            self.assertEqual(status, "OK")
+            names = {shlex.split(line.decode())[-1] for line in lines}
+            for name in ("INBOX", "Work", "Personal/Family", "Travel Plans", "Receipts",
+                         "[Gmail]/All Mail", "[Gmail]/Sent Mail", "[Gmail]/Spam", "[Gmail]/Trash"):
+                self.assertIn(name, names)
+            status, count = client.select('"[Gmail]/All Mail"', readonly=True)
+            self.assertEqual((status, count), ("OK", [b"400"]))
+        finally:
+            client.logout()
+
+    def test_imap_takes_the_access_token_the_fake_google_knows(self):
+        client = imap(self.env)
+        try:
+            answer = "user=%s\x01auth=Bearer %s\x01\x01" % (ADDRESS, TOKEN)
+            self.assertEqual(client.authenticate("XOAUTH2", lambda _: answer.encode())[0], "OK")
+        finally:
+            client.logout()
+
+    def test_google_answers_for_the_sample_account(self):
+        status, body = https_get(self.env, "www.googleapis.com", "/userinfo/email", TOKEN)
+        self.assertEqual(status, 200)
+        self.assertIn(ADDRESS, body)
+        status, _ = https_get(self.env, "www.googleapis.com", "/calendar/v3/users/me/calendarList?maxResults=1", TOKEN)
+        self.assertEqual(status, 200)
+        status, _ = https_get(self.env, "www.googleapis.com", "/calendar/v3/users/me/calendarList?maxResults=1", "ya29.unknown")
+        self.assertEqual(status, 401)
+
+
+class StopTest(unittest.TestCase):
+    def test_stop_ends_its_own_servers_and_nothing_else(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            first, second = os.path.join(tmp, "first"), os.path.join(tmp, "second")
+            servers("start", first)
+            try:
+                servers("start", second)
+                try:
+                    first_env, second_env = read_env(first), read_env(second)
+                    first_pids = [int(first_env["GOOGLE_PID"]), int(first_env["IMAP_PID"])]
+                    second_pids = [int(second_env["GOOGLE_PID"]), int(second_env["IMAP_PID"])]
+                    servers("stop", first)
+                    self.assertEqual([pid for pid in first_pids if running(pid)], [])
+                    self.assertTrue(all(running(pid) for pid in second_pids))
+                    client = imap(second_env)
+                    self.assertEqual(client.login(ADDRESS, PASSWORD)[0], "OK")
+                    client.logout()
+                finally:
+                    servers("stop", second)
+                self.assertEqual([pid for pid in second_pids if running(pid)], [])
+            finally:
+                servers("stop", first)
+
+    def test_stop_leaves_a_process_that_took_over_a_recorded_pid(self):
+        with tempfile.TemporaryDirectory() as folder:
+            other = subprocess.Popen(["sleep", "60"])
+            try:
+                with open(os.path.join(folder, "servers.pids"), "w", encoding="utf-8") as f:
+                    f.write("%d %s\n" % (other.pid, os.path.join(ROOT, "tools", "fake-google", "fake_google.py")))
+                servers("stop", folder)
+                self.assertIsNone(other.poll())
+            finally:
+                other.kill()
+                other.wait()
+
+
+if __name__ == "__main__":
+    unittest.main()
