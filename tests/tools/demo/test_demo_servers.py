@@ -102,6 +102,10 @@ class SampleAccountTest(unittest.TestCase):
                 self.assertIn(name, names)
             status, count = client.select('"[Gmail]/All Mail"', readonly=True)
             self.assertEqual((status, count), ("OK", [b"400"]))
+            client.select("INBOX", readonly=True)
+            status, data = client.fetch("1", "(BODY.PEEK[HEADER.FIELDS (TO)])")
+            self.assertEqual(status, "OK")
+            self.assertIn(ADDRESS.encode(), data[0][1])
         finally:
             client.logout()
 
