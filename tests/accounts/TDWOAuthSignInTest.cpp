@@ -88,11 +88,7 @@ protected:
         s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
         keyring = std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring")));
         TDWKeyring::setBackend(keyring);
-        signIn = std::make_unique<TDWOAuthSignIn>(user(), QStringList{QStringLiteral("contacts")});
-        signIn->setUrlOpener([this](const QUrl &url) {
-            opened << url;
-            return true;
-        });
+        newSignIn();
     }
 
     void TearDown() override
@@ -105,6 +101,18 @@ protected:
     static QString user()
     {
         return QStringLiteral("%1@example.com").arg(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name())).toLower();
+    }
+
+    // A fresh attempt for the contacts service, its browser recorded in `opened`.
+    void newSignIn()
+    {
+        opened.clear();
+        outcomes.clear();
+        signIn = std::make_unique<TDWOAuthSignIn>(user(), QStringList{QStringLiteral("contacts")});
+        signIn->setUrlOpener([this](const QUrl &url) {
+            opened << url;
+            return true;
+        });
     }
 
     void start()
@@ -128,16 +136,6 @@ protected:
         QByteArray secret;
         keyring->find(TDWKeychainMgr::oauthServiceNameForUsername(user()), user(), &secret, nullptr);
         return secret;
-    }
-
-    static QUrl withState(const QUrl &redirect, const QString &state)
-    {
-        QUrlQuery query(redirect);
-        query.removeQueryItem(QStringLiteral("state"));
-        query.addQueryItem(QStringLiteral("state"), state);
-        QUrl changed = redirect;
-        changed.setQuery(query);
-        return changed;
     }
 
     static void expectRefused(const Visit &visit)
@@ -230,28 +228,17 @@ TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
 
 TEST_F(TDWOAuthSignInTest, ARedirectWithAnotherStateIsNeverExchanged)
 {
-    start();
-    const QUrl redirect = TestBrowser::consent(opened[0], QStringLiteral("allow"));
     for (const QString &state : {QStringLiteral("x"), QString()}) {
-        SCOPED_TRACE(state.toStdString());
-        outcomes.clear();
-        if (!state.isNull()) {
-            TestBrowser::visit(withState(redirect, state));
-        } else {
-            // A fresh attempt, and a redirect without any state.
-            signIn = std::make_unique<TDWOAuthSignIn>(user(), QStringList{QStringLiteral("contacts")});
-            opened.clear();
-            signIn->setUrlOpener([this](const QUrl &url) {
-                opened << url;
-                return true;
-            });
-            start();
-            QUrl bare = TestBrowser::consent(opened[0], QStringLiteral("allow"));
-            QUrlQuery query(bare);
-            query.removeQueryItem(QStringLiteral("state"));
-            bare.setQuery(query);
-            TestBrowser::visit(bare);
-        }
+        SCOPED_TRACE(state.isNull() ? "no state" : "state x");
+        newSignIn();
+        start();
+        QUrl redirect = TestBrowser::consent(opened[0], QStringLiteral("allow"));
+        QUrlQuery query(redirect);
+        query.removeQueryItem(QStringLiteral("state"));
+        if (!state.isNull())
+            query.addQueryItem(QStringLiteral("state"), state);
+        redirect.setQuery(query);
+        EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
         const TDWError error = outcome();
         EXPECT_EQ(error.code(), TDWSignInError::StateMismatch);
         EXPECT_EQ(error.localizedDescription(), QStringLiteral("No authentication code or error was returned from Google."));
@@ -262,15 +249,24 @@ TEST_F(TDWOAuthSignInTest, ARedirectWithAnotherStateIsNeverExchanged)
 
 TEST_F(TDWOAuthSignInTest, ASecondRedirectIsRefused)
 {
+    // The listener stops at the first redirect, while the code exchange still runs.
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")},
+                                 {QStringLiteral("status"), 503},
+                                 {QStringLiteral("stall"), 0.3}});
     start();
-    const QUrl denied = TestBrowser::consent(opened[0], QStringLiteral("deny"));
-    EXPECT_EQ(TestBrowser::visit(denied).response.statusCode(), 200);
-    EXPECT_EQ(outcome().code(), TDWSignInError::Refused);
+    const QUrl redirect = TestBrowser::consent(opened[0], QStringLiteral("allow"));
+    EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
+    expectRefused(TestBrowser::visit(redirect));
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::TokenFailed);
+    EXPECT_EQ(error.localizedDescription(),
+              QStringLiteral("Received an unexpected status code (503) when attempting to retrieve an authentication token."));
 
-    // A later redirect, even a good one, finds no listener and changes nothing.
-    expectRefused(TestBrowser::visit(withState(denied, QUrlQuery(opened[0]).queryItemValue(QStringLiteral("state")))));
+    // After the outcome too, a redirect finds no listener and changes nothing.
+    expectRefused(TestBrowser::visit(redirect));
     QCoreApplication::processEvents();
     EXPECT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).size(), 1);
 }
 
 TEST_F(TDWOAuthSignInTest, NoRedirectInTimeFailsAndStopsListening)
@@ -292,19 +288,22 @@ TEST_F(TDWOAuthSignInTest, CancelStopsEveryStepWithoutAnOutcome)
     expectRefused(TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow"))));
 
     // During the code exchange: the answer that comes later is dropped.
-    signIn = std::make_unique<TDWOAuthSignIn>(user(), QStringList{QStringLiteral("contacts")});
-    opened.clear();
-    signIn->setUrlOpener([this](const QUrl &url) {
-        opened << url;
-        return true;
-    });
-    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")}, {QStringLiteral("stall"), 0.5}});
+    newSignIn();
+    // A good answer, late: were it taken, the account check would pass and the credential be saved.
+    s_fake->addAccount(QJsonObject{{QStringLiteral("email"), user()}, {QStringLiteral("access_token"), QStringLiteral("at-late")}});
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")},
+                                 {QStringLiteral("body"),
+                                  QJsonObject{{QStringLiteral("access_token"), QStringLiteral("at-late")},
+                                              {QStringLiteral("refresh_token"), QStringLiteral("rt-late")},
+                                              {QStringLiteral("expires_in"), 3600}}},
+                                 {QStringLiteral("stall"), 0.3}});
     start();
     EXPECT_EQ(TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow"))).response.statusCode(), 200);
     EXPECT_TRUE(tdwtest::waitUntil([] { return !s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty(); }));
     signIn->cancel();
     tdwtest::waitUntil([] { return false; }, 1s); // the stalled answer arrives meanwhile
     EXPECT_TRUE(outcomes.empty());
+    EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/userinfo/email")).isEmpty());
     EXPECT_TRUE(storedCredential().isEmpty());
 }
 
