@@ -226,6 +226,43 @@ TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
     EXPECT_TRUE(storedCredential().isEmpty());
 }
 
+TEST_F(TDWOAuthSignInTest, EachRefusalInTheRedirectHasItsMessage)
+{
+    const struct {
+        const char *query;
+        const char *message;
+    } cases[] = {
+        {"error=access_denied", "Access to the account was denied."},
+        {"error=invalid_user", "The account email address (%1) was not recognized by Google."},
+        {"error=server_error", "Google returned the error code “server_error”."},
+        {"code=", "No authentication code or error was returned from Google."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.query);
+        newSignIn();
+        start();
+        const QUrlQuery authorization(opened[0]);
+        QUrl redirect(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+        redirect.setQuery(QString::fromLatin1(c.query) + QStringLiteral("&state=")
+                          + authorization.queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded));
+        EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
+        const TDWError error = outcome();
+        EXPECT_EQ(error.code(), TDWSignInError::Refused);
+        const QString message = QString::fromUtf8(c.message);
+        EXPECT_EQ(error.localizedDescription(), message.contains(QLatin1String("%1")) ? message.arg(user()) : message);
+    }
+}
+
+TEST_F(TDWOAuthSignInTest, ABrowserThatDoesNotOpenFailsTheSignIn)
+{
+    signIn->setUrlOpener([](const QUrl &) { return false; });
+    signIn->start([this](const TDWError &error) { outcomes.push_back(error); });
+    EXPECT_TRUE(outcomes.empty());
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::PageFailed);
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Error loading Google authentication page: The web browser could not be opened."));
+}
+
 TEST_F(TDWOAuthSignInTest, ARedirectWithAnotherStateIsNeverExchanged)
 {
     for (const QString &state : {QStringLiteral("x"), QString()}) {
