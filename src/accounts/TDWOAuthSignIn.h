@@ -34,8 +34,10 @@ class TDWPreflightMgr;
 // start() with a completion that runs once, on the main thread, never within
 // start(): a null error for success, else a TDWSignInError whose description
 // is the message for the user. cancel() (or destroying the sign-in) stops
-// every step and the completion does not run. No blocking form: the sign-in
-// waits on the user and answers the browser on the main thread.
+// every step and the completion does not run; inside the completion, let go
+// of the sign-in with deleteLater(), as its steps are still on the stack. No
+// blocking form: the sign-in waits on the user and answers the browser on the
+// main thread.
 class TDWOAuthSignIn : public QObject, private TDWAccountEmailAddressRetrieverDelegate, private TDWPreflightDelegate
 {
     Q_OBJECT
