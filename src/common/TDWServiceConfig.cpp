@@ -8,6 +8,7 @@ TDWServiceConfig::TDWServiceConfig(const QVariantMap &entry)
     , preflightClass(entry.value(QStringLiteral("preflightClass")).toString())
     , preflightUrl(entry.value(QStringLiteral("preflighturl")).toString())
     , gdataVersion(entry.value(QStringLiteral("gdataversion")).toString())
+    , oauthScope(entry.value(QStringLiteral("oauthScope")).toString())
     , imapHost(entry.value(QStringLiteral("imapHost")).toString())
     , disabled(entry.value(QStringLiteral("serviceDisabled")).toBool())
 {

@@ -23,6 +23,8 @@ public:
     QString preflightUrl;
     // GData-Version header of the service's requests; empty for none.
     QString gdataVersion;
+    // The OAuth scope a sign-in asks for to read the service.
+    QString oauthScope;
     // The IMAP server of a mail service; empty for the others.
     QString imapHost;
     bool disabled = false;

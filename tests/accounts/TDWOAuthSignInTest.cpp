@@ -1,0 +1,362 @@
+#include "accounts/TDWOAuthSignIn.h"
+
+#include "accounts/TDWCredential.h"
+#include "accounts/TDWGoogleEndpoints.h"
+#include "accounts/TDWKeychainMgr.h"
+#include "accounts/TDWSignInError.h"
+#include "app/TDWRegisterClasses.h"
+#include "platform/http/TDWHttpError.h"
+#include "platform/http/TDWHttpOperation.h"
+#include "platform/keychain/TDWFileKeyring.h"
+#include "platform/keychain/TDWKeyring.h"
+
+#include "FakeGoogleServer.h"
+#include "ScriptedKeyring.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Visit
+{
+    TDWError error;
+    TDWHttpResponse response;
+};
+
+// Stands in for the user's browser: loads Google's consent page, presses one
+// of its buttons and follows the redirect to the loopback listener.
+class TestBrowser
+{
+public:
+    static Visit fetch(const TDWHttpRequest &request)
+    {
+        auto operation = std::make_shared<TDWHttpOperation>(request);
+        std::optional<Visit> visit;
+        operation->start([&](const TDWError &error, const TDWHttpResponse &response) { visit = Visit{error, response}; });
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return visit.has_value(); }));
+        return visit.value_or(Visit{});
+    }
+
+    // The consent page's answer ("allow" or "deny"): where Google sends the browser.
+    static QUrl consent(const QUrl &authorizationUrl, const QString &decision)
+    {
+        const Visit page = fetch(TDWHttpRequest(authorizationUrl));
+        EXPECT_EQ(page.response.statusCode(), 200) << page.response.body().constData();
+        const QRegularExpressionMatch request
+            = QRegularExpression(QStringLiteral("name=\"request\" value=\"([^\"]+)\"")).match(QString::fromUtf8(page.response.body()));
+        EXPECT_TRUE(request.hasMatch());
+        TDWHttpRequest approval(QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/approval")), "POST");
+        approval.setHeader("Content-Type", "application/x-www-form-urlencoded");
+        approval.setBody("request=" + request.captured(1).toUtf8() + "&decision=" + decision.toUtf8());
+        approval.setRedirectHandler([](const TDWHttpResponse &, TDWHttpRequest &) { return false; });
+        const Visit answer = fetch(approval);
+        EXPECT_EQ(answer.response.statusCode(), 302);
+        return QUrl(QString::fromUtf8(answer.response.header("Location")));
+    }
+
+    static Visit visit(const QUrl &url) { return fetch(TDWHttpRequest(url)); }
+};
+
+class TDWOAuthSignInTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        TDWRegisterClasses();
+        s_fake = new tdwtest::FakeGoogleServer;
+        // Listing the client makes the fake check the client identity and secret.
+        ASSERT_TRUE(s_fake->start(QJsonObject{
+            {QStringLiteral("clients"), QJsonObject{{TDWGoogleEndpoints::clientId(), TDWGoogleEndpoints::clientSecret()}}}}));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_fake;
+        s_fake = nullptr;
+    }
+
+    void SetUp() override
+    {
+        s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
+        keyring = std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring")));
+        TDWKeyring::setBackend(keyring);
+        newSignIn();
+    }
+
+    void TearDown() override
+    {
+        signIn.reset();
+        TDWKeyring::setBackend(nullptr);
+    }
+
+    // A user name of this test alone: the keychain manager's cache lives for the whole process.
+    static QString user()
+    {
+        return QStringLiteral("%1@example.com").arg(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name())).toLower();
+    }
+
+    // A fresh attempt for the contacts service, its browser recorded in `opened`.
+    void newSignIn()
+    {
+        opened.clear();
+        outcomes.clear();
+        signIn = std::make_unique<TDWOAuthSignIn>(user(), QStringList{QStringLiteral("contacts")});
+        signIn->setUrlOpener([this](const QUrl &url) {
+            opened << url;
+            return true;
+        });
+    }
+
+    void start()
+    {
+        signIn->start([this](const TDWError &error) { outcomes.push_back(error); });
+        EXPECT_TRUE(outcomes.empty()); // never within start()
+        ASSERT_EQ(opened.size(), 1);
+    }
+
+    // The outcome, once the sign-in has told it; checks that it is told once.
+    TDWError outcome()
+    {
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return !outcomes.empty(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(outcomes.size(), 1u);
+        return outcomes.empty() ? TDWError(QStringLiteral("none"), 0) : outcomes.front();
+    }
+
+    QByteArray storedCredential() const
+    {
+        QByteArray secret;
+        keyring->find(TDWKeychainMgr::oauthServiceNameForUsername(user()), user(), &secret, nullptr);
+        return secret;
+    }
+
+    static void expectRefused(const Visit &visit)
+    {
+        EXPECT_EQ(visit.error.domain(), TDWHttpError::Domain);
+        EXPECT_EQ(visit.error.code(), TDWHttpError::Connect) << visit.error.description().toStdString();
+    }
+
+    static tdwtest::FakeGoogleServer *s_fake;
+    std::shared_ptr<TDWFileKeyring> keyring;
+    std::unique_ptr<TDWOAuthSignIn> signIn;
+    QList<QUrl> opened;
+    std::vector<TDWError> outcomes;
+};
+
+tdwtest::FakeGoogleServer *TDWOAuthSignInTest::s_fake = nullptr;
+
+TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflight)
+{
+    start();
+    const QUrlQuery authorization(opened[0]);
+    const QUrl redirectUri(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    EXPECT_EQ(redirectUri.scheme(), QStringLiteral("http"));
+    EXPECT_EQ(redirectUri.host(), QStringLiteral("127.0.0.1"));
+    EXPECT_GT(redirectUri.port(), 0);
+    EXPECT_EQ(authorization.queryItemValue(QStringLiteral("client_id"), QUrl::FullyDecoded), TDWGoogleEndpoints::clientId());
+    EXPECT_EQ(authorization.queryItemValue(QStringLiteral("login_hint"), QUrl::FullyDecoded), user());
+    EXPECT_EQ(authorization.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+    EXPECT_EQ(authorization.queryItemValue(QStringLiteral("scope"), QUrl::FullyDecoded),
+              QStringLiteral("https://www.googleapis.com/auth/userinfo.profile https://www.googleapis.com/auth/userinfo.email "
+                             "https://www.google.com/m8/feeds"));
+
+    // A request that is not the redirect leaves the listener waiting.
+    QUrl favicon = redirectUri;
+    favicon.setPath(QStringLiteral("/favicon.ico"));
+    EXPECT_EQ(TestBrowser::visit(favicon).response.statusCode(), 404);
+
+    const Visit page = TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow")));
+    EXPECT_TRUE(page.error.isNull());
+    EXPECT_EQ(page.response.statusCode(), 200);
+    EXPECT_TRUE(page.response.body().contains("You can close this window")) << page.response.body().constData();
+
+    const TDWError error = outcome();
+    EXPECT_TRUE(error.isNull()) << error.description().toStdString();
+
+    // The fake took the verifier against the challenge and the same redirect URI.
+    const QJsonArray tokenRequests = s_fake->requestsTo(QStringLiteral("/o/oauth2/token"));
+    ASSERT_EQ(tokenRequests.size(), 1);
+    const QUrlQuery form(tokenRequests[0][QStringLiteral("body")].toString());
+    EXPECT_EQ(form.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded), redirectUri.toString());
+    EXPECT_EQ(form.queryItemValue(QStringLiteral("code_verifier")).size(), 43);
+    EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/m8/feeds/contacts/default/full")).size(), 1);
+
+    const auto stored = TDWCredential::fromJsonText(storedCredential());
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->refreshToken().isEmpty());
+    EXPECT_FALSE(stored->accessTokenExpired());
+    EXPECT_EQ(stored->serviceIds(), QStringList{QStringLiteral("contacts")});
+}
+
+TEST_F(TDWOAuthSignInTest, EachAttemptHasItsOwnStateAndVerifier)
+{
+    start();
+    TDWOAuthSignIn other(user(), {});
+    QList<QUrl> otherOpened;
+    other.setUrlOpener([&](const QUrl &url) {
+        otherOpened << url;
+        return true;
+    });
+    other.start([](const TDWError &) {});
+    ASSERT_EQ(otherOpened.size(), 1);
+    for (const char *key : {"state", "code_challenge", "redirect_uri"}) {
+        const QString mine = QUrlQuery(opened[0]).queryItemValue(QLatin1String(key));
+        EXPECT_GE(mine.size(), 20) << key;
+        EXPECT_NE(mine, QUrlQuery(otherOpened[0]).queryItemValue(QLatin1String(key))) << key;
+    }
+}
+
+TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
+{
+    start();
+    const Visit page = TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("deny")));
+    EXPECT_EQ(page.response.statusCode(), 200);
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::Refused);
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Access to the account was denied."));
+    EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
+    EXPECT_TRUE(storedCredential().isEmpty());
+}
+
+TEST_F(TDWOAuthSignInTest, EachRefusalInTheRedirectHasItsMessage)
+{
+    const struct {
+        const char *query;
+        const char *message;
+    } cases[] = {
+        {"error=access_denied", "Access to the account was denied."},
+        {"error=invalid_user", "The account email address (%1) was not recognized by Google."},
+        {"error=server_error", "Google returned the error code “server_error”."},
+        {"code=", "No authentication code or error was returned from Google."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.query);
+        newSignIn();
+        start();
+        const QUrlQuery authorization(opened[0]);
+        QUrl redirect(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+        redirect.setQuery(QString::fromLatin1(c.query) + QStringLiteral("&state=")
+                          + authorization.queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded));
+        EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
+        const TDWError error = outcome();
+        EXPECT_EQ(error.code(), TDWSignInError::Refused);
+        const QString message = QString::fromUtf8(c.message);
+        EXPECT_EQ(error.localizedDescription(), message.contains(QLatin1String("%1")) ? message.arg(user()) : message);
+    }
+}
+
+TEST_F(TDWOAuthSignInTest, ABrowserThatDoesNotOpenFailsTheSignIn)
+{
+    signIn->setUrlOpener([](const QUrl &) { return false; });
+    signIn->start([this](const TDWError &error) { outcomes.push_back(error); });
+    EXPECT_TRUE(outcomes.empty());
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::PageFailed);
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Error loading Google authentication page: The web browser could not be opened."));
+}
+
+TEST_F(TDWOAuthSignInTest, ARedirectWithAnotherStateIsNeverExchanged)
+{
+    for (const QString &state : {QStringLiteral("x"), QString()}) {
+        SCOPED_TRACE(state.isNull() ? "no state" : "state x");
+        newSignIn();
+        start();
+        QUrl redirect = TestBrowser::consent(opened[0], QStringLiteral("allow"));
+        QUrlQuery query(redirect);
+        query.removeQueryItem(QStringLiteral("state"));
+        if (!state.isNull())
+            query.addQueryItem(QStringLiteral("state"), state);
+        redirect.setQuery(query);
+        EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
+        const TDWError error = outcome();
+        EXPECT_EQ(error.code(), TDWSignInError::StateMismatch);
+        EXPECT_EQ(error.localizedDescription(), QStringLiteral("No authentication code or error was returned from Google."));
+    }
+    EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
+    EXPECT_TRUE(storedCredential().isEmpty());
+}
+
+TEST_F(TDWOAuthSignInTest, ASecondRedirectIsRefused)
+{
+    // The listener stops at the first redirect, while the code exchange still runs.
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")},
+                                 {QStringLiteral("status"), 503},
+                                 {QStringLiteral("stall"), 0.3}});
+    start();
+    const QUrl redirect = TestBrowser::consent(opened[0], QStringLiteral("allow"));
+    EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
+    expectRefused(TestBrowser::visit(redirect));
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::TokenFailed);
+    EXPECT_EQ(error.localizedDescription(),
+              QStringLiteral("Received an unexpected status code (503) when attempting to retrieve an authentication token."));
+
+    // After the outcome too, a redirect finds no listener and changes nothing.
+    expectRefused(TestBrowser::visit(redirect));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).size(), 1);
+}
+
+TEST_F(TDWOAuthSignInTest, NoRedirectInTimeFailsAndStopsListening)
+{
+    signIn->setTimeout(50ms);
+    start();
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::TimedOut);
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("No authentication code or error was returned from Google."));
+    expectRefused(TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow"))));
+    EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
+}
+
+TEST_F(TDWOAuthSignInTest, CancelStopsEveryStepWithoutAnOutcome)
+{
+    // Before the redirect: the listener is gone.
+    start();
+    signIn->cancel();
+    expectRefused(TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow"))));
+
+    // During the code exchange: the answer that comes later is dropped.
+    newSignIn();
+    // A good answer, late: were it taken, the account check would pass and the credential be saved.
+    s_fake->addAccount(QJsonObject{{QStringLiteral("email"), user()}, {QStringLiteral("access_token"), QStringLiteral("at-late")}});
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")},
+                                 {QStringLiteral("body"),
+                                  QJsonObject{{QStringLiteral("access_token"), QStringLiteral("at-late")},
+                                              {QStringLiteral("refresh_token"), QStringLiteral("rt-late")},
+                                              {QStringLiteral("expires_in"), 3600}}},
+                                 {QStringLiteral("stall"), 0.3}});
+    start();
+    EXPECT_EQ(TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow"))).response.statusCode(), 200);
+    EXPECT_TRUE(tdwtest::waitUntil([] { return !s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty(); }));
+    signIn->cancel();
+    tdwtest::waitUntil([] { return false; }, 1s); // the stalled answer arrives meanwhile
+    EXPECT_TRUE(outcomes.empty());
+    EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/userinfo/email")).isEmpty());
+    EXPECT_TRUE(storedCredential().isEmpty());
+}
+
+TEST_F(TDWOAuthSignInTest, AnotherAuthorizedAccountIsNotSaved)
+{
+    s_fake->control(QStringLiteral("scenario"),
+                    QJsonDocument(QJsonObject{
+                        {QStringLiteral("clients"), QJsonObject{{TDWGoogleEndpoints::clientId(), TDWGoogleEndpoints::clientSecret()}}},
+                        {QStringLiteral("sign_in_as"), QStringLiteral("other@example.com")}}));
+    start();
+    TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("allow")));
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::AccountFailed);
+    EXPECT_EQ(error.localizedDescription(),
+              QStringLiteral("The account email address above (%1) does not match that of the authorized account (other@example.com).").arg(user()));
+    EXPECT_TRUE(storedCredential().isEmpty());
+}
+
+} // namespace
