@@ -3,7 +3,6 @@ token it issued by code exchange or refresh logs its account in here too."""
 import http.client
 import json
 import sys
-import urllib.parse
 
 MAIL_SCOPE = "https://mail.google.com/"
 
@@ -19,7 +18,9 @@ class GoogleTokens:
         unreachable server grants nothing (and says so on stderr)."""
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
         try:
-            connection.request("GET", "/_control/token?" + urllib.parse.urlencode({"access_token": token}))
+            # In the body: a token belongs in no URL.
+            connection.request("POST", "/_control/token", json.dumps({"access_token": token}),
+                               {"Content-Type": "application/json"})
             response = connection.getresponse()
             body = response.read()
             if response.status == 404:

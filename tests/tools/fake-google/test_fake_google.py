@@ -274,8 +274,8 @@ class FakeGoogleTest(unittest.TestCase):
         _, answer = self.fake.token({"grant_type": "refresh_token", "refresh_token": "rt-user", "client_id": "c"})
 
         def lookup(token):
-            status, _, data = self.fake.request("GET", "http://127.0.0.1/_control/token?"
-                                                + urllib.parse.urlencode({"access_token": token}))
+            status, _, data = self.fake.request("POST", "http://127.0.0.1/_control/token",
+                                                json.dumps({"access_token": token}))
             return status, json.loads(data)
 
         status, grant = lookup(answer["access_token"])

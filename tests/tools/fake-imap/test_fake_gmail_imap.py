@@ -13,7 +13,6 @@ import sys
 import threading
 import time
 import unittest
-import urllib.parse
 import zlib
 
 from fakeimap_support import (GEN_MAILBOX, TOKEN, USER, Fake, cleanup, fetch_items, text_of,
@@ -725,10 +724,9 @@ class GoogleStandIn(http.server.ThreadingHTTPServer):
 
 
 class GoogleStandInHandler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        split = urllib.parse.urlsplit(self.path)
-        token = urllib.parse.parse_qs(split.query).get("access_token", [""])[0]
-        grant = self.server.grants.get(token) if split.path == "/_control/token" else None
+    def do_POST(self):
+        asked = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+        grant = self.server.grants.get(asked["access_token"]) if self.path == "/_control/token" else None
         body = json.dumps(grant if grant is not None else {"error": "unknown"}).encode()
         self.send_response(200 if grant is not None else 404)
         self.send_header("Content-Length", str(len(body)))

@@ -69,13 +69,13 @@ class FakeGoogle:
                 return json_response(200, state.request_log())
             if request.method == "GET" and name == "faults":
                 return json_response(200, state.faults.pending())
-            if request.method == "GET" and name == "token":
-                grant = state.access_grant(request.query.get("access_token", ""))
+            if request.method != "POST":
+                return json_response(405, {"error": "use POST"})
+            if name == "token":
+                grant = state.access_grant(request.json().get("access_token", ""))
                 if grant is None:
                     return json_response(404, {"error": "unknown or expired access token"})
                 return json_response(200, grant)
-            if request.method != "POST":
-                return json_response(405, {"error": "use POST"})
             if name == "scenario":
                 state.load_scenario(request.json())
             elif name == "reset":
