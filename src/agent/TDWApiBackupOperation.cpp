@@ -85,14 +85,14 @@ void TDWApiBackupOperation::checkDisabled(const TDWNotification &notification)
 
 void TDWApiBackupOperation::checkBackupEnabled()
 {
+    // Without the stores there is no account to back up either.
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-    if (!moc)
-        return;
     TDWError error;
-    const TDWAccount::Ptr account = TDWAccount::byUsername(m_username, *moc, &error);
+    const TDWAccount::Ptr account = moc ? TDWAccount::byUsername(m_username, *moc, &error) : nullptr;
     if (!account || !account->enabledForService(m_service))
         cancel();
-    moc->reset();
+    if (moc)
+        moc->reset();
 }
 
 void TDWApiBackupOperation::main()
@@ -189,12 +189,11 @@ void TDWApiBackupOperation::queueExports()
     if (m_monitor)
         m_monitor->queueingIndividualItemBackupsForAccountUsername(m_username, m_service);
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-    if (!moc)
-        return;
     TDWError error;
-    if (!TDWAccount::byUsername(m_username, *moc, &error)) {
+    if (!moc || !TDWAccount::byUsername(m_username, *moc, &error)) {
         tdwLog(QStringLiteral("ERROR: Unable to find account in TDWApiBackupOperation doExports."));
-        moc->reset();
+        if (moc)
+            moc->reset();
         return;
     }
     const QList<TDWManagedObjectID> ids =

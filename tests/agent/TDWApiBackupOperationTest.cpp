@@ -230,6 +230,24 @@ TEST_F(TDWApiBackupOperationTest, AnAccountUpdateThatLeavesTheServiceOnChangesNo
     EXPECT_EQ(Script::shared().downloaded().size(), 1);
 }
 
+TEST_F(TDWApiBackupOperationTest, AnAccountGoneByTheQueueingQueuesNothing)
+{
+    seed(Docs, TDWDocRev::DownloadPending, 3);
+    // Removed without a notification, so the operation is not cancelled.
+    Script::shared().duringList = [] {
+        const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+        TDWError error;
+        moc->deleteObject(TDWAccount::byUsername(Alice, *moc, &error));
+        ASSERT_TRUE(moc->save(&error)) << error.description().toStdString();
+    };
+    auto operation = std::make_shared<TDWApiBackupOperation>(Alice, Docs);
+    ASSERT_TRUE(runToEnd(operation));
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to find account in TDWApiBackupOperation doExports.")));
+    EXPECT_TRUE(Script::shared().downloaded().isEmpty());
+    // Queueing, then the closing "done".
+    EXPECT_EQ(statusChangesPosted(Alice, Docs), 2);
+}
+
 TEST_F(TDWApiBackupOperationTest, WithoutAnAccountServiceStoreNothingHappens)
 {
     ASSERT_TRUE(runToEnd(std::make_shared<TDWApiBackupOperation>(QStringLiteral("carol@example.com"), Docs)));
