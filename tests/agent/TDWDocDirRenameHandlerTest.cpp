@@ -1,6 +1,7 @@
 #include "agent/TDWDocDirRenameHandler.h"
 
 #include "BackupFolderFixture.h"
+#include "ImmutableFlag.h"
 #include "TestSupport.h"
 
 #include "common/TDWFileUtils.h"
@@ -11,31 +12,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-// Sets or clears the file system's immutable flag, which stops even root from
-// changing a folder's entries; false where the file system or the user cannot.
-bool setImmutable(const QString &path, bool immutable)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
 
 struct RenameCase
 {

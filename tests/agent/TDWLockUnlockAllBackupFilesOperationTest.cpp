@@ -2,6 +2,7 @@
 
 #include "platform/foundation/TDWUserDefaults.h"
 
+#include "ImmutableFlag.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -9,9 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,23 +35,6 @@ void makeFile(const QString &path, mode_t mode)
 void makeLink(const QString &target, const QString &link)
 {
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
-}
-
-// Sets or clears the file system's immutable flag, which stops even root from
-// changing a file's mode; false where the file system or the user cannot.
-bool setImmutable(const QString &path, bool immutable)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
 }
 
 class TDWLockUnlockAllBackupFilesOperationTest : public ::testing::Test
