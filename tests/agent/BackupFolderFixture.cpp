@@ -6,61 +6,31 @@
 #include "common/TDWFileUtils.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
-#include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/store/TDWManagedObjectModel.h"
 #include "platform/store/TDWStoreSchema.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <algorithm>
 
-namespace {
-
-void runSql(const QString &path, const QString &sql)
-{
-    QProcess shell;
-    shell.start(QStringLiteral("sqlite3"), {path, sql});
-    ASSERT_TRUE(shell.waitForFinished(30000));
-    ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
-}
-
-} // namespace
-
 void BackupFolderFixture::SetUp()
 {
-    m_dataFolder = tdwtest::freshDir(QStringLiteral("metadata"));
     m_backupFolder = tdwtest::freshDir(QStringLiteral("backups"));
     TDWUserDefaults::standard()->setString(m_backupFolder, QStringLiteral("altbackuploc"));
-    TDWFileMgr::reset();
-    TDWFileMgr::initAltDataDir(m_dataFolder);
-    TDWMasterStore &master = TDWMasterStore::shared();
-    const auto coordinator = master.persistentStoreCoordinatorMigrating(false);
-    ASSERT_TRUE(coordinator);
-    master.setPersistentStoreCoordinator(coordinator);
-    const auto storeMgr = TDWStoreMgr::initWithPersistentStoreCoordinator(coordinator, master.masterStore());
-    ASSERT_TRUE(storeMgr);
-    master.setStoreMgr(storeMgr);
-
-    m_moc = master.newMoc();
-    ASSERT_TRUE(TDWAccount::addAccountWithUsername(Alice, QString(), 1, {Docs}, false, *m_moc));
+    m_stack.addAccount(Alice, {Docs});
+    m_moc = m_stack.moc.get();
     const TDWAccount::Ptr account = TDWAccount::byUsername(Alice, *m_moc, nullptr);
     ASSERT_TRUE(account);
     m_accountDir = account->dirPath();
     ASSERT_FALSE(m_accountDir.isEmpty());
-    m_store = storeMgr->storeForAccountUsername(Alice, Docs);
+    m_store = m_stack.store(Alice, Docs);
     ASSERT_TRUE(m_store);
 }
 
 void BackupFolderFixture::TearDown()
 {
-    m_moc.reset();
-    m_store.reset();
-    TDWMasterStore::shared().setStoreMgr(nullptr);
-    TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
-    TDWFileMgr::reset();
     TDWUserDefaults::standard()->removeObjectForKey(QStringLiteral("altbackuploc"));
 }
 
@@ -132,6 +102,9 @@ qint64 BackupFolderFixture::storedExportStatus(const TDWManagedObjectID &revId)
 void BackupFolderFixture::refuseRevisionUpdates()
 {
     const QString table = TDWStoreSchema::tableName(*m_moc->model().entity(QStringLiteral("DocRev")));
-    runSql(m_store->path(),
-           QStringLiteral("CREATE TRIGGER refuse_revision_updates BEFORE UPDATE ON %1 BEGIN SELECT RAISE(ABORT, 'disk full'); END;").arg(table));
+    // The sqlite3 shell prints nothing when the statement succeeds.
+    EXPECT_EQ(dotest::sqlite(m_store->path(),
+                             QStringLiteral("CREATE TRIGGER refuse_revision_updates BEFORE UPDATE ON %1 BEGIN SELECT RAISE(ABORT, 'disk full'); END;")
+                                 .arg(table)),
+              QString());
 }

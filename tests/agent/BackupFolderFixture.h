@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DataObjectsTestSupport.h"
+
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "platform/store/TDWManagedObjectContext.h"
@@ -55,9 +57,9 @@ protected:
     // itself, as a full disk or a broken file would.
     void refuseRevisionUpdates();
 
-    QString m_dataFolder;
+    dotest::MetadataStack m_stack;
     QString m_backupFolder;
     QString m_accountDir;
-    std::unique_ptr<TDWManagedObjectContext> m_moc;
+    TDWManagedObjectContext *m_moc = nullptr; // the stack's
     TDWPersistentStorePtr m_store;
 };
