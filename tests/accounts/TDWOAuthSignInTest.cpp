@@ -12,6 +12,7 @@
 
 #include "FakeGoogleServer.h"
 #include "ScriptedKeyring.h"
+#include "TestBrowser.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -26,45 +27,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Visit
-{
-    TDWError error;
-    TDWHttpResponse response;
-};
-
-// Stands in for the user's browser: loads Google's consent page, presses one
-// of its buttons and follows the redirect to the loopback listener.
-class TestBrowser
-{
-public:
-    static Visit fetch(const TDWHttpRequest &request)
-    {
-        auto operation = std::make_shared<TDWHttpOperation>(request);
-        std::optional<Visit> visit;
-        operation->start([&](const TDWError &error, const TDWHttpResponse &response) { visit = Visit{error, response}; });
-        EXPECT_TRUE(tdwtest::waitUntil([&] { return visit.has_value(); }));
-        return visit.value_or(Visit{});
-    }
-
-    // The consent page's answer ("allow" or "deny"): where Google sends the browser.
-    static QUrl consent(const QUrl &authorizationUrl, const QString &decision)
-    {
-        const Visit page = fetch(TDWHttpRequest(authorizationUrl));
-        EXPECT_EQ(page.response.statusCode(), 200) << page.response.body().constData();
-        const QRegularExpressionMatch request
-            = QRegularExpression(QStringLiteral("name=\"request\" value=\"([^\"]+)\"")).match(QString::fromUtf8(page.response.body()));
-        EXPECT_TRUE(request.hasMatch());
-        TDWHttpRequest approval(QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/approval")), "POST");
-        approval.setHeader("Content-Type", "application/x-www-form-urlencoded");
-        approval.setBody("request=" + request.captured(1).toUtf8() + "&decision=" + decision.toUtf8());
-        approval.setRedirectHandler([](const TDWHttpResponse &, TDWHttpRequest &) { return false; });
-        const Visit answer = fetch(approval);
-        EXPECT_EQ(answer.response.statusCode(), 302);
-        return QUrl(QString::fromUtf8(answer.response.header("Location")));
-    }
-
-    static Visit visit(const QUrl &url) { return fetch(TDWHttpRequest(url)); }
-};
+using tdwtest::TestBrowser;
+using tdwtest::Visit;
 
 class TDWOAuthSignInTest : public ::testing::Test
 {
