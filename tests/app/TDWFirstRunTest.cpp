@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 
 #include "accounts/TDWGoogleEndpoints.h"
+#include "accounts/TDWKeychainMgr.h"
 #include "app/TDWRegisterClasses.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
@@ -51,6 +52,8 @@ protected:
         // The access checks of the sign-in, as the program registers them.
         TDWRegisterClasses();
         QFile::remove(TDWLoginItemMgr::launcherEntryPath());
+        // An earlier test's sign-in stays cached in the keychain manager for the whole process.
+        TDWKeychainMgr::keychainMgr()->deleteCredentialForUsername(FirstAccount);
         m_observer = TDWNotificationCenter::defaultCenter().addObserver({}, [this](const TDWNotification &n) {
             if (n.name() == QLatin1String("newAccount") || n.name() == QLatin1String("firsttimedone"))
                 posted << n.name() + QLatin1Char(' ') + QString::fromLatin1(n.object() ? n.object()->metaObject()->className() : "-") + QLatin1Char(' ')
