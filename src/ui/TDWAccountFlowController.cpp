@@ -170,6 +170,10 @@ void TDWAccountFlowController::showLabelView()
 void TDWAccountFlowController::applySettings()
 {
     if (m_accountViewController && !m_accountViewController->applySettings()) {
+        // A finished sign-in view has nothing left to press, Cancel included:
+        // the user stays on the account view instead.
+        if (TDWContentView::current(m_window) != m_accountViewController->view())
+            showAccountView();
         BKSErrorAlerts::showError(tr("Unable to save the account entry."), m_window);
         return;
     }

@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QUrlQuery>
@@ -258,6 +259,31 @@ TEST_F(TDWAccountSheetTest, ConsentAllowedWithGmailHandsTheFolderListToTheLabelS
     EXPECT_TRUE(flow->foldersWithFlags()->contains(QStringLiteral("INBOX")));
     EXPECT_TRUE(flow->foldersWithFlags()->contains(QStringLiteral("Work")));
     EXPECT_EQ(storedServices(MailUser), (QStringList{QStringLiteral("mail"), QStringLiteral("contacts")}));
+}
+
+// The address was free when Continue checked it but is taken when the
+// signed-in account is saved: the sheet says so and leaves the user on the
+// account view, where Cancel works, rather than on the finished sign-in view.
+TEST_F(TDWAccountSheetTest, AnAccountThatCannotBeSavedAfterSignInLeavesTheUserOnTheAccountView)
+{
+    continueNewAccount(user(), AllButMail);
+    ASSERT_TRUE(showsAuthView());
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        ASSERT_TRUE(TDWAccount::addAccountWithUsername(user(), {}, 1, {QStringLiteral("mail")}, false, *moc));
+    }
+    answerConsent(QStringLiteral("allow"));
+    QMessageBox *sheet = nullptr;
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return (sheet = window->findChild<QMessageBox *>()) != nullptr; }));
+    EXPECT_EQ(sheet->text(), QStringLiteral("Unable to save the account entry."));
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(showsAccountView());
+    EXPECT_TRUE(control<QPushButton>("cancel")->isEnabled());
+    EXPECT_EQ(delegate.done, 0);
+    EXPECT_TRUE(postedAccounts().isEmpty());
+    sheet->close();
+    control<QPushButton>("cancel")->click();
+    EXPECT_EQ(delegate.cancelled, 1);
 }
 
 TEST_F(TDWAccountSheetTest, ConsentDeniedReturnsToTheAccountViewWithTheMessage)
