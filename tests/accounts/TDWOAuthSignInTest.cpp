@@ -119,7 +119,15 @@ tdwtest::FakeGoogleServer *TDWOAuthSignInTest::s_fake = nullptr;
 
 TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflight)
 {
-    start();
+    // The user's part ends with the code: told once, before the outcome.
+    int codesBeforeOutcome = -1;
+    int codes = 0;
+    QObject::connect(signIn.get(), &TDWOAuthSignIn::codeReceived, [&] { ++codes; });
+    signIn->start([&](const TDWError &error) {
+        codesBeforeOutcome = codes;
+        outcomes.push_back(error);
+    });
+    ASSERT_EQ(opened.size(), 1);
     const QUrlQuery authorization(opened[0]);
     const QUrl redirectUri(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
     EXPECT_EQ(redirectUri.scheme(), QStringLiteral("http"));
@@ -144,6 +152,7 @@ TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflig
 
     const TDWError error = outcome();
     EXPECT_TRUE(error.isNull()) << error.description().toStdString();
+    EXPECT_EQ(codesBeforeOutcome, 1);
 
     // The fake took the verifier against the challenge and the same redirect URI.
     const QJsonArray tokenRequests = s_fake->requestsTo(QStringLiteral("/o/oauth2/token"));
@@ -180,6 +189,8 @@ TEST_F(TDWOAuthSignInTest, EachAttemptHasItsOwnStateAndVerifier)
 
 TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
 {
+    int codes = 0;
+    QObject::connect(signIn.get(), &TDWOAuthSignIn::codeReceived, [&] { ++codes; });
     start();
     const Visit page = TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("deny")));
     EXPECT_EQ(page.response.statusCode(), 200);
@@ -187,6 +198,7 @@ TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
     EXPECT_EQ(error.code(), TDWSignInError::Refused);
     EXPECT_EQ(error.localizedDescription(), QStringLiteral("Access to the account was denied."));
     EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
+    EXPECT_EQ(codes, 0);
     EXPECT_TRUE(storedCredential().isEmpty());
 }
 
