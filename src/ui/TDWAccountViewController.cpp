@@ -143,6 +143,8 @@ void TDWAccountViewController::buildView()
     m_cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
     m_cancelButton->setObjectName(QStringLiteral("cancel"));
     connect(m_continueButton, &QPushButton::clicked, this, &TDWAccountViewController::continueAccountSheet);
+    // Return in the address field is Continue (a disabled button ignores it).
+    connect(m_usernameField, &QLineEdit::returnPressed, m_continueButton, &QPushButton::click);
     connect(m_backButton, &QPushButton::clicked, m_flow, &TDWAccountFlowController::backFromAccountView);
     connect(m_cancelButton, &QPushButton::clicked, m_flow, &TDWAccountFlowController::cancelledAccountView);
 

@@ -47,6 +47,7 @@ TDWInitConfigViewController::TDWInitConfigViewController(TDWFirstTimeUserControl
     cancelButton->setObjectName(QStringLiteral("cancel"));
     connect(continueButton, &QPushButton::clicked, m_firstTimeUserController, &TDWFirstTimeUserController::doneInitConfigView);
     connect(cancelButton, &QPushButton::clicked, m_firstTimeUserController, &TDWFirstTimeUserController::cancel);
+    connect(m_emailAddressField, &QLineEdit::returnPressed, continueButton, &QPushButton::click);
 
     auto *layout = new QVBoxLayout(m_view);
     layout->addWidget(intro);

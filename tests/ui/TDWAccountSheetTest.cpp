@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -284,6 +285,24 @@ TEST_F(TDWAccountSheetTest, AnAccountThatCannotBeSavedAfterSignInLeavesTheUserOn
     sheet->close();
     control<QPushButton>("cancel")->click();
     EXPECT_EQ(delegate.cancelled, 1);
+}
+
+TEST_F(TDWAccountSheetTest, TheSignInViewSaysWhenTheBrowserHasAnsweredAndAFailedExchangeComesBack)
+{
+    // The code exchange is held back a little, then refused.
+    s_google->addFault(QJsonObject{{"path", "/o/oauth2/token"}, {"status", 503}, {"stall", 1.0}});
+    makeFlow().populate();
+    typeAddress(user());
+    setServices(AllButMail);
+    QTest::keyClick(control<QLineEdit>("usernameField"), Qt::Key_Return);
+    ASSERT_TRUE(showsAuthView());
+    EXPECT_EQ(control<QLabel>("statusText")->text(), QStringLiteral("Waiting for Google’s answer in your web browser…"));
+    answerConsent(QStringLiteral("allow"));
+    EXPECT_TRUE(tdwtest::waitUntil([this] { return control<QLabel>("statusText")->text() == QStringLiteral("Verifying access…"); }));
+    ASSERT_TRUE(tdwtest::waitUntil([this] { return showsAccountView(); }));
+    EXPECT_EQ(statusText(), QStringLiteral("Received an unexpected status code (503) when attempting to retrieve an authentication token."));
+    EXPECT_TRUE(errorShown());
+    EXPECT_FALSE(hasStoredCredential(user()));
 }
 
 TEST_F(TDWAccountSheetTest, ConsentDeniedReturnsToTheAccountViewWithTheMessage)
