@@ -6,7 +6,6 @@
 #include "accounts/TDWSignInError.h"
 #include "app/TDWRegisterClasses.h"
 #include "platform/http/TDWHttpError.h"
-#include "platform/http/TDWHttpOperation.h"
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
 
@@ -16,12 +15,10 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
-#include <optional>
 
 using namespace std::chrono_literals;
 
