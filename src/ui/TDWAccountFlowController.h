@@ -32,8 +32,6 @@ public:
                              QObject *parent = nullptr);
     ~TDWAccountFlowController() override;
 
-    QWidget *window() const { return m_window; }
-
     // Starts on the account settings view.
     void populate();
     // Re-login: starts on the sign-in view for the stored account's enabled

@@ -431,11 +431,12 @@ void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountE
 
 void TDWAccountViewController::handlePreflightSuccess()
 {
-    m_foldersWithFlags = TDWAccountFlowController::foldersWithFlagsOf(m_preflightMgr->mailPreflightOperation());
+    const std::optional<TDWFoldersWithFlags> foldersWithFlags
+        = TDWAccountFlowController::foldersWithFlagsOf(m_preflightMgr->mailPreflightOperation());
     // Enabled again, so that Cancel works should saving fail.
     stopVerifying();
     m_errorImageView->hide();
-    m_flow->doneAuthView(m_foldersWithFlags);
+    m_flow->doneAuthView(foldersWithFlags);
 }
 
 void TDWAccountViewController::handlePreflightFailureWithMessage(const QString &message)

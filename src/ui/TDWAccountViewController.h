@@ -3,7 +3,6 @@
 #include "accounts/TDWAccessTokenDelegate.h"
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 #include "accounts/TDWPreflightDelegate.h"
-#include "mail/TDWFoldersWithFlags.h"
 
 #include <QMap>
 #include <QObject>
@@ -13,7 +12,6 @@
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 
 class QButtonGroup;
 class QCheckBox;
@@ -55,8 +53,6 @@ public:
     QString accountUsername() const;
     // True when the service has a check box and it is on.
     bool enabledForService(const QString &service) const;
-    // The Gmail folder list of this view's last passed preflight, or none.
-    const std::optional<TDWFoldersWithFlags> &foldersWithFlags() const { return m_foldersWithFlags; }
     // Shows the message as an error.
     void handleAuthFailureWithMessage(const QString &message);
     // Saves the account (adds it, or updates the stored one); false when it could not be saved.
@@ -109,5 +105,4 @@ private:
     std::unique_ptr<TDWAccessTokenRetriever> m_accessTokenRetriever;
     std::unique_ptr<TDWAccountEmailAddressRetriever> m_emailAddressRetriever;
     std::unique_ptr<TDWPreflightMgr> m_preflightMgr;
-    std::optional<TDWFoldersWithFlags> m_foldersWithFlags;
 };

@@ -99,8 +99,9 @@ void TDWAuthViewController::signInFinished(const TDWError &error)
 {
     if (m_navigatedAway)
         return;
-    if (error.isNull())
-        m_foldersWithFlags = TDWAccountFlowController::foldersWithFlagsOf(m_signIn->mailPreflightOperation());
+    // Taken before the sign-in is let go of.
+    const std::optional<TDWFoldersWithFlags> foldersWithFlags
+        = error.isNull() ? TDWAccountFlowController::foldersWithFlagsOf(m_signIn->mailPreflightOperation()) : std::nullopt;
     navigateAway();
     if (!error.isNull()) {
         // A failed preflight comes after the credential was saved; either
@@ -108,7 +109,7 @@ void TDWAuthViewController::signInFinished(const TDWError &error)
         m_flow->backFromAuthViewWithError(error.localizedDescription());
         return;
     }
-    m_flow->doneAuthView(m_foldersWithFlags);
+    m_flow->doneAuthView(foldersWithFlags);
 }
 
 void TDWAuthViewController::navigateAway()

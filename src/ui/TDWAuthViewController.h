@@ -1,6 +1,5 @@
 #pragma once
 
-#include "mail/TDWFoldersWithFlags.h"
 #include "platform/foundation/TDWError.h"
 
 #include <QObject>
@@ -9,7 +8,6 @@
 #include <QWidget>
 #include <QStringList>
 
-#include <optional>
 
 class QLabel;
 class QProgressBar;
@@ -37,7 +35,6 @@ public:
     ~TDWAuthViewController() override;
 
     QWidget *view() const { return m_view; }
-    const QString &accountUsername() const { return m_accountUsername; }
     const QStringList &serviceIds() const { return m_serviceIds; }
 
     // Opens Google's page in the browser and waits for its answer.
@@ -45,10 +42,6 @@ public:
 
     void handleCancel();
     void handleBack();
-
-    // The Gmail folder list of the preflight that passed; none when mail was
-    // not among the services or the sign-in has not succeeded.
-    const std::optional<TDWFoldersWithFlags> &foldersWithFlags() const { return m_foldersWithFlags; }
 
 private:
     void signInFinished(const TDWError &error);
@@ -67,6 +60,5 @@ private:
     QPushButton *m_backButton = nullptr;
     QPushButton *m_cancelButton = nullptr;
     TDWOAuthSignIn *m_signIn = nullptr; // a child of this controller
-    std::optional<TDWFoldersWithFlags> m_foldersWithFlags;
     bool m_navigatedAway = false;
 };
