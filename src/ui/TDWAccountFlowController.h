@@ -61,10 +61,11 @@ public:
     // stored for the account). Until that view exists the flow goes on as
     // after the label step's Continue.
     void showLabelView();
-    // The folder list of the last preflight that passed in this flow.
+    // The folder list handed to the label step: that of the last preflight
+    // that passed with Gmail on.
     const std::optional<TDWFoldersWithFlags> &foldersWithFlags() const { return m_foldersWithFlags; }
 
-    // The folder list of a passed preflight's Gmail check (null: none ran).
+    // The folder list of a passed preflight's Gmail check; none when no Gmail check ran.
     static std::optional<TDWFoldersWithFlags> foldersWithFlagsOf(const TDWPreflight *mailPreflightOperation);
 
     TDWAccountViewController *accountViewController() const { return m_accountViewController.get(); }

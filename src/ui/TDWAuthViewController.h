@@ -5,8 +5,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QWidget>
 #include <QStringList>
+#include <QWidget>
 
 
 class QLabel;
