@@ -463,4 +463,21 @@ TEST_F(TDWAccountSheetTest, EditingAStoredAccountShowsItsSettingsAndSavesTheChan
     EXPECT_EQ(postedAccounts(), (QList<Posted>{{QStringLiteral("accountUpdate"), user()}}));
 }
 
+// Until the label view exists, the label step goes on as after its Continue:
+// the account is saved as the view shows it and the sheet ends.
+TEST_F(TDWAccountSheetTest, TheGmailLabelsButtonOfAStoredAccountLeadsToTheLabelStep)
+{
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        ASSERT_TRUE(TDWAccount::addAccountWithUsername(user(), {}, 1, {QStringLiteral("mail")}, false, *moc));
+    }
+    makeFlow(user()).populate();
+    control<QCheckBox>("calendar")->click();
+    control<QPushButton>("labels")->click();
+    EXPECT_EQ(delegate.done, 1);
+    EXPECT_TRUE(browser->opened.isEmpty());
+    EXPECT_EQ(storedServices(user()), (QStringList{QStringLiteral("mail"), QStringLiteral("calendar")}));
+    EXPECT_EQ(postedAccounts(), (QList<Posted>{{QStringLiteral("accountUpdate"), user()}}));
+}
+
 } // namespace
