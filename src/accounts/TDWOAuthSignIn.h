@@ -65,7 +65,7 @@ public:
     TDWPreflight *mailPreflightOperation() const;
 
 signals:
-    // The browser brought this attempt's code back: the user's part is done
+    // The browser brought this attempt's code back: the user is done
     // and the code exchange, account check and preflight follow.
     void codeReceived();
 

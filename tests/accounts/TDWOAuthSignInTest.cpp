@@ -116,7 +116,7 @@ tdwtest::FakeGoogleServer *TDWOAuthSignInTest::s_fake = nullptr;
 
 TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflight)
 {
-    // The user's part ends with the code: told once, before the outcome.
+    // The user is done once the code arrives: told once, before the outcome.
     int codesBeforeOutcome = -1;
     int codes = 0;
     QObject::connect(signIn.get(), &TDWOAuthSignIn::codeReceived, [&] { ++codes; });
