@@ -46,7 +46,8 @@ class Record:
 
 
 class ListStore:
-    """Thread-safe; readers get copies, so an answer being built never sees a run half applied."""
+    """Thread-safe. A change replaces a record instead of altering it, so the records a reader
+    got stay as they were while an answer is built from them."""
 
     def __init__(self):
         self.lock = threading.Lock()
@@ -79,10 +80,10 @@ class ListStore:
             return self.run
 
     def items(self, email, service, collection, include_deleted=False):
-        """Copies of the collection's records in their order; deleted ones only when asked."""
+        """The collection's records in their order; deleted ones only when asked."""
         with self.lock:
             records = self.collections.get((email.lower(), service, collection), [])
-            return [copy.deepcopy(r) for r in records if include_deleted or not r.deleted]
+            return [r for r in records if include_deleted or not r.deleted]
 
     def largest_change_id(self, email, service):
         with self.lock:
@@ -104,10 +105,17 @@ class ListStore:
     def _records(self, email, service, collection):
         return self.collections.setdefault((email.lower(), service, collection), [])
 
-    def _find(self, email, service, collection, item_id):
-        for record in self._records(email, service, collection):
+    def _replace(self, email, service, collection, item_id, change):
+        """Replaces the live record of that id with a changed copy: change(copy) alters it."""
+        records = self._records(email, service, collection)
+        for index, record in enumerate(records):
             if record.id == item_id and not record.deleted:
-                return record
+                changed = copy.copy(record)
+                changed.fields = dict(record.fields)
+                change(changed)
+                changed.touch(self.run, self._next_change_id(email, service))
+                records[index] = changed
+                return
         raise ValueError("%s/%s/%s has no item %r" % (email, service, collection, item_id))
 
     def _add(self, email, service, collection, item):
@@ -127,17 +135,14 @@ class ListStore:
         for item in change.get("add", []):
             self._add(email, service, collection, item)
         for item in change.get("change", []) + change.get("move", []):
-            record = self._find(email, service, collection, item["id"])
-            fields = dict(item)
-            if "trashed" in fields:
-                record.trashed = bool(fields.pop("trashed"))
-            record.fields.update(fields)
-            record.touch(self.run, self._next_change_id(email, service))
+            self._replace(email, service, collection, item["id"], lambda r, fields=dict(item): merge(r, fields))
         for item_id in change.get("trash", []):
-            record = self._find(email, service, collection, item_id)
-            record.trashed = True
-            record.touch(self.run, self._next_change_id(email, service))
+            self._replace(email, service, collection, item_id, lambda r: setattr(r, "trashed", True))
         for item_id in change.get("delete", []):
-            record = self._find(email, service, collection, item_id)
-            record.deleted = True
-            record.touch(self.run, self._next_change_id(email, service))
+            self._replace(email, service, collection, item_id, lambda r: setattr(r, "deleted", True))
+
+
+def merge(record, fields):
+    if "trashed" in fields:
+        record.trashed = bool(fields.pop("trashed"))
+    record.fields.update(fields)

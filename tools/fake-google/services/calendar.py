@@ -21,5 +21,5 @@ def calendar_entry(record):
 
 def calendar_list(state, request, account):
     records = [r for r in state.lists.items(account, SERVICE, "calendars") if not r.trashed]
-    page, next_token = token_paged(request, state.lists, [calendar_entry(r) for r in records], DEFAULT_PAGE, MAX_PAGE)
-    return json_page(request, "calendar#calendarList", token_page_content(page, next_token))
+    page, next_token = token_paged(request, state.lists, records, DEFAULT_PAGE, MAX_PAGE)
+    return json_page(request, "calendar#calendarList", token_page_content([calendar_entry(r) for r in page], next_token))

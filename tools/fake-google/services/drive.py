@@ -60,18 +60,23 @@ def file_object(record, exports):
     return {k: v for k, v in file.items() if v is not None}
 
 
-def included(record, query):
-    """Whether the file list's q keeps the file: "trashed=false" leaves trashed files out, and
+def inclusion(query):
+    """Whether the file list's q keeps a file: "trashed=false" leaves trashed files out, and
     "mimeType = '...'" terms (joined by or) keep only those media types."""
-    if re.search(r"trashed\s*=\s*false", query) and record.trashed:
-        return False
-    types = re.findall(r"mimeType\s*=\s*'([^']*)'", query)
-    return not types or record.fields.get("mimeType", "application/octet-stream") in types
+    skip_trashed = re.search(r"trashed\s*=\s*false", query) is not None
+    types = set(re.findall(r"mimeType\s*=\s*'([^']*)'", query))
+
+    def keeps(record):
+        if skip_trashed and record.trashed:
+            return False
+        return not types or record.fields.get("mimeType", "application/octet-stream") in types
+    return keeps
 
 
-def list_content(request, state, items):
-    page, next_token = token_paged(request, state.lists, items, DEFAULT_PAGE, MAX_PAGE)
-    content = token_page_content(page, next_token)
+def list_content(request, state, records, render):
+    """The page of records the request asks for, each rendered, with Drive's paging links."""
+    page, next_token = token_paged(request, state.lists, records, DEFAULT_PAGE, MAX_PAGE)
+    content = token_page_content([render(r) for r in page], next_token)
     content["selfLink"] = same_url_with(request, {})
     if next_token is not None:
         content["nextLink"] = same_url_with(request, {"pageToken": next_token})
@@ -79,9 +84,18 @@ def list_content(request, state, items):
 
 
 def files(state, exports, request, account):
-    query = request.query.get("q", "")
-    records = [r for r in state.lists.items(account, SERVICE, "files") if included(r, query)]
-    return json_page(request, "drive#fileList", list_content(request, state, [file_object(r, exports) for r in records]))
+    keeps = inclusion(request.query.get("q", ""))
+    records = [r for r in state.lists.items(account, SERVICE, "files") if keeps(r)]
+    return json_page(request, "drive#fileList", list_content(request, state, records, lambda r: file_object(r, exports)))
+
+
+def change_object(record, exports):
+    change = {"kind": "drive#change", "id": str(record.change_id), "fileId": record.id,
+              "selfLink": "https://%s/drive/v2/changes/%d" % (HOST, record.change_id),
+              "deleted": record.deleted, "modificationDate": record.modified}
+    if not record.deleted:
+        change["file"] = file_object(record, exports)
+    return change
 
 
 def changes(state, exports, request, account):
@@ -92,14 +106,6 @@ def changes(state, exports, request, account):
     records = [r for r in state.lists.items(account, SERVICE, "files", include_deleted=True)
                if r.change_id >= start and (with_deleted or not r.deleted)]
     records.sort(key=lambda r: r.change_id)
-    items = []
-    for record in records:
-        change = {"kind": "drive#change", "id": str(record.change_id), "fileId": record.id,
-                  "selfLink": "https://%s/drive/v2/changes/%d" % (HOST, record.change_id),
-                  "deleted": record.deleted, "modificationDate": record.modified}
-        if not record.deleted:
-            change["file"] = file_object(record, exports)
-        items.append(change)
-    content = list_content(request, state, items)
+    content = list_content(request, state, records, lambda r: change_object(r, exports))
     content["largestChangeId"] = str(state.lists.largest_change_id(account, SERVICE))
     return json_page(request, "drive#changeList", content)

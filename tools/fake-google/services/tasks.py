@@ -25,5 +25,5 @@ def task_list_entry(record):
 
 def task_lists(state, request, account):
     records = [r for r in state.lists.items(account, SERVICE, "tasklists") if not r.trashed]
-    page, next_token = token_paged(request, state.lists, [task_list_entry(r) for r in records], DEFAULT_PAGE, MAX_PAGE)
-    return json_page(request, "tasks#taskLists", token_page_content(page, next_token))
+    page, next_token = token_paged(request, state.lists, records, DEFAULT_PAGE, MAX_PAGE)
+    return json_page(request, "tasks#taskLists", token_page_content([task_list_entry(r) for r in page], next_token))
