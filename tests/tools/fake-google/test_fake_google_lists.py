@@ -286,13 +286,25 @@ class FakeGoogleListsTest(unittest.TestCase):
         self.assertEqual(self.get("https://www.google.com/m8/feeds/contacts/default/full")[2],
                          b"<html><body>Sorry</body></html>")
 
-    def test_runs_apply_in_turn_and_bad_changes_are_refused(self):
-        self.fake.control("run", {})
-        status, _, _ = self.fake.request("POST", "http://127.0.0.1/_control/run", "{}")
-        self.assertEqual(status, 400)
-        bad = {"lists": {"runs": [{USER: {"docs": {"files": {"delete": ["missing"]}}}}]}}
-        self.fake.control("scenario", bad)
-        self.assertEqual(self.fake.request("POST", "http://127.0.0.1/_control/run", "{}")[0], 400)
+    def test_runs_apply_in_turn_an_item_may_come_back_and_bad_changes_are_refused(self):
+        files = {"id": "f1", "title": "A.txt", "mimeType": "text/plain"}
+        self.fake.control("scenario", {"accounts": SCENARIO["accounts"], "lists": {
+            "data": {USER: {"docs": {"files": [files]}}},
+            "runs": [{USER: {"docs": {"files": {"delete": ["f1"]}}}},
+                     {USER: {"docs": {"files": {"add": [dict(files, title="A again.txt")]}}}},
+                     {USER: {"docs": {"files": {"add": [{"id": "f2"}], "delete": ["missing"]}}}}]}})
+        list_url = "https://www.googleapis.com/drive/v2/files"
+        changes_url = "https://www.googleapis.com/drive/v2/changes?startChangeId=0"
+        self.assertEqual(self.fake.control("run", {})["run"], 1)
+        self.assertNotIn("items", self.get_json(list_url))
+        self.assertEqual([(c["fileId"], c["deleted"]) for c in self.get_json(changes_url)["items"]], [("f1", True)])
+        self.assertEqual(self.fake.control("run", {})["run"], 2)
+        self.assertEqual([f["title"] for f in self.get_json(list_url)["items"]], ["A again.txt"])
+        self.assertEqual([(c["fileId"], c["deleted"]) for c in self.get_json(changes_url)["items"]], [("f1", False)])
+        for _ in range(2):
+            # The third run names an unknown item, so none of it applies.
+            self.assertEqual(self.fake.request("POST", "http://127.0.0.1/_control/run", "{}")[0], 400)
+            self.assertEqual([f["id"] for f in self.get_json(list_url)["items"]], ["f1"])
         status, _, _ = self.fake.request("POST", "http://127.0.0.1/_control/scenario",
                                          json.dumps({"lists": {"data": {USER: {"docs": {"files": [{"title": "x"}]}}}}}))
         self.assertEqual(status, 400)

@@ -45,6 +45,47 @@ class Record:
         self.change_id = change_id
 
 
+class Collection:
+    """One list's records in order, deleted ones kept for Drive's change list, with an index of
+    the live ones by id."""
+
+    def __init__(self):
+        self.records = []
+        self.live = {}            # id -> position of the live record
+        self.deleted = set()      # ids of the deleted records
+
+    def __copy__(self):
+        """A copy whose changes leave this one as it is (records are never altered)."""
+        other = Collection()
+        other.records, other.live, other.deleted = list(self.records), dict(self.live), set(self.deleted)
+        return other
+
+    def add(self, record):
+        if record.id in self.live:
+            raise ValueError("there is already an item %r" % record.id)
+        if record.id in self.deleted:
+            # An item that comes back after its deletion is a new item under the old id.
+            self.deleted.discard(record.id)
+            self.records = [r for r in self.records if r.id != record.id]
+            self.live = {r.id: n for n, r in enumerate(self.records) if not r.deleted}
+        self.live[record.id] = len(self.records)
+        self.records.append(record)
+
+    def replace(self, item_id, record):
+        if item_id not in self.live:
+            raise ValueError("there is no item %r" % item_id)
+        position = self.live[item_id]
+        self.records[position] = record
+        if record.deleted:
+            del self.live[item_id]
+            self.deleted.add(item_id)
+
+    def live_record(self, item_id):
+        if item_id not in self.live:
+            raise ValueError("there is no item %r" % item_id)
+        return self.records[self.live[item_id]]
+
+
 class ListStore:
     """Thread-safe. A change replaces a record instead of altering it, so the records a reader
     got stay as they were while an answer is built from them."""
@@ -58,7 +99,7 @@ class ListStore:
             self.page_size = int(spec.get("page_size", 0)) or None
             self.runs = list(spec.get("runs", []))
             self.run = 0
-            self.collections = {}    # (e-mail, service, collection) -> [Record], live and deleted
+            self.collections = {}    # (e-mail, service, collection) -> Collection
             self.change_ids = {}     # (e-mail, service) -> largest change id given out
             for email, services in spec.get("data", {}).items():
                 for service, collections in services.items():
@@ -67,23 +108,29 @@ class ListStore:
                             self._add(email, service, name, item)
 
     def next_run(self):
-        """Applies the scenario's next run; the number of runs applied so far."""
+        """Applies the scenario's next run, all of it or (on a bad change) nothing; the number
+        of runs applied so far."""
         with self.lock:
             if self.run >= len(self.runs):
                 raise ValueError("the scenario has no run %d" % (self.run + 1))
-            changes = self.runs[self.run]
+            saved = ({k: copy.copy(c) for k, c in self.collections.items()}, dict(self.change_ids))
             self.run += 1
-            for email, services in changes.items():
-                for service, collections in services.items():
-                    for name, change in collections.items():
-                        self._apply(email, service, name, change)
+            try:
+                for email, services in self.runs[self.run - 1].items():
+                    for service, collections in services.items():
+                        for name, change in collections.items():
+                            self._apply(email, service, name, change)
+            except (ValueError, KeyError, TypeError, AttributeError):
+                self.collections, self.change_ids = saved
+                self.run -= 1
+                raise
             return self.run
 
     def items(self, email, service, collection, include_deleted=False):
         """The collection's records in their order; deleted ones only when asked."""
         with self.lock:
-            records = self.collections.get((email.lower(), service, collection), [])
-            return [r for r in records if include_deleted or not r.deleted]
+            found = self.collections.get((email.lower(), service, collection))
+            return [r for r in (found.records if found else []) if include_deleted or not r.deleted]
 
     def largest_change_id(self, email, service):
         with self.lock:
@@ -102,31 +149,22 @@ class ListStore:
         self.change_ids[key] = self.change_ids.get(key, FIRST_CHANGE_ID) + 1
         return self.change_ids[key]
 
-    def _records(self, email, service, collection):
-        return self.collections.setdefault((email.lower(), service, collection), [])
-
-    def _replace(self, email, service, collection, item_id, change):
-        """Replaces the live record of that id with a changed copy: change(copy) alters it."""
-        records = self._records(email, service, collection)
-        for index, record in enumerate(records):
-            if record.id == item_id and not record.deleted:
-                changed = copy.copy(record)
-                changed.fields = dict(record.fields)
-                change(changed)
-                changed.touch(self.run, self._next_change_id(email, service))
-                records[index] = changed
-                return
-        raise ValueError("%s/%s/%s has no item %r" % (email, service, collection, item_id))
+    def _collection(self, email, service, collection):
+        return self.collections.setdefault((email.lower(), service, collection), Collection())
 
     def _add(self, email, service, collection, item):
         if not isinstance(item, dict) or not item.get("id"):
             raise ValueError("a list item needs an \"id\"")
-        records = self._records(email, service, collection)
-        # An item that comes back after its deletion is a new item under the old id.
-        records[:] = [r for r in records if r.id != item["id"] or not r.deleted]
-        if any(r.id == item["id"] for r in records):
-            raise ValueError("%s/%s/%s already has an item %r" % (email, service, collection, item["id"]))
-        records.append(Record(item, self.run, self._next_change_id(email, service)))
+        self._collection(email, service, collection).add(Record(item, self.run, self._next_change_id(email, service)))
+
+    def _replace(self, email, service, collection, item_id, change):
+        """Replaces the live record of that id with a changed copy: change(copy) alters it."""
+        records = self._collection(email, service, collection)
+        changed = copy.copy(records.live_record(item_id))
+        changed.fields = dict(changed.fields)
+        change(changed)
+        changed.touch(self.run, self._next_change_id(email, service))
+        records.replace(item_id, changed)
 
     def _apply(self, email, service, collection, change):
         unknown = set(change) - set(CHANGE_KINDS)
