@@ -215,7 +215,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, DriveFileListThenChangeListAcrossARun)
     EXPECT_FALSE(files.entries[1].contentUrl().isEmpty());
     EXPECT_EQ(files.entries[0].lastModifiedDate(), QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC));
 
-    s_fake->control(QStringLiteral("run"), QJsonDocument(QJsonObject{}));
+    ASSERT_EQ(s_fake->nextRun(), 1);
     const QString changesUrl = listUrls(QStringLiteral("docs"), "changeUrls").first().toMap().value(QStringLiteral("url")).toString().replace(
         QLatin1String("${startChangeId}"), QString::number(firstChangeId + 1));
     const Listing changes = list(changesUrl, QStringLiteral("TDWDriveListParser"), QStringLiteral("docs"));
@@ -253,7 +253,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, ContactGroupsAndContactsPageByNextLink)
     EXPECT_EQ(contacts.entries[1].photoEtag(), QStringLiteral("\"ph\""));
     EXPECT_TRUE(contacts.entries[0].photoEtag().isNull());
 
-    s_fake->control(QStringLiteral("run"), QJsonDocument(QJsonObject{}));
+    ASSERT_EQ(s_fake->nextRun(), 1);
     const Listing after = list(urls[1], QStringLiteral("contacts"));
     EXPECT_EQ(after.field(&TDWDocEntry::title), QStringList({"Ann", "Cy"}));
     EXPECT_EQ(after.urls.size(), 1);
@@ -275,7 +275,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, CalendarAndTaskListsPageByToken)
     EXPECT_TRUE(taskLists.urls[1].startsWith(QStringLiteral("https://www.googleapis.com/tasks/v1/users/@me/lists?"))) << taskLists.urls[1].toStdString();
 
     // Every task list deleted: Google's page then has no "items".
-    s_fake->control(QStringLiteral("run"), QJsonDocument(QJsonObject{}));
+    ASSERT_EQ(s_fake->nextRun(), 1);
     const Page emptied = fetch(TaskLists, QStringLiteral("TDWTaskListParser"), QStringLiteral("tasks"));
     EXPECT_TRUE(emptied.parsed);
     EXPECT_TRUE(emptied.entries.isEmpty());
@@ -304,7 +304,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, ReaderListsAndSavedArticlesByContinuation
     for (int i = 3; i < 5; ++i)
         EXPECT_TRUE(list(urls[i], QStringLiteral("reader")).entries.isEmpty());
 
-    s_fake->control(QStringLiteral("run"), QJsonDocument(QJsonObject{}));
+    ASSERT_EQ(s_fake->nextRun(), 1);
     EXPECT_EQ(list(urls[2], QStringLiteral("reader")).field(&TDWDocEntry::title), QStringList({"One", "Two", "Three", "Four"}));
 }
 
