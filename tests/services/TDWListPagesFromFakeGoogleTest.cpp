@@ -312,7 +312,11 @@ TEST_F(TDWListPagesFromFakeGoogleTest, PicasaAlbumsThenPhotoAndCommentFeeds)
 {
     const Listing albums = list(listUrls(QStringLiteral("picasaweb")).first(), QStringLiteral("picasaweb"));
     EXPECT_EQ(albums.field(&TDWDocEntry::docId), QStringList({"100"}));
-    const Listing photos = list(Picasa + albums.entries[0].docId() + QLatin1String("?kind=photo"), QString(), QStringLiteral("picasaweb"));
+    // Ids go into the feed paths percent-encoded, as the listing sends them.
+    const auto feed = [](const TDWDocEntry &entry, const char *kind) {
+        return Picasa + TDWUrlEncoding::stringByUrlEncoding(entry.docId()) + QLatin1String("?kind=") + QLatin1String(kind);
+    };
+    const Listing photos = list(feed(albums.entries[0], "photo"), QString(), QStringLiteral("picasaweb"));
     ASSERT_EQ(photos.entries.size(), 1);
     const TDWDocEntry &photo = photos.entries[0];
     EXPECT_EQ(photo.docId(), QStringLiteral("100/photoid/200"));
@@ -320,7 +324,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, PicasaAlbumsThenPhotoAndCommentFeeds)
     EXPECT_EQ(photo.filenameExtension(), QStringLiteral("JPG"));
     EXPECT_EQ(photo.parentFolderIds(), (QSet<QString>{QStringLiteral("100"), QStringLiteral("tag:sea"), QStringLiteral("tag:sun")}));
     EXPECT_TRUE(photo.contentUrl().endsWith(QStringLiteral("?imgmax=800"))) << photo.contentUrl().toStdString();
-    const Listing comments = list(Picasa + photo.docId() + QLatin1String("?kind=comment"), QString(), QStringLiteral("picasaweb"));
+    const Listing comments = list(feed(photo, "comment"), QString(), QStringLiteral("picasaweb"));
     ASSERT_EQ(comments.entries.size(), 1);
     EXPECT_EQ(comments.entries[0].docType(), QStringLiteral("comment"));
     EXPECT_EQ(comments.entries[0].content(), QStringLiteral("Nice"));

@@ -242,10 +242,11 @@ class FakeGoogleListsTest(unittest.TestCase):
         self.assertEqual(photo.find("gphoto:width", NS).text, "800")
         self.assertEqual(photo.find("{http://search.yahoo.com/mrss/}group/{http://search.yahoo.com/mrss/}keywords").text,
                          "sea, sun")
-        # Path segments arrive percent-encoded.
-        comments = self.get_xml("https://picasaweb.google.com/data/feed/api/user/default/albumid/%3100/photoid/200"
-                                "?kind=comment")
-        self.assertTrue(comments.find("a:entry/a:id", NS).text.endswith("/albumid/100/photoid/200/commentid/300"))
+        # The path may arrive percent-encoded, a photo id also as one segment.
+        for photo_path in ("%3100/photoid/200", "100%2Fphotoid%2F200"):
+            comments = self.get_xml("https://picasaweb.google.com/data/feed/api/user/default/albumid/%s?kind=comment"
+                                    % photo_path)
+            self.assertTrue(comments.find("a:entry/a:id", NS).text.endswith("/albumid/100/photoid/200/commentid/300"))
         self.assertEqual(self.get("https://picasaweb.google.com/data/feed/api/user/default/albumid/999?kind=photo")[0], 404)
 
         self.fake.control("run", {})

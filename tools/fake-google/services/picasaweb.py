@@ -104,10 +104,11 @@ def feed_items(state, account, path, kind):
 
 def feed(state, request, account):
     """The album list at the user feed; below it, albumid/A?kind=photo and
-    albumid/A/photoid/P?kind=comment. Path segments arrive percent-encoded."""
+    albumid/A/photoid/P?kind=comment. The path may arrive percent-encoded."""
     path = []
     if request.path.startswith(ALBUM_PREFIX):
-        path = [urllib.parse.unquote(s) for s in request.path[len(ALBUM_PREFIX):].split("/")]
+        # Decoded before it is split: a photo id ("A/photoid/P") may come encoded as one segment.
+        path = urllib.parse.unquote(request.path[len(ALBUM_PREFIX):]).split("/")
     try:
         records, render = feed_items(state, account, path, request.query.get("kind"))
     except NotFound as e:
