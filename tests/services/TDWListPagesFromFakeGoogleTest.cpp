@@ -50,7 +50,7 @@ QJsonObject scenario()
                          {"id": "a2", "title": "Two", "link": "http://a.example/2"},
                          {"id": "a3", "title": "Three", "link": "http://a.example/3"}]},
           "picasaweb": {
-            "albums": [{"id": "100", "title": "Trip"}],
+            "albums": [{"id": "100", "title": "Trip"}, {"id": "101", "title": "Home"}],
             "photos": [{"id": "200", "title": "IMG_1.JPG", "parents": ["100"], "keywords": ["sea", "sun"]}],
             "comments": [{"id": "300", "content": "Nice", "parents": ["200"]}]}}},
         "runs": [{"User@Example.com": {
@@ -59,6 +59,8 @@ QJsonObject scenario()
                              "move": [{"id": "f1", "parents": ["root"]}],
                              "trash": ["fo"]}},
           "contacts": {"contacts": {"delete": ["c2"]}},
+          "calendar": {"calendars": {"change": [{"id": "team@example.com", "summary": "Team B"}]}},
+          "picasaweb": {"photos": {"move": [{"id": "200", "parents": ["101"]}]}},
           "tasks": {"tasklists": {"delete": ["L1", "L2", "L3"]}},
           "reader": {"articles": {"add": [{"id": "a4", "title": "Four", "link": "http://a.example/4"}]}}}}]
       }
@@ -267,6 +269,8 @@ TEST_F(TDWListPagesFromFakeGoogleTest, CalendarAndTaskListsPageByToken)
     EXPECT_EQ(calendars.field(&TDWDocEntry::accessRole), QStringList({"owner", "reader"}));
     ASSERT_EQ(calendars.urls.size(), 2);
     EXPECT_TRUE(calendars.urls[1].endsWith(QStringLiteral("?maxResults=250&pageToken=p%2F2%2B"))) << calendars.urls[1].toStdString();
+    const QString teamEtag = calendars.entries[1].etag();
+    EXPECT_FALSE(teamEtag.isEmpty());
 
     // The task lists have no entry in the service table.
     const Listing taskLists = list(TaskLists, QStringLiteral("TDWTaskListParser"), QStringLiteral("tasks"));
@@ -274,8 +278,12 @@ TEST_F(TDWListPagesFromFakeGoogleTest, CalendarAndTaskListsPageByToken)
     ASSERT_EQ(taskLists.urls.size(), 2);
     EXPECT_TRUE(taskLists.urls[1].startsWith(QStringLiteral("https://www.googleapis.com/tasks/v1/users/@me/lists?"))) << taskLists.urls[1].toStdString();
 
-    // Every task list deleted: Google's page then has no "items".
+    // A changed calendar has a new etag. Every task list deleted: Google's page then has no "items".
     ASSERT_EQ(s_fake->nextRun(), 1);
+    const Listing changed = list(listUrls(QStringLiteral("calendar")).first(), QStringLiteral("calendar"));
+    EXPECT_EQ(changed.field(&TDWDocEntry::title), QStringList({"Me", "Team B"}));
+    EXPECT_EQ(changed.entries[0].etag(), calendars.entries[0].etag());
+    EXPECT_NE(changed.entries[1].etag(), teamEtag);
     const Page emptied = fetch(TaskLists, QStringLiteral("TDWTaskListParser"), QStringLiteral("tasks"));
     EXPECT_TRUE(emptied.parsed);
     EXPECT_TRUE(emptied.entries.isEmpty());
@@ -311,7 +319,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, ReaderListsAndSavedArticlesByContinuation
 TEST_F(TDWListPagesFromFakeGoogleTest, PicasaAlbumsThenPhotoAndCommentFeeds)
 {
     const Listing albums = list(listUrls(QStringLiteral("picasaweb")).first(), QStringLiteral("picasaweb"));
-    EXPECT_EQ(albums.field(&TDWDocEntry::docId), QStringList({"100"}));
+    EXPECT_EQ(albums.field(&TDWDocEntry::docId), QStringList({"100", "101"}));
     // Ids go into the feed paths percent-encoded, as the listing sends them.
     const auto feed = [](const TDWDocEntry &entry, const char *kind) {
         return Picasa + TDWUrlEncoding::stringByUrlEncoding(entry.docId()) + QLatin1String("?kind=") + QLatin1String(kind);
@@ -329,6 +337,13 @@ TEST_F(TDWListPagesFromFakeGoogleTest, PicasaAlbumsThenPhotoAndCommentFeeds)
     EXPECT_EQ(comments.entries[0].docType(), QStringLiteral("comment"));
     EXPECT_EQ(comments.entries[0].content(), QStringLiteral("Nice"));
     EXPECT_EQ(comments.entries[0].parentFolderIds(), QSet<QString>{photo.docId()});
+
+    // A photo moved to another album comes back under a new id.
+    ASSERT_EQ(s_fake->nextRun(), 1);
+    EXPECT_TRUE(list(feed(albums.entries[0], "photo"), QString(), QStringLiteral("picasaweb")).entries.isEmpty());
+    const Listing moved = list(feed(albums.entries[1], "photo"), QString(), QStringLiteral("picasaweb"));
+    EXPECT_EQ(moved.field(&TDWDocEntry::docId), QStringList({"101/photoid/200"}));
+    EXPECT_EQ(moved.entries[0].parentFolderIds(), (QSet<QString>{QStringLiteral("101"), QStringLiteral("tag:sea"), QStringLiteral("tag:sun")}));
 }
 
 TEST_F(TDWListPagesFromFakeGoogleTest, EtagsAndPageFaultsReachTheListing)
