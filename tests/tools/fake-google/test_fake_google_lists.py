@@ -296,11 +296,13 @@ class FakeGoogleListsTest(unittest.TestCase):
                      {USER: {"docs": {"files": {"add": [{"id": "f2"}], "delete": ["missing"]}}}}]}})
         list_url = "https://www.googleapis.com/drive/v2/files"
         changes_url = "https://www.googleapis.com/drive/v2/changes?startChangeId=0"
+        old_etag = self.get_json(list_url)["items"][0]["etag"]
         self.assertEqual(self.fake.control("run", {})["run"], 1)
         self.assertNotIn("items", self.get_json(list_url))
         self.assertEqual([(c["fileId"], c["deleted"]) for c in self.get_json(changes_url)["items"]], [("f1", True)])
         self.assertEqual(self.fake.control("run", {})["run"], 2)
         self.assertEqual([f["title"] for f in self.get_json(list_url)["items"]], ["A again.txt"])
+        self.assertNotEqual(self.get_json(list_url)["items"][0]["etag"], old_etag)
         self.assertEqual([(c["fileId"], c["deleted"]) for c in self.get_json(changes_url)["items"]], [("f1", False)])
         for _ in range(2):
             # The third run names an unknown item, so none of it applies.

@@ -16,12 +16,12 @@ def run_time(run):
 
 
 class Record:
-    """One item as it stands: the scenario's fields, how often it changed, the run of its last
-    change, the Drive-style change id of that change, and whether it is trashed or deleted."""
+    """One item as it stands: the scenario's fields, the run of its last change, the
+    Drive-style change id of that change (counted per account and service for every service),
+    and whether it is trashed or deleted."""
 
     def __init__(self, fields, run, change_id):
         self.fields = dict(fields)
-        self.version = 1
         self.run = run
         self.change_id = change_id
         self.trashed = bool(self.fields.pop("trashed", False))
@@ -40,7 +40,6 @@ class Record:
         return list(self.fields.get("parents", []))
 
     def touch(self, run, change_id):
-        self.version += 1
         self.run = run
         self.change_id = change_id
 

@@ -111,8 +111,9 @@ def user_number(email):
     return str(zlib.crc32(email.lower().encode("utf-8")) + 10 ** 11)
 
 
-def item_etag(record, prefix=""):
-    digest = hashlib.sha1(("%s|%s|%d" % (prefix, record.id, record.version)).encode("utf-8")).hexdigest()
+def item_etag(record):
+    """New with every change of the item, also when it comes back after its deletion."""
+    digest = hashlib.sha1(("%s|%d" % (record.id, record.change_id)).encode("utf-8")).hexdigest()
     return '"%s"' % digest[:16]
 
 
