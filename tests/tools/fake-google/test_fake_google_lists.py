@@ -90,6 +90,12 @@ class FakeGoogleListsTest(unittest.TestCase):
         self.assertEqual(headers["ETag"], page["etag"])
         return page
 
+    def get_json_plain(self, url):
+        """A JSON answer that is not a list page."""
+        status, _, body = self.get(url)
+        self.assertEqual(status, 200, body)
+        return json.loads(body)
+
     def get_xml(self, url):
         status, _, body = self.get(url)
         self.assertEqual(status, 200, body)
@@ -157,11 +163,6 @@ class FakeGoogleListsTest(unittest.TestCase):
         # Nothing changed after the last change id: a valid page without "items".
         empty = self.get_json("https://www.googleapis.com/drive/v2/changes?startChangeId=%d" % (ids[-1] + 1))
         self.assertEqual((empty["kind"], "items" in empty), ("drive#changeList", False))
-
-    def get_json_plain(self, url):
-        status, _, body = self.get(url)
-        self.assertEqual(status, 200, body)
-        return json.loads(body)
 
     def test_an_unchanged_page_answers_304_to_its_etag_and_a_changed_one_does_not(self):
         url = "https://www.google.com/m8/feeds/contacts/default/full?max-results=1000"
