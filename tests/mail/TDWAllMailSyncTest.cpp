@@ -206,6 +206,36 @@ TEST_F(AllMailSyncTest, FirstSyncRecordsEveryMessageWithItsLabels)
     EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 1")), 0);
 }
 
+// Gmail names its system folders in the account's language (in modified
+// UTF-7, spaces between the encoded runs): their special-use attributes, not
+// their names, lead to All Mail and the system labels.
+TEST_F(AllMailSyncTest, ALocalizedAccountIsSynchronisedThroughItsOwnFolderNames)
+{
+    ASSERT_TRUE(startServer({{"generate", 1200}, {"layout", "[Google Mail]"}, {"language", "ru"}}));
+    ASSERT_TRUE(sync(0));
+    EXPECT_EQ(TDWMailUtils::allMailPathForAccountUsername(Alice), QStringLiteral("[Google Mail]/&BBIEQQRP- &BD8EPgRHBEIEMA-"));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 1200);
+    // Generated message i is in Sent Mail when i % 11 == 1.
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = %@"), {QStringLiteral("\\Sent")}), 109);
+
+    m_server.control({{"op", "flag"}, {"uid", serverMessages().at(3).toObject().value(QStringLiteral("uid"))}, {"remove", QJsonArray{"\\Seen"}}});
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 1);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1 and isUnread = 1 and firstSeenDate = %@"), {m_start.addDays(1)}), 1);
+}
+
+// The server's other ways of writing the same answers change nothing in the store.
+TEST_F(AllMailSyncTest, OtherLabelFormsAndItemOrdersGiveTheSameRecords)
+{
+    ASSERT_TRUE(startServer({{"generate", 300}},
+                            {{"label_style", "mixed"}, {"item_order", "legacy"}, {"preauth_capabilities", "full"}, {"selected_label", "show"}}));
+    ASSERT_TRUE(sync(0));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 300);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = 'Work'")), 60);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = 'Entw&APw-rfe'")), 23);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = %@"), {QStringLiteral("\\Inbox")}), 100);
+}
+
 TEST_F(AllMailSyncTest, AFlagChangeOpensOneNewRevision)
 {
     ASSERT_TRUE(startServer({{"generate", 1500}}));
