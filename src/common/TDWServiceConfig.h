@@ -18,6 +18,9 @@ public:
     QString itemDir;
     // What the user reads in "Unable to retrieve the <label>".
     QString listOfItemsLabel;
+    // One item and several items of the service, as the status texts name them.
+    QString itemName;
+    QString itemNamePlural;
     // Class of the service's access check, and the URL the HTTP check reads.
     QString preflightClass;
     QString preflightUrl;
@@ -29,6 +32,8 @@ public:
     QString oauthScope;
     // The IMAP server of a mail service; empty for the others.
     QString imapHost;
+    // Class of the operation that downloads one revision of the service's items.
+    QString exportOperationClass;
     bool disabled = false;
 
     bool operator==(const TDWServiceConfig &other) const = default;
