@@ -9,6 +9,7 @@
 #include "dataobjects/TDWMailItem.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -118,8 +119,8 @@ void TDWDeletedMessages::removeFile(const QString &relativePath) const
     if (relativePath.isEmpty())
         return;
     const QString fullPath = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(relativePath);
-    // A locked backup file is read-only; it must be writable to go.
-    QFile::setPermissions(fullPath, QFile::permissions(fullPath) | QFileDevice::WriteOwner);
+    // A locked file must be unlocked to go; a failure shows in the removal.
+    TDWFileLock::setLocked(fullPath, false);
     if (!QFile::remove(fullPath)) {
         tdwLog(QStringLiteral("ERROR: Unable to delete file at: %1").arg(fullPath));
         return;

@@ -18,6 +18,7 @@
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -29,6 +30,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +120,16 @@ protected:
 
     bool sync(int days) { return runSync(beginIteration(days))->success(); }
 
+    // The mail store as the sqlite3 shell reads it: one number.
+    QString sqlite3(const QString &query)
+    {
+        QProcess shell;
+        shell.start(QStringLiteral("sqlite3"), {m_mailStore->path(), query});
+        EXPECT_TRUE(shell.waitForFinished(30000));
+        EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        return QString::fromUtf8(shell.readAllStandardOutput()).trimmed();
+    }
+
     qint64 count(const QString &entity, const QString &predicate, const QVariantList &arguments = {})
     {
         const auto moc = TDWMasterStore::shared().newMoc();
@@ -174,6 +186,9 @@ TEST_F(AllMailSyncTest, FirstSyncRecordsEveryMessageWithItsLabels)
 
     EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message' and deleted = 0")), 2500);
     EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 2500);
+    EXPECT_EQ(sqlite3(QStringLiteral("SELECT count(DISTINCT \"docId\") FROM \"Doc\" WHERE \"docType\" = 'message' AND \"deleted\" = 0")),
+              QStringLiteral("2500"));
+    EXPECT_EQ(sqlite3(QStringLiteral("SELECT count(*) FROM \"Doc\" WHERE \"allMailSeqGroup\" = 2")), QStringLiteral("500"));
     EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
     // Generated message i is in Work when i % 5 == 0 and in the Inbox when i % 3 == 0.
     EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = 'Work'")), 500);
@@ -326,7 +341,7 @@ TEST_F(AllMailSyncTest, ADeletionMidMailboxIsMarkedAndPurgedAfterTheKeepingTime)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("message");
         file.close();
-        QFile::setPermissions(m_goneFile, QFileDevice::ReadOwner);
+        ASSERT_TRUE(TDWFileLock::setLocked(m_goneFile, true));
     }
 
     ASSERT_TRUE(sync(1));
