@@ -240,7 +240,7 @@ bool TDWAllMailUpdateOperation::synchronise()
     m_context.allMailUidValidity = info.uidValidity;
     if (!syncBatches(*session, allMailFolderPath, info.messageCount, type))
         return false;
-    return handleSuccess(info.messageCount);
+    return handleSuccess();
 }
 
 bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type)
@@ -332,6 +332,7 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
             return false;
         if (!TDWMessageLabelLinks(m_context).syncFoldersForMessageArray(messages))
             return false;
+        m_messagesListed += messages.size();
         if (first + BatchSize - 1 >= messageCount)
             return true;
         first += BatchSize;
@@ -362,13 +363,13 @@ std::optional<bool> TDWAllMailUpdateOperation::batchMatchesStore(const QList<TDW
     return docs == n && revisions == docs;
 }
 
-bool TDWAllMailUpdateOperation::handleSuccess(qint64 messageCount)
+bool TDWAllMailUpdateOperation::handleSuccess()
 {
     TDWDeletedMessages deleted(m_context);
     // An empty listing proves nothing about what the backup holds: nothing is
     // marked deleted from it.
-    if (messageCount == 0)
-        tdwLog(QStringLiteral("All Mail of %1 is empty; no message is marked deleted").arg(m_accountUsername));
+    if (m_messagesListed == 0)
+        tdwLog(QStringLiteral("All Mail of %1 listed no message; none is marked deleted").arg(m_accountUsername));
     else if (m_firstFullSequence != -1 && !deleted.virtuallyDeleteOldWithSequenceGreaterThan(m_firstFullSequence - 1))
         return false;
     if (isCancelled())

@@ -63,11 +63,14 @@ private:
     // Whether the stored items of the batch's sequence group still stand for
     // these messages; null when the store cannot tell (logged).
     std::optional<bool> batchMatchesStore(const QList<TDWImapMessage> &messages, qint64 first);
-    bool handleSuccess(qint64 messageCount);
+    // Marks deleted what the pass did not list again (unless it listed
+    // nothing at all), then purges what expired.
+    bool handleSuccess();
 
     QString m_accountUsername;
     TDWAllMailSyncContext m_context;
     qint64 m_firstFullSequence = -1;
+    qint64 m_messagesListed = 0;
     std::atomic<bool> m_success = false;
     std::shared_ptr<Watch> m_watch;
 };
