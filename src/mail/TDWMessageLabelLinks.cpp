@@ -99,9 +99,9 @@ bool TDWMessageLabelLinks::syncFoldersForMessageArray(const QList<TDWImapMessage
             if (!folder)
                 continue;
             if (!doc)
-                doc = TDWDoc::byDocId(docId, m_context.store, *moc, nullptr);
-            if (!doc)
                 doc = lookup->docForMessage(message);
+            if (!doc)
+                doc = TDWDoc::byDocId(docId, m_context.store, *moc, nullptr);
             if (!doc)
                 continue;
             auto link = TDWMailItem::newWithMoc(*moc, m_context.store);

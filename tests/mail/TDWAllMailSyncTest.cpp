@@ -284,6 +284,35 @@ TEST_F(AllMailSyncTest, AFlagChangeOpensOneNewRevision)
     }
 }
 
+// Items written before Gmail ids were kept carry "msg:<validity>-<uid>" as
+// their id; the light fetch gives them their Gmail ids without new items or revisions.
+TEST_F(AllMailSyncTest, ItemsWithoutGmailIdsLearnThemFromTheLightFetch)
+{
+    ASSERT_TRUE(startServer({{"generate", 1500}}));
+    ASSERT_TRUE(sync(0));
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const auto docs = TDWEntityFetch(*moc, QStringLiteral("Doc")).where(QStringLiteral("allMailSeqGroup = 0")).in(m_mailStore).objects<TDWDoc>(nullptr);
+        ASSERT_TRUE(docs);
+        ASSERT_EQ(docs->size(), 1000);
+        for (const TDWDoc::Ptr &doc : *docs) {
+            doc->setDocId(QStringLiteral("msg:") + doc->allMailUid());
+            doc->setGmailMessageId(QString());
+        }
+        ASSERT_TRUE(moc->save(nullptr));
+    }
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message'")), 1500);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("gmailMessageId = nil or docId BEGINSWITH 'msg:'")), 0);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const QJsonObject first = serverMessages().at(0).toObject();
+    const TDWDoc::Ptr doc = docWithUid(*moc, first.value(QStringLiteral("uid")).toInteger());
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->docId(), QString::number(first.value(QStringLiteral("msgid")).toInteger()));
+    EXPECT_EQ(doc->gmailThreadId(), QString::number(first.value(QStringLiteral("thrid")).toInteger()));
+}
+
 TEST_F(AllMailSyncTest, LabelsAddedAndRemovedOpenAndCloseLinks)
 {
     ASSERT_TRUE(startServer({{"generate", 30}}));
