@@ -161,8 +161,7 @@ struct TDWAllMailUpdateOperation::Watch : std::enable_shared_from_this<Watch>
 };
 
 TDWAllMailUpdateOperation::TDWAllMailUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID)
-    : m_accountUsername(accountUsername)
-    , m_watch(std::make_shared<Watch>())
+    : m_watch(std::make_shared<Watch>())
 {
     m_context.accountUsername = accountUsername;
     m_context.backupIterationObjectID = backupIterationObjectID;
@@ -216,9 +215,9 @@ bool TDWAllMailUpdateOperation::synchronise()
     auto type = TDWMessageRevisions::FlagsOnly;
     if (!prepare(&allMailFolderPath, &type))
         return false;
-    const std::shared_ptr<TDWImapSession> session = TDWImapConnectionMgr::imapSessionForUsername(m_accountUsername);
+    const std::shared_ptr<TDWImapSession> session = TDWImapConnectionMgr::imapSessionForUsername(m_context.accountUsername);
     if (!session) {
-        tdwLog(QStringLiteral("ERROR: Unable to get IMAP folder info: no access token for %1").arg(m_accountUsername));
+        tdwLog(QStringLiteral("ERROR: Unable to get IMAP folder info: no access token for %1").arg(m_context.accountUsername));
         return false;
     }
 
@@ -246,7 +245,7 @@ bool TDWAllMailUpdateOperation::synchronise()
 bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type)
 {
     const auto storeMgr = TDWMasterStore::shared().storeMgr();
-    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_context.accountUsername, QStringLiteral("mail")) : nullptr;
     if (!m_context.store) {
         tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
         return false;
@@ -269,7 +268,7 @@ bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRe
 
     const TDWMailFolder::Ptr allMail = TDWMailFolder::currentAllMailFolderByStore(m_context.store, *moc);
     *allMailFolderPath = allMail ? allMail->encodedFolderPath() : QString();
-    const auto account = TDWAccount::byUsername(m_accountUsername, *moc, nullptr);
+    const auto account = TDWAccount::byUsername(m_context.accountUsername, *moc, nullptr);
     m_context.backupUnlabeled = account && account->backupUnlabeled();
     moc->reset();
     if (allMailFolderPath->isEmpty()) {
@@ -369,7 +368,7 @@ bool TDWAllMailUpdateOperation::handleSuccess()
     // An empty listing proves nothing about what the backup holds: nothing is
     // marked deleted from it.
     if (m_messagesListed == 0)
-        tdwLog(QStringLiteral("All Mail of %1 listed no message; none is marked deleted").arg(m_accountUsername));
+        tdwLog(QStringLiteral("All Mail of %1 listed no message; none is marked deleted").arg(m_context.accountUsername));
     else if (m_firstFullSequence != -1 && !deleted.virtuallyDeleteOldWithSequenceGreaterThan(m_firstFullSequence - 1))
         return false;
     if (isCancelled())

@@ -67,7 +67,6 @@ private:
     // nothing at all), then purges what expired.
     bool handleSuccess();
 
-    QString m_accountUsername;
     TDWAllMailSyncContext m_context;
     qint64 m_firstFullSequence = -1;
     qint64 m_messagesListed = 0;

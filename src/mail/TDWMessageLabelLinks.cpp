@@ -8,7 +8,6 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWLog.h"
 
-#include <QSet>
 
 TDWMessageLabelLinks::TDWMessageLabelLinks(TDWAllMailSyncContext context)
     : m_context(std::move(context))
