@@ -96,6 +96,13 @@ void TDWBackupOperation::main()
 
 void TDWBackupOperation::startOnMainThread()
 {
+    // Cancelled while the start was on its way here: ended like a run cancelled
+    // in the backup queue, without an iteration that would pass for a backup
+    // and with "last_cancelled" left as the cancellation set it.
+    if (isCancelled()) {
+        complete();
+        return;
+    }
     // Every change of the inner queue's count may complete the run. The test
     // runs on the main thread, so that a queue thread never waits for the
     // run's lock while the queue holds its own (the main thread queues

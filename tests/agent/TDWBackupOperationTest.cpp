@@ -22,6 +22,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -370,6 +371,63 @@ TEST_F(TDWBackupOperationTest, ATokenIsRenewedBeforeItExpiresOnlyWhileItsAccount
     ServiceOperations::shared().finishAll();
     ASSERT_TRUE(waitForFinish());
     EXPECT_EQ(finishes, 1);
+}
+
+TEST_F(TDWBackupOperationTest, TheRenewalTimerIsSetTheLeadBeforeExpiryAndNeverSooner)
+{
+    const struct
+    {
+        int tokenLifetime;
+        qint64 renewalAfter;
+    } cases[] = {
+        {3600, 3600 - TDWBackupOperation::RenewalLeadSeconds},
+        {TDWBackupOperation::RenewalLeadSeconds + 60, 60},
+        // A token shorter-lived than the lead would otherwise be renewed without pause.
+        {200, TDWBackupOperation::RenewalLeadSeconds},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tokenLifetime);
+        setScenario(c.tokenLifetime);
+        const QString username = user(QString::number(c.tokenLifetime));
+        addAccount(username, {Docs});
+        ServiceOperations::shared().reset(true);
+
+        startRun();
+        ASSERT_TRUE(waitForStarted(1));
+        ASSERT_TRUE(tdwtest::waitUntil([this] { return !run->findChildren<QTimer *>().isEmpty(); }));
+        const QList<QTimer *> timers = run->findChildren<QTimer *>();
+        ASSERT_EQ(timers.size(), 1);
+        EXPECT_TRUE(timers[0]->isActive());
+        EXPECT_TRUE(timers[0]->isSingleShot());
+        EXPECT_EQ(std::chrono::milliseconds(timers[0]->interval()), TDWClock::duration(std::chrono::seconds(c.renewalAfter)));
+
+        ServiceOperations::shared().finishAll();
+        ASSERT_TRUE(waitForFinish());
+        // The account is not backed up again by the next case's run.
+        const auto account = TDWAccount::byUsername(username, *stack.moc, nullptr);
+        account->setEnabled(false, Docs);
+        ASSERT_TRUE(stack.moc->save(nullptr));
+    }
+}
+
+TEST_F(TDWBackupOperationTest, ARunCancelledBeforeItsStartReachesTheMainThreadEndsWithoutAnIteration)
+{
+    addAccount(user(QStringLiteral("alice")), {Docs});
+
+    startRun();
+    // The backup queue's thread has handed the start to the main thread, which
+    // has not run it yet.
+    while (!run->isExecuting())
+        std::this_thread::yield();
+    run->cancel();
+    ASSERT_TRUE(waitForFinish());
+
+    EXPECT_EQ(finishes, 1);
+    EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("last_cancelled")));
+    EXPECT_TRUE(run->backupIterationId().isNull());
+    EXPECT_FALSE(iteration());
+    EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
+    EXPECT_TRUE(ServiceOperations::shared().startedKeys().isEmpty());
 }
 
 TEST_F(TDWBackupOperationTest, ACancelledRunQueuesNothingMoreAndEndsOnceItsOperationsHaveLeft)
