@@ -374,7 +374,8 @@ void TDWBackupOperation::cancel()
 bool TDWBackupOperation::isComplete() const
 {
     std::lock_guard lock(m_mutex);
-    return m_queue->operationCount() == 0
+    // Before the start sequence has asked for the tokens nothing is complete.
+    return m_mainBackupRunning && m_queue->operationCount() == 0
         && m_accessTokenRetrieversByAccountUsername.size()
                == m_haveAccessTokenAccountUsernames.size() + m_failedAccessTokenAccountUsernames.size();
 }
@@ -393,7 +394,10 @@ void TDWBackupOperation::checkDone()
         return;
     }
     // The store copies may take a while: not on the main thread.
-    QThread *worker = QThread::create([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this())] { self->complete(); });
+    QThread *worker = QThread::create([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this())]() mutable {
+        self->complete();
+        laterOnMainThread([self = std::move(self)] {});
+    });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
 }

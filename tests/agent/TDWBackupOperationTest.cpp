@@ -295,6 +295,15 @@ TEST_F(TDWBackupOperationTest, ARunWithoutEnabledAccountsOpensAndClosesAnIterati
     EXPECT_EQ(errorsIn(log), QStringList());
 }
 
+TEST_F(TDWBackupOperationTest, ARunNotYetStartedIsNotComplete)
+{
+    const auto waiting = std::make_shared<TDWBackupOperation>();
+    waiting->checkDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(waiting->isFinished());
+    EXPECT_TRUE(snapshots().isEmpty());
+}
+
 TEST_F(TDWBackupOperationTest, AMissingBackupFolderEndsTheRunAtOnceWithoutAnIteration)
 {
     addAccount(user(QStringLiteral("a")), {Docs});
