@@ -366,6 +366,9 @@ void TDWBackupOperation::requeueCalendar()
 
 void TDWBackupOperation::cancel()
 {
+    // A run that has ended stays as it ended: a late Stop makes no finished run a cancelled one.
+    if (isFinished())
+        return;
     defaults()->setBool(true, QStringLiteral("last_cancelled"));
     TDWOperation::cancel();
     m_queue->cancelAllOperations();

@@ -293,6 +293,9 @@ TEST_F(TDWBackupOperationTest, ARunWithoutEnabledAccountsOpensAndClosesAnIterati
     EXPECT_EQ(snapshots().size(), 1);
     EXPECT_EQ(globalStatusChanges.count(), 2); // told at the start and at the end
     EXPECT_EQ(errorsIn(log), QStringList());
+    // Stop pressed just too late changes nothing.
+    run->cancel();
+    EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("last_cancelled")));
 }
 
 TEST_F(TDWBackupOperationTest, ARunNotYetStartedIsNotComplete)
