@@ -361,9 +361,9 @@ TEST_F(TDWBackupOperationTest, OnlyTheAccountWhoseTokenArrivedIsBackedUpAndTheRu
 
 TEST_F(TDWBackupOperationTest, ATokenIsRenewedBeforeItExpiresOnlyWhileItsAccountHasOperationsRunning)
 {
-    // Tokens that live a second past the renewal lead, on a clock sped up twenty times.
+    // Tokens that live a second past the renewal lead, on a clock sped up five times.
     setScenario(TDWBackupOperation::RenewalLeadSeconds + 1);
-    TDWClock::setDurationScale(0.05);
+    TDWClock::setDurationScale(0.2);
     const QString busy = user(QStringLiteral("busy"));
     const QString idle = user(QStringLiteral("idle"));
     addAccount(busy, {Docs});
@@ -372,7 +372,8 @@ TEST_F(TDWBackupOperationTest, ATokenIsRenewedBeforeItExpiresOnlyWhileItsAccount
 
     startRun();
     ASSERT_TRUE(waitForStarted(1));
-    ASSERT_TRUE(tdwtest::waitUntil([&] { return tokenRequestsFor(busy) >= 3; }));
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return tokenRequestsFor(busy) >= 3; }))
+        << QJsonDocument(s_fake->requestsTo(QStringLiteral("/o/oauth2/token"))).toJson().toStdString();
     EXPECT_EQ(tokenRequestsFor(idle), 1);
     EXPECT_EQ(ServiceOperations::shared().startedKeys(), QStringList{TDWBackupOperation::keyForAccountUsername(busy, Docs)});
     EXPECT_FALSE(run->isFinished());
