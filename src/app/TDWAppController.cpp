@@ -137,6 +137,9 @@ TDWAppController::~TDWAppController()
     // their queues are gone.
     m_recoveryOperations.reset();
     m_statusQueue.reset();
+    // The status manager may outlive the scheduler it asks.
+    if (const std::shared_ptr<TDWStatusMgr> status = statusMgr())
+        status->setBackupInProgressCheck({});
     delete m_mainWindowController;
     delete m_firstTimeUserController;
     delete m_migratingDatabaseWindowController;
@@ -438,6 +441,7 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
     }
     m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(),
                                                              TDWMasterStore::shared().persistentStoreCoordinator());
+    statusMgr()->setBackupInProgressCheck([scheduler = m_backupScheduler.get()] { return scheduler->backupInProgress(); });
     if (backUpImmediately) {
         m_backupScheduler->userRequestedImmediateBackup();
         setOneTimeBackupFlags();
