@@ -68,6 +68,8 @@ QString TDWStoreBackups::folderNameForDate(const QDateTime &date)
 
 void TDWStoreBackups::backUpStoresIfNecessary()
 {
+    // Never a folder relative to wherever the program happens to run.
+    TDWFileMgr::initData();
     const QString dir = QDir(TDWFileMgr::appSupportDir()).filePath(QStringLiteral("Store Backups"));
     if (!QFileInfo::exists(dir) && !QDir().mkpath(dir)) {
         tdwLog(QStringLiteral("ERROR: Unable to create backup stores directory: %1").arg(errnoText()));

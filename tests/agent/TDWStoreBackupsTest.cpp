@@ -203,3 +203,18 @@ TEST_F(TDWStoreBackupsTest, CopiesTakenWhileAWriterSavesAreWholeAndConsistent)
         EXPECT_GE(items, copy.savedBefore);
     }
 }
+
+TEST(TDWStoreBackups, SnapshotsGoToTheDataFolderEvenBeforeAnythingElseAskedForIt)
+{
+    TDWFileMgr::reset();
+    const QString previous = QDir::currentPath();
+    const QString elsewhere = tdwtest::freshDir(QStringLiteral("cwd"));
+    ASSERT_TRUE(QDir::setCurrent(elsewhere));
+
+    TDWStoreBackups::backUpStoresIfNecessary();
+
+    QDir::setCurrent(previous);
+    EXPECT_TRUE(entriesOf(elsewhere).isEmpty());
+    EXPECT_TRUE(QFileInfo(QDir(TDWFileMgr::appSupportDir()).filePath(QStringLiteral("Store Backups"))).isDir());
+    TDWFileMgr::reset();
+}
