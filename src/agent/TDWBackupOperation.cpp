@@ -4,6 +4,7 @@
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupOperationClasses.h"
+#include "agent/TDWLockUnlockAllBackupFilesOperation.h"
 #include "agent/TDWStoreBackups.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWServiceTable.h"
@@ -141,7 +142,7 @@ void TDWBackupOperation::startOnMainThread()
 
 bool TDWBackupOperation::backupFolderAvailable()
 {
-    const QString chosen = TDWFileMgr::chosenBackupLocation();
+    const QString chosen = TDWFileMgr::altBackupLocation();
     if (!chosen.isEmpty() && !QFileInfo::exists(chosen)) {
         defaults()->setBool(true, QStringLiteral("backupdirismissing"));
         defaults()->synchronize();
@@ -195,6 +196,10 @@ void TDWBackupOperation::requestAccessTokens()
         if (account->enabledForAnyService())
             requestAccessToken(account->username());
     }
+    // The locking setting changed since the files were last brought in line with it.
+    if (defaults()->integerForKey(QStringLiteral("lockBackupFilesLastChanged"))
+        != defaults()->integerForKey(QStringLiteral("lockBackupFilesLastPerformed")))
+        m_queue->addOperation(std::make_shared<TDWLockUnlockAllBackupFilesOperation>());
 }
 
 void TDWBackupOperation::requestAccessToken(const QString &username)

@@ -241,11 +241,11 @@ QString TDWFileMgr::backedUpItemsPathForService(const QString &serviceId)
 QString TDWFileMgr::backedUpItemsPath()
 {
     initData();
-    const QString chosen = chosenBackupLocation();
+    const QString chosen = altBackupLocation();
     return chosen.isEmpty() ? currentLayout()->defaultBackupLocation : chosen;
 }
 
-QString TDWFileMgr::chosenBackupLocation()
+QString TDWFileMgr::altBackupLocation()
 {
     return TDWUserDefaults::standard()->stringForKey(QStringLiteral("altbackuploc"));
 }

@@ -298,6 +298,18 @@ TEST_F(TDWBackupOperationTest, ARunWithoutEnabledAccountsOpensAndClosesAnIterati
     EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("last_cancelled")));
 }
 
+TEST_F(TDWBackupOperationTest, AChangedLockingSettingIsAppliedWithinTheRun)
+{
+    defaults()->setInteger(3, QStringLiteral("lockBackupFilesLastChanged"));
+    defaults()->setInteger(2, QStringLiteral("lockBackupFilesLastPerformed"));
+
+    startRun();
+    ASSERT_TRUE(waitForFinish());
+
+    EXPECT_EQ(defaults()->integerForKey(QStringLiteral("lockBackupFilesLastPerformed")), 3);
+    EXPECT_EQ(iteration()->iterationEndTime(), Now);
+}
+
 TEST_F(TDWBackupOperationTest, ARunNotYetStartedIsNotComplete)
 {
     const auto waiting = std::make_shared<TDWBackupOperation>();
