@@ -137,6 +137,8 @@ TDWAppController::~TDWAppController()
     // their queues are gone.
     m_recoveryOperations.reset();
     m_statusQueue.reset();
+    // Its rule updates and evaluations end here, while the stores are open.
+    m_backupScheduler.reset();
     delete m_mainWindowController;
     delete m_firstTimeUserController;
     delete m_migratingDatabaseWindowController;
@@ -163,6 +165,11 @@ void TDWAppController::setMonitorProgram(const QString &path)
 {
     delete m_monitorApp;
     m_monitorApp = new TDWMonitorApp(path, this);
+}
+
+void TDWAppController::setBackupSchedulerEnvironment(std::function<TDWBackupSchedulerEnvironment()> makeEnvironment)
+{
+    m_makeSchedulerEnvironment = std::move(makeEnvironment);
 }
 
 // ---------------------------------------------------------------------------
@@ -433,8 +440,9 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
         std::lock_guard lock(m_statusMutex);
         m_statusMgr = std::move(statusMgr);
     }
-    m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(),
-                                                             TDWMasterStore::shared().persistentStoreCoordinator());
+    m_backupScheduler = std::make_unique<TDWBackupScheduler>(
+        TDWServiceTable::shared().getConfig(), TDWMasterStore::shared().persistentStoreCoordinator(),
+        m_makeSchedulerEnvironment ? m_makeSchedulerEnvironment() : TDWBackupSchedulerEnvironment::standard());
     if (backUpImmediately) {
         m_backupScheduler->userRequestedImmediateBackup();
         setOneTimeBackupFlags();
