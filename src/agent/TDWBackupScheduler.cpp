@@ -330,20 +330,19 @@ void TDWBackupScheduler::sleepOrDisconnect()
 
 void TDWBackupScheduler::handleRulesChange()
 {
-    queueRuleUpdate({}, {QStringLiteral("docs"), QStringLiteral("calendar"), QStringLiteral("contacts")});
+    queueRuleUpdate(std::nullopt, {QStringLiteral("docs"), QStringLiteral("calendar"), QStringLiteral("contacts")});
 }
 
 void TDWBackupScheduler::handleMailFolderSelectionChange(const QString &accountUsername)
 {
-    // An empty list would mean every account.
     if (accountUsername.isEmpty()) {
         tdwLog(QStringLiteral("ERROR: Mail folder selection changed without an account user name"));
         return;
     }
-    queueRuleUpdate({accountUsername}, {QStringLiteral("mail")});
+    queueRuleUpdate(QStringList{accountUsername}, {QStringLiteral("mail")});
 }
 
-void TDWBackupScheduler::queueRuleUpdate(const QStringList &usernames, const QStringList &services)
+void TDWBackupScheduler::queueRuleUpdate(const std::optional<QStringList> &usernames, const QStringList &services)
 {
     m_ruleUpdateOperationQueue->addOperation([this, usernames, services] {
         if (m_environment.makeRuleUpdate)

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class TDWAccount;
 class TDWBackupIteration;
@@ -81,7 +82,7 @@ private:
     void invalidateBackupTimer();
     void queueBackup();
     void backupQueueCountChanged();
-    void queueRuleUpdate(const QStringList &usernames, const QStringList &services);
+    void queueRuleUpdate(const std::optional<QStringList> &usernames, const QStringList &services);
     bool accountServiceNeedsBackup(TDWManagedObjectContext &moc, TDWAccount &account, const QString &service,
                                    const std::shared_ptr<TDWBackupIteration> &latest, const std::shared_ptr<TDWStoreMgr> &storeMgr);
     void observeNotifications();

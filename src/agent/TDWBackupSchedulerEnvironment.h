@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // What the backup scheduler stands on: the network and power layers, its
 // timers, the operations it creates and the status it reads. The program's
@@ -21,8 +22,8 @@ struct TDWBackupSchedulerEnvironment
     TDWTimer::Factory makeTimer;
     // One backup run for the serial backup queue.
     std::function<std::shared_ptr<TDWOperation>()> makeBackupOperation;
-    // The exclusion-rule update of these accounts (empty: all) and services, run on the caller's thread.
-    std::function<std::shared_ptr<TDWOperation>(const QStringList &usernames, const QStringList &services)> makeRuleUpdate;
+    // The exclusion-rule update of these accounts (none given: all) and services, run on the caller's thread.
+    std::function<std::shared_ptr<TDWOperation>(const std::optional<QStringList> &usernames, const QStringList &services)> makeRuleUpdate;
     // The recount of one account's service, run on the caller's thread.
     std::function<std::shared_ptr<TDWOperation>(const QString &username, const QString &service)> makeDownloadCountUpdate;
     // The global backup status (0 to 3); read on the main thread.

@@ -77,7 +77,7 @@ protected:
             runs.push_back(run);
             return run;
         };
-        environment.makeRuleUpdate = [this](const QStringList &usernames, const QStringList &services) {
+        environment.makeRuleUpdate = [this](const std::optional<QStringList> &usernames, const QStringList &services) {
             return std::make_shared<TDWBlockOperation>([this, usernames, services] { ruleUpdate(usernames, services); });
         };
         environment.makeDownloadCountUpdate = [this](const QString &username, const QString &service) {
@@ -118,10 +118,10 @@ protected:
 
     // The rule update: records its arguments and how many run at once; the
     // first one is held until the test lets it go, when holdFirstRuleUpdate is set.
-    void ruleUpdate(const QStringList &usernames, const QStringList &services)
+    void ruleUpdate(const std::optional<QStringList> &usernames, const QStringList &services)
     {
         std::unique_lock lock(mutex);
-        ruleUpdates.append(usernames.join(QLatin1Char('+')) + QLatin1Char('/') + services.join(QLatin1Char('+')));
+        ruleUpdates.append((usernames ? usernames->join(QLatin1Char('+')) : QStringLiteral("all")) + QLatin1Char('/') + services.join(QLatin1Char('+')));
         ++ruleUpdatesRunning;
         mostRuleUpdatesAtOnce = std::max(mostRuleUpdatesAtOnce, ruleUpdatesRunning);
         if (ruleUpdates.size() == 1)
@@ -559,7 +559,7 @@ TEST_F(TDWBackupSchedulerTest, RuleAndLabelChangesUpdateTheRulesThenEvaluate)
     center.post(QStringLiteral("excluderuleschanged"));
     center.post(QStringLiteral("mailfolderselectionschanged"), nullptr, {{QStringLiteral("accountUsername"), Alice}});
     ASSERT_TRUE(waitFor([&] { return recorded(ruleUpdates).size() == 2; }));
-    EXPECT_EQ(recorded(ruleUpdates), (QStringList{QStringLiteral("/docs+calendar+contacts"), Alice + QStringLiteral("/mail")}));
+    EXPECT_EQ(recorded(ruleUpdates), (QStringList{QStringLiteral("all/docs+calendar+contacts"), Alice + QStringLiteral("/mail")}));
     EXPECT_EQ(secondsToFire(), 3000) << "nothing to back up";
 
     // The evaluation after the update finds the new account.

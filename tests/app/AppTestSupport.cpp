@@ -112,7 +112,7 @@ TDWAppController &AppFixture::makeController()
             ++backupRunsMade;
             return std::make_shared<TDWBlockOperation>([] {});
         };
-        environment.makeRuleUpdate = [this](const QStringList &, const QStringList &) {
+        environment.makeRuleUpdate = [this](const std::optional<QStringList> &, const QStringList &) {
             return std::make_shared<TDWBlockOperation>([this] { ++ruleUpdatesRun; });
         };
         return environment;
