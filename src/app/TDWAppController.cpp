@@ -147,6 +147,8 @@ TDWAppController::~TDWAppController()
     qDeleteAll(m_menus);
     if (TDWLoginNotifier::shared() == m_notifier)
         TDWLoginNotifier::setShared(nullptr);
+    if (TDWActivityMonitor::shared() == m_activityMonitor.get())
+        TDWActivityMonitor::setShared(nullptr);
     if (g_shared == this)
         g_shared = nullptr;
 }
@@ -352,6 +354,7 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
     }
 
     m_activityMonitor = std::make_unique<TDWActivityMonitor>();
+    TDWActivityMonitor::setShared(m_activityMonitor.get());
     m_currentAccountUsername.clear();
 
     if (defaults()->boolForKey(QStringLiteral("firsttime"))) {

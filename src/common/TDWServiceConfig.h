@@ -21,6 +21,8 @@ public:
     // Class of the service's access check, and the URL the HTTP check reads.
     QString preflightClass;
     QString preflightUrl;
+    // Class of the operation that backs the service up in a backup run.
+    QString backupOperationClass;
     // GData-Version header of the service's requests; empty for none.
     QString gdataVersion;
     // The OAuth scope a sign-in asks for to read the service.

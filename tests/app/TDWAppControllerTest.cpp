@@ -16,6 +16,7 @@
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
+#include "status/TDWActivityMonitor.h"
 #include "TestSupport.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
@@ -100,6 +101,8 @@ TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsIn
     ASSERT_TRUE(controller->backupScheduler());
     EXPECT_EQ(backupRunsMade, 1);
     EXPECT_TRUE(controller->statusMgr());
+    ASSERT_TRUE(controller->activityMonitor());
+    EXPECT_EQ(TDWActivityMonitor::shared(), controller->activityMonitor());
     EXPECT_TRUE(controller->statusItemMgr());
     EXPECT_TRUE(posted.names.contains(QStringLiteral("firsttimedone")));
     EXPECT_TRUE(waitFor([this] { return !controller->firstTimeUserController(); }));

@@ -170,6 +170,8 @@ TEST(TDWServiceTable, SharedTableIsTheShippedResource)
     EXPECT_EQ(services.value(1).toMap().value(QStringLiteral("listurls")).toList().value(0).toMap().value(QStringLiteral("parserClass")).toString(),
               QStringLiteral("TDWDriveListParser"));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).preflightClass, QStringLiteral("TDWMailPreflightOperation"));
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).backupOperationClass, QStringLiteral("TDWMailBackupOperation"));
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("calendar")).backupOperationClass, QStringLiteral("TDWApiBackupOperation"));
     EXPECT_EQ(table.docTypeConfig(QStringLiteral("document")).value(QStringLiteral("exports")).toMap().value(QStringLiteral("word")).toMap().value(QStringLiteral("suffix")).toString(),
               QStringLiteral("docx"));
     // Inbox must be shown as always backed up and must exist over IMAP.
