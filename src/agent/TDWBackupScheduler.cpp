@@ -11,6 +11,7 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
+#include "status/TDWActivityMonitor.h"
 
 #include <QThread>
 
@@ -221,6 +222,12 @@ void TDWBackupScheduler::backupQueueCountChanged()
     if (busy == m_backupInProgress)
         return;
     m_backupInProgress = busy;
+    if (TDWActivityMonitor *monitor = TDWActivityMonitor::shared()) {
+        if (busy)
+            monitor->beganBackupCycle();
+        else
+            monitor->endedBackupCycle();
+    }
     // The next run comes one interval after the end of this one.
     if (!busy && m_online && m_backupTimer)
         m_backupTimer->setFireDate(TDWClock::now().addSecs(qint64(getBackupInterval())));

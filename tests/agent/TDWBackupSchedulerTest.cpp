@@ -18,6 +18,7 @@
 #include "platform/power/TDWLogindSleepWatcher.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
+#include "status/TDWActivityMonitor.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -345,6 +346,32 @@ TEST_F(TDWBackupSchedulerTest, ARunEndingWhileOnlineSetsTheNextFiring)
     runs[0]->release();
     ASSERT_TRUE(waitFor([&] { return !scheduler->backupInProgress(); }));
     EXPECT_EQ(secondsToFire(), 3600);
+}
+
+TEST_F(TDWBackupSchedulerTest, TheActivityMonitorHearsOfEachBusyAndIdleChangeOnce)
+{
+    TDWActivityMonitor monitor;
+    TDWActivityMonitor::setShared(&monitor);
+    QStringList heard;
+    TDWNotificationCenter &center = TDWNotificationCenter::defaultCenter();
+    const auto began = center.addObserver(QStringLiteral("backupInProgress"), [&](const TDWNotification &note) { heard.append(note.name()); });
+    const auto ended = center.addObserver(QStringLiteral("failedBackup"), [&](const TDWNotification &note) { heard.append(note.name()); });
+
+    stack.addAccount(Alice);
+    makeScheduler(false);
+    // A run, then Back Up Now during it: the queue never empties in between.
+    scheduler->userRequestedImmediateBackup();
+    ASSERT_TRUE(waitFor([&] { return runs[0]->hasStarted(); }));
+    scheduler->userRequestedImmediateBackup();
+    ASSERT_TRUE(waitFor([&] { return runs[1]->hasStarted(); }));
+    runs[1]->release();
+    ASSERT_TRUE(waitFor([&] { return heard.size() == 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("backupInProgress"), QStringLiteral("failedBackup")}));
+
+    center.removeObserver(began);
+    center.removeObserver(ended);
+    TDWActivityMonitor::setShared(nullptr);
 }
 
 TEST_F(TDWBackupSchedulerTest, OfflineAndBackOnline)
