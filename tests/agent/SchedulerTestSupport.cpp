@@ -97,12 +97,6 @@ void HeldRun::release()
     m_released.notify_all();
 }
 
-void HeldRun::cancel()
-{
-    TDWOperation::cancel();
-    release();
-}
-
 bool HeldRun::hasStarted() const
 {
     std::lock_guard lock(m_mutex);
