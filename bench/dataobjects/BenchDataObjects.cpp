@@ -5,16 +5,23 @@
 //   latest   the latest revision of an item at a snapshot date (500,000 revisions)
 //   page     50 revisions valid at a snapshot date, by title, at offset 10,000 of 500,000
 //   open     a coordinator with the master store and 30 account-and-service stores
+//   rules    the exclusion-rule update over 200,000 pending revisions (all excluded, batches of 100)
+//   counts   the download counts of a store of 200,000 revisions
 // and, without a floor, two listings as the backup runs them (list-new, list-old).
-// Usage: bench_dataobjects [insert|listing|docid|latest|page|open ...] (all when none given);
+// Usage: bench_dataobjects [insert|listing|docid|latest|page|open|rules|counts ...] (all when none given);
 // TDW_BENCH_DIR chooses the folder for the stores, TDW_BENCH_KEEP keeps them.
+#include "agent/TDWDownloadCountUpdateOperation.h"
+#include "agent/TDWRuleUpdateOperation.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWMetadataModel.h"
 #include "dataobjects/TDWStoreMgr.h"
+#include "platform/foundation/TDWUserDefaults.h"
+#include "platform/store/TDWPersistentStoreCoordinator.h"
 #include "platform/store/TDWSqlValueCodec.h"
 
 #include <QCoreApplication>
@@ -23,6 +30,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <malloc.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -66,6 +74,13 @@ long residentKb()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return -1;
+}
+
+// Bytes of the heap in use now (what the allocator handed out and has not had back), in kB.
+long heapKb()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return long((info.uordblks + info.hblkhd) / 1024);
 }
 
 QDateTime hour(int n)
@@ -160,14 +175,14 @@ struct Stack
 // Fills a store with `docs` items and `revisionsPerDoc` revisions of each in one
 // transaction through the C API (building the fixture is not what is measured).
 // Revision r of an item is valid over [hour 2r, hour 2r + 2); the last one is the latest.
-void fillStore(const QString &path, int docs, int revisionsPerDoc)
+void fillStore(const QString &path, int docs, int revisionsPerDoc, int exportStatus = 3)
 {
     RawDb raw(path);
     raw.exec("BEGIN");
     sqlite3_stmt *doc = raw.prepare("INSERT INTO Doc (pk, service, accountUsername, docId, docType, includeInStatus, deleted) "
                                     "VALUES (?, 'docs', 'bench@example.com', ?, 'file', 1, 0)");
     sqlite3_stmt *rev = raw.prepare("INSERT INTO DocRev (doc, title, title__ci, firstSeenDate, lastSeenDate, obsoletedDate, latest, exportStatus, "
-                                    "filePath, etag) VALUES (?, ?, ?, ?, ?, ?, ?, 3, ?, ?)");
+                                    "filePath, etag) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     std::mt19937 random(7);
     for (int i = 1; i <= docs; ++i) {
         sqlite3_bind_int64(doc, 1, i);
@@ -187,8 +202,9 @@ void fillStore(const QString &path, int docs, int revisionsPerDoc)
             else
                 sqlite3_bind_double(rev, 6, stored(hour(2 * r + 2)));
             sqlite3_bind_int(rev, 7, latest ? 1 : 0);
-            bindText(rev, 8, "Report/" + QByteArray::number(i) + "/" + QByteArray::number(r) + ".pdf");
-            bindText(rev, 9, "etag-" + QByteArray::number(i) + "-" + QByteArray::number(r));
+            sqlite3_bind_int(rev, 8, exportStatus);
+            bindText(rev, 9, "Report/" + QByteArray::number(i) + "/" + QByteArray::number(r) + ".pdf");
+            bindText(rev, 10, "etag-" + QByteArray::number(i) + "-" + QByteArray::number(r));
             sqlite3_step(rev);
             sqlite3_reset(rev);
         }
@@ -486,6 +502,101 @@ void benchOpen(const QString &folder)
     report("open", "ms", median(ours), median(floor), "(master store + 30 account-and-service stores)");
 }
 
+// The rule update as the scheduler runs it after a rule change, over one store
+// of pending revisions that the rule all excludes; the floor selects the same
+// rows and updates them 100 per transaction.
+void benchRules(const QString &folder)
+{
+    constexpr int Items = 200000;
+    Stack stack(folder);
+    const QString username = QStringLiteral("bench@example.com");
+    const TDWPersistentStorePtr store = stack.storeMgr->storeForAccountUsername(username, Docs);
+    fillStore(store->path(), Items, 1, 1);
+    TDWUserDefaults::standard()->setString(QStringLiteral("title CONTAINS[cd] \"report\""), QStringLiteral("dontbackuppredicate"));
+    // The heap in use at each saved batch, beside where it began: flat when
+    // the last batch holds no more than the first.
+    std::vector<long> heapAtSaves;
+    QObject receiver;
+    QObject::connect(stack.coordinator.get(), &TDWPersistentStoreCoordinator::contextDidSave, &receiver,
+                     [&heapAtSaves](const TDWSaveNotification &) { heapAtSaves.push_back(heapKb()); }, Qt::DirectConnection);
+    const long heapBefore = heapKb();
+    const Clock::time_point start = Clock::now();
+    TDWRuleUpdateOperation update(QStringList{username}, QStringList{Docs});
+    update.main();
+    const double ours = seconds(Clock::now() - start);
+    QObject::disconnect(stack.coordinator.get(), nullptr, &receiver, nullptr);
+    TDWUserDefaults::standard()->removeObjectForKey(QStringLiteral("dontbackuppredicate"));
+    if (!update.someDisabled())
+        std::fprintf(stderr, "rules: nothing excluded\n");
+
+    RawDb raw(store->path());
+    const Clock::time_point floorStart = Clock::now();
+    sqlite3_stmt *select = raw.prepare("SELECT r.pk FROM DocRev r JOIN Doc d ON d.pk = r.doc WHERE r.exportStatus = 5 AND r.latest = 1 "
+                                       "AND d.deleted = 0 AND instr(r.title__ci, 'report') > 0");
+    std::vector<qint64> rows;
+    while (sqlite3_step(select) == SQLITE_ROW)
+        rows.push_back(sqlite3_column_int64(select, 0));
+    sqlite3_finalize(select);
+    sqlite3_stmt *set = raw.prepare("UPDATE DocRev SET exportStatus = 1 WHERE pk = ? AND exportStatus != 3");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i % 100 == 0)
+            raw.exec("BEGIN IMMEDIATE");
+        sqlite3_bind_int64(set, 1, rows[i]);
+        sqlite3_step(set);
+        sqlite3_reset(set);
+        if (i % 100 == 99 || i + 1 == rows.size())
+            raw.exec("COMMIT");
+    }
+    sqlite3_finalize(set);
+    const double floor = seconds(Clock::now() - floorStart);
+    if (rows.size() != size_t(Items))
+        std::fprintf(stderr, "rules: %zu revisions excluded of %d\n", rows.size(), Items);
+    const long firstBatch = heapAtSaves.empty() ? 0 : heapAtSaves.front() - heapBefore;
+    const long lastBatch = heapAtSaves.empty() ? 0 : heapAtSaves.back() - heapBefore;
+    const QByteArray extra = QStringLiteral("(%1 revisions in %2 saves; heap +%3 kB at the first batch, +%4 kB at the last)")
+                                 .arg(Items)
+                                 .arg(heapAtSaves.size())
+                                 .arg(firstBatch)
+                                 .arg(lastBatch)
+                                 .toUtf8();
+    report("rules", "s", ours, floor, extra.constData());
+}
+
+// The recount of one store's download counters; the floor is the same grouped query.
+void benchCounts(const QString &folder)
+{
+    constexpr int Items = 100000;
+    constexpr int Runs = 9;
+    Stack stack(folder);
+    const QString username = QStringLiteral("bench@example.com");
+    const TDWPersistentStorePtr store = stack.storeMgr->storeForAccountUsername(username, Docs);
+    fillStore(store->path(), Items, 2);
+    std::vector<double> ours;
+    for (int run = 0; run < Runs; ++run) {
+        const Clock::time_point start = Clock::now();
+        TDWDownloadCountUpdateOperation recount(username, Docs);
+        recount.main();
+        ours.push_back(seconds(Clock::now() - start) * 1e3);
+    }
+    auto moc = TDWMasterStore::shared().newMoc();
+    if (TDWAccount::byUsername(username, *moc, nullptr)->settingForService(Docs)->numDownloadsDone() != Items)
+        std::fprintf(stderr, "counts: wrong count\n");
+
+    RawDb raw(store->path());
+    sqlite3_stmt *select = raw.prepare("SELECT r.exportStatus, count(r.exportStatus) FROM DocRev r JOIN Doc d ON d.pk = r.doc "
+                                       "WHERE r.latest = 1 AND d.deleted = 0 AND d.includeInStatus = 1 GROUP BY r.exportStatus");
+    std::vector<double> floor;
+    for (int run = 0; run < Runs; ++run) {
+        const Clock::time_point start = Clock::now();
+        while (sqlite3_step(select) == SQLITE_ROW)
+            readRow(select);
+        sqlite3_reset(select);
+        floor.push_back(seconds(Clock::now() - start) * 1e3);
+    }
+    sqlite3_finalize(select);
+    report("counts", "ms", median(ours), median(floor), "(200,000 revisions, half of them latest)");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -495,7 +606,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList wanted = app.arguments().mid(1);
     if (wanted.isEmpty())
-        wanted = {QStringLiteral("insert"), QStringLiteral("listing"), QStringLiteral("docid"), QStringLiteral("latest"), QStringLiteral("page"), QStringLiteral("open")};
+        wanted = {QStringLiteral("insert"), QStringLiteral("listing"), QStringLiteral("docid"), QStringLiteral("latest"), QStringLiteral("page"), QStringLiteral("open"),
+                  QStringLiteral("rules"), QStringLiteral("counts")};
     QTemporaryDir folder(QDir(qEnvironmentVariable("TDW_BENCH_DIR", QDir::tempPath())).filePath(QStringLiteral("bench-dataobjects-XXXXXX")));
     auto sub = [&folder](const char *name) { return QDir(folder.path()).filePath(QLatin1String(name)); };
     if (wanted.contains(QLatin1String("insert")))
@@ -513,6 +625,10 @@ int main(int argc, char **argv)
     }
     if (wanted.contains(QLatin1String("open")))
         benchOpen(sub("open"));
+    if (wanted.contains(QLatin1String("rules")))
+        benchRules(sub("rules"));
+    if (wanted.contains(QLatin1String("counts")))
+        benchCounts(sub("counts"));
     // To look at the stores afterwards (e.g. at query plans with the sqlite3 shell).
     if (qEnvironmentVariableIsSet("TDW_BENCH_KEEP")) {
         folder.setAutoRemove(false);

@@ -1,8 +1,10 @@
 #include "accounts/TDWGoogleEndpoints.h"
 
 #include "common/TDWServiceTable.h"
+#include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
+#include <QHostAddress>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -49,11 +51,26 @@ QString oauthSetting(const QString &key, bool userMayOverride = false)
     return TDWServiceTable::shared().getConfig().value(QStringLiteral("oauth")).toMap().value(key).toString();
 }
 
+// TDW_AUTHORIZATION_URL, when it names a page a browser may be sent to:
+// https anywhere, or plain http on this machine; else empty (a bad value is logged).
+QUrl authorizationEndpointOverride()
+{
+    const QString text = qEnvironmentVariable("TDW_AUTHORIZATION_URL");
+    if (text.isEmpty())
+        return {};
+    const QUrl url(text, QUrl::StrictMode);
+    const bool local = url.scheme() == QLatin1String("http") && QHostAddress(url.host()).isLoopback();
+    if (url.isValid() && !url.host().isEmpty() && (url.scheme() == QLatin1String("https") || local))
+        return url;
+    tdwLog(QStringLiteral("ERROR: Ignoring the authorization URL \"%1\": not https, nor http on this machine").arg(text));
+    return {};
+}
+
 } // namespace
 
 QString TDWGoogleEndpoints::accountsHost()
 {
-    return authorizationEndpoint().host();
+    return QUrl(oauthSetting(QStringLiteral("authorizationUrl"))).host();
 }
 
 QString TDWGoogleEndpoints::apisHost()
@@ -63,7 +80,8 @@ QString TDWGoogleEndpoints::apisHost()
 
 QUrl TDWGoogleEndpoints::authorizationEndpoint()
 {
-    return QUrl(oauthSetting(QStringLiteral("authorizationUrl")));
+    const QUrl local = authorizationEndpointOverride();
+    return local.isEmpty() ? QUrl(oauthSetting(QStringLiteral("authorizationUrl"))) : local;
 }
 
 QUrl TDWGoogleEndpoints::tokenEndpoint()

@@ -13,9 +13,14 @@
 class TDWGoogleEndpoints
 {
 public:
+    // Google's sign-in host, as the service table names it.
     static QString accountsHost();
     static QString apisHost();
 
+    // The consent page the user's browser opens. The browser follows neither
+    // the host map nor its extra CA, so the demo sends it to its local page
+    // with the environment variable TDW_AUTHORIZATION_URL (https, or http on a
+    // loopback address; anything else is logged and ignored).
     static QUrl authorizationEndpoint();
     static QUrl tokenEndpoint();
     static QUrl userInfoEmailUrl();

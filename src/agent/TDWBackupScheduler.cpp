@@ -112,17 +112,10 @@ double TDWBackupScheduler::getBackupInterval() const
     if (defaults()->boolForKey(DontIgnoreIntervalKey) || seconds == OneHour)
         return double(seconds);
     // While the last backup is incomplete, the next run comes within the hour.
-    const int status = globalStatus();
+    const int status = m_environment.globalStatus();
     if (status == GlobalStatusNotBackedUp || status == GlobalStatusMailQuotaWaiting)
         return double(OneHour);
     return double(seconds);
-}
-
-// Until the status evaluation is part of the program, the rules for an
-// incomplete backup do not apply.
-int TDWBackupScheduler::globalStatus() const
-{
-    return m_environment.globalStatus ? m_environment.globalStatus() : 0;
 }
 
 bool TDWBackupScheduler::isOnline()
@@ -149,7 +142,7 @@ void TDWBackupScheduler::scheduleNext()
         return;
     invalidateBackupTimer();
     const qint64 interval = qint64(getBackupInterval());
-    const QDateTime fire = nextFireDate(interval, globalStatus());
+    const QDateTime fire = nextFireDate(interval, m_environment.globalStatus());
     m_backupTimer = m_environment.makeTimer(fire, std::chrono::seconds(interval), [this] { startNow(); });
 }
 
@@ -352,8 +345,7 @@ void TDWBackupScheduler::handleMailFolderSelectionChange(const QString &accountU
 void TDWBackupScheduler::queueRuleUpdate(const std::optional<QStringList> &usernames, const QStringList &services)
 {
     m_ruleUpdateOperationQueue->addOperation([this, usernames, services] {
-        if (m_environment.makeRuleUpdate)
-            m_environment.makeRuleUpdate(usernames, services)->start();
+        m_environment.makeRuleUpdate(usernames, services)->start();
         handleAccountUpdates(false);
     });
 }
@@ -408,7 +400,7 @@ bool TDWBackupScheduler::accountServiceNeedsBackup(TDWManagedObjectContext &moc,
         if (account.limitGoogleDocs() != lastLimited)
             return true;
     }
-    if (setting->downloadCountsUpToDate() || !m_environment.makeDownloadCountUpdate)
+    if (setting->downloadCountsUpToDate())
         return false;
     m_environment.makeDownloadCountUpdate(username, service)->start();
     // Mail counts are not complete before the mail backup's own pass.

@@ -77,7 +77,6 @@ private:
     QStringList serviceIds() const;
     bool someAccountHasAnEnabledService();
     QDateTime nextFireDate(qint64 interval, int globalStatus);
-    int globalStatus() const;
     bool timerIsValid() const;
     void invalidateBackupTimer();
     void queueBackup();

@@ -1,5 +1,7 @@
 #include "agent/TDWBackupSchedulerEnvironment.h"
 
+#include "agent/TDWDownloadCountUpdateOperation.h"
+#include "agent/TDWRuleUpdateOperation.h"
 #include "dataobjects/TDWDocRev.h"
 #include "platform/foundation/TDWRunLoopTimer.h"
 #include "platform/network/TDWHostReachability.h"
@@ -11,5 +13,11 @@ TDWBackupSchedulerEnvironment TDWBackupSchedulerEnvironment::standard()
     environment.reachability = std::make_unique<TDWHostReachability>(TDWDocRev::GoogleWebHost);
     environment.sleepNotices = std::make_unique<TDWLogindSleepWatcher>();
     environment.makeTimer = &TDWRunLoopTimer::scheduled;
+    environment.makeRuleUpdate = [](const std::optional<QStringList> &usernames, const QStringList &services) {
+        return std::make_shared<TDWRuleUpdateOperation>(usernames, services);
+    };
+    environment.makeDownloadCountUpdate = [](const QString &username, const QString &service) {
+        return std::make_shared<TDWDownloadCountUpdateOperation>(username, service);
+    };
     return environment;
 }

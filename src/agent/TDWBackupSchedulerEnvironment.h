@@ -26,10 +26,12 @@ struct TDWBackupSchedulerEnvironment
     std::function<std::shared_ptr<TDWOperation>(const std::optional<QStringList> &usernames, const QStringList &services)> makeRuleUpdate;
     // The recount of one account's service, run on the caller's thread.
     std::function<std::shared_ptr<TDWOperation>(const QString &username, const QString &service)> makeDownloadCountUpdate;
-    // The global backup status (0 to 3); read on the main thread.
+    // The global backup status (0 to 3); read on the main thread. The
+    // application gives its status manager's.
     std::function<int()> globalStatus;
 
     // The program's: reachability of the Google web host over netlink, sleep
-    // and wake from logind, run-loop timers and the engine's operations.
+    // and wake from logind, run-loop timers and the engine's operations; no
+    // global status.
     static TDWBackupSchedulerEnvironment standard();
 };

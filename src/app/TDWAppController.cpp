@@ -137,7 +137,11 @@ TDWAppController::~TDWAppController()
     // their queues are gone.
     m_recoveryOperations.reset();
     m_statusQueue.reset();
-    // Its rule updates and evaluations end here, while the stores are open.
+    // The status manager may outlive the scheduler it asks.
+    if (const std::shared_ptr<TDWStatusMgr> status = statusMgr())
+        status->setBackupInProgressCheck({});
+    // Its rule updates and evaluations end here, before the status manager
+    // and the activity monitor go.
     m_backupScheduler.reset();
     delete m_mainWindowController;
     delete m_firstTimeUserController;
@@ -443,9 +447,12 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
         std::lock_guard lock(m_statusMutex);
         m_statusMgr = std::move(statusMgr);
     }
-    m_backupScheduler = std::make_unique<TDWBackupScheduler>(
-        TDWServiceTable::shared().getConfig(), TDWMasterStore::shared().persistentStoreCoordinator(),
-        m_makeSchedulerEnvironment ? m_makeSchedulerEnvironment() : TDWBackupSchedulerEnvironment::standard());
+    TDWBackupSchedulerEnvironment schedulerEnvironment =
+        m_makeSchedulerEnvironment ? m_makeSchedulerEnvironment() : TDWBackupSchedulerEnvironment::standard();
+    schedulerEnvironment.globalStatus = [this] { return statusMgr()->globalStatus(); };
+    m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(),
+                                                             TDWMasterStore::shared().persistentStoreCoordinator(), std::move(schedulerEnvironment));
+    statusMgr()->setBackupInProgressCheck([scheduler = m_backupScheduler.get()] { return scheduler->backupInProgress(); });
     if (backUpImmediately) {
         m_backupScheduler->userRequestedImmediateBackup();
         setOneTimeBackupFlags();

@@ -18,6 +18,9 @@ public:
     QString itemDir;
     // What the user reads in "Unable to retrieve the <label>".
     QString listOfItemsLabel;
+    // One item and several items of the service, as the status texts name them.
+    QString itemName;
+    QString itemNamePlural;
     // Class of the service's access check, and the URL the HTTP check reads.
     QString preflightClass;
     QString preflightUrl;

@@ -6,6 +6,12 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/store/TDWEntityDescription.h"
+#include "platform/store/TDWManagedObjectModel.h"
+#include "platform/store/TDWSqliteStatement.h"
+#include "platform/store/TDWStoreError.h"
+#include "platform/store/TDWStoreSchema.h"
+#include "platform/store/TDWStoreSqlSchema.h"
 
 namespace {
 
@@ -230,6 +236,76 @@ std::optional<QList<TDWManagedObjectID>> TDWDocRev::idsWithPredicate(const TDWPr
         tdwSetError(error, failure);
     }
     return ids;
+}
+
+qint64 TDWDocRev::countNeedingRetrievalByStore(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error)
+{
+    return TDWEntityFetch(moc, EntityName).where(QueuePredicate, queueArguments()).in(store).count(error);
+}
+
+std::optional<QList<TDWManagedObjectID>> TDWDocRev::idsWithRulePredicate(const TDWPredicate &predicate, const TDWPersistentStorePtr &store,
+                                                                         TDWManagedObjectContext &moc, TDWError *error)
+{
+    if (!store || predicate.isNull())
+        return idsWithPredicate(predicate, store, moc, error);
+    const TDWStoreSqlSchema schema(moc.model(), store->identifier());
+    const QList<TDWPredicate> terms = predicate.kind() == TDWPredicate::Kind::And ? predicate.subpredicates() : QList<TDWPredicate>{predicate};
+    QList<TDWPredicate> inSql;
+    QList<TDWPredicate> inMemory;
+    for (const TDWPredicate &term : terms) {
+        TDWSqlFragment unused;
+        (term.toSql(schema, EntityName, QStringLiteral("t"), &unused) ? inSql : inMemory).append(term);
+    }
+    std::optional<QList<TDWManagedObjectID>> selected = idsWithPredicate(TDWPredicate::andPredicate(inSql), store, moc, error);
+    if (!selected || inMemory.isEmpty())
+        return selected;
+    const TDWPredicate rest = TDWPredicate::andPredicate(inMemory);
+    constexpr qsizetype BatchSize = 500;
+    QList<TDWManagedObjectID> matching;
+    for (qsizetype start = 0; start < selected->size(); start += BatchSize) {
+        TDWError failure;
+        // Dropped at the end of the batch, and with them whatever their evaluation loaded.
+        const auto batch = moc.existingObjectsWithIDs(selected->mid(start, BatchSize), &failure);
+        for (const TDWManagedObjectPtr &revision : batch.value_or(QList<TDWManagedObjectPtr>())) {
+            if (rest.evaluate(*revision, &failure))
+                matching.append(revision->objectID());
+            else if (!failure.isNull())
+                break;
+        }
+        if (!failure.isNull()) {
+            tdwLog(predicateFailure(predicate).arg(failure.description()));
+            tdwSetError(error, failure);
+            return std::nullopt;
+        }
+    }
+    return matching;
+}
+
+std::optional<QHash<qint64, qint64>> TDWDocRev::countsByExportStatus(const TDWPredicate &predicate, const TDWPersistentStorePtr &store,
+                                                                     TDWManagedObjectContext &moc, TDWError *error)
+{
+    if (!store) {
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::StoreNotFound, QStringLiteral("No store given")));
+        return std::nullopt;
+    }
+    const TDWEntityDescription *entity = moc.model().entity(EntityName);
+    const TDWStoreSqlSchema schema(moc.model(), store->identifier());
+    TDWSqlFragment condition;
+    if (!predicate.toSql(schema, EntityName, QStringLiteral("t"), &condition, error))
+        return std::nullopt;
+    const QString status = QStringLiteral("t.\"%1\"").arg(schema.attribute(EntityName, QStringLiteral("exportStatus"))->column);
+    const QString sql = QStringLiteral("SELECT %1, count(%1) FROM %2 AS t WHERE (%3) AND %1 IS NOT NULL GROUP BY %1")
+                            .arg(status, TDWStoreSchema::tableName(*entity), condition.sql);
+    QHash<qint64, qint64> counts;
+    const bool counted = moc.executeSql(store, sql, condition.bindings,
+                                        [&](const TDWSqliteStatement &row) {
+                                            counts.insert(row.int64At(0), row.int64At(1));
+                                            return true;
+                                        },
+                                        error);
+    if (!counted)
+        return std::nullopt;
+    return counts;
 }
 
 qint64 TDWDocRev::countWithPredicate(const TDWPredicate &predicate, const QList<TDWPersistentStorePtr> &stores, TDWManagedObjectContext &moc,

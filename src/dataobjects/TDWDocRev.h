@@ -7,6 +7,7 @@
 #include "platform/store/TDWSortDescriptor.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariantList>
@@ -159,6 +160,20 @@ public:
                                                    TDWManagedObjectContext &moc, TDWError *error);
     static std::optional<QList<TDWManagedObjectID>> idsWithPredicate(const TDWPredicate &predicate, const TDWPersistentStorePtr &store,
                                                                      TDWManagedObjectContext &moc, TDWError *error);
+    // As idsWithPredicate, for predicates the user wrote: the terms of a top-level
+    // AND that have no SQL form in the store (nested too deeply, a key without a
+    // column) are evaluated in memory on the revisions the other terms select, a
+    // batch at a time, so only identifiers are held. Failures are logged.
+    static std::optional<QList<TDWManagedObjectID>> idsWithRulePredicate(const TDWPredicate &predicate, const TDWPersistentStorePtr &store,
+                                                                         TDWManagedObjectContext &moc, TDWError *error);
+    // How many of the store's revisions that match fall on each export status, in
+    // one grouped query (no revisions are loaded); statuses no revision has are
+    // absent. Only saved rows are counted.
+    static std::optional<QHash<qint64, qint64>> countsByExportStatus(const TDWPredicate &predicate, const TDWPersistentStorePtr &store,
+                                                                     TDWManagedObjectContext &moc, TDWError *error);
+    // How many the download queue holds in the store, whatever its order; not
+    // logged: TDWManagedObjectContext::NotFound with the error on failure.
+    static qint64 countNeedingRetrievalByStore(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
     // TDWManagedObjectContext::NotFound on failure.
     static qint64 countWithPredicate(const TDWPredicate &predicate, const QList<TDWPersistentStorePtr> &stores, TDWManagedObjectContext &moc,
                                      TDWError *error);

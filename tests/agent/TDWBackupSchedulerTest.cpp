@@ -2,6 +2,8 @@
 // test moves by hand, switched reachability, sleep and wake sent by the test,
 // and backup runs that execute until the test releases them.
 #include "agent/TDWBackupScheduler.h"
+#include "agent/TDWDownloadCountUpdateOperation.h"
+#include "agent/TDWRuleUpdateOperation.h"
 
 #include "DataObjectsTestSupport.h"
 #include "SchedulerTestSupport.h"
@@ -648,6 +650,8 @@ TEST(TDWBackupSchedulerEnvironment, TheProgramsEnvironmentIsTheSystems)
     EXPECT_TRUE(dynamic_cast<TDWLogindSleepWatcher *>(environment.sleepNotices.get()));
     const std::unique_ptr<TDWTimer> timer = environment.makeTimer(QDateTime::currentDateTimeUtc().addSecs(3600), std::chrono::seconds(60), [] {});
     EXPECT_TRUE(dynamic_cast<TDWRunLoopTimer *>(timer.get()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TDWRuleUpdateOperation>(environment.makeRuleUpdate(std::nullopt, {QStringLiteral("docs")})));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TDWDownloadCountUpdateOperation>(environment.makeDownloadCountUpdate(Alice, QStringLiteral("docs"))));
 }
 
 } // namespace

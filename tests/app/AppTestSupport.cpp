@@ -7,7 +7,6 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWBlockOperation.h"
-#include "platform/foundation/TDWRunLoopTimer.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QCoreApplication>
@@ -104,10 +103,9 @@ TDWAppController &AppFixture::makeController()
     // No monitor is installed beside the test program; tests that need one set it.
     controller->setMonitorProgram({});
     controller->setBackupSchedulerEnvironment([this] {
-        TDWBackupSchedulerEnvironment environment;
+        TDWBackupSchedulerEnvironment environment = TDWBackupSchedulerEnvironment::standard();
         environment.reachability = std::make_unique<schedtest::FakeReachability>(false);
         environment.sleepNotices = std::make_unique<TDWSleepNotices>();
-        environment.makeTimer = &TDWRunLoopTimer::scheduled;
         environment.makeBackupOperation = [this] {
             ++backupRunsMade;
             return std::make_shared<TDWBlockOperation>([] {});

@@ -82,8 +82,8 @@ protected:
     std::shared_ptr<ScriptedPrompts::Log> prompted = std::make_shared<ScriptedPrompts::Log>();
     ScriptedPrompts *prompts = nullptr;
     std::unique_ptr<TDWAppController> controller;
-    // What the backup scheduler did: it stands on a network that is offline,
-    // so Back Up Now queues a run at once.
+    // What the backup scheduler did: it stands on a network that is offline
+    // (so Back Up Now queues a run at once), with no sleep notices.
     std::atomic<int> backupRunsMade = 0;
     std::atomic<int> ruleUpdatesRun = 0;
     QList<int> stops; // exit codes of stopped()

@@ -18,6 +18,7 @@
 #include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWActivityMonitor.h"
 #include "TestSupport.h"
+#include "status/TDWStatusMgr.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
@@ -197,6 +198,20 @@ TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLa
     ASSERT_TRUE(controller->mainWindowController());
     EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("a@example.com"));
     EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
+}
+
+TEST_F(TDWAppControllerStartup, TheBackupSchedulerReadsTheStatusManagersGlobalStatus)
+{
+    // An enabled service that was never backed up: the backup is incomplete.
+    prepareReturningUser();
+    defaults()->setInteger(86400, QStringLiteral("SecondsBetweenBackups"));
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    ASSERT_EQ(controller->statusMgr()->globalStatus(), 2);
+    EXPECT_EQ(controller->backupScheduler()->getBackupInterval(), 3600);
+    defaults()->setBool(true, QStringLiteral("DontIgnoreBackupIntervalWhenBackupIncomplete"));
+    EXPECT_EQ(controller->backupScheduler()->getBackupInterval(), 86400);
 }
 
 TEST_F(TDWAppControllerStartup, QuittingEndsTheBackupSchedulerAndItsObservers)

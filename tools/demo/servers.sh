@@ -4,10 +4,17 @@
 #   tools/demo/servers.sh start DIR   test CA, sample data, the fake Google and the fake Gmail
 #                                      IMAP server; when both answer, writes DIR/servers.env
 #                                      (shell assignments: the ports, the server PIDs and the
-#                                      TDW_HOST_MAP and TDW_EXTRA_CA the program needs)
+#                                      TDW_HOST_MAP, TDW_EXTRA_CA and TDW_AUTHORIZATION_URL the
+#                                      program needs)
 #   tools/demo/servers.sh stop DIR    stops the servers that "start DIR" started, and nothing else
 #
-# The servers keep running after "start" returns; whoever starts them stops them.
+# The servers keep running after "start" returns; whoever starts them stops them. Should the
+# process that ran "start" end first, even killed outright, the servers end with it.
+#
+# The fake Gmail IMAP server takes the access tokens the fake Google server issues, so a
+# sign-in through the consent page logs in to both. The consent page is also served on the
+# fake Google's plain-HTTP port under 127.0.0.1 (TDW_AUTHORIZATION_URL), for a browser, which
+# neither follows the program's host map nor trusts the test CA.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 google_server=$root/tools/fake-google/fake_google.py
@@ -84,22 +91,24 @@ start_servers() {
   # Whatever fails from here on leaves no server behind.
   trap 'stop_servers "$dir"' EXIT
   trap 'exit 1' INT TERM
+  local starter=$PPID
 
   "$python" "$google_server" --tls-dir "$dir/testca" --scenario "$dir/sample/google.json" \
-    < /dev/null > "$dir/google.ready" 2> "$dir/google.log" &
+    --watch-pid "$starter" < /dev/null > "$dir/google.ready" 2> "$dir/google.log" &
   local google_pid=$!
   echo "$google_pid $google_server" >> "$dir/servers.pids"
-  "$python" "$imap_server" --tls-dir "$dir/testca" --scenario "$dir/sample/imap.json" \
-    --port-file "$dir/imap.ready" < /dev/null > /dev/null 2> "$dir/imap.log" &
-  local imap_pid=$!
-  echo "$imap_pid $imap_server" >> "$dir/servers.pids"
-
   wait_for_line "$dir/google.ready" "$google_pid" "$dir/google.log"
-  wait_for_line "$dir/imap.ready" "$imap_pid" "$dir/imap.log"
-
   local ports https_port http_port imap_port control_port
   ports=$("$python" -c 'import json,sys; p=json.load(open(sys.argv[1])); print(p["http_port"], p["https_port"])' "$dir/google.ready")
   read -r http_port https_port <<< "$ports"
+
+  "$python" "$imap_server" --tls-dir "$dir/testca" --scenario "$dir/sample/imap.json" \
+    --google-port "$http_port" --exit-with-pid "$starter" \
+    --port-file "$dir/imap.ready" < /dev/null > /dev/null 2> "$dir/imap.log" &
+  local imap_pid=$!
+  echo "$imap_pid $imap_server" >> "$dir/servers.pids"
+  wait_for_line "$dir/imap.ready" "$imap_pid" "$dir/imap.log"
+
   imap_port=$(sed -n 's/.*\bport=\([0-9]*\).*/\1/p' "$dir/imap.ready")
   control_port=$(sed -n 's/.*control_port=\([0-9]*\).*/\1/p' "$dir/imap.ready")
 
@@ -119,6 +128,7 @@ start_servers() {
     printf 'DEMO_ADDRESS=%q\n' "$address"
     printf 'TDW_HOST_MAP=%q\n' "$joined"
     printf 'TDW_EXTRA_CA=%q\n' "$dir/testca/ca.pem"
+    printf 'TDW_AUTHORIZATION_URL=%q\n' "http://127.0.0.1:$http_port/o/oauth2/auth"
   } > "$dir/servers.env"
   trap - EXIT INT TERM
 }

@@ -3,6 +3,7 @@
 import argparse
 import json
 import os
+import select
 import signal
 import ssl
 import sys
@@ -25,7 +26,10 @@ def main():
     parser.add_argument("--config", help="the service table (default: resources/Config.plist)")
     parser.add_argument("--scenario", help="JSON scenario loaded at start and on reset")
     parser.add_argument("--watch-stdin", action="store_true", help="exit when standard input closes")
+    parser.add_argument("--watch-pid", type=int, help="exit when the process with this PID ends")
     args = parser.parse_args()
+    # Opened first: a process that has already ended stops the start.
+    watched = os.pidfd_open(args.watch_pid) if args.watch_pid else None
 
     table = ServiceTable(args.config)
     state = State(table.all_scopes())
@@ -49,6 +53,8 @@ def main():
     signal.signal(signal.SIGINT, lambda *_: done.set())
     if args.watch_stdin:
         threading.Thread(target=lambda: (sys.stdin.read(), done.set()), daemon=True).start()
+    if watched is not None:
+        threading.Thread(target=lambda: (select.select([watched], [], []), done.set()), daemon=True).start()
     print(json.dumps(ports), flush=True)
     done.wait()
     fake.shutdown()

@@ -14,6 +14,7 @@ import http.server
 import json
 import os
 import re
+import select
 import signal
 import socket
 import socketserver
@@ -29,6 +30,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gmail_model import (ModelError, build_mailbox, message_from_spec,  # noqa: E402
                          STARRED)
+from google_tokens import MAIL_SCOPE, GoogleTokens  # noqa: E402
 from imap_wire import (LITERAL_MARK, Atom, ParseError, astring, compress_set,  # noqa: E402
                        internaldate_out, is_string, label_out, literal, nstring_out,
                        parse_sequence_set, quoted, tokenize)
@@ -41,9 +43,9 @@ PREAUTH_CAPABILITIES = CAPABILITIES + " SASL-IR AUTH=XOAUTH2 AUTH=PLAIN AUTH=OAU
 DEFAULT_USER, DEFAULT_TOKEN, DEFAULT_PASSWORD = (
     "alice@example.com", "ya29.local-test-token-alice", "secret")
 FAILURE_JSON = json.dumps({"status": "401", "schemes": "bearer",
-                           "scope": "https://mail.google.com/"}, separators=(",", ":"))
+                           "scope": MAIL_SCOPE}, separators=(",", ":"))
 OAUTHBEARER_FAILURE_JSON = json.dumps({"status": "invalid_token", "schemes": "bearer",
-                                       "scope": "https://mail.google.com/"},
+                                       "scope": MAIL_SCOPE},
                                       separators=(",", ":"))
 MAX_LINE = 1 << 20
 MAX_LITERAL = 64 << 20
@@ -101,9 +103,10 @@ class Account:
 class FakeGmail:
     """Accounts, faults and settings shared by every connection; one lock guards them all."""
 
-    def __init__(self, scenario, base_dir, verbose=False):
+    def __init__(self, scenario, base_dir, verbose=False, google_tokens=None):
         self.lock = threading.RLock()
         self.base_dir, self.verbose = base_dir, verbose
+        self.google_tokens = google_tokens
         self.strict_ranges = bool(scenario.get("strict_ranges", False))
         self.label_style = self._label_style(scenario.get("label_style", "mixed"))
         self.faults = [Fault(f) for f in scenario.get("faults", [])]
@@ -130,8 +133,16 @@ class FakeGmail:
             sys.stderr.flush()
 
     def account_for_token(self, user, token):
-        acct = self.accounts.get(user.lower())
-        return acct if acct is not None and token in acct.tokens else None
+        """The account when the token is one of its own, or (with a fake Google server to ask)
+        one that server issued for it with the mail scope. Takes the lock itself, and is not
+        called under it: the question to the other server may take a while."""
+        with self.lock:
+            acct = self.accounts.get(user.lower())
+            if acct is None or token in acct.tokens:
+                return acct
+        if self.google_tokens is not None and self.google_tokens.grants_mail(acct.user, token):
+            return acct
+        return None
 
     def take_fault(self, user, name, line):
         with self.lock:
@@ -574,8 +585,7 @@ class Session(socketserver.BaseRequestHandler):
                           r"(?:[^\x01]*\x01)*\x01", text))
         if not m:
             raise ParseError("Invalid SASL argument. (Failure)")
-        with self.fake.lock:
-            acct = self.fake.account_for_token(m.group(1), m.group(2))
+        acct = self.fake.account_for_token(m.group(1), m.group(2))
         if acct is not None:
             self.logged_in(tag, acct)
             return
@@ -1157,13 +1167,21 @@ def main(argv=None):
     ap.add_argument("--key", help="server key (PEM), with --cert")
     ap.add_argument("--exit-on-stdin-eof", action="store_true",
                     help="exit when standard input closes (so a crashed test leaves no server)")
+    ap.add_argument("--exit-with-pid", type=int, metavar="PID",
+                    help="exit when the process with this PID ends")
+    ap.add_argument("--google-port", type=int, metavar="PORT",
+                    help="also accept the access tokens that the fake Google server on this "
+                         "plain-HTTP port of 127.0.0.1 issued")
     ap.add_argument("--verbose", "-v", action="store_true", help="log commands to stderr")
     args = ap.parse_args(argv)
     if bool(args.cert) != bool(args.key):
         ap.error("--cert and --key go together")
     try:
+        # Opened first: a process that has already ended stops the start.
+        watched = os.pidfd_open(args.exit_with_pid) if args.exit_with_pid else None
         scenario, base_dir = load_scenario(args)
-        fake = FakeGmail(scenario, base_dir, args.verbose)
+        fake = FakeGmail(scenario, base_dir, args.verbose,
+                         GoogleTokens(args.google_port) if args.google_port else None)
     except (OSError, ValueError, KeyError, ModelError) as e:
         sys.stderr.write("fake_gmail_imap: %s\n" % e)
         return 1
@@ -1186,6 +1204,9 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     if args.exit_on_stdin_eof:
         threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)),
+                         daemon=True).start()
+    if watched is not None:
+        threading.Thread(target=lambda: (select.select([watched], [], []), os._exit(0)),
                          daemon=True).start()
     try:
         while True:

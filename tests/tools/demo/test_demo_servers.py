@@ -1,20 +1,25 @@
 """Starts the demo's servers the way scripts/demo does (tools/demo/servers.sh) and checks that
-the sample account answers where the program is sent, and that stopping ends exactly the
-servers that were started."""
+the sample account answers where the program is sent, that stopping ends exactly the
+servers that were started, and that they end with the process that started them."""
 import imaplib
+import json
 import os
 import shlex
+import signal
 import socket
 import ssl
 import subprocess
 import tempfile
+import time
 import unittest
+import urllib.parse
 
 ROOT = os.environ.get("TDW_SOURCE_ROOT") or os.path.join(os.path.dirname(__file__), "..", "..", "..")
 SERVERS = os.path.join(ROOT, "tools", "demo", "servers.sh")
 ADDRESS = "demo@example.com"
 PASSWORD = "demo"
 TOKEN = "ya29.demo-sample-account"
+REFRESH_TOKEN = "1//demo-sample-account"
 
 
 def servers(command, folder):
@@ -53,12 +58,21 @@ def host_map(env):
 def https_get(env, url_host, path, token):
     """A GET over TLS to where TDW_HOST_MAP sends url_host, checked against the demo's CA under
     the real host name, as the program's HTTP layer does; (status, body)."""
+    return https_request(env, url_host, "GET %s HTTP/1.1\r\nAuthorization: Bearer %s\r\n" % (path, token))
+
+
+def https_post_form(env, url_host, path, form):
+    body = urllib.parse.urlencode(form)
+    return https_request(env, url_host, "POST %s HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                        "Content-Length: %d\r\n" % (path, len(body)), body)
+
+
+def https_request(env, url_host, head, body=""):
     address = host_map(env)[(url_host, 443)]
     context = ssl.create_default_context(cafile=env["TDW_EXTRA_CA"])
     with socket.create_connection(address, timeout=30) as raw, \
             context.wrap_socket(raw, server_hostname=url_host) as tls:
-        tls.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\nAuthorization: Bearer %s\r\nConnection: close\r\n\r\n"
-                     % (path, url_host, token)).encode())
+        tls.sendall(("%sHost: %s\r\nConnection: close\r\n\r\n%s" % (head, url_host, body)).encode())
         answer = b""
         while chunk := tls.recv(65536):
             answer += chunk
@@ -117,6 +131,43 @@ class SampleAccountTest(unittest.TestCase):
         finally:
             client.logout()
 
+    def test_imap_takes_an_access_token_the_fake_google_issues_later(self):
+        status, body = https_post_form(self.env, "accounts.google.com", "/o/oauth2/token", {
+            "grant_type": "refresh_token", "refresh_token": REFRESH_TOKEN, "client_id": "demo-client"})
+        self.assertEqual(status, 200)
+        issued = json.loads(body)["access_token"]
+        self.assertNotEqual(issued, TOKEN)
+        for mech, text, expect in (
+                ("XOAUTH2", "user=%s\x01auth=Bearer %s\x01\x01" % (ADDRESS, issued), "OK"),
+                ("OAUTHBEARER", "n,a=%s,\x01auth=Bearer %s\x01\x01" % (ADDRESS, issued), "OK"),
+                ("XOAUTH2", "user=%s\x01auth=Bearer %s\x01\x01" % (ADDRESS, issued + "x"), "NO")):
+            with self.subTest(mech=mech, text=text):
+                client = imap(self.env)
+                try:
+                    answers = iter([text.encode(), b""])  # the failure step takes an empty answer
+                    try:
+                        result = client.authenticate(mech, lambda _: next(answers))[0]
+                    except imaplib.IMAP4.error:
+                        result = "NO"
+                    self.assertEqual(result, expect)
+                finally:
+                    client.shutdown()
+
+    def test_a_browser_finds_the_consent_page_without_the_host_map(self):
+        url = urllib.parse.urlsplit(self.env["TDW_AUTHORIZATION_URL"])
+        self.assertEqual((url.scheme, url.hostname), ("http", "127.0.0.1"))
+        query = urllib.parse.urlencode({"response_type": "code", "client_id": "demo-client", "state": "s",
+                                        "redirect_uri": "http://127.0.0.1:5555/", "scope": "https://mail.google.com/",
+                                        "login_hint": ADDRESS})
+        with socket.create_connection((url.hostname, url.port), timeout=30) as raw:
+            raw.sendall(("GET %s?%s HTTP/1.1\r\nHost: %s\r\nConnection: close\r\n\r\n"
+                         % (url.path, query, url.netloc)).encode())
+            answer = b""
+            while chunk := raw.recv(65536):
+                answer += chunk
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200 "), answer[:200])
+        self.assertIn(b'id="submit_approve_access"', answer)
+
     def test_google_answers_for_the_sample_account(self):
         status, body = https_get(self.env, "www.googleapis.com", "/userinfo/email", TOKEN)
         self.assertEqual(status, 200)
@@ -149,6 +200,32 @@ class StopTest(unittest.TestCase):
                 self.assertEqual([pid for pid in second_pids if running(pid)], [])
             finally:
                 servers("stop", first)
+
+    def test_servers_end_when_their_starter_is_killed_outright(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = os.path.join(tmp, "servers")
+            # A starter like scripts/demo: it starts the servers, then waits on something else.
+            starter = subprocess.Popen(["bash", "-c", '"$0" start "$1" > /dev/null && echo started && read -r _',
+                                        SERVERS, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            try:
+                self.assertEqual(starter.stdout.readline(), "started\n")
+                env = read_env(folder)
+                pids = [int(env["GOOGLE_PID"]), int(env["IMAP_PID"])]
+                self.assertTrue(all(running(pid) for pid in pids))
+                starter.send_signal(signal.SIGKILL)
+                starter.wait()
+                # A safety net against a hang, not a measurement.
+                for _ in range(600):
+                    if not any(running(pid) for pid in pids):
+                        break
+                    time.sleep(0.1)
+                self.assertEqual([pid for pid in pids if running(pid)], [])
+            finally:
+                starter.kill()
+                starter.wait()
+                starter.stdin.close()
+                starter.stdout.close()
+                servers("stop", folder)
 
     def test_stop_leaves_a_process_that_took_over_a_recorded_pid(self):
         with tempfile.TemporaryDirectory() as folder:

@@ -247,5 +247,72 @@ class FakeGoogleTest(unittest.TestCase):
         self.assertNotIn("authorization", entry["headers"])
 
 
+    def test_a_browser_gets_the_consent_page_on_the_plain_http_port(self):
+        """A browser follows no host map and trusts no test CA: it asks for the page under
+        127.0.0.1, and posts the form back there."""
+        query = {"response_type": "code", "client_id": "client-1", "redirect_uri": "http://127.0.0.1:5555/cb",
+                 "state": "s", "scope": "https://mail.google.com/", "login_hint": "user@example.com"}
+        status, _, page = self.fake.request("GET", "http://127.0.0.1/o/oauth2/auth?" + urllib.parse.urlencode(query))
+        self.assertEqual(status, 200)
+        page = page.decode()
+        action = re.search(r'<form method="post" action="([^"]+)"', page).group(1)
+        request_id = re.search(r'name="request" value="([^"]+)"', page).group(1)
+        status, headers, _ = self.fake.request("POST", urllib.parse.urljoin("http://127.0.0.1/o/oauth2/auth", action),
+                                               {"request": request_id, "decision": "allow"}, FORM)
+        self.assertEqual(status, 302)
+        args = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(headers["Location"]).query))
+        self.assertEqual(args["state"], "s")
+        # The code is exchanged where the program sends it, at the token endpoint.
+        status, tokens = self.fake.token({"grant_type": "authorization_code", "code": args["code"], "client_id": "client-1",
+                                          "redirect_uri": "http://127.0.0.1:5555/cb"})
+        self.assertEqual(status, 200)
+        # Only the consent page is there: the APIs keep their own host names.
+        self.assertEqual(self.fake.request("GET", "http://127.0.0.1/userinfo/email",
+                                           headers=bearer(tokens["access_token"]))[0], 404)
+
+    def test_control_tells_what_a_live_access_token_grants(self):
+        _, answer = self.fake.token({"grant_type": "refresh_token", "refresh_token": "rt-user", "client_id": "c"})
+
+        def lookup(token):
+            status, _, data = self.fake.request("POST", "http://127.0.0.1/_control/token",
+                                                json.dumps({"access_token": token}))
+            return status, json.loads(data)
+
+        status, grant = lookup(answer["access_token"])
+        self.assertEqual(status, 200)
+        self.assertEqual(grant["email"], "User@Example.com")
+        self.assertIn("https://mail.google.com/", grant["scopes"])
+        self.assertTrue(0 < grant["expires_in"] <= answer["expires_in"])
+        self.assertEqual(lookup("ya29.unknown")[0], 404)
+        self.fake.control("clock", {"advance": answer["expires_in"] + 1})
+        self.assertEqual(lookup(answer["access_token"])[0], 404)
+        # The question is the fakes' own business: it is not in the request log.
+        self.assertNotIn("/_control/token", [entry["path"] for entry in self.fake.control("requests")])
+
+
+class WatchPidTest(unittest.TestCase):
+    def test_ends_with_the_process_it_watches(self):
+        watched = subprocess.Popen(["sleep", "600"])
+        self.addCleanup(watched.wait)
+        self.addCleanup(watched.kill)
+        process = subprocess.Popen([sys.executable, SERVER, "--watch-pid", str(watched.pid)],
+                                   stdout=subprocess.PIPE, text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(process.kill)
+        self.assertIn("http_port", json.loads(process.stdout.readline()))
+        watched.kill()
+        watched.wait()
+        # A safety net against a hang, not a measurement.
+        self.assertEqual(process.wait(60), 0)
+
+    def test_a_process_already_gone_stops_the_start(self):
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        process = subprocess.run([sys.executable, SERVER, "--watch-pid", str(gone.pid)],
+                                 capture_output=True, text=True, timeout=60)
+        self.assertNotEqual(process.returncode, 0)
+        self.assertEqual(process.stdout, "")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -2,6 +2,7 @@
 and by a raw TLS client where the exact bytes matter."""
 import base64
 import calendar
+import http.server
 import imaplib
 import json
 import os
@@ -9,6 +10,7 @@ import re
 import socket
 import subprocess
 import sys
+import threading
 import time
 import unittest
 import zlib
@@ -706,6 +708,108 @@ class ProtocolTest(unittest.TestCase):
         self.r.send("j NOOP\n")
         self.assertTrue(self.r.line().startswith(b"* BAD"))
         self.assertTrue(self.r.command("k NOOP")[-1].startswith(b"k OK"))
+
+
+class GoogleStandIn(http.server.ThreadingHTTPServer):
+    """Answers the fake Google server's token question from a table: token -> grant."""
+
+    def __init__(self, grants):
+        self.grants = grants
+        super().__init__(("127.0.0.1", 0), GoogleStandInHandler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.shutdown()
+        self.server_close()
+
+
+class GoogleStandInHandler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        asked = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+        grant = self.server.grants.get(asked["access_token"]) if self.path == "/_control/token" else None
+        body = json.dumps(grant if grant is not None else {"error": "unknown"}).encode()
+        self.send_response(200 if grant is not None else 404)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+class GoogleTokensTest(unittest.TestCase):
+    """With --google-port, a token the fake Google server vouches for logs its account in."""
+    MAIL = "https://mail.google.com/"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.google = GoogleStandIn({
+            "ya29.issued": {"email": "Alice@Example.com", "scopes": [cls.MAIL], "expires_in": 3599},
+            "ya29.for-bob": {"email": "bob@example.com", "scopes": [cls.MAIL], "expires_in": 3599},
+            "ya29.no-mail": {"email": USER, "scopes": ["https://www.google.com/m8/feeds"], "expires_in": 3599},
+        })
+        cls.addClassCleanup(cls.google.close)
+        cls.fake = Fake({"accounts": [{"user": USER, "tokens": [TOKEN]}, {"user": "bob@example.com"}]},
+                        "--google-port", str(cls.google.server_address[1]))
+        cls.addClassCleanup(cls.fake.stop)
+
+    def authenticate(self, fake, mech, user, token):
+        text = (xoauth2(user, token) if mech == "XOAUTH2"
+                else "n,a=%s,\x01auth=Bearer %s\x01\x01" % (user, token))
+        r = fake.raw(login=False)
+        r.send("a AUTHENTICATE %s %s\r\n" % (mech, b64(text)))
+        line = r.line()
+        while not line.startswith(b"a "):
+            if line.startswith(b"+ "):  # the failure step
+                r.send("\r\n")
+            line = r.line()
+        r.close()
+        return line
+
+    def test_tokens_the_google_server_issued(self):
+        cases = [
+            (USER, "ya29.issued", b"a OK"),
+            ("bob@example.com", "ya29.for-bob", b"a OK"),
+            (USER, TOKEN, b"a OK"),                          # the scenario's own tokens still count
+            ("bob@example.com", "ya29.issued", b"a NO [AUTHENTICATIONFAILED]"),   # another account's
+            (USER, "ya29.no-mail", b"a NO [AUTHENTICATIONFAILED]"),               # without the mail scope
+            (USER, "ya29.unknown", b"a NO [AUTHENTICATIONFAILED]"),
+            ("carol@example.com", "ya29.issued", b"a NO [AUTHENTICATIONFAILED]"), # no such account here
+        ]
+        for mech in ("XOAUTH2", "OAUTHBEARER"):
+            for user, token, expect in cases:
+                with self.subTest(mech=mech, user=user, token=token):
+                    self.assertTrue(self.authenticate(self.fake, mech, user, token).startswith(expect))
+
+    def test_a_google_server_that_does_not_answer_grants_nothing(self):
+        gone = GoogleStandIn({"ya29.issued": {"email": USER, "scopes": [self.MAIL]}})
+        port = gone.server_address[1]
+        gone.close()
+        fake = Fake({"accounts": [{"user": USER, "tokens": [TOKEN]}]}, "--google-port", str(port))
+        self.addCleanup(fake.stop)
+        self.assertTrue(self.authenticate(fake, "XOAUTH2", USER, "ya29.issued")
+                        .startswith(b"a NO [AUTHENTICATIONFAILED]"))
+        self.assertTrue(self.authenticate(fake, "XOAUTH2", USER, TOKEN).startswith(b"a OK"))
+
+
+class ExitWithPidTest(unittest.TestCase):
+    def test_ends_with_the_process_it_watches(self):
+        watched = subprocess.Popen(["sleep", "600"])
+        self.addCleanup(watched.wait)
+        self.addCleanup(watched.kill)
+        fake = Fake({}, "--exit-with-pid", str(watched.pid))
+        self.addCleanup(fake.stop)
+        self.assertEqual(fake.imap().noop()[0], "OK")
+        watched.kill()
+        watched.wait()
+        # A safety net against a hang, not a measurement.
+        self.assertEqual(fake.proc.wait(60), 0)
+
+    def test_a_process_already_gone_stops_the_start(self):
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        with self.assertRaisesRegex(RuntimeError, "fake did not start"):
+            Fake({}, "--exit-with-pid", str(gone.pid))
 
 
 if __name__ == "__main__":

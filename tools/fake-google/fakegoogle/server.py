@@ -71,6 +71,11 @@ class FakeGoogle:
                 return json_response(200, state.faults.pending())
             if request.method != "POST":
                 return json_response(405, {"error": "use POST"})
+            if name == "token":
+                grant = state.access_grant(request.json().get("access_token", ""))
+                if grant is None:
+                    return json_response(404, {"error": "unknown or expired access token"})
+                return json_response(200, grant)
             if name == "scenario":
                 state.load_scenario(request.json())
             elif name == "reset":

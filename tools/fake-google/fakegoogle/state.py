@@ -142,18 +142,27 @@ class State:
                 return None
             return grant
 
+    def access_grant(self, token):
+        """What a live access token grants: {"email", "scopes", "expires_in"}; None when the
+        token is unknown or expired."""
+        with self.lock:
+            grant = self.access_tokens.get(token)
+            if grant is None or grant["expires"] <= self.now():
+                return None
+            return {"email": grant["email"], "scopes": list(grant["scopes"]),
+                    "expires_in": int(grant["expires"] - self.now())}
+
     def authenticate(self, request, scope=None):
         """(e-mail, None) for a request with a live access token granted `scope`, else
         (None, the error response Google would give)."""
         token = request.bearer_token()
-        with self.lock:
-            grant = self.access_tokens.get(token) if token else None
-            if grant is None or grant["expires"] <= self.now():
-                return None, google_error(401, "authError", "Invalid Credentials",
-                                          extra_headers={"WWW-Authenticate": 'Bearer realm="https://accounts.google.com/"'})
-            if scope and scope not in grant["scopes"]:
-                return None, google_error(403, "insufficientPermissions", "Insufficient Permission")
-            return grant["email"], None
+        grant = self.access_grant(token) if token else None
+        if grant is None:
+            return None, google_error(401, "authError", "Invalid Credentials",
+                                      extra_headers={"WWW-Authenticate": 'Bearer realm="https://accounts.google.com/"'})
+        if scope and scope not in grant["scopes"]:
+            return None, google_error(403, "insufficientPermissions", "Insufficient Permission")
+        return grant["email"], None
 
 
 def _as_list(value):

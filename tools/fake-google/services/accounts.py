@@ -9,13 +9,17 @@ import urllib.parse
 from fakegoogle.http import html_response, json_response, oauth_error, redirect
 
 HOST = "accounts.google.com"
+# A browser reaches the fake without the program's host map, on its plain-HTTP port: the
+# consent page and its answer are served under that address too.
+BROWSER_HOST = "127.0.0.1"
 OOB = "urn:ietf:wg:oauth:2.0:oob"
 VERIFIER = re.compile(r"^[A-Za-z0-9._~-]{43,128}$")
 
 
 def register(router, state, table):
-    router.add("GET", HOST, "/o/oauth2/auth", lambda r: authorization_page(state, r))
-    router.add("POST", HOST, "/o/oauth2/approval", lambda r: approval(state, r))
+    for host in (HOST, BROWSER_HOST):
+        router.add("GET", host, "/o/oauth2/auth", lambda r: authorization_page(state, r))
+        router.add("POST", host, "/o/oauth2/approval", lambda r: approval(state, r))
     router.add("POST", HOST, "/o/oauth2/token", lambda r: token(state, r))
 
 
