@@ -858,7 +858,7 @@ void TDWAppController::subscribeEmail(const QString &emailAddress)
 
 QUrl TDWAppController::altBackupLoc() const
 {
-    const QString path = defaults()->stringForKey(QStringLiteral("altbackuploc"));
+    const QString path = TDWFileMgr::altBackupLocation();
     return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path);
 }
 

@@ -2,6 +2,8 @@
 
 #include "accounts/TDWApiPreflightOperation.h"
 #include "accounts/TDWPreflight.h"
+#include "agent/TDWApiBackupOperation.h"
+#include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailPreflightOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDocListParser.h"
@@ -16,6 +18,8 @@ void TDWRegisterClasses()
     TDWPreflightClasses &preflights = TDWPreflightClasses::shared();
     preflights.registerClass<TDWApiPreflightOperation>(QStringLiteral("TDWApiPreflightOperation"));
     preflights.registerClass<TDWMailPreflightOperation>(QStringLiteral("TDWMailPreflightOperation"));
+
+    TDWBackupOperationClasses::shared().registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

@@ -241,8 +241,13 @@ QString TDWFileMgr::backedUpItemsPathForService(const QString &serviceId)
 QString TDWFileMgr::backedUpItemsPath()
 {
     initData();
-    const QString chosen = TDWUserDefaults::standard()->stringForKey(QStringLiteral("altbackuploc"));
+    const QString chosen = altBackupLocation();
     return chosen.isEmpty() ? currentLayout()->defaultBackupLocation : chosen;
+}
+
+QString TDWFileMgr::altBackupLocation()
+{
+    return TDWUserDefaults::standard()->stringForKey(QStringLiteral("altbackuploc"));
 }
 
 QString TDWFileMgr::itemListXmlPathForService(const QString &serviceId)

@@ -55,6 +55,8 @@ public:
     static QString backedUpItemsPathForService(const QString &serviceId);
     // The user-chosen backup folder, else defaultBackupLocation().
     static QString backedUpItemsPath();
+    // The user-chosen backup folder; empty when the default one is used.
+    static QString altBackupLocation();
     // The data directory joined with the service's "listdir"; empty for a
     // service the service table lacks.
     static QString itemListXmlPathForService(const QString &serviceId);

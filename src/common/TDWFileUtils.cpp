@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 namespace {
@@ -96,6 +98,12 @@ TDWError posixError(int code, const QString &path)
                                      QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
+// The n-th name tried for a folder based on `base`: "base", "base-1", "base-2", ...
+QString numberedName(const QString &parent, const QString &base, qint64 n)
+{
+    return QDir(parent).filePath(n == 0 ? base : QStringLiteral("%1-%2").arg(base).arg(n));
+}
+
 } // namespace
 
 QString TDWFileUtils::generateFilenameFromString(const QString &title, const QString &extension)
@@ -125,10 +133,9 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         return {};
     }
     const QString base = generateFilenameFromString(title);
-    const QDir parentDir(parent);
     QDir().mkpath(parent); // a failure shows in the mkdir below, with its reason
     for (qint64 n = 0;; ++n) {
-        const QString candidate = parentDir.filePath(n == 0 ? base : QStringLiteral("%1-%2").arg(base).arg(n));
+        const QString candidate = numberedName(parent, base, n);
         // mkdir fails on anything already there, dangling links included, so
         // two callers racing for one name never share a directory.
         if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
@@ -138,6 +145,26 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
             continue;
         tdwLog(QStringLiteral("ERROR: Error creating directory at %1: %2").arg(candidate, QString::fromLocal8Bit(std::strerror(code))));
         tdwSetError(error, posixError(code, candidate));
+        return {};
+    }
+}
+
+QString TDWFileUtils::moveDirectoryIn(const QString &from, const QString &parent, const QString &title, TDWError *error)
+{
+    const QString base = generateFilenameFromString(title);
+    const QByteArray source = QFile::encodeName(from);
+    for (qint64 n = 0;; ++n) {
+        const QString candidate = numberedName(parent, base, n);
+        // RENAME_NOREPLACE makes taking the name and moving one step, so a
+        // folder another thread makes meanwhile is passed over, never replaced.
+        if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, QFile::encodeName(candidate).constData(), RENAME_NOREPLACE) == 0)
+            return candidate;
+        const int code = errno;
+        if (code == EEXIST)
+            continue;
+        tdwSetError(error, TDWError::withDescription(TDWFileUtilsError::Domain, code,
+                                                     QStringLiteral("Unable to move “%1” to “%2”: %3")
+                                                         .arg(from, candidate, QString::fromLocal8Bit(std::strerror(code)))));
         return {};
     }
 }

@@ -23,6 +23,13 @@ public:
     // not be created.
     static QString createDirectoryIn(const QString &parent, const QString &title, TDWError *error = nullptr);
 
+    // Moves the directory `from` into `parent` under a name based on `title`,
+    // numbered as createDirectoryIn() does. Nothing already there is ever
+    // replaced, not even an empty folder made a moment ago: a taken name is
+    // passed over for the next. Answers the new full path, or an empty string
+    // with `error` set when the move failed (nothing moved).
+    static QString moveDirectoryIn(const QString &from, const QString &parent, const QString &title, TDWError *error = nullptr);
+
     // Whether the directory name `name` is based on `title`: the safe name of
     // the title itself, or it followed by "-" and a number that is not zero.
     static bool dirName(const QString &name, const QString &title);

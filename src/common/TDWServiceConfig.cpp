@@ -13,6 +13,7 @@ TDWServiceConfig::TDWServiceConfig(const QVariantMap &entry)
     , gdataVersion(entry.value(QStringLiteral("gdataversion")).toString())
     , oauthScope(entry.value(QStringLiteral("oauthScope")).toString())
     , imapHost(entry.value(QStringLiteral("imapHost")).toString())
+    , exportOperationClass(entry.value(QStringLiteral("exportOperationClass")).toString())
     , disabled(entry.value(QStringLiteral("serviceDisabled")).toBool())
 {
 }

@@ -32,6 +32,8 @@ public:
     QString oauthScope;
     // The IMAP server of a mail service; empty for the others.
     QString imapHost;
+    // Class of the operation that downloads one revision of the service's items.
+    QString exportOperationClass;
     bool disabled = false;
 
     bool operator==(const TDWServiceConfig &other) const = default;

@@ -6,6 +6,8 @@
 #include "accounts/TDWApiPreflightOperation.h"
 #include "accounts/TDWPreflightDelegate.h"
 #include "accounts/TDWPreflightMgr.h"
+#include "agent/TDWApiBackupOperation.h"
+#include "agent/TDWBackupOperationClasses.h"
 #include "common/TDWServiceTable.h"
 #include "mail/TDWMailPreflightOperation.h"
 #include "platform/foundation/TDWPropertyList.h"
@@ -121,6 +123,26 @@ TEST_F(TDWRegisterClassesTest, EveryParserClassOfTheTableIsMade)
         ASSERT_NE(parser, nullptr);
         EXPECT_TRUE(expected.value(name)(parser.get()));
     }
+}
+
+TEST_F(TDWRegisterClassesTest, EveryServiceBackedUpOverTheApisMakesTheApiBackupOperation)
+{
+    QStringList apiServices;
+    for (const TDWServiceConfig &service : TDWServiceTable::shared().serviceConfigs()) {
+        if (service.backupOperationClass != QLatin1String("TDWApiBackupOperation"))
+            continue;
+        SCOPED_TRACE(service.id.toStdString());
+        apiServices.append(service.id);
+        const std::unique_ptr<TDWOperation> made =
+            TDWBackupOperationClasses::shared().create(service.backupOperationClass, QStringLiteral("user@example.com"), service.id);
+        const auto *operation = dynamic_cast<const TDWApiBackupOperation *>(made.get());
+        ASSERT_NE(operation, nullptr);
+        EXPECT_EQ(operation->username(), QStringLiteral("user@example.com"));
+        EXPECT_EQ(operation->service(), service.id);
+    }
+    EXPECT_TRUE(apiServices.contains(QStringLiteral("docs")));
+    EXPECT_TRUE(apiServices.contains(QStringLiteral("contacts")));
+    EXPECT_FALSE(apiServices.contains(QStringLiteral("mail")));
 }
 
 TEST_F(TDWRegisterClassesTest, ANameNothingRegisteredMakesNothing)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -138,6 +139,31 @@ TEST(TDWFileUtils, ConcurrentCreatorsNeverShareADirectory)
         distinct.insert(path);
     }
     EXPECT_EQ(distinct.size(), qsizetype(paths.size()));
+}
+
+TEST(TDWFileUtils, MovesPastEveryTakenNameAndNeverReplacesAnEmptyFolder)
+{
+    const QString parent = tdwtest::freshDir();
+    const QString from = QDir(parent).filePath(QStringLiteral("Plan"));
+    ASSERT_TRUE(QDir().mkdir(from));
+    touch(QDir(from).filePath(QStringLiteral("Plan.pdf")));
+    // An empty folder under the wanted name, as another item may have just made:
+    // rename(2) alone would replace it.
+    ASSERT_TRUE(QDir().mkdir(QDir(parent).filePath(QStringLiteral("Budget"))));
+    touch(QDir(parent).filePath(QStringLiteral("Budget-1")));
+
+    TDWError error;
+    const QString moved = TDWFileUtils::moveDirectoryIn(from, parent, QStringLiteral("Budget"), &error);
+
+    EXPECT_EQ(moved, QDir(parent).filePath(QStringLiteral("Budget-2")));
+    EXPECT_TRUE(QFileInfo(QDir(moved).filePath(QStringLiteral("Plan.pdf"))).isFile());
+    EXPECT_TRUE(TDWFileUtils::emptyDir(QDir(parent).filePath(QStringLiteral("Budget"))));
+    EXPECT_TRUE(QFileInfo(QDir(parent).filePath(QStringLiteral("Budget-1"))).isFile());
+    EXPECT_FALSE(QFileInfo::exists(from));
+
+    EXPECT_TRUE(TDWFileUtils::moveDirectoryIn(from, parent, QStringLiteral("Other"), &error).isEmpty());
+    EXPECT_EQ(error.code(), ENOENT);
+    EXPECT_FALSE(QFileInfo::exists(QDir(parent).filePath(QStringLiteral("Other"))));
 }
 
 TEST(TDWFileUtils, FailedCreationIsReportedNotAnswered)

@@ -483,7 +483,7 @@ QVariantMap TDWFetchExecutor::dictionaryForObject(const TDWManagedObjectPtr &obj
 {
     QVariantMap map;
     for (const QString &key : keys)
-        map.insert(key, object->value(key));
+        map.insert(key, key == TDWFetchRequest::ObjectIDKey ? QVariant::fromValue(object->objectID()) : object->value(key));
     return map;
 }
 
@@ -491,6 +491,11 @@ QVariantMap TDWFetchExecutor::dictionaryForRow(const TDWSqliteStatement &row, in
 {
     QVariantMap map;
     for (int i = 0; i < keys.size(); ++i) {
+        if (keys[i] == TDWFetchRequest::ObjectIDKey) {
+            map.insert(keys[i], QVariant::fromValue(TDWManagedObjectID::permanent(m_stores[source]->identifier(), m_entity->name(),
+                                                                                  row.int64At(first + i))));
+            continue;
+        }
         const int slot = m_entity->slotForKey(keys[i]);
         const TDWEntityDescription::Slot &description = m_entity->slot(slot);
         if (description.attribute >= 0) {
@@ -512,6 +517,10 @@ std::optional<QList<QVariantMap>> TDWFetchExecutor::dictionaries(TDWError *error
     const QStringList keys = dictionaryKeys();
     QString columns;
     for (const QString &key : keys) {
+        if (key == TDWFetchRequest::ObjectIDKey) {
+            columns += QStringLiteral(", t.pk");
+            continue;
+        }
         if (m_entity->slotForKey(key) < 0) {
             tdwSetError(error, invalid(QStringLiteral("%1 has no key \"%2\"").arg(m_entity->name(), key)));
             return std::nullopt;

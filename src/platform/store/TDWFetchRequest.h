@@ -55,7 +55,9 @@ public:
     const QList<TDWPersistentStorePtr> &affectedStores() const { return m_affectedStores; }
     void setAffectedStores(const QList<TDWPersistentStorePtr> &stores) { m_affectedStores = stores; }
 
-    // The keys (attributes and to-one relationships) of a dictionary fetch; empty means all.
+    // The keys (attributes and to-one relationships) of a dictionary fetch; empty
+    // means all. ObjectIDKey among them gives each row's own identifier.
+    static inline const QString ObjectIDKey = QStringLiteral("objectID");
     const QStringList &propertiesToFetch() const { return m_propertiesToFetch; }
     void setPropertiesToFetch(const QStringList &keys) { m_propertiesToFetch = keys; }
 

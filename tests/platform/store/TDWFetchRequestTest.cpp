@@ -223,6 +223,31 @@ TEST(FetchRequest, DictionariesCarryTheChosenProperties)
     EXPECT_EQ(error.code(), TDWStoreError::InvalidArgument);
 }
 
+TEST(FetchRequest, DictionariesCarryEachRowsIdentifierUnderObjectID)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    const TDWManagedObjectPtr inA = version(*context, stack.libraryA, QStringLiteral("a"));
+    const TDWManagedObjectPtr inB = version(*context, stack.libraryB, QStringLiteral("b"));
+    ASSERT_TRUE(context->save(nullptr));
+    const TDWManagedObjectPtr pending = version(*context, stack.libraryA, QStringLiteral("c"));
+    TDWFetchRequest request(QStringLiteral("Version"));
+    request.setPropertiesToFetch({TDWFetchRequest::ObjectIDKey, QStringLiteral("label")});
+    request.setSortDescriptors({TDWSortDescriptor(QStringLiteral("label"))});
+    for (const QList<TDWPersistentStorePtr> &stores : {QList<TDWPersistentStorePtr>{}, QList<TDWPersistentStorePtr>{stack.libraryB}}) {
+        request.setAffectedStores(stores);
+        auto rows = context->executeDictionaryFetchRequest(request, nullptr);
+        ASSERT_TRUE(rows);
+        QList<TDWManagedObjectID> ids;
+        for (const QVariantMap &row : *rows)
+            ids.append(row.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>());
+        if (stores.isEmpty())
+            EXPECT_EQ(ids, (QList<TDWManagedObjectID>{inA->objectID(), inB->objectID(), pending->objectID()}));
+        else
+            EXPECT_EQ(ids, QList<TDWManagedObjectID>{inB->objectID()});
+    }
+}
+
 TEST(FetchRequest, HandWrittenConditionsSeeStoredRowsOnly)
 {
     Stack stack;
