@@ -92,6 +92,7 @@ void TDWOAuthSignIn::handleRedirect(const QUrl &redirect)
     }
     const QString code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
     if (!code.isEmpty()) {
+        emit codeReceived();
         startTokenRequest(code);
         return;
     }

@@ -64,6 +64,11 @@ public:
     // The Gmail check of a successful run, or null; valid while the sign-in lives.
     TDWPreflight *mailPreflightOperation() const;
 
+signals:
+    // The browser brought this attempt's code back: the user is done
+    // and the code exchange, account check and preflight follow.
+    void codeReceived();
+
 private:
     void handleRedirect(const QUrl &redirect);
     void startTokenRequest(const QString &code);

@@ -397,7 +397,7 @@ void TDWAppController::showFirstTimeUserWindow()
     window->showWindow();
 }
 
-void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool startAtLogin)
+void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool startAtLogin, const QString &accountUsername)
 {
     if (!emailAddress.isEmpty()) {
         subscribeEmail(emailAddress);
@@ -414,8 +414,9 @@ void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool s
     QDir().mkpath(TDWFileMgr::defaultBackupLocation());
 
     doneFirstTimeUser(true);
+    setCurrentAccountUsername(accountUsername);
     showMainWindow();
-    BKSNotUtils::postNotificationName(QStringLiteral("firsttimedone"), m_firstTimeUserController);
+    // The window posts its notifications and closes once this returns.
     if (m_firstTimeUserController)
         m_firstTimeUserController->deleteLater();
 }
@@ -974,6 +975,12 @@ void TDWAppController::addToLoginItemsThenQuit()
 
 void TDWAppController::terminate()
 {
+    // Quitting works the windows and waits in the main thread's event loop:
+    // a request from another thread is carried over to it.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, &TDWAppController::terminate, Qt::QueuedConnection);
+        return;
+    }
     // A second quit while the first waits for restores adds nothing.
     if (m_stopping || m_terminating)
         return;

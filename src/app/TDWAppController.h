@@ -187,7 +187,7 @@ private:
     void showUpgradeWindow(bool updateDatabase, bool updateOauth);
     void showFirstTimeUserWindow();
     void showFirstTimeV25Window();
-    void firstTimeUserFinished(const QString &emailAddress, bool startAtLogin);
+    void firstTimeUserFinished(const QString &emailAddress, bool startAtLogin, const QString &accountUsername);
     void getStatusInfo(bool backUpImmediately);
     void finishInitializationAfterStatus(bool backUpImmediately);
     // Sets each one-time backup flag not yet set; true when one was unset.

@@ -5,7 +5,7 @@
 #include <QUrl>
 
 TDWCalendarListParser::TDWCalendarListParser(std::shared_ptr<const TDWParserConfig> config)
-    : TDWTokenPagedListParser(std::move(config))
+    : TDWTokenPagedListParser(std::move(config), "calendar#calendarList")
 {
 }
 

@@ -57,7 +57,7 @@ TDWDriveListParser::TDWDriveListParser(std::shared_ptr<const TDWParserConfig> co
 bool TDWDriveListParser::parse(const QByteArray &page)
 {
     TDWJsonReader reader;
-    const std::optional<TDWJsonReader::ItemsPage> listPage = reader.readItemsPage(page);
+    const std::optional<TDWJsonReader::ItemsPage> listPage = reader.readItemsPage(page, {"drive#fileList", "drive#changeList"});
     if (!listPage)
         return false;
     try {

@@ -16,7 +16,8 @@ public:
     explicit TDWDriveListParser(std::shared_ptr<const TDWParserConfig> config);
 
     // False unless the bytes are a JSON object with an "items" array whose
-    // items, and every field read from them, have the expected types.
+    // items, and every field read from them, have the expected types; a file
+    // or change list without "items" is an empty page.
     bool parse(const QByteArray &page) override;
     QList<TDWDocEntry> docEntries() const override { return m_entries; }
     QString nextUrl() const override { return m_nextUrl; }

@@ -1,5 +1,7 @@
 #include "services/TDWJsonReader.h"
 
+#include <algorithm>
+
 std::optional<simdjson::dom::element> TDWJsonReader::read(const QByteArray &bytes)
 {
     QByteArrayView text(bytes);
@@ -14,7 +16,8 @@ std::optional<simdjson::dom::element> TDWJsonReader::read(const QByteArray &byte
     return root;
 }
 
-std::optional<TDWJsonReader::ItemsPage> TDWJsonReader::readItemsPage(const QByteArray &bytes)
+std::optional<TDWJsonReader::ItemsPage> TDWJsonReader::readItemsPage(const QByteArray &bytes,
+                                                                    std::initializer_list<std::string_view> listKinds)
 {
     const std::optional<simdjson::dom::element> root = read(bytes);
     simdjson::dom::object object;
@@ -23,9 +26,16 @@ std::optional<TDWJsonReader::ItemsPage> TDWJsonReader::readItemsPage(const QByte
     ItemsPage page{TDWJsonObject(object), {}};
     try {
         const std::optional<QList<TDWJsonObject>> items = page.object.optObjectArray("items");
-        if (!items)
+        if (items) {
+            page.items = *items;
+            return page;
+        }
+        const QString kind = page.object.optString("kind");
+        const auto isKind = [&kind](std::string_view listKind) {
+            return kind == QLatin1String(listKind.data(), qsizetype(listKind.size()));
+        };
+        if (std::none_of(listKinds.begin(), listKinds.end(), isKind))
             return std::nullopt;
-        page.items = *items;
     } catch (const TDWJsonObject::TypeError &) {
         return std::nullopt;
     }

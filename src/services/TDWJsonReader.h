@@ -6,7 +6,9 @@
 #include <QList>
 #include <QVariant>
 
+#include <initializer_list>
 #include <optional>
+#include <string_view>
 
 // Reads JSON pages with full validation: a page must be one JSON value in
 // valid UTF-8 (a leading byte order mark is allowed), nesting no deeper than
@@ -19,14 +21,16 @@ public:
     static constexpr int MaxDepth = 256;
 
     // A list page of the Google JSON APIs: an object whose "items" is an array
-    // of objects. Nothing for any other document, so a page of the wrong kind
-    // (an error page, say) is never read as an empty list.
+    // of objects. The APIs leave an empty array out, so a page without "items"
+    // is an empty page when its "kind" is one of `listKinds`. Nothing for any
+    // other document, so a page of another kind (an error page, say) is never
+    // read as an empty list.
     struct ItemsPage
     {
         TDWJsonObject object;
         QList<TDWJsonObject> items;
     };
-    std::optional<ItemsPage> readItemsPage(const QByteArray &bytes);
+    std::optional<ItemsPage> readItemsPage(const QByteArray &bytes, std::initializer_list<std::string_view> listKinds);
 
     // The value in `bytes` as property-list values (see TDWJsonObject::variant);
     // nothing when the bytes are not a page as described above.

@@ -1,5 +1,7 @@
 #include "services/TDWParserConfig.h"
 
+#include <QUrl>
+
 TDWParserConfig::TDWParserConfig(const QVariantMap &serviceTable)
 {
     const QVariantList docTypes = serviceTable.value(QStringLiteral("doctypes")).toList();
@@ -22,6 +24,9 @@ TDWParserConfig::TDWParserConfig(const QVariantMap &serviceTable)
         if (!listUrls.isEmpty() && !m_firstListUrls.contains(id))
             m_firstListUrls.insert(id, listUrls.first().toMap().value(QStringLiteral("url")).toString());
     }
+    const QVariantMap oauth = serviceTable.value(QStringLiteral("oauth")).toMap();
+    m_googleApisHost = QUrl(oauth.value(QStringLiteral("userInfoEmailUrl")).toString()).authority();
+    m_apiKey = oauth.value(QStringLiteral("apiKey")).toString();
 }
 
 QVariantMap TDWParserConfig::docTypeConfig(const QString &docType) const

@@ -11,8 +11,10 @@ class TDWParserConfig
 {
 public:
     TDWParserConfig() = default;
-    // Reads the service table's "doctypes" and "services" arrays (the whole
-    // table, as TDWServiceTable::getConfig() gives it).
+    // Reads the service table's "doctypes" and "services" arrays and, from its
+    // "oauth" entry, the Google APIs host (that of "userInfoEmailUrl", as the
+    // sign-in takes it) and the API key ("apiKey"); the whole table, as
+    // TDWServiceTable::getConfig() gives it.
     explicit TDWParserConfig(const QVariantMap &serviceTable);
 
     // The document type's dictionary; empty when the table has no such type.
@@ -22,11 +24,11 @@ public:
     // The "url" of the first "listurls" entry of a service; null when none.
     QString firstListUrl(const QString &serviceId) const;
 
-    // Host (and port) of the Google APIs, for the task lists' next pages; the
-    // service table does not name it, so the creator sets it.
+    // Host (and port) of the Google APIs, for the task lists' next pages;
+    // empty when the table does not give it.
     const QString &googleApisHost() const { return m_googleApisHost; }
     void setGoogleApisHost(const QString &host) { m_googleApisHost = host; }
-    // The application's Google API key.
+    // The application's Google API key; empty when it has none.
     const QString &apiKey() const { return m_apiKey; }
     void setApiKey(const QString &key) { m_apiKey = key; }
 

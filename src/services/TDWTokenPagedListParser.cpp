@@ -2,7 +2,8 @@
 
 #include "services/TDWJsonReader.h"
 
-TDWTokenPagedListParser::TDWTokenPagedListParser(std::shared_ptr<const TDWParserConfig> config) : m_config(std::move(config))
+TDWTokenPagedListParser::TDWTokenPagedListParser(std::shared_ptr<const TDWParserConfig> config, std::string_view pageKind)
+    : m_config(std::move(config)), m_pageKind(pageKind)
 {
     if (!m_config)
         m_config = std::make_shared<const TDWParserConfig>();
@@ -11,7 +12,7 @@ TDWTokenPagedListParser::TDWTokenPagedListParser(std::shared_ptr<const TDWParser
 bool TDWTokenPagedListParser::parse(const QByteArray &page)
 {
     TDWJsonReader reader;
-    const std::optional<TDWJsonReader::ItemsPage> listPage = reader.readItemsPage(page);
+    const std::optional<TDWJsonReader::ItemsPage> listPage = reader.readItemsPage(page, {m_pageKind});
     if (!listPage)
         return false;
     try {

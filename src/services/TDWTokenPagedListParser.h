@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
 
 // The shared reading of a Google JSON list page that names its next page by a
 // "nextPageToken": an "items" array of objects, one entry per accepted item.
@@ -13,7 +14,8 @@
 class TDWTokenPagedListParser : public TDWParser
 {
 public:
-    // False unless the bytes are a JSON object with an "items" array of the expected objects.
+    // False unless the bytes are a JSON object with an "items" array of the
+    // expected objects; a page of the list's kind without "items" is empty.
     bool parse(const QByteArray &page) override;
     QList<TDWDocEntry> docEntries() const override { return m_entries; }
     QString fileTypeSuffix() const override { return QStringLiteral("json"); }
@@ -21,7 +23,8 @@ public:
     QString continuation() const override { return {}; }
 
 protected:
-    explicit TDWTokenPagedListParser(std::shared_ptr<const TDWParserConfig> config);
+    // `pageKind`: the "kind" of the list's pages (a literal).
+    TDWTokenPagedListParser(std::shared_ptr<const TDWParserConfig> config, std::string_view pageKind);
 
     // The entry of one item, or nothing to leave it out; throws
     // TDWJsonObject::TypeError to refuse the whole page.
@@ -33,6 +36,7 @@ protected:
 
 private:
     std::shared_ptr<const TDWParserConfig> m_config;
+    std::string_view m_pageKind;
     QList<TDWDocEntry> m_entries;
     QString m_nextPageToken;
     qint64 m_numEntries = 0;

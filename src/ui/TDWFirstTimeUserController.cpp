@@ -1,15 +1,12 @@
 #include "ui/TDWFirstTimeUserController.h"
 
-#include <QButtonGroup>
-#include <QDialogButtonBox>
+#include "common/BKSNotUtils.h"
+#include "ui/TDWAccountFlowController.h"
+#include "ui/TDWContentView.h"
+#include "ui/TDWInitConfigViewController.h"
+
 #include <QEvent>
-#include <QFormLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
-#include <QVBoxLayout>
 #include <QWidget>
 
 TDWFirstTimeUserController::TDWFirstTimeUserController(QObject *parent)
@@ -17,43 +14,18 @@ TDWFirstTimeUserController::TDWFirstTimeUserController(QObject *parent)
     , m_window(std::make_unique<QWidget>())
 {
     m_window->setWindowTitle(tr("Welcome to Tidewell"));
-
-    auto *intro = new QLabel(tr("Tidewell keeps a local, versioned backup of your Google accounts. "
-                                "Choose a few settings to begin."));
-    intro->setWordWrap(true);
-
-    m_emailAddressField = new QLineEdit;
-    m_emailAddressField->setPlaceholderText(tr("Optional: your e-mail address for news about Tidewell"));
-
-    m_startAtLogin = new QRadioButton(tr("Start Tidewell when I log in"));
-    m_dontStartAtLogin = new QRadioButton(tr("Start Tidewell only when I open it"));
-    auto *loginGroup = new QButtonGroup(m_window.get());
-    loginGroup->addButton(m_startAtLogin);
-    loginGroup->addButton(m_dontStartAtLogin);
-    m_startAtLogin->setChecked(true);
-
-    auto *form = new QFormLayout;
-    form->addRow(tr("E-mail address:"), m_emailAddressField);
-    form->addRow(tr("At login:"), m_startAtLogin);
-    form->addRow(QString(), m_dontStartAtLogin);
-
-    auto *buttons = new QDialogButtonBox;
-    QPushButton *continueButton = buttons->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    continueButton->setDefault(true);
-    QPushButton *cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
-    connect(continueButton, &QPushButton::clicked, this, &TDWFirstTimeUserController::continueButton);
-    connect(cancelButton, &QPushButton::clicked, this, &TDWFirstTimeUserController::cancelButton);
-
-    auto *layout = new QVBoxLayout(m_window.get());
-    layout->addWidget(intro);
-    layout->addLayout(form);
-    layout->addStretch();
-    layout->addWidget(buttons);
-    m_window->resize(560, 300);
+    m_initConfigViewController = std::make_unique<TDWInitConfigViewController>(this);
+    TDWContentView::set(m_window.get(), m_initConfigViewController->view());
+    m_window->resize(560, 420);
     m_window->installEventFilter(this);
 }
 
-TDWFirstTimeUserController::~TDWFirstTimeUserController() = default;
+TDWFirstTimeUserController::~TDWFirstTimeUserController()
+{
+    // The views go with their controllers, before the window.
+    m_accountFlowController.reset();
+    m_initConfigViewController.reset();
+}
 
 void TDWFirstTimeUserController::showWindow()
 {
@@ -64,29 +36,55 @@ void TDWFirstTimeUserController::showWindow()
     m_window->activateWindow();
 }
 
+void TDWFirstTimeUserController::doneInitConfigView()
+{
+    showAccountView();
+}
+
+void TDWFirstTimeUserController::showAccountView()
+{
+    if (m_done)
+        return;
+    if (!m_accountFlowController)
+        m_accountFlowController = std::make_unique<TDWAccountFlowController>(m_window.get(), this, QString());
+    m_accountFlowController->populate();
+}
+
+void TDWFirstTimeUserController::backFromAccountView()
+{
+    TDWContentView::set(m_window.get(), m_initConfigViewController->view());
+}
+
+void TDWFirstTimeUserController::cancelAccountFlow()
+{
+    cancel();
+}
+
+void TDWFirstTimeUserController::cancel()
+{
+    if (m_done)
+        return;
+    close();
+    // Called from the window's controls, so on the main thread, where the
+    // application's delegate is asked to end.
+    emit cancelled();
+}
+
+void TDWFirstTimeUserController::doneAccountFlow()
+{
+    if (m_done)
+        return;
+    const QString accountUsername = m_accountFlowController->accountUsername();
+    emit finished(m_initConfigViewController->emailAddress(), m_initConfigViewController->startAtLogin(), accountUsername);
+    BKSNotUtils::postNotificationName(QStringLiteral("newAccount"), this, {{QStringLiteral("accountUsername"), accountUsername}});
+    BKSNotUtils::postNotificationName(QStringLiteral("firsttimedone"), this);
+    close();
+}
+
 void TDWFirstTimeUserController::close()
 {
     m_done = true;
     m_window->close();
-}
-
-void TDWFirstTimeUserController::continueButton()
-{
-    if (m_done)
-        return;
-    const QString typed = m_emailAddressField->text().trimmed();
-    const QString emailAddress = typed.contains(QLatin1Char('@')) ? typed : QString();
-    const bool startAtLogin = m_startAtLogin->isChecked();
-    close();
-    emit finished(emailAddress, startAtLogin);
-}
-
-void TDWFirstTimeUserController::cancelButton()
-{
-    if (m_done)
-        return;
-    close();
-    emit cancelled();
 }
 
 bool TDWFirstTimeUserController::eventFilter(QObject *watched, QEvent *event)

@@ -1,20 +1,24 @@
 #pragma once
 
+#include "ui/TDWAccountViewDelegate.h"
+
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
-class QLineEdit;
-class QRadioButton;
 class QWidget;
+class TDWAccountFlowController;
+class TDWInitConfigViewController;
 
-// The first-run window: a page of initial settings (an address for the
-// mailing list, whether to start at login). Software updates come from the
-// distribution's packages, so there is no update setting.
-// Continue applies them and finishes the first run; Cancel ends the
-// application without writing anything. Adding the first account from this
-// window belongs to the account setup flow, which is not part of this program yet.
-class TDWFirstTimeUserController : public QObject
+// The first-run window: a page of initial settings, then, in the same window,
+// the account sheet for the first account (Back on its account view returns
+// to the settings page). When the account has been saved it hands the
+// settings to the application (finished()), posts "newAccount" and
+// "firsttimedone" and closes. Cancel on any page, or closing the window,
+// closes it and asks the application to end (cancelled()), without anything
+// written. Everything happens on the main thread, the end request included.
+class TDWFirstTimeUserController : public QObject, public TDWAccountViewDelegate
 {
     Q_OBJECT
 
@@ -23,31 +27,38 @@ public:
     ~TDWFirstTimeUserController() override;
 
     void showWindow();
-    void close();
     QWidget *window() const { return m_window.get(); }
+    TDWInitConfigViewController *initConfigViewController() const { return m_initConfigViewController.get(); }
+    // Null until the settings page's Continue.
+    TDWAccountFlowController *accountFlowController() const { return m_accountFlowController.get(); }
 
-    // The page's buttons.
-    void continueButton();
-    void cancelButton();
+    // The settings page's Continue: the account sheet for the first account.
+    void doneInitConfigView();
+    void showAccountView();
+    void cancel();
 
-    // The page's fields, for the caller's own checks.
-    QLineEdit *emailAddressField() const { return m_emailAddressField; }
-    QRadioButton *startAtLoginButton() const { return m_startAtLogin; }
+    // TDWAccountViewDelegate
+    bool canGoBackFromAccountView() const override { return true; }
+    void backFromAccountView() override;
+    void cancelAccountFlow() override;
+    void doneAccountFlow() override;
 
 signals:
-    // Continue: the settings as the user left them. The address is empty
-    // unless it holds "@". The window closes afterwards.
-    void finished(const QString &emailAddress, bool startAtLogin);
-    // Cancel or the window closed: the application is to end.
+    // The first account is saved. The address is empty unless it holds "@".
+    // The receiver writes the settings and the one-time flags and shows the
+    // main window on the account before the window posts its notifications.
+    void finished(const QString &emailAddress, bool startAtLogin, const QString &accountUsername);
+    // The application is to end.
     void cancelled();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void close();
+
     std::unique_ptr<QWidget> m_window;
-    QLineEdit *m_emailAddressField = nullptr;
-    QRadioButton *m_startAtLogin = nullptr;
-    QRadioButton *m_dontStartAtLogin = nullptr;
+    std::unique_ptr<TDWInitConfigViewController> m_initConfigViewController;
+    std::unique_ptr<TDWAccountFlowController> m_accountFlowController;
     bool m_done = false;
 };

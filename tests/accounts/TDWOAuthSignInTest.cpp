@@ -6,65 +6,26 @@
 #include "accounts/TDWSignInError.h"
 #include "app/TDWRegisterClasses.h"
 #include "platform/http/TDWHttpError.h"
-#include "platform/http/TDWHttpOperation.h"
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
 
 #include "FakeGoogleServer.h"
 #include "ScriptedKeyring.h"
+#include "TestBrowser.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
-#include <optional>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-struct Visit
-{
-    TDWError error;
-    TDWHttpResponse response;
-};
-
-// Stands in for the user's browser: loads Google's consent page, presses one
-// of its buttons and follows the redirect to the loopback listener.
-class TestBrowser
-{
-public:
-    static Visit fetch(const TDWHttpRequest &request)
-    {
-        auto operation = std::make_shared<TDWHttpOperation>(request);
-        std::optional<Visit> visit;
-        operation->start([&](const TDWError &error, const TDWHttpResponse &response) { visit = Visit{error, response}; });
-        EXPECT_TRUE(tdwtest::waitUntil([&] { return visit.has_value(); }));
-        return visit.value_or(Visit{});
-    }
-
-    // The consent page's answer ("allow" or "deny"): where Google sends the browser.
-    static QUrl consent(const QUrl &authorizationUrl, const QString &decision)
-    {
-        const Visit page = fetch(TDWHttpRequest(authorizationUrl));
-        EXPECT_EQ(page.response.statusCode(), 200) << page.response.body().constData();
-        const QRegularExpressionMatch request
-            = QRegularExpression(QStringLiteral("name=\"request\" value=\"([^\"]+)\"")).match(QString::fromUtf8(page.response.body()));
-        EXPECT_TRUE(request.hasMatch());
-        TDWHttpRequest approval(QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/approval")), "POST");
-        approval.setHeader("Content-Type", "application/x-www-form-urlencoded");
-        approval.setBody("request=" + request.captured(1).toUtf8() + "&decision=" + decision.toUtf8());
-        approval.setRedirectHandler([](const TDWHttpResponse &, TDWHttpRequest &) { return false; });
-        const Visit answer = fetch(approval);
-        EXPECT_EQ(answer.response.statusCode(), 302);
-        return QUrl(QString::fromUtf8(answer.response.header("Location")));
-    }
-
-    static Visit visit(const QUrl &url) { return fetch(TDWHttpRequest(url)); }
-};
+using tdwtest::TestBrowser;
+using tdwtest::Visit;
 
 class TDWOAuthSignInTest : public ::testing::Test
 {
@@ -155,7 +116,15 @@ tdwtest::FakeGoogleServer *TDWOAuthSignInTest::s_fake = nullptr;
 
 TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflight)
 {
-    start();
+    // The user is done once the code arrives: told once, before the outcome.
+    int codesBeforeOutcome = -1;
+    int codes = 0;
+    QObject::connect(signIn.get(), &TDWOAuthSignIn::codeReceived, [&] { ++codes; });
+    signIn->start([&](const TDWError &error) {
+        codesBeforeOutcome = codes;
+        outcomes.push_back(error);
+    });
+    ASSERT_EQ(opened.size(), 1);
     const QUrlQuery authorization(opened[0]);
     const QUrl redirectUri(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
     EXPECT_EQ(redirectUri.scheme(), QStringLiteral("http"));
@@ -180,6 +149,7 @@ TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflig
 
     const TDWError error = outcome();
     EXPECT_TRUE(error.isNull()) << error.description().toStdString();
+    EXPECT_EQ(codesBeforeOutcome, 1);
 
     // The fake took the verifier against the challenge and the same redirect URI.
     const QJsonArray tokenRequests = s_fake->requestsTo(QStringLiteral("/o/oauth2/token"));
@@ -216,6 +186,8 @@ TEST_F(TDWOAuthSignInTest, EachAttemptHasItsOwnStateAndVerifier)
 
 TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
 {
+    int codes = 0;
+    QObject::connect(signIn.get(), &TDWOAuthSignIn::codeReceived, [&] { ++codes; });
     start();
     const Visit page = TestBrowser::visit(TestBrowser::consent(opened[0], QStringLiteral("deny")));
     EXPECT_EQ(page.response.statusCode(), 200);
@@ -223,6 +195,7 @@ TEST_F(TDWOAuthSignInTest, DenyFailsWithTheRefusalAndSavesNothing)
     EXPECT_EQ(error.code(), TDWSignInError::Refused);
     EXPECT_EQ(error.localizedDescription(), QStringLiteral("Access to the account was denied."));
     EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
+    EXPECT_EQ(codes, 0);
     EXPECT_TRUE(storedCredential().isEmpty());
 }
 

@@ -19,12 +19,16 @@
 #include "status/TDWActivityMonitor.h"
 #include "TestSupport.h"
 #include "status/TDWStatusMgr.h"
+#include "ui/TDWAccountFlowController.h"
+#include "ui/TDWAccountViewController.h"
 #include "ui/TDWFirstTimeUserController.h"
+#include "ui/TDWInitConfigViewController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QMenu>
 #include <QDir>
 #include <QFile>
@@ -32,6 +36,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProcess>
+#include <QPushButton>
 #include <QSemaphore>
 #include <QThread>
 
@@ -88,9 +93,17 @@ TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsIn
     EXPECT_FALSE(startupFinished);
     EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("firsttime")));
 
-    // Finishing the window writes the one-time flags and starts the backup machinery.
-    controller->firstTimeUserController()->emailAddressField()->setText(QStringLiteral("user@example.com"));
-    controller->firstTimeUserController()->continueButton();
+    // Finishing the window (here with an account backing nothing up, which
+    // needs no sign-in) writes the one-time flags and starts the backup machinery.
+    QWidget *settingsPage = controller->firstTimeUserController()->initConfigViewController()->view();
+    settingsPage->findChild<QLineEdit *>(QStringLiteral("emailAddress"))->setText(QStringLiteral("user@example.com"));
+    settingsPage->findChild<QPushButton *>(QStringLiteral("continue"))->click();
+    ASSERT_TRUE(controller->firstTimeUserController()->accountFlowController());
+    QWidget *accountView = controller->firstTimeUserController()->accountFlowController()->accountViewController()->view();
+    accountView->findChild<QLineEdit *>(QStringLiteral("usernameField"))->setText(QStringLiteral("first@example.com"));
+    for (QCheckBox *service : accountView->findChildren<QCheckBox *>())
+        service->setChecked(false);
+    accountView->findChild<QPushButton *>(QStringLiteral("continue"))->click();
     ASSERT_TRUE(waitFor([this] { return startupFinished; }));
     for (const char *flag : {"firsttime", "firsttimev2", "firsttimev25", "doneoauth", "tw216fix", "mail2"})
         EXPECT_TRUE(defaults()->boolForKey(QString::fromLatin1(flag))) << flag;
@@ -115,7 +128,7 @@ TEST_F(TDWAppControllerStartup, CancellingTheFirstRunWindowQuitsWithoutWritingAn
     launch();
     ASSERT_TRUE(controller->firstTimeUserController());
 
-    controller->firstTimeUserController()->cancelButton();
+    controller->firstTimeUserController()->cancel();
 
     EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
     EXPECT_TRUE(prompted->asked.isEmpty());

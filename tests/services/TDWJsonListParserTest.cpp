@@ -1,7 +1,9 @@
 // JSON list rules beyond the fixture pages: next-page URLs and their token
 // encoding, change ids, and the service table's media types.
+#include "common/TDWServiceTable.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDriveListParser.h"
+#include "services/TDWParserFactory.h"
 #include "services/TDWTaskListParser.h"
 
 #include "ParserTestSupport.h"
@@ -60,6 +62,67 @@ TEST(TDWTaskListParser, NextUrlCarriesKeyAndTokenEncodedOnce)
     ASSERT_TRUE(parser.parse(R"({"items": [{"id": "L1"}]})"));
     EXPECT_TRUE(parser.nextUrl().isNull());
     EXPECT_EQ(parser.docEntries().size(), 1);
+}
+
+TEST(TDWTaskListParser, NextUrlTakesTheApisHostAndKeyFromTheServiceTable)
+{
+    const QVariantMap oauth{{QStringLiteral("userInfoEmailUrl"), QStringLiteral("https://apis.example:8443/userinfo/email?alt=json")},
+                            {QStringLiteral("apiKey"), QStringLiteral("AIza/Key")}};
+    TDWTaskListParser keyed(std::make_shared<const TDWParserConfig>(QVariantMap{{QStringLiteral("oauth"), oauth}}));
+    ASSERT_TRUE(keyed.parse(pageWithToken("t1")));
+    EXPECT_EQ(keyed.nextUrl(),
+              QStringLiteral("https://apis.example:8443/tasks/v1/users/@me/lists?key=AIza%2FKey&alt=json&maxResults=100&pageToken=t1"));
+
+    // The program's own table names the host and no key.
+    TDWTaskListParser program(std::make_shared<const TDWParserConfig>(TDWServiceTable::shared().getConfig()));
+    ASSERT_TRUE(program.parse(pageWithToken("t1")));
+    EXPECT_EQ(program.nextUrl(), QStringLiteral("https://www.googleapis.com/tasks/v1/users/@me/lists?alt=json&maxResults=100&pageToken=t1"));
+
+    // Without a host the next page cannot be named: the page is refused rather
+    // than read as the end of the list. The last page still reads.
+    TDWTaskListParser hostless(std::make_shared<const TDWParserConfig>());
+    EXPECT_FALSE(hostless.parse(pageWithToken("t1")));
+    ASSERT_TRUE(hostless.parse(R"({"kind": "tasks#taskLists", "items": [{"id": "L1"}]})"));
+    EXPECT_TRUE(hostless.nextUrl().isNull());
+}
+
+TEST(TDWJsonListParsers, APageOfTheListsKindWithoutItemsIsEmptyAndAnyOtherPageIsRefused)
+{
+    const struct
+    {
+        const char *parser;
+        const char *page;
+        bool read;
+    } cases[] = {
+        // Google leaves an empty array out.
+        {"TDWDriveListParser", R"({"kind": "drive#fileList", "etag": "\"e\""})", true},
+        {"TDWDriveListParser", R"({"kind": "drive#changeList", "largestChangeId": "1007"})", true},
+        {"TDWCalendarListParser", R"({"kind": "calendar#calendarList", "etag": "\"e\""})", true},
+        {"TDWTaskListParser", R"({"kind": "tasks#taskLists", "etag": "\"e\""})", true},
+        // An error page, a page of another list and a page without a kind are not empty lists.
+        {"TDWDriveListParser", R"({"error": {"errors": [{"reason": "backendError"}], "code": 500, "message": "x"}})", false},
+        {"TDWCalendarListParser", R"({"error": {"code": 403, "message": "x"}, "kind": "calendar#error"})", false},
+        {"TDWTaskListParser", R"({})", false},
+        {"TDWCalendarListParser", R"({"kind": "tasks#taskLists"})", false},
+        {"TDWTaskListParser", R"({"kind": "calendar#calendarList"})", false},
+        {"TDWDriveListParser", R"({"kind": "drive#about", "largestChangeId": "1007"})", false},
+        {"TDWDriveListParser", R"({"kind": 7})", false},
+        // "items" of the wrong type is refused whatever the kind says.
+        {"TDWTaskListParser", R"({"kind": "tasks#taskLists", "items": null, "nextPageToken": "t"})", true},
+        {"TDWTaskListParser", R"({"kind": "tasks#taskLists", "items": {}})", false},
+    };
+    for (const auto &c : cases) {
+        const std::unique_ptr<TDWParser> parser = TDWParserFactory::create(QString::fromLatin1(c.parser), parsertest::config());
+        ASSERT_TRUE(parser);
+        EXPECT_EQ(parser->parse(c.page), c.read) << c.parser << " " << c.page;
+        if (c.read) {
+            EXPECT_TRUE(parser->docEntries().isEmpty()) << c.page;
+            EXPECT_EQ(parser->numEntries(), 0) << c.page;
+        }
+    }
+    TDWDriveListParser changes(parsertest::config());
+    ASSERT_TRUE(changes.parse(R"({"kind": "drive#changeList", "largestChangeId": "1007"})"));
+    EXPECT_EQ(changes.largestChangeId(), 1007);
 }
 
 TEST(TDWDriveListParser, ReadsTheLargestChangeIdInEitherForm)

@@ -64,7 +64,8 @@ TEST(TDWJsonReader, ItemsGiveTypedReadsAndTextThatReadsBackTheSame)
     TDWJsonReader reader;
     const std::optional<TDWJsonReader::ItemsPage> page = reader.readItemsPage(R"({"items": [
         {"id": "a", "id": "b", "gone": null, "flag": true, "count": 3, "quote": "say \"hi\"\n",
-         "parents": [{"id": "p"}], "nested": {"x": [1.25, -0.0, 1e300, null]}}]})");
+         "parents": [{"id": "p"}], "nested": {"x": [1.25, -0.0, 1e300, null]}}]})",
+                                                                                  {"test#list"});
     ASSERT_TRUE(page);
     ASSERT_EQ(page->items.size(), 1);
     const TDWJsonObject &item = page->items.first();

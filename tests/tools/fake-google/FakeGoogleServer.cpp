@@ -144,6 +144,11 @@ void FakeGoogleServer::advanceClock(double seconds)
     control(QStringLiteral("clock"), QJsonDocument(QJsonObject{{QStringLiteral("advance"), seconds}}));
 }
 
+int FakeGoogleServer::nextRun()
+{
+    return control(QStringLiteral("run"), QJsonDocument(QJsonObject{})).object().value(QStringLiteral("run")).toInt();
+}
+
 QJsonArray FakeGoogleServer::requests()
 {
     return control(QStringLiteral("requests")).array();

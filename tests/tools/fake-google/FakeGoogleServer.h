@@ -34,6 +34,8 @@ public:
     void addFault(const QJsonObject &fault);
     void addAccount(const QJsonObject &account);
     void advanceClock(double seconds);
+    // Applies the scenario's next run of list changes; the number of runs applied so far.
+    int nextRun();
     QJsonArray requests();
     // The logged requests for that path (any host), in arrival order.
     QJsonArray requestsTo(const QString &path);

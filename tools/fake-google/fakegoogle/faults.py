@@ -26,6 +26,8 @@ class FaultQueue:
         fault.setdefault("times", 1)
         if not isinstance(fault["times"], int) or (fault["times"] < 1 and fault["times"] != -1):
             raise ValueError("\"times\" is a positive count, or -1 for every time")
+        if not isinstance(fault.get("skip", 0), int) or fault.get("skip", 0) < 0:
+            raise ValueError("\"skip\" is a count of requests to let through first")
         with self.lock:
             self.faults.append(fault)
 
@@ -35,7 +37,8 @@ class FaultQueue:
 
     def take(self, request):
         """The answer of the first fault that matches the request, counting it down; None
-        when no fault applies."""
+        when no fault applies. A fault that alters the real answer gives a function that
+        takes that answer and gives the altered one."""
         with self.lock:
             for fault in self.faults:
                 if fault["path"] != request.path:
@@ -43,6 +46,9 @@ class FaultQueue:
                 if fault.get("host") and fault["host"].lower() != request.host:
                     continue
                 if fault.get("method") and fault["method"].upper() != request.method:
+                    continue
+                if fault.get("skip", 0) > 0:
+                    fault["skip"] -= 1
                     continue
                 if fault["times"] > 0:
                     fault["times"] -= 1
@@ -53,6 +59,8 @@ class FaultQueue:
 
 
 def build_response(fault):
+    if "truncate" in fault:
+        return truncation(fault["truncate"])
     status = int(fault.get("status", 200))
     if "error" in fault:
         response = oauth_error(status, fault["error"], fault.get("error_description"))
@@ -87,6 +95,16 @@ def build_response(fault):
     response.drop = bool(fault.get("drop", False))
     response.trickle = float(fault.get("trickle", 0))
     return response
+
+
+def truncation(keep):
+    """Cuts the body of the real answer to `keep` bytes (true: to half its length); the
+    answer stays complete at the HTTP level, so only the document is broken."""
+    def cut(response):
+        size = len(response.body) // 2 if keep is True else int(keep)
+        response.body = response.body[:size]
+        return response
+    return cut
 
 
 def gzipped_zeros(count):

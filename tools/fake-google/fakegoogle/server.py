@@ -16,14 +16,23 @@ class Router:
 
     def __init__(self):
         self.routes = {}
+        self.prefixes = {}
 
     def add(self, method, host, path, handler):
         """Registers a handler unless one is there already, so that a module loaded earlier
         (a full service) wins over a generic one loaded later."""
         self.routes.setdefault((method.upper(), host.lower(), path), handler)
 
+    def add_prefix(self, method, host, prefix, handler):
+        """Registers a handler for every path below `prefix` (paths that carry ids)."""
+        self.prefixes.setdefault((method.upper(), host.lower(), prefix), handler)
+
     def find(self, request):
-        return self.routes.get((request.method, request.host, request.path))
+        handler = self.routes.get((request.method, request.host, request.path))
+        if handler is None:
+            handler = next((h for (method, host, prefix), h in self.prefixes.items()
+                            if (method, host) == (request.method, request.host) and request.path.startswith(prefix)), None)
+        return handler
 
     def known_path(self, request):
         return any(host == request.host and path == request.path for (_, host, path) in self.routes)
@@ -90,6 +99,8 @@ class FakeGoogle:
                 state.advance_clock(request.json().get("advance", 0))
             elif name == "requests/clear":
                 state.clear_request_log()
+            elif name == "run":
+                return json_response(200, {"ok": True, "run": state.lists.next_run()})
             else:
                 return json_response(404, {"error": "unknown control endpoint " + name})
         except (ValueError, KeyError, TypeError, AttributeError) as e:
@@ -101,8 +112,13 @@ class FakeGoogle:
             return self.control(request)
         self.state.log_request(request.log_entry())
         fault = self.state.faults.take(request)
-        if fault is not None:
+        if isinstance(fault, Response):
             return fault
+        response = self.route(request)
+        # A fault that alters the real answer (a truncated page) gets it here.
+        return fault(response) if fault else response
+
+    def route(self, request):
         handler = self.router.find(request)
         if handler is not None:
             return handler(request)

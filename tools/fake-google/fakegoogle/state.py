@@ -5,6 +5,7 @@ import time
 
 from .faults import FaultQueue
 from .http import google_error
+from .lists import ListStore
 
 CODE_LIFETIME = 600
 
@@ -17,6 +18,7 @@ class State:
         self.lock = threading.RLock()
         self.all_scopes = list(all_scopes)
         self.faults = FaultQueue()
+        self.lists = ListStore()
         self.clear()
 
     def clear(self):
@@ -51,6 +53,7 @@ class State:
                 self.add_account(account)
             for fault in scenario.get("faults", []):
                 self.faults.add(fault)
+            self.lists.load(scenario.get("lists", {}))
 
     def add_account(self, account):
         with self.lock:

@@ -1,0 +1,111 @@
+"""Drive v2: the largest change id, the file list with its include query, and the change list
+from a start change id, paged by nextLink."""
+import re
+import urllib.parse
+
+from fakegoogle.http import json_response
+from fakegoogle.pages import (BadRequest, int_param, item_etag, json_page, list_endpoint, same_url_with, token_page_content,
+                              token_paged)
+
+HOST = "www.googleapis.com"
+SERVICE = "docs"
+GOOGLE_APPS = "application/vnd.google-apps."
+DEFAULT_PAGE, MAX_PAGE = 100, 1000
+# Scenario keys that the fake turns into Drive's own fields.
+SHAPED = {"id", "title", "mimeType", "starred", "hidden", "parents", "modified"}
+
+
+def register(router, state, table):
+    scope = table.service(SERVICE).get("oauthScope")
+    exports = table.export_links()
+    router.add("GET", HOST, "/drive/v2/about", list_endpoint(state, scope, lambda r, a: about(state, r, a)))
+    router.add("GET", HOST, "/drive/v2/files", list_endpoint(state, scope, lambda r, a: files(state, exports, r, a)))
+    router.add("GET", HOST, "/drive/v2/changes", list_endpoint(state, scope, lambda r, a: changes(state, exports, r, a)))
+
+
+def about(state, request, account):
+    largest = str(state.lists.largest_change_id(account, SERVICE))
+    if request.query.get("fields") == "largestChangeId":
+        return json_response(200, {"largestChangeId": largest})
+    return json_response(200, {"kind": "drive#about", "name": account, "user": {"emailAddress": account},
+                               "largestChangeId": largest, "rootFolderId": "root"})
+
+
+def file_url(file_id):
+    return "https://%s/drive/v2/files/%s" % (HOST, urllib.parse.quote(file_id, safe=""))
+
+
+def file_object(record, exports):
+    """The Drive file object of a record; scenario keys other than the shaped ones pass
+    through unchanged, and a key given as null is left out."""
+    fields = record.fields
+    mime = fields.get("mimeType", "application/octet-stream")
+    parents = record.parents or ["root"]
+    file = {
+        "kind": "drive#file", "id": record.id, "etag": item_etag(record), "selfLink": file_url(record.id),
+        "title": fields.get("title", record.id), "mimeType": mime,
+        "labels": {"starred": bool(fields.get("starred")), "hidden": bool(fields.get("hidden")),
+                   "trashed": record.trashed, "restricted": False, "viewed": True},
+        "modifiedDate": record.modified,
+        "parents": [{"kind": "drive#parentReference", "id": p, "isRoot": p == "root"} for p in parents],
+    }
+    if mime in exports:
+        file["exportLinks"] = {exports[mime]: "https://docs.google.com/feeds/download/export?id=%s&exportFormat=%s"
+                               % (urllib.parse.quote(record.id, safe=""), urllib.parse.quote(exports[mime], safe=""))}
+    elif not mime.startswith(GOOGLE_APPS):
+        file["downloadUrl"] = file_url(record.id) + "?alt=media"
+    for key, value in fields.items():
+        if key not in SHAPED:
+            file[key] = value
+    return {k: v for k, v in file.items() if v is not None}
+
+
+def inclusion(query):
+    """Whether the file list's q keeps a file: "trashed=false" leaves trashed files out, and
+    "mimeType = '...'" terms (joined by or) keep only those media types."""
+    skip_trashed = re.search(r"trashed\s*=\s*false", query) is not None
+    types = set(re.findall(r"mimeType\s*=\s*'([^']*)'", query))
+
+    def keeps(record):
+        if skip_trashed and record.trashed:
+            return False
+        return not types or record.fields.get("mimeType", "application/octet-stream") in types
+    return keeps
+
+
+def list_content(request, state, records, render):
+    """The page of records the request asks for, each rendered, with Drive's paging links."""
+    page, next_token = token_paged(request, state.lists, records, DEFAULT_PAGE, MAX_PAGE)
+    content = token_page_content([render(r) for r in page], next_token)
+    content["selfLink"] = same_url_with(request, {})
+    if next_token is not None:
+        content["nextLink"] = same_url_with(request, {"pageToken": next_token})
+    return content
+
+
+def files(state, exports, request, account):
+    keeps = inclusion(request.query.get("q", ""))
+    records = [r for r in state.lists.items(account, SERVICE, "files") if keeps(r)]
+    return json_page(request, "drive#fileList", list_content(request, state, records, lambda r: file_object(r, exports)))
+
+
+def change_object(record, exports):
+    change = {"kind": "drive#change", "id": str(record.change_id), "fileId": record.id,
+              "selfLink": "https://%s/drive/v2/changes/%d" % (HOST, record.change_id),
+              "deleted": record.deleted, "modificationDate": record.modified}
+    if not record.deleted:
+        change["file"] = file_object(record, exports)
+    return change
+
+
+def changes(state, exports, request, account):
+    start = int_param(request, "startChangeId", 0)
+    if start < 0:
+        raise BadRequest("Invalid startChangeId")
+    with_deleted = request.query.get("includeDeleted", "true") != "false"
+    records = [r for r in state.lists.items(account, SERVICE, "files", include_deleted=True)
+               if r.change_id >= start and (with_deleted or not r.deleted)]
+    records.sort(key=lambda r: r.change_id)
+    content = list_content(request, state, records, lambda r: change_object(r, exports))
+    content["largestChangeId"] = str(state.lists.largest_change_id(account, SERVICE))
+    return json_page(request, "drive#changeList", content)
