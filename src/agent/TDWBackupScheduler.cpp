@@ -1,5 +1,6 @@
 #include "agent/TDWBackupScheduler.h"
 
+#include "agent/TDWBackupOperation.h"
 #include "common/BKSNotUtils.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
@@ -87,6 +88,7 @@ void TDWBackupScheduler::observeNotifications()
     center.addObserver(QStringLiteral("newAccount"), evaluateOnAWorker, this);
     center.addObserver(QStringLiteral("accountUpdate"), evaluateOnAWorker, this);
     center.addObserver(QStringLiteral("excluderuleschanged"), [this](const TDWNotification &) { handleRulesChange(); }, this);
+    center.addObserver(QStringLiteral("not_changed_calendar_access_settings"), [this](const TDWNotification &) { calendarSettingsChanges(); }, this);
     center.addObserver(
         QStringLiteral("mailfolderselectionschanged"),
         [this](const TDWNotification &note) { handleMailFolderSelectionChange(note.userInfo().value(QStringLiteral("accountUsername")).toString()); },
@@ -202,10 +204,6 @@ bool TDWBackupScheduler::someAccountHasAnEnabledService()
 
 void TDWBackupScheduler::queueBackup()
 {
-    if (!m_environment.makeBackupOperation) {
-        tdwLog(QStringLiteral("ERROR: Backup runs are not part of this program yet"));
-        return;
-    }
     m_backupOperationQueue->addOperation(m_environment.makeBackupOperation());
 }
 
@@ -247,6 +245,24 @@ void TDWBackupScheduler::userRequestedImmediateBackup()
     if (queued < 2) {
         m_backupOperationQueue->cancelAllOperations();
         queueBackup();
+    }
+}
+
+void TDWBackupScheduler::calendarSettingsChanges()
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this] { calendarSettingsChanges(); }, Qt::QueuedConnection);
+        return;
+    }
+    const QList<std::shared_ptr<TDWOperation>> queued = m_backupOperationQueue->operations();
+    if (queued.isEmpty() && timerIsValid()) {
+        m_backupTimer->setFireDate(TDWClock::now());
+        return;
+    }
+    // Behind a cancelled run, the fresh one reads the new setting anyway.
+    if (queued.size() == 1) {
+        if (const auto run = std::dynamic_pointer_cast<TDWBackupOperation>(queued.first()))
+            run->requeueCalendar();
     }
 }
 

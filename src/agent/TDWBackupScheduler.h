@@ -62,6 +62,9 @@ public:
     // The backup-need evaluation, on the caller's (background) thread; asks
     // for Back Up Now when a run is due. The flag is not used.
     void handleAccountUpdates(bool accountsChanged);
+    // "not_changed_calendar_access_settings": re-runs the calendar backups,
+    // at once when idle, within the run when one is under way.
+    void calendarSettingsChanges();
 
     // Bracket a move, relink or reset of the backup folder: no run starts
     // in between, and Back Up Now asked for meanwhile waits for the end.

@@ -1,5 +1,6 @@
 #include "agent/TDWBackupSchedulerEnvironment.h"
 
+#include "agent/TDWBackupOperation.h"
 #include "agent/TDWDownloadCountUpdateOperation.h"
 #include "agent/TDWRuleUpdateOperation.h"
 #include "dataobjects/TDWDocRev.h"
@@ -13,6 +14,7 @@ TDWBackupSchedulerEnvironment TDWBackupSchedulerEnvironment::standard()
     environment.reachability = std::make_unique<TDWHostReachability>(TDWDocRev::GoogleWebHost);
     environment.sleepNotices = std::make_unique<TDWLogindSleepWatcher>();
     environment.makeTimer = &TDWRunLoopTimer::scheduled;
+    environment.makeBackupOperation = [] { return std::make_shared<TDWBackupOperation>(); };
     environment.makeRuleUpdate = [](const std::optional<QStringList> &usernames, const QStringList &services) {
         return std::make_shared<TDWRuleUpdateOperation>(usernames, services);
     };

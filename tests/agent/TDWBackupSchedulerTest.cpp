@@ -2,6 +2,7 @@
 // test moves by hand, switched reachability, sleep and wake sent by the test,
 // and backup runs that execute until the test releases them.
 #include "agent/TDWBackupScheduler.h"
+#include "agent/TDWBackupOperation.h"
 #include "agent/TDWDownloadCountUpdateOperation.h"
 #include "agent/TDWRuleUpdateOperation.h"
 
@@ -321,6 +322,35 @@ TEST_F(TDWBackupSchedulerTest, BackUpNowFromAnotherThreadIsCarriedOutOnTheMainTh
     caller.join();
     EXPECT_TRUE(runs.empty());
     ASSERT_TRUE(waitFor([&] { return runs.size() == 1; }));
+}
+
+TEST_F(TDWBackupSchedulerTest, ACalendarAccessChangeWhileIdleFiresTheTimer)
+{
+    stack.addAccount(Alice, {QStringLiteral("calendar")});
+    addIteration(600, true);
+    makeScheduler();
+    ASSERT_EQ(secondsToFire(), 3000);
+    TDWNotificationCenter::defaultCenter().post(QStringLiteral("not_changed_calendar_access_settings"));
+    EXPECT_EQ(secondsToFire(), 0);
+    timers.advance(0);
+    EXPECT_EQ(runs.size(), 1u);
+
+    // Behind a cancelled run, the fresh one is left alone: it reads the setting anyway.
+    scheduler->userRequestedImmediateBackup();
+    ASSERT_EQ(runs.size(), 2u);
+    const QDateTime fire = backupTimer()->fireDate();
+    scheduler->calendarSettingsChanges();
+    EXPECT_EQ(runs.size(), 2u);
+    EXPECT_EQ(backupTimer()->fireDate(), fire);
+    EXPECT_FALSE(runs[1]->isCancelled());
+
+    // Offline, with no timer and no run, there is nothing to re-run.
+    runs[0]->release();
+    runs[1]->release();
+    ASSERT_TRUE(waitFor([&] { return !scheduler->backupInProgress(); }));
+    reachability->set(false);
+    scheduler->calendarSettingsChanges();
+    EXPECT_EQ(runs.size(), 2u);
 }
 
 TEST_F(TDWBackupSchedulerTest, StopCancelsTheRunAndTheNextFiringIsOneIntervalAfterItsEnd)
@@ -650,6 +680,7 @@ TEST(TDWBackupSchedulerEnvironment, TheProgramsEnvironmentIsTheSystems)
     EXPECT_TRUE(dynamic_cast<TDWLogindSleepWatcher *>(environment.sleepNotices.get()));
     const std::unique_ptr<TDWTimer> timer = environment.makeTimer(QDateTime::currentDateTimeUtc().addSecs(3600), std::chrono::seconds(60), [] {});
     EXPECT_TRUE(dynamic_cast<TDWRunLoopTimer *>(timer.get()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TDWBackupOperation>(environment.makeBackupOperation()));
     EXPECT_TRUE(std::dynamic_pointer_cast<TDWRuleUpdateOperation>(environment.makeRuleUpdate(std::nullopt, {QStringLiteral("docs")})));
     EXPECT_TRUE(std::dynamic_pointer_cast<TDWDownloadCountUpdateOperation>(environment.makeDownloadCountUpdate(Alice, QStringLiteral("docs"))));
 }
