@@ -140,6 +140,9 @@ TDWAppController::~TDWAppController()
     // The status manager may outlive the scheduler it asks.
     if (const std::shared_ptr<TDWStatusMgr> status = statusMgr())
         status->setBackupInProgressCheck({});
+    // Its rule updates and evaluations end here, before the status manager
+    // and the activity monitor go.
+    m_backupScheduler.reset();
     delete m_mainWindowController;
     delete m_firstTimeUserController;
     delete m_migratingDatabaseWindowController;
@@ -168,6 +171,11 @@ void TDWAppController::setMonitorProgram(const QString &path)
 {
     delete m_monitorApp;
     m_monitorApp = new TDWMonitorApp(path, this);
+}
+
+void TDWAppController::setBackupSchedulerEnvironment(std::function<TDWBackupSchedulerEnvironment()> makeEnvironment)
+{
+    m_makeSchedulerEnvironment = std::move(makeEnvironment);
 }
 
 // ---------------------------------------------------------------------------
@@ -440,8 +448,11 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
         std::lock_guard lock(m_statusMutex);
         m_statusMgr = std::move(statusMgr);
     }
+    TDWBackupSchedulerEnvironment schedulerEnvironment =
+        m_makeSchedulerEnvironment ? m_makeSchedulerEnvironment() : TDWBackupSchedulerEnvironment::standard();
+    schedulerEnvironment.globalStatus = [this] { return statusMgr()->globalStatus(); };
     m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(),
-                                                             TDWMasterStore::shared().persistentStoreCoordinator());
+                                                             TDWMasterStore::shared().persistentStoreCoordinator(), std::move(schedulerEnvironment));
     statusMgr()->setBackupInProgressCheck([scheduler = m_backupScheduler.get()] { return scheduler->backupInProgress(); });
     if (backUpImmediately) {
         m_backupScheduler->userRequestedImmediateBackup();

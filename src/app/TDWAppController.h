@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/TDWBackupSchedulerEnvironment.h"
 #include "app/TDWAppPrompts.h"
 #include "platform/foundation/TDWError.h"
 
@@ -66,6 +67,9 @@ public:
     void setLoginItems(LoginItems loginItems);
     // The monitor program to start at launch (default: next to the executable).
     void setMonitorProgram(const QString &path);
+    // What the backup scheduler stands on (default: the system's network and
+    // power layers, timers and the engine's operations).
+    void setBackupSchedulerEnvironment(std::function<TDWBackupSchedulerEnvironment()> makeEnvironment);
 
     // Start-up.
     void applicationWillFinishLaunching();
@@ -201,6 +205,7 @@ private:
 
     std::unique_ptr<TDWAppPrompts> m_prompts;
     LoginItems m_loginItems;
+    std::function<TDWBackupSchedulerEnvironment()> m_makeSchedulerEnvironment;
     TDWMonitorApp *m_monitorApp = nullptr;
     TDWDesktopNotifier *m_notifier = nullptr;
     QList<QMenu *> m_menus;

@@ -3,8 +3,12 @@
 #include "BackupFolderFixture.h"
 #include "SaveRecorder.h"
 
+#include "SchedulerTestSupport.h"
+
 #include "agent/TDWBackupScheduler.h"
 #include "common/TDWServiceTable.h"
+#include "platform/foundation/TDWBlockOperation.h"
+#include "platform/foundation/TDWRunLoopTimer.h"
 #include "platform/notify/TDWNotificationCenter.h"
 
 #include <QCoreApplication>
@@ -23,7 +27,18 @@ protected:
     void SetUp() override
     {
         BackupFolderFixture::SetUp();
-        m_scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(), m_moc->persistentStoreCoordinator());
+        // Offline, Back Up Now queues a run at once.
+        TDWBackupSchedulerEnvironment environment;
+        environment.reachability = std::make_unique<schedtest::FakeReachability>(false);
+        environment.sleepNotices = std::make_unique<TDWSleepNotices>();
+        environment.makeTimer = &TDWRunLoopTimer::scheduled;
+        environment.makeBackupOperation = [this] {
+            ++m_backupRunsMade;
+            return std::make_shared<TDWBlockOperation>([] {});
+        };
+        environment.globalStatus = [] { return 0; };
+        m_scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(), m_moc->persistentStoreCoordinator(),
+                                                           std::move(environment));
         m_token = TDWNotificationCenter::defaultCenter().addObserver(QStringLiteral("allmissing"), [this](const TDWNotification &notification) {
             // Delivered on the main thread, where the item lists live.
             EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
@@ -55,6 +70,7 @@ protected:
     }
 
     std::unique_ptr<TDWBackupScheduler> m_scheduler;
+    int m_backupRunsMade = 0;
     TDWNotificationCenter::Token m_token = 0;
     QList<QObject *> m_posted;
 };
@@ -73,7 +89,8 @@ TEST_F(TDWMarkAllMissingOperationTest, EveryBackedUpRevisionBecomesMissingAndABa
         EXPECT_EQ(storedExportStatus(rev->objectID()), expected) << rev->title().toStdString() << " " << rev->exportStatus();
     }
     EXPECT_EQ(m_posted, QList<QObject *>{operation.get()});
-    EXPECT_EQ(m_scheduler->immediateBackupRequests(), 1);
+    // Asked from the worker, carried out on the main thread.
+    ASSERT_TRUE(schedtest::waitFor([this] { return m_backupRunsMade == 1; }));
 }
 
 TEST_F(TDWMarkAllMissingOperationTest, WithNothingBackedUpTheListsAreStillToldAndABackupAskedFor)
@@ -83,7 +100,8 @@ TEST_F(TDWMarkAllMissingOperationTest, WithNothingBackedUpTheListsAreStillToldAn
     const auto operation = runOnWorker();
 
     EXPECT_EQ(m_posted, QList<QObject *>{operation.get()});
-    EXPECT_EQ(m_scheduler->immediateBackupRequests(), 1);
+    // Asked from the worker, carried out on the main thread.
+    ASSERT_TRUE(schedtest::waitFor([this] { return m_backupRunsMade == 1; }));
 }
 
 TEST_F(TDWMarkAllMissingOperationTest, RevisionsAreChangedInBatchesOfAThousand)

@@ -1,10 +1,12 @@
 #include "AppTestSupport.h"
 
+#include "SchedulerTestSupport.h"
 #include "TestSupport.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
+#include "platform/foundation/TDWBlockOperation.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QCoreApplication>
@@ -100,6 +102,19 @@ TDWAppController &AppFixture::makeController()
     controller = std::make_unique<TDWAppController>(std::move(scripted));
     // No monitor is installed beside the test program; tests that need one set it.
     controller->setMonitorProgram({});
+    controller->setBackupSchedulerEnvironment([this] {
+        TDWBackupSchedulerEnvironment environment = TDWBackupSchedulerEnvironment::standard();
+        environment.reachability = std::make_unique<schedtest::FakeReachability>(false);
+        environment.sleepNotices = std::make_unique<TDWSleepNotices>();
+        environment.makeBackupOperation = [this] {
+            ++backupRunsMade;
+            return std::make_shared<TDWBlockOperation>([] {});
+        };
+        environment.makeRuleUpdate = [this](const std::optional<QStringList> &, const QStringList &) {
+            return std::make_shared<TDWBlockOperation>([this] { ++ruleUpdatesRun; });
+        };
+        return environment;
+    });
     QObject::connect(controller.get(), &TDWAppController::stopped, [this](int code) { stops.append(code); });
     QObject::connect(controller.get(), &TDWAppController::startupFinished, [this] { startupFinished = true; });
     return *controller;

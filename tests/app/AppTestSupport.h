@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 namespace apptest {
@@ -81,6 +82,10 @@ protected:
     std::shared_ptr<ScriptedPrompts::Log> prompted = std::make_shared<ScriptedPrompts::Log>();
     ScriptedPrompts *prompts = nullptr;
     std::unique_ptr<TDWAppController> controller;
+    // What the backup scheduler did: it stands on a network that is offline
+    // (so Back Up Now queues a run at once), with no sleep notices.
+    std::atomic<int> backupRunsMade = 0;
+    std::atomic<int> ruleUpdatesRun = 0;
     QList<int> stops; // exit codes of stopped()
     bool startupFinished = false;
     QString home;

@@ -18,6 +18,7 @@
 #include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWActivityMonitor.h"
 #include "TestSupport.h"
+#include "status/TDWStatusMgr.h"
 #include "ui/TDWAccountFlowController.h"
 #include "ui/TDWAccountViewController.h"
 #include "ui/TDWFirstTimeUserController.h"
@@ -112,7 +113,7 @@ TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsIn
     EXPECT_TRUE(mailingList.requests.first().endsWith("\r\n\r\nemail=user%40example.com"));
     EXPECT_TRUE(QFileInfo(TDWFileMgr::defaultBackupLocation()).isDir());
     ASSERT_TRUE(controller->backupScheduler());
-    EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 1);
+    EXPECT_EQ(backupRunsMade, 1);
     EXPECT_TRUE(controller->statusMgr());
     ASSERT_TRUE(controller->activityMonitor());
     EXPECT_EQ(TDWActivityMonitor::shared(), controller->activityMonitor());
@@ -150,7 +151,7 @@ TEST_F(TDWAppControllerStartup, AReturningUserReachesTheMainWindowOnTheirAccount
     EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("second@example.com"));
     EXPECT_TRUE(controller->statusItemMgr());
     // "mail2" was already set: a plain launch does not back up at once.
-    EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 0);
+    EXPECT_EQ(backupRunsMade, 0);
     // The post-upgrade notes were read before.
     EXPECT_TRUE(controller->miscWindowControllers().isEmpty());
 }
@@ -212,6 +213,41 @@ TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLa
     EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
 }
 
+TEST_F(TDWAppControllerStartup, TheBackupSchedulerReadsTheStatusManagersGlobalStatus)
+{
+    // An enabled service that was never backed up: the backup is incomplete.
+    prepareReturningUser();
+    defaults()->setInteger(86400, QStringLiteral("SecondsBetweenBackups"));
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    ASSERT_EQ(controller->statusMgr()->globalStatus(), 2);
+    EXPECT_EQ(controller->backupScheduler()->getBackupInterval(), 3600);
+    defaults()->setBool(true, QStringLiteral("DontIgnoreBackupIntervalWhenBackupIncomplete"));
+    EXPECT_EQ(controller->backupScheduler()->getBackupInterval(), 86400);
+}
+
+TEST_F(TDWAppControllerStartup, QuittingEndsTheBackupSchedulerAndItsObservers)
+{
+    prepareReturningUser();
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    ASSERT_TRUE(controller->backupScheduler());
+    TDWNotificationCenter &center = TDWNotificationCenter::defaultCenter();
+    center.post(QStringLiteral("excluderuleschanged"));
+    ASSERT_TRUE(waitFor([this] { return ruleUpdatesRun == 1; }));
+
+    // A rule update still under way is waited for; none starts afterwards.
+    center.post(QStringLiteral("excluderuleschanged"));
+    controller.reset();
+    const int ran = ruleUpdatesRun;
+    for (const char *name : {"excluderuleschanged", "mailfolderselectionschanged", "newAccount", "accountUpdate", "not_changed_calendar_access_settings"})
+        center.post(QString::fromLatin1(name), nullptr, {{QStringLiteral("accountUsername"), QStringLiteral("returning@example.com")}});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ruleUpdatesRun, ran);
+}
+
 TEST_F(TDWAppControllerStartup, TheFirstLaunchThatFindsMail2UnsetBacksUpAtOnceAndOnlyThatOnce)
 {
     prepareReturningUser();
@@ -220,7 +256,7 @@ TEST_F(TDWAppControllerStartup, TheFirstLaunchThatFindsMail2UnsetBacksUpAtOnceAn
     launch();
 
     ASSERT_TRUE(startupFinished);
-    EXPECT_EQ(controller->backupScheduler()->immediateBackupRequests(), 1);
+    EXPECT_EQ(backupRunsMade, 1);
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("mail2")));
 }
 

@@ -66,6 +66,19 @@ TDWHttpEnvironment TDWHttpEnvironment::fromStrings(const QString &hostMap, const
     return env;
 }
 
+QString TDWHttpEnvironment::targetHost(const QString &host) const
+{
+    const QString name = TDWHttpHostAllowlist::normalizedHost(host);
+    for (const QString &line : m_connectTo) {
+        // "HOST:PORT:TARGET:TARGETPORT"; a bracketed IPv6 target holds colons of its own.
+        if (line.section(QLatin1Char(':'), 0, 0) != name)
+            continue;
+        const QString target = line.section(QLatin1Char(':'), 2, -2);
+        return target.startsWith(QLatin1Char('[')) ? target.mid(1, target.size() - 2) : target;
+    }
+    return host;
+}
+
 void TDWHttpEnvironment::addMapEntry(const QString &entry)
 {
     const int equals = entry.indexOf(QLatin1Char('='));

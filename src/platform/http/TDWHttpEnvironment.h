@@ -28,6 +28,9 @@ public:
     const QStringList &connectTo() const { return m_connectTo; }
     // The mapped host names, for the proxy bypass.
     const QStringList &mappedHosts() const { return m_mappedHosts; }
+    // The host that connections to `host` really go to: the first map entry's
+    // target (on whichever port), else the host itself.
+    QString targetHost(const QString &host) const;
     // The malformed entries that were skipped.
     const QStringList &rejectedEntries() const { return m_rejected; }
 

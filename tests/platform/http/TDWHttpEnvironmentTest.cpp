@@ -49,3 +49,13 @@ TEST(TDWHttpEnvironment, ExtraCaIsReadOnceAndAMissingFileIsLogged)
     EXPECT_TRUE(missing.extraCaPem().isEmpty());
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to read the extra CA file")));
 }
+
+TEST(TDWHttpEnvironment, TargetHostIsWhereConnectionsToAHostGo)
+{
+    const TDWHttpEnvironment env = TDWHttpEnvironment::fromStrings(
+        QStringLiteral("www.google.com:80=127.0.0.2:2,WWW.Google.com=127.0.0.1:1,v6.example=[::1]:99"), {});
+    EXPECT_EQ(env.targetHost(QStringLiteral("www.google.com")), QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(env.targetHost(QStringLiteral("www.GOOGLE.com")), QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(env.targetHost(QStringLiteral("v6.example")), QStringLiteral("::1"));
+    EXPECT_EQ(env.targetHost(QStringLiteral("other.example")), QStringLiteral("other.example"));
+}

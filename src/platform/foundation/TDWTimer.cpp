@@ -1,0 +1,3 @@
+#include "platform/foundation/TDWTimer.h"
+
+TDWTimer::~TDWTimer() = default;

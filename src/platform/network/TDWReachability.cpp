@@ -1,0 +1,8 @@
+#include "platform/network/TDWReachability.h"
+
+TDWReachability::TDWReachability(QObject *parent)
+    : QObject(parent)
+{
+}
+
+TDWReachability::~TDWReachability() = default;
