@@ -17,9 +17,9 @@
 #include "platform/store/TDWManagedObjectContext.h"
 #include "ui/BKSErrorAlerts.h"
 #include "ui/TDWAccountFlowController.h"
+#include "ui/TDWSheetButtons.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -171,14 +171,10 @@ void TDWLabelViewController::buildView()
     options->addWidget(m_refreshingProgressIndicator);
     options->addWidget(m_refreshLabelButton);
 
-    auto *buttons = new QDialogButtonBox;
-    m_continueButton = buttons->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    m_continueButton->setObjectName(QStringLiteral("continue"));
-    m_continueButton->setDefault(true);
-    m_backButton = buttons->addButton(tr("Back"), QDialogButtonBox::ResetRole);
-    m_backButton->setObjectName(QStringLiteral("back"));
-    m_cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
-    m_cancelButton->setObjectName(QStringLiteral("cancel"));
+    const TDWSheetButtons buttons;
+    m_continueButton = buttons.continueButton;
+    m_backButton = buttons.backButton;
+    m_cancelButton = buttons.cancelButton;
     connect(m_continueButton, &QPushButton::clicked, m_flow, &TDWAccountFlowController::doneLabelView);
     connect(m_backButton, &QPushButton::clicked, m_flow, &TDWAccountFlowController::backFromLabelView);
     connect(m_cancelButton, &QPushButton::clicked, m_flow, &TDWAccountFlowController::cancelledAccountView);
@@ -187,7 +183,7 @@ void TDWLabelViewController::buildView()
     layout->addWidget(m_titleField);
     layout->addWidget(m_labelTable, 1);
     layout->addLayout(options);
-    layout->addWidget(buttons);
+    layout->addWidget(buttons.box);
 
     m_timeoutTimer = new QTimer(this);
     m_timeoutTimer->setSingleShot(true);
