@@ -12,6 +12,7 @@
 #include "ui/TDWAccountViewDelegate.h"
 #include "ui/TDWAuthViewController.h"
 #include "ui/TDWContentView.h"
+#include "ui/TDWLabelViewController.h"
 
 #include <QScopeGuard>
 #include <QWidget>
@@ -162,9 +163,26 @@ void TDWAccountFlowController::showLabelViewOnExistingAccount()
     showLabelView();
 }
 
-void TDWAccountFlowController::showLabelView()
+void TDWAccountFlowController::doneLabelView()
 {
     applySettings();
+}
+
+void TDWAccountFlowController::backFromLabelView()
+{
+    showAccountView();
+}
+
+void TDWAccountFlowController::showLabelView()
+{
+    const QString username = m_accountViewController->accountUsername();
+    if (!m_labelViewController || m_labelViewController->username() != username) {
+        m_labelViewController = m_foldersWithFlags ? std::make_unique<TDWLabelViewController>(this, username, *m_foldersWithFlags)
+                                                   : std::make_unique<TDWLabelViewController>(this, username);
+    } else if (m_foldersWithFlags) {
+        m_labelViewController->setFoldersWithFlags(*m_foldersWithFlags);
+    }
+    TDWContentView::set(m_window, m_labelViewController->view());
 }
 
 void TDWAccountFlowController::applySettings()
@@ -177,6 +195,9 @@ void TDWAccountFlowController::applySettings()
         BKSErrorAlerts::showError(tr("Unable to save the account entry."), m_window);
         return;
     }
+    if (m_labelViewController && m_accountViewController && m_accountViewController->enabledForService(QStringLiteral("mail"))
+        && !m_labelViewController->applySettings())
+        BKSErrorAlerts::showError(tr("Unable to save excluded labels."));
     const QString username = m_accountViewController ? m_accountViewController->accountUsername() : m_accountUsername;
     BKSNotUtils::postNotificationName(m_accountUsername.isEmpty() ? QStringLiteral("newAccount") : QStringLiteral("accountUpdate"), this,
                                       {{QStringLiteral("accountUsername"), username}});

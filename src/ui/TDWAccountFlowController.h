@@ -13,6 +13,7 @@
 class TDWAccountViewController;
 class TDWAccountViewDelegate;
 class TDWAuthViewController;
+class TDWLabelViewController;
 class TDWPreflight;
 
 // The account sheet: adds an account, edits one, or signs an existing one in
@@ -54,12 +55,14 @@ public:
     void backFromAuthView();
     void backFromAuthViewWithError(const QString &message);
     void showLabelViewOnExistingAccount();
+    void doneLabelView();
+    void backFromLabelView();
     void applySettings();
 
-    // The Gmail label step. Its view is made here, for the account view's
-    // address, with foldersWithFlags() (or, when there is none, the labels
-    // stored for the account). Until that view exists the flow goes on as
-    // after the label step's Continue.
+    // The Gmail label step, for the account view's address: a new label view
+    // with foldersWithFlags() (or, when there is none, the labels stored for
+    // the account), or the one shown before for the same address, which
+    // takes the newer folder list.
     void showLabelView();
     // The folder list handed to the label step: that of the last preflight
     // that passed with Gmail on.
@@ -70,6 +73,7 @@ public:
 
     TDWAccountViewController *accountViewController() const { return m_accountViewController.get(); }
     TDWAuthViewController *authViewController() const;
+    TDWLabelViewController *labelViewController() const { return m_labelViewController.get(); }
 
 private:
     void showAuthViewFor(const QString &username, const QStringList &serviceIds);
@@ -82,4 +86,5 @@ private:
     // A child of the flow; a replaced one is deleted from the event loop, as
     // its own completion may still be on the stack.
     QPointer<TDWAuthViewController> m_authViewController;
+    std::unique_ptr<TDWLabelViewController> m_labelViewController;
 };

@@ -11,12 +11,12 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/store/TDWManagedObjectContext.h"
 #include "ui/TDWAccountFlowController.h"
+#include "ui/TDWSheetButtons.h"
 #include "ui/TDWUIUtilities.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDesktopServices>
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -134,14 +134,10 @@ void TDWAccountViewController::buildView()
     status->addWidget(m_progressIndicator);
     status->addWidget(m_statusTextLabel, 1);
 
-    auto *buttons = new QDialogButtonBox;
-    m_continueButton = buttons->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    m_continueButton->setObjectName(QStringLiteral("continue"));
-    m_continueButton->setDefault(true);
-    m_backButton = buttons->addButton(tr("Back"), QDialogButtonBox::ResetRole);
-    m_backButton->setObjectName(QStringLiteral("back"));
-    m_cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
-    m_cancelButton->setObjectName(QStringLiteral("cancel"));
+    const TDWSheetButtons buttons;
+    m_continueButton = buttons.continueButton;
+    m_backButton = buttons.backButton;
+    m_cancelButton = buttons.cancelButton;
     connect(m_continueButton, &QPushButton::clicked, this, &TDWAccountViewController::continueAccountSheet);
     // Return in the address field is Continue (a disabled button ignores it).
     connect(m_usernameField, &QLineEdit::returnPressed, m_continueButton, &QPushButton::click);
@@ -153,7 +149,7 @@ void TDWAccountViewController::buildView()
     layout->addLayout(form);
     layout->addStretch();
     layout->addLayout(status);
-    layout->addWidget(buttons);
+    layout->addWidget(buttons.box);
 }
 
 // ---------------------------------------------------------------------------

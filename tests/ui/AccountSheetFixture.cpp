@@ -24,13 +24,42 @@
 #include "ui/TDWAccountViewController.h"
 #include "ui/TDWAuthViewController.h"
 #include "ui/TDWContentView.h"
+#include "ui/TDWLabelViewController.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+
+// Records every application-modal alert as it shows and dismisses it, so that
+// a test goes on past an alert that waits for the user.
+class AccountSheetFixture::AlertDismisser : public QObject
+{
+public:
+    explicit AlertDismisser(QStringList *texts)
+        : m_texts(texts)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~AlertDismisser() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *alert = qobject_cast<QMessageBox *>(watched);
+        if (alert && event->type() == QEvent::Show && alert->windowModality() == Qt::ApplicationModal) {
+            *m_texts << alert->text();
+            QMetaObject::invokeMethod(alert, [alert] { alert->done(QMessageBox::Ok); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QStringList *m_texts;
+};
 
 tdwtest::FakeGoogleServer *AccountSheetFixture::s_google = nullptr;
 FakeGmailImap *AccountSheetFixture::s_imap = nullptr;
@@ -50,6 +79,9 @@ void PrintTo(const Posted &posted, std::ostream *os)
     *os << posted.name.toStdString() << "(" << posted.accountUsername.toStdString() << ")";
 }
 
+AccountSheetFixture::AccountSheetFixture() = default;
+AccountSheetFixture::~AccountSheetFixture() = default;
+
 void AccountSheetFixture::SetUpTestSuite()
 {
     TDWRegisterClasses();
@@ -61,7 +93,7 @@ void AccountSheetFixture::SetUpTestSuite()
     ASSERT_TRUE(s_imap->start(QJsonObject{
         {QStringLiteral("accounts"),
          QJsonArray{QJsonObject{{QStringLiteral("user"), MailUser},
-                                {QStringLiteral("tokens"), QJsonArray{MailToken}},
+                                {QStringLiteral("tokens"), QJsonArray{MailToken, OtherMailToken}},
                                 {QStringLiteral("mailbox"), QJsonObject{{QStringLiteral("generate"), 20}}}}}}}));
 }
 
@@ -97,9 +129,14 @@ void AccountSheetFixture::SetUp()
     window = std::make_unique<QWidget>();
     window->resize(560, 460);
     window->show();
+    m_alertDismisser = std::make_unique<AlertDismisser>(&m_alerts);
     m_observer = TDWNotificationCenter::defaultCenter().addObserver({}, [this](const TDWNotification &n) {
+        const Posted posted{n.name(), n.userInfo().value(QStringLiteral("accountUsername")).toString()};
         if (n.name() == QLatin1String("newAccount") || n.name() == QLatin1String("accountUpdate"))
-            m_posted << Posted{n.name(), n.userInfo().value(QStringLiteral("accountUsername")).toString()};
+            m_posted << posted;
+        if ((n.name() == QLatin1String("mailfolderlistchanged") || n.name() == QLatin1String("mailfolderselectionschanged"))
+            && n.userInfo().value(QStringLiteral("setnew")).toBool())
+            m_postedLabelChanges << posted;
     });
 }
 
@@ -107,6 +144,7 @@ void AccountSheetFixture::TearDown()
 {
     TDWNotificationCenter::defaultCenter().removeObserver(m_observer);
     flow.reset();
+    m_alertDismisser.reset();
     window.reset();
     browser.reset();
     QCoreApplication::processEvents();
@@ -141,6 +179,11 @@ bool AccountSheetFixture::showsAccountView() const
 bool AccountSheetFixture::showsAuthView() const
 {
     return flow->authViewController() && shownView() == flow->authViewController()->view();
+}
+
+bool AccountSheetFixture::showsLabelView() const
+{
+    return flow->labelViewController() && shownView() == flow->labelViewController()->view();
 }
 
 QString AccountSheetFixture::statusText() const

@@ -60,6 +60,13 @@ protected:
     // The Gmail account of the fake IMAP server: its address and the access token it takes.
     static inline const QString MailUser = QStringLiteral("mailbox@example.com");
     static inline const QString MailToken = QStringLiteral("at-mailbox");
+    // Another token of that account. Sessions are cached by token for the whole
+    // program and the servers are new for each suite: a suite after the first
+    // uses this one, so as not to reach an earlier suite's server.
+    static inline const QString OtherMailToken = QStringLiteral("at-mailbox-2");
+
+    AccountSheetFixture();
+    ~AccountSheetFixture() override;
 
     static void SetUpTestSuite();
     static void TearDownTestSuite();
@@ -78,6 +85,7 @@ protected:
     QWidget *shownView() const;
     bool showsAccountView() const;
     bool showsAuthView() const;
+    bool showsLabelView() const;
     QString statusText() const;
     bool errorShown() const;
 
@@ -99,6 +107,10 @@ protected:
     void nextSignInGives(const QString &email, const QString &accessToken);
 
     QList<Posted> postedAccounts() const { return m_posted; }
+    // "mailfolderlistchanged" and "mailfolderselectionschanged" posted with "setnew".
+    QList<Posted> postedLabelChanges() const { return m_postedLabelChanges; }
+    // The texts of the application-modal alerts shown so far; each was dismissed with OK.
+    QStringList alertsShown() const { return m_alerts; }
     bool hasStoredCredential(const QString &username) const;
 
     static tdwtest::FakeGoogleServer *s_google;
@@ -110,8 +122,13 @@ protected:
     std::unique_ptr<TDWAccountFlowController> flow;
 
 private:
+    class AlertDismisser;
+
     TDWNotificationCenter::Token m_observer;
     QList<Posted> m_posted;
+    QList<Posted> m_postedLabelChanges;
+    QStringList m_alerts;
+    std::unique_ptr<AlertDismisser> m_alertDismisser;
 };
 
 template<typename T>

@@ -14,6 +14,7 @@
 #include "ui/TDWAccountFlowController.h"
 #include "ui/TDWAccountViewController.h"
 #include "ui/TDWAuthViewController.h"
+#include "ui/TDWLabelViewController.h"
 #include "ui/TDWUIUtilities.h"
 
 #include <QAbstractButton>
@@ -254,11 +255,14 @@ TEST_F(TDWAccountSheetTest, ConsentAllowedWithGmailHandsTheFolderListToTheLabelS
     continueNewAccount(MailUser, {QStringLiteral("mail"), QStringLiteral("contacts")});
     ASSERT_TRUE(showsAuthView());
     answerConsent(QStringLiteral("allow"));
-    ASSERT_TRUE(tdwtest::waitUntil([this] { return delegate.done || errorShown(); }));
-    ASSERT_EQ(delegate.done, 1) << statusText().toStdString();
+    ASSERT_TRUE(tdwtest::waitUntil([this] { return showsLabelView() || errorShown(); }));
+    ASSERT_TRUE(showsLabelView()) << statusText().toStdString();
     ASSERT_TRUE(flow->foldersWithFlags());
     EXPECT_TRUE(flow->foldersWithFlags()->contains(QStringLiteral("INBOX")));
     EXPECT_TRUE(flow->foldersWithFlags()->contains(QStringLiteral("Work")));
+    EXPECT_TRUE(flow->labelViewController()->userLabels().contains(QStringLiteral("Work")));
+    pressContinue();
+    EXPECT_EQ(delegate.done, 1);
     EXPECT_EQ(storedServices(MailUser), (QStringList{QStringLiteral("mail"), QStringLiteral("contacts")}));
 }
 
@@ -390,8 +394,8 @@ TEST_F(TDWAccountSheetTest, AfterBackTheLabelStepGetsTheFolderListOfThePreflight
 
     storeCredential(MailUser, MailToken, {QStringLiteral("mail")});
     pressContinue();
-    ASSERT_TRUE(tdwtest::waitUntil([this] { return delegate.done || errorShown(); }));
-    ASSERT_EQ(delegate.done, 1) << statusText().toStdString();
+    ASSERT_TRUE(tdwtest::waitUntil([this] { return showsLabelView() || errorShown(); }));
+    ASSERT_TRUE(showsLabelView()) << statusText().toStdString();
     ASSERT_TRUE(flow->foldersWithFlags());
     EXPECT_TRUE(flow->foldersWithFlags()->contains(QStringLiteral("INBOX")));
     EXPECT_TRUE(flow->foldersWithFlags()->contains(QStringLiteral("Work")));
@@ -463,8 +467,7 @@ TEST_F(TDWAccountSheetTest, EditingAStoredAccountShowsItsSettingsAndSavesTheChan
     EXPECT_EQ(postedAccounts(), (QList<Posted>{{QStringLiteral("accountUpdate"), user()}}));
 }
 
-// Until the label view exists, the label step goes on as after its Continue:
-// the account is saved as the view shows it and the sheet ends.
+// The label step's Continue saves the account as the account view shows it and ends the sheet.
 TEST_F(TDWAccountSheetTest, TheGmailLabelsButtonOfAStoredAccountLeadsToTheLabelStep)
 {
     {
@@ -474,6 +477,9 @@ TEST_F(TDWAccountSheetTest, TheGmailLabelsButtonOfAStoredAccountLeadsToTheLabelS
     makeFlow(user()).populate();
     control<QCheckBox>("calendar")->click();
     control<QPushButton>("labels")->click();
+    ASSERT_TRUE(showsLabelView());
+    EXPECT_EQ(delegate.done, 0);
+    pressContinue();
     EXPECT_EQ(delegate.done, 1);
     EXPECT_TRUE(browser->opened.isEmpty());
     EXPECT_EQ(storedServices(user()), (QStringList{QStringLiteral("mail"), QStringLiteral("calendar")}));
