@@ -15,10 +15,6 @@
 class TDWActivityMonitor;
 class TDWOperationQueue;
 
-// The list retrieval classes by name, made from the user name, the service
-// id, the backup iteration and the queue its downloads go to.
-using TDWListRetrievalClasses = TDWClassRegistry<TDWListRetrievalOperation, const QString &, const QString &, const TDWManagedObjectID &,
-                                                 TDWOperationQueue *>;
 // The download classes by the names the service table gives under
 // "exportOperationClass", made from the revision to fetch and the user name.
 using TDWExportOperationClasses = TDWClassRegistry<TDWOperation, const TDWManagedObjectID &, const QString &>;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/foundation/TDWClassRegistry.h"
 #include "platform/foundation/TDWOperation.h"
 #include "platform/store/TDWManagedObjectID.h"
 
 #include <QString>
+
+class TDWOperationQueue;
 
 // The common base of the operations that fetch the list of one account's
 // items for one service within one backup iteration. It keeps what names
@@ -43,3 +46,8 @@ private:
     const TDWManagedObjectID m_backupIterationObjectID;
     const QString m_service;
 };
+
+// The list retrieval classes by name, made from the user name, the service
+// id, the backup iteration and the queue its downloads go to.
+using TDWListRetrievalClasses = TDWClassRegistry<TDWListRetrievalOperation, const QString &, const QString &, const TDWManagedObjectID &,
+                                                 TDWOperationQueue *>;

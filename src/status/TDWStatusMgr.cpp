@@ -44,6 +44,8 @@ void TDWStatusMgr::setBackupInProgressCheck(std::function<bool()> check)
 
 bool TDWStatusMgr::backupInProgress() const
 {
+    // Held across the call, so that removing the check waits for the calls
+    // under way and none reaches a scheduler that is gone.
     std::lock_guard lock(m_checkMutex);
     return m_backupInProgress && m_backupInProgress();
 }

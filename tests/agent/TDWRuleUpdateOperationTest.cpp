@@ -1,5 +1,6 @@
 #include "BookkeepingFixture.h"
 
+#include "SaveRecorder.h"
 #include "TestSupport.h"
 #include "agent/TDWRuleUpdateOperation.h"
 #include "dataobjects/TDWAccount.h"
@@ -29,29 +30,7 @@ void runUpdate(const QStringList &services = {Docs})
     operation.main();
 }
 
-class TDWRuleUpdateOperationTest : public BookkeepingTest
-{
-protected:
-    // Sizes of the saves that changed revisions, in order.
-    QList<qsizetype> revisionSaves() const { return m_revisionSaves; }
-
-    void SetUp() override
-    {
-        BookkeepingTest::SetUp();
-        QObject::connect(stack.coordinator.get(), &TDWPersistentStoreCoordinator::contextDidSave, &m_receiver,
-                         [this](const TDWSaveNotification &notification) {
-                             qsizetype revisions = 0;
-                             for (const TDWManagedObjectID &id : notification.updated)
-                                 revisions += id.entityName() == QLatin1String("DocRev");
-                             if (revisions)
-                                 m_revisionSaves.append(revisions);
-                         },
-                         Qt::DirectConnection);
-    }
-
-    QObject m_receiver;
-    QList<qsizetype> m_revisionSaves;
-};
+using TDWRuleUpdateOperationTest = BookkeepingTest;
 
 // Which revisions the rules may touch: the latest revision of a live item that
 // is to be downloaded, failed or missing is excluded when the rule matches, an
@@ -111,18 +90,20 @@ TEST_F(TDWRuleUpdateOperationTest, ChangesRevisionsInSavedBatchesOfAHundred)
 {
     seed(QList<Seed>(250, Seed{}));
     setRule(QStringLiteral("title == \"Report\""));
+    SaveRecorder saves(stack.coordinator);
     runUpdate();
-    EXPECT_EQ(revisionSaves(), (QList<qsizetype>{100, 100, 50}));
+    EXPECT_EQ(saves.updatedCounts(), (QList<qsizetype>{100, 100, 50}));
 }
 
 TEST_F(TDWRuleUpdateOperationTest, ACancelledUpdateStopsAfterTheBatchInHand)
 {
     const QList<TDWManagedObjectID> ids = seed(QList<Seed>(250, Seed{}));
     setRule(QStringLiteral("title == \"Report\""));
+    SaveRecorder saves(stack.coordinator);
     TDWRuleUpdateOperation operation(QStringList{Alice}, QStringList{Docs});
     operation.cancel();
     operation.main();
-    EXPECT_EQ(revisionSaves(), (QList<qsizetype>{100}));
+    EXPECT_EQ(saves.updatedCounts(), (QList<qsizetype>{100}));
     int excluded = 0;
     for (const TDWManagedObjectID &id : ids)
         excluded += statusOf(id) == TDWDocRev::ExcludedByRule;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,8 @@ bool FakeGmailImap::start(const QJsonObject &scenario)
         const QString value = pair.section(QLatin1Char('='), 1);
         if (key == QLatin1String("port"))
             m_port = value.toInt();
+        else if (key == QLatin1String("control_port"))
+            m_controlPort = value.toInt();
         else if (key == QLatin1String("ca_cert"))
             m_caFile = value;
     }
@@ -65,4 +68,27 @@ void FakeGmailImap::stop()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
+}
+
+QJsonValue FakeGmailImap::control(const QJsonObject &request)
+{
+    const QByteArray body = QJsonDocument(request).toJson(QJsonDocument::Compact);
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_controlPort));
+    if (!socket.waitForConnected(10000)) {
+        ADD_FAILURE() << "cannot reach the fake IMAP server's control port";
+        return {};
+    }
+    socket.write("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: "
+                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray reply;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(30000))
+        reply += socket.readAll();
+    reply += socket.readAll();
+    const QJsonObject answer = QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+    if (!answer.value(QStringLiteral("ok")).toBool()) {
+        ADD_FAILURE() << "the fake IMAP server refused " << body.toStdString() << ": " << reply.toStdString();
+        return {};
+    }
+    return answer.value(QStringLiteral("result"));
 }

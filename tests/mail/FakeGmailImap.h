@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QProcess>
 #include <QString>
 
@@ -20,11 +21,15 @@ public:
     void stop();
 
     int port() const { return m_port; }
+    // Sends one request of the control interface (tools/fake-imap/README.md)
+    // and answers its "result"; a refused request adds a test failure.
+    QJsonValue control(const QJsonObject &request);
     // The certificate authority a client must trust to reach it.
     QString caFile() const { return m_caFile; }
 
 private:
     QProcess m_process;
     int m_port = 0;
+    int m_controlPort = 0;
     QString m_caFile;
 };

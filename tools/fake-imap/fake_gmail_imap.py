@@ -28,7 +28,7 @@ import traceback
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from gmail_model import (ModelError, build_mailbox, message_from_spec,  # noqa: E402
+from gmail_model import (LANGUAGES, ModelError, build_mailbox, message_from_spec,  # noqa: E402
                          STARRED)
 from google_tokens import MAIL_SCOPE, GoogleTokens  # noqa: E402
 from imap_wire import (LITERAL_MARK, Atom, ParseError, astring, compress_set,  # noqa: E402
@@ -39,10 +39,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CAPABILITIES = ("IMAP4rev1 UNSELECT IDLE NAMESPACE QUOTA ID XLIST CHILDREN X-GM-EXT-1 UIDPLUS "
                 "COMPRESS=DEFLATE ENABLE MOVE CONDSTORE ESEARCH UTF8=ACCEPT LIST-EXTENDED "
                 "LIST-STATUS LITERAL- SPECIAL-USE APPENDLIMIT=35651584")
-PREAUTH_CAPABILITIES = CAPABILITIES + " SASL-IR AUTH=XOAUTH2 AUTH=PLAIN AUTH=OAUTHBEARER"
+# Before login Gmail announces a short set (no SPECIAL-USE, no CONDSTORE); "full" is the whole
+# set plus the mechanisms, for clients that must not depend on which one they read.
+PREAUTH_CAPABILITIES = {
+    "gmail": ("IMAP4rev1 UNSELECT IDLE NAMESPACE QUOTA ID XLIST CHILDREN X-GM-EXT-1 XYZZY SASL-IR "
+              "AUTH=XOAUTH2 AUTH=PLAIN AUTH=PLAIN-CLIENTTOKEN AUTH=OAUTHBEARER"),
+    "full": CAPABILITIES + " SASL-IR AUTH=XOAUTH2 AUTH=PLAIN AUTH=OAUTHBEARER",
+}
 DEFAULT_USER, DEFAULT_TOKEN, DEFAULT_PASSWORD = (
     "alice@example.com", "ya29.local-test-token-alice", "secret")
-FAILURE_JSON = json.dumps({"status": "401", "schemes": "bearer",
+FAILURE_JSON = json.dumps({"status": "400", "schemes": "Bearer",
                            "scope": MAIL_SCOPE}, separators=(",", ":"))
 OAUTHBEARER_FAILURE_JSON = json.dumps({"status": "invalid_token", "schemes": "bearer",
                                        "scope": MAIL_SCOPE},
@@ -51,14 +57,21 @@ MAX_LINE = 1 << 20
 MAX_LITERAL = 64 << 20
 NONSYNC_LITERAL_MAX = 4096   # LITERAL- (RFC 7888)
 FLUSH_AT = 1 << 20           # bounds the reply buffer when a client fetches a whole mailbox
-LABEL_STYLES = ("mixed", "bare", "quoted", "literal")
-FAULT_KINDS = ("bad", "no", "throttled", "drop", "drop_mid_literal", "stall")
+LABEL_STYLES = ("gmail", "mixed", "bare", "quoted", "literal")
+# Gmail leaves the label of the selected folder out of X-GM-LABELS ("omit"); "show" lists it.
+SELECTED_LABEL_STYLES = ("omit", "show")
+FAULT_KINDS = ("bad", "no", "throttled", "throttled_ok", "drop", "drop_mid_literal", "stall")
 FLAGS_LINE = "\\Answered \\Flagged \\Draft \\Deleted \\Seen $NotPhishing $Phishing"
 STATUS_ITEMS = ("MESSAGES", "RECENT", "UIDNEXT", "UIDVALIDITY", "UNSEEN", "HIGHESTMODSEQ")
 BODY_RE = re.compile(r"^(BODY|BODY\.PEEK)\[([^\]]*)\](?:<(\d+)(?:\.(\d+))?>)?$", re.I)
-# Gmail answers with its items in an order of its own, not the order asked for.
-ITEM_ORDER = ("X-GM-THRID", "X-GM-MSGID", "X-GM-LABELS", "UID", "FLAGS", "MODSEQ",
-              "INTERNALDATE", "RFC822.SIZE", "ENVELOPE")
+# Gmail answers with its items in an order of its own, not the order asked for; "legacy" is
+# another fixed order, for clients that must not depend on one.
+ITEM_ORDERS = {
+    "gmail": ("X-GM-THRID", "X-GM-MSGID", "X-GM-LABELS", "UID", "RFC822.SIZE", "MODSEQ",
+              "INTERNALDATE", "FLAGS", "ENVELOPE"),
+    "legacy": ("X-GM-THRID", "X-GM-MSGID", "X-GM-LABELS", "UID", "FLAGS", "MODSEQ",
+               "INTERNALDATE", "RFC822.SIZE", "ENVELOPE"),
+}
 MACROS = {"ALL": ["FLAGS", "INTERNALDATE", "RFC822.SIZE", "ENVELOPE"],
           "FAST": ["FLAGS", "INTERNALDATE", "RFC822.SIZE"]}
 
@@ -108,7 +121,12 @@ class FakeGmail:
         self.base_dir, self.verbose = base_dir, verbose
         self.google_tokens = google_tokens
         self.strict_ranges = bool(scenario.get("strict_ranges", False))
-        self.label_style = self._label_style(scenario.get("label_style", "mixed"))
+        self.label_style = self._label_style(scenario.get("label_style", "gmail"))
+        self.selected_label = self._choice("selected_label", scenario.get("selected_label", "omit"),
+                                           SELECTED_LABEL_STYLES)
+        self.preauth_capabilities = self._choice(
+            "preauth_capabilities", scenario.get("preauth_capabilities", "gmail"), PREAUTH_CAPABILITIES)
+        self.item_order = self._choice("item_order", scenario.get("item_order", "gmail"), ITEM_ORDERS)
         self.faults = [Fault(f) for f in scenario.get("faults", [])]
         self.accounts = {}
         specs = scenario.get("accounts") or [{"user": DEFAULT_USER, "tokens": [DEFAULT_TOKEN],
@@ -123,9 +141,13 @@ class FakeGmail:
 
     @staticmethod
     def _label_style(style):
-        if style not in LABEL_STYLES:
-            raise ModelError("label_style must be one of %s" % ", ".join(LABEL_STYLES))
-        return style
+        return FakeGmail._choice("label_style", style, LABEL_STYLES)
+
+    @staticmethod
+    def _choice(key, value, allowed):
+        if value not in allowed:
+            raise ModelError("%s must be one of %s" % (key, ", ".join(allowed)))
+        return value
 
     def log(self, text):
         if self.verbose:
@@ -167,7 +189,15 @@ class FakeGmail:
                     self.strict_ranges = bool(req["strict_ranges"])
                 if "label_style" in req:
                     self.label_style = self._label_style(req["label_style"])
-                return {"strict_ranges": self.strict_ranges, "label_style": self.label_style}
+                for key, allowed in (("selected_label", SELECTED_LABEL_STYLES),
+                                     ("preauth_capabilities", PREAUTH_CAPABILITIES),
+                                     ("item_order", ITEM_ORDERS)):
+                    if key in req:
+                        setattr(self, key, self._choice(key, req[key], allowed))
+                return {"strict_ranges": self.strict_ranges, "label_style": self.label_style,
+                        "selected_label": self.selected_label,
+                        "preauth_capabilities": self.preauth_capabilities,
+                        "item_order": self.item_order}
             acct = self.accounts.get((req.get("user") or self.default_user).lower())
             if acct is None:
                 raise ModelError("no such account: %s" % req.get("user"))
@@ -303,6 +333,8 @@ class Session(socketserver.BaseRequestHandler):
         self.user = self.sel = None
         self.out = bytearray()
         self.cut_literal = False
+        self.throttle_ok = False   # the next tagged OK ends in [THROTTLED]
+        self.condstore = False     # ENABLE CONDSTORE: every FETCH answer carries MODSEQ
 
     def handle(self):
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -358,6 +390,10 @@ class Session(socketserver.BaseRequestHandler):
         raise Dropped("connection dropped by a fault")
 
     def tagged(self, tag, text):
+        if self.throttle_ok and text.startswith("OK"):
+            # Gmail also reports throttling on a command that succeeded.
+            self.throttle_ok = False
+            text += " [THROTTLED]"
         self.w(("%s %s\r\n" % (tag, text)).encode("latin-1"))
 
     # --- input ---------------------------------------------------------------------------
@@ -445,6 +481,9 @@ class Session(socketserver.BaseRequestHandler):
         elif fault.kind == "throttled":
             self.tagged(tag, "NO [THROTTLED] " +
                         (fault.text or "Account exceeded command or bandwidth limits. (Failure)"))
+        elif fault.kind == "throttled_ok":
+            self.throttle_ok = True
+            return False
         elif fault.kind == "drop":
             self.drop()
         elif fault.kind == "stall":
@@ -483,8 +522,8 @@ class Session(socketserver.BaseRequestHandler):
         return self.fake.accounts[self.user.lower()].mailbox
 
     def cmd_capability(self, tag, args):
-        self.w(b"* CAPABILITY %s\r\n" % (CAPABILITIES if self.user
-                                          else PREAUTH_CAPABILITIES).encode())
+        self.w(b"* CAPABILITY %s\r\n" % (
+            CAPABILITIES if self.user else PREAUTH_CAPABILITIES[self.fake.preauth_capabilities]).encode())
         self.tagged(tag, "OK Thats all she wrote!")
 
     def cmd_noop(self, tag, args):
@@ -510,6 +549,7 @@ class Session(socketserver.BaseRequestHandler):
 
     def cmd_enable(self, tag, args):
         enabled = [a.upper() for a in args if is_string(a) and a.upper() == "CONDSTORE"]
+        self.condstore = self.condstore or bool(enabled)
         self.w(" ".join(["* ENABLED"] + enabled).encode() + b"\r\n")
         self.tagged(tag, "OK Success")
 
@@ -815,6 +855,10 @@ class Session(socketserver.BaseRequestHandler):
             modseq = msg.modseq
         if "\\Flagged" in flags:
             labels.append(STARRED)
+        if self.fake.selected_label == "omit" and sel.folder.label:
+            labels = [lab for lab in labels if lab != sel.folder.label]
+        if self.condstore:
+            names.add("MODSEQ")
         values = {
             "X-GM-THRID": lambda: b"%d" % msg.thrid,
             "X-GM-MSGID": lambda: b"%d" % msg.msgid,
@@ -826,7 +870,8 @@ class Session(socketserver.BaseRequestHandler):
             "RFC822.SIZE": lambda: b"%d" % msg.size(),
             "ENVELOPE": lambda: envelope(msg.header()),
         }
-        items = [name.encode() + b" " + values[name]() for name in ITEM_ORDER if name in names]
+        items = [name.encode() + b" " + values[name]()
+                 for name in ITEM_ORDERS[self.fake.item_order] if name in names]
         self.w(b"* %d FETCH (" % (i + 1) + b" ".join(items))
         for k, body in enumerate(bodies):
             data = section_data(msg, body)
@@ -956,7 +1001,7 @@ def parse_fetch_items(tok):
         if not isinstance(t, Atom):
             raise ParseError("Invalid FETCH item")
         up = t.upper()
-        if up in ITEM_ORDER:
+        if up in ITEM_ORDERS["gmail"]:
             simple.add(up)
         elif up == "RFC822":
             bodies.append(body_spec("", False, None, "RFC822"))
@@ -1147,6 +1192,8 @@ def load_scenario(args):
         scenario["strict_ranges"] = True
     if args.label_style:
         scenario["label_style"] = args.label_style
+    if args.language:
+        scenario["language"] = args.language
     return scenario, base_dir
 
 
@@ -1159,6 +1206,8 @@ def main(argv=None):
     ap.add_argument("--strict-ranges", action="store_true",
                     help="BAD on sequence numbers past EXISTS")
     ap.add_argument("--label-style", choices=LABEL_STYLES)
+    ap.add_argument("--language", choices=sorted(LANGUAGES),
+                    help="the account's language, which names the system folders")
     ap.add_argument("--port", type=int, default=0, help="IMAPS port (0: a free one)")
     ap.add_argument("--control-port", type=int, default=0, help="control port (0: a free one)")
     ap.add_argument("--port-file", help="also write the ready line to this file")

@@ -15,6 +15,19 @@ INBOX, SENT, DRAFT, IMPORTANT, STARRED, SPAM, TRASH = (
     "\\Inbox", "\\Sent", "\\Draft", "\\Important", "\\Starred", "\\Spam", "\\Trash")
 SYSTEM_LABELS = (INBOX, SENT, DRAFT, IMPORTANT, STARRED, SPAM, TRASH)
 LAYOUTS = ("[Gmail]", "[Google Mail]")
+# Gmail names its system folders in the account's language; only their special-use attributes
+# tell what they are. Names by the English ones, as a user reads them (sent in modified UTF-7).
+SYSTEM_FOLDER_NAMES = ("All Mail", "Drafts", "Important", "Sent Mail", "Spam", "Starred", "Trash")
+LANGUAGES = {
+    "en": {},
+    "en-GB": {"Trash": "Bin"},
+    "pt-BR": {"All Mail": "Todos os e-mails", "Drafts": "Rascunhos", "Important": "Importante",
+              "Sent Mail": "E-mails enviados", "Starred": "Com estrela", "Trash": "Lixeira"},
+    "de": {"All Mail": "Alle Nachrichten", "Drafts": "Entwürfe", "Important": "Wichtig",
+           "Sent Mail": "Gesendet", "Starred": "Markiert", "Trash": "Papierkorb"},
+    "ru": {"All Mail": "Вся почта", "Drafts": "Черновики", "Important": "Важное",
+           "Sent Mail": "Отправленные", "Spam": "Спам", "Starred": "Помеченные", "Trash": "Корзина"},
+}
 HEADER_END = re.compile(rb"\r?\n\r?\n")
 
 
@@ -136,23 +149,31 @@ def generated_labels(i):
 class Mailbox:
     """The mailbox of one account."""
 
-    def __init__(self, layout="[Gmail]", uidvalidity=1000, uid_gaps=True, labels=()):
+    def __init__(self, layout="[Gmail]", uidvalidity=1000, uid_gaps=True, labels=(), language="en",
+                 system_names=None):
         if layout not in LAYOUTS:
             raise ModelError("layout must be one of %s" % ", ".join(LAYOUTS))
+        if language not in LANGUAGES:
+            raise ModelError("language must be one of %s" % ", ".join(LANGUAGES))
+        names = dict(LANGUAGES[language], **(system_names or {}))
+        if set(names) - set(SYSTEM_FOLDER_NAMES):
+            raise ModelError("system_names may name only %s" % ", ".join(SYSTEM_FOLDER_NAMES))
         self.layout, self.uidvalidity_base, self.uid_gaps = layout, uidvalidity, uid_gaps
         self.folders, self.messages, self.by_msgid, self.modseq = {}, [], {}, 1
-        p = layout + "/"
-        self.all_mail = p + "All Mail"
+
+        def p(english):
+            return layout + "/" + mutf7_encode(names.get(english, english))
+        self.all_mail = p("All Mail")
         # (name, kind, label, RFC 6154 attributes, XLIST attributes)
         for spec in (("INBOX", "label", INBOX, [], ["\\Inbox"]),
                      (layout, "parent", None, [], []),
-                     (p + "All Mail", "all", None, ["\\All"], ["\\AllMail"]),
-                     (p + "Drafts", "label", DRAFT, ["\\Drafts"], ["\\Drafts"]),
-                     (p + "Important", "label", IMPORTANT, ["\\Important"], ["\\Important"]),
-                     (p + "Sent Mail", "label", SENT, ["\\Sent"], ["\\Sent"]),
-                     (p + "Spam", "label", SPAM, ["\\Junk"], ["\\Spam"]),
-                     (p + "Starred", "starred", STARRED, ["\\Flagged"], ["\\Starred"]),
-                     (p + "Trash", "label", TRASH, ["\\Trash"], ["\\Trash"])):
+                     (p("All Mail"), "all", None, ["\\All"], ["\\AllMail"]),
+                     (p("Drafts"), "label", DRAFT, ["\\Drafts"], ["\\Drafts"]),
+                     (p("Important"), "label", IMPORTANT, ["\\Important"], ["\\Important"]),
+                     (p("Sent Mail"), "label", SENT, ["\\Sent"], ["\\Sent"]),
+                     (p("Spam"), "label", SPAM, ["\\Junk"], ["\\Spam"]),
+                     (p("Starred"), "starred", STARRED, ["\\Flagged"], ["\\Starred"]),
+                     (p("Trash"), "label", TRASH, ["\\Trash"], ["\\Trash"])):
             self._add_folder(*spec)
         self.by_label = {f.label: f for f in self.folders.values() if f.label}
         for label in labels:
@@ -426,9 +447,10 @@ def message_from_spec(spec, base_dir):
 
 def build_mailbox(spec, base_dir):
     """A mailbox from the scenario's mailbox keys: layout, uidvalidity, uid_gaps, labels,
-    maildir, generate, messages (loaded in that order; arrival order follows), hidden."""
+    language, system_names, maildir, generate, messages (loaded in that order; arrival order follows), hidden."""
     box = Mailbox(spec.get("layout", "[Gmail]"), int(spec.get("uidvalidity", 1000)),
-                  bool(spec.get("uid_gaps", True)), spec.get("labels", []))
+                  bool(spec.get("uid_gaps", True)), spec.get("labels", []),
+                  spec.get("language", "en"), spec.get("system_names"))
     if spec.get("maildir"):
         msgs, labels = maildir_messages(os.path.join(base_dir, spec["maildir"]))
         for label in labels:

@@ -152,9 +152,20 @@ def is_atom(text):
     return bool(text) and not any(c in ATOM_SPECIALS or ord(c) > 0x7E for c in text)
 
 
+def is_astring_atom(text):
+    """ASTRING-CHAR only (RFC 3501): atom characters and "]"."""
+    return is_atom(text.replace("]", "a"))
+
+
 def label_out(label, form):
-    """One label of X-GM-LABELS in the given form: 'bare' (a flag-like \\Inbox or an atom where
+    """One label of X-GM-LABELS in the given form: 'gmail' (Gmail's own: a system label quoted
+    with its backslash escaped, "\\\\Inbox"; a user label as an astring atom where the syntax
+    allows it, "]" included, quoted otherwise), 'bare' (a flag-like \\Inbox or an atom where
     the syntax allows it, quoted otherwise), 'quoted' or 'literal'."""
+    if form == "gmail":
+        if not label.startswith("\\") and is_astring_atom(label):
+            return label.encode("latin-1")
+        form = "quoted"
     if form == "bare":
         rest = label[1:] if label.startswith("\\") else label
         if is_atom(rest):

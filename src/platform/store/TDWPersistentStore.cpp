@@ -7,6 +7,7 @@
 #include "platform/store/TDWStoreSchema.h"
 
 #include <QFile>
+#include <QStringList>
 #include <QUuid>
 
 #include <sqlite3.h>
@@ -206,27 +207,70 @@ bool TDWPersistentStore::setMetadata(const QVariantMap &values, TDWError *error)
 bool TDWPersistentStore::copyToPath(const QString &destination, TDWError *error)
 {
     Lease source = acquire(error);
-    if (!source.isValid())
+    return source.isValid() && copyDatabase(*source, destination, error);
+}
+
+bool TDWPersistentStore::copyFile(const QString &source, const QString &destination, TDWError *error)
+{
+    if (!QFile::exists(source)) {
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::FileOperation, QStringLiteral("No store file at %1").arg(source)));
         return false;
+    }
+    TDWSqliteConnection::Options options;
+    options.readOnly = true;
+    std::unique_ptr<TDWSqliteConnection> connection = TDWSqliteConnection::open(source, options, error);
+    return connection && copyDatabase(*connection, destination, error);
+}
+
+bool TDWPersistentStore::copyDatabase(TDWSqliteConnection &source, const QString &destination, TDWError *error)
+{
     TDWSqliteConnection::Options options;
     options.create = true;
     std::unique_ptr<TDWSqliteConnection> target = TDWSqliteConnection::open(destination, options, error);
     if (!target)
         return false;
-    sqlite3_backup *backup = sqlite3_backup_init(target->handle(), "main", source->handle(), "main");
-    if (!backup) {
-        tdwSetError(error, target->errorFor(sqlite3_errcode(target->handle()), QStringLiteral("backup")));
-        return false;
+    const auto copied = [&] {
+        sqlite3_backup *backup = sqlite3_backup_init(target->handle(), "main", source.handle(), "main");
+        if (!backup) {
+            tdwSetError(error, target->errorFor(sqlite3_errcode(target->handle()), QStringLiteral("backup")));
+            return false;
+        }
+        // One step copies everything within one read transaction of the source,
+        // so the copy is one consistent state even while others write.
+        const int rc = sqlite3_backup_step(backup, -1);
+        sqlite3_backup_finish(backup);
+        if (rc != SQLITE_DONE) {
+            tdwSetError(error, target->errorFor(rc, QStringLiteral("backup")));
+            return false;
+        }
+        // The copy stands alone: no log file next to it.
+        return target->exec(QStringLiteral("PRAGMA journal_mode=DELETE"), error) && checkIntegrity(*target, error);
+    }();
+    target.reset();
+    if (!copied) {
+        // A copy that cannot be trusted must not pass for one.
+        for (const QString &suffix : {QString(), QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(destination + suffix);
     }
-    // One step copies everything, so the copy is one consistent snapshot.
-    int rc = sqlite3_backup_step(backup, -1);
-    sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE) {
-        tdwSetError(error, target->errorFor(rc, QStringLiteral("backup")));
+    return copied;
+}
+
+bool TDWPersistentStore::checkIntegrity(TDWSqliteConnection &connection, TDWError *error)
+{
+    TDWSqliteStatement check = connection.prepare(QStringLiteral("PRAGMA integrity_check"), error);
+    if (!check.isValid())
         return false;
-    }
-    // The copy stands alone: no log file next to it.
-    return target->exec(QStringLiteral("PRAGMA journal_mode=DELETE"), error);
+    QStringList problems;
+    TDWSqliteStatement::StepResult result;
+    while ((result = check.step(error)) == TDWSqliteStatement::Row)
+        problems.append(check.textAt(0));
+    if (result == TDWSqliteStatement::Failed)
+        return false;
+    if (problems == QStringList{QStringLiteral("ok")})
+        return true;
+    tdwSetError(error, TDWStoreError::make(TDWStoreError::Sqlite, QStringLiteral("%1 failed its integrity check: %2")
+                                                                      .arg(connection.path(), problems.join(QStringLiteral("; ")))));
+    return false;
 }
 
 bool TDWPersistentStore::isRemoved() const

@@ -68,8 +68,11 @@ public:
     bool setMetadata(const QVariantMap &values, TDWError *error);
 
     // Copies the store into a single self-contained file (the log folded in), while
-    // other connections go on reading and writing.
+    // other connections go on reading and writing, and checks the copy; a copy that
+    // fails its check is deleted.
     bool copyToPath(const QString &destination, TDWError *error);
+    // The same for a store file that no coordinator holds.
+    static bool copyFile(const QString &source, const QString &destination, TDWError *error);
 
     bool isRemoved() const;
 
@@ -86,6 +89,9 @@ private:
     void markRemoved();
     void giveBack(std::unique_ptr<TDWSqliteConnection> connection);
     std::unique_ptr<TDWSqliteConnection> openConnection(bool create, TDWError *error) const;
+    static bool copyDatabase(TDWSqliteConnection &source, const QString &destination, TDWError *error);
+    // True when SQLite's integrity check answers "ok"; otherwise false with its findings.
+    static bool checkIntegrity(TDWSqliteConnection &connection, TDWError *error);
 
     std::shared_ptr<const TDWManagedObjectModel> m_model;
     QString m_configuration;

@@ -114,6 +114,18 @@ QList<TDWPersistentStorePtr> TDWPersistentStoreCoordinator::persistentStores() c
     return m_stores;
 }
 
+bool TDWPersistentStoreCoordinator::copyStoreFileAtPath(const QString &path, const QString &destination, TDWError *error) const
+{
+    if (const TDWPersistentStorePtr store = persistentStoreForPath(path))
+        return store->copyToPath(destination, error);
+    return TDWPersistentStore::copyFile(path, destination, error);
+}
+
+bool TDWPersistentStoreCoordinator::isSideFileName(const QString &fileName)
+{
+    return std::any_of(SideFileSuffixes.cbegin(), SideFileSuffixes.cend(), [&](const QString &suffix) { return fileName.endsWith(suffix); });
+}
+
 TDWPersistentStorePtr TDWPersistentStoreCoordinator::persistentStoreForPath(const QString &path) const
 {
     const QString absolute = canonicalPath(path);

@@ -42,6 +42,12 @@ public:
     // Deletes a store file and its side files (the side files first, so an interruption
     // never leaves a log behind without its store). A missing store file is an error.
     static bool deleteStoreFiles(const QString &path, TDWError *error);
+    // Copies the store file at path into a single checked file at destination:
+    // through the store's own connections when this coordinator holds it, else
+    // with a connection of its own (TDWPersistentStore::copyToPath).
+    bool copyStoreFileAtPath(const QString &path, const QString &destination, TDWError *error) const;
+    // Whether the file name is that of a store's -wal, -shm or -journal side file.
+    static bool isSideFileName(const QString &fileName);
 
     QList<TDWPersistentStorePtr> persistentStores() const;
     TDWPersistentStorePtr persistentStoreForPath(const QString &path) const;

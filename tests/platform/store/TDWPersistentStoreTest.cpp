@@ -281,4 +281,61 @@ TEST(PersistentStore, CopyIsASelfContainedSnapshotWhileTheStoreStaysOpen)
     EXPECT_TRUE(context->save(&error));
 }
 
+TEST(PersistentStore, CopyOfAFileNoCoordinatorHoldsIncludesWhatIsStillInItsLog)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    for (int i = 0; i < 20; ++i)
+        addItem(*context, stack.libraryA, QString::number(i), QStringLiteral("t"));
+    ASSERT_TRUE(context->save(nullptr));
+    const QString path = stack.libraryA->path();
+    ASSERT_TRUE(QFile::exists(path + QStringLiteral("-wal")));
+    // The saved rows are still in the log: the store file alone misses them.
+    const QString folder = tdwtest::freshDir();
+    const QString fileOnly = QDir(folder).filePath(QStringLiteral("file-only.sqlite3"));
+    ASSERT_TRUE(QFile::copy(path, fileOnly));
+    EXPECT_NE(sqliteShell(fileOnly, QStringLiteral("SELECT count(*) FROM Item")), QStringLiteral("20"));
+
+    const QString copy = QDir(folder).filePath(QStringLiteral("copy.sqlite3"));
+    TDWError error;
+    ASSERT_TRUE(TDWPersistentStore::copyFile(path, copy, &error)) << error.description().toStdString();
+    EXPECT_EQ(sqliteShell(copy, QStringLiteral("SELECT count(*) FROM Item")), QStringLiteral("20"));
+    EXPECT_EQ(sqliteShell(copy, QStringLiteral("PRAGMA journal_mode")), QStringLiteral("delete"));
+    EXPECT_EQ(sqliteShell(copy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+
+    // Through the coordinator: the held store's own connections, or a connection of its own.
+    const QString held = QDir(folder).filePath(QStringLiteral("held.sqlite3"));
+    ASSERT_TRUE(stack.coordinator->copyStoreFileAtPath(path, held, &error)) << error.description().toStdString();
+    EXPECT_EQ(sqliteShell(held, QStringLiteral("SELECT count(*) FROM Item")), QStringLiteral("20"));
+    const QString unheld = QDir(folder).filePath(QStringLiteral("unheld.sqlite3"));
+    ASSERT_TRUE(stack.coordinator->copyStoreFileAtPath(copy, unheld, &error)) << error.description().toStdString();
+    EXPECT_EQ(sqliteShell(unheld, QStringLiteral("SELECT count(*) FROM Item")), QStringLiteral("20"));
+}
+
+TEST(PersistentStore, ACopyThatFailsItsIntegrityCheckIsRemovedAndReported)
+{
+    const QString folder = tdwtest::freshDir();
+    const QString damaged = QDir(folder).filePath(QStringLiteral("damaged.sqlite3"));
+    // An index whose declared column is not the one its entries were built from.
+    sqliteShell(damaged, QStringLiteral("CREATE TABLE t(a, b); CREATE INDEX i ON t(a); INSERT INTO t VALUES (1, 30), (2, 20), (3, 10);"
+                                        "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = 'CREATE INDEX i ON t(b)' WHERE name = 'i';"));
+    ASSERT_NE(sqliteShell(damaged, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+
+    const QString copy = QDir(folder).filePath(QStringLiteral("copy.sqlite3"));
+    TDWError error;
+    EXPECT_FALSE(TDWPersistentStore::copyFile(damaged, copy, &error));
+    EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("failed its integrity check"))) << error.description().toStdString();
+    EXPECT_FALSE(QFile::exists(copy));
+    EXPECT_FALSE(TDWPersistentStore::copyFile(QDir(folder).filePath(QStringLiteral("missing.sqlite3")), copy, &error));
+    EXPECT_EQ(error.code(), TDWStoreError::FileOperation);
+    EXPECT_FALSE(QFile::exists(copy));
+}
+
+TEST(PersistentStore, SideFilesAreToldFromStoreFiles)
+{
+    for (const auto &[name, side] : {std::pair{"a.sqlite3-wal", true}, {"a.sqlite3-shm", true}, {"a.sqlite3-journal", true},
+                                     {"a.sqlite3", false}, {"wal-notes", false}})
+        EXPECT_EQ(TDWPersistentStoreCoordinator::isSideFileName(QString::fromLatin1(name)), side) << name;
+}
+
 } // namespace

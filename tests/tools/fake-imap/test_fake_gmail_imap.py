@@ -81,6 +81,25 @@ class AuthenticationTest(unittest.TestCase):
         self.assertFalse([c for c in caps if c.startswith(b"AUTH=")])
         m.logout()
 
+    def test_capabilities_before_and_after_login(self):
+        """Gmail's short set before login (no SPECIAL-USE, no CONDSTORE), the full one after;
+        the full set before login stays available as an option."""
+        short = ("IMAP4rev1 UNSELECT IDLE NAMESPACE QUOTA ID XLIST CHILDREN X-GM-EXT-1 XYZZY "
+                 "SASL-IR AUTH=XOAUTH2 AUTH=PLAIN AUTH=PLAIN-CLIENTTOKEN AUTH=OAUTHBEARER").split()
+        r = self.fake.raw(login=False)
+        self.assertEqual(r.command("c CAPABILITY")[0].split()[2:], [c.encode() for c in short])
+        after = r.command("a AUTHENTICATE XOAUTH2 " + b64(xoauth2()))[0].split()
+        self.assertIn(b"SPECIAL-USE", after)
+        self.assertIn(b"CONDSTORE", after)
+        r.close()
+        self.addCleanup(self.fake.control, {"op": "set", "preauth_capabilities": "gmail"})
+        self.fake.control({"op": "set", "preauth_capabilities": "full"})
+        r = self.fake.raw(login=False)
+        caps = r.command("c CAPABILITY")[0].split()
+        self.assertIn(b"SPECIAL-USE", caps)
+        self.assertIn(b"AUTH=XOAUTH2", caps)
+        r.close()
+
     def test_xoauth2_with_initial_response(self):
         r = self.fake.raw(login=False)
         lines = r.command("a AUTHENTICATE XOAUTH2 " + b64(xoauth2()))
@@ -97,7 +116,7 @@ class AuthenticationTest(unittest.TestCase):
             challenge = r.line()
             self.assertTrue(challenge.startswith(b"+ "), challenge)
             self.assertEqual(json.loads(base64.b64decode(challenge[2:])),
-                             {"status": "401", "schemes": "bearer",
+                             {"status": "400", "schemes": "Bearer",
                               "scope": "https://mail.google.com/"})
             r.send("\r\n")
             self.assertEqual(r.line(),
@@ -121,7 +140,7 @@ class AuthenticationTest(unittest.TestCase):
         self.addCleanup(m.shutdown)
         with self.assertRaisesRegex(imaplib.IMAP4.error, r"\[AUTHENTICATIONFAILED\]"):
             m.authenticate("XOAUTH2", answer)
-        self.assertEqual(json.loads(seen[1])["status"], "401")
+        self.assertEqual(json.loads(seen[1])["status"], "400")
 
     def test_other_mechanisms_and_malformed_answers(self):
         cases = [
@@ -226,6 +245,30 @@ class LayoutTest(unittest.TestCase):
         self.assertEqual(select_count(m, "INBOX"), 7)
         m.logout()
 
+    def test_localized_system_folders(self):
+        """System folders carry the account's language; their special-use attributes name
+        them. Names are sent in modified UTF-7, with spaces between the encoded runs."""
+        for layout, language, special in (
+                ("[Gmail]", "en-GB", {"\\Trash": "Bin"}),
+                ("[Gmail]", "pt-BR", {"\\Trash": "Lixeira", "\\All": "Todos os e-mails"}),
+                ("[Google Mail]", "de", {"\\All": "Alle Nachrichten", "\\Drafts": "Entw&APw-rfe"}),
+                ("[Gmail]", "ru", {"\\All": "&BBIEQQRP- &BD8EPgRHBEIEMA-"})):
+            with self.subTest(language=language):
+                fake = Fake({"layout": layout, "language": language, "generate": 20})
+                self.addCleanup(fake.stop)
+                m = fake.imap()
+                folders = list_attrs(m.list()[1])
+                for attr, leaf in special.items():
+                    name = layout + "/" + leaf
+                    self.assertIn(attr, folders[name])
+                    if attr == "\\All":
+                        self.assertEqual(select_count(m, '"%s"' % name), 20)
+                if "\\All" in special:
+                    self.assertNotIn(layout + "/All Mail", folders)
+                m.logout()
+        with self.assertRaises(RuntimeError):
+            Fake({"language": "xx"})
+
     def test_hiding_an_unknown_folder_is_refused(self):
         with self.assertRaises(RuntimeError):
             Fake({"hidden": ["No Such Label"]})
@@ -298,6 +341,57 @@ class LabelModelTest(unittest.TestCase):
         it = fetch_items(self.m.fetch(str(star["seq"]), "(X-GM-LABELS)")[1])[star["seq"]]
         self.assertEqual({text_of(t) for t in it["X-GM-LABELS"]}, {"\\Sent", "\\Starred"})
 
+    def test_gmail_label_forms(self):
+        """System labels quoted with the backslash escaped; user labels bare wherever an astring
+        atom allows it ("]" included), quoted otherwise."""
+        fake = Fake({"messages": [{"raw": message("forms"), "labels": [
+            "\\Inbox", "\\Important", "Übung", "R&-D", "[Mailbox]", "Say hi"]}]})
+        self.addCleanup(fake.stop)
+        r = fake.raw()
+        r.command("s EXAMINE " + ALL_MAIL)
+        line = b"".join(r.command("f FETCH 1 (X-GM-LABELS)"))
+        self.assertIn(b'X-GM-LABELS ("\\\\Inbox" "\\\\Important" &ANw-bung R&-D [Mailbox] "Say hi")',
+                      line)
+        r.close()
+
+    def test_selected_folder_label_is_left_out(self):
+        """X-GM-LABELS leaves out the label of the selected folder; All Mail shows them all."""
+        one = self.ids["one"]
+        r = self.fake.raw()
+        self.addCleanup(r.close)
+        self.addCleanup(self.fake.control, {"op": "set", "selected_label": "omit"})
+        for setting, folder, expected in (
+                ("omit", ALL_MAIL, {"\\Inbox", "Work"}), ("omit", "INBOX", {"Work"}),
+                ("omit", "Work", {"\\Inbox"}), ("show", "INBOX", {"\\Inbox", "Work"}),
+                ("show", "Work", {"\\Inbox", "Work"})):
+            with self.subTest(setting=setting, folder=folder):
+                self.fake.control({"op": "set", "selected_label": setting})
+                r.command("s EXAMINE " + folder)
+                items = fetch_items(b"".join(r.command("f FETCH 1:* (X-GM-MSGID X-GM-LABELS)")))
+                got = [it for it in items.values() if int(it["X-GM-MSGID"]) == one["msgid"]]
+                self.assertEqual({text_of(t) for t in got[0]["X-GM-LABELS"]}, expected)
+        star = self.ids["star"]
+        self.fake.control({"op": "set", "selected_label": "omit"})
+        r.command("s EXAMINE \"[Gmail]/Starred\"")
+        items = fetch_items(b"".join(r.command("f FETCH 1:* (X-GM-MSGID X-GM-LABELS)")))
+        self.assertEqual({text_of(t) for t in items[1]["X-GM-LABELS"]}, {"\\Sent"})
+        self.assertEqual(int(items[1]["X-GM-MSGID"]), star["msgid"])
+
+    def test_condstore_adds_modseq_in_gmails_item_order(self):
+        r = self.fake.raw()
+        self.addCleanup(r.close)
+        r.command("s EXAMINE " + ALL_MAIL)
+        plain = b"".join(r.command("f FETCH 1 (FLAGS INTERNALDATE UID RFC822.SIZE X-GM-LABELS "
+                                   "X-GM-MSGID X-GM-THRID)"))
+        self.assertNotIn(b"MODSEQ", plain)
+        r.command("e ENABLE CONDSTORE")
+        line = b"".join(r.command("g FETCH 1 (FLAGS INTERNALDATE UID RFC822.SIZE X-GM-LABELS "
+                                  "X-GM-MSGID X-GM-THRID)"))
+        names = re.findall(rb"(X-GM-THRID|X-GM-MSGID|X-GM-LABELS|UID|RFC822\.SIZE|MODSEQ|"
+                           rb"INTERNALDATE|FLAGS) ", line)
+        self.assertEqual(names, [b"X-GM-THRID", b"X-GM-MSGID", b"X-GM-LABELS", b"UID",
+                                 b"RFC822.SIZE", b"MODSEQ", b"INTERNALDATE", b"FLAGS"])
+
     def test_label_forms(self):
         expected = {"one": {"\\Inbox", "Work"}, "two": {"Work", "Personal/Family", "\\Important"},
                     "three": set(), "four": {"Entw&APw-rfe"}, "star": {"\\Sent", "\\Starred"},
@@ -328,6 +422,13 @@ class FaultTest(unittest.TestCase):
 
     def setUp(self):
         self.fake.control({"op": "clear_faults"})
+
+    def test_throttling_on_a_tagged_ok(self):
+        r = self.fake.raw()
+        self.fake.control({"op": "fault", "type": "throttled_ok", "command": "NOOP"})
+        self.assertEqual(r.command("n1 NOOP")[-1], b"n1 OK Success [THROTTLED]\r\n")
+        self.assertEqual(r.command("n2 NOOP")[-1], b"n2 OK Success\r\n")
+        r.close()
 
     def test_tagged_faults_on_the_nth_command(self):
         for kind, expect in (("bad", b"BAD Could not parse command"),

@@ -1,0 +1,378 @@
+#include "mail/TDWAllMailUpdateOperation.h"
+
+#include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWBackupIteration.h"
+#include "dataobjects/TDWDoc.h"
+#include "dataobjects/TDWDocsForMessages.h"
+#include "dataobjects/TDWEntityFetch.h"
+#include "dataobjects/TDWMailFolder.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "dataobjects/TDWStoreMgr.h"
+#include "mail/TDWDeletedMessages.h"
+#include "mail/TDWImapConnectionMgr.h"
+#include "mail/TDWImapStallWatchdog.h"
+#include "mail/TDWMessageLabelLinks.h"
+#include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWLog.h"
+#include "platform/imap/TDWImapSession.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Flags, Gmail labels and message id; the thread id besides; and for the
+// full fetch the headers, internal date and subject too. The UID always comes.
+constexpr int FlagsOnlyRequest = TDWImapMessagesRequestKindFlags | TDWImapMessagesRequestKindGmailLabels | TDWImapMessagesRequestKindGmailMessageID;
+constexpr int FlagsAndGmailIdsRequest = FlagsOnlyRequest | TDWImapMessagesRequestKindGmailThreadID;
+constexpr int FullRequest = FlagsAndGmailIdsRequest | TDWImapMessagesRequestKindHeaders | TDWImapMessagesRequestKindStructure
+    | TDWImapMessagesRequestKindInternalDate | TDWImapMessagesRequestKindHeaderSubject;
+
+int requestKindFor(TDWMessageRevisions::SyncType type)
+{
+    switch (type) {
+    case TDWMessageRevisions::FlagsOnly:
+        return FlagsOnlyRequest;
+    case TDWMessageRevisions::FlagsAndGmailIds:
+        return FlagsAndGmailIdsRequest;
+    case TDWMessageRevisions::Full:
+        return FullRequest;
+    }
+    return FullRequest;
+}
+
+bool onMainThread()
+{
+    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+} // namespace
+
+// What the worker thread, the main thread's watchdog timer and cancel() share.
+// It outlives the operation for as long as the main thread may still use it.
+struct TDWAllMailUpdateOperation::Watch : std::enable_shared_from_this<Watch>
+{
+    TDWImapStallWatchdog watchdog{TDWClock::duration(300s)};
+    std::weak_ptr<TDWOperation> owner;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool cancelled = false;
+    bool ended = false;
+    std::function<void()> cancelRequest;
+
+    // Main thread only.
+    std::unique_ptr<QTimer> timer;
+
+    // Runs `operation` on this thread, the watchdog looking on.
+    template <class T>
+    T request(const std::shared_ptr<TDWAsyncOperation<T>> &operation, TDWError *error)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (cancelled) {
+                tdwSetError(error, TDWImapError::make(TDWImapError::Cancelled, QStringLiteral("The operation was cancelled.")));
+                return T{};
+            }
+            cancelRequest = [operation] { operation->cancel(); };
+        }
+        watchdog.requestStarted();
+        T result = operation->run(error);
+        watchdog.requestEnded();
+        std::lock_guard lock(mutex);
+        cancelRequest = nullptr;
+        return result;
+    }
+
+    // Waits `pause` on this thread; false when cancelled meanwhile.
+    bool sleep(std::chrono::milliseconds pause)
+    {
+        std::unique_lock lock(mutex);
+        return !wake.wait_for(lock, pause, [this] { return cancelled; });
+    }
+
+    void cancel()
+    {
+        std::function<void()> stopRequest;
+        {
+            std::lock_guard lock(mutex);
+            cancelled = true;
+            stopRequest = cancelRequest;
+        }
+        wake.notify_all();
+        if (stopRequest)
+            stopRequest();
+    }
+
+    void install()
+    {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(app, [self = shared_from_this()] {
+            if (self->hasEnded())
+                return;
+            self->timer = std::make_unique<QTimer>();
+            self->timer->setInterval(TDWClock::duration(60s));
+            QObject::connect(self->timer.get(), &QTimer::timeout, [weak = std::weak_ptr<Watch>(self)] {
+                if (auto watch = weak.lock())
+                    watch->check();
+            });
+            self->timer->start();
+        }, Qt::QueuedConnection);
+    }
+
+    void remove()
+    {
+        {
+            std::lock_guard lock(mutex);
+            ended = true;
+        }
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [self = shared_from_this()] { self->timer.reset(); }, Qt::QueuedConnection);
+    }
+
+    bool hasEnded()
+    {
+        std::lock_guard lock(mutex);
+        return ended;
+    }
+
+    void check()
+    {
+        if (hasEnded() || !watchdog.stalled())
+            return;
+        tdwLog(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off."));
+        timer.reset();
+        // Cancelling ends the request; the worker then fails the run and finishes it.
+        if (auto operation = owner.lock())
+            operation->cancel();
+        else
+            cancel();
+    }
+};
+
+TDWAllMailUpdateOperation::TDWAllMailUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID)
+    : m_watch(std::make_shared<Watch>())
+{
+    m_context.accountUsername = accountUsername;
+    m_context.backupIterationObjectID = backupIterationObjectID;
+}
+
+TDWAllMailUpdateOperation::~TDWAllMailUpdateOperation() = default;
+
+bool TDWAllMailUpdateOperation::isConcurrent() const
+{
+    return true;
+}
+
+void TDWAllMailUpdateOperation::cancel()
+{
+    TDWOperation::cancel();
+    m_watch->cancel();
+}
+
+bool TDWAllMailUpdateOperation::success() const
+{
+    return m_success;
+}
+
+TDWImapIndexSet TDWAllMailUpdateOperation::batchNumbers(qint64 first, qint64 messageCount)
+{
+    const qint64 last = std::min(first + BatchSize - 1, std::min<qint64>(messageCount, UINT32_MAX));
+    if (first < 1 || last < first)
+        return {};
+    return TDWImapIndexSet::fromRange(quint32(first), quint32(last));
+}
+
+void TDWAllMailUpdateOperation::main()
+{
+    m_watch->owner = weak_from_this();
+    // The requests block the thread they run on, which must not be the main one.
+    if (onMainThread())
+        std::thread([self = std::static_pointer_cast<TDWAllMailUpdateOperation>(shared_from_this())] { self->runAndFinish(); }).detach();
+    else
+        runAndFinish();
+}
+
+void TDWAllMailUpdateOperation::runAndFinish()
+{
+    m_success = synchronise();
+    finish();
+}
+
+bool TDWAllMailUpdateOperation::synchronise()
+{
+    QString allMailFolderPath;
+    auto type = TDWMessageRevisions::FlagsOnly;
+    if (!prepare(&allMailFolderPath, &type))
+        return false;
+    const std::shared_ptr<TDWImapSession> session = TDWImapConnectionMgr::imapSessionForUsername(m_context.accountUsername);
+    if (!session) {
+        tdwLog(QStringLiteral("ERROR: Unable to get IMAP folder info: no access token for %1").arg(m_context.accountUsername));
+        return false;
+    }
+
+    m_watch->install();
+    struct Removal
+    {
+        Watch &watch;
+        ~Removal() { watch.remove(); }
+    } removal{*m_watch};
+
+    TDWError error;
+    const TDWImapFolderInfo info = m_watch->request(session->folderInfoOperation(allMailFolderPath), &error);
+    if (isCancelled())
+        return false;
+    if (!error.isNull() || info.messageCount < 0) {
+        tdwLog(QStringLiteral("ERROR: Unable to get IMAP folder info: %1").arg(error.description()));
+        return false;
+    }
+    m_context.allMailUidValidity = info.uidValidity;
+    if (!syncBatches(*session, allMailFolderPath, info.messageCount, type))
+        return false;
+    return handleSuccess();
+}
+
+bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type)
+{
+    const auto storeMgr = TDWMasterStore::shared().storeMgr();
+    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_context.accountUsername, QStringLiteral("mail")) : nullptr;
+    if (!m_context.store) {
+        tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
+        return false;
+    }
+    const auto moc = TDWMasterStore::shared().newMoc();
+    TDWError error;
+    const qint64 withoutGmailId =
+        TDWEntityFetch(*moc, QStringLiteral("Doc")).where(QStringLiteral("deleted = 0 and gmailMessageId = nil")).in(m_context.store).count(&error);
+    if (withoutGmailId == TDWManagedObjectContext::NotFound)
+        tdwLog(QStringLiteral("ERROR: Unable to determine if there are docs without a gmail message id: %1").arg(error.description()));
+    // Items of older versions learn their Gmail ids from the light fetch.
+    *type = withoutGmailId != 0 ? TDWMessageRevisions::FlagsAndGmailIds : TDWMessageRevisions::FlagsOnly;
+
+    const auto iteration = std::dynamic_pointer_cast<TDWBackupIteration>(moc->existingObjectWithID(m_context.backupIterationObjectID, nullptr));
+    if (!iteration) {
+        tdwLog(QStringLiteral("ERROR: Unable to find backup iteration in TDWAllMailUpdateOperation"));
+        return false;
+    }
+    m_context.backupIterationDate = iteration->iterationStartTime();
+
+    const TDWMailFolder::Ptr allMail = TDWMailFolder::currentAllMailFolderByStore(m_context.store, *moc);
+    *allMailFolderPath = allMail ? allMail->encodedFolderPath() : QString();
+    const auto account = TDWAccount::byUsername(m_context.accountUsername, *moc, nullptr);
+    m_context.backupUnlabeled = account && account->backupUnlabeled();
+    moc->reset();
+    if (allMailFolderPath->isEmpty()) {
+        tdwLog(QStringLiteral("ERROR: Unable to find All Mail folder in TDWAllMailUpdateOperation"));
+        return false;
+    }
+    return true;
+}
+
+bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QString &allMailFolderPath, qint64 messageCount,
+                                            TDWMessageRevisions::SyncType type)
+{
+    int numFailures = 0;
+    qint64 first = 1;
+    for (;;) {
+        if (isCancelled())
+            return false;
+        // The batch that reaches the last message is always fetched in full.
+        if (type != TDWMessageRevisions::Full && messageCount < first + BatchSize) {
+            type = TDWMessageRevisions::Full;
+            m_firstFullSequence = first;
+        }
+        const TDWImapIndexSet numbers = batchNumbers(first, messageCount);
+        TDWError error;
+        const QList<TDWImapMessage> messages = numbers.isEmpty()
+            ? QList<TDWImapMessage>()
+            : m_watch->request(session.fetchMessagesByNumberOperation(allMailFolderPath, requestKindFor(type), numbers), &error);
+        if (isCancelled())
+            return false;
+        if (!error.isNull()) {
+            tdwLog(QStringLiteral("ERROR: Unable to find message by sequence number in startSyncingStartingWithIndex: %1 -- %2")
+                       .arg(error.description(), error.localizedDescription()));
+            if (numFailures >= MaxRetries)
+                return false;
+            ++numFailures;
+            tdwLog(QStringLiteral("Will retry after %1 seconds").arg(2.0, 0, 'f', 6));
+            if (!m_watch->sleep(TDWClock::duration(2s)))
+                return false;
+            continue;
+        }
+        numFailures = 0;
+
+        if (messages.isEmpty() || type == TDWMessageRevisions::Full) {
+            if (m_firstFullSequence == -1)
+                m_firstFullSequence = first;
+        } else {
+            const std::optional<bool> matches = batchMatchesStore(messages, first);
+            if (!matches)
+                return false;
+            if (!*matches) {
+                // The sequence numbers no longer point at the stored items:
+                // from here on everything is fetched in full.
+                type = TDWMessageRevisions::Full;
+                m_firstFullSequence = first;
+                continue;
+            }
+        }
+
+        if (!TDWMessageRevisions(m_context).processMessageArray(messages, first, type))
+            return false;
+        if (!TDWMessageLabelLinks(m_context).syncFoldersForMessageArray(messages))
+            return false;
+        m_messagesListed += messages.size();
+        if (first + BatchSize - 1 >= messageCount)
+            return true;
+        first += BatchSize;
+    }
+}
+
+std::optional<bool> TDWAllMailUpdateOperation::batchMatchesStore(const QList<TDWImapMessage> &messages, qint64 first)
+{
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const qint64 n = messages.size();
+    const TDWDoc::Ptr last = TDWDoc::byAllMailMessageSequence(qint32(first + n - 1), m_context.store, *moc, nullptr);
+    if (!last || last->allMailUid() != TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, messages.last().uid))
+        return false;
+    const qint64 group = TDWMessageRevisions::sequenceGroupOf(first);
+    const qint64 docs = TDWEntityFetch(*moc, QStringLiteral("Doc"))
+                            .where(QStringLiteral("allMailSeqGroup = %@ and deleted = 0"), {group})
+                            .in(m_context.store)
+                            .count(nullptr);
+    const qint64 revisions = TDWEntityFetch(*moc, QStringLiteral("DocRev"))
+                                 .where(QStringLiteral("doc.allMailSeqGroup = %@ and doc.deleted = 0 and latest = 1"), {group})
+                                 .in(m_context.store)
+                                 .count(nullptr);
+    moc->reset();
+    if (docs == TDWManagedObjectContext::NotFound || revisions == TDWManagedObjectContext::NotFound) {
+        tdwLog(QStringLiteral("ERROR: Unable to determine number of items for an allMailSeqGroup."));
+        return std::nullopt;
+    }
+    return docs == n && revisions == docs;
+}
+
+bool TDWAllMailUpdateOperation::handleSuccess()
+{
+    TDWDeletedMessages deleted(m_context);
+    // An empty listing proves nothing about what the backup holds: nothing is
+    // marked deleted from it.
+    if (m_messagesListed == 0)
+        tdwLog(QStringLiteral("All Mail of %1 listed no message; none is marked deleted").arg(m_context.accountUsername));
+    else if (m_firstFullSequence != -1 && !deleted.virtuallyDeleteOldWithSequenceGreaterThan(m_firstFullSequence - 1))
+        return false;
+    if (isCancelled())
+        return false;
+    deleted.purgeOldDeletedBackups();
+    return true;
+}

@@ -1,0 +1,138 @@
+#include "mail/TDWMessageLabelLinks.h"
+
+#include "dataobjects/TDWDoc.h"
+#include "dataobjects/TDWDocRev.h"
+#include "dataobjects/TDWDocsForMessages.h"
+#include "dataobjects/TDWEntityFetch.h"
+#include "dataobjects/TDWMailItem.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "platform/foundation/TDWLog.h"
+
+
+TDWMessageLabelLinks::TDWMessageLabelLinks(TDWAllMailSyncContext context)
+    : m_context(std::move(context))
+{
+}
+
+std::optional<QHash<QString, TDWMailFolder::Ptr>> TDWMessageLabelLinks::mailFoldersByTag(const TDWPersistentStorePtr &store,
+                                                                                        TDWManagedObjectContext &moc)
+{
+    TDWError error;
+    const auto folders = TDWEntityFetch(moc, QStringLiteral("MailFolder")).where(QStringLiteral("current = 1")).in(store).objects<TDWMailFolder>(&error);
+    if (!folders) {
+        tdwLog(QStringLiteral("ERROR: Unable to find folders: %1").arg(error.description()));
+        return std::nullopt;
+    }
+    QHash<QString, TDWMailFolder::Ptr> byTag;
+    for (const TDWMailFolder::Ptr &folder : *folders)
+        byTag.insert(folder->messageTag(), folder);
+    return byTag;
+}
+
+qint64 TDWMessageLabelLinks::exportStatusFor(const std::shared_ptr<TDWDoc> &doc, bool backupUnlabeled, const QString &failureLog,
+                                             TDWManagedObjectContext &moc, bool *labelled)
+{
+    const QVariantList arguments = {TDWEntityFetch::argument(doc)};
+    TDWError error;
+    const qint64 backedUp = TDWEntityFetch(moc, QStringLiteral("MailItem"))
+                                .where(QStringLiteral("messageDoc = %@ and current = 1 and mailFolder.current = 1 and mailFolder.backup = 1"), arguments)
+                                .inStoreOf(doc)
+                                .count(&error);
+    const qint64 inFolders = backedUp == TDWManagedObjectContext::NotFound
+        ? TDWManagedObjectContext::NotFound
+        : TDWEntityFetch(moc, QStringLiteral("MailItem"))
+              .where(QStringLiteral("messageDoc = %@ and current = 1 and mailFolder.current = 1"), arguments)
+              .inStoreOf(doc)
+              .count(&error);
+    if (inFolders == TDWManagedObjectContext::NotFound) {
+        tdwLog(failureLog.contains(QLatin1String("%1")) ? failureLog.arg(error.description()) : failureLog);
+        if (labelled)
+            *labelled = true;
+        return TDWDocRev::DownloadPending;
+    }
+    if (labelled)
+        *labelled = inFolders > 0;
+    if (backedUp > 0)
+        return TDWDocRev::DownloadPending;
+    if (inFolders > 0)
+        return TDWDocRev::ExcludedByRule;
+    return backupUnlabeled ? TDWDocRev::DownloadPending : TDWDocRev::ExcludedByRule;
+}
+
+bool TDWMessageLabelLinks::syncFoldersForMessageArray(const QList<TDWImapMessage> &messages)
+{
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
+    const auto foldersByTag = mailFoldersByTag(m_context.store, *moc);
+    if (!lookup || !foldersByTag)
+        return false;
+
+    QStringList docIds;
+    for (const auto &doc : lookup->allDocs())
+        docIds.append(doc->docId());
+    // Links to folders that have closed are history: they neither match a
+    // label of the message nor keep it to be backed up.
+    TDWError error;
+    const auto links = TDWEntityFetch(*moc, QStringLiteral("MailItem"))
+                           .where(QStringLiteral("messageDoc.docId in %@ and current = 1 and mailFolder.current = 1"), {docIds})
+                           .in(m_context.store)
+                           .prefetching({QStringLiteral("messageDoc"), QStringLiteral("mailFolder")})
+                           .objects<TDWMailItem>(&error);
+    if (!links) {
+        tdwLog(QStringLiteral("ERROR: Unable to get existing docId->messageTag mappings: %1").arg(error.description()));
+        return false;
+    }
+    QHash<QString, QHash<QString, TDWMailItem::Ptr>> linkedByDocId;
+    for (const TDWMailItem::Ptr &link : *links)
+        linkedByDocId[link->messageDoc()->docId()].insert(link->mailFolder()->messageTag(), link);
+
+    for (const TDWImapMessage &message : messages) {
+        const QString docId = TDWDocsForMessages::gmailKey(message.gmailMessageID);
+        QHash<QString, TDWMailItem::Ptr> linked = linkedByDocId.value(docId);
+        std::shared_ptr<TDWDoc> doc;
+        bool changed = false;
+        for (const QString &label : message.gmailLabels) {
+            if (linked.remove(label))
+                continue;
+            const TDWMailFolder::Ptr folder = foldersByTag->value(label);
+            if (!folder)
+                continue;
+            if (!doc)
+                doc = lookup->docForMessage(message);
+            if (!doc)
+                doc = TDWDoc::byDocId(docId, m_context.store, *moc, nullptr);
+            if (!doc)
+                continue;
+            auto link = TDWMailItem::newWithMoc(*moc, m_context.store);
+            link->setMailFolder(folder);
+            link->setMessageDoc(doc);
+            link->setFirstSeenDate(m_context.backupIterationDate);
+            link->setCurrent(true);
+            changed = true;
+        }
+        for (const TDWMailItem::Ptr &link : std::as_const(linked)) {
+            link->setObsoletedDate(m_context.backupIterationDate);
+            link->setCurrent(false);
+            if (!doc)
+                doc = link->messageDoc();
+            changed = true;
+        }
+        if (!changed || !doc)
+            continue;
+        const TDWDocRev::Ptr revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+        if (!revision || revision->exportStatus() == TDWDocRev::BackedUp)
+            continue;
+        bool labelled = false;
+        revision->setExportStatus(exportStatusFor(doc, m_context.backupUnlabeled,
+                                                  QStringLiteral("ERROR: Unable to determine whether message should be backed up: %1"), *moc,
+                                                  &labelled));
+        doc->setIsUnlabeledMessage(!labelled);
+    }
+
+    if (!moc->save(&error)) {
+        tdwLog(QStringLiteral("ERROR: Unable to save in syncFoldersForMessageArray: %1, %2").arg(error.localizedDescription(), error.description()));
+        return false;
+    }
+    moc->reset();
+    return true;
+}

@@ -1,0 +1,495 @@
+// All Mail synchronisation against the fake Gmail server: what the store holds
+// after a first pass and after the changes Gmail shows between passes.
+#include "mail/TDWAllMailUpdateOperation.h"
+
+#include "FakeGmailImap.h"
+#include "MailStoreFixture.h"
+#include "MailTestSupport.h"
+#include "TestSupport.h"
+
+#include "accounts/TDWCredential.h"
+#include "accounts/TDWKeychainMgr.h"
+#include "common/TDWFileMgr.h"
+#include "dataobjects/TDWBackupIteration.h"
+#include "dataobjects/TDWDocRev.h"
+#include "dataobjects/TDWEntityFetch.h"
+#include "dataobjects/TDWMailItem.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "mail/TDWImapConnectionMgr.h"
+#include "mail/TDWMailUtils.h"
+#include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWFileLock.h"
+#include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWUserDefaults.h"
+#include "platform/imap/TDWImapSession.h"
+#include "platform/keychain/TDWFileKeyring.h"
+#include "platform/keychain/TDWKeyring.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString DeleteReferenceDeltaSeconds = QStringLiteral("DeleteReferenceDeltaSeconds");
+
+class AllMailSyncTest : public MailStoreFixture
+{
+protected:
+    void SetUp() override
+    {
+        MailStoreFixture::SetUp();
+        m_account->setAutoAddNewLabels(true);
+        save();
+        // Sessions are cached per account and token for the whole program: a token per test.
+        m_token = QStringLiteral("ya29.sync-") + QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        TDWKeyring::setBackend(std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring"))));
+        auto credential = std::make_shared<TDWCredential>();
+        credential->setRefreshToken(QStringLiteral("refresh"));
+        credential->setAccessToken(m_token);
+        ASSERT_TRUE(TDWKeychainMgr::keychainMgr()->setCredential(credential, Alice, true));
+        TDWUserDefaults::standard()->removeObjectForKey(DeleteReferenceDeltaSeconds);
+        m_start = TDWClock::now();
+        TDWClock::setNowProvider([this] { return m_start.addSecs(m_elapsed); });
+        TDWLog::setObserver([this](const QString &line) {
+            std::lock_guard lock(m_logMutex);
+            m_log.append(line);
+        });
+    }
+
+    void TearDown() override
+    {
+        TDWLog::setObserver({});
+        TDWClock::setNowProvider({});
+        TDWClock::setDurationScale(1.0);
+        TDWUserDefaults::standard()->removeObjectForKey(DeleteReferenceDeltaSeconds);
+        TDWUserDefaults::standard()->removeObjectForKey(QStringLiteral("Hostname"));
+        TDWKeyring::setBackend(nullptr);
+        m_server.stop();
+        MailStoreFixture::TearDown();
+    }
+
+    bool startServer(const QJsonObject &mailbox, const QJsonObject &server = {})
+    {
+        QJsonObject scenario = server;
+        scenario.insert(QStringLiteral("accounts"), QJsonArray{QJsonObject{{"user", Alice}, {"tokens", QJsonArray{m_token}}, {"mailbox", mailbox}}});
+        if (!m_server.start(scenario))
+            return false;
+        qputenv("TDW_EXTRA_CA", m_server.caFile().toUtf8());
+        TDWUserDefaults::standard()->setString(QStringLiteral("127.0.0.1:%1").arg(m_server.port()), QStringLiteral("Hostname"));
+        return true;
+    }
+
+    std::shared_ptr<TDWImapSession> session() { return TDWImapConnectionMgr::imapSessionForUsername(Alice, m_token); }
+
+    // A backup iteration `days` after the test's start, with the folder
+    // records brought up to date from the server's folder list first, as the
+    // run does before it synchronises All Mail.
+    TDWManagedObjectID beginIteration(int days)
+    {
+        m_elapsed = qint64(days) * 86400;
+        auto iteration = TDWBackupIteration::newWithMoc(*m_moc);
+        iteration->setIterationStartTime(TDWClock::now());
+        TDWError error;
+        const QList<TDWImapFolder> folders = session()->fetchAllFoldersOperation()->run(&error);
+        EXPECT_TRUE(error.isNull()) << error.description().toStdString();
+        EXPECT_TRUE(TDWMailUtils::updateAccount(*m_account, TDWMailUtils::foldersWithFlagsFrom(folders), std::nullopt, TDWClock::now()));
+        save();
+        return iteration->objectID();
+    }
+
+    std::shared_ptr<TDWAllMailUpdateOperation> runSync(const TDWManagedObjectID &iteration)
+    {
+        auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
+        TDWOperationQueue queue;
+        queue.addOperation(operation);
+        EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 300s));
+        EXPECT_TRUE(operation->isFinished());
+        return operation;
+    }
+
+    bool sync(int days) { return runSync(beginIteration(days))->success(); }
+
+    // The mail store as the sqlite3 shell reads it: one number.
+    QString sqlite3(const QString &query)
+    {
+        QProcess shell;
+        shell.start(QStringLiteral("sqlite3"), {m_mailStore->path(), query});
+        EXPECT_TRUE(shell.waitForFinished(30000));
+        EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        return QString::fromUtf8(shell.readAllStandardOutput()).trimmed();
+    }
+
+    qint64 count(const QString &entity, const QString &predicate, const QVariantList &arguments = {})
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        return TDWEntityFetch(*moc, entity).where(predicate, arguments).in(m_mailStore).count(nullptr);
+    }
+
+    // The message item of the message with that All Mail UID (in a context of its own).
+    TDWDoc::Ptr docWithUid(TDWManagedObjectContext &moc, qint64 uid)
+    {
+        const auto docs = TDWEntityFetch(moc, QStringLiteral("Doc"))
+                              .where(QStringLiteral("allMailUid ENDSWITH %@"), {QStringLiteral("-%1").arg(uid)})
+                              .in(m_mailStore)
+                              .objects<TDWDoc>(nullptr);
+        return docs && docs->size() == 1 ? docs->first() : nullptr;
+    }
+
+    QList<TDWDocRev::Ptr> revisionsOf(const TDWDoc::Ptr &doc)
+    {
+        auto revisions = doc->docRevs();
+        std::sort(revisions.begin(), revisions.end(), [](const auto &a, const auto &b) { return a->firstSeenDate() < b->firstSeenDate(); });
+        return revisions;
+    }
+
+    QSet<QString> currentLabelsOf(const TDWDoc::Ptr &doc)
+    {
+        QSet<QString> tags;
+        for (const TDWMailItem::Ptr &item : doc->mailItems())
+            if (item->current())
+                tags.insert(item->mailFolder()->messageTag());
+        return tags;
+    }
+
+    QJsonArray serverMessages() { return m_server.control({{"op", "messages"}}).toObject().value(QStringLiteral("messages")).toArray(); }
+
+    QStringList loggedLines()
+    {
+        std::lock_guard lock(m_logMutex);
+        return m_log;
+    }
+
+    FakeGmailImap m_server;
+    QString m_token;
+    QString m_goneFile;
+    QDateTime m_start;
+    std::atomic<qint64> m_elapsed = 0;
+    std::mutex m_logMutex;
+    QStringList m_log;
+};
+
+TEST_F(AllMailSyncTest, FirstSyncRecordsEveryMessageWithItsLabels)
+{
+    ASSERT_TRUE(startServer({{"generate", 2500}}));
+    ASSERT_TRUE(sync(0));
+
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message' and deleted = 0")), 2500);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 2500);
+    EXPECT_EQ(sqlite3(QStringLiteral("SELECT count(DISTINCT \"docId\") FROM \"Doc\" WHERE \"docType\" = 'message' AND \"deleted\" = 0")),
+              QStringLiteral("2500"));
+    EXPECT_EQ(sqlite3(QStringLiteral("SELECT count(*) FROM \"Doc\" WHERE \"allMailSeqGroup\" = 2")), QStringLiteral("500"));
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
+    // Generated message i is in Work when i % 5 == 0 and in the Inbox when i % 3 == 0.
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = 'Work'")), 500);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = %@"), {QStringLiteral("\\Inbox")}), 834);
+    // Sequence numbers, groups and ids as the next pass compares them.
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const QJsonArray listed = serverMessages();
+    ASSERT_EQ(listed.size(), 2500);
+    for (const qsizetype position : {qsizetype(0), qsizetype(999), qsizetype(1000), qsizetype(2499)}) {
+        SCOPED_TRACE(position);
+        const QJsonObject message = listed.at(position).toObject();
+        const TDWDoc::Ptr doc = docWithUid(*moc, message.value(QStringLiteral("uid")).toInteger());
+        ASSERT_TRUE(doc);
+        EXPECT_EQ(doc->allMailSeq(), position + 1);
+        EXPECT_EQ(doc->allMailSeqGroup(), position / 1000);
+        EXPECT_EQ(doc->docId(), QString::number(message.value(QStringLiteral("msgid")).toInteger()));
+        EXPECT_EQ(doc->gmailMessageId(), doc->docId());
+        const TDWDocRev::Ptr revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+        ASSERT_TRUE(revision);
+        EXPECT_FALSE(revision->title().isEmpty());
+        EXPECT_FALSE(revision->from().isEmpty());
+        EXPECT_TRUE(revision->filePath().startsWith(m_account->dirPath() + QLatin1Char('/')));
+        EXPECT_TRUE(revision->filePath().endsWith(QStringLiteral(".emlx")));
+    }
+
+    // A second pass over an unchanged mailbox opens nothing.
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 2500);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 1")), 0);
+}
+
+// Gmail names its system folders in the account's language (in modified
+// UTF-7, spaces between the encoded runs): their special-use attributes, not
+// their names, lead to All Mail and the system labels.
+TEST_F(AllMailSyncTest, ALocalizedAccountIsSynchronisedThroughItsOwnFolderNames)
+{
+    ASSERT_TRUE(startServer({{"generate", 1200}, {"layout", "[Google Mail]"}, {"language", "ru"}}));
+    ASSERT_TRUE(sync(0));
+    EXPECT_EQ(TDWMailUtils::allMailPathForAccountUsername(Alice), QStringLiteral("[Google Mail]/&BBIEQQRP- &BD8EPgRHBEIEMA-"));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 1200);
+    // Generated message i is in Sent Mail when i % 11 == 1.
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = %@"), {QStringLiteral("\\Sent")}), 109);
+
+    m_server.control({{"op", "flag"}, {"uid", serverMessages().at(3).toObject().value(QStringLiteral("uid"))}, {"remove", QJsonArray{"\\Seen"}}});
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 1);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1 and isUnread = 1 and firstSeenDate = %@"), {m_start.addDays(1)}), 1);
+}
+
+// The server's other ways of writing the same answers change nothing in the store.
+TEST_F(AllMailSyncTest, OtherLabelFormsAndItemOrdersGiveTheSameRecords)
+{
+    ASSERT_TRUE(startServer({{"generate", 300}},
+                            {{"label_style", "mixed"}, {"item_order", "legacy"}, {"preauth_capabilities", "full"}, {"selected_label", "show"}}));
+    ASSERT_TRUE(sync(0));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 300);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = 'Work'")), 60);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = 'Entw&APw-rfe'")), 23);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = %@"), {QStringLiteral("\\Inbox")}), 100);
+}
+
+TEST_F(AllMailSyncTest, AFlagChangeOpensOneNewRevision)
+{
+    ASSERT_TRUE(startServer({{"generate", 1500}}));
+    ASSERT_TRUE(sync(0));
+    // One message in the light first batch, one in the full last batch.
+    const QJsonArray listed = serverMessages();
+    const QList<qint64> uids = {listed.at(1).toObject().value(QStringLiteral("uid")).toInteger(),
+                                listed.at(1400).toObject().value(QStringLiteral("uid")).toInteger()};
+    for (const qint64 uid : uids)
+        m_server.control({{"op", "flag"}, {"uid", uid}, {"add", QJsonArray{"\\Flagged"}}});
+    ASSERT_TRUE(sync(1));
+
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 2);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 1500);
+    const auto moc = TDWMasterStore::shared().newMoc();
+    for (const qint64 uid : uids) {
+        SCOPED_TRACE(uid);
+        const TDWDoc::Ptr doc = docWithUid(*moc, uid);
+        ASSERT_TRUE(doc);
+        const QList<TDWDocRev::Ptr> revisions = revisionsOf(doc);
+        ASSERT_EQ(revisions.size(), 2);
+        EXPECT_FALSE(revisions[0]->latest());
+        EXPECT_EQ(revisions[0]->obsoletedDate(), m_start.addDays(1));
+        EXPECT_FALSE(revisions[0]->starred());
+        EXPECT_TRUE(revisions[1]->latest());
+        EXPECT_TRUE(revisions[1]->starred());
+        EXPECT_EQ(revisions[1]->firstSeenDate(), m_start.addDays(1));
+        EXPECT_EQ(revisions[1]->title(), revisions[0]->title());
+        EXPECT_EQ(revisions[1]->from(), revisions[0]->from());
+        EXPECT_NE(revisions[1]->filePath(), revisions[0]->filePath());
+    }
+}
+
+// Items written before Gmail ids were kept carry "msg:<validity>-<uid>" as
+// their id; the light fetch gives them their Gmail ids without new items or revisions.
+TEST_F(AllMailSyncTest, ItemsWithoutGmailIdsLearnThemFromTheLightFetch)
+{
+    ASSERT_TRUE(startServer({{"generate", 1500}}));
+    ASSERT_TRUE(sync(0));
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const auto docs = TDWEntityFetch(*moc, QStringLiteral("Doc")).where(QStringLiteral("allMailSeqGroup = 0")).in(m_mailStore).objects<TDWDoc>(nullptr);
+        ASSERT_TRUE(docs);
+        ASSERT_EQ(docs->size(), 1000);
+        for (const TDWDoc::Ptr &doc : *docs) {
+            doc->setDocId(QStringLiteral("msg:") + doc->allMailUid());
+            doc->setGmailMessageId(QString());
+        }
+        ASSERT_TRUE(moc->save(nullptr));
+    }
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message'")), 1500);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("gmailMessageId = nil or docId BEGINSWITH 'msg:'")), 0);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const QJsonObject first = serverMessages().at(0).toObject();
+    const TDWDoc::Ptr doc = docWithUid(*moc, first.value(QStringLiteral("uid")).toInteger());
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->docId(), QString::number(first.value(QStringLiteral("msgid")).toInteger()));
+    EXPECT_EQ(doc->gmailThreadId(), QString::number(first.value(QStringLiteral("thrid")).toInteger()));
+}
+
+TEST_F(AllMailSyncTest, LabelsAddedAndRemovedOpenAndCloseLinks)
+{
+    ASSERT_TRUE(startServer({{"generate", 30}}));
+    ASSERT_TRUE(sync(0));
+    // Message 0 (UID 1) is in the Inbox and Work.
+    m_server.control({{"op", "label"}, {"uid", 1}, {"add", QJsonArray{"Travel"}}, {"remove", QJsonArray{"Work"}}});
+    m_server.control({{"op", "add_message"}, {"raw", "From: a@example.org\r\nSubject: x\r\n\r\nx\r\n"}, {"labels", QJsonArray{"Travel"}}});
+    ASSERT_TRUE(sync(1));
+
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const TDWDoc::Ptr doc = docWithUid(*moc, 1);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(mailtest::sortedNames(currentLabelsOf(doc)), QStringLiteral("Travel,\\Inbox"));
+    bool closedWork = false;
+    for (const TDWMailItem::Ptr &item : doc->mailItems())
+        if (item->mailFolder()->messageTag() == QLatin1String("Work"))
+            closedWork = !item->current() && item->obsoletedDate() == m_start.addDays(1) && item->firstSeenDate() == m_start;
+    EXPECT_TRUE(closedWork);
+    EXPECT_FALSE(doc->isUnlabeledMessage());
+}
+
+TEST_F(AllMailSyncTest, UidValidityChangeRefetchesEverythingWithoutLosingItems)
+{
+    ASSERT_TRUE(startServer({{"generate", 2100}}));
+    ASSERT_TRUE(sync(0));
+    const QJsonObject changed = m_server.control({{"op", "uidvalidity"}}).toObject();
+    ASSERT_TRUE(sync(1));
+
+    const qint64 validity = changed.value(QStringLiteral("uidvalidity")).toInteger();
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 2100);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("allMailUid BEGINSWITH %@"), {QStringLiteral("%1-").arg(validity)}), 2100);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("lastSeenDate = %@"), {m_start.addDays(1)}), 2100);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
+}
+
+TEST_F(AllMailSyncTest, ADeletionMidMailboxIsMarkedAndPurgedAfterTheKeepingTime)
+{
+    ASSERT_TRUE(startServer({{"generate", 2100}}));
+    ASSERT_TRUE(sync(0));
+    const QJsonArray listed = serverMessages();
+    const qint64 goneUid = listed.at(500).toObject().value(QStringLiteral("uid")).toInteger();
+    m_server.control({{"op", "expunge"}, {"uid", goneUid}});
+    TDWUserDefaults::standard()->setInteger(3600, DeleteReferenceDeltaSeconds);
+
+    // Backed up with a file of its own, which the purge must take away.
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWDocRev::Ptr revision = TDWDocRev::latestForDoc(docWithUid(*moc, goneUid), QDateTime(), *moc, nullptr);
+        ASSERT_TRUE(revision);
+        revision->setExportStatus(TDWDocRev::BackedUp);
+        ASSERT_TRUE(moc->save(nullptr));
+        m_goneFile = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(revision->filePath());
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(m_goneFile).absolutePath()));
+        QFile file(m_goneFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("message");
+        file.close();
+        ASSERT_TRUE(TDWFileLock::setLocked(m_goneFile, true));
+    }
+
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 2099);
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWDoc::Ptr gone = docWithUid(*moc, goneUid);
+        ASSERT_TRUE(gone);
+        EXPECT_TRUE(gone->deleted());
+        EXPECT_EQ(gone->deletedDate(), m_start.addDays(1));
+        EXPECT_EQ(TDWDocRev::latestForDoc(gone, QDateTime(), *moc, nullptr)->obsoletedDate(), m_start.addDays(1));
+    }
+    // Kept for the keeping time: the file is still there within the hour.
+    EXPECT_TRUE(QFile::exists(m_goneFile));
+
+    ASSERT_TRUE(sync(2));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 1")), 0);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message'")), 2099);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 2099);
+    EXPECT_FALSE(QFile::exists(m_goneFile));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(m_goneFile).absolutePath()));
+}
+
+TEST_F(AllMailSyncTest, NoPurgeWhenTheKeepingTimeIsOff)
+{
+    ASSERT_TRUE(startServer({{"generate", 20}}));
+    ASSERT_TRUE(sync(0));
+    m_server.control({{"op", "expunge"}, {"uid", 3}});
+    TDWUserDefaults::standard()->setInteger(-1, DeleteReferenceDeltaSeconds);
+    ASSERT_TRUE(sync(1));
+    ASSERT_TRUE(sync(400));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 1")), 1);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message'")), 20);
+}
+
+// A message marked deleted that is listed again lives on in a new revision;
+// the closed one keeps the date it vanished, so snapshots in between show it
+// gone and later ones show it, and the purge takes only the closed one.
+TEST_F(AllMailSyncTest, AMessageThatComesBackOpensANewRevision)
+{
+    ASSERT_TRUE(startServer({{"generate", 10}}));
+    ASSERT_TRUE(sync(0));
+    const qint64 msgid = serverMessages().at(4).toObject().value(QStringLiteral("msgid")).toInteger();
+    m_server.control({{"op", "expunge"}, {"msgid", msgid}});
+    ASSERT_TRUE(sync(1));
+    m_server.control({{"op", "restore"}, {"msgid", msgid}});
+    TDWUserDefaults::standard()->setInteger(3600, DeleteReferenceDeltaSeconds);
+    ASSERT_TRUE(sync(2));
+
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const TDWDoc::Ptr doc = TDWDoc::byDocId(QString::number(msgid), m_mailStore, *moc, nullptr);
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->deleted());
+    EXPECT_FALSE(doc->deletedDate().isValid());
+    const TDWDocRev::Ptr latest = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+    ASSERT_TRUE(latest);
+    EXPECT_FALSE(latest->obsoletedDate().isValid());
+    EXPECT_EQ(latest->firstSeenDate(), m_start.addDays(2));
+    // The purge ran in the same pass and took the revision closed a day ago.
+    EXPECT_EQ(doc->docRevs().size(), 1);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 10);
+
+    // A later pass leaves it live.
+    ASSERT_TRUE(sync(3));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 10);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1 and obsoletedDate != nil")), 0);
+}
+
+TEST_F(AllMailSyncTest, AnEmptyAllMailAsksForNothingAndDeletesNothing)
+{
+    ASSERT_TRUE(startServer({{"generate", 5}}, {{"strict_ranges", true}}));
+    ASSERT_TRUE(sync(0));
+    for (const QJsonValue &message : serverMessages())
+        m_server.control({{"op", "expunge"}, {"uid", message.toObject().value(QStringLiteral("uid"))}});
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 5);
+    for (const QString &line : loggedLines())
+        EXPECT_FALSE(line.startsWith(QLatin1String("ERROR: Unable to find message by sequence number"))) << line.toStdString();
+}
+
+TEST_F(AllMailSyncTest, FailedFetchesAreRetriedFourTimes)
+{
+    ASSERT_TRUE(startServer({{"generate", 5}}));
+    // The session is made at the usual scale; only the pauses between tries shrink.
+    const TDWManagedObjectID first = beginIteration(0);
+    m_server.control({{"op", "fault"}, {"type", "no"}, {"command", "FETCH"}, {"times", 4}});
+    TDWClock::setDurationScale(0.001);
+    EXPECT_TRUE(runSync(first)->success());
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 5);
+
+    TDWClock::setDurationScale(1.0);
+    const TDWManagedObjectID second = beginIteration(1);
+    m_server.control({{"op", "fault"}, {"type", "no"}, {"command", "FETCH"}, {"times", 5}});
+    TDWClock::setDurationScale(0.001);
+    EXPECT_FALSE(runSync(second)->success());
+}
+
+// A request that never gets an answer: the watchdog cancels the run, which
+// ends as failed and finishes exactly once.
+TEST_F(AllMailSyncTest, TheWatchdogCancelsAStalledRunWhichFinishesOnce)
+{
+    ASSERT_TRUE(startServer({{"generate", 5}}));
+    const TDWManagedObjectID iteration = beginIteration(0);
+    // The session's own time-out must not end the request before the watchdog sees it.
+    session()->setTimeout(3600);
+    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "FETCH"}});
+    TDWClock::setDurationScale(0.01);
+    auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
+    std::atomic<int> finishes = 0;
+    operation->setCompletionCallback([&] { ++finishes; });
+    TDWOperationQueue queue;
+    queue.addOperation(operation);
+    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    // Events still queued for the main thread must not finish it again.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finishes, 1);
+    EXPECT_TRUE(operation->isCancelled());
+    EXPECT_FALSE(operation->success());
+    EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")));
+}
+
+} // namespace
