@@ -94,6 +94,7 @@ TEST_F(TDWAccountDeleteConfirmationWindowControllerTest, DeleteRemovesEverything
 TEST_F(TDWAccountDeleteConfirmationWindowControllerTest, AFailedDeletionTellsTheUserAndPostsNothing)
 {
     addAccountWithData(Alice);
+    const QStringList stores = TDWStoreMgr::storeFilenames(*TDWAccount::byUsername(Alice, *stack.moc, nullptr));
     const QStringList folders = accountFolders(dirPathOf(Alice));
     refuseAccountDeletion();
     TDWAccountDeleteConfirmationWindowController sheet(Alice, true, &window);
@@ -105,6 +106,8 @@ TEST_F(TDWAccountDeleteConfirmationWindowControllerTest, AFailedDeletionTellsThe
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts.first()->text(), QStringLiteral("Unable to delete the account entry."));
     EXPECT_EQ(accountRows(Alice), QStringLiteral("1"));
+    for (const QString &name : stores)
+        EXPECT_TRUE(storeFiles().contains(name)) << name.toStdString();
     EXPECT_EQ(existing(folders), folders);
     EXPECT_TRUE(hasCredential(Alice));
 }
