@@ -143,6 +143,12 @@ void TDWAccount::setEnabled(bool enabled, const QString &service)
         setting->setEnabled(enabled);
 }
 
+void TDWAccount::disable()
+{
+    setLastStatus(NoServiceEnabledStatus);
+    enableServices(*this, {});
+}
+
 bool TDWAccount::enabledForAnyService()
 {
     for (const QString &service : serviceIds(false))
@@ -231,7 +237,13 @@ bool TDWAccount::addAccountWithUsername(const QString &username, const QString &
     account->setBackupUnlabeled(true);
     enableServices(*account, enabledServices);
     account->setLastStatus(account->enabledForAnyService() ? status : NoServiceEnabledStatus);
-    account->setDirPath(dirPathForUsername(username));
+    const std::optional<QString> dirPath = unusedDirPath(dirPathForUsername(username), moc, &error);
+    if (!dirPath) {
+        moc.rollback();
+        tdwLog(QStringLiteral("ERROR: Unable to validate unique username: %1").arg(error.description()));
+        return false;
+    }
+    account->setDirPath(*dirPath);
     account->setLimitGoogleDocs(limitGoogleDocs);
     if (!moc.save(&error)) {
         moc.rollback();
@@ -268,6 +280,21 @@ void TDWAccount::setPasswordCache(PasswordCache cache)
 {
     std::lock_guard lock(passwordCacheMutex());
     passwordCache() = std::move(cache);
+}
+
+std::optional<QString> TDWAccount::unusedDirPath(const QString &base, TDWManagedObjectContext &moc, TDWError *error)
+{
+    const auto accounts = all(moc, error);
+    if (!accounts)
+        return std::nullopt;
+    QStringList taken;
+    for (const Ptr &account : *accounts)
+        taken.append(account->dirPath());
+    // Case is ignored: the backup folder may be on a file system that ignores it.
+    QString candidate = base;
+    for (int suffix = 2; candidate.isEmpty() || taken.contains(candidate, Qt::CaseInsensitive); ++suffix)
+        candidate = QStringLiteral("%1 %2").arg(base).arg(suffix).trimmed();
+    return candidate;
 }
 
 QString TDWAccount::dirPathForUsername(const QString &username)

@@ -54,6 +54,9 @@ public:
     std::shared_ptr<TDWAccountServiceSetting> settingForService(const QString &service);
     bool enabledForService(const QString &service);
     void setEnabled(bool enabled, const QString &service);
+    // Turns every service of the service table off (those the account never
+    // had too) and sets lastStatus to NoServiceEnabledStatus; not saved.
+    void disable();
     // Whether a service of the service table that is not marked "serviceDisabled" is enabled.
     bool enabledForAnyService();
     std::shared_ptr<TDWBackupIteration> lastListIterationForService(const QString &service);
@@ -88,4 +91,9 @@ public:
     // The folder name made from a user name: "@" as " at ", "." as " dot ", and
     // every other character that is no letter, digit, space, "-" or "_" as "_".
     static QString dirPathForUsername(const QString &username);
+    // `base`, or `base` with the first numeric suffix (" 2", " 3", ...) that
+    // makes it differ from every account's folder name, ignoring case, so that
+    // no two accounts share a folder; never empty. No value when the accounts
+    // cannot be read.
+    static std::optional<QString> unusedDirPath(const QString &base, TDWManagedObjectContext &moc, TDWError *error);
 };

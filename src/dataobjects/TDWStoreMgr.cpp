@@ -154,12 +154,30 @@ void TDWStoreMgr::deleteStoresForUsername(const QString &username)
     m_storesByAccountUsernameService.remove(username);
     TDWManagedObjectContext moc(m_coordinator);
     const TDWAccount::Ptr account = TDWAccount::byUsername(username, moc, nullptr);
-    if (!account)
-        return;
-    for (const auto &setting : account->serviceSettings()) {
-        if (setting->storeFilename().isEmpty())
-            continue;
-        const QString path = storePath(setting->storeFilename());
+    if (account)
+        deleteStoreFiles(storeFilenames(*account));
+}
+
+void TDWStoreMgr::deleteStores(const QString &username, const QStringList &storeFilenames)
+{
+    std::lock_guard lock(m_mutex);
+    m_storesByAccountUsernameService.remove(username);
+    deleteStoreFiles(storeFilenames);
+}
+
+QStringList TDWStoreMgr::storeFilenames(const TDWAccount &account)
+{
+    QStringList names;
+    for (const auto &setting : account.serviceSettings())
+        if (!setting->storeFilename().isEmpty())
+            names.append(setting->storeFilename());
+    return names;
+}
+
+void TDWStoreMgr::deleteStoreFiles(const QStringList &storeFilenames)
+{
+    for (const QString &fileName : storeFilenames) {
+        const QString path = storePath(fileName);
         TDWError error;
         if (const TDWPersistentStorePtr store = m_coordinator->persistentStoreForPath(path); store && !m_coordinator->removePersistentStore(store, &error)) {
             tdwLog(QStringLiteral("ERROR: Unable to remove persistent store from persistent store coordinator: %1").arg(error.description()));

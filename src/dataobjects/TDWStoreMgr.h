@@ -6,10 +6,13 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <mutex>
 #include <optional>
+
+class TDWAccount;
 
 // Opens the per-account-and-service stores on the shared coordinator, names
 // and creates their files (in the auxiliary stores folder, under the name kept
@@ -39,6 +42,11 @@ public:
     // Forgets the account's stores, removes them from the coordinator and deletes
     // their files with the SQLite side files. The account and its settings stay.
     void deleteStoresForUsername(const QString &username);
+    // The same for stores named by their file names, for an account whose
+    // record is already gone (take the names with storeFilenames() before).
+    void deleteStores(const QString &username, const QStringList &storeFilenames);
+    // The file names of the account's stores that have been made.
+    static QStringList storeFilenames(const TDWAccount &account);
 
     // File name extension of account-and-service stores.
     static inline const QString StoreExtension = QStringLiteral("sqlite3");
@@ -46,6 +54,7 @@ public:
 private:
     TDWStoreMgr(std::shared_ptr<TDWPersistentStoreCoordinator> coordinator, TDWPersistentStorePtr masterStore);
     TDWPersistentStorePtr openStore(const QString &username, const QString &service);
+    void deleteStoreFiles(const QStringList &storeFilenames); // under m_mutex
 
     std::shared_ptr<TDWPersistentStoreCoordinator> m_coordinator;
     TDWPersistentStorePtr m_masterStore;

@@ -179,6 +179,44 @@ TEST_F(TDWAccountTest, PasswordsGoToTheInstalledCacheOnly)
     EXPECT_EQ(cached, QStringList{Alice + QStringLiteral("=secret")});
 }
 
+TEST_F(TDWAccountTest, AccountsWhoseAddressesSpellOneFolderNameGetFoldersOfTheirOwn)
+{
+    // Each pair spells one folder name, the second differing only in case.
+    const QStringList usernames{QStringLiteral("o'brien@x.com"), QStringLiteral("o_brien@x.com"), QStringLiteral("o+brien@x.com"),
+                                QStringLiteral("O_Brien@x.com"), QStringLiteral("@"), QStringLiteral("_")};
+    for (const QString &username : usernames)
+        stack.addAccount(username, {});
+    QStringList dirPaths;
+    for (const QString &username : usernames)
+        dirPaths.append(TDWAccount::byUsername(username, *stack.moc, nullptr)->dirPath());
+    EXPECT_EQ(dirPaths, (QStringList{QStringLiteral("o_brien at x dot com"), QStringLiteral("o_brien at x dot com 2"),
+                                     QStringLiteral("o_brien at x dot com 3"), QStringLiteral("O_Brien at x dot com 4"),
+                                     QStringLiteral(" at "), QStringLiteral("_")}));
+    // What was saved reads back after a restart.
+    stack.reopen();
+    EXPECT_EQ(TDWAccount::byUsername(QStringLiteral("o_brien@x.com"), *stack.moc, nullptr)->dirPath(), QStringLiteral("o_brien at x dot com 2"));
+}
+
+TEST_F(TDWAccountTest, DisableTurnsEveryServiceOffAndMarksTheStatus)
+{
+    stack.addAccount(Alice, {QStringLiteral("mail"), QStringLiteral("docs")});
+    TDWAccount::Ptr account = alice();
+    // A setting the account never had is made, switched off.
+    stack.moc->deleteObject(account->settingForService(QStringLiteral("calendar")));
+    ASSERT_TRUE(stack.moc->save(nullptr));
+
+    account->disable();
+    ASSERT_TRUE(stack.moc->save(nullptr));
+    stack.reopen();
+
+    account = alice();
+    EXPECT_EQ(account->lastStatus(), TDWAccount::NoServiceEnabledStatus);
+    QMap<QString, bool> expected;
+    for (const QString &service : AllServices)
+        expected.insert(service, false);
+    EXPECT_EQ(enabledByService(account), expected);
+}
+
 TEST(TDWAccountDirPath, SpellsOutAtAndDotAndReplacesTheRest)
 {
     const QList<QPair<QString, QString>> cases{
