@@ -3,7 +3,8 @@
 
 Usage: make_sample.py OUTDIR [--messages N]     (prints the account's address)
 
-OUTDIR/google.json  scenario of tools/fake-google: the account, with every scope granted
+OUTDIR/google.json  scenario of tools/fake-google: the account, with every scope granted, and its
+                    Drive files and folders, contacts and groups, calendars and task lists
 OUTDIR/imap.json    scenario of tools/fake-imap: the same account and its mailbox
 OUTDIR/mail/        the mailbox, written by tools/imap-peer/gen_mailbox.py (several labels,
                     Sent, Drafts, Spam, Trash)
@@ -24,6 +25,42 @@ ACCESS_TOKEN = "ya29.demo-sample-account"
 REFRESH_TOKEN = "1//demo-sample-account"
 HERE = os.path.dirname(os.path.abspath(__file__))
 GEN_MAILBOX = os.path.join(HERE, "..", "imap-peer", "gen_mailbox.py")
+
+
+FOLDER = "application/vnd.google-apps.folder"
+# What the account holds besides its mail: Drive files in folders, contacts in groups (some with
+# photos), two calendars and two task lists.
+SERVICE_DATA = {
+    "docs": {"files": [
+        {"id": "fo-projects", "title": "Projects", "mimeType": FOLDER, "parents": ["root"]},
+        {"id": "fo-garden", "title": "Garden", "mimeType": FOLDER, "parents": ["fo-projects"]},
+        {"id": "doc-plan", "title": "Planting plan", "mimeType": "application/vnd.google-apps.document",
+         "parents": ["fo-garden"]},
+        {"id": "sheet-budget", "title": "Household budget",
+         "mimeType": "application/vnd.google-apps.spreadsheet", "parents": ["root"]},
+        {"id": "pdf-lease", "title": "Lease.pdf", "mimeType": "application/pdf", "parents": ["fo-projects"]},
+        {"id": "img-shed", "title": "shed.jpg", "mimeType": "image/jpeg", "parents": ["fo-garden"],
+         "starred": True},
+    ]},
+    "contacts": {
+        "groups": [{"id": "g-mycontacts", "title": "My Contacts", "system": "Contacts"},
+                   {"id": "g-family", "title": "Family"}, {"id": "g-work", "title": "Work"}],
+        "contacts": [
+            {"id": "c-ann", "title": "Ann Example", "email": "ann@example.org",
+             "parents": ["g-mycontacts", "g-family"], "photo_etag": "photo-ann-1"},
+            {"id": "c-bo", "title": "Bo Sample", "email": "bo@example.net", "organization": "Sample Ltd",
+             "parents": ["g-mycontacts", "g-work"]},
+            {"id": "c-chloe", "title": "Chlo\u00e9 Test", "email": "chloe@example.com",
+             "parents": ["g-mycontacts", "g-family"], "photo_etag": "photo-chloe-1"},
+        ],
+    },
+    "calendar": {"calendars": [
+        {"id": "demo@example.com", "summary": "demo@example.com", "primary": True, "timeZone": "Europe/London"},
+        {"id": "family-cal@group.calendar.google.com", "summary": "Family", "timeZone": "Europe/Paris",
+         "accessRole": "reader"},
+    ]},
+    "tasks": {"tasklists": [{"id": "tl-home", "title": "Home"}, {"id": "tl-errands", "title": "Errands"}]},
+}
 
 
 def write_json(path, value):
@@ -51,6 +88,7 @@ def main():
 
     write_json(os.path.join(args.outdir, "google.json"), {
         "accounts": [{"email": ADDRESS, "access_token": ACCESS_TOKEN, "refresh_token": REFRESH_TOKEN}],
+        "lists": {"data": {ADDRESS: SERVICE_DATA}},
     })
     write_json(os.path.join(args.outdir, "imap.json"), {
         "accounts": [{"user": ADDRESS, "tokens": [ACCESS_TOKEN], "password": PASSWORD,
