@@ -16,6 +16,7 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/store/TDWContextReset.h"
 #include "status/TDWActivityMonitor.h"
 
 #include <QCoreApplication>
@@ -48,17 +49,6 @@ TDWUserDefaults *defaults()
 {
     return TDWUserDefaults::standard();
 }
-
-// Resets the context on every way out.
-struct ContextReset
-{
-    TDWManagedObjectContext *moc;
-    ~ContextReset()
-    {
-        if (moc)
-            moc->reset();
-    }
-};
 
 } // namespace
 
@@ -162,7 +152,7 @@ bool TDWBackupOperation::openIteration()
         tdwLog(QStringLiteral("ERROR: Unable to save moc in BackupOperation: %1").arg(QStringLiteral("no store is open")));
         return false;
     }
-    const ContextReset reset{moc.get()};
+    const TDWContextReset reset{moc.get()};
     const auto iteration = TDWBackupIteration::newWithMoc(*moc);
     iteration->setIterationStartTime(TDWClock::now());
     iteration->setOutdated(false);
@@ -185,7 +175,7 @@ void TDWBackupOperation::requestAccessTokens()
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc)
         return;
-    const ContextReset reset{moc.get()};
+    const TDWContextReset reset{moc.get()};
     TDWError error;
     const auto accounts = TDWAccount::all(*moc, &error);
     if (!accounts) {
@@ -301,7 +291,7 @@ void TDWBackupOperation::handleAccountChangeNotification(const TDWNotification &
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc)
         return;
-    const ContextReset reset{moc.get()};
+    const TDWContextReset reset{moc.get()};
     TDWError error;
     const auto account = TDWAccount::byUsername(username, *moc, &error);
     if (!account || !account->enabledForAnyService())
@@ -317,7 +307,7 @@ void TDWBackupOperation::startBackupsForAccountUsername(const QString &username)
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc)
         return;
-    const ContextReset reset{moc.get()};
+    const TDWContextReset reset{moc.get()};
     TDWError error;
     const auto account = TDWAccount::byUsername(username, *moc, &error);
     if (!account)
@@ -356,7 +346,7 @@ void TDWBackupOperation::requeueCalendar()
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc)
         return;
-    const ContextReset reset{moc.get()};
+    const TDWContextReset reset{moc.get()};
     TDWError error;
     const auto accounts = TDWAccount::all(*moc, &error);
     if (!accounts)
@@ -444,7 +434,7 @@ void TDWBackupOperation::stampIterationEndTime()
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc)
         return;
-    const ContextReset reset{moc.get()};
+    const TDWContextReset reset{moc.get()};
     TDWError error;
     const auto iteration = std::dynamic_pointer_cast<TDWBackupIteration>(moc->existingObjectWithID(iterationId, &error));
     if (iteration) {

@@ -5,6 +5,7 @@
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/store/TDWContextReset.h"
 #include "platform/store/TDWStoreError.h"
 
 #include <atomic>
@@ -17,17 +18,6 @@ std::atomic<TDWActivityMonitor *> g_shared = nullptr;
 const QString GlobalKey = QStringLiteral("global");
 const QString StatusChangeName = QStringLiteral("indexretrievalstatuschange");
 const QString GlobalStatusChangeName = QStringLiteral("NOTIFICATION_GLOBAL_BACKUP_OPERATION_STATUS_CHANGE");
-
-// Resets the context on every way out, exceptions included.
-struct ContextReset
-{
-    TDWManagedObjectContext *moc;
-    ~ContextReset()
-    {
-        if (moc)
-            moc->reset();
-    }
-};
 
 QVariantMap downloadUserInfo(const TDWDoc &doc, const TDWManagedObjectID &docRevId)
 {
@@ -155,7 +145,7 @@ void TDWActivityMonitor::downloadBeganForDocRevObjectId(const TDWManagedObjectID
                    .arg(QStringLiteral("no store is open")));
         return;
     }
-    const ContextReset resetOnExit{moc.get()};
+    const TDWContextReset resetOnExit{moc.get()};
     TDWError error;
     const auto docRev = std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(docRevId, &error));
     const auto doc = docRev ? docRev->doc() : nullptr;
@@ -176,7 +166,7 @@ void TDWActivityMonitor::downloadStoppedForDocRevObjectId(const TDWManagedObject
     m_currentDownloads.remove(docRevId);
 
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-    const ContextReset resetOnExit{moc.get()};
+    const TDWContextReset resetOnExit{moc.get()};
     const auto docRev = moc ? std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(docRevId, nullptr)) : nullptr;
     const auto doc = docRev ? docRev->doc() : nullptr;
     if (!doc) {
