@@ -105,7 +105,7 @@ struct RawDb
     explicit RawDb(const QString &path)
     {
         sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA mmap_size=268435456;");
+        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA mmap_size=268435456;");
     }
     ~RawDb() { sqlite3_close_v2(db); }
     void exec(const char *sql)

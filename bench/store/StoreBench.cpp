@@ -96,7 +96,7 @@ public:
     explicit Raw(const QString &path)
     {
         sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-        exec("PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL; PRAGMA mmap_size=268435456; PRAGMA journal_mode=WAL;");
+        exec("PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL; PRAGMA mmap_size=268435456; PRAGMA journal_mode=WAL;");
     }
     ~Raw()
     {

@@ -8,6 +8,7 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <limits>
 
 using TDWPredicateTree::Operator;
@@ -76,15 +77,29 @@ TDWPredicateOperators::Category TDWPredicateOperators::category(const QVariant &
 
 QString TDWPredicateOperators::fold(const QString &text, int options)
 {
+    // Most titles and names are ASCII, where case folding is lowering A-Z and
+    // there is no mark to strip; rule updates fold every title of a store.
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii) {
+        if (!(options & TDWPredicateTree::CaseInsensitive))
+            return text;
+        QString lowered = text;
+        for (QChar &c : lowered) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + (u'a' - u'A'));
+        }
+        return lowered;
+    }
     QString folded = text;
     if (options & TDWPredicateTree::CaseInsensitive)
         folded = foldCase(folded);
     if (options & TDWPredicateTree::DiacriticInsensitive) {
-        const QList<uint> decomposed = folded.normalized(QString::NormalizationForm_D).toUcs4();
+        const QString decomposed = folded.normalized(QString::NormalizationForm_D);
         folded.clear();
-        for (uint c : decomposed) {
+        folded.reserve(decomposed.size());
+        for (const char32_t c : QStringView(decomposed).toUcs4()) {
             if (!isMark(c))
-                folded.append(QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1));
+                folded.append(QChar::fromUcs4(c));
         }
     }
     return folded;

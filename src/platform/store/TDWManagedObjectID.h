@@ -61,4 +61,7 @@ inline size_t qHash(const TDWManagedObjectID &id, size_t seed = 0)
     return qHashMulti(seed, id.rowId(), id.isTemporaryID());
 }
 
+// Lists of hundreds of thousands of identifiers grow by moving bytes, not by
+// copying each identifier's strings.
+Q_DECLARE_TYPEINFO(TDWManagedObjectID, Q_RELOCATABLE_TYPE);
 Q_DECLARE_METATYPE(TDWManagedObjectID)

@@ -66,6 +66,11 @@ TEST(TDWPredicateOperators, FoldingIgnoresCaseAndDiacriticsOnlyWhenAsked)
         {"\u0131stanbul", 3, "\u0131stanbul"},
         {"\U00010400", TDWPredicateTree::CaseInsensitive, "\U00010428"},   // outside the BMP
         {"\u00c5ngstr\u00f6m", 3, "angstrom"},
+        // Plain ASCII: only A-Z change, and only when case is ignored.
+        {"Q3 Report_[AZ]@{az}", TDWPredicateTree::CaseInsensitive, "q3 report_[az]@{az}"},
+        {"Q3 Report_[AZ]@{az}", TDWPredicateTree::DiacriticInsensitive, "Q3 Report_[AZ]@{az}"},
+        {"Q3 Report_[AZ]@{az}", 3, "q3 report_[az]@{az}"},
+        {"", 3, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
