@@ -3,7 +3,7 @@
 // address book read back by an independent vCard reader.
 #include "services/TDWCardWriter.h"
 
-#include "ContactCardFixture.h"
+#include "WriterFixture.h"
 #include "FileSizeLimit.h"
 #include "ParserTestSupport.h"
 #include "TestSupport.h"
@@ -14,13 +14,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class TDWCardWriterTest : public ContactCardFixture
+class TDWCardWriterTest : public WriterFixture
 {
 protected:
     // The card written for an entry holding `inner`, as text; empty when none was written.
@@ -208,14 +207,8 @@ TEST_F(TDWCardWriterTest, AddressBookReadsBackInAnIndependentReader)
         ASSERT_TRUE(QFile::copy(onDisk(rev), QDir(cards).filePath(name + QStringLiteral(".vcf"))));
     }
 
-    QProcess checker;
-    checker.setProcessChannelMode(QProcess::MergedChannels);
-    checker.start(qEnvironmentVariable("TDW_DEBIAN_PYTHON3", QStringLiteral("python3")),
-                  {tdwtest::sourcePath(QStringLiteral("tests/services/check_vcards.py")), cards,
-                   tdwtest::sourcePath(QStringLiteral("tests/services/fixtures/contacts"))});
-    ASSERT_TRUE(checker.waitForFinished(60000));
-    EXPECT_EQ(checker.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(checker.exitCode(), 0) << checker.readAll().toStdString();
+    const ScriptRun check = runScript(QStringLiteral("check_vcards.py"), {cards, tdwtest::sourcePath(QStringLiteral("tests/services/fixtures/contacts"))});
+    EXPECT_EQ(check.exitCode, 0) << check.output.toStdString();
 }
 
 } // namespace
