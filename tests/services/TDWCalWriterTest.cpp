@@ -5,8 +5,8 @@
 #include "FileSizeLimit.h"
 #include "TestSupport.h"
 #include "WriterFixture.h"
+#include "WriterTestFiles.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,7 +53,7 @@ TEST_F(TDWCalWriterTest, WritesEveryTaskOfEveryListAsAToDo)
     ASSERT_TRUE(TDWCalWriter(rev, lists).writeCalendarFile());
     EXPECT_EQ(log.lines(), QStringList());
     const QString todo = QStringLiteral("BEGIN:VTODO\r\nUID:%1\r\nDTSTAMP:20120304T050607Z\r\nSUMMARY:Task\r\nSEQUENCE:0\r\nEND:VTODO\r\n");
-    EXPECT_EQ(readAll(onDisk(rev)).toStdString(),
+    EXPECT_EQ(writertest::readAll(onDisk(rev)).toStdString(),
               (Header + todo.arg("t1") +
                "BEGIN:VTODO\r\nUID:t2\r\nDTSTAMP:20120304T050607Z\r\nSUMMARY:Pay\\; rent\\, now\r\nSEQUENCE:0\r\n"
                "COMPLETED:20120305T100000Z\r\nDUE;VALUE=DATE:20120306\r\nDESCRIPTION:first\\nEND:VCALENDAR\r\nEND:VTODO\r\n" +
@@ -76,18 +76,14 @@ TEST_F(TDWCalWriterTest, NoListsGiveAnEmptyCalendar)
 {
     const TDWDocRev::Ptr rev = revision(Calendar, QStringLiteral("tasklist"), QStringLiteral("Empty"), QStringLiteral("ics"));
     ASSERT_TRUE(TDWCalWriter(rev, {}).writeCalendarFile());
-    EXPECT_EQ(readAll(onDisk(rev)).toStdString(), (Header + "END:VCALENDAR\r\n").toStdString());
+    EXPECT_EQ(writertest::readAll(onDisk(rev)).toStdString(), (Header + "END:VCALENDAR\r\n").toStdString());
 }
 
 TEST_F(TDWCalWriterTest, AFailedWriteKeepsTheOldFile)
 {
     const TDWDocRev::Ptr rev = revision(Calendar, QStringLiteral("tasklist"), QStringLiteral("Kept"), QStringLiteral("ics"));
     const QString path = onDisk(rev);
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old tasks");
-    }
+    ASSERT_TRUE(writertest::writeFile(path, "old tasks"));
     QVariantList items;
     for (int i = 0; i < 50; ++i)
         items << task({{"notes", QString(100, u'n')}});
@@ -97,7 +93,7 @@ TEST_F(TDWCalWriterTest, AFailedWriteKeepsTheOldFile)
         EXPECT_FALSE(TDWCalWriter(rev, {taskList(items)}).writeCalendarFile());
     }
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to write to task list .ics file: %1: ").arg(path)));
-    EXPECT_EQ(readAll(path), QByteArray("old tasks"));
+    EXPECT_EQ(writertest::readAll(path), QByteArray("old tasks"));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "services/TDWCardWriter.h"
 
 #include "WriterFixture.h"
+#include "WriterTestFiles.h"
 #include "FileSizeLimit.h"
 #include "ParserTestSupport.h"
 #include "TestSupport.h"
@@ -32,7 +33,7 @@ protected:
             writer.setImageData(photo, photoType);
         if (!writer.writeContactFile())
             return {};
-        return QString::fromUtf8(readAll(onDisk(rev)));
+        return QString::fromUtf8(writertest::readAll(onDisk(rev)));
     }
 
     static QString cardOf(const QStringList &lines)
@@ -149,11 +150,7 @@ TEST_F(TDWCardWriterTest, ReplacesTheOldCardAndKeepsItWhenWritingFails)
     const TDWDocRev::Ptr rev = revision(QStringLiteral("kept"), QStringLiteral("<entry><content>%1</content></entry>").arg(QString(4000, u'x')),
                                         QStringLiteral("Kept"));
     const QString path = onDisk(rev);
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old card");
-    }
+    ASSERT_TRUE(writertest::writeFile(path, "old card"));
     ASSERT_TRUE(TDWFileLock::setLocked(path, true));
     {
         tdwtest::LogCapture log;
@@ -161,11 +158,11 @@ TEST_F(TDWCardWriterTest, ReplacesTheOldCardAndKeepsItWhenWritingFails)
         EXPECT_FALSE(TDWCardWriter(rev).writeContactFile());
         EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to write to contact file: %1: ").arg(path)));
     }
-    EXPECT_EQ(readAll(path), QByteArray("old card"));
+    EXPECT_EQ(writertest::readAll(path), QByteArray("old card"));
 
     tdwtest::LogCapture log;
     EXPECT_TRUE(TDWCardWriter(rev).writeContactFile());
-    EXPECT_TRUE(readAll(path).startsWith("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Kept\r\nNOTE:xxx"));
+    EXPECT_TRUE(writertest::readAll(path).startsWith("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Kept\r\nNOTE:xxx"));
     EXPECT_TRUE(QFileInfo(path).permissions() & QFileDevice::WriteOwner);
     EXPECT_EQ(log.lines(), QStringList{QStringLiteral("Backup file already exists at %1. Replacing it.").arg(path)});
     EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("kept.vcf")});
@@ -174,15 +171,12 @@ TEST_F(TDWCardWriterTest, ReplacesTheOldCardAndKeepsItWhenWritingFails)
 TEST_F(TDWCardWriterTest, AnUnreadableEntryTouchesNoFile)
 {
     const TDWDocRev::Ptr rev = revision(QStringLiteral("broken"), QStringLiteral("<entry><title>x</entry>"), QStringLiteral("Broken"));
-    QFile old(onDisk(rev));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old card");
-    old.close();
+    ASSERT_TRUE(writertest::writeFile(onDisk(rev), "old card"));
     tdwtest::LogCapture log;
     EXPECT_FALSE(TDWCardWriter(rev).writeContactFile());
     ASSERT_EQ(log.lines().size(), 1);
     EXPECT_TRUE(log.lines().first().startsWith(QStringLiteral("ERROR: Unable to parse doc: ")));
-    EXPECT_EQ(readAll(onDisk(rev)), QByteArray("old card"));
+    EXPECT_EQ(writertest::readAll(onDisk(rev)), QByteArray("old card"));
 }
 
 // Every card of the fixture address book, read back by Debian's vobject and

@@ -9,7 +9,6 @@
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -69,12 +68,6 @@ TDWDocRev::Ptr WriterFixture::revision(const QString &service, const QString &do
 QString WriterFixture::onDisk(const TDWDocRev::Ptr &rev) const
 {
     return QDir(TDWFileMgr::backedUpItemsPathForService(rev->doc()->service())).filePath(rev->filePath());
-}
-
-QByteArray WriterFixture::readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 WriterFixture::ScriptRun WriterFixture::runScript(const QString &script, const QStringList &arguments)

@@ -34,7 +34,6 @@ protected:
     TDWDocRev::Ptr revision(const QString &service, const QString &docType, const QString &name, const QString &extension);
     // Where the revision's file lies.
     QString onDisk(const TDWDocRev::Ptr &rev) const;
-    static QByteArray readAll(const QString &path);
 
     struct ScriptRun
     {
