@@ -80,9 +80,9 @@ void TDWCardCalWriter::addLine(const QString &line)
 void TDWCardCalWriter::addICalendarHeader()
 {
     addLine(QStringLiteral("BEGIN:VCALENDAR"));
+    addLine(QStringLiteral("PRODID:") + ICalendarProductId);
     addLine(QStringLiteral("METHOD:PUBLISH"));
     addLine(QStringLiteral("VERSION:2.0"));
-    addLine(QStringLiteral("PRODID:-//Tidewell//Tidewell//EN"));
     addLine(QStringLiteral("CALSCALE:GREGORIAN"));
 }
 

@@ -20,6 +20,8 @@ class TDWCardCalWriter
 public:
     // Units of a line before the first fold, and of the value on each continuation line.
     static constexpr qsizetype FoldLength = 75;
+    // The PRODID of every iCalendar file the program writes.
+    static inline const QString ICalendarProductId = QStringLiteral("-//Tidewell//Tidewell Calendar Backup//EN");
 
     TDWCardCalWriter() = default;
     virtual ~TDWCardCalWriter() = default;

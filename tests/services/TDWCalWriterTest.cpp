@@ -17,7 +17,8 @@ namespace {
 
 using TDWCalWriterTest = WriterFixture;
 
-const QString Header = QStringLiteral("BEGIN:VCALENDAR\r\nMETHOD:PUBLISH\r\nVERSION:2.0\r\nPRODID:-//Tidewell//Tidewell//EN\r\nCALSCALE:GREGORIAN\r\n");
+const QString Header = QStringLiteral(
+    "BEGIN:VCALENDAR\r\nPRODID:-//Tidewell//Tidewell Calendar Backup//EN\r\nMETHOD:PUBLISH\r\nVERSION:2.0\r\nCALSCALE:GREGORIAN\r\n");
 
 QVariantMap task(const QVariantMap &fields)
 {
@@ -63,7 +64,7 @@ TEST_F(TDWCalWriterTest, WritesEveryTaskOfEveryListAsAToDo)
     const ScriptRun read = runScript(QStringLiteral("read_ics_todos.py"), {onDisk(rev)});
     ASSERT_EQ(read.exitCode, 0) << read.output.toStdString();
     const QJsonObject calendar = QJsonDocument::fromJson(read.output.toUtf8()).object();
-    EXPECT_EQ(calendar.value("PRODID").toString(), QStringLiteral("-//Tidewell//Tidewell//EN"));
+    EXPECT_EQ(calendar.value("PRODID").toString(), QStringLiteral("-//Tidewell//Tidewell Calendar Backup//EN"));
     const QJsonObject second = calendar.value("todos").toArray().at(1).toObject();
     EXPECT_EQ(calendar.value("todos").toArray().size(), 3);
     EXPECT_EQ(second.value("SUMMARY").toString(), QStringLiteral("Pay; rent, now"));
