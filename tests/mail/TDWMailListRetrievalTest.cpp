@@ -143,6 +143,19 @@ TEST_F(MailListRetrievalTest, AFirstListingRunsEveryStageAndTellsTheMonitorInOrd
               1);
 }
 
+// A localized account: the folder list update finds All Mail and the system
+// folders by their special-use attributes, and All Mail follows.
+TEST_F(MailListRetrievalTest, ALocalizedAccountIsListedThroughItsOwnFolderNames)
+{
+    ASSERT_TRUE(startServer({{"generate", 40}, {"language", "pt-BR"}}));
+    ASSERT_TRUE(retrieveOk(0));
+    EXPECT_EQ(sqlite3(QStringLiteral("SELECT \"encodedFolderPath\" FROM \"MailFolder\" WHERE \"current\" = 1 AND \"folderType\" = 5")),
+              QStringLiteral("[Gmail]/Todos os e-mails"));
+    EXPECT_EQ(count(QStringLiteral("MailFolder"), QStringLiteral("current = 1 and folderType = 3 and messageTag = %@"), {QStringLiteral("\\Sent")}), 1);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 40);
+    EXPECT_GT(count(QStringLiteral("MailItem"), QStringLiteral("current = 1 and mailFolder.messageTag = %@"), {QStringLiteral("\\Inbox")}), 0);
+}
+
 // A failed folder list stops the run before All Mail: nothing is listed, the
 // run is not recorded as the account's last listing, and the monitor shows the failure.
 TEST_F(MailListRetrievalTest, AFailedFolderListStopsTheRunBeforeAllMail)
