@@ -8,6 +8,8 @@
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupSettingHistory.h"
+#include "mail/TDWDeletedMessages.h"
+#include "mail/TDWMailFolderListUpdateOperation.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWActivityMonitor.h"
@@ -175,8 +177,8 @@ TEST_F(MailListRetrievalTest, AFailedFolderListStopsTheRunBeforeAllMail)
 }
 
 // A folder list that never comes: the watchdog cancels the update, which
-// finishes once, and the run ends as failed.
-TEST_F(MailListRetrievalTest, AStalledFolderListIsCancelledByTheWatchdog)
+// finishes once, as failed, and changes nothing.
+TEST_F(MailListRetrievalTest, AStalledFolderListIsCancelledByTheWatchdogAndFinishesOnce)
 {
     ASSERT_TRUE(startServer({{"generate", 5}}));
     // The session's own time-out must not end the request before the watchdog sees it.
@@ -184,10 +186,20 @@ TEST_F(MailListRetrievalTest, AStalledFolderListIsCancelledByTheWatchdog)
     m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "LIST"}});
     const TDWManagedObjectID iteration = newIteration(0);
     TDWClock::setDurationScale(0.01);
-    retrieve(iteration);
+    auto operation = std::make_shared<TDWMailFolderListUpdateOperation>(Alice, iteration);
+    std::atomic<int> finishes = 0;
+    operation->setCompletionCallback([&] { ++finishes; });
+    TDWOperationQueue queue;
+    queue.addOperation(operation);
+    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    // Events still queued for the main thread must not finish it again.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finishes, 1);
+    EXPECT_TRUE(operation->isCancelled());
+    EXPECT_FALSE(operation->success());
     EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Timeout when retrieving the list of folders.")));
-    EXPECT_EQ(m_monitor.indexRetrievalStatusForUsername(Alice, Mail)->status, TDWActivityMonitor::ListRetrievalFailed);
-    EXPECT_FALSE(lastListIteration());
+    EXPECT_EQ(count(QStringLiteral("MailFolder"), QStringLiteral("TRUEPREDICATE")), 0);
+    EXPECT_TRUE(notificationNames().isEmpty());
 }
 
 // Folders gone from the server for longer than the keeping time leave the
@@ -214,10 +226,32 @@ TEST_F(MailListRetrievalTest, ExpiredFoldersLinksAndIterationsGoAfterTheKeepingT
     EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 30);
     const auto moc = TDWMasterStore::shared().newMoc();
     qint64 outdated = 0, kept = 0;
-    for (const auto &iteration : TDWEntityFetch(*moc, QStringLiteral("BackupIteration")).objects<TDWBackupIteration>(nullptr).value())
+    const auto iterations = TDWEntityFetch(*moc, QStringLiteral("BackupIteration")).objects<TDWBackupIteration>(nullptr);
+    ASSERT_TRUE(iterations);
+    for (const TDWBackupIteration::Ptr &iteration : *iterations)
         (iteration->outdated() ? outdated : kept) += 1;
     EXPECT_EQ(outdated, 3);
     EXPECT_EQ(kept, 1);
+}
+
+// The keeping time of the expiry here and of the purge of All Mail.
+TEST(MailListRetrievalExpiry, TheKeepingTimeIsNinetyDaysUnlessSetAndNoneWhenOff)
+{
+    struct Case
+    {
+        std::optional<qint64> setting; // none: unset
+        std::optional<qint64> seconds; // none: nothing expires
+    };
+    const Case cases[] = {{std::nullopt, 7776000}, {0, 7776000}, {-1, std::nullopt}, {3600, 3600}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.setting ? *c.setting : -99);
+        if (c.setting)
+            TDWUserDefaults::standard()->setInteger(*c.setting, DeleteReferenceDeltaSeconds);
+        else
+            TDWUserDefaults::standard()->removeObjectForKey(DeleteReferenceDeltaSeconds);
+        EXPECT_EQ(TDWDeletedMessages::keepingSeconds(), c.seconds);
+    }
+    TDWUserDefaults::standard()->removeObjectForKey(DeleteReferenceDeltaSeconds);
 }
 
 TEST(MailListRetrievalRepair, AMessageFileLooksEmptyByItsBytesOnly)
