@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 using namespace std::chrono_literals;
 
@@ -200,6 +201,27 @@ TEST_F(MailListRetrievalTest, AStalledFolderListIsCancelledByTheWatchdogAndFinis
     EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Timeout when retrieving the list of folders.")));
     EXPECT_EQ(count(QStringLiteral("MailFolder"), QStringLiteral("TRUEPREDICATE")), 0);
     EXPECT_TRUE(notificationNames().isEmpty());
+}
+
+// Cancelling the step (the account's mail was switched off) ends the stage
+// waiting on the server at once; no later stage runs.
+TEST_F(MailListRetrievalTest, CancellingEndsTheStageInFlightAndStopsTheRun)
+{
+    ASSERT_TRUE(startServer({{"generate", 5}}));
+    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "LIST"}});
+    auto operation = std::make_shared<TDWMailListRetrievalOperation>(Alice, newIteration(0));
+    TDWOperationQueue queue;
+    queue.addOperation(operation);
+    // The folder list is asked for once the monitor has heard of the start.
+    ASSERT_TRUE(mailtest::waitUntil([&] { return m_monitor.indexRetrievalStatusForUsername(Alice, Mail).has_value(); }));
+    QThread::msleep(300);
+    operation->cancel();
+    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 60s));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(m_monitor.indexRetrievalStatusForUsername(Alice, Mail)->status, TDWActivityMonitor::ListRetrievalFailed);
+    EXPECT_FALSE(lastListIteration());
+    EXPECT_EQ(count(QStringLiteral("MailFolder"), QStringLiteral("TRUEPREDICATE")), 0);
+    EXPECT_FALSE(notificationNames().contains(Succeeded));
 }
 
 // Folders gone from the server for longer than the keeping time leave the
