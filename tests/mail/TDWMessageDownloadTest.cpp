@@ -3,7 +3,7 @@
 // accepts, and the ways a download pass fails.
 #include "mail/TDWMultiMessageExportOperation.h"
 
-#include "MailServerFixture.h"
+#include "MailSyncFixture.h"
 #include "MailTestSupport.h"
 #include "TestSupport.h"
 
@@ -28,19 +28,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class MessageDownloadTest : public MailServerFixture
+class MessageDownloadTest : public MailSyncFixture
 {
 protected:
     void SetUp() override
     {
-        MailServerFixture::SetUp();
+        MailSyncFixture::SetUp();
         TDWActivityMonitor::setShared(&m_monitor);
     }
 
     void TearDown() override
     {
         TDWActivityMonitor::setShared(nullptr);
-        MailServerFixture::TearDown();
+        MailSyncFixture::TearDown();
     }
 
     QList<TDWManagedObjectID> idsNeedingRetrieval()
@@ -60,23 +60,16 @@ protected:
         return operation;
     }
 
-    qint64 countWithStatus(qint64 status)
-    {
-        const auto moc = TDWMasterStore::shared().newMoc();
-        return TDWEntityFetch(*moc, QStringLiteral("DocRev")).where(QStringLiteral("exportStatus = %@"), {status}).in(m_mailStore).count(nullptr);
-    }
+    qint64 countWithStatus(qint64 status) { return count(QStringLiteral("DocRev"), QStringLiteral("exportStatus = %@"), {status}); }
 
     // Python's verdict on the message file of the message with that All Mail UID.
     QString checkerVerdict(qint64 uid, const QByteArray &serverBytes, qint64 flags)
     {
         const auto moc = TDWMasterStore::shared().newMoc();
-        const auto docs = TDWEntityFetch(*moc, QStringLiteral("Doc"))
-                              .where(QStringLiteral("allMailUid ENDSWITH %@"), {QStringLiteral("-%1").arg(uid)})
-                              .in(m_mailStore)
-                              .objects<TDWDoc>(nullptr);
-        if (!docs || docs->size() != 1)
+        const TDWDoc::Ptr doc = docWithUid(*moc, uid);
+        if (!doc)
             return QStringLiteral("no message with UID %1").arg(uid);
-        const auto revision = TDWDocRev::latestForDoc(docs->first(), QDateTime(), *moc, nullptr);
+        const auto revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
         const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(revision->filePath());
         const QString raw = tdwtest::freshDir(QStringLiteral("raw")) + QStringLiteral("/message.eml");
         QFile out(raw);
@@ -127,7 +120,7 @@ TEST_F(MessageDownloadTest, EveryMessageIsStoredAsTheServerSentIt)
     EXPECT_TRUE(operation->completeSuccess());
     EXPECT_EQ(operation->numRequested(), messages.size());
     EXPECT_EQ(countWithStatus(TDWDocRev::BackedUp), messages.size());
-    const QJsonArray listed = m_server.control({{"op", "messages"}}).toObject().value(QStringLiteral("messages")).toArray();
+    const QJsonArray listed = serverMessages();
     ASSERT_EQ(listed.size(), messages.size());
     for (qsizetype i = 0; i < messages.size(); ++i)
         EXPECT_EQ(checkerVerdict(listed.at(i).toObject().value(QStringLiteral("uid")).toInteger(), messages.at(i).bytes, messages.at(i).flagWord),
