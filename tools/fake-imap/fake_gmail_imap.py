@@ -32,7 +32,7 @@ from gmail_model import (LANGUAGES, ModelError, build_mailbox, message_from_spec
                          STARRED)
 from google_tokens import MAIL_SCOPE, GoogleTokens  # noqa: E402
 from imap_wire import (LITERAL_MARK, Atom, ParseError, astring, compress_set,  # noqa: E402
-                       internaldate_out, is_string, label_out, literal, nstring_out,
+                       internaldate_out, is_string, label_out, nstring_out,
                        parse_sequence_set, quoted, tokenize)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -293,6 +293,10 @@ class Wire:
                 self.buf += chunk
                 return
 
+    def has_input(self):
+        """Whether a whole command line has arrived and not been read yet."""
+        return b"\n" in self.buf
+
     def readline(self):
         start = 0
         while True:
@@ -385,11 +389,12 @@ class Session(socketserver.BaseRequestHandler):
         if self.cut_literal:
             self.out += b"{%d}\r\n" % len(data) + data[:len(data) // 2]
             self.drop()
-        self.w(literal(data))
+        self.w(b"{%d}\r\n" % len(data))
+        self.w(data)
 
     def flush(self):
         if self.out:
-            self.wire.send(bytes(self.out))
+            self.wire.send(self.out)
             self.out.clear()
 
     def drop(self):
@@ -475,7 +480,9 @@ class Session(socketserver.BaseRequestHandler):
             # The reply had no message literal to cut: cut it halfway instead.
             del self.out[len(self.out) // 2:]
             self.drop()
-        self.flush()
+        # Replies to pipelined commands already received go out together (FLUSH_AT bounds them).
+        if not keep or not self.wire.has_input():
+            self.flush()
         return keep
 
     def apply_fault(self, tag, name, line):
@@ -484,6 +491,7 @@ class Session(socketserver.BaseRequestHandler):
         fault = self.fake.take_fault(self.user, name, line)
         if fault is None:
             return False
+        self.flush()  # the replies before the fault are out before it acts
         self.fake.log("fault %s on %s %s" % (fault.kind, tag, name))
         if fault.kind == "bad":
             self.tagged(tag, "BAD " + (fault.text or "Could not parse command"))

@@ -123,6 +123,8 @@ WSIZE_RE = re.compile(r",W=(\d+)(?:,|$)")
 
 def crlf(data):
     """Bare LF line ends (as in Maildir files) made CRLF; existing CRLF pairs stay."""
+    if b"\r" not in data:
+        return data.replace(b"\n", b"\r\n")
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
