@@ -148,7 +148,7 @@ TEST_F(MailBackupOperationTest, DontDoExportsListsWithoutDownloading)
 TEST_F(MailBackupOperationTest, TurningMailOffStopsTheBackup)
 {
     ASSERT_TRUE(startServer({{"generate", 200}}));
-    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "UID FETCH"}, {"seconds", 3}, {"times", 1000}});
+    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "UID FETCH"}, {"seconds", 5}, {"times", 1000}});
     backUp(0, [&](TDWOperation &) {
         ASSERT_TRUE(mailtest::waitUntil([&] { return withStatus(TDWDocRev::DownloadPending) == 200; }));
         // Another account's change is no concern of this backup.

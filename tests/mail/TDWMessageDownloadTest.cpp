@@ -188,7 +188,7 @@ TEST_F(MessageDownloadTest, ACancelledDownloadMakesNoNewRequest)
     ASSERT_TRUE(startServer({{"generate", 40}}));
     ASSERT_TRUE(sync(0));
     // The first answers come late, so the cancellation meets them in flight.
-    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "UID FETCH"}, {"seconds", 1}, {"times", 4}});
+    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "UID FETCH"}, {"seconds", 5}, {"times", 4}});
     auto operation = std::make_shared<TDWMultiMessageExportOperation>(Alice, idsNeedingRetrieval());
     TDWOperationQueue queue;
     queue.addOperation(operation);
