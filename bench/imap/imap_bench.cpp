@@ -2,7 +2,9 @@
 // and size of every message of "[Gmail]/All Mail", downloads every message to
 // its own file (flushed to disk, as a backup must), and runs mbsync's cold sync
 // of the same folder for comparison. Prints median times of several runs, the
-// ratio to mbsync and peak memory. See bench/README.md.
+// ratio to mbsync and peak memory. With --fake, the fake Gmail server serves
+// the same mailbox beside Dovecot and gets the same download and mbsync run,
+// to show how close to Dovecot it serves. See bench/README.md.
 #include "platform/imap/TDWImapSession.h"
 
 #include <QCoreApplication>
@@ -31,6 +33,27 @@ struct Options
     int runs = 3;
     bool mbsync = true;
     bool keep = false;
+    bool fake = false;
+};
+
+// A server the benchmark measures: its ports file's values and the folder
+// the comparators work in.
+struct Peer
+{
+    Peer(QString name, QString root, QMap<QString, QString> ports)
+        : name(std::move(name))
+        , root(std::move(root))
+        , ports(std::move(ports))
+    {
+    }
+
+    QString name;
+    QString root;
+    QMap<QString, QString> ports;
+    QList<TDWImapMessage> messages; // its own listing: UIDs differ from server to server
+    std::vector<double> ours;
+    std::vector<double> mbsync;
+    long mbsyncRss = 0;
 };
 
 [[noreturn]] void die(const QString &text)
@@ -42,6 +65,22 @@ struct Options
 QString peerScript(const QString &name)
 {
     return QStringLiteral(TDW_SOURCE_ROOT_DIR "/tools/imap-peer/") + name;
+}
+
+// The fake Gmail server on the Dovecot peer's mail home, set up as a
+// benchmark peer: no compression, a process per connection, the peer's
+// ports file format. It ends with this program.
+void startFake(QProcess &process, const QString &root)
+{
+    QDir().mkpath(root + QStringLiteral("/fake"));
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral("python3"),
+                  {QStringLiteral(TDW_SOURCE_ROOT_DIR "/tools/fake-imap/fake_gmail_imap.py"), QStringLiteral("--maildir"),
+                   root + QStringLiteral("/mail/alice@example.com"), QStringLiteral("--no-compress"), QStringLiteral("--process-per-connection"),
+                   QStringLiteral("--ports-file"), root + QStringLiteral("/fake/ports"), QStringLiteral("--exit-with-pid"),
+                   QString::number(QCoreApplication::applicationPid())});
+    if (!process.waitForReadyRead(120000))
+        die(QStringLiteral("the fake Gmail server did not start"));
 }
 
 QString run(const QString &program, const QStringList &arguments, int timeoutMs = 3600000)
@@ -190,6 +229,7 @@ Options parse(const QStringList &args)
         else if (a == QStringLiteral("--runs")) o.runs = value().toInt();
         else if (a == QStringLiteral("--no-mbsync")) o.mbsync = false;
         else if (a == QStringLiteral("--keep")) o.keep = true;
+        else if (a == QStringLiteral("--fake")) o.fake = true;
         else die(QStringLiteral("unknown argument %1 (see bench/README.md)").arg(a));
     }
     return o;
@@ -211,33 +251,54 @@ int main(int argc, char **argv)
         ports = readPorts(options.root);
     }
 
-    auto session = makeSession(ports, options);
-    double listSeconds = 0;
-    const QList<TDWImapMessage> messages = listAll(session, &listSeconds);
-    qint64 total = 0;
-    for (const TDWImapMessage &m : messages)
-        total += m.size;
-    std::printf("[Gmail]/All Mail: %lld messages, %.1f MB\n", qlonglong(messages.size()), total / 1e6);
-    std::printf("list UID, FLAGS and RFC822.SIZE of all messages: %.3f s\n", listSeconds);
+    std::vector<Peer> peers{{QStringLiteral("Dovecot"), options.root, ports}};
+    QProcess fake;
+    if (options.fake) {
+        startFake(fake, options.root);
+        peers.push_back({QStringLiteral("fake Gmail"), options.root + QStringLiteral("/fake"), readPorts(options.root + QStringLiteral("/fake"))});
+    }
+
+    for (Peer &peer : peers) {
+        double listSeconds = 0;
+        peer.messages = listAll(makeSession(peer.ports, options), &listSeconds);
+        qint64 total = 0;
+        for (const TDWImapMessage &m : peer.messages)
+            total += m.size;
+        std::printf("%s [Gmail]/All Mail: %lld messages, %.1f MB\n", qPrintable(peer.name), qlonglong(peer.messages.size()), total / 1e6);
+        std::printf("list UID, FLAGS and RFC822.SIZE of all messages: %.3f s\n", listSeconds);
+    }
     const long rssAfterList = peakRssKb();
 
-    std::vector<double> ours, theirs;
-    long mbsyncRss = 0;
     for (int r = 1; r <= options.runs; ++r) {
         std::printf("run %d of %d\n", r, options.runs);
-        // A new session each run: connections are opened within the timed part, as mbsync's are.
-        ours.push_back(downloadAll(makeSession(ports, options), messages, options.root + QStringLiteral("/bench-out"), options.window));
-        if (options.mbsync)
-            theirs.push_back(mbsyncCold(options.root, &mbsyncRss));
+        for (Peer &peer : peers) {
+            std::printf(" %s\n", qPrintable(peer.name));
+            // A new session each run: connections are opened within the timed part, as mbsync's are.
+            peer.ours.push_back(downloadAll(makeSession(peer.ports, options), peer.messages, options.root + QStringLiteral("/bench-out"), options.window));
+            if (options.mbsync)
+                peer.mbsync.push_back(mbsyncCold(peer.root, &peer.mbsyncRss));
+        }
     }
     QDir(options.root + QStringLiteral("/bench-out")).removeRecursively();
-    session.reset();
 
     std::printf("\nbody download to files with fsync, median of %d runs:\n", options.runs);
-    std::printf("  ours   %.2f s, peak RSS %ld KB (%ld KB after the listing)\n", median(ours), peakRssKb(), rssAfterList);
-    if (options.mbsync) {
-        std::printf("  mbsync %.2f s, peak RSS %ld KB\n", median(theirs), mbsyncRss);
-        std::printf("  ratio ours/mbsync %.2f\n", median(ours) / median(theirs));
+    for (const Peer &peer : peers) {
+        std::printf(" from %s\n", qPrintable(peer.name));
+        std::printf("  ours   %.2f s, peak RSS %ld KB (%ld KB after the listing)\n", median(peer.ours), peakRssKb(), rssAfterList);
+        if (options.mbsync) {
+            std::printf("  mbsync %.2f s, peak RSS %ld KB\n", median(peer.mbsync), peer.mbsyncRss);
+            std::printf("  ratio ours/mbsync %.2f\n", median(peer.ours) / median(peer.mbsync));
+        }
+    }
+    if (peers.size() > 1) {
+        std::printf("fake Gmail / Dovecot: ours %.2f", median(peers[1].ours) / median(peers[0].ours));
+        if (options.mbsync)
+            std::printf(", mbsync %.2f", median(peers[1].mbsync) / median(peers[0].mbsync));
+        std::printf("\n");
+    }
+    if (fake.state() != QProcess::NotRunning) {
+        fake.terminate();
+        fake.waitForFinished(10000);
     }
     if (started && !options.keep)
         run(peerScript(QStringLiteral("dovecot/stop.sh")), {options.root});

@@ -26,41 +26,16 @@ int exportWidthForService(const QString &service)
 
 } // namespace
 
-// The notification centre does not wait for a call already running on the
-// main thread when a registration ends, so each call holds this lock and the
-// destructor takes it before the operation goes away.
-struct TDWApiBackupOperation::Observing
-{
-    std::mutex mutex;
-    TDWApiBackupOperation *operation = nullptr;
-    QList<TDWNotificationCenter::Token> tokens;
-};
-
 TDWApiBackupOperation::TDWApiBackupOperation(const QString &username, const QString &service)
     : m_username(username)
     , m_service(service)
     , m_queue(std::make_shared<TDWOperationQueue>())
-    , m_observing(std::make_shared<Observing>())
+    , m_enabledWatch(std::make_unique<TDWBackupEnabledWatch>(username, service, [this] { cancel(); }))
 {
     m_queue->setMaxConcurrentOperationCount(exportWidthForService(service));
-    m_observing->operation = this;
-    TDWNotificationCenter &center = TDWNotificationCenter::defaultCenter();
-    for (const QString &name : {QStringLiteral("accountUpdate"), QStringLiteral("deletedAccount")}) {
-        m_observing->tokens.append(center.addObserver(name, [observing = m_observing](const TDWNotification &notification) {
-            std::lock_guard lock(observing->mutex);
-            if (observing->operation)
-                observing->operation->checkDisabled(notification);
-        }));
-    }
 }
 
-TDWApiBackupOperation::~TDWApiBackupOperation()
-{
-    for (TDWNotificationCenter::Token token : m_observing->tokens)
-        TDWNotificationCenter::defaultCenter().removeObserver(token);
-    std::lock_guard lock(m_observing->mutex);
-    m_observing->operation = nullptr;
-}
+TDWApiBackupOperation::~TDWApiBackupOperation() = default;
 
 void TDWApiBackupOperation::cancel()
 {
@@ -79,20 +54,12 @@ void TDWApiBackupOperation::cancel()
 
 void TDWApiBackupOperation::checkDisabled(const TDWNotification &notification)
 {
-    if (notification.userInfo().value(QStringLiteral("accountUsername")).toString() == m_username)
-        checkBackupEnabled();
+    m_enabledWatch->checkDisabled(notification);
 }
 
 void TDWApiBackupOperation::checkBackupEnabled()
 {
-    // Without the stores there is no account to back up either.
-    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-    TDWError error;
-    const TDWAccount::Ptr account = moc ? TDWAccount::byUsername(m_username, *moc, &error) : nullptr;
-    if (!account || !account->enabledForService(m_service))
-        cancel();
-    if (moc)
-        moc->reset();
+    m_enabledWatch->checkBackupEnabled();
 }
 
 void TDWApiBackupOperation::main()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/TDWBackupEnabledWatch.h"
 #include "agent/TDWListRetrievalOperation.h"
 #include "platform/foundation/TDWClassRegistry.h"
 #include "platform/foundation/TDWOperation.h"
@@ -76,7 +77,6 @@ private:
     std::mutex m_queueMutex;
     std::shared_ptr<TDWOperationQueue> m_listOpQueue;
 
-    // Lets a notification reach the operation only while it exists.
-    struct Observing;
-    std::shared_ptr<Observing> m_observing;
+    // Last, so it is gone before anything its cancel() reaches.
+    const std::unique_ptr<TDWBackupEnabledWatch> m_enabledWatch;
 };

@@ -4,6 +4,7 @@
 #include "accounts/TDWPreflight.h"
 #include "agent/TDWApiBackupOperation.h"
 #include "agent/TDWBackupOperationClasses.h"
+#include "mail/TDWMailBackupOperation.h"
 #include "mail/TDWMailPreflightOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDocListParser.h"
@@ -19,7 +20,9 @@ void TDWRegisterClasses()
     preflights.registerClass<TDWApiPreflightOperation>(QStringLiteral("TDWApiPreflightOperation"));
     preflights.registerClass<TDWMailPreflightOperation>(QStringLiteral("TDWMailPreflightOperation"));
 
-    TDWBackupOperationClasses::shared().registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
+    TDWBackupOperationClasses &backupOperations = TDWBackupOperationClasses::shared();
+    backupOperations.registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
+    backupOperations.registerClass<TDWMailBackupOperation>(QStringLiteral("TDWMailBackupOperation"));
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

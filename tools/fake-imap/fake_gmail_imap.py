@@ -32,7 +32,7 @@ from gmail_model import (LANGUAGES, ModelError, build_mailbox, message_from_spec
                          STARRED)
 from google_tokens import MAIL_SCOPE, GoogleTokens  # noqa: E402
 from imap_wire import (LITERAL_MARK, Atom, ParseError, astring, compress_set,  # noqa: E402
-                       internaldate_out, is_string, label_out, literal, nstring_out,
+                       internaldate_out, is_string, label_out, nstring_out,
                        parse_sequence_set, quoted, tokenize)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -46,6 +46,7 @@ PREAUTH_CAPABILITIES = {
               "AUTH=XOAUTH2 AUTH=PLAIN AUTH=PLAIN-CLIENTTOKEN AUTH=OAUTHBEARER"),
     "full": CAPABILITIES + " SASL-IR AUTH=XOAUTH2 AUTH=PLAIN AUTH=OAUTHBEARER",
 }
+COMPRESS_CAPABILITY = " COMPRESS=DEFLATE"
 DEFAULT_USER, DEFAULT_TOKEN, DEFAULT_PASSWORD = (
     "alice@example.com", "ya29.local-test-token-alice", "secret")
 FAILURE_JSON = json.dumps({"status": "400", "schemes": "Bearer",
@@ -127,6 +128,8 @@ class FakeGmail:
         self.preauth_capabilities = self._choice(
             "preauth_capabilities", scenario.get("preauth_capabilities", "gmail"), PREAUTH_CAPABILITIES)
         self.item_order = self._choice("item_order", scenario.get("item_order", "gmail"), ITEM_ORDERS)
+        # Off for benchmarks: a client that negotiates DEFLATE would measure our compressor.
+        self.compress = bool(scenario.get("compress", True))
         self.faults = [Fault(f) for f in scenario.get("faults", [])]
         self.accounts = {}
         specs = scenario.get("accounts") or [{"user": DEFAULT_USER, "tokens": [DEFAULT_TOKEN],
@@ -148,6 +151,11 @@ class FakeGmail:
         if value not in allowed:
             raise ModelError("%s must be one of %s" % (key, ", ".join(allowed)))
         return value
+
+    def capabilities(self, logged_in):
+        """The CAPABILITY set after login, or the one before it."""
+        caps = CAPABILITIES if logged_in else PREAUTH_CAPABILITIES[self.preauth_capabilities]
+        return caps if self.compress else caps.replace(COMPRESS_CAPABILITY, "")
 
     def log(self, text):
         if self.verbose:
@@ -285,6 +293,10 @@ class Wire:
                 self.buf += chunk
                 return
 
+    def has_input(self):
+        """Whether a whole command line has arrived and not been read yet."""
+        return b"\n" in self.buf
+
     def readline(self):
         start = 0
         while True:
@@ -377,11 +389,12 @@ class Session(socketserver.BaseRequestHandler):
         if self.cut_literal:
             self.out += b"{%d}\r\n" % len(data) + data[:len(data) // 2]
             self.drop()
-        self.w(literal(data))
+        self.w(b"{%d}\r\n" % len(data))
+        self.w(data)
 
     def flush(self):
         if self.out:
-            self.wire.send(bytes(self.out))
+            self.wire.send(self.out)
             self.out.clear()
 
     def drop(self):
@@ -467,7 +480,9 @@ class Session(socketserver.BaseRequestHandler):
             # The reply had no message literal to cut: cut it halfway instead.
             del self.out[len(self.out) // 2:]
             self.drop()
-        self.flush()
+        # Replies to pipelined commands already received go out together (FLUSH_AT bounds them).
+        if not keep or not self.wire.has_input():
+            self.flush()
         return keep
 
     def apply_fault(self, tag, name, line):
@@ -476,6 +491,7 @@ class Session(socketserver.BaseRequestHandler):
         fault = self.fake.take_fault(self.user, name, line)
         if fault is None:
             return False
+        self.flush()  # the replies before the fault are out before it acts
         self.fake.log("fault %s on %s %s" % (fault.kind, tag, name))
         if fault.kind == "bad":
             self.tagged(tag, "BAD " + (fault.text or "Could not parse command"))
@@ -525,8 +541,7 @@ class Session(socketserver.BaseRequestHandler):
         return self.fake.accounts[self.user.lower()].mailbox
 
     def cmd_capability(self, tag, args):
-        self.w(b"* CAPABILITY %s\r\n" % (
-            CAPABILITIES if self.user else PREAUTH_CAPABILITIES[self.fake.preauth_capabilities]).encode())
+        self.w(b"* CAPABILITY %s\r\n" % self.fake.capabilities(bool(self.user)).encode())
         self.tagged(tag, "OK Thats all she wrote!")
 
     def cmd_noop(self, tag, args):
@@ -557,6 +572,8 @@ class Session(socketserver.BaseRequestHandler):
         self.tagged(tag, "OK Success")
 
     def cmd_compress(self, tag, args):
+        if not self.fake.compress:
+            raise ParseError("COMPRESS is not offered")
         if len(args) != 1 or astring(args[0]).upper() != "DEFLATE":
             raise ParseError("Unknown compression mechanism")
         if self.wire.deflater is not None:
@@ -579,7 +596,7 @@ class Session(socketserver.BaseRequestHandler):
 
     def logged_in(self, tag, acct):
         self.user = acct.user
-        self.w(b"* CAPABILITY %s\r\n" % CAPABILITIES.encode())
+        self.w(b"* CAPABILITY %s\r\n" % self.fake.capabilities(True).encode())
         self.tagged(tag, "OK %s authenticated (Success)" % acct.user)
 
     def sasl_response(self, args, challenge=b""):
@@ -1132,6 +1149,32 @@ class ImapServer(socketserver.ThreadingTCPServer):
         super().__init__(("127.0.0.1", port), Session)
 
 
+class ForkingImapServer(socketserver.ForkingMixIn, ImapServer):
+    """A process per connection, so connections do not share one interpreter's core: for
+    read-only benchmark runs. Each connection works on its own copy of the model, made when it
+    was accepted, so changes and fault counts of one never reach another."""
+    max_children = 256
+
+
+def write_atomically(path, text):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(text)
+    os.replace(tmp, path)
+
+
+def ports_text(imap, control, ca, cert, fake):
+    """KEY=VALUE lines as the Dovecot peer writes them (tools/imap-peer), so the comparators
+    and benchmarks that read its ports file run against this server unchanged."""
+    acct = fake.accounts[fake.default_user.lower()]
+    values = [("IMAPS_PORT", imap.server_address[1]), ("CONTROL_PORT", control.server_address[1]),
+              ("CA_CERT", ca or cert), ("IMAP_USER", acct.user),
+              ("IMAP_PASSWORD", acct.password or ""),
+              ("IMAP_TOKEN", min(acct.tokens, default="")),
+              ("INSTANCE", "fake-gmail-%d" % os.getpid())]
+    return "".join("%s=%s\n" % kv for kv in values)
+
+
 class ControlHandler(http.server.BaseHTTPRequestHandler):
     """POST / with one request object or a list of them; GET /state."""
 
@@ -1197,6 +1240,8 @@ def load_scenario(args):
         scenario["label_style"] = args.label_style
     if args.language:
         scenario["language"] = args.language
+    if args.no_compress:
+        scenario["compress"] = False
     return scenario, base_dir
 
 
@@ -1214,6 +1259,11 @@ def main(argv=None):
     ap.add_argument("--port", type=int, default=0, help="IMAPS port (0: a free one)")
     ap.add_argument("--control-port", type=int, default=0, help="control port (0: a free one)")
     ap.add_argument("--port-file", help="also write the ready line to this file")
+    ap.add_argument("--ports-file", help="also write a ports file in the Dovecot peer's format")
+    ap.add_argument("--no-compress", action="store_true",
+                    help="offer no COMPRESS=DEFLATE (benchmarks)")
+    ap.add_argument("--process-per-connection", action="store_true",
+                    help="serve each connection in a process of its own (read-only benchmarks)")
     ap.add_argument("--tls-dir", help="folder for tools/testca/make-testca.sh output")
     ap.add_argument("--cert", help="server certificate (PEM), instead of --tls-dir")
     ap.add_argument("--key", help="server key (PEM), with --cert")
@@ -1238,7 +1288,7 @@ def main(argv=None):
         sys.stderr.write("fake_gmail_imap: %s\n" % e)
         return 1
     ctx, ca = tls_context(args)
-    imap = ImapServer(args.port, fake, ctx)
+    imap = (ForkingImapServer if args.process_per_connection else ImapServer)(args.port, fake, ctx)
     control = http.server.ThreadingHTTPServer(("127.0.0.1", args.control_port), ControlHandler)
     control.daemon_threads = True
     control.fake = fake
@@ -1248,10 +1298,9 @@ def main(argv=None):
     if ca:
         line += " ca_cert=%s" % ca
     if args.port_file:
-        tmp = args.port_file + ".tmp"
-        with open(tmp, "w") as f:
-            f.write(line + "\n")
-        os.replace(tmp, args.port_file)
+        write_atomically(args.port_file, line + "\n")
+    if args.ports_file:
+        write_atomically(args.ports_file, ports_text(imap, control, ca, args.cert, fake))
     print(line, flush=True)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     if args.exit_on_stdin_eof:

@@ -76,12 +76,12 @@ class Message:
                  "expunged", "uids", "modseq", "_size", "_header")
 
     def __init__(self, date, labels=(), flags=(), raw=None, path=None, gen=None,
-                 msgid=None, thrid=None):
+                 msgid=None, thrid=None, size=None):
         self.gid, self.msgid, self.thrid = None, msgid, thrid
         self.labels, self.flags = list(dict.fromkeys(labels)), list(dict.fromkeys(flags))
         self.date, self.raw, self.path, self.gen = date, raw, path, gen
         self.expunged, self.uids, self.modseq = False, {}, 1
-        self._size = self._header = None
+        self._size, self._header = size, None  # size: with CRLF line ends, when known unread
 
     def stored(self):
         if self.raw is not None:
@@ -118,8 +118,13 @@ class Message:
         return self._header
 
 
+WSIZE_RE = re.compile(r",W=(\d+)(?:,|$)")
+
+
 def crlf(data):
     """Bare LF line ends (as in Maildir files) made CRLF; existing CRLF pairs stay."""
+    if b"\r" not in data:
+        return data.replace(b"\n", b"\r\n")
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
@@ -409,12 +414,19 @@ def maildir_messages(home):
                     flags = [MAILDIR_FLAGS[c] if c in MAILDIR_FLAGS else keywords.get(c)
                              for c in info]
                     found.append((os.stat(path).st_mtime, path, labels,
-                                  [f for f in flags if f]))
+                                  [f for f in flags if f], crlf_size_in_name(name)))
     if not found:
         raise ModelError("no messages under %s/main or %s/store" % (home, home))
     found.sort(key=lambda t: (t[0], t[1]))
-    return ([Message(date, labels, flags, path=path) for date, path, labels, flags in found],
-            folder_labels)
+    return ([Message(date, labels, flags, path=path, size=size)
+             for date, path, labels, flags, size in found], folder_labels)
+
+
+def crlf_size_in_name(name):
+    """The size with CRLF line ends that a Maildir file name may carry (",W=<size>", as Dovecot
+    writes it), so RFC822.SIZE needs no read of the file; None when the name has none."""
+    match = WSIZE_RE.search(name.partition(":2,")[0])
+    return int(match.group(1)) if match else None
 
 
 def thread_in_threes(messages):

@@ -24,7 +24,9 @@ names=(localhost imap.gmail.com gmail.com '*.gmail.com'
        docs.google.com picasaweb.google.com
        googleapis.com www.googleapis.com oauth2.googleapis.com '*.googleapis.com'
        '*.googleusercontent.com')
-san="IP:127.0.0.1,IP:::1"
+# 127.0.0.1 also as a DNS name: some clients (mbsync) match the host they were given only
+# against DNS names, never against IP addresses.
+san="IP:127.0.0.1,IP:::1,DNS:127.0.0.1"
 for n in "${names[@]}"; do san+=",DNS:$n"; done
 params="days=$days san=$san"
 

@@ -8,6 +8,7 @@ import json
 import os
 import re
 import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -687,6 +688,27 @@ class MaildirTest(unittest.TestCase):
             self.assertEqual(text_of(it["INTERNALDATE"]), stamp)
             self.assertEqual(set(it["FLAGS"]), {letters[c] for c in path.rsplit(",", 1)[1]})
 
+    def test_sizes_come_from_the_file_names(self):
+        """A name with W= gives RFC822.SIZE without the file being read: a name that lies is
+        believed."""
+        home = os.path.join(workdir(), "maildir-sizes")
+        cur = os.path.join(home, "main", "INBOX", "cur")
+        os.makedirs(cur)
+        for name, data in (("1.M1P1Q1.gen,S=9,W=4242:2,S", b"Subject: a\n\nx\n"),
+                           ("2.M2P1Q2.gen,S=15:2,S", b"Subject: b\n\nyz\n")):
+            path = os.path.join(cur, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.utime(path, (int(name[0]), int(name[0])))
+        fake = Fake({}, "--maildir", home)
+        self.addCleanup(fake.stop)
+        m = fake.imap()
+        select_count(m, "INBOX")
+        items = fetch_items(m.fetch("1:2", "(RFC822.SIZE)")[1])
+        self.assertEqual(int(items[1]["RFC822.SIZE"]), 4242)
+        self.assertEqual(int(items[2]["RFC822.SIZE"]), len(b"Subject: b\r\n\r\nyz\r\n"))
+        m.logout()
+
     def test_all_mail_is_in_arrival_order(self):
         select_count(self.m, ALL_MAIL)
         items = fetch_items(self.m.fetch("1:*", "(INTERNALDATE X-GM-MSGID X-GM-THRID)")[1])
@@ -712,6 +734,55 @@ class StartTest(unittest.TestCase):
         m = fake.imap()  # verifies the server against the new CA, by IP address
         self.assertEqual(m.noop()[0], "OK")
         m.logout()
+
+
+class BenchmarkPeerTest(unittest.TestCase):
+    """The switches that make the fake a fair benchmark peer."""
+
+    def test_no_compress_leaves_deflate_out(self):
+        fake = Fake({}, "--no-compress")
+        self.addCleanup(fake.stop)
+        r = fake.raw(login=False)
+        caps = r.command("a AUTHENTICATE XOAUTH2 " + b64(xoauth2()))[0].split()
+        self.assertIn(b"IMAP4rev1", caps)
+        self.assertNotIn(b"COMPRESS=DEFLATE", caps)
+        self.assertNotIn(b"COMPRESS=DEFLATE", r.command("c CAPABILITY")[0].split())
+        self.assertTrue(r.command("z COMPRESS DEFLATE")[-1].startswith(b"z BAD "))
+        self.assertTrue(r.command("n NOOP")[-1].startswith(b"n OK"))
+        r.close()
+
+    def test_ports_file_in_the_dovecot_peers_format(self):
+        ports_file = os.path.join(workdir(), "peer-ports")
+        fake = Fake({}, "--ports-file", ports_file, tls_dir=os.path.join(workdir(), "own-ca"))
+        self.addCleanup(fake.stop)
+        with open(ports_file) as f:
+            ports = dict(line.rstrip("\n").split("=", 1) for line in f)
+        self.assertEqual(int(ports["IMAPS_PORT"]), fake.port)
+        self.assertEqual(int(ports["CONTROL_PORT"]), fake.control_port)
+        self.assertEqual((ports["IMAP_USER"], ports["IMAP_TOKEN"]), (USER, TOKEN))
+        self.assertTrue(os.path.exists(ports["CA_CERT"]))
+        self.assertTrue(ports["INSTANCE"])
+        m = imaplib.IMAP4_SSL("127.0.0.1", int(ports["IMAPS_PORT"]),
+                              ssl_context=ssl.create_default_context(cafile=ports["CA_CERT"]))
+        m.authenticate("XOAUTH2", lambda ch: xoauth2(ports["IMAP_USER"], ports["IMAP_TOKEN"]).encode())
+        self.assertEqual(select_count(m, ALL_MAIL), 0)
+        m.logout()
+
+    def test_a_process_per_connection(self):
+        """Connections work side by side; each keeps the mailbox it was accepted with, and
+        a change reaches the connections accepted after it."""
+        fake = Fake({"generate": 5}, "--process-per-connection")
+        self.addCleanup(fake.stop)
+        first = fake.imap()
+        self.assertEqual(select_count(first, ALL_MAIL), 5)
+        fake.control({"op": "add_message", "raw": "Subject: new\r\n\r\nhi\r\n"})
+        second = fake.imap()
+        self.assertEqual(select_count(second, ALL_MAIL), 6)
+        self.assertEqual(select_count(first, ALL_MAIL), 5)
+        bodies = [fetch_items(m.fetch("1:5", "(BODY.PEEK[])")[1]) for m in (first, second)]
+        self.assertEqual(bodies[0], bodies[1])
+        for m in (first, second):
+            m.logout()
 
 
 class ProtocolTest(unittest.TestCase):

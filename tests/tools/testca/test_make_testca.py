@@ -65,6 +65,15 @@ class MakeTestCaTest(unittest.TestCase):
             with self.subTest(name=name), self.assertRaises(ssl.SSLCertVerificationError):
                 handshake(self.out, name)
 
+    def test_loopback_address_is_also_a_dns_name(self):
+        """Clients that match the host they were given against DNS names only (mbsync) accept
+        127.0.0.1 too."""
+        out = subprocess.run(["openssl", "x509", "-in", os.path.join(self.out, "server.pem"),
+                              "-noout", "-ext", "subjectAltName"], check=True, capture_output=True,
+                             text=True).stdout
+        self.assertIn("DNS:127.0.0.1", out)
+        self.assertIn("IP Address:127.0.0.1", out)
+
     def test_keys_are_private_and_validity_is_short(self):
         for key in ("ca.key", "server.key"):
             self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.out, key)).st_mode), 0o600)

@@ -1,0 +1,254 @@
+#include "mail/TDWMultiMessageExportOperation.h"
+
+#include "dataobjects/TDWDocRev.h"
+#include "dataobjects/TDWMailFolder.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "dataobjects/TDWStoreMgr.h"
+#include "mail/TDWImapConnectionMgr.h"
+#include "mail/TDWProcessMessageResultOperation.h"
+#include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWOperationQueue.h"
+#include "platform/imap/TDWImapSession.h"
+#include "platform/store/TDWContextReset.h"
+#include "platform/store/TDWFetchRequest.h"
+#include "status/TDWActivityMonitor.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Identifiers per "self in" query, well below SQLite's limit of bound values.
+constexpr qsizetype RowChunk = 500;
+
+std::optional<QList<QVariantMap>> dictionaries(TDWManagedObjectContext &moc, const QString &entity, const QList<TDWManagedObjectID> &ids,
+                                               const QStringList &keys, const TDWPersistentStorePtr &store, TDWError *error)
+{
+    QList<QVariantMap> rows;
+    for (qsizetype start = 0; start < ids.size(); start += RowChunk) {
+        QVariantList refs;
+        for (const TDWManagedObjectID &id : ids.mid(start, RowChunk))
+            refs.append(QVariant::fromValue(id.predicateObjectRef()));
+        TDWFetchRequest request(entity);
+        request.setPredicate(TDWPredicate::parse(QStringLiteral("self in %@"), {QVariant(refs)}));
+        request.setAffectedStores({store});
+        request.setPropertiesToFetch(keys);
+        const auto chunk = moc.executeDictionaryFetchRequest(request, error);
+        if (!chunk)
+            return std::nullopt;
+        rows.append(*chunk);
+    }
+    return rows;
+}
+
+} // namespace
+
+struct TDWMultiMessageExportOperation::Row
+{
+    TDWManagedObjectID docRevId;
+    quint32 uid = 0;
+    qint64 allMailSeq = 0;
+};
+
+// What the request lanes and the stall check share.
+struct TDWMultiMessageExportOperation::Run
+{
+    using Clock = std::chrono::steady_clock;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    qsizetype next = 0;
+    int failures = 0;
+    int lanesRunning = 0;
+    int pendingWrites = 0;
+    bool stalled = false;
+    QList<std::shared_ptr<TDWImapOperation<QByteArray>>> inFlight;
+    std::atomic<Clock::rep> lastCallback = Clock::now().time_since_epoch().count();
+
+    void touch() { lastCallback = Clock::now().time_since_epoch().count(); }
+    Clock::duration sinceLastCallback() const { return Clock::now().time_since_epoch() - Clock::duration(lastCallback.load()); }
+};
+
+TDWMultiMessageExportOperation::TDWMultiMessageExportOperation(const QString &accountUsername, const QList<TDWManagedObjectID> &docRevIds)
+    : m_accountUsername(accountUsername)
+    , m_docRevIds(docRevIds)
+{
+}
+
+TDWMultiMessageExportOperation::~TDWMultiMessageExportOperation() = default;
+
+bool TDWMultiMessageExportOperation::completeSuccess() const
+{
+    return m_completeSuccess;
+}
+
+int TDWMultiMessageExportOperation::numRequested() const
+{
+    return m_numRequested;
+}
+
+void TDWMultiMessageExportOperation::main()
+{
+    std::optional<QList<Row>> rows = readRows();
+    if (!rows) {
+        m_completeSuccess = false;
+        return;
+    }
+    // Nothing that fails from here on may pass for a download that went well.
+    const std::shared_ptr<TDWImapSession> session = TDWImapConnectionMgr::imapSessionForUsername(m_accountUsername);
+    if (!session) {
+        tdwLog(QStringLiteral("ERROR: Unable to get an IMAP session to download messages of %1").arg(m_accountUsername));
+        m_completeSuccess = false;
+        return;
+    }
+    const QString folder = allMailFolderPath();
+    if (folder.isEmpty()) {
+        tdwLog(QStringLiteral("ERROR: Unable to find the All Mail folder to download messages of %1").arg(m_accountUsername));
+        m_completeSuccess = false;
+        return;
+    }
+    download(session, folder, std::move(*rows));
+}
+
+std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportOperation::readRows()
+{
+    const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
+    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    if (!store || !moc) {
+        tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(QStringLiteral("no mail store is open")));
+        return std::nullopt;
+    }
+    const TDWContextReset resetOnExit{moc.get()};
+    TDWError error;
+    const QString docKey = QStringLiteral("doc");
+    const auto revisions = dictionaries(*moc, QStringLiteral("DocRev"), m_docRevIds, {TDWFetchRequest::ObjectIDKey, docKey}, store, &error);
+    QList<TDWManagedObjectID> docIds;
+    if (revisions) {
+        for (const QVariantMap &revision : *revisions)
+            docIds.append(revision.value(docKey).value<TDWManagedObjectID>());
+    }
+    const auto docs = revisions ? dictionaries(*moc, QStringLiteral("Doc"), docIds,
+                                               {TDWFetchRequest::ObjectIDKey, QStringLiteral("allMailUid"), QStringLiteral("allMailSeq")}, store, &error)
+                                : std::nullopt;
+    if (!docs) {
+        tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(error.localizedDescription()));
+        return std::nullopt;
+    }
+    QHash<TDWManagedObjectID, QVariantMap> docById;
+    for (const QVariantMap &doc : *docs)
+        docById.insert(doc.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), doc);
+
+    QList<Row> rows;
+    for (const QVariantMap &revision : *revisions) {
+        const QVariantMap doc = docById.value(revision.value(docKey).value<TDWManagedObjectID>());
+        // "<UIDVALIDITY>-<UID>"; a message the listing has not placed in All Mail cannot be asked for.
+        bool ok = false;
+        const quint32 uid = doc.value(QStringLiteral("allMailUid")).toString().section(QLatin1Char('-'), 1, 1).toUInt(&ok);
+        if (!ok || uid == 0)
+            continue;
+        rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), uid,
+                     doc.value(QStringLiteral("allMailSeq")).toLongLong()});
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.allMailSeq > b.allMailSeq; });
+    return rows;
+}
+
+QString TDWMultiMessageExportOperation::allMailFolderPath()
+{
+    const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
+    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    if (!store || !moc)
+        return {};
+    const TDWContextReset resetOnExit{moc.get()};
+    const TDWMailFolder::Ptr folder = TDWMailFolder::currentAllMailFolderByStore(store, *moc);
+    return folder ? folder->encodedFolderPath() : QString();
+}
+
+void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSession> &session, const QString &folder, QList<Row> rows)
+{
+    const auto run = std::make_shared<Run>();
+    TDWOperationQueue writers;
+    TDWActivityMonitor *monitor = TDWActivityMonitor::shared();
+
+    auto lane = [&, run] {
+        for (;;) {
+            qsizetype index;
+            {
+                std::lock_guard lock(run->mutex);
+                if (run->stalled || isCancelled() || run->failures >= MaxFailures || run->next >= rows.size())
+                    break;
+                index = run->next++;
+            }
+            const Row &row = rows.at(index);
+            // Told before the request goes out, so that its end can never be reported first.
+            if (monitor)
+                monitor->downloadBeganForDocRevObjectId(row.docRevId);
+            const auto fetch = session->fetchMessageByUIDOperation(folder, row.uid, true);
+            fetch->setProgress([run](qint64, qint64) { run->touch(); });
+            {
+                std::lock_guard lock(run->mutex);
+                run->inFlight.append(fetch);
+            }
+            ++m_numRequested;
+            TDWError error;
+            const QByteArray data = fetch->run(&error);
+            run->touch();
+            {
+                std::unique_lock lock(run->mutex);
+                run->inFlight.removeOne(fetch);
+                if (data.isEmpty()) {
+                    ++run->failures;
+                    m_completeSuccess = false;
+                }
+                run->changed.wait(lock, [&] { return run->pendingWrites < MaxPendingWrites; });
+                ++run->pendingWrites;
+            }
+            auto writer = std::make_shared<TDWProcessMessageResultOperation>(row.docRevId, data, error);
+            writer->setCompletionCallback([run] {
+                {
+                    std::lock_guard lock(run->mutex);
+                    --run->pendingWrites;
+                }
+                run->changed.notify_all();
+            });
+            writers.addOperation(writer);
+        }
+        {
+            std::lock_guard lock(run->mutex);
+            --run->lanesRunning;
+        }
+        run->changed.notify_all();
+    };
+
+    const int laneCount = int(std::min<qsizetype>(MaxRequestsInFlight, rows.size()));
+    run->lanesRunning = laneCount;
+    std::vector<std::thread> lanes;
+    for (int i = 0; i < laneCount; ++i)
+        lanes.emplace_back(lane);
+
+    const auto stallLimit = TDWClock::duration(600s);
+    {
+        std::unique_lock lock(run->mutex);
+        while (!run->changed.wait_for(lock, TDWClock::duration(60s), [&] { return run->lanesRunning == 0; })) {
+            if (run->stalled || run->sinceLastCallback() <= stallLimit)
+                continue;
+            tdwLog(QStringLiteral("ERROR: Looks like export operation got stuck. Killing off."));
+            run->stalled = true;
+            for (const auto &fetch : run->inFlight)
+                fetch->cancel();
+        }
+    }
+    for (std::thread &thread : lanes)
+        thread.join();
+    writers.waitUntilAllOperationsAreFinished();
+}
