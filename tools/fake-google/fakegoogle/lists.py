@@ -3,6 +3,7 @@ scenario's "lists" and changed by its scripted runs (see README.md)."""
 import copy
 import datetime
 import threading
+import time
 
 CHANGE_KINDS = ("add", "change", "move", "trash", "delete")
 FIRST_CHANGE_ID = 1000
@@ -18,6 +19,7 @@ def run_time(run):
 class Record:
     """One item as it stands: the scenario's fields, the run of its last change, the
     Drive-style change id of that change (counted per account and service for every service),
+    the wall-clock time of that change (for filters by real time, as Calendar's updatedMin),
     and whether it is trashed or deleted."""
 
     def __init__(self, fields, run, change_id):
@@ -26,6 +28,7 @@ class Record:
         self.change_id = change_id
         self.trashed = bool(self.fields.pop("trashed", False))
         self.deleted = False
+        self.changed_at = time.time()
 
     @property
     def id(self):
@@ -42,6 +45,7 @@ class Record:
     def touch(self, run, change_id):
         self.run = run
         self.change_id = change_id
+        self.changed_at = time.time()
 
 
 class Collection:

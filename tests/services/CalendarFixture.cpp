@@ -1,0 +1,104 @@
+#include "CalendarFixture.h"
+
+#include "TestSupport.h"
+#include "accounts/TDWCredential.h"
+#include "accounts/TDWKeychainMgr.h"
+#include "dataobjects/TDWMasterStore.h"
+#include "platform/foundation/TDWClock.h"
+#include "platform/keychain/TDWFileKeyring.h"
+#include "platform/keychain/TDWKeyring.h"
+#include "services/TDWCalendarDatabaseUpdateOperation.h"
+#include "services/TDWCalendarEventStore.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+namespace caltest {
+
+void CalendarFixture::SetUp()
+{
+    stack.addAccount(Alice, {QStringLiteral("calendar")});
+    TDWKeyring::setBackend(std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring"))));
+    auto credential = std::make_shared<TDWCredential>();
+    credential->setRefreshToken(QStringLiteral("rt-alice"));
+    credential->setAccessToken(QStringLiteral("at-alice"));
+    ASSERT_TRUE(TDWKeychainMgr::keychainMgr()->setCredential(credential, Alice, true));
+    ASSERT_TRUE(server.start(scenario()));
+}
+
+void CalendarFixture::TearDown()
+{
+    server.stop();
+    TDWClock::setDurationScale(1.0);
+    TDWKeyring::setBackend(nullptr);
+}
+
+QJsonObject CalendarFixture::scenario()
+{
+    QFile file(tdwtest::sourcePath(QStringLiteral("tests/services/fixtures/calendarevents/scenario.json")));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+TDWManagedObjectID CalendarFixture::seedCalendar(qint64 exportStatus, const QString &docId, const QString &accessRole)
+{
+    const TDWPersistentStorePtr store = stack.store(Alice, QStringLiteral("calendar"));
+    auto doc = TDWDoc::newWithMoc(*stack.moc, store);
+    doc->setDocId(docId);
+    doc->setDocType(QStringLiteral("calendarmeta"));
+    doc->setService(QStringLiteral("calendar"));
+    doc->setAccountUsername(Alice);
+    doc->setDirPath(QStringLiteral("Alice"));
+    auto rev = TDWDocRev::newWithMoc(*stack.moc, store);
+    rev->setDoc(doc);
+    rev->setTitle(QStringLiteral("Alice"));
+    rev->setAccessRole(accessRole);
+    rev->setDirPath(QStringLiteral("Alice/1"));
+    rev->setFilePath(QStringLiteral("Alice/1/Alice.ics"));
+    rev->setExportStatus(exportStatus);
+    rev->setLatest(true);
+    rev->setFirstSeenDate(dotest::at(1));
+    rev->setLastSeenDate(dotest::at(1));
+    rev->setExtensibleProperty(true, QStringLiteral("has216fix"));
+    rev->setExtensibleProperty(true, QStringLiteral("has252calendarfix"));
+    EXPECT_TRUE(stack.moc->save(nullptr));
+    return rev->objectID();
+}
+
+bool CalendarFixture::synchronise(const TDWManagedObjectID &docRevId, const QDateTime &iterationDate)
+{
+    auto operation = std::make_shared<TDWCalendarDatabaseUpdateOperation>(docRevId, Alice, iterationDate);
+    operation->start();
+    EXPECT_TRUE(operation->isFinished());
+    stack.moc->reset();
+    return operation->successful();
+}
+
+TDWDoc::Ptr CalendarFixture::calendarDoc()
+{
+    const auto docs = TDWDoc::allByStore(stack.store(Alice, QStringLiteral("calendar")), *stack.moc, nullptr);
+    return docs && docs->size() == 1 ? docs->first() : nullptr;
+}
+
+TDWDocRev::Ptr CalendarFixture::revision(const TDWManagedObjectID &id)
+{
+    return std::dynamic_pointer_cast<TDWDocRev>(stack.moc->existingObjectWithID(id, nullptr));
+}
+
+TDWDocRev::Ptr CalendarFixture::latestRevision()
+{
+    return TDWDocRev::latestForDoc(calendarDoc(), QDateTime(), *stack.moc, nullptr);
+}
+
+QString CalendarFixture::eventStorePath()
+{
+    const TDWDoc::Ptr doc = calendarDoc();
+    return doc && !doc->databaseFilePath().isEmpty() ? TDWCalendarEventStore::absolutePath(doc->databaseFilePath()) : QString();
+}
+
+QString CalendarFixture::storedEventIds()
+{
+    return dotest::sqlite(eventStorePath(), QStringLiteral("SELECT group_concat(eventId, ' ') FROM (SELECT eventId FROM Event ORDER BY eventId)"));
+}
+
+} // namespace caltest
