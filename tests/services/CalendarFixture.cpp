@@ -10,7 +10,12 @@
 #include "services/TDWCalendarDatabaseUpdateOperation.h"
 #include "services/TDWCalendarEventStore.h"
 
+#include "common/TDWFileMgr.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QJsonDocument>
 
 namespace caltest {
@@ -62,6 +67,8 @@ TDWManagedObjectID CalendarFixture::seedCalendar(qint64 exportStatus, const QStr
     rev->setExtensibleProperty(true, QStringLiteral("has216fix"));
     rev->setExtensibleProperty(true, QStringLiteral("has252calendarfix"));
     EXPECT_TRUE(stack.moc->save(nullptr));
+    // The listing makes the revision's folder with the revision.
+    QDir().mkpath(QFileInfo(backupFilePath(rev)).absolutePath());
     return rev->objectID();
 }
 
@@ -99,6 +106,25 @@ QString CalendarFixture::eventStorePath()
 QString CalendarFixture::storedEventIds()
 {
     return dotest::sqlite(eventStorePath(), QStringLiteral("SELECT group_concat(eventId, ' ') FROM (SELECT eventId FROM Event ORDER BY eventId)"));
+}
+
+QString CalendarFixture::backupFilePath(const TDWDocRev::Ptr &rev)
+{
+    return QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("calendar"))).filePath(rev->filePath());
+}
+
+QString CalendarFixture::icalendarProblems(const QString &icsPath, const QString &expectedFixture)
+{
+    QProcess checker;
+    checker.setProcessChannelMode(QProcess::MergedChannels);
+    // Debian's interpreter, which has Debian's python3-vobject and python3-icalendar.
+    const QString python = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
+    checker.start(python, {tdwtest::sourcePath(QStringLiteral("tests/services/check_icalendar.py")), icsPath,
+                                              tdwtest::sourcePath(QStringLiteral("tests/services/fixtures/calendarevents/") + expectedFixture)});
+    if (!checker.waitForFinished(60000))
+        return QStringLiteral("the checker did not finish");
+    const QString output = QString::fromUtf8(checker.readAll()).trimmed();
+    return checker.exitStatus() == QProcess::NormalExit && checker.exitCode() == 0 ? QString() : output + QStringLiteral(" (exit %1)").arg(checker.exitCode());
 }
 
 } // namespace caltest

@@ -39,6 +39,11 @@ protected:
     QString eventStorePath();
     // The stored event ids in order, read by the sqlite3 shell.
     QString storedEventIds();
+    // The full path of a revision's file in the backup folder.
+    static QString backupFilePath(const TDWDocRev::Ptr &rev);
+    // The problems the independent readers find in an iCalendar file compared
+    // with the expected events of a fixture (tests/services/check_icalendar.py); empty when none.
+    static QString icalendarProblems(const QString &icsPath, const QString &expectedFixture);
 
     dotest::MetadataStack stack;
     tdwtest::FakeGoogleServer server;
