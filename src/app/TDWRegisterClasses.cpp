@@ -11,6 +11,8 @@
 #include "services/TDWParserFactory.h"
 #include "services/TDWReaderSubscriptionListParser.h"
 #include "services/TDWReaderTagListParser.h"
+#include "services/TDWStraightDownloadOperation.h"
+#include "services/TDWTaskListExportOperation.h"
 #include "services/TDWTaskListParser.h"
 
 void TDWRegisterClasses()
@@ -20,6 +22,10 @@ void TDWRegisterClasses()
     preflights.registerClass<TDWMailPreflightOperation>(QStringLiteral("TDWMailPreflightOperation"));
 
     TDWBackupOperationClasses::shared().registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
+
+    TDWExportOperationClasses &exports = TDWExportOperationClasses::shared();
+    exports.registerClass<TDWStraightDownloadOperation>(QStringLiteral("TDWStraightDownloadOperation"));
+    exports.registerClass<TDWTaskListExportOperation>(QStringLiteral("TDWTaskListExportOperation"));
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

@@ -135,6 +135,16 @@ class ListStore:
             found = self.collections.get((email.lower(), service, collection))
             return [r for r in (found.records if found else []) if include_deleted or not r.deleted]
 
+    def find(self, service, collection, item_id, email=None):
+        """The live record of that id, in that account's collection or (no e-mail) in any
+        account's; None when there is none."""
+        with self.lock:
+            for (owner, srv, name), found in self.collections.items():
+                if srv == service and name == collection and (email is None or owner == email.lower()) \
+                        and item_id in found.live:
+                    return found.records[found.live[item_id]]
+            return None
+
     def largest_change_id(self, email, service):
         with self.lock:
             return self.change_ids.get((email.lower(), service), FIRST_CHANGE_ID)
