@@ -5,6 +5,7 @@
 #include "agent/TDWApiBackupOperation.h"
 #include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailPreflightOperation.h"
+#include "services/TDWCalendarExportOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDriveListParser.h"
@@ -26,6 +27,7 @@ void TDWRegisterClasses()
     TDWExportOperationClasses &exports = TDWExportOperationClasses::shared();
     exports.registerClass<TDWStraightDownloadOperation>(QStringLiteral("TDWStraightDownloadOperation"));
     exports.registerClass<TDWTaskListExportOperation>(QStringLiteral("TDWTaskListExportOperation"));
+    exports.registerClass<TDWCalendarExportOperation>(QStringLiteral("TDWCalendarExportOperation"));
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
+#include "agent/TDWApiBackupOperation.h"
+#include "app/TDWRegisterClasses.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/keychain/TDWFileKeyring.h"
@@ -22,6 +24,7 @@ namespace caltest {
 
 void CalendarFixture::SetUp()
 {
+    TDWRegisterClasses();
     stack.addAccount(Alice, {QStringLiteral("calendar")});
     TDWKeyring::setBackend(std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring"))));
     auto credential = std::make_shared<TDWCredential>();
@@ -70,6 +73,15 @@ TDWManagedObjectID CalendarFixture::seedCalendar(qint64 exportStatus, const QStr
     // The listing makes the revision's folder with the revision.
     QDir().mkpath(QFileInfo(backupFilePath(rev)).absolutePath());
     return rev->objectID();
+}
+
+void CalendarFixture::exportCalendar(const TDWManagedObjectID &docRevId)
+{
+    const std::shared_ptr<TDWOperation> operation(TDWExportOperationClasses::shared().create(QStringLiteral("TDWCalendarExportOperation"), docRevId, Alice));
+    ASSERT_TRUE(operation);
+    operation->start();
+    operation->waitUntilFinished();
+    stack.moc->reset();
 }
 
 bool CalendarFixture::synchronise(const TDWManagedObjectID &docRevId, const QDateTime &iterationDate)

@@ -19,7 +19,7 @@ inline const QString Alice = QStringLiteral("alice@example.com");
 // Alice's data folder with her calendar service, her access token in a file
 // keyring, the fake Google server with her calendar's events
 // (tests/services/fixtures/calendarevents/scenario.json), and her calendar
-// "alice@example.com" as an item with one revision.
+// "alice@example.com" as an item with one revision; the program's classes registered.
 class CalendarFixture : public ::testing::Test
 {
 protected:
@@ -29,6 +29,8 @@ protected:
     static QJsonObject scenario();
     // The calendar's item and its latest revision, made at iteration start at(1).
     TDWManagedObjectID seedCalendar(qint64 exportStatus, const QString &docId = Alice, const QString &accessRole = QStringLiteral("owner"));
+    // Runs the calendar service's download, made by its name through the program's registry.
+    void exportCalendar(const TDWManagedObjectID &docRevId);
     // Runs one synchronisation of the revision to its end; whether it was successful.
     bool synchronise(const TDWManagedObjectID &docRevId, const QDateTime &iterationDate);
     TDWDoc::Ptr calendarDoc();

@@ -52,11 +52,12 @@ protected:
     }
 };
 
-TEST_F(CalendarWriterTest, IndependentReadersTakeTheFileEventByEventBeforeAndAfterAChange)
+TEST_F(CalendarWriterTest, IndependentReadersTakeTheExportedFileEventByEventBeforeAndAfterAChange)
 {
     const TDWManagedObjectID firstId = seedCalendar(TDWDocRev::DownloadPending);
     ASSERT_TRUE(synchronise(firstId, at(1)));
-    ASSERT_TRUE(write(firstId));
+    exportCalendar(firstId);
+    ASSERT_EQ(revision(firstId)->exportStatus(), TDWDocRev::BackedUp) << revision(firstId)->lastExportFailureError().toStdString();
     const QString firstFile = backupFilePath(revision(firstId));
     EXPECT_EQ(icalendarProblems(firstFile, QStringLiteral("expected-first.json")), QString());
 
@@ -76,15 +77,14 @@ TEST_F(CalendarWriterTest, IndependentReadersTakeTheFileEventByEventBeforeAndAft
     }
     EXPECT_FALSE(text.contains(QLatin1String("ORGANIZER;CN=alice")));
 
-    // The file was written; an event changes; the new revision's file keeps the default reminders.
-    revision(firstId)->setExportStatus(TDWDocRev::BackedUp);
-    ASSERT_TRUE(stack.moc->save(nullptr));
+    // An event changes; the new revision's file keeps the default reminders.
     QThread::msleep(1100);
     server.nextRun();
     ASSERT_TRUE(synchronise(firstId, at(2)));
     const TDWDocRev::Ptr changed = latestRevision();
     ASSERT_NE(changed->objectID(), firstId);
-    ASSERT_TRUE(write(changed->objectID()));
+    exportCalendar(changed->objectID());
+    ASSERT_EQ(revision(changed->objectID())->exportStatus(), TDWDocRev::BackedUp);
     EXPECT_EQ(icalendarProblems(backupFilePath(changed), QStringLiteral("expected-changed.json")), QString());
     EXPECT_EQ(icalendarProblems(firstFile, QStringLiteral("expected-first.json")), QString()) << "the older revision's file is kept";
 }
