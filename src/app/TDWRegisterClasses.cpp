@@ -5,6 +5,7 @@
 #include "agent/TDWApiBackupOperation.h"
 #include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailPreflightOperation.h"
+#include "services/TDWCalendarDatabaseUpdateOperation.h"
 #include "services/TDWCalendarExportOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDocListParser.h"
@@ -28,6 +29,8 @@ void TDWRegisterClasses()
     exports.registerClass<TDWStraightDownloadOperation>(QStringLiteral("TDWStraightDownloadOperation"));
     exports.registerClass<TDWTaskListExportOperation>(QStringLiteral("TDWTaskListExportOperation"));
     exports.registerClass<TDWCalendarExportOperation>(QStringLiteral("TDWCalendarExportOperation"));
+
+    TDWCalendarUpdateClasses::shared().registerClass<TDWCalendarDatabaseUpdateOperation>(TDWCalendarDatabaseUpdate::ClassName);
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

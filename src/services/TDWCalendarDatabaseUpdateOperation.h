@@ -2,10 +2,10 @@
 
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
-#include "platform/foundation/TDWOperation.h"
 #include "platform/http/TDWHttpResponse.h"
 #include "platform/store/TDWManagedObjectContext.h"
 #include "platform/store/TDWManagedObjectID.h"
+#include "services/TDWCalendarDatabaseUpdate.h"
 #include "services/TDWCalendarEventStore.h"
 
 #include <QDateTime>
@@ -26,14 +26,15 @@ class BKSExpBackoffConnectionDelegateWrapper;
 // is written again. Incremental (events changed since the last complete pass,
 // deleted ones included) while the store is intact; otherwise, after a 410
 // Gone, or when the user's access role on the calendar changed, every event
-// into a fresh store. Runs on a worker thread of the calendar queue; every
-// request goes through the back-off, which resends after 5xx answers.
+// into a fresh store. Made by the list retrieval through its registered name
+// and run on a worker thread of its calendar queue; every request goes through
+// the back-off, which resends after 5xx answers.
 //
 // successful() is true only when the last page was stored and the calendar's
 // last-update time saved; every other end leaves it false. Pages stored before
 // a failure stay in the store, but the last-update time does not move, so the
 // next backup asks again from the old time.
-class TDWCalendarDatabaseUpdateOperation : public TDWOperation
+class TDWCalendarDatabaseUpdateOperation : public TDWCalendarDatabaseUpdate
 {
     Q_OBJECT
 
@@ -41,7 +42,7 @@ public:
     TDWCalendarDatabaseUpdateOperation(const TDWManagedObjectID &docRevObjectID, const QString &accountUsername, const QDateTime &iterationDate);
     ~TDWCalendarDatabaseUpdateOperation() override;
 
-    bool successful() const { return m_successful; }
+    bool successful() const override { return m_successful; }
     void cancel() override;
 
     // Opens the calendar's event store (see TDWCalendarEventStore).

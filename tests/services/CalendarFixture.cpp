@@ -9,7 +9,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
-#include "services/TDWCalendarDatabaseUpdateOperation.h"
+#include "services/TDWCalendarDatabaseUpdate.h"
 #include "services/TDWCalendarEventStore.h"
 
 #include "common/TDWFileMgr.h"
@@ -86,7 +86,11 @@ void CalendarFixture::exportCalendar(const TDWManagedObjectID &docRevId)
 
 bool CalendarFixture::synchronise(const TDWManagedObjectID &docRevId, const QDateTime &iterationDate)
 {
-    auto operation = std::make_shared<TDWCalendarDatabaseUpdateOperation>(docRevId, Alice, iterationDate);
+    const std::shared_ptr<TDWCalendarDatabaseUpdate> operation(
+        TDWCalendarUpdateClasses::shared().create(TDWCalendarDatabaseUpdate::ClassName, docRevId, Alice, iterationDate));
+    EXPECT_TRUE(operation);
+    if (!operation)
+        return false;
     operation->start();
     EXPECT_TRUE(operation->isFinished());
     stack.moc->reset();

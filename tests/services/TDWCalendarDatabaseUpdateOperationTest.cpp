@@ -5,7 +5,7 @@
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWOperationQueue.h"
-#include "services/TDWCalendarDatabaseUpdateOperation.h"
+#include "services/TDWCalendarDatabaseUpdate.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -226,7 +226,9 @@ TEST_F(CalendarSyncTest, ARequestRefusedBeforeSendingStillEndsTheOperationUnsucc
     const TDWManagedObjectID revId = seedCalendar(TDWDocRev::DownloadPending);
     TDWKeychainMgr::keychainMgr()->deleteCredentialForUsername(Alice);
     TDWOperationQueue queue;
-    auto operation = std::make_shared<TDWCalendarDatabaseUpdateOperation>(revId, Alice, at(1));
+    const std::shared_ptr<TDWCalendarDatabaseUpdate> operation(
+        TDWCalendarUpdateClasses::shared().create(TDWCalendarDatabaseUpdate::ClassName, revId, Alice, at(1)));
+    ASSERT_TRUE(operation);
     ASSERT_TRUE(queue.addOperation(operation));
     ASSERT_TRUE(tdwtest::waitUntil([&] { return operation->isFinished(); }));
     EXPECT_FALSE(operation->successful());
