@@ -5,7 +5,7 @@ import time
 import unittest
 import urllib.parse
 
-from test_fake_google import Fake, bearer
+from test_fake_google import ScenarioTestCase, bearer
 
 USER = "User@Example.com"
 EVENTS = "https://www.googleapis.com/calendar/v3/calendars/%s/events"
@@ -31,17 +31,8 @@ SCENARIO = {
 }
 
 
-class FakeGoogleCalendarTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.fake = Fake(SCENARIO)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.fake.close()
-
-    def setUp(self):
-        self.fake.control("reset", {})
+class FakeGoogleCalendarTest(ScenarioTestCase):
+    SCENARIO = SCENARIO
 
     def get(self, url):
         return self.fake.request("GET", url, headers=bearer("at-user"))
