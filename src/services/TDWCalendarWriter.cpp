@@ -64,11 +64,6 @@ TDWCalendarWriter::TDWCalendarWriter(const TDWCalendarWriter &parent)
 {
 }
 
-QString TDWCalendarWriter::escape(const QString &value) const
-{
-    return escapeText(value, false);
-}
-
 bool TDWCalendarWriter::writeCalendarFile()
 {
     const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(QStringLiteral("calendar"));
@@ -79,11 +74,7 @@ bool TDWCalendarWriter::writeCalendarFile()
     const QString path = QDir(itemsPath).filePath(m_docRev->filePath());
     if (!addEvents())
         return false;
-    addLine(QStringLiteral("BEGIN:VCALENDAR"));
-    addLine(QStringLiteral("PRODID:") + ProductId);
-    addLine(QStringLiteral("METHOD:PUBLISH"));
-    addLine(QStringLiteral("VERSION:2.0"));
-    addLine(QStringLiteral("CALSCALE:GREGORIAN"));
+    addICalendarHeader();
     addTimeZones();
     for (const QString &component : std::as_const(m_components))
         appendUnfolded(component);
@@ -163,7 +154,7 @@ bool TDWCalendarWriter::renderEvent(const QVariantMap &json, const QString &defa
     const QString organizerEmail = organizer.value(key("email")).toString();
     if (!organizerEmail.isEmpty() && organizerEmail != accountUsername && !organizer.value(key("self")).toBool()) {
         const QString name = organizer.value(key("displayName")).toString();
-        addLine(QStringLiteral("ORGANIZER;CN=%1:mailto:%2").arg(paramValue(name.isEmpty() ? organizerEmail : name), escape(organizerEmail)));
+        addLine(QStringLiteral("ORGANIZER;CN=%1:mailto:%2").arg(parameterValue(name.isEmpty() ? organizerEmail : name), escape(organizerEmail)));
     }
     if (json.contains(key("recurringEventId"))
         && !addDateLineWithLabel(QStringLiteral("RECURRENCE-ID"), json.value(key("originalStartTime")), defaultTimeZone))
@@ -176,7 +167,7 @@ bool TDWCalendarWriter::renderEvent(const QVariantMap &json, const QString &defa
         const QString name = attendee.value(key("displayName")).toString();
         addLine(QStringLiteral("ATTENDEE;CUTYPE=INDIVIDUAL;ROLE=%1;PARTSTAT=%2;CN=%3;X-NUM-GUESTS=0:mailto:%4")
                     .arg(attendee.value(key("optional")).toBool() ? QStringLiteral("OPT-PARTICIPANT") : QStringLiteral("REQ-PARTICIPANT"),
-                         participationStatus(attendee.value(key("responseStatus")).toString()), paramValue(name.isEmpty() ? email : name),
+                         participationStatus(attendee.value(key("responseStatus")).toString()), parameterValue(name.isEmpty() ? email : name),
                          escape(email)));
     }
     if (json.contains(key("created")) && !addMetaDateWithLabel(QStringLiteral("CREATED"), json.value(key("created")).toString()))
@@ -314,15 +305,6 @@ void TDWCalendarWriter::addTimeZones()
         for (const QString &line : TDWCalendarTimeZone::componentLines(QTimeZone(it.key().toUtf8()), it.value().first, it.value().second + YearsAhead))
             addLine(line);
     }
-}
-
-QString TDWCalendarWriter::paramValue(const QString &value)
-{
-    QString text = withoutLineBreaks(value);
-    text.remove(QLatin1Char('"'));
-    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char(';')) || text.contains(QLatin1Char(':')))
-        return QLatin1Char('"') + text + QLatin1Char('"');
-    return text;
 }
 
 void TDWCalendarWriter::fail(const QString &message)

@@ -28,8 +28,6 @@
 class TDWCalendarWriter : public TDWCardCalWriter
 {
 public:
-    static inline const QString ProductId = QStringLiteral("-//Tidewell//Tidewell Calendar Backup//EN");
-
     // Takes the revision's default reminders; the context is one on the
     // calendar's event store, used on this thread only.
     TDWCalendarWriter(const TDWDocRev::Ptr &docRev, TDWManagedObjectContext *calendarEventMoc);
@@ -47,8 +45,6 @@ public:
     bool addRemindersFrom(const QVariantList &reminders, const QVariantMap &start, const QString &accountUsername);
     bool addDateLineWithLabel(const QString &label, const QVariant &dateObj, const QString &defaultTimeZone);
     bool addMetaDateWithLabel(const QString &label, const QString &dateStr);
-    // Calendar values keep ":" as it is.
-    QString escape(const QString &value) const override;
 
 private:
     // A writer that renders one component for `parent`.
@@ -56,8 +52,6 @@ private:
     bool renderEvent(const QVariantMap &json, const QString &defaultTimeZone, const QList<TDWEvent::Ptr> &instances,
                      const QString &accountUsername, const QString &parentEventICalUUID);
     void addTimeZones();
-    // A parameter value: quoted when it holds a character that would end it.
-    static QString paramValue(const QString &value);
     void fail(const QString &message);
 
     TDWDocRev::Ptr m_docRev;

@@ -19,31 +19,36 @@ QString &replaceLineBreaks(QString &text)
 
 } // namespace
 
-QString TDWCardCalWriter::escape(const QString &value) const
-{
-    return escapeText(value, true);
-}
-
 QString TDWCardCalWriter::valueOrBlank(const QString &value)
 {
     return value.isNull() ? QStringLiteral("") : value;
 }
 
-QString TDWCardCalWriter::escapeText(const QString &value, bool escapeColons)
+QString TDWCardCalWriter::escape(const QString &value)
 {
     QString text = valueOrBlank(value);
     // Backslashes first, so that the ones the later steps add stay single.
     text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    replaceLineBreaks(text).replace(QLatin1Char(';'), QStringLiteral("\\;")).replace(QLatin1Char(','), QStringLiteral("\\,"));
-    if (escapeColons)
-        text.replace(QLatin1Char(':'), QStringLiteral("\\:"));
-    return text;
+    return replaceLineBreaks(text).replace(QLatin1Char(';'), QStringLiteral("\\;")).replace(QLatin1Char(','), QStringLiteral("\\,"));
 }
 
 QString TDWCardCalWriter::withoutLineBreaks(const QString &value)
 {
     QString text = valueOrBlank(value);
     return replaceLineBreaks(text);
+}
+
+QString TDWCardCalWriter::parameterValue(const QString &value)
+{
+    QString text;
+    bool needsQuotes = false;
+    for (const QChar c : value) {
+        if (c.category() == QChar::Other_Control || c == u'"')
+            continue;
+        needsQuotes = needsQuotes || c == u';' || c == u':' || c == u',';
+        text += c;
+    }
+    return needsQuotes ? u'"' + text + u'"' : valueOrBlank(text);
 }
 
 void TDWCardCalWriter::addLine(const QString &line)
@@ -70,6 +75,15 @@ void TDWCardCalWriter::addLine(const QString &line)
             m_contents += QStringLiteral("\r\n ");
     }
     m_contents += QStringLiteral("\r\n");
+}
+
+void TDWCardCalWriter::addICalendarHeader()
+{
+    addLine(QStringLiteral("BEGIN:VCALENDAR"));
+    addLine(QStringLiteral("PRODID:") + ICalendarProductId);
+    addLine(QStringLiteral("METHOD:PUBLISH"));
+    addLine(QStringLiteral("VERSION:2.0"));
+    addLine(QStringLiteral("CALSCALE:GREGORIAN"));
 }
 
 void TDWCardCalWriter::appendUnfolded(const QString &text)
