@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QTimeZone>
 
+#include <algorithm>
+
 namespace {
 
 // Added after every reminder's alarm, as calendar files have always carried it.
@@ -299,10 +301,15 @@ bool TDWCalendarWriter::addMetaDateWithLabel(const QString &label, const QString
 
 void TDWCalendarWriter::addTimeZones()
 {
-    // Ten years past the last local time written, so that a repeating event keeps its zone's changes.
+    // Ten years past the last local time written, so that a repeating event keeps its zone's changes;
+    // a date from remote data far outside the zone rules' own span adds nothing but length.
     constexpr int YearsAhead = 10;
+    constexpr int EarliestYear = 1900;
+    constexpr int LatestYear = 2200;
     for (auto it = m_zoneYears.cbegin(); it != m_zoneYears.cend(); ++it) {
-        for (const QString &line : TDWCalendarTimeZone::componentLines(QTimeZone(it.key().toUtf8()), it.value().first, it.value().second + YearsAhead))
+        const int first = std::clamp(it.value().first, EarliestYear, LatestYear);
+        const int last = std::clamp(it.value().second + YearsAhead, first, LatestYear);
+        for (const QString &line : TDWCalendarTimeZone::componentLines(QTimeZone(it.key().toUtf8()), first, last))
             addLine(line);
     }
 }
