@@ -106,7 +106,14 @@ std::optional<QString> TDWCalendarDatabaseUpdateOperation::prepareStartingUrl(TD
 
     const QString storePath = TDWCalendarEventStore::absolutePath(doc->databaseFilePath());
     const bool storeVanished = doc->databaseLastUpdatedTime().isValid() && !QFileInfo::exists(storePath);
-    if (doc->databaseFilePath().isEmpty() || storeVanished) {
+    // A store that no pass completed (the first one failed midway) may hold events deleted since,
+    // which a full pass would not remove: every full pass starts from a fresh store.
+    const bool storeUnfinished = !doc->databaseFilePath().isEmpty() && !doc->databaseLastUpdatedTime().isValid();
+    if (storeUnfinished && QFileInfo::exists(storePath) && !TDWPersistentStoreCoordinator::deleteStoreFiles(storePath, &error)) {
+        handleError(QStringLiteral("Unable to delete file at %1: %2").arg(storePath, error.localizedDescription()));
+        return std::nullopt;
+    }
+    if (doc->databaseFilePath().isEmpty() || storeVanished || storeUnfinished) {
         doc->setDatabaseFilePath(QString());
         doc->setDatabaseLastUpdatedTime(QDateTime());
         if (!moc.save(&error)) {

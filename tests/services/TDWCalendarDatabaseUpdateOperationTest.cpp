@@ -285,6 +285,23 @@ TEST_F(CalendarSyncTest, AChangedAccessRoleOrAVanishedStoreFetchesEverythingAgai
     EXPECT_EQ(storedEventIds(), QStringLiteral("added holiday paris weekly weekly_20120313T140000Z weekly_20120320T140000Z"));
 }
 
+TEST_F(CalendarSyncTest, AFullPassAfterOneThatFailedMidwayStartsFromAFreshStore)
+{
+    const TDWManagedObjectID revId = seedCalendar(TDWDocRev::DownloadPending);
+    server.addFault(QJsonObject{{QStringLiteral("path"), EventsPath}, {QStringLiteral("body"), QStringLiteral("{not json")},
+                                {QStringLiteral("skip"), 1}});
+    ASSERT_FALSE(synchronise(revId, at(1)));
+    const QString unfinished = eventStorePath();
+    ASSERT_EQ(storedEventIds(), QStringLiteral("newyork paris"));
+    EXPECT_FALSE(calendarDoc()->databaseLastUpdatedTime().isValid());
+
+    // Deleted at Google before the next pass, which lists only the live events.
+    server.nextRun();
+    ASSERT_TRUE(synchronise(revId, at(2)));
+    EXPECT_FALSE(QFileInfo::exists(unfinished));
+    EXPECT_EQ(storedEventIds(), QStringLiteral("added holiday paris weekly weekly_20120313T140000Z weekly_20120320T140000Z"));
+}
+
 TEST_F(CalendarSyncTest, AnItemIdInFeedFormIsRequestedByItsLastSegment)
 {
     const TDWManagedObjectID revId =
