@@ -29,7 +29,8 @@ public:
     static QString clientSecret();
 
     // https on the APIs host and on every host that a service of the service
-    // table names in its URLs (list, change and preflight URLs); scope
-    // identifiers are not endpoints and do not count.
+    // table names in its URLs (list, change and preflight URLs, and the hosts
+    // its content links lie on, "contentHosts"); scope identifiers are not
+    // endpoints and do not count.
     static TDWHttpHostAllowlist bearerHosts();
 };

@@ -6,12 +6,16 @@
 #include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailBackupOperation.h"
 #include "mail/TDWMailPreflightOperation.h"
+#include "services/TDWCalendarDatabaseUpdateOperation.h"
+#include "services/TDWCalendarExportOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
 #include "services/TDWReaderSubscriptionListParser.h"
 #include "services/TDWReaderTagListParser.h"
+#include "services/TDWStraightDownloadOperation.h"
+#include "services/TDWTaskListExportOperation.h"
 #include "services/TDWTaskListParser.h"
 
 void TDWRegisterClasses()
@@ -23,6 +27,13 @@ void TDWRegisterClasses()
     TDWBackupOperationClasses &backupOperations = TDWBackupOperationClasses::shared();
     backupOperations.registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
     backupOperations.registerClass<TDWMailBackupOperation>(QStringLiteral("TDWMailBackupOperation"));
+
+    TDWExportOperationClasses &exports = TDWExportOperationClasses::shared();
+    exports.registerClass<TDWStraightDownloadOperation>(QStringLiteral("TDWStraightDownloadOperation"));
+    exports.registerClass<TDWTaskListExportOperation>(QStringLiteral("TDWTaskListExportOperation"));
+    exports.registerClass<TDWCalendarExportOperation>(QStringLiteral("TDWCalendarExportOperation"));
+
+    TDWCalendarUpdateClasses::shared().registerClass<TDWCalendarDatabaseUpdateOperation>(TDWCalendarDatabaseUpdate::ClassName);
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

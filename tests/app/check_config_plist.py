@@ -10,7 +10,7 @@ import sys
 from urllib.parse import urlsplit
 
 SERVICE_IDS = ["mail", "docs", "contacts", "calendar", "reader", "picasaweb"]
-GOOGLE_HOSTS = {"www.googleapis.com", "www.google.com", "picasaweb.google.com", "mail.google.com"}
+GOOGLE_HOSTS = {"www.googleapis.com", "www.google.com", "picasaweb.google.com", "mail.google.com", "docs.google.com"}
 # Folders the program keeps, or removes at launch, in the data folder; a list folder must not be one of them.
 RESERVED_DATA_NAMES = {"TidewellData.sqlite3", "Auxiliary Stores", "Store Backups", "backups", "calendarevents",
                        "oauthuserfiles", "backuplocation.bookmarkfile", "doclistxml", "readerlistxml",
@@ -89,6 +89,10 @@ def check_services(services):
                 problem(f"{where}.{key}: {name!r} is not a plain folder name")
         if s.get("listdir") in RESERVED_DATA_NAMES:
             problem(f"{where}.listdir: {s.get('listdir')!r} is a name the program uses for something else")
+        # The hosts of content links receive the account's token: Google's own, over https.
+        if "contentHosts" in s and expect_type(f"{where}.contentHosts", s["contentHosts"], list):
+            for n, url in enumerate(s["contentHosts"]):
+                check_url(f"{where}.contentHosts[{n}]", url)
         for key in CLASS_KEYS:
             if key in s and not CLASS_NAME.match(str(s[key])):
                 problem(f"{where}.{key}: {s[key]!r} is not a class name")

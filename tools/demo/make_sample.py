@@ -29,7 +29,7 @@ GEN_MAILBOX = os.path.join(HERE, "..", "imap-peer", "gen_mailbox.py")
 
 FOLDER = "application/vnd.google-apps.folder"
 # What the account holds besides its mail: Drive files in folders, contacts in groups (some with
-# photos), two calendars and two task lists.
+# photos), two calendars with their events and two task lists.
 SERVICE_DATA = {
     "docs": {"files": [
         {"id": "fo-projects", "title": "Projects", "mimeType": FOLDER, "parents": ["root"]},
@@ -55,10 +55,31 @@ SERVICE_DATA = {
         ],
     },
     "calendar": {"calendars": [
-        {"id": "demo@example.com", "summary": "demo@example.com", "primary": True, "timeZone": "Europe/London"},
+        {"id": "demo@example.com", "summary": "demo@example.com", "primary": True, "timeZone": "Europe/London",
+         "defaultReminders": [{"method": "popup", "minutes": 30}]},
         {"id": "family-cal@group.calendar.google.com", "summary": "Family", "timeZone": "Europe/Paris",
          "accessRole": "reader"},
-    ]},
+    ],
+        # A weekly series with one moved and one cancelled week, an all-day event with a reminder, and
+        # an event in another zone than its calendar's.
+        "events": [
+            {"id": "ev-swim", "parents": ["demo@example.com"], "summary": "Swimming", "location": "Pool",
+             "start": {"dateTime": "2026-01-05T18:00:00Z", "timeZone": "Europe/London"},
+             "end": {"dateTime": "2026-01-05T19:00:00Z", "timeZone": "Europe/London"},
+             "recurrence": ["RRULE:FREQ=WEEKLY;COUNT=10"], "reminders": {"useDefault": True}},
+            {"id": "ev-swim_20260112T180000Z", "parents": ["demo@example.com"], "recurringEventId": "ev-swim",
+             "summary": "Swimming (late)", "originalStartTime": {"dateTime": "2026-01-12T18:00:00Z"},
+             "start": {"dateTime": "2026-01-12T19:30:00Z"}, "end": {"dateTime": "2026-01-12T20:30:00Z"}},
+            {"id": "ev-swim_20260119T180000Z", "parents": ["demo@example.com"], "recurringEventId": "ev-swim",
+             "status": "cancelled", "originalStartTime": {"dateTime": "2026-01-19T18:00:00Z"}},
+            {"id": "ev-call", "parents": ["demo@example.com"], "summary": "Call with Bo",
+             "start": {"dateTime": "2026-01-07T15:00:00Z", "timeZone": "America/New_York"},
+             "end": {"dateTime": "2026-01-07T15:30:00Z", "timeZone": "America/New_York"},
+             "attendees": [{"email": "bo@example.net", "displayName": "Bo Sample", "responseStatus": "accepted"}]},
+            {"id": "ev-birthday", "parents": ["family-cal@group.calendar.google.com"], "summary": "Ann's birthday",
+             "start": {"date": "2026-02-14"}, "end": {"date": "2026-02-15"},
+             "reminders": {"useDefault": False, "overrides": [{"method": "popup", "minutes": 1440}]}},
+        ]},
     "tasks": {"tasklists": [{"id": "tl-home", "title": "Home"}, {"id": "tl-errands", "title": "Errands"}]},
 }
 

@@ -174,6 +174,9 @@ class SampleAccountTest(unittest.TestCase):
         self.assertIn(ADDRESS, body)
         status, _ = https_get(self.env, "www.googleapis.com", "/calendar/v3/users/me/calendarList?maxResults=1", TOKEN)
         self.assertEqual(status, 200)
+        status, body = https_get(self.env, "www.googleapis.com", "/calendar/v3/calendars/demo%40example.com/events", TOKEN)
+        self.assertEqual(status, 200)
+        self.assertIn("ev-swim_20260112T180000Z", body)
         status, _ = https_get(self.env, "www.googleapis.com", "/calendar/v3/users/me/calendarList?maxResults=1", "ya29.unknown")
         self.assertEqual(status, 401)
 

@@ -44,7 +44,7 @@ QStringList FakeGoogleServer::mappedHosts()
 {
     return {QStringLiteral("accounts.google.com"), QStringLiteral("www.googleapis.com"), QStringLiteral("oauth2.googleapis.com"),
             QStringLiteral("www.google.com"),      QStringLiteral("mail.google.com"),    QStringLiteral("docs.google.com"),
-            QStringLiteral("picasaweb.google.com")};
+            QStringLiteral("picasaweb.google.com"), QStringLiteral("lh3.googleusercontent.com")};
 }
 
 bool FakeGoogleServer::start(const QJsonObject &scenario)

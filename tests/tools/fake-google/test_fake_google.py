@@ -88,6 +88,22 @@ def bearer(token):
     return {"Authorization": "Bearer " + token}
 
 
+class ScenarioTestCase(unittest.TestCase):
+    """Tests of one fake started with the class's SCENARIO, which each test starts from."""
+    SCENARIO = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.fake = Fake(cls.SCENARIO)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.fake.close()
+
+    def setUp(self):
+        self.fake.control("reset", {})
+
+
 class FakeGoogleTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

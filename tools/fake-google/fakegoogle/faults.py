@@ -61,6 +61,8 @@ class FaultQueue:
 def build_response(fault):
     if "truncate" in fault:
         return truncation(fault["truncate"])
+    if "break_after" in fault:
+        return breaking_off(int(fault["break_after"]))
     status = int(fault.get("status", 200))
     if "error" in fault:
         response = oauth_error(status, fault["error"], fault.get("error_description"))
@@ -103,6 +105,15 @@ def truncation(keep):
     def cut(response):
         size = len(response.body) // 2 if keep is True else int(keep)
         response.body = response.body[:size]
+        return response
+    return cut
+
+
+def breaking_off(count):
+    """The real answer, headers and Content-Length as they are, with the connection closed
+    after `count` bytes of its body: a download that breaks off."""
+    def cut(response):
+        response.break_after = count
         return response
     return cut
 

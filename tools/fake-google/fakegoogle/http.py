@@ -55,7 +55,8 @@ class Response:
     """What a handler answers. `stall` (seconds) holds the answer back before anything is
     sent; `stall_body` sends status and headers, then holds the body back; `trickle` sends
     the body one byte at a time with that many seconds between bytes; `drop` closes the
-    connection without any answer."""
+    connection without any answer. A streamed body (set_stream) is sent chunk by chunk as an
+    iterable yields it, never held whole."""
 
     def __init__(self, status=200, body=b"", headers=None, content_type=None):
         self.status = status
@@ -67,6 +68,17 @@ class Response:
         self.stall_body = 0
         self.trickle = 0
         self.drop = False
+        self.stream = None
+        self.stream_length = 0
+        self.break_after = None
+
+    def set_stream(self, length, chunks):
+        self.body = b""
+        self.stream_length = length
+        self.stream = chunks
+
+    def content_length(self):
+        return self.stream_length if self.stream is not None else len(self.body)
 
 
 def json_response(status, value, headers=None):

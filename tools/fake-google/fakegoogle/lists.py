@@ -3,6 +3,7 @@ scenario's "lists" and changed by its scripted runs (see README.md)."""
 import copy
 import datetime
 import threading
+import time
 
 CHANGE_KINDS = ("add", "change", "move", "trash", "delete")
 FIRST_CHANGE_ID = 1000
@@ -18,6 +19,7 @@ def run_time(run):
 class Record:
     """One item as it stands: the scenario's fields, the run of its last change, the
     Drive-style change id of that change (counted per account and service for every service),
+    the wall-clock time of that change (for filters by real time, as Calendar's updatedMin),
     and whether it is trashed or deleted."""
 
     def __init__(self, fields, run, change_id):
@@ -26,6 +28,7 @@ class Record:
         self.change_id = change_id
         self.trashed = bool(self.fields.pop("trashed", False))
         self.deleted = False
+        self.changed_at = time.time()
 
     @property
     def id(self):
@@ -42,6 +45,7 @@ class Record:
     def touch(self, run, change_id):
         self.run = run
         self.change_id = change_id
+        self.changed_at = time.time()
 
 
 class Collection:
@@ -130,6 +134,16 @@ class ListStore:
         with self.lock:
             found = self.collections.get((email.lower(), service, collection))
             return [r for r in (found.records if found else []) if include_deleted or not r.deleted]
+
+    def find(self, service, collection, item_id, email=None):
+        """The live record of that id, in that account's collection or (no e-mail) in any
+        account's; None when there is none."""
+        with self.lock:
+            for (owner, srv, name), found in self.collections.items():
+                if srv == service and name == collection and (email is None or owner == email.lower()) \
+                        and item_id in found.live:
+                    return found.records[found.live[item_id]]
+            return None
 
     def largest_change_id(self, email, service):
         with self.lock:

@@ -192,13 +192,16 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(response.status)
         for name, value in response.headers.items():
             self.send_header(name, value)
-        self.send_header("Content-Length", str(len(response.body)))
+        self.send_header("Content-Length", str(response.content_length()))
         self.end_headers()
         self.wfile.flush()
         if response.stall_body and stopping.wait(response.stall_body):
             self.close_connection = True
             return
         if self.command == "HEAD":
+            return
+        if response.stream is not None or response.break_after is not None:
+            self._send_chunks(response, stopping)
             return
         if not response.trickle:
             self.wfile.write(response.body)
@@ -209,5 +212,22 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 return
             self.wfile.write(response.body[i:i + 1])
             self.wfile.flush()
+
+    def _send_chunks(self, response, stopping):
+        """A streamed body, or one that breaks off after `break_after` bytes."""
+        chunks = response.stream if response.stream is not None else [response.body]
+        left = response.break_after
+        for chunk in chunks:
+            if stopping.is_set():
+                break
+            if left is not None:
+                chunk = chunk[:left]
+                left -= len(chunk)
+            self.wfile.write(chunk)
+            if left == 0:
+                break
+        else:
+            return
+        self.close_connection = True
 
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = _handle

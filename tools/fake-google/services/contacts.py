@@ -2,6 +2,7 @@
 rel="next" links."""
 import urllib.parse
 
+from fakegoogle.http import Response
 from fakegoogle.pages import KIND_SCHEME, atom_feed, element, index_paged, item_etag, list_endpoint, xml_page
 
 HOST = "www.google.com"
@@ -10,6 +11,9 @@ DEFAULT_PAGE, MAX_PAGE = 25, 10000
 NAMESPACES = {"xmlns:gContact": "http://schemas.google.com/contact/2008", "xmlns:app": "http://www.w3.org/2007/app",
               "xmlns:batch": "http://schemas.google.com/gdata/batch"}
 PHOTO_REL = "http://schemas.google.com/contacts/2008/rel#photo"
+PHOTO_PREFIX = "/m8/feeds/photos/media/"
+# What a contact's photo is when the scenario gives no "photo" text: the start of a JPEG.
+DEFAULT_PHOTO = "\xff\xd8\xff\xe0 photo of %s"
 
 
 def register(router, state, table):
@@ -17,6 +21,7 @@ def register(router, state, table):
     for collection, kind in (("groups", "group"), ("contacts", "contact")):
         router.add("GET", HOST, "/m8/feeds/%s/default/full" % collection,
                    list_endpoint(state, scope, lambda r, a, c=collection, k=kind: feed(state, r, a, c, k)))
+    router.add_prefix("GET", HOST, PHOTO_PREFIX, list_endpoint(state, scope, lambda r, a: photo(state, r, a)))
 
 
 def entry_id(account, collection, item_id):
@@ -43,8 +48,8 @@ def contact_entry(record, account):
     children = head(record, account, "contacts", "contact")
     # Every contact has a photo link; only one with a photo has an etag on it.
     children += element("link", attrs={"rel": PHOTO_REL, "type": "image/*", "gd:etag": fields.get("photo_etag"),
-                                       "href": "https://%s/m8/feeds/photos/media/%s/%s"
-                                               % (HOST, urllib.parse.quote(account, safe=""), record.id)})
+                                       "href": "https://%s%s%s/%s"
+                                               % (HOST, PHOTO_PREFIX, urllib.parse.quote(account, safe=""), record.id)})
     if fields.get("organization"):
         children += element("gd:organization", attrs={"rel": "http://schemas.google.com/g/2005#work"},
                             children=element("gd:orgName", fields["organization"]))
@@ -67,3 +72,15 @@ def feed(state, request, account, collection, kind):
                      next_href, offset, len(records),
                      element("author", children=element("name", account) + element("email", account)))
     return xml_page(request, text)
+
+
+def photo(state, request, account):
+    """The photo of one of the token's own contacts: its "photo" text (latin-1 bytes, so any
+    byte can be given) with "photo_type" (default image/jpeg); 404 for a contact without one."""
+    owner, _, contact_id = urllib.parse.unquote(request.path[len(PHOTO_PREFIX):]).partition("/")
+    record = state.lists.find(SERVICE, "contacts", contact_id, account) if owner.lower() == account.lower() else None
+    if record is None or record.trashed or not record.fields.get("photo_etag"):
+        return Response(404, b"Photo not found", content_type="text/plain")
+    fields = record.fields
+    return Response(200, fields.get("photo", DEFAULT_PHOTO % contact_id).encode("latin-1"),
+                    content_type=fields.get("photo_type", "image/jpeg"))

@@ -1,0 +1,215 @@
+// Straight downloads from the fake Google server through the program's own
+// registration, with the bookkeeping of the download base: the stored status,
+// failure text and lock, the file replaced only by a complete body, and the
+// account's token sent only where it may go.
+#include "DownloadFixture.h"
+
+#include "platform/foundation/TDWUserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+using namespace dltest;
+
+const QString Straight = QStringLiteral("TDWStraightDownloadOperation");
+const QString ReportUrl = QStringLiteral("https://www.googleapis.com/drive/v2/files/f1?alt=media");
+const QString BigUrl = QStringLiteral("https://www.googleapis.com/drive/v2/files/big?alt=media");
+const QString NotesExport = QStringLiteral("https://docs.google.com/feeds/download/export?id=d1&exportFormat="
+                                           "application%2Fvnd.openxmlformats-officedocument.wordprocessingml.document");
+const QString PhotoUrl = QStringLiteral("https://lh3.googleusercontent.com/fake/100/200/IMG_1.JPG");
+
+QByteArray pattern(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char(i % 251);
+    return bytes;
+}
+
+bool isLocked(const QString &path)
+{
+    return (QFileInfo(path).permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)) == 0;
+}
+
+// The Authorization header the fake saw on the requests for that path.
+QStringList authorizationsSentTo(const QJsonArray &requests)
+{
+    QStringList sent;
+    for (const QJsonValue &request : requests)
+        sent << request[QStringLiteral("headers")][QStringLiteral("authorization")].toString(QStringLiteral("<none>"));
+    return sent;
+}
+
+class TDWStraightDownloadOperationTest : public DownloadTest
+{
+protected:
+    // A revision that was backed up before: its file holds "old copy", locked.
+    TDWManagedObjectID seedWithOldFile(const QString &contentUrl)
+    {
+        const TDWManagedObjectID id = seedFile(contentUrl, TDWDocRev::DownloadFailed);
+        QFileInfo file(pathOf(id));
+        EXPECT_TRUE(QDir().mkpath(file.absolutePath()));
+        QFile old(file.filePath());
+        EXPECT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old copy");
+        old.close();
+        EXPECT_TRUE(QFile::setPermissions(file.filePath(), QFile::ReadOwner | QFile::ReadGroup));
+        return id;
+    }
+};
+
+TEST_F(TDWStraightDownloadOperationTest, BodiesArriveByteForByteAndAreRecordedAsBackedUp)
+{
+    struct Case
+    {
+        QString url;
+        QByteArray body;
+    };
+    const QList<Case> cases{{ReportUrl, "%PDF-1.4 the report"}, {BigUrl, pattern(3000017)}, {NotesExport, "exported notes"}, {PhotoUrl, "photo bytes"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        const TDWManagedObjectID id = seedFile(c.url);
+        run(Straight, id);
+        EXPECT_EQ(fileAt(id), c.body);
+        const TDWDocRev::Ptr rev = stored(id);
+        EXPECT_EQ(rev->exportStatus(), TDWDocRev::BackedUp);
+        EXPECT_TRUE(rev->lastExportFailureError().isNull());
+        EXPECT_TRUE(rev->lastExportAttemptDate().isValid());
+        EXPECT_TRUE(isLocked(pathOf(id)));
+        EXPECT_EQ(strayFiles(id), QStringList());
+    }
+    EXPECT_EQ(notificationsPosted(QStringLiteral("retrievalstarted")), cases.size());
+    EXPECT_EQ(notificationsPosted(QStringLiteral("retrievalattempted")), cases.size());
+}
+
+TEST_F(TDWStraightDownloadOperationTest, ADownloadAgainReplacesTheLockedFileAndLocksAsTheSettingSays)
+{
+    for (const bool lock : {true, false}) {
+        TDWUserDefaults::standard()->setBool(lock, QStringLiteral("lockBackupFiles"));
+        const TDWManagedObjectID id = seedWithOldFile(ReportUrl);
+        run(Straight, id);
+        EXPECT_EQ(fileAt(id), "%PDF-1.4 the report");
+        EXPECT_EQ(isLocked(pathOf(id)), lock);
+        EXPECT_EQ(stored(id)->exportStatus(), TDWDocRev::BackedUp);
+    }
+}
+
+TEST_F(TDWStraightDownloadOperationTest, AFailedDownloadKeepsThePreviousFileAndRecordsWhy)
+{
+    struct Case
+    {
+        const char *name;
+        QJsonObject fault;
+        QString expected; // the start of the failure text
+    };
+    const QString path = QStringLiteral("/drive/v2/files/big");
+    const QList<Case> cases{
+        {"not found", {{"path", path}, {"status", 404}}, QStringLiteral("Unexpected status: 404")},
+        {"server error", {{"path", path}, {"status", 503}}, QStringLiteral("Unexpected status: 503")},
+        {"body breaks off", {{"path", path}, {"break_after", 1000000}}, QString()},
+        {"connection dropped", {{"path", path}, {"drop", true}}, QString()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        s_fake->addFault(c.fault);
+        const TDWManagedObjectID id = seedWithOldFile(BigUrl);
+        run(Straight, id);
+        EXPECT_EQ(fileAt(id), "old copy");
+        EXPECT_EQ(strayFiles(id), QStringList());
+        const TDWDocRev::Ptr rev = stored(id);
+        EXPECT_EQ(rev->exportStatus(), TDWDocRev::DownloadFailed);
+        EXPECT_FALSE(rev->lastExportFailureError().isEmpty());
+        if (!c.expected.isEmpty()) {
+            EXPECT_EQ(rev->lastExportFailureError(), c.expected);
+        }
+        EXPECT_TRUE(log.last().startsWith(QStringLiteral("ERROR: Unable to download “%1” to “%2”: ").arg(BigUrl, pathOf(id))))
+            << log.last().toStdString();
+    }
+}
+
+TEST_F(TDWStraightDownloadOperationTest, WithoutAContentUrlTheFailureIsRecordedWithoutARequest)
+{
+    const TDWManagedObjectID id = seedFile(QString());
+    run(Straight, id);
+    EXPECT_EQ(stored(id)->exportStatus(), TDWDocRev::DownloadFailed);
+    EXPECT_EQ(stored(id)->lastExportFailureError(), QStringLiteral("No URL specified."));
+    EXPECT_TRUE(s_fake->requests().isEmpty());
+}
+
+TEST_F(TDWStraightDownloadOperationTest, ExcludedOrCancelledDownloadsTouchNothing)
+{
+    const TDWManagedObjectID excluded = seedWithOldFile(ReportUrl);
+    {
+        const TDWDocRev::Ptr rev = stored(excluded);
+        rev->setExportStatus(TDWDocRev::ExcludedByRule);
+        ASSERT_TRUE(rev->managedObjectContext()->save(nullptr));
+    }
+    run(Straight, excluded);
+    const TDWManagedObjectID cancelled = seedWithOldFile(ReportUrl);
+    run(Straight, cancelled, true);
+
+    EXPECT_TRUE(s_fake->requests().isEmpty());
+    EXPECT_EQ(stored(excluded)->exportStatus(), TDWDocRev::ExcludedByRule);
+    EXPECT_EQ(stored(cancelled)->exportStatus(), TDWDocRev::DownloadFailed);
+    EXPECT_FALSE(stored(cancelled)->lastExportAttemptDate().isValid());
+    EXPECT_EQ(fileAt(excluded), "old copy");
+    EXPECT_EQ(fileAt(cancelled), "old copy");
+    EXPECT_EQ(notificationsPosted(QStringLiteral("retrievalstarted")), 0);
+}
+
+TEST_F(TDWStraightDownloadOperationTest, TheFolderOfANewRevisionIsMadeWithItsParents)
+{
+    const TDWManagedObjectID id = seedFile(ReportUrl);
+    ASSERT_FALSE(QFileInfo::exists(QFileInfo(pathOf(id)).absolutePath()));
+    run(Straight, id);
+    EXPECT_EQ(fileAt(id), "%PDF-1.4 the report");
+}
+
+TEST_F(TDWStraightDownloadOperationTest, TheTokenGoesOnlyToHttpsGoogleHostsEvenAfterARedirect)
+{
+    // Drive's content host and its export host get the token; public photo content and plain http do not.
+    for (const QString &url : {ReportUrl, NotesExport, PhotoUrl, QStringLiteral("http://www.googleapis.com/drive/v2/files/f1?alt=media")})
+        run(Straight, seedFile(url));
+    EXPECT_EQ(authorizationsSentTo(requestsTo(QStringLiteral("/drive/v2/files/f1"))),
+              QStringList({QStringLiteral("Bearer ") + Token, QStringLiteral("<none>")}));
+    EXPECT_EQ(authorizationsSentTo(requestsTo(QStringLiteral("/feeds/download/export"))), QStringList{QStringLiteral("Bearer ") + Token});
+    EXPECT_EQ(authorizationsSentTo(requestsTo(QStringLiteral("/fake/100/200/IMG_1.JPG"))), QStringList{QStringLiteral("<none>")});
+
+    // A content URL that redirects elsewhere: the next hop goes without the token.
+    s_fake->clearRequests();
+    s_fake->addFault({{"path", "/drive/v2/files/big"}, {"status", 302}, {"location", PhotoUrl}});
+    const TDWManagedObjectID redirected = seedFile(BigUrl);
+    run(Straight, redirected);
+    EXPECT_EQ(fileAt(redirected), "photo bytes");
+    EXPECT_EQ(authorizationsSentTo(requestsTo(QStringLiteral("/drive/v2/files/big"))), QStringList{QStringLiteral("Bearer ") + Token});
+    EXPECT_EQ(authorizationsSentTo(requestsTo(QStringLiteral("/fake/100/200/IMG_1.JPG"))), QStringList{QStringLiteral("<none>")});
+}
+
+TEST_F(TDWStraightDownloadOperationTest, TheDoNotBackUpRuleTurnsAFailureIntoAnExclusionButNeverASuccess)
+{
+    TDWUserDefaults::standard()->setString(QStringLiteral("title BEGINSWITH 'Report'"), QStringLiteral("dontbackuppredicate"));
+    s_fake->addFault({{"path", "/drive/v2/files/big"}, {"status", 404}});
+    const TDWManagedObjectID failed = seedFile(BigUrl);
+    run(Straight, failed);
+    EXPECT_EQ(stored(failed)->exportStatus(), TDWDocRev::ExcludedByRule);
+    EXPECT_EQ(stored(failed)->lastExportFailureError(), QStringLiteral("Unexpected status: 404"));
+
+    const TDWManagedObjectID succeeded = seedFile(ReportUrl);
+    run(Straight, succeeded);
+    EXPECT_EQ(stored(succeeded)->exportStatus(), TDWDocRev::BackedUp);
+
+    // A rule that does not parse changes nothing and says why.
+    TDWUserDefaults::standard()->setString(QStringLiteral("title BEGINSWITH"), QStringLiteral("dontbackuppredicate"));
+    const TDWManagedObjectID unparsable = seedFile(QStringLiteral("https://www.googleapis.com/drive/v2/files/none?alt=media"));
+    run(Straight, unparsable);
+    EXPECT_EQ(stored(unparsable)->exportStatus(), TDWDocRev::DownloadPending);
+    EXPECT_FALSE(stored(unparsable)->lastExportAttemptDate().isValid());
+    EXPECT_TRUE(log.last().startsWith(QStringLiteral("ERROR: Error in ExportOperation main: "))) << log.last().toStdString();
+}
+
+} // namespace
