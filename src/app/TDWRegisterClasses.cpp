@@ -6,6 +6,7 @@
 #include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailPreflightOperation.h"
 #include "services/TDWCalendarListParser.h"
+#include "services/TDWContactExportOperation.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
@@ -24,6 +25,7 @@ void TDWRegisterClasses()
     TDWBackupOperationClasses::shared().registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
 
     TDWExportOperationClasses &exports = TDWExportOperationClasses::shared();
+    exports.registerClass<TDWContactExportOperation>(QStringLiteral("TDWContactExportOperation"));
     exports.registerClass<TDWStraightDownloadOperation>(QStringLiteral("TDWStraightDownloadOperation"));
     exports.registerClass<TDWTaskListExportOperation>(QStringLiteral("TDWTaskListExportOperation"));
 
