@@ -77,6 +77,15 @@ void TDWCardCalWriter::addLine(const QString &line)
     m_contents += QStringLiteral("\r\n");
 }
 
+void TDWCardCalWriter::addICalendarHeader()
+{
+    addLine(QStringLiteral("BEGIN:VCALENDAR"));
+    addLine(QStringLiteral("PRODID:") + ICalendarProductId);
+    addLine(QStringLiteral("METHOD:PUBLISH"));
+    addLine(QStringLiteral("VERSION:2.0"));
+    addLine(QStringLiteral("CALSCALE:GREGORIAN"));
+}
+
 void TDWCardCalWriter::appendUnfolded(const QString &text)
 {
     m_contents += text;

@@ -7,7 +7,7 @@
 // The common base of the writers that turn stored Google data into vCard and
 // iCalendar text at backup time. It owns the text being built, escapes
 // property values and appends content lines, folded, with CR LF line ends; it
-// knows nothing of either format. A subclass decides which lines to write and
+// knows nothing of either format beyond the iCalendar header. A subclass decides which lines to write and
 // writes the finished text to its file.
 //
 // Lengths are counted in UTF-16 units, as the folding rule has always counted
@@ -20,6 +20,8 @@ class TDWCardCalWriter
 public:
     // Units of a line before the first fold, and of the value on each continuation line.
     static constexpr qsizetype FoldLength = 75;
+    // The PRODID of every iCalendar file the program writes.
+    static inline const QString ICalendarProductId = QStringLiteral("-//Tidewell//Tidewell Calendar Backup//EN");
 
     TDWCardCalWriter() = default;
     virtual ~TDWCardCalWriter() = default;
@@ -49,6 +51,9 @@ protected:
     // included) and double quotes are dropped, and a value holding ";", ":" or
     // "," is quoted, so it can end neither the parameter nor the line.
     static QString parameterValue(const QString &value);
+    // The opening lines of an iCalendar file, its product identifier included
+    // (which RFC 5545 requires); "END:VCALENDAR" closes it.
+    void addICalendarHeader();
     // Text appended as it stands, with no folding (Base64 blocks that carry
     // their own line structure).
     void appendUnfolded(const QString &text);

@@ -16,7 +16,7 @@ namespace {
 const QString GDataNamespace = QStringLiteral("http://schemas.google.com/g/2005");
 const QString OtherLabel = QStringLiteral("_$!<Other>!$_");
 
-QString tr(const char *text)
+QString localized(const char *text)
 {
     return QCoreApplication::translate("TDWCardWriter", text);
 }
@@ -113,7 +113,7 @@ void TDWCardWriter::addLabelledItem(const QString &property, const QString &valu
     addLine(group + QStringLiteral("X-ABLabel:") + label);
 }
 
-void TDWCardWriter::addNote(const QString &note)
+void TDWCardWriter::collectNote(const QString &note)
 {
     m_miscNotes += note + QStringLiteral("\n\n");
 }
@@ -235,8 +235,8 @@ void TDWCardWriter::addInstantMessaging(const TDWXMLElement &contact)
         if (hash >= 0)
             name = name.mid(hash + 1);
         if (name == QLatin1String("SKYPE"))
-            name = tr("Skype");
-        addNote(tr("Instant Messaging Account (%1): %2").arg(name, valueOrBlank(address)));
+            name = localized("Skype");
+        collectNote(localized("Instant Messaging Account (%1): %2").arg(name, valueOrBlank(address)));
     }
 }
 
@@ -247,7 +247,7 @@ void TDWCardWriter::addWebsites(const TDWXMLElement &contact)
         if (label.isNull())
             label = website.attribute("rel");
         if (label.isNull())
-            label = tr("Unknown");
+            label = localized("Unknown");
         addLabelledItem(QStringLiteral("URL"), escape(website.attribute("href")), escape(label));
     }
 }
@@ -270,7 +270,7 @@ void TDWCardWriter::addDates(const TDWXMLElement &contact)
             continue;
         }
         const QString date = QStringLiteral("%1 %2").arg(months.at(month).toString()).arg(integerValue(parts[3]));
-        addNote(tr("Birthday: %1").arg(date));
+        collectNote(localized("Birthday: %1").arg(date));
     }
     for (const TDWXMLElement event : contact.childrenNamed("gContact:event")) {
         const QString start = event.firstChildNamed("gd:when").attribute("startTime");
@@ -288,7 +288,7 @@ void TDWCardWriter::addRelations(const TDWXMLElement &contact)
         const QString rel = relation.attribute("rel");
         QString label = rel.isNull() ? QString() : relations.value(rel).toString();
         if (label.isEmpty())
-            label = tr("other");
+            label = localized("other");
         addLabelledItem(QStringLiteral("X-ABRELATEDNAMES"), escape(relation.stringValue()), escape(label));
     }
 }
@@ -296,7 +296,7 @@ void TDWCardWriter::addRelations(const TDWXMLElement &contact)
 void TDWCardWriter::addUserDefinedFields(const TDWXMLElement &contact)
 {
     for (const TDWXMLElement field : contact.childrenNamed("gContact:userDefinedField"))
-        addNote(tr("%1: %2").arg(valueOrBlank(field.attribute("key")), valueOrBlank(field.attribute("value"))));
+        collectNote(localized("%1: %2").arg(valueOrBlank(field.attribute("key")), valueOrBlank(field.attribute("value"))));
 }
 
 void TDWCardWriter::addPhoto()
@@ -316,7 +316,7 @@ void TDWCardWriter::addNote(const TDWXMLElement &contact)
     const QString content = textOf(contact, "content");
     if (!m_miscNotes.isEmpty()) {
         if (!content.isEmpty())
-            addNote(tr("Other Notes:\n%1").arg(content));
+            collectNote(localized("Other Notes:\n%1").arg(content));
         addLine(QStringLiteral("NOTE:") + escape(m_miscNotes));
     } else if (!content.isEmpty()) {
         addLine(QStringLiteral("NOTE:") + escape(content));

@@ -46,7 +46,8 @@ private:
     // "item<N>." for the next item group; each call opens a new group.
     QString nextGroup();
     void addLabelledItem(const QString &property, const QString &value, const QString &label);
-    void addNote(const QString &note);
+    // Keeps a note for the NOTE property that ends the card.
+    void collectNote(const QString &note);
 
     TDWDocRev::Ptr m_docRev;
     qint64 m_otherDestCounter = 1;

@@ -4,6 +4,7 @@
 
 #include "FileSizeLimit.h"
 #include "TestSupport.h"
+#include "WriterTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,12 +33,6 @@ QString folded(const QString &line)
 QString repeated(char c, int count)
 {
     return QString(count, QLatin1Char(c));
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 TEST(TDWCardCalWriter, EscapesValuesStepByStep)
@@ -134,11 +129,7 @@ TEST(TDWCardCalWriter, ReplacesAnExistingLockedFile)
 {
     const QString folder = tdwtest::freshDir(QStringLiteral("writer"));
     const QString path = QDir(folder).filePath(QStringLiteral("card.vcf"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old");
-    }
+    ASSERT_TRUE(writertest::writeFile(path, "old"));
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
 
     Writer writer;
@@ -146,7 +137,7 @@ TEST(TDWCardCalWriter, ReplacesAnExistingLockedFile)
     tdwtest::LogCapture log;
     TDWError error;
     ASSERT_TRUE(writer.replaceBackupFile(path, &error)) << qPrintable(error.description());
-    EXPECT_EQ(readAll(path), QByteArray("FN:J\xC3\xB6rg\r\n"));
+    EXPECT_EQ(writertest::readAll(path), QByteArray("FN:J\xC3\xB6rg\r\n"));
     EXPECT_TRUE(QFileInfo(path).permissions() & QFileDevice::WriteOwner) << "left locked";
     EXPECT_EQ(log.lines(), QStringList{QStringLiteral("Backup file already exists at %1. Replacing it.").arg(path)});
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("card.vcf")});
@@ -156,11 +147,7 @@ TEST(TDWCardCalWriter, AFailedWriteKeepsTheOldFile)
 {
     const QString folder = tdwtest::freshDir(QStringLiteral("writer"));
     const QString path = QDir(folder).filePath(QStringLiteral("card.vcf"));
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("old card");
-    }
+    ASSERT_TRUE(writertest::writeFile(path, "old card"));
     Writer writer;
     writer.addLine(repeated('x', 5000));
     TDWError error;
@@ -169,7 +156,7 @@ TEST(TDWCardCalWriter, AFailedWriteKeepsTheOldFile)
         EXPECT_FALSE(writer.replaceBackupFile(path, &error));
     }
     EXPECT_FALSE(error.description().isEmpty());
-    EXPECT_EQ(readAll(path), QByteArray("old card"));
+    EXPECT_EQ(writertest::readAll(path), QByteArray("old card"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("card.vcf")});
 
     EXPECT_FALSE(writer.replaceBackupFile(QDir(folder).filePath(QStringLiteral("no such folder/card.vcf")), &error));
