@@ -126,6 +126,19 @@ TEST_F(TDWContactExportOperationTest, ServerErrorsAreResentFiveTimesThenTheStatu
     EXPECT_EQ(stored(refused)->lastExportFailureError(), QStringLiteral("ERROR: Unexpected status code (403) when retrieving contact image."));
 }
 
+TEST_F(TDWContactExportOperationTest, APhotoRedirectedOffGoogleIsFetchedWithoutTheToken)
+{
+    const QString elsewhere = QStringLiteral("https://lh3.googleusercontent.com/fake/100/200/IMG_1.JPG");
+    s_fake->addFault({{"path", PhotoPath + QStringLiteral("c1")}, {"status", 302}, {"location", elsewhere}});
+    const TDWManagedObjectID id = seedContact(QStringLiteral("c1"), QStringLiteral("Ann"), true);
+    run(Export, id);
+    EXPECT_EQ(stored(id)->exportStatus(), TDWDocRev::BackedUp);
+    EXPECT_EQ(photoLineOf(fileAt(id)), QStringLiteral("PHOTO;TYPE=JPEG;BASE64:") + QString::fromLatin1(QByteArray("photo bytes").toBase64()));
+    const QJsonArray followed = requestsTo(QStringLiteral("/fake/100/200/IMG_1.JPG"));
+    ASSERT_EQ(followed.size(), 1);
+    EXPECT_FALSE(followed[0][QStringLiteral("headers")].toObject().contains(QStringLiteral("authorization")));
+}
+
 TEST_F(TDWContactExportOperationTest, ACardThatCannotBeWrittenIsRecordedAsFailed)
 {
     Seed broken;
