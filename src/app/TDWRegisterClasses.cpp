@@ -9,6 +9,7 @@
 #include "services/TDWCalendarDatabaseUpdateOperation.h"
 #include "services/TDWCalendarExportOperation.h"
 #include "services/TDWCalendarListParser.h"
+#include "services/TDWContactExportOperation.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
@@ -29,6 +30,7 @@ void TDWRegisterClasses()
     backupOperations.registerClass<TDWMailBackupOperation>(QStringLiteral("TDWMailBackupOperation"));
 
     TDWExportOperationClasses &exports = TDWExportOperationClasses::shared();
+    exports.registerClass<TDWContactExportOperation>(QStringLiteral("TDWContactExportOperation"));
     exports.registerClass<TDWStraightDownloadOperation>(QStringLiteral("TDWStraightDownloadOperation"));
     exports.registerClass<TDWTaskListExportOperation>(QStringLiteral("TDWTaskListExportOperation"));
     exports.registerClass<TDWCalendarExportOperation>(QStringLiteral("TDWCalendarExportOperation"));

@@ -18,6 +18,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -81,6 +82,15 @@ QString TDWExportOperation::fullPathOfDocRev(const TDWDocRev &rev)
     const std::shared_ptr<TDWDoc> doc = rev.doc();
     const QString items = TDWFileMgr::backedUpItemsPathForService(doc ? doc->service() : QString());
     return QDir(items).filePath(rev.filePath());
+}
+
+bool TDWExportOperation::makeFolderForFile(const QString &path, QString *failure)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (QDir().mkpath(folder))
+        return true;
+    *failure = QStringLiteral("Unable to create the folder “%1”").arg(folder);
+    return false;
 }
 
 void TDWExportOperation::handleSuccessfulRetrieval()

@@ -52,6 +52,9 @@ public:
     // The revision's file: the backed-up items folder of the item's service
     // joined with the revision's filePath.
     static QString fullPathOfDocRev(const TDWDocRev &rev);
+    // Makes the folder that the file at `path` goes into, with its missing
+    // parents (a revision folder removed by hand, say); false with the reason.
+    static bool makeFolderForFile(const QString &path, QString *failure);
 
 protected:
     // A GET of a content URL as Google wants it: "GData-Version" 3, and the

@@ -6,8 +6,6 @@
 #include "platform/store/TDWContextReset.h"
 #include "status/TDWActivityMonitor.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 QString TDWStraightDownloadOperation::filePath() const
 {
@@ -50,8 +48,9 @@ void TDWStraightDownloadOperation::download(const QString &contentUrl)
 {
     const QString path = filePath();
     // The temporary file is made beside the revision's file, so its folder comes first.
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        handleUnableToRetrieveDoc(QStringLiteral("Unable to create the folder “%1”").arg(QFileInfo(path).absolutePath()));
+    QString failure;
+    if (!makeFolderForFile(path, &failure)) {
+        handleUnableToRetrieveDoc(failure);
         return;
     }
     TDWHttpRequest request = contentRequest(contentUrl);

@@ -87,6 +87,8 @@ void DownloadTest::SetUp()
 
 void DownloadTest::TearDown()
 {
+    // What the test's operations posted to this thread is delivered here, not in the next test.
+    QCoreApplication::processEvents();
     TDWLog::setObserver({});
     for (quint64 token : m_tokens)
         TDWNotificationCenter::defaultCenter().removeObserver(token);

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
@@ -210,6 +211,75 @@ TEST_F(TDWStraightDownloadOperationTest, TheDoNotBackUpRuleTurnsAFailureIntoAnEx
     EXPECT_EQ(stored(unparsable)->exportStatus(), TDWDocRev::DownloadPending);
     EXPECT_FALSE(stored(unparsable)->lastExportAttemptDate().isValid());
     EXPECT_TRUE(log.last().startsWith(QStringLiteral("ERROR: Error in ExportOperation main: "))) << log.last().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// The process's resident set now, and its peak since resetPeakRss(), in KiB (from /proc/self/status).
+qint64 statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+bool resetPeakRss()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
+
+// Whether the file holds `size` bytes of the fake's generated pattern (byte i is i % 251), read a chunk at a time.
+bool holdsPattern(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != size)
+        return false;
+    // Every chunk, whatever its offset, is one slice of this.
+    const QByteArray block = pattern(251).repeated(2 + (1 << 20) / 251);
+    qint64 offset = 0;
+    while (offset < size) {
+        const QByteArray chunk = file.read(1 << 20);
+        if (chunk.isEmpty())
+            return false;
+        if (chunk != block.mid(offset % 251, chunk.size()))
+            return false;
+        offset += chunk.size();
+    }
+    return true;
+}
+
+TEST_F(TDWStraightDownloadOperationTest, AGigabyteStreamsToDiskWithFlatMemory)
+{
+    constexpr qint64 Size = qint64(1) << 30;
+    s_fake->control(QStringLiteral("scenario"),
+                    QJsonDocument(QJsonObject{
+                        {QStringLiteral("accounts"), QJsonArray{QJsonObject{{QStringLiteral("email"), Alice}, {QStringLiteral("access_token"), Token}}}},
+                        {QStringLiteral("lists"),
+                         QJsonObject{{QStringLiteral("data"),
+                                      QJsonObject{{Alice, QJsonObject{{QStringLiteral("docs"),
+                                                                       QJsonObject{{QStringLiteral("files"),
+                                                                                    QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("huge")},
+                                                                                                           {QStringLiteral("size"), double(Size)}}}}}}}}}}}}}));
+    const TDWManagedObjectID id = seedFile(QStringLiteral("https://www.googleapis.com/drive/v2/files/huge?alt=media"));
+    if (!resetPeakRss())
+        GTEST_SKIP() << "the peak resident set cannot be reset here";
+    const qint64 before = statusKiB("VmRSS:");
+    run(Straight, id);
+    const qint64 growth = statusKiB("VmHWM:") - before;
+
+    EXPECT_EQ(stored(id)->exportStatus(), TDWDocRev::BackedUp) << stored(id)->lastExportFailureError().toStdString();
+    EXPECT_LT(growth, 32 * 1024) << "peak resident set grew by " << growth << " KiB";
+    EXPECT_TRUE(holdsPattern(pathOf(id), Size));
+    QFile::setPermissions(pathOf(id), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::remove(pathOf(id));
 }
 
 } // namespace
