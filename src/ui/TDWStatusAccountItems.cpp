@@ -106,7 +106,6 @@ QList<QAction *> TDWStatusAccountItems::menuItemsForAccount(const std::shared_pt
             items.append(disabledLine(lineText, parent));
             auto *helpItem = new QAction(localized("Help"), parent);
             helpItem->setIcon(blankShortImage());
-            helpItem->setFont(smallMenuItemFont());
             QObject::connect(helpItem, &QAction::triggered, parent, [help] { help(); });
             items.append(helpItem);
         } else {
@@ -150,8 +149,10 @@ QIcon TDWStatusAccountItems::accountStatusImage(qint32 status)
 
 QFont TDWStatusAccountItems::smallMenuItemFont()
 {
+    // The status lines are set 11 points against a menu font of 14: the same
+    // proportion of this desktop's menu font.
     QFont font = QApplication::font("QMenu");
-    font.setPointSizeF(11.0);
+    font.setPointSizeF(font.pointSizeF() * 11.0 / 14.0);
     return font;
 }
 

@@ -41,7 +41,7 @@ public:
     static bool joinStatusLabels(qint32 status);
     // The title line's image for the account's lowest code (9 when none is lower).
     static QIcon accountStatusImage(qint32 status);
-    // The status lines' font: the menu font at 11 points.
+    // The status lines' font: smaller than the menu's own.
     static QFont smallMenuItemFont();
     // The image that indents a service line under its account.
     static QIcon blankShortImage();
