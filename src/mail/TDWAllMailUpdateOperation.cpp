@@ -10,19 +10,15 @@
 #include "dataobjects/TDWStoreMgr.h"
 #include "mail/TDWDeletedMessages.h"
 #include "mail/TDWImapConnectionMgr.h"
-#include "mail/TDWImapStallWatchdog.h"
 #include "mail/TDWMessageLabelLinks.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/imap/TDWImapSession.h"
+#include "status/TDWActivityMonitor.h"
 
 #include <QCoreApplication>
 #include <QThread>
-#include <QTimer>
 
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -56,112 +52,8 @@ bool onMainThread()
 
 } // namespace
 
-// What the worker thread, the main thread's watchdog timer and cancel() share.
-// It outlives the operation for as long as the main thread may still use it.
-struct TDWAllMailUpdateOperation::Watch : std::enable_shared_from_this<Watch>
-{
-    TDWImapStallWatchdog watchdog{TDWClock::duration(300s)};
-    std::weak_ptr<TDWOperation> owner;
-
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool cancelled = false;
-    bool ended = false;
-    std::function<void()> cancelRequest;
-
-    // Main thread only.
-    std::unique_ptr<QTimer> timer;
-
-    // Runs `operation` on this thread, the watchdog looking on.
-    template <class T>
-    T request(const std::shared_ptr<TDWAsyncOperation<T>> &operation, TDWError *error)
-    {
-        {
-            std::lock_guard lock(mutex);
-            if (cancelled) {
-                tdwSetError(error, TDWImapError::make(TDWImapError::Cancelled, QStringLiteral("The operation was cancelled.")));
-                return T{};
-            }
-            cancelRequest = [operation] { operation->cancel(); };
-        }
-        watchdog.requestStarted();
-        T result = operation->run(error);
-        watchdog.requestEnded();
-        std::lock_guard lock(mutex);
-        cancelRequest = nullptr;
-        return result;
-    }
-
-    // Waits `pause` on this thread; false when cancelled meanwhile.
-    bool sleep(std::chrono::milliseconds pause)
-    {
-        std::unique_lock lock(mutex);
-        return !wake.wait_for(lock, pause, [this] { return cancelled; });
-    }
-
-    void cancel()
-    {
-        std::function<void()> stopRequest;
-        {
-            std::lock_guard lock(mutex);
-            cancelled = true;
-            stopRequest = cancelRequest;
-        }
-        wake.notify_all();
-        if (stopRequest)
-            stopRequest();
-    }
-
-    void install()
-    {
-        QCoreApplication *app = QCoreApplication::instance();
-        if (!app)
-            return;
-        QMetaObject::invokeMethod(app, [self = shared_from_this()] {
-            if (self->hasEnded())
-                return;
-            self->timer = std::make_unique<QTimer>();
-            self->timer->setInterval(TDWClock::duration(60s));
-            QObject::connect(self->timer.get(), &QTimer::timeout, [weak = std::weak_ptr<Watch>(self)] {
-                if (auto watch = weak.lock())
-                    watch->check();
-            });
-            self->timer->start();
-        }, Qt::QueuedConnection);
-    }
-
-    void remove()
-    {
-        {
-            std::lock_guard lock(mutex);
-            ended = true;
-        }
-        if (QCoreApplication *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [self = shared_from_this()] { self->timer.reset(); }, Qt::QueuedConnection);
-    }
-
-    bool hasEnded()
-    {
-        std::lock_guard lock(mutex);
-        return ended;
-    }
-
-    void check()
-    {
-        if (hasEnded() || !watchdog.stalled())
-            return;
-        tdwLog(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off."));
-        timer.reset();
-        // Cancelling ends the request; the worker then fails the run and finishes it.
-        if (auto operation = owner.lock())
-            operation->cancel();
-        else
-            cancel();
-    }
-};
-
 TDWAllMailUpdateOperation::TDWAllMailUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID)
-    : m_watch(std::make_shared<Watch>())
+    : m_watch(std::make_shared<TDWImapRequestWatch>(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")))
 {
     m_context.accountUsername = accountUsername;
     m_context.backupIterationObjectID = backupIterationObjectID;
@@ -195,7 +87,7 @@ TDWImapIndexSet TDWAllMailUpdateOperation::batchNumbers(qint64 first, qint64 mes
 
 void TDWAllMailUpdateOperation::main()
 {
-    m_watch->owner = weak_from_this();
+    m_watch->setOwner(weak_from_this());
     // The requests block the thread they run on, which must not be the main one.
     if (onMainThread())
         std::thread([self = std::static_pointer_cast<TDWAllMailUpdateOperation>(shared_from_this())] { self->runAndFinish(); }).detach();
@@ -221,12 +113,7 @@ bool TDWAllMailUpdateOperation::synchronise()
         return false;
     }
 
-    m_watch->install();
-    struct Removal
-    {
-        Watch &watch;
-        ~Removal() { watch.remove(); }
-    } removal{*m_watch};
+    const TDWImapRequestWatch::Installed watching = m_watch->install();
 
     TDWError error;
     const TDWImapFolderInfo info = m_watch->request(session->folderInfoOperation(allMailFolderPath), &error);
@@ -291,6 +178,8 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
             type = TDWMessageRevisions::Full;
             m_firstFullSequence = first;
         }
+        if (TDWActivityMonitor *monitor = TDWActivityMonitor::shared())
+            monitor->updateRetrievingAllMailListForAccountUsername(m_context.accountUsername, 1, messageCount, first);
         const TDWImapIndexSet numbers = batchNumbers(first, messageCount);
         TDWError error;
         const QList<TDWImapMessage> messages = numbers.isEmpty()

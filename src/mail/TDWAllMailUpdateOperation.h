@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/TDWAllMailSyncContext.h"
+#include "mail/TDWImapRequestWatch.h"
 #include "mail/TDWMessageRevisions.h"
 #include "platform/foundation/TDWOperation.h"
 #include "platform/imap/TDWImapIndexSet.h"
@@ -54,8 +55,6 @@ protected:
     void main() override;
 
 private:
-    struct Watch;
-
     void runAndFinish();
     bool synchronise();
     bool prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type);
@@ -71,5 +70,5 @@ private:
     qint64 m_firstFullSequence = -1;
     qint64 m_messagesListed = 0;
     std::atomic<bool> m_success = false;
-    std::shared_ptr<Watch> m_watch;
+    std::shared_ptr<TDWImapRequestWatch> m_watch;
 };

@@ -16,6 +16,7 @@ namespace {
 std::atomic<TDWActivityMonitor *> g_shared = nullptr;
 
 const QString GlobalKey = QStringLiteral("global");
+const QString MailService = QStringLiteral("mail");
 const QString StatusChangeName = QStringLiteral("indexretrievalstatuschange");
 const QString GlobalStatusChangeName = QStringLiteral("NOTIFICATION_GLOBAL_BACKUP_OPERATION_STATUS_CHANGE");
 
@@ -57,6 +58,16 @@ void TDWActivityMonitor::endedBackupCycle()
     BKSNotUtils::postNotificationName(QStringLiteral("failedBackup"), this, {}, false);
 }
 
+void TDWActivityMonitor::startedCheckingRules()
+{
+    setGlobalStatus(CheckingRules);
+}
+
+void TDWActivityMonitor::startedStatusCache()
+{
+    setGlobalStatus(UpdatingStatusCache);
+}
+
 void TDWActivityMonitor::doneGlobal()
 {
     std::lock_guard lock(m_mutex);
@@ -67,6 +78,25 @@ void TDWActivityMonitor::doneGlobal()
 void TDWActivityMonitor::done()
 {
     doneGlobal();
+}
+
+void TDWActivityMonitor::startedRetrievingMailListForAccountUsername(const QString &username, bool initial)
+{
+    std::lock_guard lock(m_mutex);
+    TDWActivityMonitorBackupStatus &record = recordCreatingIfNecessary(username, MailService);
+    record.status = RetrievingList;
+    record.initial = initial;
+    notifyWithAccountUsername(username, MailService);
+}
+
+void TDWActivityMonitor::updateRetrievingAllMailListForAccountUsername(const QString &username, qint64 startIndex, qint64 messageCount,
+                                                                       qint64 currentIndex)
+{
+    std::lock_guard lock(m_mutex);
+    TDWActivityMonitorBackupStatus &record = recordCreatingIfNecessary(username, MailService);
+    record.status = RetrievingList;
+    record.pctComplete = getPctWithNumerator(currentIndex - startIndex, messageCount - startIndex);
+    notifyWithAccountUsername(username, MailService);
 }
 
 void TDWActivityMonitor::startedRetrievingApiListForAccountUsername(const QString &username, const QString &service, bool initial)
@@ -160,6 +190,26 @@ void TDWActivityMonitor::downloadBeganForDocRevObjectId(const TDWManagedObjectID
     BKSNotUtils::postNotificationName(QStringLiteral("retrievalstarted"), this, downloadUserInfo(*doc, docRevId), false);
 }
 
+void TDWActivityMonitor::downloadBeganForDocRevObjectIds(const QList<TDWManagedObjectID> &docRevIds)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (const TDWManagedObjectID &docRevId : docRevIds)
+            m_currentDownloads.insert(docRevId);
+    }
+    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    const TDWContextReset resetOnExit{moc.get()};
+    for (const TDWManagedObjectID &docRevId : docRevIds) {
+        const auto docRev = moc ? std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(docRevId, nullptr)) : nullptr;
+        const auto doc = docRev ? docRev->doc() : nullptr;
+        if (!doc) {
+            tdwLog(QStringLiteral("ERROR: Called TDWActivityMonitor downloadBeganForDocRevObjectId with Object ID that could not be found."));
+            return;
+        }
+        BKSNotUtils::postNotificationName(QStringLiteral("retrievalstarted"), this, downloadUserInfo(*doc, docRevId), false);
+    }
+}
+
 void TDWActivityMonitor::downloadStoppedForDocRevObjectId(const TDWManagedObjectID &docRevId, qint32 /*reason*/, bool willRetry)
 {
     std::lock_guard lock(m_mutex);
@@ -216,6 +266,15 @@ bool TDWActivityMonitor::docRevExportRetrievalInProgress(const TDWManagedObjectI
     return m_currentDownloads.contains(docRevId);
 }
 
+double TDWActivityMonitor::getPctWithNumerator(qint64 numerator, qint64 denominator)
+{
+    if (numerator == 0)
+        return 0.0;
+    if (denominator == 0)
+        return 1.0;
+    return double(numerator) / double(denominator);
+}
+
 QString TDWActivityMonitor::keyFor(const QString &username, const QString &service)
 {
     return QStringLiteral("%1, %2").arg(username, service);
@@ -233,6 +292,23 @@ TDWActivityMonitorBackupStatus &TDWActivityMonitor::recordCreatingIfNecessary(co
         m_orderedAccountServiceKeys.append(key);
     }
     return *record;
+}
+
+TDWActivityMonitorBackupStatus &TDWActivityMonitor::globalRecordCreatingIfNecessary()
+{
+    auto record = m_indexRetrievalStatusValues.find(GlobalKey);
+    if (record == m_indexRetrievalStatusValues.end()) {
+        record = m_indexRetrievalStatusValues.insert(GlobalKey, TDWActivityMonitorBackupStatus());
+        m_orderedAccountServiceKeys.append(GlobalKey);
+    }
+    return *record;
+}
+
+void TDWActivityMonitor::setGlobalStatus(qint64 status)
+{
+    std::lock_guard lock(m_mutex);
+    globalRecordCreatingIfNecessary().status = status;
+    notifyGlobal();
 }
 
 void TDWActivityMonitor::removeKey(const QString &key)

@@ -22,12 +22,20 @@
 class TDWActivityMonitor : public QObject
 {
 public:
-    // Record statuses that the reports set.
+    // Record statuses. The displays give every one a text; no report sets
+    // RetrievingListAgain, LoggingIn, LoginFailed or CreatingSnapshot.
     enum Status : qint64 {
+        NoStageReported = 0,
         RetrievingList = 1,
+        RetrievingListAgain = 2,
         ListRetrievalFailed = 3,
+        LoggingIn = 4,
+        LoginFailed = 5,
         QueueingDownloads = 6,
         Downloading = 7,
+        CheckingRules = 9,
+        CreatingSnapshot = 10,
+        UpdatingStatusCache = 11,
         ValidatingBackups = 12,
     };
 
@@ -43,10 +51,17 @@ public:
     void endedBackupCycle();
 
     // Global record.
+    void startedCheckingRules();
+    void startedStatusCache();
     void doneGlobal();
     void done();
 
     // Per account and service.
+    void startedRetrievingMailListForAccountUsername(const QString &username, bool initial);
+    // The All Mail pass has reached `currentIndex` of the sequence numbers
+    // from `startIndex` to `messageCount`.
+    void updateRetrievingAllMailListForAccountUsername(const QString &username, qint64 startIndex, qint64 messageCount,
+                                                       qint64 currentIndex);
     void startedRetrievingApiListForAccountUsername(const QString &username, const QString &service, bool initial);
     void updateApiListForAccountUsername(const QString &username, const QString &service, qint64 numItemsRetrieved);
     // reason 0: the list was retrieved; any other: it was not.
@@ -60,6 +75,9 @@ public:
     // Downloads of revisions (store object identifiers of TDWDocRev); the
     // revision is looked up in a context of the calling thread.
     void downloadBeganForDocRevObjectId(const TDWManagedObjectID &docRevId);
+    // All of them join the downloads at once; "retrievalstarted" follows for
+    // each in order, up to the first that no longer exists (logged).
+    void downloadBeganForDocRevObjectIds(const QList<TDWManagedObjectID> &docRevIds);
     // reason: 0 retrieved, 1 failed, 2 cancelled (accepted, not used).
     void downloadStoppedForDocRevObjectId(const TDWManagedObjectID &docRevId, qint32 reason, bool willRetry);
 
@@ -71,9 +89,15 @@ public:
     QList<TDWActivityMonitorBackupStatus> currentStatusValues() const;
     bool docRevExportRetrievalInProgress(const TDWManagedObjectID &docRevId) const;
 
+    // The fraction numerator / denominator as progress shows it: 0 when
+    // nothing is done (even of nothing), 1 when done of nothing; not clamped.
+    static double getPctWithNumerator(qint64 numerator, qint64 denominator);
+
 private:
     static QString keyFor(const QString &username, const QString &service);
     TDWActivityMonitorBackupStatus &recordCreatingIfNecessary(const QString &username, const QString &service);
+    TDWActivityMonitorBackupStatus &globalRecordCreatingIfNecessary();
+    void setGlobalStatus(qint64 status);
     void removeKey(const QString &key);
     void notifyWithAccountUsername(const QString &username, const QString &service);
     void notifyGlobal();

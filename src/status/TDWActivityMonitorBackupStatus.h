@@ -21,4 +21,12 @@ struct TDWActivityMonitorBackupStatus
     qint64 numQueuedItems = 0;
     qint64 numQueuedItemsProcessed = 0;
     bool moreBatches = false;
+
+    // Orders records by user name, then by service (plain string order):
+    // negative, 0 or positive.
+    int compareKey(const TDWActivityMonitorBackupStatus &other) const
+    {
+        const int byUsername = QString::compare(accountUsername, other.accountUsername);
+        return byUsername != 0 ? byUsername : QString::compare(service, other.service);
+    }
 };

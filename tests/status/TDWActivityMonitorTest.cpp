@@ -216,6 +216,103 @@ TEST_F(TDWActivityMonitorTest, DoneGlobalAndDoneEachPostTheGlobalStatusChange)
     }
 }
 
+TEST_F(TDWActivityMonitorTest, MailListReportsSetTheMailRecordAndItsFraction)
+{
+    const QString Mail = QStringLiteral("mail");
+    monitor.startedRetrievingMailListForAccountUsername(Alice, true);
+    auto found = monitor.indexRetrievalStatusForUsername(Alice, Mail);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->status, TDWActivityMonitor::RetrievingList);
+    EXPECT_TRUE(found->initial);
+    EXPECT_EQ(found->pctComplete, 0.0);
+    const TDWActivityMonitorBackupStatus before = *found;
+
+    monitor.updateRetrievingAllMailListForAccountUsername(Alice, 10, 110, 60);
+    found = monitor.indexRetrievalStatusForUsername(Alice, Mail);
+    EXPECT_EQ(found->pctComplete, 0.5);
+    EXPECT_TRUE(found->initial);
+    EXPECT_EQ(before.pctComplete, 0.0) << "a record handed out earlier changed with the monitor's";
+    EXPECT_EQ(before.compareKey(*found), 0);
+
+    // A restart of the list keeps the fraction reached.
+    monitor.doneRetrievingListForAccountUsername(Alice, Mail, 2);
+    EXPECT_EQ(monitor.indexRetrievalStatusForUsername(Alice, Mail)->status, TDWActivityMonitor::ListRetrievalFailed);
+    monitor.startedRetrievingMailListForAccountUsername(Alice, false);
+    found = monitor.indexRetrievalStatusForUsername(Alice, Mail);
+    EXPECT_EQ(found->status, TDWActivityMonitor::RetrievingList);
+    EXPECT_FALSE(found->initial);
+    EXPECT_EQ(found->pctComplete, 0.5);
+
+    // A progress report without a start creates the record.
+    monitor.updateRetrievingAllMailListForAccountUsername(Bob, 1, 2001, 1001);
+    found = monitor.indexRetrievalStatusForUsername(Bob, Mail);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->status, TDWActivityMonitor::RetrievingList);
+    EXPECT_EQ(found->pctComplete, 0.5);
+
+    const auto delivered = log.deliverQueued();
+    ASSERT_EQ(delivered.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(delivered[i].userInfo, accountInfo(Alice, Mail));
+    EXPECT_EQ(delivered[4].userInfo, accountInfo(Bob, Mail));
+    for (const Delivered &d : delivered)
+        EXPECT_EQ(d.name, StatusChange);
+}
+
+TEST_F(TDWActivityMonitorTest, TheFractionIsZeroForNothingDoneAndOneForNothingToDo)
+{
+    struct Case
+    {
+        qint64 numerator, denominator;
+        double expected;
+    };
+    for (const Case c : {Case{0, 0, 0.0}, Case{0, 100, 0.0}, Case{5, 0, 1.0}, Case{50, 100, 0.5}, Case{-10, 100, -0.1},
+                         Case{150, 100, 1.5}}) {
+        SCOPED_TRACE(testing::Message() << c.numerator << "/" << c.denominator);
+        EXPECT_DOUBLE_EQ(TDWActivityMonitor::getPctWithNumerator(c.numerator, c.denominator), c.expected);
+    }
+}
+
+TEST_F(TDWActivityMonitorTest, RecordsCompareByUsernameThenService)
+{
+    TDWActivityMonitorBackupStatus aliceDocs = record(1);
+    TDWActivityMonitorBackupStatus aliceContacts = record(1);
+    aliceContacts.service = Contacts;
+    TDWActivityMonitorBackupStatus bobContacts = aliceContacts;
+    bobContacts.accountUsername = Bob;
+    EXPECT_GT(aliceDocs.compareKey(aliceContacts), 0);
+    EXPECT_LT(aliceContacts.compareKey(aliceDocs), 0);
+    EXPECT_LT(aliceDocs.compareKey(bobContacts), 0);
+    EXPECT_EQ(aliceDocs.compareKey(record(7)), 0);
+}
+
+TEST_F(TDWActivityMonitorTest, TheGlobalRecordFollowsRulesAndStatusCacheWork)
+{
+    monitor.startedRetrievingApiListForAccountUsername(Alice, Docs, false);
+    monitor.startedCheckingRules();
+    auto global = monitor.globalOperationStatus();
+    ASSERT_TRUE(global);
+    EXPECT_EQ(global->status, TDWActivityMonitor::CheckingRules);
+    EXPECT_TRUE(global->accountUsername.isNull());
+    EXPECT_TRUE(global->service.isNull());
+    monitor.startedStatusCache();
+    EXPECT_EQ(monitor.globalOperationStatus()->status, TDWActivityMonitor::UpdatingStatusCache);
+    const auto values = monitor.currentStatusValues();
+    ASSERT_EQ(values.size(), 2);
+    EXPECT_EQ(values[1].status, TDWActivityMonitor::UpdatingStatusCache);
+    EXPECT_FALSE(monitor.indexRetrievalStatusForUsername(QString(), QString()));
+    monitor.doneGlobal();
+    EXPECT_FALSE(monitor.globalOperationStatus());
+    EXPECT_EQ(monitor.currentStatusValues().size(), 1);
+
+    const auto delivered = log.deliverQueued();
+    ASSERT_EQ(delivered.size(), 4u);
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(delivered[i].name, QStringLiteral("NOTIFICATION_GLOBAL_BACKUP_OPERATION_STATUS_CHANGE"));
+        EXPECT_TRUE(delivered[i].userInfo.isEmpty());
+    }
+}
+
 TEST_F(TDWActivityMonitorTest, ReportsFromWorkerThreadsAreDeliveredOnTheMainThreadAndNoneIsLost)
 {
     constexpr int Threads = 4;
@@ -318,4 +415,29 @@ TEST_F(TDWActivityMonitorDownloadTest, AnUnknownRevisionIsLoggedAndPostsNothing)
         QStringLiteral("ERROR: Called TDWActivityMonitor downloadStoppedForDocRevObjectId with Object ID that could not be found.")));
     EXPECT_FALSE(monitor.docRevExportRetrievalInProgress(unknown));
     EXPECT_TRUE(log.deliverQueued().empty());
+}
+
+TEST_F(TDWActivityMonitorDownloadTest, SeveralBeganDownloadsPostUpToTheFirstUnknownOneAndAllStayInTheSet)
+{
+    TDWManagedObjectID gone;
+    {
+        auto doc = TDWDoc::newWithMoc(*stack.moc, stack.store(Alice, Docs));
+        doc->setDocId(QStringLiteral("doc-2"));
+        auto revision = TDWDocRev::newWithMoc(*stack.moc, doc->persistentStore());
+        revision->setDoc(doc);
+        ASSERT_TRUE(stack.moc->save(nullptr));
+        gone = revision->objectID();
+        stack.moc->deleteObject(revision);
+        ASSERT_TRUE(stack.moc->save(nullptr));
+    }
+    tdwtest::LogCapture logged;
+    monitor.downloadBeganForDocRevObjectIds({revisionId, gone, revisionId});
+    EXPECT_TRUE(monitor.docRevExportRetrievalInProgress(revisionId));
+    EXPECT_TRUE(monitor.docRevExportRetrievalInProgress(gone));
+    EXPECT_TRUE(logged.contains(
+        QStringLiteral("ERROR: Called TDWActivityMonitor downloadBeganForDocRevObjectId with Object ID that could not be found.")));
+    const auto delivered = log.deliverQueued();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].name, QStringLiteral("retrievalstarted"));
+    EXPECT_EQ(delivered[0].userInfo, downloadInfo());
 }

@@ -224,6 +224,9 @@ class FakeGmail:
                     raise ModelError("no such folder: %s" % req.get("folder"))
                 box.bump_uidvalidity(folder, req.get("value"))
                 return {"folder": folder.name, "uidvalidity": folder.uidvalidity}
+            if op == "hide":
+                box.hide(req.get("folders", []))
+                return {}
             if op == "add_token":
                 acct.tokens.add(req["token"])
                 return {}

@@ -243,6 +243,9 @@ class LayoutTest(unittest.TestCase):
             self.assertEqual(m.select(folder, readonly=True)[0], "NO")
             self.assertEqual(m.status(folder, "(MESSAGES)")[0], "NO")
         self.assertEqual(select_count(m, "INBOX"), 7)
+        # Switched off later, a label leaves the list of the next LIST.
+        fake.control({"op": "hide", "folders": ["[Google Mail]/Trash"]})
+        self.assertNotIn("[Google Mail]/Trash", set(list_attrs(m.list()[1])))
         m.logout()
 
     def test_localized_system_folders(self):

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "mail/TDWImapRequestWatch.h"
+#include "platform/foundation/TDWOperation.h"
+#include "platform/imap/TDWImapFolder.h"
+#include "platform/store/TDWManagedObjectID.h"
+#include "platform/store/TDWPersistentStore.h"
+
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+// Once per backup run, before All Mail is synchronised: reads the account's
+// IMAP folder list and brings its mail folder records and the dated history
+// of its label backup settings up to date, then posts
+// "mailfolderlistchanged" (after every successful update, changed or not).
+//
+// A concurrent operation that does its work on a worker thread (the queue's,
+// or one of its own when started on the main thread) with a blocking IMAP
+// request, and finishes itself once, at the end of that work, whatever the
+// outcome. A watchdog on the main thread cancels the operation when the
+// request has waited 300 s for its answer.
+class TDWMailFolderListUpdateOperation : public TDWOperation
+{
+public:
+    TDWMailFolderListUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID);
+    ~TDWMailFolderListUpdateOperation() override;
+
+    bool isConcurrent() const override;
+    void cancel() override;
+
+    // True once the update saved; read after the operation finished.
+    bool success() const;
+
+protected:
+    void main() override;
+
+private:
+    void runAndFinish();
+    bool update();
+    // The store work for the folder list the server gave.
+    bool handleFolders(const QList<TDWImapFolder> &folders);
+
+    const QString m_accountUsername;
+    const TDWManagedObjectID m_backupIterationObjectID;
+    TDWPersistentStorePtr m_accountServiceStore;
+    std::atomic<bool> m_success = false;
+    std::shared_ptr<TDWImapRequestWatch> m_watch;
+};
