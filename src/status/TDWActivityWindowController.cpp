@@ -18,15 +18,6 @@
 
 namespace {
 
-// Codes that no report of the monitor sets today but that a record may carry.
-enum OtherStatus : qint64 {
-    LoggingIn = 4,
-    LoginFailed = 5,
-    UpdatingItemStatusValues = 9,
-    CreatingSnapshot = 10,
-    UpdatingSummaryCache = 11,
-};
-
 QString localized(const char *text)
 {
     return QCoreApplication::translate("TDWActivityWindowController", text);
@@ -86,7 +77,7 @@ void TDWActivityWindowController::showWindow()
 
 TDWActivityWindowController::CellType TDWActivityWindowController::cellTypeForActivity(const TDWActivityMonitorBackupStatus &activity)
 {
-    if (activity.status == LoginFailed || activity.status == TDWActivityMonitor::ListRetrievalFailed)
+    if (activity.status == TDWActivityMonitor::LoginFailed || activity.status == TDWActivityMonitor::ListRetrievalFailed)
         return TextOnly;
     if (activity.status == TDWActivityMonitor::RetrievingList && activity.numItemsRetrieved != 0)
         return TextBarAndSecondLine;
@@ -117,25 +108,25 @@ void TDWActivityWindowController::updateCellView(TDWActivityCellView *cell, cons
     QString secondLine;
     bool spinning = true;
     switch (activity.status) {
-    case UpdatingItemStatusValues:
+    case TDWActivityMonitor::CheckingRules:
         text = localized("Updating item status values");
         break;
     case TDWActivityMonitor::ValidatingBackups:
         text = localized("Validating existing %1 backup files for “%2”").arg(service.serviceLabelLong, user);
         break;
-    case CreatingSnapshot:
+    case TDWActivityMonitor::CreatingSnapshot:
         text = localized("Creating a snapshot");
         break;
-    case UpdatingSummaryCache:
+    case TDWActivityMonitor::UpdatingStatusCache:
         text = localized("Updating summary cache");
         break;
-    case LoggingIn:
+    case TDWActivityMonitor::LoggingIn:
         text = localized("Logging into %1 for “%2”").arg(service.serviceLabelLong, user);
         break;
     case TDWActivityMonitor::ListRetrievalFailed:
         text = localized("Unable to retrieve %1 for “%2”").arg(service.serviceLabelLong, user);
         break;
-    case LoginFailed:
+    case TDWActivityMonitor::LoginFailed:
         text = localized("Error logging into %1 for “%2”").arg(service.serviceLabelLong, user);
         break;
     case TDWActivityMonitor::QueueingDownloads:

@@ -110,6 +110,28 @@ TEST_F(TDWActivityWindowTest, RowsFollowTheMonitor)
     EXPECT_EQ(window->activities().front().accountUsername, Bob);
 }
 
+TEST_F(TDWActivityWindowTest, MailListAndGlobalWork)
+{
+    window = std::make_unique<TDWActivityWindowController>(&monitor);
+    monitor.startedRetrievingMailListForAccountUsername(Alice, true);
+    monitor.updateRetrievingAllMailListForAccountUsername(Alice, 10, 110, 60);
+    monitor.startedCheckingRules();
+    deliver();
+    ASSERT_EQ(window->activities().size(), 2);
+    EXPECT_EQ(text(0), QStringLiteral("Retrieving Gmail message list for “alice@example.com”"));
+    EXPECT_FALSE(cell(0)->isIndeterminate());
+    EXPECT_EQ(cell(0)->progressIndicator()->value() * 2, cell(0)->progressIndicator()->maximum());
+    EXPECT_EQ(text(1), QStringLiteral("Updating item status values"));
+
+    monitor.startedStatusCache();
+    deliver();
+    EXPECT_EQ(text(1), QStringLiteral("Updating summary cache"));
+    monitor.doneGlobal();
+    deliver();
+    EXPECT_EQ(heights(), QList<int>({39, 1}));
+    EXPECT_EQ(window->activities().front().service, QStringLiteral("mail"));
+}
+
 TEST_F(TDWActivityWindowTest, RowsVanishedWithANewCycleGoAtTheirNextNotice)
 {
     monitor.startedRetrievingApiListForAccountUsername(Alice, QStringLiteral("docs"), true);
