@@ -311,6 +311,25 @@ TEST_F(TDWStatusItemMgrTest, OutsideOperationsDisableExactlyWhatWasEnabled)
     EXPECT_EQ(lines(), before);
 }
 
+TEST_F(TDWStatusItemMgrTest, ItemsRebuiltDuringAnOutsideOperationAreNotTouchedAtItsEnd)
+{
+    stack.addAccount(Alice);
+    statusMgr->setAll(Alice, {8, 7, 7, 7});
+    make();
+    post(QStringLiteral("outsideopstarted"));
+    // The group's Help item, disabled and remembered, is replaced by a new one.
+    post(QStringLiteral("accountUpdate"), Alice);
+    QAction *help = itemTitled(mgr->menu(), QStringLiteral("Help"));
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->isEnabled());
+    help->setEnabled(false);
+    post(QStringLiteral("outsideopfinished"));
+    // Only the remembered items that still exist come back; the new one is left as it is.
+    EXPECT_FALSE(help->isEnabled());
+    EXPECT_TRUE(mgr->backUpNowItem()->isEnabled());
+    EXPECT_TRUE(mgr->quitItem()->isEnabled());
+}
+
 TEST_F(TDWStatusItemMgrTest, TheCheckMarkFollowsTheSelectedAccount)
 {
     stack.addAccount(Alice);
