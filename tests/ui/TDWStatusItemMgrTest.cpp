@@ -3,9 +3,11 @@
 #include "StatusMenuFixture.h"
 
 #include "PinnedZoneAndLocale.h"
+#include "TestSupport.h"
 #include "common/BKSDateFormatUtils.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
+#include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "ui/TDWStatusAccountItems.h"
@@ -204,6 +206,27 @@ TEST_F(TDWStatusItemMgrTest, UnknownUserNamesLeaveTheMenuAlone)
     post(QStringLiteral("deletedAccount"), Bob);
     post(QStringLiteral("newAccount"), Bob); // not in the store
     EXPECT_EQ(lines(), before);
+}
+
+// The first build could not read the accounts: the first account added
+// builds the area afresh in place of the error line, not after Quit.
+TEST_F(TDWStatusItemMgrTest, AnAccountAreaThatFailedIsBuiltAfreshByTheNextAccount)
+{
+    stack.addAccount(Alice);
+    const QString master = TDWMasterStore::shared().masterStore()->path();
+    ASSERT_EQ(dotest::sqlite(master, QStringLiteral("ALTER TABLE Account RENAME TO AccountAway")), QString());
+    {
+        tdwtest::LogCapture log;
+        make();
+        EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to retrieve account status summaries: ")));
+    }
+    EXPECT_EQ(lines().mid(3, 2), QStringList({QStringLiteral("Error checking backup status [off]"), QStringLiteral("---")}));
+    EXPECT_EQ(lines().mid(5), AppItems);
+
+    ASSERT_EQ(dotest::sqlite(master, QStringLiteral("ALTER TABLE AccountAway RENAME TO Account")), QString());
+    post(QStringLiteral("newAccount"), Alice);
+    EXPECT_EQ(accountLines(), QStringList({QStringLiteral("---"), Alice, QStringLiteral("Backed up. [off]"), QStringLiteral("---")}));
+    EXPECT_EQ(lines().mid(7), AppItems);
 }
 
 TEST_F(TDWStatusItemMgrTest, BackUpNowFollowsTheRuleAtBuildEndAndAccountChangesOnly)
