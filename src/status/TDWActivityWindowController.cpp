@@ -6,7 +6,6 @@
 #include "status/TDWActivityMonitor.h"
 #include "ui/TDWWindowUtilities.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QHeaderView>

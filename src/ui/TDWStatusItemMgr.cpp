@@ -133,7 +133,6 @@ void TDWStatusItemMgr::drawOnMain()
 void TDWStatusItemMgr::getMenu()
 {
     m_menu = std::make_unique<QMenu>(QStringLiteral("Tidewell"));
-    m_menu->setToolTipsVisible(false);
 
     m_lastBackupDate = QDateTime();
     {

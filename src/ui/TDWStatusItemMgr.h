@@ -16,7 +16,6 @@
 #include <optional>
 
 class QAction;
-class QIcon;
 class QMenu;
 class QSystemTrayIcon;
 class TDWAccount;
