@@ -54,6 +54,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -67,6 +68,8 @@ constexpr int QuitAfterLoginItemDelayMs = 1000;
 // The maker's pages; the version and edition are added as query parameters.
 const QString WebSitePage = QStringLiteral("https://www.tidewell.org/");
 const QString FaqPage = QStringLiteral("https://www.tidewell.org/faq/");
+// Why some messages wait for a later backup run.
+const QString ThrottlingHelpPage = QStringLiteral("https://www.tidewell.org/faq/throttling/");
 const QString EditionName = QStringLiteral("Linux");
 const QString EditionId = QStringLiteral("linux");
 // The maker's secure web site, where the mailing list is.
@@ -458,13 +461,35 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
         m_backupScheduler->userRequestedImmediateBackup();
         setOneTimeBackupFlags();
     }
-    auto *statusItemMgr = new TDWStatusItemMgr(m_backupScheduler.get(), TDWMasterStore::shared().persistentStoreCoordinator(), this);
+    auto *statusItemMgr = new TDWStatusItemMgr(m_backupScheduler.get(), TDWMasterStore::shared().persistentStoreCoordinator(), statusMgr(),
+                                               [this] { return m_currentAccountUsername; }, this);
     m_statusItemMgr = statusItemMgr;
-    connect(statusItemMgr, &TDWStatusItemMgr::showMainWindowRequested, this, &TDWAppController::showMainWindow);
-    connect(statusItemMgr, &TDWStatusItemMgr::quitRequested, this, &TDWAppController::quitConfirming);
+    connectStatusItemMgr(statusItemMgr);
     statusItemMgr->draw();
     m_notifier->setTrayIcon(statusItemMgr->trayIcon());
     emit startupFinished();
+}
+
+void TDWAppController::connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr)
+{
+    connect(statusItemMgr, &TDWStatusItemMgr::selectAccountRequested, this, &TDWAppController::setCurrentAccountUsername);
+    connect(statusItemMgr, &TDWStatusItemMgr::showMainWindowRequested, this, &TDWAppController::showMainWindow);
+    connect(statusItemMgr, &TDWStatusItemMgr::showPrefsWindowRequested, this, &TDWAppController::showPrefsWindow);
+    connect(statusItemMgr, &TDWStatusItemMgr::showAboutRequested, this, &TDWAppController::showAboutBox);
+    connect(statusItemMgr, &TDWStatusItemMgr::showActivityWindowRequested, this, &TDWAppController::showActivityWindow);
+    connect(statusItemMgr, &TDWStatusItemMgr::throttlingHelpRequested, this, [this] { openWebSiteLink(ThrottlingHelpPage); });
+    connect(statusItemMgr, &TDWStatusItemMgr::removeStartupItemRequested, this, [this] {
+        if (m_loginItems.removeFromLoginItems)
+            m_loginItems.removeFromLoginItems();
+    });
+    connect(statusItemMgr, &TDWStatusItemMgr::checkStartupItemStatusRequested, this, [this] {
+        QMessageBox status(QMessageBox::NoIcon, tr("Status"), tr("Status"), QMessageBox::Ok);
+        status.setInformativeText(QStringLiteral("status: %1").arg(m_loginItems.inLoginItems && m_loginItems.inLoginItems() ? 1 : 0));
+        status.exec();
+    });
+    // A test of crash reporting: the exception leaves a thread of its own, which ends the program.
+    connect(statusItemMgr, &TDWStatusItemMgr::throwExceptionRequested, this, [this] { std::thread([this] { throwException(); }).detach(); });
+    connect(statusItemMgr, &TDWStatusItemMgr::quitRequested, this, &TDWAppController::quitConfirming);
 }
 
 std::shared_ptr<TDWStatusMgr> TDWAppController::statusMgr() const
@@ -685,7 +710,7 @@ void TDWAppController::showMainWindow()
 void TDWAppController::showActivityWindow()
 {
     if (!m_activityWindowController)
-        m_activityWindowController = std::make_unique<TDWActivityWindowController>();
+        m_activityWindowController = std::make_unique<TDWActivityWindowController>(m_activityMonitor.get());
     m_activityWindowController->showWindow();
 }
 

@@ -190,6 +190,8 @@ private:
     void firstTimeUserFinished(const QString &emailAddress, bool startAtLogin, const QString &accountUsername);
     void getStatusInfo(bool backUpImmediately);
     void finishInitializationAfterStatus(bool backUpImmediately);
+    // The status menu's commands.
+    void connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr);
     // Sets each one-time backup flag not yet set; true when one was unset.
     bool setOneTimeBackupFlags();
     void recoveryCountChanged(int count);

@@ -59,7 +59,8 @@ void TDWDesktopNotifier::deliver(const Notice &notice)
 
 void TDWDesktopNotifier::showInTray(const Notice &notice)
 {
-    if (!m_trayIcon || !m_trayIcon->isVisible()) {
+    // The status item is shown even before a tray host appears; a balloon needs the host.
+    if (!m_trayIcon || !m_trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         tdwLog(QStringLiteral("ERROR: Unable to show the notice \"%1\": no notification service and no tray").arg(notice.title));
         return;
     }

@@ -18,9 +18,14 @@ public:
     QString itemDir;
     // What the user reads in "Unable to retrieve the <label>".
     QString listOfItemsLabel;
+    // The service's name, short (status menu lines) and long (activity rows).
+    QString serviceLabel;
+    QString serviceLabelLong;
     // One item and several items of the service, as the status texts name them.
     QString itemName;
     QString itemNamePlural;
+    // Several items without the service's name ("messages", "files").
+    QString itemNamePluralNoService;
     // Class of the service's access check, and the URL the HTTP check reads.
     QString preflightClass;
     QString preflightUrl;

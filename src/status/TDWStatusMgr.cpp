@@ -36,6 +36,8 @@ bool loginRequired(const QString &username)
 
 TDWStatusMgr::TDWStatusMgr() = default;
 
+TDWStatusMgr::~TDWStatusMgr() = default;
+
 void TDWStatusMgr::setBackupInProgressCheck(std::function<bool()> check)
 {
     std::lock_guard lock(m_checkMutex);

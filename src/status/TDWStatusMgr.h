@@ -41,6 +41,8 @@ public:
     };
 
     TDWStatusMgr();
+    // The status menu's tests stand a scripted evaluator in its place.
+    virtual ~TDWStatusMgr();
 
     // How to ask whether the scheduler's queue holds a backup run; the
     // application installs it once its scheduler exists (none: no run).
@@ -48,9 +50,9 @@ public:
 
     // The account's status for the service, read in the caller's context (the
     // account's), on that context's thread.
-    qint32 statusForAccount(const std::shared_ptr<TDWAccount> &account, const QString &service, TDWManagedObjectContext &moc) const;
+    virtual qint32 statusForAccount(const std::shared_ptr<TDWAccount> &account, const QString &service, TDWManagedObjectContext &moc) const;
     // Over every enabled account service, in a context of its own.
-    qint32 globalStatus() const;
+    virtual qint32 globalStatus() const;
     // The one-line text the menu shows for a status of the account's service.
     QString labelForStatus(qint32 status, const std::shared_ptr<TDWAccount> &account, const TDWServiceConfig &serviceConfig) const;
 

@@ -1,6 +1,7 @@
 #include "ui/TDWOpenSourceWindowController.h"
 
 #include "platform/foundation/TDWResources.h"
+#include "ui/TDWWindowUtilities.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -10,6 +11,7 @@ TDWOpenSourceWindowController::TDWOpenSourceWindowController(QObject *parent)
     : QObject(parent)
     , m_window(std::make_unique<QTextBrowser>())
 {
+    m_window->setObjectName(QStringLiteral("TDWOpenSourceWindow"));
     m_window->setWindowTitle(tr("Open Source Notices"));
     // Every link goes to the browser; the notices stay as they are.
     m_window->setOpenLinks(false);
@@ -19,6 +21,7 @@ TDWOpenSourceWindowController::TDWOpenSourceWindowController(QObject *parent)
     if (notices.open(QIODevice::ReadOnly))
         m_window->setHtml(QString::fromUtf8(notices.readAll()));
     m_window->resize(600, 500);
+    TDWWindowUtilities::centerFirstTime(m_window.get());
 }
 
 TDWOpenSourceWindowController::~TDWOpenSourceWindowController() = default;

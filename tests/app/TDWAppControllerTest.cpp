@@ -17,6 +17,7 @@
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWActivityMonitor.h"
+#include "status/TDWActivityWindowController.h"
 #include "TestSupport.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWAccountFlowController.h"
@@ -149,7 +150,24 @@ TEST_F(TDWAppControllerStartup, AReturningUserReachesTheMainWindowOnTheirAccount
     ASSERT_TRUE(controller->mainWindowController());
     EXPECT_TRUE(controller->mainWindowController()->window()->isVisible());
     EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("second@example.com"));
-    EXPECT_TRUE(controller->statusItemMgr());
+    ASSERT_TRUE(controller->statusItemMgr());
+    // The status menu lists both accounts, the one shown checked, and its commands reach the application.
+    const auto statusMenuItem = [this](const QString &title) -> QAction * {
+        for (QAction *action : controller->statusItemMgr()->menu()->actions())
+            if (action->text() == title)
+                return action;
+        return nullptr;
+    };
+    ASSERT_TRUE(statusMenuItem(QStringLiteral("first@example.com")));
+    ASSERT_TRUE(statusMenuItem(QStringLiteral("second@example.com")));
+    EXPECT_TRUE(statusMenuItem(QStringLiteral("second@example.com"))->isChecked());
+    statusMenuItem(QStringLiteral("first@example.com"))->trigger();
+    EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("first@example.com"));
+    EXPECT_TRUE(statusMenuItem(QStringLiteral("first@example.com"))->isChecked());
+    EXPECT_FALSE(statusMenuItem(QStringLiteral("second@example.com"))->isChecked());
+    statusMenuItem(QStringLiteral("Activity"))->trigger();
+    ASSERT_TRUE(controller->activityWindowController());
+    EXPECT_TRUE(controller->activityWindowController()->window()->isVisible());
     // "mail2" was already set: a plain launch does not back up at once.
     EXPECT_EQ(backupRunsMade, 0);
     // The post-upgrade notes were read before.
