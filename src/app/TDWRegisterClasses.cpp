@@ -7,6 +7,7 @@
 #include "mail/TDWMailPreflightOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWCalendarServiceDelegate.h"
+#include "services/TDWContactsServiceDelegate.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDocsServiceDelegate.h"
 #include "services/TDWDriveListParser.h"
@@ -36,6 +37,7 @@ void TDWRegisterClasses()
 
     TDWServiceDelegateClasses &delegates = TDWServiceDelegateClasses::shared();
     delegates.registerClass<TDWDocsServiceDelegate>(QStringLiteral("TDWDocsServiceDelegate"));
+    delegates.registerClass<TDWContactsServiceDelegate>(QStringLiteral("TDWContactsServiceDelegate"));
     delegates.registerClass<TDWCalendarServiceDelegate>(QStringLiteral("TDWCalendarServiceDelegate"));
     delegates.registerClass<TDWReaderServiceDelegate>(QStringLiteral("TDWReaderServiceDelegate"));
     delegates.registerClass<TDWPicasaServiceDelegate>(QStringLiteral("TDWPicasaServiceDelegate"));

@@ -15,6 +15,7 @@
 #include "platform/foundation/TDWUserDefaults.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWCalendarServiceDelegate.h"
+#include "services/TDWContactsServiceDelegate.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDocsServiceDelegate.h"
 #include "services/TDWDriveListParser.h"
@@ -203,13 +204,14 @@ TEST_F(TDWRegisterClassesTest, EveryServiceDelegateClassOfTheTableIsMade)
     const QHash<QString, std::function<bool(const TDWServiceDelegate *)>> expected = {
         {QStringLiteral("TDWDocsServiceDelegate"), isA<TDWDocsServiceDelegate, TDWServiceDelegate>()},
         {QStringLiteral("TDWCalendarServiceDelegate"), isA<TDWCalendarServiceDelegate, TDWServiceDelegate>()},
+        {QStringLiteral("TDWContactsServiceDelegate"), isA<TDWContactsServiceDelegate, TDWServiceDelegate>()},
         {QStringLiteral("TDWReaderServiceDelegate"), isA<TDWReaderServiceDelegate, TDWServiceDelegate>()},
         {QStringLiteral("TDWPicasaServiceDelegate"), isA<TDWPicasaServiceDelegate, TDWServiceDelegate>()},
     };
     const QStringList names = namesInShippedTable(QStringLiteral("serviceDelegateClass"));
-    for (const QString &name : expected.keys()) {
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()), QSet<QString>(expected.keyBegin(), expected.keyEnd()));
+    for (const QString &name : names) {
         SCOPED_TRACE(name.toStdString());
-        EXPECT_TRUE(names.contains(name));
         const std::unique_ptr<TDWServiceDelegate> delegate = TDWServiceDelegateClasses::shared().create(name);
         ASSERT_NE(delegate, nullptr);
         EXPECT_TRUE(expected.value(name)(delegate.get()));

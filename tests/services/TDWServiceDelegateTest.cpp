@@ -164,3 +164,27 @@ TEST_F(EntriesTest, PicasaDelegateAddsPhotoThenCommentFeedsOfWhatThisRunSaw)
               QList<QVariantMap>({{{QStringLiteral("url"), base + QStringLiteral("a%201/photoid/p%3F1?kind=comment")}}}));
     EXPECT_EQ(delegate->moreLinksForBackupIteration(iteration, store, *moc), QList<QVariantMap>());
 }
+
+TEST_F(EntriesTest, ContactsDelegateWritesCardsOfContactsWithoutPhotoAndLocksThem)
+{
+    std::unique_ptr<TDWServiceDelegate> delegate = made("TDWContactsServiceDelegate");
+    TDWUserDefaults::standard()->setBool(true, QStringLiteral("lockBackupFiles"));
+    TDWDocEntry plain = entry(QStringLiteral("k1"), QStringLiteral("Kim Lee"), QStringLiteral("contact"));
+    plain.setXmlString(QStringLiteral("<entry><title>Kim Lee</title><gd:name><gd:fullName>Kim Lee</gd:fullName></gd:name></entry>"));
+    TDWDocEntry withPhoto = entry(QStringLiteral("k2"), QStringLiteral("Ana"), QStringLiteral("contact"));
+    withPhoto.setXmlString(QStringLiteral("<entry><title>Ana</title></entry>"));
+    withPhoto.setPhotoEtag(QStringLiteral("photo-etag"));
+    run(1, QStringLiteral("contacts"), delegate.get());
+    ASSERT_TRUE(process({plain, withPhoto}));
+
+    const TDWDocRev::Ptr written = latest(QStringLiteral("k1"), QStringLiteral("contacts"));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->exportStatus(), TDWDocRev::BackedUp);
+    const QString path = itemsPath(QStringLiteral("contacts")) + QLatin1Char('/') + written->filePath();
+    QFile card(path);
+    ASSERT_TRUE(card.open(QIODevice::ReadOnly)) << path.toStdString();
+    EXPECT_TRUE(card.readAll().startsWith("BEGIN:VCARD"));
+    EXPECT_EQ(card.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
+    EXPECT_EQ(latest(QStringLiteral("k2"), QStringLiteral("contacts"))->exportStatus(), TDWDocRev::DownloadPending);
+    TDWUserDefaults::standard()->removeObjectForKey(QStringLiteral("lockBackupFiles"));
+}
