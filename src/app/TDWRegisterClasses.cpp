@@ -9,12 +9,18 @@
 #include "services/TDWCalendarDatabaseUpdateOperation.h"
 #include "services/TDWCalendarExportOperation.h"
 #include "services/TDWCalendarListParser.h"
+#include "services/TDWCalendarServiceDelegate.h"
 #include "services/TDWContactExportOperation.h"
+#include "services/TDWContactsServiceDelegate.h"
 #include "services/TDWDocListParser.h"
+#include "services/TDWDocsServiceDelegate.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
+#include "services/TDWPicasaServiceDelegate.h"
+#include "services/TDWReaderServiceDelegate.h"
 #include "services/TDWReaderSubscriptionListParser.h"
 #include "services/TDWReaderTagListParser.h"
+#include "services/TDWServiceDelegate.h"
 #include "services/TDWStraightDownloadOperation.h"
 #include "services/TDWTaskListExportOperation.h"
 #include "services/TDWTaskListParser.h"
@@ -44,4 +50,11 @@ void TDWRegisterClasses()
     parsers.registerClass<TDWDriveListParser>(QStringLiteral("TDWDriveListParser"));
     parsers.registerClass<TDWCalendarListParser>(QStringLiteral("TDWCalendarListParser"));
     parsers.registerClass<TDWTaskListParser>(QStringLiteral("TDWTaskListParser"));
+
+    TDWServiceDelegateClasses &delegates = TDWServiceDelegateClasses::shared();
+    delegates.registerClass<TDWDocsServiceDelegate>(QStringLiteral("TDWDocsServiceDelegate"));
+    delegates.registerClass<TDWContactsServiceDelegate>(QStringLiteral("TDWContactsServiceDelegate"));
+    delegates.registerClass<TDWCalendarServiceDelegate>(QStringLiteral("TDWCalendarServiceDelegate"));
+    delegates.registerClass<TDWReaderServiceDelegate>(QStringLiteral("TDWReaderServiceDelegate"));
+    delegates.registerClass<TDWPicasaServiceDelegate>(QStringLiteral("TDWPicasaServiceDelegate"));
 }
