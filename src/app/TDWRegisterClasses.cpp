@@ -7,6 +7,7 @@
 #include "mail/TDWMailPreflightOperation.h"
 #include "services/TDWCalendarListParser.h"
 #include "services/TDWDocListParser.h"
+#include "services/TDWDocListRetrievalOperation.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
 #include "services/TDWReaderSubscriptionListParser.h"
@@ -20,6 +21,7 @@ void TDWRegisterClasses()
     preflights.registerClass<TDWMailPreflightOperation>(QStringLiteral("TDWMailPreflightOperation"));
 
     TDWBackupOperationClasses::shared().registerClass<TDWApiBackupOperation>(QStringLiteral("TDWApiBackupOperation"));
+    TDWListRetrievalClasses::shared().registerClass<TDWDocListRetrievalOperation>(TDWApiBackupOperation::ListRetrievalClass);
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));
