@@ -67,6 +67,11 @@ std::unique_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVari
     }
     data->docTypes = config.value(QStringLiteral("doctypes")).toList();
     data->docTypesById = indexById(data->docTypes);
+    for (auto it = data->docTypesById.cbegin(); it != data->docTypesById.cend(); ++it) {
+        const QStringList types = it->value(QStringLiteral("exports")).toMap().keys();
+        if (!types.isEmpty())
+            data->exportTypesById.insert(it.key(), types);
+    }
     for (const QVariant &entry : config.value(QStringLiteral("specialmaillabels")).toList()) {
         const TDWSpecialMailLabel label(entry.toMap());
         if (label.forced)
@@ -113,6 +118,11 @@ QVariantList TDWServiceTable::docTypeConfigs() const
 QVariantMap TDWServiceTable::docTypeConfig(const QString &docType) const
 {
     return data().docTypesById.value(docType);
+}
+
+QStringList TDWServiceTable::exportTypes(const QString &docType) const
+{
+    return data().exportTypesById.value(docType);
 }
 
 QList<TDWSpecialMailLabel> TDWServiceTable::specialMailLabels() const

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -45,6 +46,9 @@ public:
     TDWServiceConfig serviceConfig(const QString &serviceId) const;
     QVariantList docTypeConfigs() const;
     QVariantMap docTypeConfig(const QString &docType) const;
+    // The export types of the document type's "exports", in the order the
+    // table lists them (the first is the one a revision takes); empty for none.
+    QStringList exportTypes(const QString &docType) const;
     QList<TDWSpecialMailLabel> specialMailLabels() const;
     QList<TDWSpecialMailLabel> forcedMailLabels() const;
     QList<TDWSpecialMailLabel> requiredMailLabels() const;
@@ -62,6 +66,7 @@ private:
         QHash<QString, TDWServiceConfig> servicesById;
         QVariantList docTypes;
         QHash<QString, QVariantMap> docTypesById;
+        QHash<QString, QStringList> exportTypesById;
         QList<TDWSpecialMailLabel> specialMailLabels;
         QList<TDWSpecialMailLabel> forcedMailLabels;
         QList<TDWSpecialMailLabel> requiredMailLabels;

@@ -91,6 +91,8 @@ void TDWManagedObject::setValueAtSlot(int slot, const QVariant &value)
 
 void TDWManagedObject::storeSlot(int slot, const QVariant &value)
 {
+    if (m_context)
+        m_context->objectWillChange(this);
     if (m_inserted) {
         // Every column of an insert is written anyway: no change to track.
         m_values[slot] = value;

@@ -454,6 +454,7 @@ void TDWManagedObjectContext::deleteObject(const TDWManagedObjectPtr &object)
 {
     if (!object || object->m_context != this || object->m_deleted)
         return;
+    objectWillChange(object.get());
     if (object->m_inserted) {
         // Never written: it simply leaves the context.
         m_inserted.remove(object.get());
@@ -488,13 +489,19 @@ void TDWManagedObjectContext::deleteObject(const TDWManagedObjectPtr &object)
 
 bool TDWManagedObjectContext::save(TDWError *error)
 {
-    if (!hasChanges())
+    if (!hasChanges()) {
+        releaseSavepoint();
         return true;
-    return TDWSaveTransaction(*this).run(error);
+    }
+    const bool saved = TDWSaveTransaction(*this).run(error);
+    if (saved)
+        releaseSavepoint();
+    return saved;
 }
 
 void TDWManagedObjectContext::rollback()
 {
+    releaseSavepoint();
     for (const TDWManagedObjectPtr &object : std::as_const(m_inserted)) {
         m_registered.remove(object->m_id);
         object->m_inserted = false;
@@ -519,6 +526,7 @@ void TDWManagedObjectContext::rollback()
 
 void TDWManagedObjectContext::reset()
 {
+    releaseSavepoint();
     // Detach first: releasing the sets may destroy objects, which must not call back.
     for (auto it = m_registered.constBegin(); it != m_registered.constEnd(); ++it)
         if (TDWManagedObjectPtr object = it->lock())
@@ -527,6 +535,81 @@ void TDWManagedObjectContext::reset()
     m_inserted.clear();
     m_updated.clear();
     m_deleted.clear();
+}
+
+void TDWManagedObjectContext::beginSavepoint()
+{
+    releaseSavepoint();
+    m_savepointInsertOrder = m_nextInsertOrder;
+}
+
+void TDWManagedObjectContext::releaseSavepoint()
+{
+    m_savepointInsertOrder = 0;
+    m_savepointImages.clear();
+}
+
+void TDWManagedObjectContext::objectWillChange(TDWManagedObject *object)
+{
+    if (m_savepointInsertOrder == 0 || object->m_insertOrder >= m_savepointInsertOrder || m_savepointImages.contains(object))
+        return;
+    object->fireFault();
+    SavepointImage image;
+    image.object = object->shared_from_this();
+    image.id = object->m_id;
+    image.store = object->m_store;
+    image.values = object->m_values;
+    if (object->m_committed)
+        image.committed = *object->m_committed;
+    image.changed = object->m_changed;
+    image.inserted = object->m_inserted;
+    image.deleted = object->m_deleted;
+    image.attached = object->m_context == this;
+    m_savepointImages.insert(object, std::move(image));
+}
+
+void TDWManagedObjectContext::rollbackToSavepoint()
+{
+    if (m_savepointInsertOrder == 0)
+        return;
+    // Inserted since the mark: dropped as rollback() drops every insert.
+    for (auto it = m_inserted.begin(); it != m_inserted.end();) {
+        TDWManagedObject *object = it.key();
+        if (object->m_insertOrder < m_savepointInsertOrder) {
+            ++it;
+            continue;
+        }
+        m_registered.remove(object->m_id);
+        object->m_inserted = false;
+        object->m_deleted = true;
+        detach(object);
+        it = m_inserted.erase(it);
+    }
+    for (SavepointImage &image : m_savepointImages) {
+        TDWManagedObject *object = image.object.get();
+        m_inserted.remove(object);
+        m_updated.remove(object);
+        m_deleted.remove(object);
+        object->m_id = image.id;
+        object->m_store = image.store;
+        object->m_values = std::move(image.values);
+        object->m_committed = image.committed ? std::make_unique<QList<QVariant>>(std::move(*image.committed)) : nullptr;
+        object->m_changed = image.changed;
+        object->m_inserted = image.inserted;
+        object->m_deleted = image.deleted;
+        object->m_destinations.clear();
+        if (!image.attached)
+            continue;
+        object->m_context = this;
+        registerObject(image.object);
+        if (object->m_inserted)
+            m_inserted.insert(object, image.object);
+        else if (object->m_deleted)
+            m_deleted.insert(object, image.object);
+        else if (object->m_changed.count(true) > 0)
+            m_updated.insert(object, image.object);
+    }
+    releaseSavepoint();
 }
 
 bool TDWManagedObjectContext::hasChanges() const

@@ -7,6 +7,7 @@
 #include "platform/store/TDWPersistentStore.h"
 #include "platform/store/TDWSaveNotification.h"
 
+#include <QBitArray>
 #include <QHash>
 #include <QList>
 #include <QVariantList>
@@ -97,6 +98,19 @@ public:
     // otherwise drop the changes and turn the object into a fault.
     void refreshObject(const TDWManagedObjectPtr &object, bool mergeChanges);
 
+    // A savepoint marks the unsaved state so that one unit of changes (one
+    // list entry, say) can be undone alone, keeping the changes made before
+    // it. One at a time: beginSavepoint() replaces an open one; rollback,
+    // release, save() and reset() end it. Each object records its state the
+    // first time it changes after the mark, so a savepoint costs nothing for
+    // objects it does not touch.
+    void beginSavepoint();
+    // Undoes every change since the mark: objects inserted since are dropped,
+    // changed and deleted ones get their state at the mark back.
+    void rollbackToSavepoint();
+    // Keeps the changes and ends the savepoint.
+    void releaseSavepoint();
+
     bool hasChanges() const;
     QList<TDWManagedObjectPtr> insertedObjects() const;
     QList<TDWManagedObjectPtr> updatedObjects() const;
@@ -122,6 +136,8 @@ private:
     void objectDestroyed(TDWManagedObject *object);
     void detach(TDWManagedObject *object);
     void objectDidChange(TDWManagedObject *object);
+    // Called before an object's values or state change, so an open savepoint can keep what it was.
+    void objectWillChange(TDWManagedObject *object);
 
     // Materialises the row the statement is on (pk in column first, the slots after it).
     TDWManagedObjectPtr objectForRow(const TDWEntityDescription &entity, const TDWPersistentStorePtr &store,
@@ -150,4 +166,21 @@ private:
     QHash<TDWManagedObject *, TDWManagedObjectPtr> m_updated;
     QHash<TDWManagedObject *, TDWManagedObjectPtr> m_deleted;
     qint64 m_nextInsertOrder = 1;
+
+    // An object's state at the savepoint's mark.
+    struct SavepointImage
+    {
+        TDWManagedObjectPtr object;
+        TDWManagedObjectID id;
+        TDWPersistentStorePtr store;
+        QList<QVariant> values;
+        std::optional<QList<QVariant>> committed;
+        QBitArray changed;
+        bool inserted = false;
+        bool deleted = false;
+        bool attached = false;
+    };
+    // Objects inserted at or after this order are new since the mark; 0 = no savepoint.
+    qint64 m_savepointInsertOrder = 0;
+    QHash<TDWManagedObject *, SavepointImage> m_savepointImages;
 };

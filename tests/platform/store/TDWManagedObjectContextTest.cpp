@@ -524,3 +524,60 @@ TEST(ManagedObjectContext, HandWrittenSqlRunsOnOneStore)
 }
 
 } // namespace
+
+TEST(ManagedObjectContext, RollbackToSavepointUndoesOnlyTheChangesSinceTheMark)
+{
+    Stack stack;
+    {
+        auto seed = stack.newContext();
+        addItem(*seed, stack.libraryA, QStringLiteral("stored"), QStringLiteral("before"));
+        addItem(*seed, stack.libraryA, QStringLiteral("doomed"), QStringLiteral("kept"));
+        ASSERT_TRUE(seed->save(nullptr));
+    }
+    auto context = stack.newContext();
+    TDWManagedObjectPtr stored = itemByCode(*context, QStringLiteral("stored"));
+    TDWManagedObjectPtr doomed = itemByCode(*context, QStringLiteral("doomed"));
+    ASSERT_TRUE(stored && doomed);
+    // Changes before the mark: an insert and an edit, both to be kept.
+    TDWManagedObjectPtr early = addItem(*context, stack.libraryA, QStringLiteral("early"), QStringLiteral("one"));
+    stored->setValue(QStringLiteral("title"), QStringLiteral("edited"));
+    const QVariant kindAtMark = stored->value(QStringLiteral("kind"));
+
+    context->beginSavepoint();
+    stored->setValue(QStringLiteral("title"), QStringLiteral("half-done"));
+    stored->setValue(QStringLiteral("kind"), QStringLiteral("x"));
+    early->setValue(QStringLiteral("title"), QStringLiteral("two"));
+    TDWManagedObjectPtr late = addItem(*context, stack.libraryA, QStringLiteral("late"), QStringLiteral("t"));
+    TDWManagedObjectPtr version = context->insertNewObject(QStringLiteral("Version"), stack.libraryA);
+    version->setObjectValue(QStringLiteral("item"), stored);
+    context->deleteObject(doomed);
+    context->rollbackToSavepoint();
+
+    EXPECT_EQ(stored->stringValue(QStringLiteral("title")), QStringLiteral("edited"));
+    EXPECT_EQ(stored->value(QStringLiteral("kind")), kindAtMark);
+    EXPECT_EQ(early->stringValue(QStringLiteral("title")), QStringLiteral("one"));
+    EXPECT_FALSE(late->managedObjectContext());
+    EXPECT_FALSE(doomed->isDeleted());
+    EXPECT_EQ(stored->objectsValue(QStringLiteral("versions")).size(), 1);
+    ASSERT_TRUE(context->save(nullptr));
+
+    auto reader = stack.newContext();
+    EXPECT_EQ(itemByCode(*reader, QStringLiteral("stored"))->stringValue(QStringLiteral("title")), QStringLiteral("edited"));
+    EXPECT_EQ(itemByCode(*reader, QStringLiteral("early"))->stringValue(QStringLiteral("title")), QStringLiteral("one"));
+    EXPECT_TRUE(itemByCode(*reader, QStringLiteral("doomed")));
+    EXPECT_FALSE(itemByCode(*reader, QStringLiteral("late")));
+    EXPECT_EQ(sqliteShell(stack.libraryA->path(), QStringLiteral("SELECT count(*) FROM Version")), QStringLiteral("3"));
+}
+
+TEST(ManagedObjectContext, ReleasedSavepointKeepsItsChanges)
+{
+    Stack stack;
+    auto context = stack.newContext();
+    context->beginSavepoint();
+    TDWManagedObjectPtr item = addItem(*context, stack.libraryA, QStringLiteral("a"), QStringLiteral("t"));
+    context->releaseSavepoint();
+    context->rollbackToSavepoint(); // none open: nothing to undo
+    EXPECT_TRUE(item->isInserted());
+    ASSERT_TRUE(context->save(nullptr));
+    EXPECT_TRUE(itemByCode(*stack.newContext(), QStringLiteral("a")));
+}
