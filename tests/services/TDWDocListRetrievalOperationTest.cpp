@@ -201,7 +201,8 @@ TEST_F(TDWDocListRetrievalOperationTest, AFailedOrUnreadablePageFailsTheRunAndMa
         bool pageKept;
     };
     const QList<Row> rows{
-        {"500", {{"status", 500}, {"body", "boom"}}, QStringLiteral("ERROR: Unexpected status code from item list: 500\nboom"), false},
+        // The body follows the status on the next line (the log keeps one line per event).
+        {"500", {{"status", 500}, {"body", "boom"}}, QStringLiteral("ERROR: Unexpected status code from item list: 500 boom"), false},
         {"304", {{"status", 304}}, QStringLiteral("ERROR: Unexpected status code from item list: 304"), false},
         {"not JSON", {{"body", "{not json"}, {"content_type", "application/json"}}, QStringLiteral("ERROR: Unable to parse response"), true},
         {"error page", {{"body", R"({"kind": "drive#about"})"}, {"content_type", "application/json"}}, QStringLiteral("ERROR: Unable to parse response"),
