@@ -6,12 +6,18 @@
 #include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailPreflightOperation.h"
 #include "services/TDWCalendarListParser.h"
+#include "services/TDWCalendarServiceDelegate.h"
+#include "services/TDWContactsServiceDelegate.h"
 #include "services/TDWDocListParser.h"
 #include "services/TDWDocListRetrievalOperation.h"
+#include "services/TDWDocsServiceDelegate.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
+#include "services/TDWPicasaServiceDelegate.h"
 #include "services/TDWReaderSubscriptionListParser.h"
+#include "services/TDWReaderServiceDelegate.h"
 #include "services/TDWReaderTagListParser.h"
+#include "services/TDWServiceDelegate.h"
 #include "services/TDWTaskListParser.h"
 
 void TDWRegisterClasses()
@@ -30,4 +36,11 @@ void TDWRegisterClasses()
     parsers.registerClass<TDWDriveListParser>(QStringLiteral("TDWDriveListParser"));
     parsers.registerClass<TDWCalendarListParser>(QStringLiteral("TDWCalendarListParser"));
     parsers.registerClass<TDWTaskListParser>(QStringLiteral("TDWTaskListParser"));
+
+    TDWServiceDelegateClasses &delegates = TDWServiceDelegateClasses::shared();
+    delegates.registerClass<TDWDocsServiceDelegate>(QStringLiteral("TDWDocsServiceDelegate"));
+    delegates.registerClass<TDWContactsServiceDelegate>(QStringLiteral("TDWContactsServiceDelegate"));
+    delegates.registerClass<TDWCalendarServiceDelegate>(QStringLiteral("TDWCalendarServiceDelegate"));
+    delegates.registerClass<TDWReaderServiceDelegate>(QStringLiteral("TDWReaderServiceDelegate"));
+    delegates.registerClass<TDWPicasaServiceDelegate>(QStringLiteral("TDWPicasaServiceDelegate"));
 }

@@ -5,6 +5,9 @@
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/xml/TDWXMLDocument.h"
+
+#include <QFile>
 
 namespace {
 
@@ -17,6 +20,42 @@ QHash<QString, QVariantMap> indexById(const QVariantList &entries)
         const QString id = map.value(QStringLiteral("id")).toString();
         if (!id.isEmpty())
             byId.insert(id, map);
+    }
+    return byId;
+}
+
+// The value element that follows a dictionary's <key> of that name; null when none.
+TDWXMLElement plistValue(const TDWXMLElement &dict, const QString &key)
+{
+    bool found = false;
+    for (const TDWXMLElement child : dict.children()) {
+        if (found)
+            return child;
+        found = child.hasName("key") && child.stringValue() == key;
+    }
+    return {};
+}
+
+// Each document type's export types in the order the file lists them: the
+// dictionaries read from property lists do not keep their keys' order.
+QHash<QString, QStringList> exportTypesInFileOrder(const QString &path)
+{
+    QFile file(path);
+    TDWXMLDocument document;
+    if (!file.open(QIODevice::ReadOnly) || !document.parse(file.readAll()))
+        return {};
+    QHash<QString, QStringList> byId;
+    const TDWXMLElement docTypes = plistValue(document.rootElement().firstChildNamed("dict"), QStringLiteral("doctypes"));
+    if (docTypes.isNull())
+        return {};
+    for (const TDWXMLElement docType : docTypes.childrenNamed("dict")) {
+        const TDWXMLElement exports = plistValue(docType, QStringLiteral("exports"));
+        if (exports.isNull())
+            continue;
+        QStringList types;
+        for (const TDWXMLElement key : exports.childrenNamed("key"))
+            types.append(key.stringValue());
+        byId.insert(plistValue(docType, QStringLiteral("id")).stringValue(), types);
     }
     return byId;
 }
@@ -51,11 +90,16 @@ bool TDWServiceTable::load(const QString &path, TDWError *error)
         tdwSetError(error, readError);
         return false;
     }
-    publish(derive(root.toMap()));
+    std::unique_ptr<Data> data = derive(root.toMap());
+    const QHash<QString, QStringList> ordered = exportTypesInFileOrder(path);
+    for (auto it = ordered.cbegin(); it != ordered.cend(); ++it)
+        if (data->exportTypesById.value(it.key()).size() == it->size())
+            data->exportTypesById.insert(it.key(), *it);
+    publish(std::move(data));
     return true;
 }
 
-std::unique_ptr<const TDWServiceTable::Data> TDWServiceTable::derive(const QVariantMap &config)
+std::unique_ptr<TDWServiceTable::Data> TDWServiceTable::derive(const QVariantMap &config)
 {
     auto data = std::make_unique<Data>();
     data->config = config;

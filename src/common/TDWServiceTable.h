@@ -72,7 +72,7 @@ private:
         QList<TDWSpecialMailLabel> requiredMailLabels;
     };
 
-    static std::unique_ptr<const Data> derive(const QVariantMap &config);
+    static std::unique_ptr<Data> derive(const QVariantMap &config);
     void publish(std::unique_ptr<const Data> data);
     const Data &data() const;
 

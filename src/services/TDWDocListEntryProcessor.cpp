@@ -12,9 +12,9 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/store/TDWContextReset.h"
-#include "platform/xml/TDWXMLDocument.h"
 #include "services/TDWDocListPage.h"
 #include "services/TDWServiceDelegate.h"
+#include "services/TDWStoredContactEntry.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,22 +52,10 @@ bool missingFix(const TDWDocRev::Ptr &revision, const QString &flag)
     return !revision->extensiblePropertyForKey(flag).toBool();
 }
 
-// The contact's Atom entry wrapped as a one-entry feed, as the contacts feed
-// declares its namespaces, so its prefixed elements parse.
 bool contactHasStructuredAddress(const QString &entryXml)
 {
-    const QString feed = QStringLiteral(
-                             "<?xml version='1.0' encoding='UTF-8'?>"
-                             "<feed xmlns='http://www.w3.org/2005/Atom' xmlns:openSearch='http://a9.com/-/spec/opensearch/1.1/' "
-                             "xmlns:gContact='http://schemas.google.com/contact/2008' "
-                             "xmlns:batch='http://schemas.google.com/gdata/batch' xmlns:gd='http://schemas.google.com/g/2005' "
-                             "gd:etag='W/\"CUMBRHo_fip7ImA9WxRbGU0.\"'>")
-                         + entryXml + QStringLiteral("</feed>");
-    TDWXMLDocument document;
-    if (!document.parse(feed.toUtf8()))
-        return false;
-    const TDWXMLElement entry = document.rootElement().firstChildNamed("entry");
-    return !entry.isNull() && entry.hasChildNamed("gd:structuredPostalAddress");
+    TDWStoredContactEntry stored;
+    return stored.parse(entryXml) && stored.entry().hasChildNamed("gd:structuredPostalAddress");
 }
 
 bool needsDownload(qint64 status)

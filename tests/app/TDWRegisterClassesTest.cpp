@@ -14,10 +14,15 @@
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "services/TDWCalendarListParser.h"
+#include "services/TDWCalendarServiceDelegate.h"
+#include "services/TDWContactsServiceDelegate.h"
 #include "services/TDWDocListParser.h"
+#include "services/TDWDocsServiceDelegate.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
+#include "services/TDWPicasaServiceDelegate.h"
 #include "services/TDWReaderSubscriptionListParser.h"
+#include "services/TDWReaderServiceDelegate.h"
 #include "services/TDWReaderTagListParser.h"
 #include "services/TDWTaskListParser.h"
 
@@ -193,3 +198,22 @@ TEST_F(TDWRegisterClassesTest, APreflightWithMailRunsTheMailCheck)
 }
 
 } // namespace
+
+TEST_F(TDWRegisterClassesTest, EveryServiceDelegateClassOfTheTableIsMade)
+{
+    const QHash<QString, std::function<bool(const TDWServiceDelegate *)>> expected = {
+        {QStringLiteral("TDWDocsServiceDelegate"), isA<TDWDocsServiceDelegate, TDWServiceDelegate>()},
+        {QStringLiteral("TDWCalendarServiceDelegate"), isA<TDWCalendarServiceDelegate, TDWServiceDelegate>()},
+        {QStringLiteral("TDWContactsServiceDelegate"), isA<TDWContactsServiceDelegate, TDWServiceDelegate>()},
+        {QStringLiteral("TDWReaderServiceDelegate"), isA<TDWReaderServiceDelegate, TDWServiceDelegate>()},
+        {QStringLiteral("TDWPicasaServiceDelegate"), isA<TDWPicasaServiceDelegate, TDWServiceDelegate>()},
+    };
+    const QStringList names = namesInShippedTable(QStringLiteral("serviceDelegateClass"));
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()), QSet<QString>(expected.keyBegin(), expected.keyEnd()));
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const std::unique_ptr<TDWServiceDelegate> delegate = TDWServiceDelegateClasses::shared().create(name);
+        ASSERT_NE(delegate, nullptr);
+        EXPECT_TRUE(expected.value(name)(delegate.get()));
+    }
+}

@@ -248,3 +248,32 @@ TEST(TDWServiceTable, ReadersSeeWholeTablesWhileItIsReplaced)
         reader.join();
     EXPECT_EQ(torn, 0);
 }
+
+TEST(ServiceTable, ExportTypesKeepTheTablesOrder)
+{
+    // Written by hand: the property list writer sorts keys, and the order is the point.
+    const QString path = QDir(tdwtest::freshDir(QStringLiteral("table"))).filePath(QStringLiteral("Config.plist"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>doctypes</key>
+  <array>
+    <dict>
+      <key>exports</key>
+      <dict>
+        <key>word</key><dict><key>suffix</key><string>docx</string></dict>
+        <key>pdf</key><dict><key>suffix</key><string>pdf</string></dict>
+      </dict>
+      <key>id</key><string>document</string>
+    </dict>
+    <dict><key>id</key><string>file</string></dict>
+  </array>
+</dict></plist>)");
+    file.close();
+    TDWServiceTable table;
+    ASSERT_TRUE(table.load(path, nullptr));
+    EXPECT_EQ(table.exportTypes(QStringLiteral("document")), QStringList({QStringLiteral("word"), QStringLiteral("pdf")}));
+    EXPECT_TRUE(table.exportTypes(QStringLiteral("file")).isEmpty());
+    EXPECT_TRUE(table.exportTypes(QStringLiteral("unknown")).isEmpty());
+}

@@ -1,0 +1,20 @@
+#include "services/TDWCalendarServiceDelegate.h"
+
+#include "platform/foundation/TDWUserDefaults.h"
+
+void TDWCalendarServiceDelegate::docRevFound(const TDWDocRev::Ptr &)
+{
+}
+
+bool TDWCalendarServiceDelegate::useEntry(const TDWDocEntry &entry, const TDWAccount::Ptr &)
+{
+    const QString &role = entry.accessRole();
+    switch (TDWUserDefaults::standard()->integerForKey(QStringLiteral("calendarAccessLevel"))) {
+    case 2:
+        return role != QLatin1String("freeBusyReader");
+    case 1:
+        return role == QLatin1String("owner") || role == QLatin1String("root");
+    default:
+        return true;
+    }
+}
