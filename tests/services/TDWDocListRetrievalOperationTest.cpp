@@ -281,7 +281,10 @@ TEST_F(TDWDocListRetrievalOperationTest, PicasaPagesAlbumsThenEachAlbumsPhotos)
     EXPECT_TRUE(run(QStringLiteral("picasaweb")).succeeded) << log.join(u'\n').toStdString();
     EXPECT_EQ(queries(QStringLiteral("/data/feed/api/user/default")).size(), 2);
     EXPECT_EQ(queries(QStringLiteral("/data/feed/api/user/default/albumid/100")).size(), 2);
-    EXPECT_TRUE(items(QStringLiteral("picasaweb")).contains(QStringLiteral("202")));
+    // A photo's id names its album.
+    EXPECT_EQ(QStringList(items(QStringLiteral("picasaweb")).keys()),
+              QStringList({"100", "100/photoid/200", "100/photoid/201", "100/photoid/202", "101", "102"}));
+    EXPECT_EQ(queries(QStringLiteral("/data/feed/api/user/default/albumid/102")).size(), 1);
 }
 
 TEST_F(TDWDocListRetrievalOperationTest, TheCurlMethodKeepsTheTokenOffItsCommandLine)
