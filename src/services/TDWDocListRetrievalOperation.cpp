@@ -23,6 +23,7 @@
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpClient.h"
 #include "platform/store/TDWContextReset.h"
+#include "platform/store/TDWFetchRequest.h"
 #include "services/TDWCalendarDatabaseUpdate.h"
 #include "services/TDWCurlPageFetch.h"
 #include "services/TDWDocListEntryProcessor.h"
@@ -286,16 +287,28 @@ bool TDWDocListRetrievalOperation::setCurrentDocDirNames()
     TDWError error;
     if (!moc || !TDWAccount::byUsername(accountUsername(), *moc, &error))
         return false;
-    const std::optional<QList<TDWDoc::Ptr>> docs = TDWDoc::allByStore(m_accountServiceStore, *moc, &error);
-    if (!docs) {
+    // Two columns of every item rather than the items themselves: an account
+    // may hold a hundred thousand.
+    TDWFetchRequest request(QStringLiteral("Doc"));
+    request.setAffectedStores({m_accountServiceStore});
+    request.setPropertiesToFetch({QStringLiteral("docType"), QStringLiteral("dirPath")});
+    const std::optional<QList<QVariantMap>> rows = moc->executeDictionaryFetchRequest(request, &error);
+    if (!rows) {
         tdwLog(QStringLiteral("ERROR: setCurrentDocDirNames failed in DocListProcessor - unable to retrieve docs: %1").arg(error.localizedDescription()));
         return false;
     }
+    QHash<QString, bool> grouping;
     QSet<QString> &names = currentDocDirNames();
     names.clear();
-    for (const TDWDoc::Ptr &doc : *docs) {
-        const QString dirPath = doc->dirPath();
-        if (!doc->isGrouping() && !dirPath.isEmpty())
+    for (const QVariantMap &row : *rows) {
+        const QString dirPath = row.value(QStringLiteral("dirPath")).toString();
+        if (dirPath.isEmpty())
+            continue;
+        const QString docType = row.value(QStringLiteral("docType")).toString();
+        auto known = grouping.constFind(docType);
+        if (known == grouping.constEnd())
+            known = grouping.insert(docType, TDWDoc::isGroupingType(docType));
+        if (!*known)
             names.insert(QFileInfo(dirPath).fileName().toLower());
     }
     return true;

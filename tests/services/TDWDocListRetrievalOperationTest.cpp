@@ -10,6 +10,9 @@
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "agent/TDWApiBackupOperation.h"
+#include "common/TDWServiceTable.h"
+#include "platform/foundation/TDWPropertyList.h"
+#include "platform/foundation/TDWResources.h"
 
 #include "TestSupport.h"
 
@@ -247,6 +250,37 @@ TEST_F(TDWDocListRetrievalOperationTest, AFullRunMarksWhatItDidNotSeeDeleted)
     EXPECT_TRUE(run(Docs).succeeded) << log.join(u'\n').toStdString();
     EXPECT_TRUE(items(Docs).value(QStringLiteral("gone"), false));
     EXPECT_FALSE(items(Docs).value(QStringLiteral("f1"), true));
+}
+
+TEST_F(TDWDocListRetrievalOperationTest, AParserClassNothingRegisteredFailsTheRun)
+{
+    addAccount({QStringLiteral("contacts")});
+    seedItem(QStringLiteral("contacts"), QStringLiteral("kept"));
+    const QString original = TDWResources::path(QStringLiteral("Config"), QStringLiteral("plist"));
+    QVariantMap table = TDWPropertyList::readFile(original, nullptr).toMap();
+    QVariantList services = table.value(QStringLiteral("services")).toList();
+    for (QVariant &entry : services) {
+        QVariantMap service = entry.toMap();
+        if (service.value(QStringLiteral("id")) != QLatin1String("contacts"))
+            continue;
+        QVariantList urls = service.value(QStringLiteral("listurls")).toList();
+        QVariantMap second = urls[1].toMap();
+        second.insert(QStringLiteral("parserClass"), QStringLiteral("TDWNoSuchParser"));
+        urls[1] = second;
+        service.insert(QStringLiteral("listurls"), urls);
+        entry = service;
+    }
+    table.insert(QStringLiteral("services"), services);
+    const QString path = tdwtest::freshDir() + QStringLiteral("/Config.plist");
+    ASSERT_TRUE(TDWPropertyList::writeFile(table, path, nullptr));
+    ASSERT_TRUE(TDWServiceTable::shared().load(path, nullptr));
+    const RunOutcome outcome = run(QStringLiteral("contacts"));
+    TDWServiceTable::shared().load(original, nullptr);
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_TRUE(logged(QStringLiteral("ERROR: No parser"))) << log.join(u'\n').toStdString();
+    // The groups were read; the contacts never were, so nothing counts as gone.
+    EXPECT_FALSE(items(QStringLiteral("contacts")).value(QStringLiteral("kept"), true));
+    EXPECT_FALSE(hasLastListIteration(QStringLiteral("contacts")));
 }
 
 TEST_F(TDWDocListRetrievalOperationTest, ContactsReadGroupsThenContactsPageByPage)
