@@ -2,6 +2,7 @@
 
 #include "agent/TDWDocDirRenameHandler.h"
 #include "agent/TDWRuleUpdateOperation.h"
+#include "dataobjects/TDWAccount.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
 #include "common/TDWServiceTable.h"
@@ -99,8 +100,6 @@ TDWDocListEntryProcessor::TDWDocListEntryProcessor(const QString &accountUsernam
     , m_serviceDelegate(serviceDelegate)
 {
 }
-
-TDWDocListEntryProcessor::~TDWDocListEntryProcessor() = default;
 
 bool TDWDocListEntryProcessor::dateIsEqualTo(const QDateTime &date, const QDateTime &other)
 {

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
-#include "platform/predicate/TDWPredicate.h"
-#include "platform/store/TDWManagedObjectContext.h"
 #include "platform/store/TDWManagedObjectID.h"
 #include "platform/store/TDWPersistentStore.h"
 #include "services/TDWDocEntry.h"
@@ -14,7 +11,6 @@
 #include <QSet>
 #include <QString>
 
-class TDWDocListPage;
 class TDWServiceDelegate;
 
 // Turns the parsed entries of one list page into items, revisions and parent
@@ -29,7 +25,6 @@ public:
     TDWDocListEntryProcessor(const QString &accountUsername, const QString &service, const TDWManagedObjectID &backupIterationObjectID,
                              TDWPersistentStorePtr accountServiceStore, const QString &serviceFolderType,
                              TDWServiceDelegate *serviceDelegate /* may be null */);
-    ~TDWDocListEntryProcessor();
 
     // Lower-cased item folder names in use; the operation fills it at start.
     QSet<QString> &currentDocDirNames() { return m_currentDocDirNames; }

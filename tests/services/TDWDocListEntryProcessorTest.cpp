@@ -384,3 +384,17 @@ TEST_F(EntriesTest, DelegateFiltersAndFinishesRevisionsAndPagesFailWhole)
                                       stack.store(Alice, QStringLiteral("docs")), QString(), nullptr);
     EXPECT_FALSE(stranger.processEntries({entry(QStringLiteral("x"), QStringLiteral("X"))}));
 }
+
+TEST_F(EntriesTest, RevisionFinishedByTheDelegateHasItsFolderRenamedAfterTheSave)
+{
+    run(1);
+    ASSERT_TRUE(process({entry(QStringLiteral("r"), QStringLiteral("Report"))}));
+    ScriptedDelegate delegate;
+    delegate.onDocRevFound = [](const TDWDocRev::Ptr &revision) { revision->setExportStatus(TDWDocRev::BackedUp); };
+    run(2, QStringLiteral("docs"), &delegate);
+    ASSERT_TRUE(process({entry(QStringLiteral("r"), QStringLiteral("Summary"))}));
+    const TDWDoc::Ptr item = doc(QStringLiteral("r"));
+    EXPECT_EQ(item->dirPath().section(QLatin1Char('/'), -1), QStringLiteral("Summary"));
+    EXPECT_TRUE(QFileInfo(itemsPath() + QLatin1Char('/') + item->dirPath() + QStringLiteral("/2")).isDir());
+    EXPECT_TRUE(latest(QStringLiteral("r"))->dirPath().startsWith(item->dirPath() + QLatin1Char('/')));
+}
