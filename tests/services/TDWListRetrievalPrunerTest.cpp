@@ -166,7 +166,8 @@ TEST_F(TDWListRetrievalPrunerTest, ALimitedFullDriveRunDropsEveryOtherTypeAndOld
     const TDWBackupIteration::Ptr old = TDWBackupIteration::newWithMoc(*stack.moc);
     old->setIterationStartTime(daysAgo(100));
     const TDWBackupIteration::Ptr recent = TDWBackupIteration::newWithMoc(*stack.moc);
-    recent->setIterationStartTime(daysAgo(1));
+    const QDateTime recentStart = daysAgo(1);
+    recent->setIterationStartTime(recentStart);
     save();
 
     prune(false);
@@ -174,11 +175,10 @@ TEST_F(TDWListRetrievalPrunerTest, ALimitedFullDriveRunDropsEveryOtherTypeAndOld
     prune(true);
     EXPECT_EQ(docIds(), QStringList({"document:1"}));
     EXPECT_FALSE(exists(QStringLiteral("pdf")));
-    TDWError error;
     const auto notOutdated = TDWBackupIteration::backupIterationsNotOutdatedBefore(TDWClock::now(), *stack.moc);
     ASSERT_TRUE(notOutdated);
     ASSERT_EQ(notOutdated->size(), 1);
-    EXPECT_EQ(notOutdated->first()->iterationStartTime(), daysAgo(1));
+    EXPECT_EQ(notOutdated->first()->iterationStartTime(), recentStart);
     EXPECT_TRUE(TDWDocParent::obsoletedBefore(TDWClock::now(), stack.store(User, Docs), *stack.moc).value_or(QList<TDWDocParent::Ptr>()).isEmpty());
 }
 
