@@ -13,6 +13,7 @@
 #include "services/TDWContactExportOperation.h"
 #include "services/TDWContactsServiceDelegate.h"
 #include "services/TDWDocListParser.h"
+#include "services/TDWDocListRetrievalOperation.h"
 #include "services/TDWDocsServiceDelegate.h"
 #include "services/TDWDriveListParser.h"
 #include "services/TDWParserFactory.h"
@@ -42,6 +43,7 @@ void TDWRegisterClasses()
     exports.registerClass<TDWCalendarExportOperation>(QStringLiteral("TDWCalendarExportOperation"));
 
     TDWCalendarUpdateClasses::shared().registerClass<TDWCalendarDatabaseUpdateOperation>(TDWCalendarDatabaseUpdate::ClassName);
+    TDWListRetrievalClasses::shared().registerClass<TDWDocListRetrievalOperation>(TDWApiBackupOperation::ListRetrievalClass);
 
     TDWParserClasses &parsers = TDWParserClasses::shared();
     parsers.registerClass<TDWDocListParser>(QStringLiteral("TDWDocListParser"));

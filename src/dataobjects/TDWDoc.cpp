@@ -37,7 +37,12 @@ QList<std::shared_ptr<TDWDocParent>> TDWDoc::childDocs() const
 
 bool TDWDoc::isGrouping() const
 {
-    return TDWServiceTable::shared().docTypeConfig(docType()).value(QStringLiteral("isGrouping")).toBool();
+    return isGroupingType(docType());
+}
+
+bool TDWDoc::isGroupingType(const QString &docType)
+{
+    return TDWServiceTable::shared().docTypeConfig(docType).value(QStringLiteral("isGrouping")).toBool();
 }
 
 TDWDoc::Ptr TDWDoc::newWithMoc(TDWManagedObjectContext &moc, const TDWPersistentStorePtr &store)

@@ -73,6 +73,7 @@ public:
     // Whether the service table marks the item's type as a container ("isGrouping");
     // NO for a type it lacks.
     bool isGrouping() const;
+    static bool isGroupingType(const QString &docType);
 
     static Ptr newWithMoc(TDWManagedObjectContext &moc, const TDWPersistentStorePtr &store);
     // docId -> item; of two items with one docId the later in fetch order wins.

@@ -17,7 +17,12 @@ QDateTime at(int hour)
 }
 
 MetadataStack::MetadataStack()
-    : folder(tdwtest::freshDir(QStringLiteral("metadata")))
+    : MetadataStack(tdwtest::freshDir(QStringLiteral("metadata")))
+{
+}
+
+MetadataStack::MetadataStack(const QString &existingFolder)
+    : folder(existingFolder)
 {
     TDWFileMgr::reset();
     TDWFileMgr::initAltDataDir(folder);

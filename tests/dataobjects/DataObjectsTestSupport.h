@@ -27,6 +27,8 @@ QDateTime at(int hour);
 struct MetadataStack
 {
     MetadataStack();
+    // The stack of a data folder that already exists (another process's, say).
+    explicit MetadataStack(const QString &existingFolder);
     ~MetadataStack();
     // Adds and saves an account with the given services enabled.
     void addAccount(const QString &username, const QStringList &services = {QStringLiteral("mail"), QStringLiteral("docs")});

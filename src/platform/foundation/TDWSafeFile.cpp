@@ -1,5 +1,7 @@
 #include "platform/foundation/TDWSafeFile.h"
 
+#include "platform/foundation/TDWTestKillPoint.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -101,6 +103,7 @@ bool TDWSafeFile::commit(TDWError *error)
         return fail(error, "commit", EBADF);
     if (::fsync(m_fd) != 0)
         return fail(error, "fsync", errno);
+    TDWTestKillPoint::beforeDurableWrite();
     const int fd = std::exchange(m_fd, -1);
     if (::close(fd) != 0)
         return fail(error, "close", errno);

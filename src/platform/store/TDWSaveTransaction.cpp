@@ -1,5 +1,6 @@
 #include "platform/store/TDWSaveTransaction.h"
 
+#include "platform/foundation/TDWTestKillPoint.h"
 #include "platform/store/TDWEntityDescription.h"
 #include "platform/store/TDWManagedObjectContext.h"
 #include "platform/store/TDWPersistentStoreCoordinator.h"
@@ -111,6 +112,7 @@ bool TDWSaveTransaction::run(TDWError *error)
             return abort();
         }
     }
+    TDWTestKillPoint::beforeDurableWrite();
     for (StoreWork &work : m_work)
         if (!work.transaction->commit(error))
             return abort();
