@@ -13,14 +13,6 @@ using dotest::at;
 
 namespace {
 
-QStringList titles(const QList<TDWDocRev::Ptr> &revisions)
-{
-    QStringList result;
-    for (const TDWDocRev::Ptr &revision : revisions)
-        result.append(revision->title());
-    return result;
-}
-
 } // namespace
 
 TEST_F(EntriesTest, NewEntryGetsItemFolderNumberedRevisionFolderAndFile)
