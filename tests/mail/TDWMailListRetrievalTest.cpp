@@ -359,8 +359,9 @@ TEST_F(MailListRetrievalTest, TheOneTimeRepairMarksEmptyAndMissingFilesAndKeepsE
     }
     EXPECT_EQ(notificationNames().count(RetrievalAttempted), attempted);
     for (const auto &[name, userInfo] : m_notifications) {
-        if (name == RetrievalAttempted)
+        if (name == RetrievalAttempted) {
             EXPECT_EQ(userInfo.value(QStringLiteral("docrev_status")).toLongLong(), qint64(TDWDocRev::DownloadFailed));
+        }
     }
     EXPECT_TRUE(TDWAccountServiceSetting::byAccountUsername(Alice, Mail, *moc)->fixedMailData211BugFix());
     EXPECT_EQ(m_monitor.indexRetrievalStatusForUsername(Alice, Mail)->status, TDWActivityMonitor::ListRetrievalFailed);
