@@ -13,6 +13,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/store/TDWContextReset.h"
+#include "services/TDWCalendarEventStore.h"
 #include "services/TDWDocListPage.h"
 #include "services/TDWServiceDelegate.h"
 #include "services/TDWStoredContactEntry.h"
@@ -264,7 +265,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
     if (missingFix(candidate, QStringLiteral("has252calendarfix")) && exportType == QLatin1String("calendar")) {
         // The event store predates a fix: its events are fetched again in full.
         if (!doc->databaseFilePath().isEmpty()) {
-            const QString path = joined(joined(TDWFileMgr::appSupportDir(), QStringLiteral("calendarevents")), doc->databaseFilePath());
+            const QString path = TDWCalendarEventStore::absolutePath(doc->databaseFilePath());
             if (QFileInfo(path).exists() || QFileInfo(path).isSymLink()) {
                 if (!QFile::remove(path)) {
                     tdwLog(QStringLiteral("ERROR: Unable to delete file at %1").arg(path));
