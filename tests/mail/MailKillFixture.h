@@ -41,6 +41,15 @@ protected:
         return run;
     }
 
+    // A `step` nobody stops, made after one in a scratch folder has written
+    // what every run shares (the user defaults, the keyring): its writes are
+    // then those of each later run, so that every kill point is reached.
+    Run referenceRun(const QString &step, const QString &dataDir, int days)
+    {
+        runStep(step, tdwtest::freshDir(QStringLiteral("scratch")), days, 0);
+        return runStep(step, dataDir, days, 0);
+    }
+
     // The one account-and-service store there is: the account's "mail" store.
     static QString mailStorePath(const QString &dataDir)
     {

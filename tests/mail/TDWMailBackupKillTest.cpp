@@ -95,7 +95,7 @@ TEST_F(MailBackupKillTest, ABackupStoppedAtEveryFifthWriteAndStartedAgainEndsAsI
 {
     ASSERT_TRUE(startServer(mailbox()));
     const QString reference = tdwtest::freshDir(QStringLiteral("reference"));
-    const Run first = runStep(Backup, reference, 0, 0);
+    const Run first = referenceRun(Backup, reference, 0);
     ASSERT_EQ(first.exitCode, 0);
     // A file and a save at least for each message.
     ASSERT_GT(first.writes, MessageCount);

@@ -37,7 +37,7 @@ TEST_F(MailListKillTest, AStepStoppedAtAnyWriteAndStartedAgainEndsAsIfNeverStopp
     // Two batches of All Mail, so that kills land between them too.
     ASSERT_TRUE(startServer({{"generate", 1100}}));
     const QString reference = tdwtest::freshDir(QStringLiteral("reference"));
-    const Run first = runStep(List, reference, 0, 0);
+    const Run first = referenceRun(List, reference, 0);
     ASSERT_EQ(first.exitCode, 0);
     ASSERT_GT(first.writes, 4);
     const QString afterFirst = dump(reference);
