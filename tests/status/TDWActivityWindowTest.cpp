@@ -198,12 +198,14 @@ TEST_P(TDWActivityCellTest, Fill)
     TDWActivityWindowController::updateCellView(&cell, row.record);
     EXPECT_EQ(cell.primaryTextField()->text(), row.text);
     EXPECT_EQ(cell.secondaryTextField()->isVisibleTo(&cell), !row.secondLine.isEmpty());
-    if (!row.secondLine.isEmpty())
+    if (!row.secondLine.isEmpty()) {
         EXPECT_EQ(cell.secondaryTextField()->text(), row.secondLine);
+    }
     EXPECT_EQ(TDWActivityWindowController::heightForCellType(TDWActivityWindowController::cellTypeForActivity(row.record)), row.height);
     EXPECT_EQ(cell.progressIndicator()->isVisibleTo(&cell), row.barValue != -2);
-    if (row.barValue == -1)
+    if (row.barValue == -1) {
         EXPECT_TRUE(cell.isIndeterminate());
+    }
     if (row.barValue >= 0) {
         EXPECT_FALSE(cell.isIndeterminate());
         EXPECT_EQ(cell.progressIndicator()->value() * 100 / cell.progressIndicator()->maximum(), row.barValue);
