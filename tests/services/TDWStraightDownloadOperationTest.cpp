@@ -112,6 +112,9 @@ TEST_F(TDWStraightDownloadOperationTest, AFailedDownloadKeepsThePreviousFileAndR
     const QList<Case> cases{
         {"not found", {{"path", path}, {"status", 404}}, QStringLiteral("Unexpected status: 404")},
         {"server error", {{"path", path}, {"status", 503}}, QStringLiteral("Unexpected status: 503")},
+        {"no content", {{"path", path}, {"status", 204}}, QStringLiteral("Unexpected status: 204")},
+        {"partial content", {{"path", path}, {"status", 206}, {"body", "part"}, {"headers", QJsonObject{{"Content-Range", "bytes 0-3/4000"}}}},
+         QStringLiteral("Unexpected status: 206")},
         {"body breaks off", {{"path", path}, {"break_after", 1000000}}, QString()},
         {"connection dropped", {{"path", path}, {"drop", true}}, QString()},
     };

@@ -90,9 +90,9 @@ public:
     int maxRedirects() const { return m_maxRedirects; }
     void setMaxRedirects(int count) { m_maxRedirects = count; }
 
-    // When set, a 2xx body is streamed into this file through TDWSafeFile, so
-    // the file is replaced only once the whole body has arrived; other bodies
-    // stay in memory.
+    // When set, the body of a 200 answer is streamed into this file through
+    // TDWSafeFile, so the file is replaced only once the whole body has
+    // arrived; other bodies (a 204's or a 206's too) stay in memory.
     const QString &downloadPath() const { return m_downloadPath; }
     void setDownloadPath(const QString &path) { m_downloadPath = path; }
 

@@ -84,9 +84,9 @@ struct TDWHttpTransfer::Exchange
         return file->open(&fileError);
     }
 
-    // Only a successful answer goes to the download file: an error page must
-    // never replace a good copy.
-    bool bodyGoesToFile() const { return !request->downloadPath().isEmpty() && status >= 200 && status < 300; }
+    // Only a whole answer goes to the download file: an error page, a 204's
+    // nothing or a 206's part must never replace a good copy.
+    bool bodyGoesToFile() const { return !request->downloadPath().isEmpty() && status == 200; }
     bool isRedirectStatus() const { return status >= 300 && status < 400; }
 };
 

@@ -319,6 +319,41 @@ TEST_F(TDWHttpClientTest, DownloadReplacesTheFileOnlyWithASuccessfulBody)
     EXPECT_EQ(progress.back(), content.size());
 }
 
+TEST_F(TDWHttpClientTest, OnlyA200AnswerReplacesTheDownloadFile)
+{
+    const QString folder = tdwtest::freshDir();
+    const QString path = folder + QStringLiteral("/file.bin");
+    const struct {
+        int status;
+        QJsonObject headers;
+        QByteArray expected; // the file's content afterwards
+    } cases[] = {
+        {200, {}, "new content"},
+        // Nothing: an empty file must not take the copy's place.
+        {204, {}, "old copy"},
+        // A part of the file, as if a range had been asked for.
+        {206, {{QStringLiteral("Content-Range"), QStringLiteral("bytes 0-10/400")}}, "old copy"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.status);
+        ASSERT_TRUE(TDWSafeFile::write(path, "old copy", nullptr));
+        QJsonObject answer = fault(QStringLiteral("/file"), c.status);
+        answer[QStringLiteral("body")] = QStringLiteral("new content");
+        answer[QStringLiteral("headers")] = c.headers;
+        s_fake->addFault(answer);
+        TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com/file"))};
+        request.setDownloadPath(path);
+        const TDWHttpResponse response = TDWHttpClient().perform(request);
+        ASSERT_TRUE(response.hasResponse()) << response.error().description().toStdString();
+        EXPECT_EQ(response.statusCode(), c.status);
+        EXPECT_EQ(response.bodyInFile(), c.status == 200);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), c.expected);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("file.bin")});
+    }
+}
+
 TEST_F(TDWHttpClientTest, BodiesKeptInMemoryAreBoundedAfterDecoding)
 {
     constexpr qint64 Limit = 1 << 20;
