@@ -133,7 +133,7 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         return {};
     }
     const QString base = generateFilenameFromString(title);
-    QDir().mkpath(parent); // a failure shows in the mkdir below, with its reason
+    bool parentMade = false;
     for (qint64 n = 0;; ++n) {
         const QString candidate = numberedName(parent, base, n);
         // mkdir fails on anything already there, dangling links included, so
@@ -143,6 +143,14 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         const int code = errno;
         if (code == EEXIST)
             continue;
+        // The parent is nearly always there already: it is made only when
+        // missing, and a failure shows in the next mkdir, with its reason.
+        if (code == ENOENT && !parentMade) {
+            parentMade = true;
+            QDir().mkpath(parent);
+            --n;
+            continue;
+        }
         tdwLog(QStringLiteral("ERROR: Error creating directory at %1: %2").arg(candidate, QString::fromLocal8Bit(std::strerror(code))));
         tdwSetError(error, posixError(code, candidate));
         return {};

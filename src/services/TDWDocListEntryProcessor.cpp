@@ -21,7 +21,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace {
 
@@ -63,6 +65,29 @@ bool contactHasStructuredAddress(const QString &entryXml)
 bool needsDownload(qint64 status)
 {
     return status == TDWDocRev::DownloadPending || status == TDWDocRev::DownloadFailed || status == TDWDocRev::FileMissing;
+}
+
+// Makes the first free numbered revision folder ("1", "2", ...) from `number`
+// on in `itemFolder` and answers its number. mkdir itself tells what is taken
+// (anything there, dangling links included); the item folder is made only when
+// missing. A folder that cannot be made keeps its number: it is made again
+// before the delegate needs it.
+qint64 makeRevisionFolder(const QString &itemFolder, qint64 number)
+{
+    bool itemFolderMade = false;
+    for (;;) {
+        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), 0777) == 0)
+            return number;
+        const int code = errno;
+        if (code == EEXIST) {
+            ++number;
+        } else if (code == ENOENT && !itemFolderMade) {
+            itemFolderMade = true;
+            QDir().mkpath(itemFolder);
+        } else {
+            return number;
+        }
+    }
 }
 
 } // namespace
@@ -358,9 +383,7 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
                 number = previous;
         }
         const QString itemFolder = joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), doc->dirPath());
-        while (QFileInfo::exists(joined(itemFolder, QString::number(number))) || QFileInfo(joined(itemFolder, QString::number(number))).isSymLink())
-            ++number;
-        QDir().mkpath(joined(itemFolder, QString::number(number)));
+        number = makeRevisionFolder(itemFolder, number);
         revision->setDirPath(joined(doc->dirPath(), QString::number(number)));
 
         const QVariantMap config = TDWServiceTable::shared().docTypeConfig(doc->docType());

@@ -95,6 +95,7 @@ class ListStore:
 
     def __init__(self):
         self.lock = threading.Lock()
+        self.version = 0
         self.load({})
 
     def load(self, spec):
@@ -103,6 +104,7 @@ class ListStore:
             self.runs = list(spec.get("runs", []))
             self.run = 0
             self.collections = {}    # (e-mail, service, collection) -> Collection
+            self.version += 1
             self.change_ids = {}     # (e-mail, service) -> largest change id given out
             for email, services in spec.get("data", {}).items():
                 for service, collections in services.items():
@@ -118,6 +120,7 @@ class ListStore:
                 raise ValueError("the scenario has no run %d" % (self.run + 1))
             saved = ({k: copy.copy(c) for k, c in self.collections.items()}, dict(self.change_ids))
             self.run += 1
+            self.version += 1
             try:
                 for email, services in self.runs[self.run - 1].items():
                     for service, collections in services.items():
@@ -128,6 +131,12 @@ class ListStore:
                 self.run -= 1
                 raise
             return self.run
+
+    def current_version(self):
+        """A number that changes with every change of any list, so what is worked out from
+        the lists can be kept until then."""
+        with self.lock:
+            return self.version
 
     def items(self, email, service, collection, include_deleted=False):
         """The collection's records in their order; deleted ones only when asked."""
@@ -158,6 +167,7 @@ class ListStore:
     # Changes; the lock is held by the callers.
 
     def _next_change_id(self, email, service):
+        self.version += 1
         key = (email.lower(), service)
         self.change_ids[key] = self.change_ids.get(key, FIRST_CHANGE_ID) + 1
         return self.change_ids[key]

@@ -1,7 +1,9 @@
 """Drive v2: the largest change id, the file list with its include query, and the change list
 from a start change id, paged by nextLink."""
 import re
+import threading
 import urllib.parse
+import weakref
 
 from fakegoogle.content import content_response
 from fakegoogle.http import Response, json_response
@@ -22,9 +24,10 @@ SHAPED = {"id", "title", "mimeType", "starred", "hidden", "parents", "modified",
 def register(router, state, table):
     scope = table.service(SERVICE).get("oauthScope")
     exports = table.export_links()
+    rendered = RenderedFiles(state, exports)
     router.add("GET", HOST, "/drive/v2/about", list_endpoint(state, scope, lambda r, a: about(state, r, a)))
-    router.add("GET", HOST, "/drive/v2/files", list_endpoint(state, scope, lambda r, a: files(state, exports, r, a)))
-    router.add("GET", HOST, "/drive/v2/changes", list_endpoint(state, scope, lambda r, a: changes(state, exports, r, a)))
+    router.add("GET", HOST, "/drive/v2/files", list_endpoint(state, scope, lambda r, a: files(state, rendered, r, a)))
+    router.add("GET", HOST, "/drive/v2/changes", list_endpoint(state, scope, lambda r, a: changes(state, rendered, r, a)))
     router.add_prefix("GET", HOST, FILES_PREFIX, list_endpoint(state, scope, lambda r, a: file_get(state, exports, r, a)))
     router.add("GET", EXPORT_HOST, EXPORT_PATH, list_endpoint(state, scope, lambda r, a: export(state, exports, r, a)))
 
@@ -67,6 +70,44 @@ def file_object(record, exports):
     return {k: v for k, v in file.items() if v is not None}
 
 
+class RenderedFiles:
+    """Thread-safe. The file objects of records and the file lists of queries, worked out
+    once: a record is never altered (a change replaces it), and a list is kept only while
+    the lists' version stands. Paging through a large list then costs a page, not the list."""
+
+    def __init__(self, state, exports):
+        self.state = state
+        self.exports = exports
+        self.lock = threading.Lock()
+        self.objects = weakref.WeakKeyDictionary()   # record -> its file object
+        self.lists = {}                              # (account, q) -> the file list's records
+        self.version = None
+
+    def file_object(self, record):
+        with self.lock:
+            found = self.objects.get(record)
+        if found is None:
+            found = file_object(record, self.exports)
+            with self.lock:
+                self.objects[record] = found
+        return found
+
+    def files(self, account, query):
+        """The live records that the file list's q keeps, in their order."""
+        version = self.state.lists.current_version()
+        key = (account.lower(), query)
+        with self.lock:
+            if self.version == version and key in self.lists:
+                return self.lists[key]
+        keeps = inclusion(query)
+        records = [r for r in self.state.lists.items(account, SERVICE, "files") if keeps(r)]
+        with self.lock:
+            if self.version != version:
+                self.lists, self.version = {}, version
+            self.lists[key] = records
+        return records
+
+
 def inclusion(query):
     """Whether the file list's q keeps a file: "trashed=false" leaves trashed files out, and
     "mimeType = '...'" terms (joined by or) keep only those media types."""
@@ -90,22 +131,21 @@ def list_content(request, state, records, render):
     return content
 
 
-def files(state, exports, request, account):
-    keeps = inclusion(request.query.get("q", ""))
-    records = [r for r in state.lists.items(account, SERVICE, "files") if keeps(r)]
-    return json_page(request, "drive#fileList", list_content(request, state, records, lambda r: file_object(r, exports)))
+def files(state, rendered, request, account):
+    records = rendered.files(account, request.query.get("q", ""))
+    return json_page(request, "drive#fileList", list_content(request, state, records, rendered.file_object))
 
 
-def change_object(record, exports):
+def change_object(record, rendered):
     change = {"kind": "drive#change", "id": str(record.change_id), "fileId": record.id,
               "selfLink": "https://%s/drive/v2/changes/%d" % (HOST, record.change_id),
               "deleted": record.deleted, "modificationDate": record.modified}
     if not record.deleted:
-        change["file"] = file_object(record, exports)
+        change["file"] = rendered.file_object(record)
     return change
 
 
-def changes(state, exports, request, account):
+def changes(state, rendered, request, account):
     start = int_param(request, "startChangeId", 0)
     if start < 0:
         raise BadRequest("Invalid startChangeId")
@@ -113,7 +153,7 @@ def changes(state, exports, request, account):
     records = [r for r in state.lists.items(account, SERVICE, "files", include_deleted=True)
                if r.change_id >= start and (with_deleted or not r.deleted)]
     records.sort(key=lambda r: r.change_id)
-    content = list_content(request, state, records, lambda r: change_object(r, exports))
+    content = list_content(request, state, records, lambda r: change_object(r, rendered))
     content["largestChangeId"] = str(state.lists.largest_change_id(account, SERVICE))
     return json_page(request, "drive#changeList", content)
 
