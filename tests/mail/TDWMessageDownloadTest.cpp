@@ -5,6 +5,7 @@
 
 #include "MailSyncFixture.h"
 #include "MailTestSupport.h"
+#include "MessageFileChecker.h"
 #include "TestSupport.h"
 
 #include "accounts/TDWKeychainMgr.h"
@@ -20,7 +21,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -71,17 +71,7 @@ protected:
             return QStringLiteral("no message with UID %1").arg(uid);
         const auto revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
         const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(revision->filePath());
-        const QString raw = tdwtest::freshDir(QStringLiteral("raw")) + QStringLiteral("/message.eml");
-        QFile out(raw);
-        if (!out.open(QIODevice::WriteOnly) || out.write(serverBytes) != serverBytes.size())
-            return QStringLiteral("cannot write the server's bytes");
-        out.close();
-        QProcess python;
-        python.start(QStringLiteral("python3"),
-                     {tdwtest::sourcePath(QStringLiteral("tests/mail/check_message_file.py")), path, raw, QString::number(flags)});
-        if (!python.waitForFinished(30000))
-            return QStringLiteral("python3 did not finish");
-        return python.exitCode() == 0 ? QString() : QString::fromUtf8(python.readAllStandardOutput() + python.readAllStandardError());
+        return mailtest::messageFileVerdict(path, serverBytes, flags);
     }
 
     TDWActivityMonitor m_monitor;

@@ -6,6 +6,7 @@
 
 #include "MailStoreFixture.h"
 #include "MailTestSupport.h"
+#include "MessageFileChecker.h"
 #include "TestSupport.h"
 
 #include "common/TDWFileMgr.h"
@@ -20,7 +21,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -39,24 +39,6 @@ bool writable(const QString &path)
 {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & S_IWUSR);
-}
-
-// Python's verdict on a message file: empty when it accepts it.
-QString checkerVerdict(const QString &messageFile, const QByteArray &serverBytes, qint64 flags)
-{
-    const QString raw = tdwtest::freshDir(QStringLiteral("raw")) + QStringLiteral("/message.eml");
-    QFile out(raw);
-    if (!out.open(QIODevice::WriteOnly) || out.write(serverBytes) != serverBytes.size())
-        return QStringLiteral("cannot write the server's bytes");
-    out.close();
-    QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {tdwtest::sourcePath(QStringLiteral("tests/mail/check_message_file.py")), messageFile, raw, QString::number(flags)});
-    if (!python.waitForFinished(30000))
-        return QStringLiteral("python3 did not finish");
-    if (python.exitCode() != 0)
-        return QString::fromUtf8(python.readAllStandardOutput() + python.readAllStandardError());
-    return {};
 }
 
 const QByteArray EightBitMessage = QByteArray("Date: Tue, 03 Mar 2020 10:00:00 +0100\r\n"
@@ -129,7 +111,7 @@ TEST(TDWMessageFileTest, TheFileHoldsTheServersBytesWithLineFeedsAndTheirCount)
     expected.replace("\r\n", "\n");
     EXPECT_TRUE(file.startsWith(TDWMessageFile::countLine(expected.size()) + expected));
     EXPECT_TRUE(file.contains("Caf\x8e au lait\n"));
-    EXPECT_EQ(checkerVerdict(path, EightBitMessage, 17), QString());
+    EXPECT_EQ(mailtest::messageFileVerdict(path, EightBitMessage, 17), QString());
 }
 
 TEST(TDWMessageFileTest, HeadersThatAreMissingLeaveTheirDefaults)
@@ -145,7 +127,7 @@ TEST(TDWMessageFileTest, HeadersThatAreMissingLeaveTheirDefaults)
         const QString path = tdwtest::freshDir(QStringLiteral("emlx")) + QStringLiteral("/1.emlx");
         QByteArray message = server;
         ASSERT_TRUE(TDWMessageFile::write(path, message, 1, nullptr));
-        EXPECT_EQ(checkerVerdict(path, server, 1), QString());
+        EXPECT_EQ(mailtest::messageFileVerdict(path, server, 1), QString());
     }
 }
 
@@ -225,7 +207,7 @@ TEST_F(ProcessMessageResultTest, AMessageIsStoredLockedAndRecordedBackedUp)
     EXPECT_EQ(savedStatus(), TDWDocRev::BackedUp);
     EXPECT_FALSE(writable(m_path));
     // No IMAP flags were stored: unread and starred give flagged only.
-    EXPECT_EQ(checkerVerdict(m_path, EightBitMessage, 16), QString());
+    EXPECT_EQ(mailtest::messageFileVerdict(m_path, EightBitMessage, 16), QString());
 }
 
 TEST_F(ProcessMessageResultTest, ALockedOldFileIsReplacedAndTheSettingDecidesTheNewLock)
@@ -236,7 +218,7 @@ TEST_F(ProcessMessageResultTest, ALockedOldFileIsReplacedAndTheSettingDecidesThe
         TDWUserDefaults::standard()->setBool(lock, QStringLiteral("lockBackupFiles"));
         process(EightBitMessage);
         EXPECT_EQ(savedStatus(), TDWDocRev::BackedUp);
-        EXPECT_EQ(checkerVerdict(m_path, EightBitMessage, 16), QString());
+        EXPECT_EQ(mailtest::messageFileVerdict(m_path, EightBitMessage, 16), QString());
         EXPECT_EQ(writable(m_path), !lock);
     }
 }
