@@ -5,6 +5,7 @@
 #include "app/TDWDesktopNotifier.h"
 #include "app/TDWLaunchUrlHandler.h"
 #include "app/TDWMonitorApp.h"
+#include "app/TDWRegisterClasses.h"
 #include "app/TDWTestException.h"
 #include "common/BKSNotUtils.h"
 #include "common/TDWServiceTable.h"
@@ -188,6 +189,8 @@ void TDWAppController::applicationWillFinishLaunching()
 {
     if (!checkServiceTable())
         return;
+    // Before anything makes an object by a name the service table gives.
+    TDWRegisterClasses();
     registerDefaults();
     deleteQuickLookFolder();
     // Opening the launch URL starts or brings forward this program.

@@ -1,6 +1,5 @@
 #include "app/TDWAppAlerts.h"
 #include "app/TDWAppController.h"
-#include "app/TDWRegisterClasses.h"
 #include "app/TDWSingleInstance.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWSafeFile.h"
@@ -35,7 +34,6 @@ int main(int argc, char **argv)
         TDWSafeFile::sweepTemporaryFiles(dir);
     TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
     tdwLog(QStringLiteral("Tidewell starting"));
-    TDWRegisterClasses();
 
     TDWAppController controller(std::make_unique<TDWAppAlerts>());
     QObject::connect(&instance, &TDWSingleInstance::activationRequested, &controller, &TDWAppController::activate);

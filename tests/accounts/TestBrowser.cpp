@@ -14,6 +14,10 @@
 
 namespace tdwtest {
 
+namespace {
+const QStringList Schemes = {QStringLiteral("https"), QStringLiteral("http")};
+}
+
 Visit TestBrowser::fetch(const TDWHttpRequest &request)
 {
     auto operation = std::make_shared<TDWHttpOperation>(request);
@@ -51,12 +55,14 @@ Visit TestBrowser::answerConsent(const QUrl &authorizationUrl, const QString &de
 
 RecordingUrlHandler::RecordingUrlHandler()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    for (const QString &scheme : Schemes)
+        QDesktopServices::setUrlHandler(scheme, this, "open");
 }
 
 RecordingUrlHandler::~RecordingUrlHandler()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    for (const QString &scheme : Schemes)
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 void RecordingUrlHandler::open(const QUrl &url)

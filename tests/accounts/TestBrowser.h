@@ -31,8 +31,9 @@ public:
     static Visit answerConsent(const QUrl &authorizationUrl, const QString &decision);
 };
 
-// The desktop's handler of https links while it lives (QDesktopServices):
-// records each URL the program opens, as a browser would be handed it.
+// The desktop's handler of web links while it lives (QDesktopServices):
+// records each URL the program opens, as a browser would be handed it. Plain
+// http too: the demo's consent page is on the fake's plain-HTTP port.
 class RecordingUrlHandler : public QObject
 {
     Q_OBJECT

@@ -97,11 +97,7 @@ void AppFixture::TearDown()
 
 TDWAppController &AppFixture::makeController()
 {
-    auto scripted = std::make_unique<ScriptedPrompts>(prompted);
-    prompts = scripted.get();
-    controller = std::make_unique<TDWAppController>(std::move(scripted));
-    // No monitor is installed beside the test program; tests that need one set it.
-    controller->setMonitorProgram({});
+    makeProgramController();
     controller->setBackupSchedulerEnvironment([this] {
         TDWBackupSchedulerEnvironment environment = TDWBackupSchedulerEnvironment::standard();
         environment.reachability = std::make_unique<schedtest::FakeReachability>(false);
@@ -115,6 +111,16 @@ TDWAppController &AppFixture::makeController()
         };
         return environment;
     });
+    return *controller;
+}
+
+TDWAppController &AppFixture::makeProgramController()
+{
+    auto scripted = std::make_unique<ScriptedPrompts>(prompted);
+    prompts = scripted.get();
+    controller = std::make_unique<TDWAppController>(std::move(scripted));
+    // No monitor is installed beside the test program; tests that need one set it.
+    controller->setMonitorProgram({});
     QObject::connect(controller.get(), &TDWAppController::stopped, [this](int code) { stops.append(code); });
     QObject::connect(controller.get(), &TDWAppController::startupFinished, [this] { startupFinished = true; });
     return *controller;

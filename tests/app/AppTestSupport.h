@@ -65,8 +65,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Makes the delegate (with its scripted prompts); call once per test.
+    // Makes the delegate (with its scripted prompts) on a backup scheduler
+    // whose network is offline and whose runs do nothing; call once per test.
     TDWAppController &makeController();
+    // Makes the delegate (with its scripted prompts) on the program's own
+    // backup scheduler: real network, timers and backup runs.
+    TDWAppController &makeProgramController();
     // Runs both launch steps and the event loop until start-up has come to
     // rest: finished, waiting in the first-run window, or stopped.
     void launch();

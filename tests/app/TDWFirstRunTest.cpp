@@ -10,7 +10,6 @@
 
 #include "accounts/TDWGoogleEndpoints.h"
 #include "accounts/TDWKeychainMgr.h"
-#include "app/TDWRegisterClasses.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -49,8 +48,6 @@ protected:
     void SetUp() override
     {
         AppFixture::SetUp();
-        // The access checks of the sign-in, as the program registers them.
-        TDWRegisterClasses();
         QFile::remove(TDWLoginItemMgr::launcherEntryPath());
         // An earlier test's sign-in stays cached in the keychain manager for the whole process.
         TDWKeychainMgr::keychainMgr()->deleteCredentialForUsername(FirstAccount);

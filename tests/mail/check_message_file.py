@@ -16,10 +16,8 @@ import plistlib
 import sys
 
 
-def main():
-    path, raw_path, flags = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    data = open(path, 'rb').read()
-    raw = open(raw_path, 'rb').read()
+def problems_of(data, raw, flags):
+    """What differs between the message file DATA and the server's bytes RAW with flag word FLAGS."""
     problems = []
 
     line_end = data.find(b'\n')
@@ -39,8 +37,7 @@ def main():
     try:
         plist = plistlib.loads(data[line_end + 1 + max(count, 0):], fmt=plistlib.FMT_XML)
     except Exception as e:  # noqa: BLE001 - any failure is the finding
-        print('property list unreadable: %s' % e)
-        return 1
+        return problems + ['property list unreadable: %s' % e]
 
     message = email.message_from_bytes(raw, policy=email.policy.default)
     date = message['Date']
@@ -55,7 +52,16 @@ def main():
             problems.append('subject %r for a message without one' % plist['subject'])
     elif plist.get('subject') != str(subject):
         problems.append('subject %r, expected %r' % (plist.get('subject'), str(subject)))
+    return problems
 
+
+def main():
+    path, raw_path, flags = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    with open(path, 'rb') as f:
+        data = f.read()
+    with open(raw_path, 'rb') as f:
+        raw = f.read()
+    problems = problems_of(data, raw, flags)
     for problem in problems:
         print(problem)
     return 1 if problems else 0

@@ -28,19 +28,21 @@ GEN_MAILBOX = os.path.join(HERE, "..", "imap-peer", "gen_mailbox.py")
 
 
 FOLDER = "application/vnd.google-apps.folder"
-# What the account holds besides its mail: Drive files in folders, contacts in groups (some with
-# photos), two calendars with their events and two task lists.
+# What the account holds besides its mail: Drive files in folders (with contents to download or
+# export), contacts in groups (some with photos), two calendars with their events and two task lists.
 SERVICE_DATA = {
     "docs": {"files": [
         {"id": "fo-projects", "title": "Projects", "mimeType": FOLDER, "parents": ["root"]},
         {"id": "fo-garden", "title": "Garden", "mimeType": FOLDER, "parents": ["fo-projects"]},
         {"id": "doc-plan", "title": "Planting plan", "mimeType": "application/vnd.google-apps.document",
-         "parents": ["fo-garden"]},
+         "parents": ["fo-garden"], "content": "Planting plan\r\nBeans in May, kale in July.\n"},
         {"id": "sheet-budget", "title": "Household budget",
-         "mimeType": "application/vnd.google-apps.spreadsheet", "parents": ["root"]},
-        {"id": "pdf-lease", "title": "Lease.pdf", "mimeType": "application/pdf", "parents": ["fo-projects"]},
+         "mimeType": "application/vnd.google-apps.spreadsheet", "parents": ["root"],
+         "content": "Rent,900\nFood,350\n"},
+        {"id": "pdf-lease", "title": "Lease.pdf", "mimeType": "application/pdf", "parents": ["fo-projects"],
+         "content": "%PDF-1.4\r\n% lease for the garden flat\n%%EOF\n"},
         {"id": "img-shed", "title": "shed.jpg", "mimeType": "image/jpeg", "parents": ["fo-garden"],
-         "starred": True},
+         "starred": True, "content": "\u00ff\u00d8\u00ff\u00e0 shed, seen from the gate\r\n"},
     ]},
     "contacts": {
         "groups": [{"id": "g-mycontacts", "title": "My Contacts", "system": "Contacts"},

@@ -13,15 +13,13 @@
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
 
+#include "DemoServers.h"
 #include "FakeGoogleServer.h"
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QUrlQuery>
 
@@ -31,63 +29,9 @@
 
 namespace {
 
-const QString Address = QStringLiteral("demo@example.com");
-// The sample account's fixed token, which both fakes know from the start.
-const QString SampleToken = QStringLiteral("ya29.demo-sample-account");
+using demotest::DemoServers;
 
-// tools/demo/servers.sh run by this test process, as scripts/demo runs it: the
-// servers end with this process, and the settings come from servers.env as
-// the script's shell reads it.
-class DemoServers
-{
-public:
-    bool start()
-    {
-        m_folder = QDir(tdwtest::freshDir(QStringLiteral("demo"))).filePath(QStringLiteral("servers"));
-        if (!run({QStringLiteral("start"), m_folder}))
-            return false;
-        QProcess shell;
-        shell.start(QStringLiteral("bash"),
-                    {QStringLiteral("-c"), QStringLiteral("source \"$1\" && for n in TDW_HOST_MAP TDW_EXTRA_CA TDW_AUTHORIZATION_URL IMAP_PORT; "
-                                                          "do printf '%s=%s\\n' \"$n\" \"${!n}\"; done"),
-                     QStringLiteral("bash"), QDir(m_folder).filePath(QStringLiteral("servers.env"))});
-        if (!shell.waitForFinished(30000) || shell.exitCode() != 0) {
-            ADD_FAILURE() << "servers.env could not be read";
-            return false;
-        }
-        for (const QByteArray &line : shell.readAllStandardOutput().split('\n')) {
-            const qsizetype equals = line.indexOf('=');
-            if (equals > 0)
-                m_values.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)));
-        }
-        return true;
-    }
-
-    void stop()
-    {
-        if (!m_folder.isEmpty())
-            run({QStringLiteral("stop"), m_folder});
-        m_folder.clear();
-    }
-
-    QString value(const QString &name) const { return m_values.value(name); }
-
-private:
-    static bool run(const QStringList &arguments)
-    {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(tdwtest::sourcePath(QStringLiteral("tools/demo/servers.sh")), arguments);
-        if (!process.waitForFinished(180000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            ADD_FAILURE() << "servers.sh " << arguments.join(QLatin1Char(' ')).toStdString() << " failed";
-            return false;
-        }
-        return true;
-    }
-
-    QString m_folder;
-    QHash<QString, QString> m_values;
-};
+const QString Address = DemoServers::Address;
 
 struct Page
 {
@@ -140,10 +84,8 @@ protected:
         TDWRegisterClasses();
         s_servers = new DemoServers;
         ASSERT_TRUE(s_servers->start());
-        for (const char *name : {"TDW_HOST_MAP", "TDW_EXTRA_CA", "TDW_AUTHORIZATION_URL"})
-            qputenv(name, s_servers->value(QString::fromLatin1(name)).toUtf8());
-        TDWUserDefaults::standard()->setString(QStringLiteral("127.0.0.1:") + s_servers->value(QStringLiteral("IMAP_PORT")),
-                                               QStringLiteral("Hostname"));
+        s_servers->exportProgramEnvironment();
+        TDWUserDefaults::standard()->setString(s_servers->imapHostname(), QStringLiteral("Hostname"));
         TDWKeyring::setBackend(std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring"))));
     }
 
@@ -205,7 +147,7 @@ TEST_F(DemoSignInTest, AllowInTheBrowserSignsInAndTheIssuedTokenLogsInToImap)
     // layer logs in with it as a backup would, and lists the sample labels.
     const auto credential = TDWKeychainMgr::keychainMgr()->credentialForUsername(Address);
     ASSERT_TRUE(credential);
-    EXPECT_NE(credential->accessToken().toStdString(), SampleToken.toStdString());
+    EXPECT_NE(credential->accessToken().toStdString(), DemoServers::SampleToken.toStdString());
     const auto session = TDWImapConnectionMgr::imapSessionForUsername(Address);
     ASSERT_TRUE(session);
     EXPECT_EQ(session->OAuth2Token().toStdString(), credential->accessToken().toStdString());
