@@ -24,13 +24,11 @@
 #include "ui/TDWContentView.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWLabelViewController.h"
-#include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -74,7 +72,7 @@ QMap<QString, FileState> filesUnder(const QString &folder)
 }
 
 // A file of the sample's other services, relative to the backup folder: its
-// whole contents, or a line it must hold.
+// whole contents, or a text it must hold.
 struct ExpectedFile
 {
     QString path;
