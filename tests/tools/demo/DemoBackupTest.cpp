@@ -11,6 +11,7 @@
 #include "agent/TDWBackupScheduler.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWEntityFetch.h"
@@ -234,6 +235,25 @@ protected:
         return items;
     }
 
+    // Every service of the account backed up, and so all of the program's backups.
+    void expectBackedUp() const
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWAccount::Ptr account = TDWAccount::byUsername(Address, *moc, nullptr);
+        ASSERT_TRUE(account);
+        for (const QString &service : Services)
+            EXPECT_EQ(controller->statusMgr()->statusForAccount(account, service, *moc), TDWStatusMgr::BackedUp) << service.toStdString();
+        EXPECT_EQ(controller->statusMgr()->globalStatus(), TDWStatusMgr::AllBackedUp);
+    }
+
+    // When the latest complete backup cycle ended.
+    static QDateTime latestIterationEnd()
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWBackupIteration::Ptr latest = TDWBackupIteration::latestBackupIteration(*moc, nullptr);
+        return latest ? latest->iterationEndTime() : QDateTime();
+    }
+
     // The Python checker's verdict on every message file against the server's All Mail.
     QJsonObject mailVerdict() const
     {
@@ -299,14 +319,9 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
     EXPECT_EQ(itemsWithOneLatestRevision(QStringLiteral("docs")), 6); // with the two folders
     EXPECT_EQ(itemsWithOneLatestRevision(QStringLiteral("contacts")), 6); // with the three groups
     EXPECT_EQ(itemsWithOneLatestRevision(QStringLiteral("calendar")), 1);
-    {
-        const auto moc = TDWMasterStore::shared().newMoc();
-        const TDWAccount::Ptr account = TDWAccount::byUsername(Address, *moc, nullptr);
-        ASSERT_TRUE(account);
-        for (const QString &service : Services)
-            EXPECT_EQ(controller->statusMgr()->statusForAccount(account, service, *moc), TDWStatusMgr::BackedUp) << service.toStdString();
-    }
-    EXPECT_EQ(controller->statusMgr()->globalStatus(), TDWStatusMgr::AllBackedUp);
+    expectBackedUp();
+    const QDateTime firstEnded = latestIterationEnd();
+    ASSERT_TRUE(firstEnded.isValid());
 
     // Back Up Now from the status menu, nothing changed on the servers: nothing new.
     const QMap<QString, qint64> revisions = revisionCounts();
@@ -315,6 +330,9 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
     ASSERT_EQ(backUpNow->text(), QStringLiteral("Back Up Now"));
     backUpNow->trigger();
     ASSERT_TRUE(waitForRunEnd(endedAfterFirstRun));
+    // The run went through to its end, and found nothing to do.
+    EXPECT_GT(latestIterationEnd(), firstEnded);
+    expectBackedUp();
     EXPECT_EQ(revisionCounts(), revisions);
     const QMap<QString, FileState> after = filesUnder(backups);
     QStringList touched;
