@@ -70,10 +70,13 @@ public:
         m_started.append(key);
         m_running.push_back(operation);
     }
+    // Sorted: the run's operations start on worker threads of their own, in no fixed order.
     QStringList startedKeys() const
     {
         std::lock_guard lock(m_mutex);
-        return m_started;
+        QStringList keys = m_started;
+        keys.sort();
+        return keys;
     }
     std::vector<std::shared_ptr<TDWOperation>> running() const
     {
@@ -357,7 +360,7 @@ TEST_F(TDWBackupOperationTest, OnlyTheAccountWhoseTokenArrivedIsBackedUpAndTheRu
     QCoreApplication::processEvents();
     EXPECT_FALSE(run->isFinished());
     EXPECT_EQ(ServiceOperations::shared().startedKeys(),
-              (QStringList{TDWBackupOperation::keyForAccountUsername(alice, Docs), TDWBackupOperation::keyForAccountUsername(alice, Contacts)}));
+              (QStringList{TDWBackupOperation::keyForAccountUsername(alice, Contacts), TDWBackupOperation::keyForAccountUsername(alice, Docs)}));
     for (const QString &service : {Docs, Contacts})
         EXPECT_FALSE(TDWAccountServiceSetting::byAccountUsername(alice, service, *stack.moc)->downloadCountsUpToDate()) << service.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: No backup operation \"TDWMailBackupOperation\" for service mail")));
@@ -510,7 +513,7 @@ TEST_F(TDWBackupOperationTest, ACalendarRequeueAndAnAccountUpdateQueueWhatIsNewI
     ASSERT_TRUE(waitForStarted(4));
     EXPECT_EQ(tokenRequestsFor(alice), 2);
     const auto key = [&](const QString &service) { return TDWBackupOperation::keyForAccountUsername(alice, service); };
-    EXPECT_EQ(ServiceOperations::shared().startedKeys(), (QStringList{key(Docs), key(Calendar), key(Calendar), key(Contacts)}));
+    EXPECT_EQ(ServiceOperations::shared().startedKeys(), (QStringList{key(Calendar), key(Calendar), key(Contacts), key(Docs)}));
 
     ServiceOperations::shared().finishAll();
     ASSERT_TRUE(waitForFinish());

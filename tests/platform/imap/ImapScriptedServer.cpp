@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +74,12 @@ ImapScriptedServer::~ImapScriptedServer()
 
 void ImapScriptedServer::acceptLoop()
 {
+    // A write to a client that has hung up must fail, not end the test process
+    // with SIGPIPE; the connection threads started here inherit the mask.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     while (!m_stop) {
         pollfd p{m_listenFd, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
@@ -132,6 +142,21 @@ QByteArray ImapScriptedServer::Peer::expect(const QByteArray &verb)
     const QByteArray rest = line.mid(line.indexOf(' ') + 1);
     EXPECT_TRUE(rest.startsWith(verb)) << "expected " << verb.toStdString() << ", got: " << line.toStdString();
     return line;
+}
+
+void ImapScriptedServer::Peer::waitForHangUp()
+{
+    if (!m_ssl)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    char chunk[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        // Reads give up after a few seconds (WANT_READ): then wait on.
+        const int n = SSL_read(m_ssl, chunk, sizeof chunk);
+        if (n <= 0 && SSL_get_error(m_ssl, n) != SSL_ERROR_WANT_READ)
+            return;
+    }
+    ADD_FAILURE() << "the client never hung up";
 }
 
 void ImapScriptedServer::Peer::send(const QByteArray &bytes)

@@ -38,6 +38,9 @@ public:
         // The next command line, which must start with a tag and `verb` (e.g. "LIST").
         QByteArray expect(const QByteArray &verb);
         void send(const QByteArray &bytes);
+        // Says nothing until the client hangs up, however long its time-out
+        // (a test failure after a minute, so a client that never gives up cannot hang the test).
+        void waitForHangUp();
         // Closes the connection from the server's side.
         void close();
         int index() const { return m_index; }
