@@ -11,6 +11,7 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/imap/TDWImapFlags.h"
 
+#include <QSet>
 #include <QUuid>
 
 namespace {
@@ -113,6 +114,7 @@ bool TDWMessageRevisions::syncFlagsAndGmailMessageIdWithMessageArray(const QList
     const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
     if (!lookup || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
+    QHash<TDWManagedObjectID, TDWDocRev::Ptr> latest = latestRevisions(messages, *lookup, *moc);
     for (const TDWImapMessage &message : messages) {
         const TDWDoc::Ptr doc = lookup->docForMessage(message);
         if (!doc) {
@@ -120,7 +122,7 @@ bool TDWMessageRevisions::syncFlagsAndGmailMessageIdWithMessageArray(const QList
             moc->reset();
             return false;
         }
-        const TDWDocRev::Ptr revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+        const TDWDocRev::Ptr revision = latest.value(doc->objectID());
         doc->setGmailMessageId(gmailId(message.gmailMessageID));
         doc->setDocId(gmailId(message.gmailMessageID));
         doc->setGmailThreadId(gmailId(message.gmailThreadID));
@@ -130,7 +132,7 @@ bool TDWMessageRevisions::syncFlagsAndGmailMessageIdWithMessageArray(const QList
         if (revision->isUnread() == unreadIn(message.flags) && revision->starred() == starredIn(message.flags))
             revision->setMessageFlags(message.flags);
         else
-            newDocRevWithObsoletedDocRev(revision, *owner, message.flags, *moc);
+            latest.insert(doc->objectID(), newDocRevWithObsoletedDocRev(revision, *owner, message.flags, *moc));
     }
     return save(*moc);
 }
@@ -144,6 +146,7 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
     const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
     if (!lookup || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
+    QHash<TDWManagedObjectID, TDWDocRev::Ptr> latest = latestRevisions(messages, *lookup, *moc);
     for (qsizetype k = 0; k < messages.size(); ++k) {
         const TDWImapMessage &message = messages[k];
         const qint64 sequence = firstSequence + k;
@@ -153,7 +156,7 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
             doc = newDocForMessage(message, sequence, *owner, *moc);
             revision = newDocRevForMessage(message, doc, *owner, *moc);
         } else {
-            revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+            revision = latest.value(doc->objectID());
             if (revision) {
                 const QVariant stored = revision->messageFlags();
                 const bool changed = stored.isNull()
@@ -173,6 +176,7 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
             }
             if (!revision)
                 revision = newDocRevForMessage(message, doc, *owner, *moc);
+            latest.insert(doc->objectID(), revision);
         }
         revision->setLastSeenDate(m_context.backupIterationDate);
         revision->setMessageFlags(message.flags);
@@ -186,6 +190,20 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
         doc->setAllMailUid(TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, message.uid));
     }
     return save(*moc);
+}
+
+QHash<TDWManagedObjectID, TDWDocRev::Ptr> TDWMessageRevisions::latestRevisions(const QList<TDWImapMessage> &messages,
+                                                                               const TDWDocsForMessages &lookup, TDWManagedObjectContext &moc) const
+{
+    QList<TDWDoc::Ptr> docs;
+    QSet<TDWManagedObjectID> seen;
+    for (const TDWImapMessage &message : messages)
+        if (const TDWDoc::Ptr doc = lookup.docForMessage(message); doc && !seen.contains(doc->objectID())) {
+            seen.insert(doc->objectID());
+            docs.append(doc);
+        }
+    // A failed fetch (logged) leaves every item without a known revision, as the lookup one by one did.
+    return TDWDocRev::latestForDocs(docs, m_context.store, moc, nullptr).value_or(QHash<TDWManagedObjectID, TDWDocRev::Ptr>());
 }
 
 TDWDoc::Ptr TDWMessageRevisions::newDocForMessage(const TDWImapMessage &message, qint64 sequence, const TDWAccount &account,

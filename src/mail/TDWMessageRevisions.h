@@ -6,9 +6,11 @@
 #include "platform/imap/TDWImapMessage.h"
 #include "platform/store/TDWManagedObjectContext.h"
 
+#include <QHash>
 #include <QList>
 
 class TDWAccount;
+class TDWDocsForMessages;
 
 // The message items of one batch of All Mail and their revisions: a new item
 // and first revision for a new message, a new revision when a message's flags
@@ -46,6 +48,9 @@ public:
     static qint64 sequenceGroupOf(qint64 sequence) { return (sequence - 1) / 1000; }
 
 private:
+    // The latest revision of each stored item of the messages, by item.
+    QHash<TDWManagedObjectID, TDWDocRev::Ptr> latestRevisions(const QList<TDWImapMessage> &messages, const TDWDocsForMessages &lookup,
+                                                             TDWManagedObjectContext &moc) const;
     bool save(TDWManagedObjectContext &moc) const;
     std::shared_ptr<TDWAccount> account(TDWManagedObjectContext &moc, bool logMissing) const;
     bool iterationExists(TDWManagedObjectContext &moc) const;
