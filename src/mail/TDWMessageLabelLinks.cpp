@@ -73,7 +73,11 @@ bool TDWMessageLabelLinks::syncFoldersForMessageArray(const QList<TDWImapMessage
     // Links to folders that have closed are history: they neither match a
     // label of the message nor keep it to be backed up.
     TDWError error;
+    // The items by their indexed docId first: the predicate alone reads every link of the store.
+    QVariantList bindings(docIds.cbegin(), docIds.cend());
+    const QString placeholders = QStringList(docIds.size(), QStringLiteral("?")).join(QLatin1Char(','));
     const auto links = TDWEntityFetch(*moc, QStringLiteral("MailItem"))
+                           .whereSql(QStringLiteral("t.\"messageDoc\" IN (SELECT pk FROM \"Doc\" WHERE \"docId\" IN (%1))").arg(placeholders), bindings)
                            .where(QStringLiteral("messageDoc.docId in %@ and current = 1 and mailFolder.current = 1"), {docIds})
                            .in(m_context.store)
                            .prefetching({QStringLiteral("messageDoc"), QStringLiteral("mailFolder")})

@@ -40,6 +40,12 @@ TDWMessageRevisions::TDWMessageRevisions(TDWAllMailSyncContext context)
 {
 }
 
+TDWEntityFetch &TDWMessageRevisions::inSequenceGroup(TDWEntityFetch &fetch, const QString &docColumn, qint64 group)
+{
+    return fetch.whereSql(docColumn + QStringLiteral(" IN (SELECT pk FROM \"Doc\" WHERE \"allMailSeq\" BETWEEN ? AND ?)"),
+                          {group * 1000 + 1, group * 1000 + 1000});
+}
+
 bool TDWMessageRevisions::processMessageArray(const QList<TDWImapMessage> &messages, qint64 firstSequence, SyncType type)
 {
     switch (type) {
@@ -86,8 +92,10 @@ bool TDWMessageRevisions::syncJustFlagsWithMessageArray(const QList<TDWImapMessa
     if (!owner || !iterationExists(*moc) || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
     TDWError error;
-    const auto rows = TDWEntityFetch(*moc, QStringLiteral("DocRev"))
-                          .where(QStringLiteral("doc.allMailSeqGroup = %@ and doc.deleted = 0 and latest = 1"), {sequenceGroupOf(firstSequence)})
+    const qint64 group = sequenceGroupOf(firstSequence);
+    TDWEntityFetch fetch(*moc, QStringLiteral("DocRev"));
+    const auto rows = inSequenceGroup(fetch, QStringLiteral("t.\"doc\""), group)
+                          .where(QStringLiteral("doc.allMailSeqGroup = %@ and doc.deleted = 0 and latest = 1"), {group})
                           .in(m_context.store)
                           .sortedBy({TDWSortDescriptor(QStringLiteral("doc.allMailSeq"), true)})
                           .objects<TDWDocRev>(&error);
