@@ -32,21 +32,15 @@ constexpr qsizetype RowChunk = 500;
 std::optional<QList<QVariantMap>> dictionaries(TDWManagedObjectContext &moc, const QString &entity, const QList<TDWManagedObjectID> &ids,
                                                const QStringList &keys, const TDWPersistentStorePtr &store, TDWError *error)
 {
-    QList<QVariantMap> rows;
-    for (qsizetype start = 0; start < ids.size(); start += RowChunk) {
-        QVariantList refs;
-        for (const TDWManagedObjectID &id : ids.mid(start, RowChunk))
-            refs.append(QVariant::fromValue(id.predicateObjectRef()));
-        TDWFetchRequest request(entity);
-        request.setPredicate(TDWPredicate::parse(QStringLiteral("self in %@"), {QVariant(refs)}));
-        request.setAffectedStores({store});
-        request.setPropertiesToFetch(keys);
-        const auto chunk = moc.executeDictionaryFetchRequest(request, error);
-        if (!chunk)
-            return std::nullopt;
-        rows.append(*chunk);
-    }
-    return rows;
+    QVariantList refs;
+    refs.reserve(ids.size());
+    for (const TDWManagedObjectID &id : ids)
+        refs.append(QVariant::fromValue(id.predicateObjectRef()));
+    TDWFetchRequest request(entity);
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("self in %@"), {QVariant(refs)}));
+    request.setAffectedStores({store});
+    request.setPropertiesToFetch(keys);
+    return moc.executeDictionaryFetchRequest(request, error);
 }
 
 } // namespace
@@ -130,33 +124,38 @@ std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportO
     const TDWContextReset resetOnExit{moc.get()};
     TDWError error;
     const QString docKey = QStringLiteral("doc");
-    const auto revisions = dictionaries(*moc, QStringLiteral("DocRev"), m_docRevIds, {TDWFetchRequest::ObjectIDKey, docKey}, store, &error);
-    QList<TDWManagedObjectID> docIds;
-    if (revisions) {
-        for (const QVariantMap &revision : *revisions)
-            docIds.append(revision.value(docKey).value<TDWManagedObjectID>());
-    }
-    const auto docs = revisions ? dictionaries(*moc, QStringLiteral("Doc"), docIds,
-                                               {TDWFetchRequest::ObjectIDKey, QStringLiteral("allMailUid"), QStringLiteral("allMailSeq")}, store, &error)
-                                : std::nullopt;
-    if (!docs) {
-        tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(error.localizedDescription()));
-        return std::nullopt;
-    }
-    QHash<TDWManagedObjectID, QVariantMap> docById;
-    for (const QVariantMap &doc : *docs)
-        docById.insert(doc.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), doc);
-
     QList<Row> rows;
-    for (const QVariantMap &revision : *revisions) {
-        const QVariantMap doc = docById.value(revision.value(docKey).value<TDWManagedObjectID>());
-        // "<UIDVALIDITY>-<UID>"; a message the listing has not placed in All Mail cannot be asked for.
-        bool ok = false;
-        const quint32 uid = doc.value(QStringLiteral("allMailUid")).toString().section(QLatin1Char('-'), 1, 1).toUInt(&ok);
-        if (!ok || uid == 0)
-            continue;
-        rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), uid,
-                     doc.value(QStringLiteral("allMailSeq")).toLongLong()});
+    rows.reserve(m_docRevIds.size());
+    // Chunk by chunk, so that only the compact rows are held for the whole list.
+    for (qsizetype start = 0; start < m_docRevIds.size(); start += RowChunk) {
+        const auto revisions =
+            dictionaries(*moc, QStringLiteral("DocRev"), m_docRevIds.mid(start, RowChunk), {TDWFetchRequest::ObjectIDKey, docKey}, store, &error);
+        QList<TDWManagedObjectID> docIds;
+        if (revisions) {
+            for (const QVariantMap &revision : *revisions)
+                docIds.append(revision.value(docKey).value<TDWManagedObjectID>());
+        }
+        const auto docs = revisions ? dictionaries(*moc, QStringLiteral("Doc"), docIds,
+                                                   {TDWFetchRequest::ObjectIDKey, QStringLiteral("allMailUid"), QStringLiteral("allMailSeq")}, store,
+                                                   &error)
+                                    : std::nullopt;
+        if (!docs) {
+            tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(error.localizedDescription()));
+            return std::nullopt;
+        }
+        QHash<TDWManagedObjectID, QVariantMap> docById;
+        for (const QVariantMap &doc : *docs)
+            docById.insert(doc.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), doc);
+        for (const QVariantMap &revision : *revisions) {
+            const QVariantMap doc = docById.value(revision.value(docKey).value<TDWManagedObjectID>());
+            // "<UIDVALIDITY>-<UID>"; a message the listing has not placed in All Mail cannot be asked for.
+            bool ok = false;
+            const quint32 uid = doc.value(QStringLiteral("allMailUid")).toString().section(QLatin1Char('-'), 1, 1).toUInt(&ok);
+            if (!ok || uid == 0)
+                continue;
+            rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), uid,
+                         doc.value(QStringLiteral("allMailSeq")).toLongLong()});
+        }
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.allMailSeq > b.allMailSeq; });
     return rows;
