@@ -10,6 +10,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/imap/TDWImapFlags.h"
+#include "platform/store/TDWSqliteStatement.h"
 
 #include <QSet>
 #include <QUuid>
@@ -91,25 +92,52 @@ bool TDWMessageRevisions::syncJustFlagsWithMessageArray(const QList<TDWImapMessa
     const auto owner = account(*moc, true);
     if (!owner || !iterationExists(*moc) || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
-    TDWError error;
+    // The stored flags of the group's latest revisions in sequence order, as
+    // plain values; only the revisions whose flags changed become objects.
     const qint64 group = sequenceGroupOf(firstSequence);
-    TDWEntityFetch fetch(*moc, QStringLiteral("DocRev"));
-    const auto rows = inSequenceGroup(fetch, QStringLiteral("t.\"doc\""), group)
-                          .where(QStringLiteral("doc.allMailSeqGroup = %@ and doc.deleted = 0 and latest = 1"), {group})
-                          .in(m_context.store)
-                          .sortedBy({TDWSortDescriptor(QStringLiteral("doc.allMailSeq"), true)})
-                          .objects<TDWDocRev>(&error);
-    if (!rows) {
+    QList<std::pair<qint64, qint64>> stored; // row id, flags (none reads as 0)
+    TDWError error;
+    const bool read = moc->executeSql(
+        m_context.store,
+        QStringLiteral("SELECT t.pk, t.\"messageFlags\" FROM \"DocRev\" t JOIN \"Doc\" d ON d.pk = t.\"doc\" WHERE d.\"allMailSeq\" BETWEEN ? AND ? "
+                       "AND d.\"allMailSeqGroup\" = ? AND d.\"deleted\" = 0 AND t.\"latest\" = 1 ORDER BY d.\"allMailSeq\", t.pk"),
+        {group * 1000 + 1, group * 1000 + 1000, group},
+        [&stored](const TDWSqliteStatement &row) {
+            stored.append({row.int64At(0), row.isNull(1) ? 0 : row.int64At(1)});
+            return true;
+        },
+        &error);
+    if (!read) {
         tdwLog(QStringLiteral("ERROR: Unable to find flag info in TDWAllMailUpdateOperation: %1").arg(error.description()));
         return false;
     }
     // The consistency check has matched the rows to the messages one to one.
-    const qsizetype n = std::min(rows->size(), messages.size());
+    const qsizetype n = std::min(stored.size(), messages.size());
+    QVariantList changedRows;
+    QHash<qint64, int> flagsByRow;
     for (qsizetype k = 0; k < n; ++k) {
-        const TDWDocRev::Ptr &revision = rows->at(k);
-        if (revision->messageFlags().toLongLong() != messages[k].flags)
-            newDocRevWithObsoletedDocRev(revision, *owner, messages[k].flags, *moc);
+        if (stored[k].second != messages[k].flags) {
+            changedRows.append(stored[k].first);
+            flagsByRow.insert(stored[k].first, messages[k].flags);
+        }
     }
+    if (changedRows.isEmpty())
+        return save(*moc);
+    const QString placeholders = QStringList(changedRows.size(), QStringLiteral("?")).join(QLatin1Char(','));
+    const auto changed =
+        moc->objectsForSql(QStringLiteral("DocRev"), m_context.store, QStringLiteral("SELECT pk FROM \"DocRev\" WHERE pk IN (%1)").arg(placeholders),
+                           changedRows, &error);
+    if (!changed) {
+        tdwLog(QStringLiteral("ERROR: Unable to find flag info in TDWAllMailUpdateOperation: %1").arg(error.description()));
+        return false;
+    }
+    QHash<qint64, TDWDocRev::Ptr> byRow;
+    for (const TDWManagedObjectPtr &object : *changed)
+        byRow.insert(object->objectID().rowId(), std::static_pointer_cast<TDWDocRev>(object));
+    // In sequence order, as the messages came.
+    for (const QVariant &row : std::as_const(changedRows))
+        if (const TDWDocRev::Ptr revision = byRow.value(row.toLongLong()))
+            newDocRevWithObsoletedDocRev(revision, *owner, flagsByRow.value(row.toLongLong()), *moc);
     return save(*moc);
 }
 
