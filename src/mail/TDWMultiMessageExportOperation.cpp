@@ -45,9 +45,10 @@ std::optional<QList<QVariantMap>> dictionaries(TDWManagedObjectContext &moc, con
 
 } // namespace
 
+// Held for every message to download: the revision by its row id alone.
 struct TDWMultiMessageExportOperation::Row
 {
-    TDWManagedObjectID docRevId;
+    qint64 docRevRow = 0;
     quint32 uid = 0;
     qint64 allMailSeq = 0;
 };
@@ -71,9 +72,9 @@ struct TDWMultiMessageExportOperation::Run
     Clock::duration sinceLastCallback() const { return Clock::now().time_since_epoch() - Clock::duration(lastCallback.load()); }
 };
 
-TDWMultiMessageExportOperation::TDWMultiMessageExportOperation(const QString &accountUsername, const QList<TDWManagedObjectID> &docRevIds)
+TDWMultiMessageExportOperation::TDWMultiMessageExportOperation(const QString &accountUsername, QList<TDWManagedObjectID> docRevIds)
     : m_accountUsername(accountUsername)
-    , m_docRevIds(docRevIds)
+    , m_docRevIds(std::move(docRevIds))
 {
 }
 
@@ -92,6 +93,7 @@ int TDWMultiMessageExportOperation::numRequested() const
 void TDWMultiMessageExportOperation::main()
 {
     std::optional<QList<Row>> rows = readRows();
+    m_docRevIds = {};
     if (!rows) {
         m_completeSuccess = false;
         return;
@@ -122,6 +124,7 @@ std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportO
         return std::nullopt;
     }
     const TDWContextReset resetOnExit{moc.get()};
+    m_storeIdentifier = store->identifier();
     TDWError error;
     const QString docKey = QStringLiteral("doc");
     QList<Row> rows;
@@ -153,7 +156,7 @@ std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportO
             const quint32 uid = doc.value(QStringLiteral("allMailUid")).toString().section(QLatin1Char('-'), 1, 1).toUInt(&ok);
             if (!ok || uid == 0)
                 continue;
-            rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), uid,
+            rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>().rowId(), uid,
                          doc.value(QStringLiteral("allMailSeq")).toLongLong()});
         }
     }
@@ -189,9 +192,10 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 index = run->next++;
             }
             const Row &row = rows.at(index);
+            const TDWManagedObjectID docRevId = TDWManagedObjectID::permanent(m_storeIdentifier, QStringLiteral("DocRev"), row.docRevRow);
             // Told before the request goes out, so that its end can never be reported first.
             if (monitor)
-                monitor->downloadBeganForDocRevObjectId(row.docRevId);
+                monitor->downloadBeganForDocRevObjectId(docRevId);
             const auto fetch = session->fetchMessageByUIDOperation(folder, row.uid, true);
             fetch->setProgress([run](qint64, qint64) { run->touch(); });
             {
@@ -212,7 +216,7 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 run->changed.wait(lock, [&] { return run->pendingWrites < MaxPendingWrites; });
                 ++run->pendingWrites;
             }
-            auto writer = std::make_shared<TDWProcessMessageResultOperation>(row.docRevId, data, error);
+            auto writer = std::make_shared<TDWProcessMessageResultOperation>(docRevId, data, error);
             writer->setCompletionCallback([run] {
                 {
                     std::lock_guard lock(run->mutex);
