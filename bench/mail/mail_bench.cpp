@@ -2,7 +2,9 @@
 // registered TDWMailBackupOperation, against the fake Gmail server serving a
 // generated mailbox, beside mbsync run against the same server: a cold
 // backup, a warm one with no change, and a warm one after 1% of the messages
-// changed flags. Prints wall time, peak memory and the ratios. See bench/README.md.
+// changed flags. Each backup runs in a process of its own (this program again,
+// with --backup), as each mbsync run does, so its peak memory is its own.
+// Prints wall time, CPU time, peak memory and the ratios. See bench/README.md.
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupOperationClasses.h"
@@ -26,6 +28,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -44,6 +47,18 @@ struct Options
     QString root = QStringLiteral("/tmp/tdw-mail-bench");
     int messages = 20000;
     bool mbsync = true;
+    // In the child: one backup run ("fresh" starts from empty stores).
+    QString backup;
+};
+
+// What one backup run in a child process reports on its last line.
+struct RunResult
+{
+    double wall = 0;
+    double cpu = 0;
+    long peakKb = 0;
+    long baselineKb = 0;
+    qlonglong backedUp = 0;
 };
 
 [[noreturn]] void die(const QString &text)
@@ -75,11 +90,23 @@ QMap<QString, QString> readPorts(const QString &path)
     return values;
 }
 
-long peakRssKb()
+// "VmRSS" (now) or "VmHWM" (the peak) of this process, in KB.
+long statusKb(const QByteArray &key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // The generated mailbox (made once per size) served by the fake as a benchmark peer.
@@ -101,10 +128,11 @@ QMap<QString, QString> startFake(QProcess &fake, const Options &options)
 }
 
 // The program's stores in a data folder of the benchmark's own, with one
-// account whose mail is backed up from the fake.
-void setUpAccount(const QString &dataFolder, const QMap<QString, QString> &ports)
+// account whose mail is backed up from the fake; `fresh` starts them empty.
+void setUpAccount(const QString &dataFolder, const QMap<QString, QString> &ports, bool fresh)
 {
-    QDir(dataFolder).removeRecursively();
+    if (fresh)
+        QDir(dataFolder).removeRecursively();
     TDWFileMgr::reset();
     TDWFileMgr::initAltDataDir(dataFolder);
     TDWMasterStore &master = TDWMasterStore::shared();
@@ -115,7 +143,7 @@ void setUpAccount(const QString &dataFolder, const QMap<QString, QString> &ports
     master.setStoreMgr(TDWStoreMgr::initWithPersistentStoreCoordinator(coordinator, master.masterStore()));
     const QString user = ports.value(QStringLiteral("IMAP_USER"));
     auto moc = master.newMoc();
-    if (!TDWAccount::addAccountWithUsername(user, QString(), 1, {Mail}, false, *moc))
+    if (fresh && !TDWAccount::addAccountWithUsername(user, QString(), 1, {Mail}, false, *moc))
         die(QStringLiteral("cannot add the account"));
     TDWKeyring::setBackend(std::make_shared<TDWFileKeyring>(dataFolder + QStringLiteral("/keyring")));
     auto credential = std::make_shared<TDWCredential>();
@@ -142,12 +170,14 @@ double backUp(const QString &user)
             die(QStringLiteral("cannot save the iteration"));
     }
     const std::shared_ptr<TDWOperation> operation = TDWBackupOperationClasses::shared().create(QStringLiteral("TDWMailBackupOperation"), user, Mail);
+    // The main thread serves the IMAP sessions' events until the backup ends, and sleeps in between.
+    QEventLoop loop;
+    operation->setCompletionCallback([&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
     TDWOperationQueue queue;
     queue.addOperation(operation);
-    while (queue.operationCount() > 0)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    loop.exec();
+    queue.waitUntilAllOperationsAreFinished();
     const double seconds = timer.elapsed() / 1000.0;
-    // New connections next time: each connection of the fake sees the mailbox as it was when it was accepted.
     TDWImapConnectionMgr::imapSessionForUsername(user)->disconnectOperation()->run();
     return seconds;
 }
@@ -203,9 +233,43 @@ Options parse(const QStringList &args)
         if (a == QStringLiteral("--root")) o.root = value();
         else if (a == QStringLiteral("--messages")) o.messages = value().toInt();
         else if (a == QStringLiteral("--no-mbsync")) o.mbsync = false;
+        else if (a == QStringLiteral("--backup")) o.backup = value();
         else die(QStringLiteral("unknown argument %1 (see bench/README.md)").arg(a));
     }
     return o;
+}
+
+// The child: one backup run of the account, against the fake the parent started.
+int backUpOnce(const Options &options)
+{
+    const QMap<QString, QString> ports = readPorts(options.root + QStringLiteral("/ports"));
+    TDWRegisterClasses();
+    TDWActivityMonitor monitor;
+    TDWActivityMonitor::setShared(&monitor);
+    setUpAccount(options.root + QStringLiteral("/data"), ports, options.backup == QStringLiteral("fresh"));
+    const QString user = ports.value(QStringLiteral("IMAP_USER"));
+    RunResult result;
+    result.baselineKb = statusKb("VmRSS");
+    const double cpuBefore = cpuSeconds();
+    result.wall = backUp(user);
+    result.cpu = cpuSeconds() - cpuBefore;
+    result.peakKb = statusKb("VmHWM");
+    result.backedUp = backedUp();
+    TDWActivityMonitor::setShared(nullptr);
+    TDWMasterStore::shared().setStoreMgr(nullptr);
+    TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
+    std::printf("\nresult %.3f %.3f %ld %ld %lld\n", result.wall, result.cpu, result.peakKb, result.baselineKb, result.backedUp);
+    return 0;
+}
+
+RunResult backUpInChild(const Options &options, bool fresh)
+{
+    const QString out = run(QCoreApplication::applicationFilePath(),
+                            {QStringLiteral("--root"), options.root, QStringLiteral("--backup"), fresh ? QStringLiteral("fresh") : QStringLiteral("again")});
+    const QStringList fields = out.trimmed().split(u'\n').last().split(u' ');
+    if (fields.size() != 6 || fields[0] != QStringLiteral("result"))
+        die(QStringLiteral("the backup run reported no result"));
+    return {fields[1].toDouble(), fields[2].toDouble(), fields[3].toLong(), fields[4].toLong(), fields[5].toLongLong()};
 }
 
 } // namespace
@@ -216,13 +280,10 @@ int main(int argc, char **argv)
         qputenv("TIDEWELL_RESOURCES", TDW_BENCH_RESOURCES);
     QCoreApplication app(argc, argv);
     const Options options = parse(app.arguments());
+    if (!options.backup.isEmpty())
+        return backUpOnce(options);
     QProcess fake;
     const QMap<QString, QString> ports = startFake(fake, options);
-    TDWRegisterClasses();
-    TDWActivityMonitor monitor;
-    TDWActivityMonitor::setShared(&monitor);
-    setUpAccount(options.root + QStringLiteral("/data"), ports);
-    const QString user = ports.value(QStringLiteral("IMAP_USER"));
 
     struct Phase
     {
@@ -234,19 +295,17 @@ int main(int argc, char **argv)
     for (int i = 0; i < 3; ++i) {
         if (i == 2)
             changeFlags(ports);
-        const double ours = backUp(user);
-        const long oursRss = peakRssKb();
+        const RunResult ours = backUpInChild(options, i == 0);
         long theirRss = 0;
         const double theirs = options.mbsync ? mbsync(options.root, phases[i].mbsyncMode, &theirRss) : 0;
-        std::printf("%-24s ours %7.2f s, peak RSS %7ld KB (%lld backed up)", phases[i].name, ours, oursRss, qlonglong(backedUp()));
+        std::printf("%-24s ours %7.2f s (CPU %.2f s), peak RSS %7ld KB (%ld KB before the run; %lld backed up)", phases[i].name, ours.wall,
+                    ours.cpu, ours.peakKb, ours.baselineKb, ours.backedUp);
         if (options.mbsync)
-            std::printf(" | mbsync %7.2f s, %7ld KB | ratio time %.2f, memory %.2f", theirs, theirRss, ours / theirs, double(oursRss) / double(theirRss));
+            std::printf(" | mbsync %7.2f s, %7ld KB | ratio time %.2f, memory %.2f", theirs, theirRss, ours.wall / theirs,
+                        double(ours.peakKb) / double(theirRss));
         std::printf("\n");
         std::fflush(stdout);
     }
-    TDWActivityMonitor::setShared(nullptr);
-    TDWMasterStore::shared().setStoreMgr(nullptr);
-    TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
     fake.terminate();
     fake.waitForFinished(10000);
     return 0;

@@ -10,7 +10,11 @@
 #include "status/TDWActivityMonitor.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,10 +24,12 @@ TDWPersistentStorePtr storeFor(const QString &username, const QString &service)
     return storeMgr ? storeMgr->storeForAccountUsername(username, service) : nullptr;
 }
 
+// Anything there, a dangling link too: one lstat, where QFileInfo costs
+// several times that for each of the mailbox's files.
 bool existsAt(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
 }
 
 } // namespace
@@ -90,6 +96,8 @@ void TDWCheckForMissingOperation::checkDocRevIds(const QList<TDWManagedObjectID>
     }
 
     const QDir items(itemsPath);
+    // Messages share folders: each is looked at once per batch.
+    QSet<QString> foldersSeen;
     for (const QVariantMap &row : *rows) {
         // A chosen folder that is absent (a volume not mounted) proves nothing missing.
         if (!chosenFolder.isEmpty() && !existsAt(chosenFolder))
@@ -102,6 +110,9 @@ void TDWCheckForMissingOperation::checkDocRevIds(const QList<TDWManagedObjectID>
         }
         // The download writes into this folder again.
         const QString folder = QFileInfo(path).path();
+        if (foldersSeen.contains(folder))
+            continue;
+        foldersSeen.insert(folder);
         if (!existsAt(folder))
             QDir().mkpath(folder);
     }

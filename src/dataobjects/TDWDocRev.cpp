@@ -189,6 +189,28 @@ TDWDocRev::Ptr TDWDocRev::latestForDoc(const std::shared_ptr<TDWDoc> &doc, const
     return firstOf(revisions(fetch.inStoreOf(doc).limit(1), QStringLiteral("ERROR: latestRetrievedForDoc encountered error: %1"), error));
 }
 
+std::optional<QHash<TDWManagedObjectID, TDWDocRev::Ptr>> TDWDocRev::latestForDocs(const QList<std::shared_ptr<TDWDoc>> &docs,
+                                                                                  const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc,
+                                                                                  TDWError *error)
+{
+    QHash<TDWManagedObjectID, Ptr> byDoc;
+    if (docs.isEmpty())
+        return byDoc;
+    QVariantList arguments;
+    arguments.reserve(docs.size());
+    for (const std::shared_ptr<TDWDoc> &doc : docs)
+        arguments.append(TDWEntityFetch::argument(doc));
+    const Revisions found = revisions(TDWEntityFetch(moc, EntityName).where(QStringLiteral("doc in %@ and latest = 1"), {QVariant(arguments)}).in(store),
+                                      QStringLiteral("ERROR: latestRetrievedForDoc encountered error: %1"), error);
+    if (!found)
+        return std::nullopt;
+    // The first in the fetch's order, as latestForDoc's limit of one takes it.
+    for (const Ptr &revision : *found)
+        if (const std::shared_ptr<TDWDoc> doc = revision->doc(); doc && !byDoc.contains(doc->objectID()))
+            byDoc.insert(doc->objectID(), revision);
+    return byDoc;
+}
+
 std::optional<QList<TDWDocRev::Ptr>> TDWDocRev::forDoc(const std::shared_ptr<TDWDoc> &doc, const QDateTime &olderThan,
                                                        TDWManagedObjectContext &moc, TDWError *error)
 {

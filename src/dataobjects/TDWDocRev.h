@@ -147,6 +147,11 @@ public:
     // With a date, the item's newest revision first seen at or before it; without,
     // the one marked latest.
     static Ptr latestForDoc(const std::shared_ptr<TDWDoc> &doc, const QDateTime &snapshotDate, TDWManagedObjectContext &moc, TDWError *error);
+    // The revision marked latest of each of the items (all of one store), by
+    // item: one fetch for a batch where latestForDoc makes one per item. An
+    // item with none has no entry.
+    static std::optional<QHash<TDWManagedObjectID, Ptr>> latestForDocs(const QList<std::shared_ptr<TDWDoc>> &docs, const TDWPersistentStorePtr &store,
+                                                                       TDWManagedObjectContext &moc, TDWError *error);
     // The item's closed revisions obsoleted before the date.
     static std::optional<QList<Ptr>> forDoc(const std::shared_ptr<TDWDoc> &doc, const QDateTime &olderThan, TDWManagedObjectContext &moc,
                                             TDWError *error);

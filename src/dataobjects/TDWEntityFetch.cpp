@@ -60,6 +60,12 @@ TDWEntityFetch &TDWEntityFetch::where(const TDWPredicate &predicate)
     return *this;
 }
 
+TDWEntityFetch &TDWEntityFetch::whereSql(const QString &sql, const QVariantList &bindings)
+{
+    m_request.setSqlCondition(sql, bindings);
+    return *this;
+}
+
 TDWEntityFetch &TDWEntityFetch::in(const TDWPersistentStorePtr &store)
 {
     if (!store) {

@@ -24,6 +24,9 @@ public:
 
     TDWEntityFetch &where(const QString &format, const QVariantList &arguments = {});
     TDWEntityFetch &where(const TDWPredicate &predicate);
+    // A condition in SQL besides the predicate (TDWFetchRequest::setSqlCondition),
+    // for hot helpers whose predicate SQLite cannot serve from an index.
+    TDWEntityFetch &whereSql(const QString &sql, const QVariantList &bindings = {});
     // Restricts the fetch to these stores; none given searches every store.
     TDWEntityFetch &in(const TDWPersistentStorePtr &store);
     TDWEntityFetch &in(const QList<TDWPersistentStorePtr> &stores);

@@ -235,11 +235,13 @@ std::optional<bool> TDWAllMailUpdateOperation::batchMatchesStore(const QList<TDW
     if (!last || last->allMailUid() != TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, messages.last().uid))
         return false;
     const qint64 group = TDWMessageRevisions::sequenceGroupOf(first);
-    const qint64 docs = TDWEntityFetch(*moc, QStringLiteral("Doc"))
+    TDWEntityFetch docFetch(*moc, QStringLiteral("Doc"));
+    const qint64 docs = TDWMessageRevisions::inSequenceGroup(docFetch, QStringLiteral("t.pk"), group)
                             .where(QStringLiteral("allMailSeqGroup = %@ and deleted = 0"), {group})
                             .in(m_context.store)
                             .count(nullptr);
-    const qint64 revisions = TDWEntityFetch(*moc, QStringLiteral("DocRev"))
+    TDWEntityFetch revisionFetch(*moc, QStringLiteral("DocRev"));
+    const qint64 revisions = TDWMessageRevisions::inSequenceGroup(revisionFetch, QStringLiteral("t.\"doc\""), group)
                                  .where(QStringLiteral("doc.allMailSeqGroup = %@ and doc.deleted = 0 and latest = 1"), {group})
                                  .in(m_context.store)
                                  .count(nullptr);

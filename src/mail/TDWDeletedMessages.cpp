@@ -6,6 +6,7 @@
 #include "dataobjects/TDWBackupSettingHistory.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
+#include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailItem.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
@@ -46,10 +47,14 @@ bool TDWDeletedMessages::virtuallyDeleteOldWithSequenceGreaterThan(qint64 sequen
     }
     const QDateTime date = m_context.backupIterationDate;
     TDWError error;
-    const auto vanished = TDWDocRev::withPredicate(
-        TDWPredicate::parse(QStringLiteral("doc.deleted = 0 and doc.docType = %@ and doc.allMailSeq > %@ and latest = 1 and lastSeenDate != %@"),
-                            {MessageDocType, qint32(sequence), date}),
-        {m_context.store}, *moc, &error);
+    // The items past the number first, through its index: the predicate alone reads every revision of the store.
+    const auto vanished =
+        TDWEntityFetch(*moc, QStringLiteral("DocRev"))
+            .whereSql(QStringLiteral("t.\"doc\" IN (SELECT pk FROM \"Doc\" WHERE \"allMailSeq\" > ?)"), {qint32(sequence)})
+            .where(QStringLiteral("doc.deleted = 0 and doc.docType = %@ and doc.allMailSeq > %@ and latest = 1 and lastSeenDate != %@"),
+                   {MessageDocType, qint32(sequence), date})
+            .in(m_context.store)
+            .objects<TDWDocRev>(&error);
     if (!vanished) {
         tdwLog(QStringLiteral("ERROR: virtuallyDeleteOldWithSequenceGreaterThan could not find docRev's: %1").arg(error.description()));
         return false;

@@ -56,6 +56,8 @@ std::shared_ptr<TDWImapSession> newSession(const QString &username, const QStrin
 {
     const auto [host, port] = serverAddress();
     auto session = TDWImapSession::create();
+    // First, so that the TLS context is made once, with them.
+    session->setCertificateAuthorityFile(qEnvironmentVariable("TDW_EXTRA_CA"));
     session->setHostname(host);
     session->setPort(port);
     session->setUsername(username);
@@ -67,7 +69,6 @@ std::shared_ptr<TDWImapSession> newSession(const QString &username, const QStrin
     // A table without the level's value must not leave the session unable to connect at all.
     const int connections = TDWServiceTable::shared().getThrottleLevel().value(QStringLiteral("mailretrievalthreads")).toInt();
     session->setMaximumConnections(std::max(connections, 1));
-    session->setCertificateAuthorityFile(qEnvironmentVariable("TDW_EXTRA_CA"));
     return session;
 }
 

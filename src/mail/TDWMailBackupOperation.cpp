@@ -136,7 +136,7 @@ void TDWMailBackupOperation::doExports()
         // The monitor hears how many are queued before the first download can end.
         if (m_monitor)
             m_monitor->queuedIndividualItemBackupsForAccountUsername(m_username, m_service, ids->size(), moreBatches);
-        download = std::make_shared<TDWMultiMessageExportOperation>(m_username, *ids);
+        download = std::make_shared<TDWMultiMessageExportOperation>(m_username, std::move(*ids));
         runOnQueue(download);
     }
     setAllQueuedExportsBackedUpLast(!download || (download->isFinished() && download->completeSuccess()));

@@ -7,6 +7,9 @@
 #include "dataobjects/TDWMailItem.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/store/TDWSqliteStatement.h"
+
+#include <QSet>
 
 
 TDWMessageLabelLinks::TDWMessageLabelLinks(TDWAllMailSyncContext context)
@@ -59,12 +62,64 @@ qint64 TDWMessageLabelLinks::exportStatusFor(const std::shared_ptr<TDWDoc> &doc,
     return backupUnlabeled ? TDWDocRev::DownloadPending : TDWDocRev::ExcludedByRule;
 }
 
+std::optional<bool> TDWMessageLabelLinks::linksMatchLabels(const QList<TDWImapMessage> &messages, const QHash<QString, TDWMailFolder::Ptr> &foldersByTag,
+                                                           TDWManagedObjectContext &moc) const
+{
+    // The keys syncFoldersForMessageArray looks its items up by; the links of
+    // those with an All Mail key, by the item's docId.
+    QVariantList keys;
+    keys.reserve(messages.size() * 2);
+    for (const TDWImapMessage &message : messages) {
+        keys.append(QStringLiteral("msg:") + TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, message.uid));
+        keys.append(TDWDocsForMessages::gmailKey(message.gmailMessageID));
+    }
+    const QString placeholders = QStringList(keys.size(), QStringLiteral("?")).join(QLatin1Char(','));
+    QHash<QString, QSet<QString>> tagsByDocId;
+    TDWError error;
+    const bool read = moc.executeSql(
+        m_context.store,
+        QStringLiteral("SELECT d.\"docId\", f.\"messageTag\" FROM \"MailItem\" t JOIN \"Doc\" d ON d.pk = t.\"messageDoc\" "
+                       "JOIN \"MailFolder\" f ON f.pk = t.\"mailFolder\" WHERE t.\"current\" = 1 AND f.\"current\" = 1 AND d.\"docId\" IN "
+                       "(SELECT k.\"docId\" FROM \"Doc\" k WHERE k.\"docId\" IN (%1) AND k.\"allMailUid\" <> '')")
+            .arg(placeholders),
+        keys,
+        [&tagsByDocId](const TDWSqliteStatement &row) {
+            tagsByDocId[row.textAt(0)].insert(row.textAt(1));
+            return true;
+        },
+        &error);
+    if (!read) {
+        tdwLog(QStringLiteral("ERROR: Unable to get existing docId->messageTag mappings: %1").arg(error.description()));
+        return std::nullopt;
+    }
+    // The same walk as below, without changing anything.
+    for (const TDWImapMessage &message : messages) {
+        QSet<QString> linked = tagsByDocId.value(TDWDocsForMessages::gmailKey(message.gmailMessageID));
+        for (const QString &label : message.gmailLabels)
+            if (!linked.remove(label) && foldersByTag.contains(label))
+                return false;
+        if (!linked.isEmpty())
+            return false;
+    }
+    return true;
+}
+
 bool TDWMessageLabelLinks::syncFoldersForMessageArray(const QList<TDWImapMessage> &messages)
 {
     const auto moc = TDWMasterStore::shared().newMoc();
-    const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
     const auto foldersByTag = mailFoldersByTag(m_context.store, *moc);
-    if (!lookup || !foldersByTag)
+    if (!foldersByTag)
+        return false;
+    // Labels seldom change between runs: then nothing is loaded as objects.
+    const std::optional<bool> unchanged = linksMatchLabels(messages, *foldersByTag, *moc);
+    if (!unchanged)
+        return false;
+    if (*unchanged) {
+        moc->reset();
+        return true;
+    }
+    const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
+    if (!lookup)
         return false;
 
     QStringList docIds;
@@ -73,7 +128,11 @@ bool TDWMessageLabelLinks::syncFoldersForMessageArray(const QList<TDWImapMessage
     // Links to folders that have closed are history: they neither match a
     // label of the message nor keep it to be backed up.
     TDWError error;
+    // The items by their indexed docId first: the predicate alone reads every link of the store.
+    QVariantList bindings(docIds.cbegin(), docIds.cend());
+    const QString placeholders = QStringList(docIds.size(), QStringLiteral("?")).join(QLatin1Char(','));
     const auto links = TDWEntityFetch(*moc, QStringLiteral("MailItem"))
+                           .whereSql(QStringLiteral("t.\"messageDoc\" IN (SELECT pk FROM \"Doc\" WHERE \"docId\" IN (%1))").arg(placeholders), bindings)
                            .where(QStringLiteral("messageDoc.docId in %@ and current = 1 and mailFolder.current = 1"), {docIds})
                            .in(m_context.store)
                            .prefetching({QStringLiteral("messageDoc"), QStringLiteral("mailFolder")})

@@ -42,5 +42,11 @@ public:
                                   TDWManagedObjectContext &moc, bool *labelled = nullptr);
 
 private:
+    // Whether the current links of the batch's items already stand for the
+    // messages' labels, read as plain (docId, label) rows; null when they
+    // cannot be read (logged).
+    std::optional<bool> linksMatchLabels(const QList<TDWImapMessage> &messages, const QHash<QString, TDWMailFolder::Ptr> &foldersByTag,
+                                         TDWManagedObjectContext &moc) const;
+
     TDWAllMailSyncContext m_context;
 };

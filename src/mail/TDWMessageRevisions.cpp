@@ -10,7 +10,9 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/imap/TDWImapFlags.h"
+#include "platform/store/TDWSqliteStatement.h"
 
+#include <QSet>
 #include <QUuid>
 
 namespace {
@@ -37,6 +39,12 @@ QString gmailId(quint64 id)
 TDWMessageRevisions::TDWMessageRevisions(TDWAllMailSyncContext context)
     : m_context(std::move(context))
 {
+}
+
+TDWEntityFetch &TDWMessageRevisions::inSequenceGroup(TDWEntityFetch &fetch, const QString &docColumn, qint64 group)
+{
+    return fetch.whereSql(docColumn + QStringLiteral(" IN (SELECT pk FROM \"Doc\" WHERE \"allMailSeq\" BETWEEN ? AND ?)"),
+                          {group * 1000 + 1, group * 1000 + 1000});
 }
 
 bool TDWMessageRevisions::processMessageArray(const QList<TDWImapMessage> &messages, qint64 firstSequence, SyncType type)
@@ -84,23 +92,52 @@ bool TDWMessageRevisions::syncJustFlagsWithMessageArray(const QList<TDWImapMessa
     const auto owner = account(*moc, true);
     if (!owner || !iterationExists(*moc) || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
+    // The stored flags of the group's latest revisions in sequence order, as
+    // plain values; only the revisions whose flags changed become objects.
+    const qint64 group = sequenceGroupOf(firstSequence);
+    QList<std::pair<qint64, qint64>> stored; // row id, flags (none reads as 0)
     TDWError error;
-    const auto rows = TDWEntityFetch(*moc, QStringLiteral("DocRev"))
-                          .where(QStringLiteral("doc.allMailSeqGroup = %@ and doc.deleted = 0 and latest = 1"), {sequenceGroupOf(firstSequence)})
-                          .in(m_context.store)
-                          .sortedBy({TDWSortDescriptor(QStringLiteral("doc.allMailSeq"), true)})
-                          .objects<TDWDocRev>(&error);
-    if (!rows) {
+    const bool read = moc->executeSql(
+        m_context.store,
+        QStringLiteral("SELECT t.pk, t.\"messageFlags\" FROM \"DocRev\" t JOIN \"Doc\" d ON d.pk = t.\"doc\" WHERE d.\"allMailSeq\" BETWEEN ? AND ? "
+                       "AND d.\"allMailSeqGroup\" = ? AND d.\"deleted\" = 0 AND t.\"latest\" = 1 ORDER BY d.\"allMailSeq\", t.pk"),
+        {group * 1000 + 1, group * 1000 + 1000, group},
+        [&stored](const TDWSqliteStatement &row) {
+            stored.append({row.int64At(0), row.isNull(1) ? 0 : row.int64At(1)});
+            return true;
+        },
+        &error);
+    if (!read) {
         tdwLog(QStringLiteral("ERROR: Unable to find flag info in TDWAllMailUpdateOperation: %1").arg(error.description()));
         return false;
     }
     // The consistency check has matched the rows to the messages one to one.
-    const qsizetype n = std::min(rows->size(), messages.size());
+    const qsizetype n = std::min(stored.size(), messages.size());
+    QVariantList changedRows;
+    QHash<qint64, int> flagsByRow;
     for (qsizetype k = 0; k < n; ++k) {
-        const TDWDocRev::Ptr &revision = rows->at(k);
-        if (revision->messageFlags().toLongLong() != messages[k].flags)
-            newDocRevWithObsoletedDocRev(revision, *owner, messages[k].flags, *moc);
+        if (stored[k].second != messages[k].flags) {
+            changedRows.append(stored[k].first);
+            flagsByRow.insert(stored[k].first, messages[k].flags);
+        }
     }
+    if (changedRows.isEmpty())
+        return save(*moc);
+    const QString placeholders = QStringList(changedRows.size(), QStringLiteral("?")).join(QLatin1Char(','));
+    const auto changed =
+        moc->objectsForSql(QStringLiteral("DocRev"), m_context.store, QStringLiteral("SELECT pk FROM \"DocRev\" WHERE pk IN (%1)").arg(placeholders),
+                           changedRows, &error);
+    if (!changed) {
+        tdwLog(QStringLiteral("ERROR: Unable to find flag info in TDWAllMailUpdateOperation: %1").arg(error.description()));
+        return false;
+    }
+    QHash<qint64, TDWDocRev::Ptr> byRow;
+    for (const TDWManagedObjectPtr &object : *changed)
+        byRow.insert(object->objectID().rowId(), std::static_pointer_cast<TDWDocRev>(object));
+    // In sequence order, as the messages came.
+    for (const QVariant &row : std::as_const(changedRows))
+        if (const TDWDocRev::Ptr revision = byRow.value(row.toLongLong()))
+            newDocRevWithObsoletedDocRev(revision, *owner, flagsByRow.value(row.toLongLong()), *moc);
     return save(*moc);
 }
 
@@ -113,6 +150,7 @@ bool TDWMessageRevisions::syncFlagsAndGmailMessageIdWithMessageArray(const QList
     const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
     if (!lookup || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
+    QHash<TDWManagedObjectID, TDWDocRev::Ptr> latest = latestRevisions(messages, *lookup, *moc);
     for (const TDWImapMessage &message : messages) {
         const TDWDoc::Ptr doc = lookup->docForMessage(message);
         if (!doc) {
@@ -120,7 +158,7 @@ bool TDWMessageRevisions::syncFlagsAndGmailMessageIdWithMessageArray(const QList
             moc->reset();
             return false;
         }
-        const TDWDocRev::Ptr revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+        const TDWDocRev::Ptr revision = latest.value(doc->objectID());
         doc->setGmailMessageId(gmailId(message.gmailMessageID));
         doc->setDocId(gmailId(message.gmailMessageID));
         doc->setGmailThreadId(gmailId(message.gmailThreadID));
@@ -130,7 +168,7 @@ bool TDWMessageRevisions::syncFlagsAndGmailMessageIdWithMessageArray(const QList
         if (revision->isUnread() == unreadIn(message.flags) && revision->starred() == starredIn(message.flags))
             revision->setMessageFlags(message.flags);
         else
-            newDocRevWithObsoletedDocRev(revision, *owner, message.flags, *moc);
+            latest.insert(doc->objectID(), newDocRevWithObsoletedDocRev(revision, *owner, message.flags, *moc));
     }
     return save(*moc);
 }
@@ -144,6 +182,7 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
     const auto lookup = TDWDocsForMessages::forMessages(messages, m_context.allMailUidValidity, m_context.store, *moc);
     if (!lookup || !TDWMessageLabelLinks::mailFoldersByTag(m_context.store, *moc))
         return false;
+    QHash<TDWManagedObjectID, TDWDocRev::Ptr> latest = latestRevisions(messages, *lookup, *moc);
     for (qsizetype k = 0; k < messages.size(); ++k) {
         const TDWImapMessage &message = messages[k];
         const qint64 sequence = firstSequence + k;
@@ -153,7 +192,7 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
             doc = newDocForMessage(message, sequence, *owner, *moc);
             revision = newDocRevForMessage(message, doc, *owner, *moc);
         } else {
-            revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
+            revision = latest.value(doc->objectID());
             if (revision) {
                 const QVariant stored = revision->messageFlags();
                 const bool changed = stored.isNull()
@@ -173,6 +212,7 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
             }
             if (!revision)
                 revision = newDocRevForMessage(message, doc, *owner, *moc);
+            latest.insert(doc->objectID(), revision);
         }
         revision->setLastSeenDate(m_context.backupIterationDate);
         revision->setMessageFlags(message.flags);
@@ -186,6 +226,20 @@ bool TDWMessageRevisions::syncFullWithMessageArray(const QList<TDWImapMessage> &
         doc->setAllMailUid(TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, message.uid));
     }
     return save(*moc);
+}
+
+QHash<TDWManagedObjectID, TDWDocRev::Ptr> TDWMessageRevisions::latestRevisions(const QList<TDWImapMessage> &messages,
+                                                                               const TDWDocsForMessages &lookup, TDWManagedObjectContext &moc) const
+{
+    QList<TDWDoc::Ptr> docs;
+    QSet<TDWManagedObjectID> seen;
+    for (const TDWImapMessage &message : messages)
+        if (const TDWDoc::Ptr doc = lookup.docForMessage(message); doc && !seen.contains(doc->objectID())) {
+            seen.insert(doc->objectID());
+            docs.append(doc);
+        }
+    // A failed fetch (logged) leaves every item without a known revision, as the lookup one by one did.
+    return TDWDocRev::latestForDocs(docs, m_context.store, moc, nullptr).value_or(QHash<TDWManagedObjectID, TDWDocRev::Ptr>());
 }
 
 TDWDoc::Ptr TDWMessageRevisions::newDocForMessage(const TDWImapMessage &message, qint64 sequence, const TDWAccount &account,

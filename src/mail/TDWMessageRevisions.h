@@ -6,9 +6,12 @@
 #include "platform/imap/TDWImapMessage.h"
 #include "platform/store/TDWManagedObjectContext.h"
 
+#include <QHash>
 #include <QList>
 
 class TDWAccount;
+class TDWDocsForMessages;
+class TDWEntityFetch;
 
 // The message items of one batch of All Mail and their revisions: a new item
 // and first revision for a new message, a new revision when a message's flags
@@ -44,8 +47,16 @@ public:
 
     // The sequence group of an All Mail sequence number: the batch it falls in.
     static qint64 sequenceGroupOf(qint64 sequence) { return (sequence - 1) / 1000; }
+    // Narrows a fetch to rows whose item (`docColumn` of the fetch's table "t")
+    // has an All Mail sequence number in the group, through the index on the
+    // number: a predicate on the group through a relationship is tested row by
+    // row over the whole store. The predicate still decides.
+    static TDWEntityFetch &inSequenceGroup(TDWEntityFetch &fetch, const QString &docColumn, qint64 group);
 
 private:
+    // The latest revision of each stored item of the messages, by item.
+    QHash<TDWManagedObjectID, TDWDocRev::Ptr> latestRevisions(const QList<TDWImapMessage> &messages, const TDWDocsForMessages &lookup,
+                                                             TDWManagedObjectContext &moc) const;
     bool save(TDWManagedObjectContext &moc) const;
     std::shared_ptr<TDWAccount> account(TDWManagedObjectContext &moc, bool logMissing) const;
     bool iterationExists(TDWManagedObjectContext &moc) const;

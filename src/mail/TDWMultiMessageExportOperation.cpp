@@ -32,28 +32,23 @@ constexpr qsizetype RowChunk = 500;
 std::optional<QList<QVariantMap>> dictionaries(TDWManagedObjectContext &moc, const QString &entity, const QList<TDWManagedObjectID> &ids,
                                                const QStringList &keys, const TDWPersistentStorePtr &store, TDWError *error)
 {
-    QList<QVariantMap> rows;
-    for (qsizetype start = 0; start < ids.size(); start += RowChunk) {
-        QVariantList refs;
-        for (const TDWManagedObjectID &id : ids.mid(start, RowChunk))
-            refs.append(QVariant::fromValue(id.predicateObjectRef()));
-        TDWFetchRequest request(entity);
-        request.setPredicate(TDWPredicate::parse(QStringLiteral("self in %@"), {QVariant(refs)}));
-        request.setAffectedStores({store});
-        request.setPropertiesToFetch(keys);
-        const auto chunk = moc.executeDictionaryFetchRequest(request, error);
-        if (!chunk)
-            return std::nullopt;
-        rows.append(*chunk);
-    }
-    return rows;
+    QVariantList refs;
+    refs.reserve(ids.size());
+    for (const TDWManagedObjectID &id : ids)
+        refs.append(QVariant::fromValue(id.predicateObjectRef()));
+    TDWFetchRequest request(entity);
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("self in %@"), {QVariant(refs)}));
+    request.setAffectedStores({store});
+    request.setPropertiesToFetch(keys);
+    return moc.executeDictionaryFetchRequest(request, error);
 }
 
 } // namespace
 
+// Held for every message to download: the revision by its row id alone.
 struct TDWMultiMessageExportOperation::Row
 {
-    TDWManagedObjectID docRevId;
+    qint64 docRevRow = 0;
     quint32 uid = 0;
     qint64 allMailSeq = 0;
 };
@@ -77,9 +72,9 @@ struct TDWMultiMessageExportOperation::Run
     Clock::duration sinceLastCallback() const { return Clock::now().time_since_epoch() - Clock::duration(lastCallback.load()); }
 };
 
-TDWMultiMessageExportOperation::TDWMultiMessageExportOperation(const QString &accountUsername, const QList<TDWManagedObjectID> &docRevIds)
+TDWMultiMessageExportOperation::TDWMultiMessageExportOperation(const QString &accountUsername, QList<TDWManagedObjectID> docRevIds)
     : m_accountUsername(accountUsername)
-    , m_docRevIds(docRevIds)
+    , m_docRevIds(std::move(docRevIds))
 {
 }
 
@@ -98,6 +93,7 @@ int TDWMultiMessageExportOperation::numRequested() const
 void TDWMultiMessageExportOperation::main()
 {
     std::optional<QList<Row>> rows = readRows();
+    m_docRevIds = {};
     if (!rows) {
         m_completeSuccess = false;
         return;
@@ -128,35 +124,41 @@ std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportO
         return std::nullopt;
     }
     const TDWContextReset resetOnExit{moc.get()};
+    m_storeIdentifier = store->identifier();
     TDWError error;
     const QString docKey = QStringLiteral("doc");
-    const auto revisions = dictionaries(*moc, QStringLiteral("DocRev"), m_docRevIds, {TDWFetchRequest::ObjectIDKey, docKey}, store, &error);
-    QList<TDWManagedObjectID> docIds;
-    if (revisions) {
-        for (const QVariantMap &revision : *revisions)
-            docIds.append(revision.value(docKey).value<TDWManagedObjectID>());
-    }
-    const auto docs = revisions ? dictionaries(*moc, QStringLiteral("Doc"), docIds,
-                                               {TDWFetchRequest::ObjectIDKey, QStringLiteral("allMailUid"), QStringLiteral("allMailSeq")}, store, &error)
-                                : std::nullopt;
-    if (!docs) {
-        tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(error.localizedDescription()));
-        return std::nullopt;
-    }
-    QHash<TDWManagedObjectID, QVariantMap> docById;
-    for (const QVariantMap &doc : *docs)
-        docById.insert(doc.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), doc);
-
     QList<Row> rows;
-    for (const QVariantMap &revision : *revisions) {
-        const QVariantMap doc = docById.value(revision.value(docKey).value<TDWManagedObjectID>());
-        // "<UIDVALIDITY>-<UID>"; a message the listing has not placed in All Mail cannot be asked for.
-        bool ok = false;
-        const quint32 uid = doc.value(QStringLiteral("allMailUid")).toString().section(QLatin1Char('-'), 1, 1).toUInt(&ok);
-        if (!ok || uid == 0)
-            continue;
-        rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), uid,
-                     doc.value(QStringLiteral("allMailSeq")).toLongLong()});
+    rows.reserve(m_docRevIds.size());
+    // Chunk by chunk, so that only the compact rows are held for the whole list.
+    for (qsizetype start = 0; start < m_docRevIds.size(); start += RowChunk) {
+        const auto revisions =
+            dictionaries(*moc, QStringLiteral("DocRev"), m_docRevIds.mid(start, RowChunk), {TDWFetchRequest::ObjectIDKey, docKey}, store, &error);
+        QList<TDWManagedObjectID> docIds;
+        if (revisions) {
+            for (const QVariantMap &revision : *revisions)
+                docIds.append(revision.value(docKey).value<TDWManagedObjectID>());
+        }
+        const auto docs = revisions ? dictionaries(*moc, QStringLiteral("Doc"), docIds,
+                                                   {TDWFetchRequest::ObjectIDKey, QStringLiteral("allMailUid"), QStringLiteral("allMailSeq")}, store,
+                                                   &error)
+                                    : std::nullopt;
+        if (!docs) {
+            tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(error.localizedDescription()));
+            return std::nullopt;
+        }
+        QHash<TDWManagedObjectID, QVariantMap> docById;
+        for (const QVariantMap &doc : *docs)
+            docById.insert(doc.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>(), doc);
+        for (const QVariantMap &revision : *revisions) {
+            const QVariantMap doc = docById.value(revision.value(docKey).value<TDWManagedObjectID>());
+            // "<UIDVALIDITY>-<UID>"; a message the listing has not placed in All Mail cannot be asked for.
+            bool ok = false;
+            const quint32 uid = doc.value(QStringLiteral("allMailUid")).toString().section(QLatin1Char('-'), 1, 1).toUInt(&ok);
+            if (!ok || uid == 0)
+                continue;
+            rows.append({revision.value(TDWFetchRequest::ObjectIDKey).value<TDWManagedObjectID>().rowId(), uid,
+                         doc.value(QStringLiteral("allMailSeq")).toLongLong()});
+        }
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.allMailSeq > b.allMailSeq; });
     return rows;
@@ -190,9 +192,10 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 index = run->next++;
             }
             const Row &row = rows.at(index);
+            const TDWManagedObjectID docRevId = TDWManagedObjectID::permanent(m_storeIdentifier, QStringLiteral("DocRev"), row.docRevRow);
             // Told before the request goes out, so that its end can never be reported first.
             if (monitor)
-                monitor->downloadBeganForDocRevObjectId(row.docRevId);
+                monitor->downloadBeganForDocRevObjectId(docRevId);
             const auto fetch = session->fetchMessageByUIDOperation(folder, row.uid, true);
             fetch->setProgress([run](qint64, qint64) { run->touch(); });
             {
@@ -213,7 +216,7 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 run->changed.wait(lock, [&] { return run->pendingWrites < MaxPendingWrites; });
                 ++run->pendingWrites;
             }
-            auto writer = std::make_shared<TDWProcessMessageResultOperation>(row.docRevId, data, error);
+            auto writer = std::make_shared<TDWProcessMessageResultOperation>(docRevId, data, error);
             writer->setCompletionCallback([run] {
                 {
                     std::lock_guard lock(run->mutex);

@@ -32,7 +32,7 @@ public:
     // Answers handed to writers and not yet written.
     static constexpr int MaxPendingWrites = 8;
 
-    TDWMultiMessageExportOperation(const QString &accountUsername, const QList<TDWManagedObjectID> &docRevIds);
+    TDWMultiMessageExportOperation(const QString &accountUsername, QList<TDWManagedObjectID> docRevIds);
     ~TDWMultiMessageExportOperation() override;
 
     // False when some message could not be downloaded, or the download could
@@ -54,7 +54,9 @@ private:
     void download(const std::shared_ptr<TDWImapSession> &session, const QString &folder, QList<Row> rows);
 
     const QString m_accountUsername;
-    const QList<TDWManagedObjectID> m_docRevIds;
+    // Let go of once read into rows.
+    QList<TDWManagedObjectID> m_docRevIds;
+    QString m_storeIdentifier;
     std::atomic<bool> m_completeSuccess = true;
     std::atomic<int> m_numRequested = 0;
 };

@@ -176,6 +176,44 @@ TEST_F(AllMailSyncTest, LabelsAddedAndRemovedOpenAndCloseLinks)
     EXPECT_FALSE(doc->isUnlabeledMessage());
 }
 
+// The light batches compare the stored links with the labels before loading
+// anything: a run without changes writes no link and no revision, and a
+// label change there still opens and closes links.
+TEST_F(AllMailSyncTest, LabelsOfALightBatchAreComparedAndChangedThere)
+{
+    ASSERT_TRUE(startServer({{"generate", 1500}}));
+    ASSERT_TRUE(sync(0));
+    const qint64 links = count(QStringLiteral("MailItem"), QStringLiteral("current = 1"));
+    ASSERT_TRUE(sync(1));
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1")), links);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 0")), 0);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 0);
+
+    // In the first batch, which the second pass fetches light.
+    const qint64 uid = serverMessages().at(1).toObject().value(QStringLiteral("uid")).toInteger();
+    QSet<QString> before;
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        before = currentLabelsOf(docWithUid(*moc, uid));
+    }
+    QString removed;
+    for (const QString &label : std::as_const(before))
+        if (label != QLatin1String("Travel"))
+            removed = label;
+    ASSERT_FALSE(removed.isEmpty());
+    const qint64 opened = before.contains(QStringLiteral("Travel")) ? 0 : 1;
+    m_server.control({{"op", "label"}, {"uid", uid}, {"add", QJsonArray{"Travel"}}, {"remove", QJsonArray{removed}}});
+    ASSERT_TRUE(sync(2));
+
+    const auto moc = TDWMasterStore::shared().newMoc();
+    QSet<QString> expected = before;
+    expected.remove(removed);
+    expected.insert(QStringLiteral("Travel"));
+    EXPECT_EQ(mailtest::sortedNames(currentLabelsOf(docWithUid(*moc, uid))), mailtest::sortedNames(expected));
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 0")), 1);
+    EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1")), links - 1 + opened);
+}
+
 TEST_F(AllMailSyncTest, UidValidityChangeRefetchesEverythingWithoutLosingItems)
 {
     ASSERT_TRUE(startServer({{"generate", 2100}}));

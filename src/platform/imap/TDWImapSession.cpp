@@ -92,7 +92,11 @@ void TDWImapSession::applySettings()
     } else if (m_hostname.isEmpty() || m_port <= 0 || m_port > 65535) {
         c.settingsError = TDWImapError::make(TDWImapError::Connection, QStringLiteral("No IMAP server is set."));
     } else {
-        c.connection.tls = TDWImapTlsSocket::makeContext(m_caFile, &c.settingsError);
+        if (!m_tlsContext || m_tlsContextCaFile != m_caFile) {
+            m_tlsContext = TDWImapTlsSocket::makeContext(m_caFile, &c.settingsError);
+            m_tlsContextCaFile = m_caFile;
+        }
+        c.connection.tls = m_tlsContext;
     }
     m_pool->configure(c);
 }

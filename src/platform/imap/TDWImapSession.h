@@ -18,6 +18,7 @@
 
 class TDWImapCommand;
 class TDWImapConnectionPool;
+struct ssl_ctx_st;
 
 // The IMAP session of one account: its server, credentials and limits, and the
 // operations the mail code asks of it. Each operation goes to one of the
@@ -118,5 +119,9 @@ private:
     int m_maximumConnections = 1;
     QString m_caFile;
     int m_pipelineDepth = 16;
+    // Made again only when the certificate authorities change: loading the
+    // system's takes tens of milliseconds, and every setter applies the settings.
+    std::shared_ptr<ssl_ctx_st> m_tlsContext;
+    QString m_tlsContextCaFile;
     std::shared_ptr<TDWImapConnectionPool> m_pool;
 };

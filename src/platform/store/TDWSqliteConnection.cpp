@@ -104,7 +104,11 @@ bool TDWSqliteConnection::configure(const Options &options, TDWError *error)
     // can lag the files but never run ahead of them; a sync per commit made
     // the bookkeeping that saves thousands of small batches (rule updates,
     // listings) several times slower.
-    return exec(QStringLiteral("PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL; PRAGMA mmap_size=268435456;"), error);
+    // Reads go through SQLite's own bounded page cache, not a memory map:
+    // every mapped page a scan touches stays resident, so the process grew
+    // with the store (by the whole mail store in one backup run) for a few
+    // percent less CPU.
+    return exec(QStringLiteral("PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL; PRAGMA mmap_size=0;"), error);
 }
 
 TDWError TDWSqliteConnection::errorFor(int resultCode, const QString &context) const
