@@ -113,6 +113,15 @@ bool peerRunning(const QMap<QString, QString> &ports)
     return socket.waitForConnected(1000);
 }
 
+// User and system CPU seconds of this process so far (all its threads).
+std::pair<double, double> cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+}
+
 long peakRssKb()
 {
     rusage usage{};
@@ -164,6 +173,7 @@ double downloadAll(const std::shared_ptr<TDWImapSession> &session, const QList<T
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     run(QStringLiteral("sync"), {});
+    const auto cpuBefore = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     qsizetype next = 0;
@@ -189,8 +199,9 @@ double downloadAll(const std::shared_ptr<TDWImapSession> &session, const QList<T
     while (done < messages.size())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = timer.elapsed() / 1000.0;
-    std::printf("  ours: %lld messages, %.1f MB in %.2f s (%d connections, pipeline %d)\n", qlonglong(done), bytes / 1e6, seconds,
-                session->maximumConnections(), session->pipelineDepth());
+    const auto cpuAfter = cpuSeconds();
+    std::printf("  ours: %lld messages, %.1f MB in %.2f s, CPU %.2f s user %.2f s sys (%d connections, pipeline %d)\n", qlonglong(done), bytes / 1e6,
+                seconds, cpuAfter.first - cpuBefore.first, cpuAfter.second - cpuBefore.second, session->maximumConnections(), session->pipelineDepth());
     std::fflush(stdout);
     return seconds;
 }
