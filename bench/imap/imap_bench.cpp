@@ -113,6 +113,15 @@ bool peerRunning(const QMap<QString, QString> &ports)
     return socket.waitForConnected(1000);
 }
 
+// User and system CPU seconds of this process so far (all its threads).
+std::pair<double, double> cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+}
+
 long peakRssKb()
 {
     rusage usage{};
@@ -161,9 +170,9 @@ QList<TDWImapMessage> listAll(const std::shared_ptr<TDWImapSession> &session, do
 // Every message to its own file, at most `window` requests outstanding; completions on the main thread.
 double downloadAll(const std::shared_ptr<TDWImapSession> &session, const QList<TDWImapMessage> &messages, const QString &dir, int window)
 {
-    QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     run(QStringLiteral("sync"), {});
+    const auto cpuBefore = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     qsizetype next = 0;
@@ -189,8 +198,9 @@ double downloadAll(const std::shared_ptr<TDWImapSession> &session, const QList<T
     while (done < messages.size())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = timer.elapsed() / 1000.0;
-    std::printf("  ours: %lld messages, %.1f MB in %.2f s (%d connections, pipeline %d)\n", qlonglong(done), bytes / 1e6, seconds,
-                session->maximumConnections(), session->pipelineDepth());
+    const auto cpuAfter = cpuSeconds();
+    std::printf("  ours: %lld messages, %.1f MB in %.2f s, CPU %.2f s user %.2f s sys (%d connections, pipeline %d)\n", qlonglong(done), bytes / 1e6,
+                seconds, cpuAfter.first - cpuBefore.first, cpuAfter.second - cpuBefore.second, session->maximumConnections(), session->pipelineDepth());
     std::fflush(stdout);
     return seconds;
 }
@@ -274,7 +284,11 @@ int main(int argc, char **argv)
         for (Peer &peer : peers) {
             std::printf(" %s\n", qPrintable(peer.name));
             // A new session each run: connections are opened within the timed part, as mbsync's are.
-            peer.ours.push_back(downloadAll(makeSession(peer.ports, options), peer.messages, options.root + QStringLiteral("/bench-out"), options.window));
+            // Each download to a folder of its own, all removed at the end: for a minute after
+            // files are deleted, ext4 skips their inodes when it allocates new ones, which made
+            // the download after another's removal slower than the one before it.
+            const QString dir = options.root + QStringLiteral("/bench-out/%1-%2").arg(r).arg(&peer - peers.data());
+            peer.ours.push_back(downloadAll(makeSession(peer.ports, options), peer.messages, dir, options.window));
             if (options.mbsync)
                 peer.mbsync.push_back(mbsyncCold(peer.root, &peer.mbsyncRss));
         }

@@ -58,6 +58,9 @@ MAX_LINE = 1 << 20
 MAX_LITERAL = 64 << 20
 NONSYNC_LITERAL_MAX = 4096   # LITERAL- (RFC 7888)
 FLUSH_AT = 1 << 20           # bounds the reply buffer when a client fetches a whole mailbox
+# Replies to pipelined commands already received go out together up to this size; a larger one
+# (a message body) goes out at once, so the client works on it while the next one is made.
+BATCH_AT = 1 << 12
 LABEL_STYLES = ("gmail", "mixed", "bare", "quoted", "literal")
 # Gmail leaves the label of the selected folder out of X-GM-LABELS ("omit"); "show" lists it.
 SELECTED_LABEL_STYLES = ("omit", "show")
@@ -480,8 +483,7 @@ class Session(socketserver.BaseRequestHandler):
             # The reply had no message literal to cut: cut it halfway instead.
             del self.out[len(self.out) // 2:]
             self.drop()
-        # Replies to pipelined commands already received go out together (FLUSH_AT bounds them).
-        if not keep or not self.wire.has_input():
+        if not keep or not self.wire.has_input() or len(self.out) >= BATCH_AT:
             self.flush()
         return keep
 

@@ -802,6 +802,22 @@ class ProtocolTest(unittest.TestCase):
         tagged = [line.split()[0] for line in self.r.until_tagged("p5") if not line.startswith(b"*")]
         self.assertEqual(tagged, [b"p1", b"p2", b"p3", b"p4", b"p5"])
 
+    def test_a_message_body_is_sent_before_the_next_pipelined_command_is_read(self):
+        """A reply holding a message body goes out at once, not held back for the replies to the
+        pipelined commands after it: here the next one waits for its literal."""
+        message = b"Subject: big\r\n\r\n" + b"x" * 10000 + b"\r\n"
+        fake = Fake({"messages": [{"raw": message.decode()}]})
+        self.addCleanup(fake.stop)
+        r = fake.raw()
+        self.addCleanup(r.close)
+        r.command("s SELECT " + ALL_MAIL)
+        r.send("f1 FETCH 1 (BODY.PEEK[])\r\nf2 STATUS {5+}\r\n")
+        lines = r.until_tagged("f1")
+        self.assertIn(b"{%d}\r\n" % len(message) + message + b")", lines[0])
+        self.assertEqual(lines[-1], b"f1 OK Success\r\n")
+        r.send("INBOX (MESSAGES)\r\n")
+        self.assertTrue(r.until_tagged("f2")[-1].startswith(b"f2 OK"))
+
     def test_literals_in_commands(self):
         self.r.send("l1 SELECT {16}\r\n")
         self.assertTrue(self.r.line().startswith(b"+ "))
