@@ -372,8 +372,6 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
     revision->setXmlString(entry.xmlString());
     revision->setIsUnread(false);
     revision->setAccessRole(entry.accessRole());
-    if (entry.docType() == QLatin1String("contact"))
-        revision->setExtensibleProperty(true, QStringLiteral("contactHasStructuredAddress"));
     revision->setTitle(entry.title());
     if (!doc->isGrouping()) {
         qint64 number = 1;
@@ -402,9 +400,12 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
     }
     revision->setSortTitle(entry.title());
     revision->setFirstSeenDate(page.start);
-    revision->setExtensibleProperty(true, QStringLiteral("has216fix"));
-    revision->setExtensibleProperty(true, QStringLiteral("has252calendarfix"));
-    // "jsonDictionary" follows at once, with the rest of the entry's values.
+    // One archive for the fix flags ("jsonDictionary" follows at once, with
+    // the rest of the entry's values).
+    QVariantMap fixes{{QStringLiteral("has216fix"), true}, {QStringLiteral("has252calendarfix"), true}};
+    if (entry.docType() == QLatin1String("contact"))
+        fixes.insert(QStringLiteral("contactHasStructuredAddress"), true);
+    revision->setExtensibleProperties(fixes);
     return revision;
 }
 
