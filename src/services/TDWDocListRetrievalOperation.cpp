@@ -291,30 +291,12 @@ bool TDWDocListRetrievalOperation::setCurrentDocDirNames()
     TDWError error;
     if (!moc || !TDWAccount::byUsername(accountUsername(), *moc, &error))
         return false;
-    // Two columns of every item rather than the items themselves: an account
-    // may hold a hundred thousand.
-    TDWFetchRequest request(QStringLiteral("Doc"));
-    request.setAffectedStores({m_accountServiceStore});
-    request.setPropertiesToFetch({QStringLiteral("docType"), QStringLiteral("dirPath")});
-    const std::optional<QList<QVariantMap>> rows = moc->executeDictionaryFetchRequest(request, &error);
-    if (!rows) {
+    const std::optional<QSet<QString>> names = TDWDoc::folderNamesInUse(m_accountServiceStore, *moc, &error);
+    if (!names) {
         tdwLog(QStringLiteral("ERROR: setCurrentDocDirNames failed in DocListProcessor - unable to retrieve docs: %1").arg(error.localizedDescription()));
         return false;
     }
-    QHash<QString, bool> grouping;
-    QSet<QString> &names = currentDocDirNames();
-    names.clear();
-    for (const QVariantMap &row : *rows) {
-        const QString dirPath = row.value(QStringLiteral("dirPath")).toString();
-        if (dirPath.isEmpty())
-            continue;
-        const QString docType = row.value(QStringLiteral("docType")).toString();
-        auto known = grouping.constFind(docType);
-        if (known == grouping.constEnd())
-            known = grouping.insert(docType, TDWDoc::isGroupingType(docType));
-        if (!*known)
-            names.insert(QFileInfo(dirPath).fileName().toLower());
-    }
+    currentDocDirNames() = *names;
     return true;
 }
 
