@@ -379,6 +379,28 @@ TEST_F(EntriesTest, DelegateFiltersAndFinishesRevisionsAndPagesFailWhole)
     EXPECT_FALSE(stranger.processEntries({entry(QStringLiteral("x"), QStringLiteral("X"))}));
 }
 
+// The delegate finds the revision's folder in place: a new revision's folder
+// as just made, a reused one's made again when it went missing in between.
+TEST_F(EntriesTest, DelegateFindsTheRevisionFolderOfNewAndReusedRevisions)
+{
+    ScriptedDelegate delegate;
+    QStringList foldersSeen;
+    delegate.onDocRevFound = [&](const TDWDocRev::Ptr &revision) {
+        if (QFileInfo(itemsPath() + QLatin1Char('/') + revision->dirPath()).isDir())
+            foldersSeen.append(revision->dirPath());
+    };
+    run(1, QStringLiteral("docs"), &delegate);
+    ASSERT_TRUE(process({entry(QStringLiteral("r"), QStringLiteral("Report"))}));
+    const QString folder = latest(QStringLiteral("r"))->dirPath();
+    EXPECT_EQ(foldersSeen, QStringList{folder});
+
+    ASSERT_TRUE(QDir(itemsPath() + QLatin1Char('/') + folder).removeRecursively());
+    run(2, QStringLiteral("docs"), &delegate);
+    ASSERT_TRUE(process({entry(QStringLiteral("r"), QStringLiteral("Report"))}));
+    EXPECT_EQ(latest(QStringLiteral("r"))->dirPath(), folder) << "the revision was reused";
+    EXPECT_EQ(foldersSeen, (QStringList{folder, folder}));
+}
+
 TEST_F(EntriesTest, RevisionFinishedByTheDelegateHasItsFolderRenamedAfterTheSave)
 {
     run(1);
