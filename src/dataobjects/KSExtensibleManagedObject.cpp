@@ -96,11 +96,18 @@ void KSExtensibleManagedObject::writeArchive()
 
 void KSExtensibleManagedObject::setExtensibleProperty(const QVariant &value, const QString &key)
 {
+    setExtensibleProperties({{key, value}});
+}
+
+void KSExtensibleManagedObject::setExtensibleProperties(const QVariantMap &values)
+{
     QVariantMap &properties = primitiveExtensibleProperties();
-    if (value.isNull())
-        properties.remove(key);
-    else
-        properties.insert(key, value);
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        if (it.value().isNull())
+            properties.remove(it.key());
+        else
+            properties.insert(it.key(), it.value());
+    }
     writeArchive();
 }
 

@@ -39,6 +39,8 @@ public:
     // A null value removes the key. Either way the whole dictionary is archived
     // into the attribute, so the change saves and rolls back like any other.
     void setExtensibleProperty(const QVariant &value, const QString &key);
+    // Several at once, archived once (null values remove their keys).
+    void setExtensibleProperties(const QVariantMap &values);
     void removeExtensiblePropertyForKey(const QString &key);
     // The dictionary read afresh from the attribute.
     std::optional<QVariantMap> archivedExtensibleProperties() const;

@@ -6,6 +6,14 @@
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailItem.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/store/TDWEntityDescription.h"
+#include "platform/store/TDWManagedObjectModel.h"
+#include "platform/store/TDWSqliteStatement.h"
+#include "platform/store/TDWStoreError.h"
+#include "platform/store/TDWStoreSchema.h"
+#include "platform/store/TDWStoreSqlSchema.h"
+
+#include <QFileInfo>
 
 #include <QSet>
 
@@ -64,6 +72,38 @@ std::optional<QHash<QString, TDWDoc::Ptr>> TDWDoc::byDocIds(const QStringList &d
     for (const Ptr &doc : *found)
         byId.insert(doc->docId(), doc);
     return byId;
+}
+
+std::optional<QSet<QString>> TDWDoc::folderNamesInUse(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error)
+{
+    if (!store) {
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::StoreNotFound, QStringLiteral("No store given")));
+        return std::nullopt;
+    }
+    const TDWStoreSqlSchema schema(moc.model(), store->identifier());
+    const QString sql = QStringLiteral("SELECT \"%1\", \"%2\" FROM %3")
+                            .arg(schema.attribute(EntityName, QStringLiteral("docType"))->column,
+                                 schema.attribute(EntityName, QStringLiteral("dirPath"))->column,
+                                 TDWStoreSchema::tableName(*moc.model().entity(EntityName)));
+    QHash<QString, bool> grouping;
+    QSet<QString> names;
+    const bool read = moc.executeSql(store, sql, {},
+                                     [&](const TDWSqliteStatement &row) {
+                                         const QString dirPath = row.textAt(1);
+                                         if (dirPath.isEmpty())
+                                             return true;
+                                         const QString docType = row.textAt(0);
+                                         auto known = grouping.constFind(docType);
+                                         if (known == grouping.constEnd())
+                                             known = grouping.insert(docType, isGroupingType(docType));
+                                         if (!*known)
+                                             names.insert(QFileInfo(dirPath).fileName().toLower());
+                                         return true;
+                                     },
+                                     error);
+    if (!read)
+        return std::nullopt;
+    return names;
 }
 
 TDWDoc::Ptr TDWDoc::byDocId(const QString &docId, const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error)

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -84,6 +85,9 @@ public:
     static std::optional<QList<Ptr>> byDocTypesNotIn(const QStringList &docTypes, const TDWPersistentStorePtr &store,
                                                      TDWManagedObjectContext &moc, TDWError *error);
     static std::optional<QList<Ptr>> allByStore(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
+    // The lower-cased item folder names in use in the store (groupings have
+    // none), read row by row: an account may hold a hundred thousand items.
+    static std::optional<QSet<QString>> folderNamesInUse(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
     // TDWManagedObjectContext::NotFound on failure.
     static qint64 countByStore(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
     static std::optional<QList<Ptr>> byGmailMessageIds(const QStringList &gmailMessageIds, const TDWPersistentStorePtr &store,

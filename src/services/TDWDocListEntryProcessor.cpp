@@ -68,16 +68,19 @@ bool needsDownload(qint64 status)
 }
 
 // Makes the first free numbered revision folder ("1", "2", ...) from `number`
-// on in `itemFolder` and answers its number. mkdir itself tells what is taken
-// (anything there, dangling links included); the item folder is made only when
-// missing. A folder that cannot be made keeps its number: it is made again
-// before the delegate needs it.
-qint64 makeRevisionFolder(const QString &itemFolder, qint64 number)
+// on in `itemFolder` and answers its number; *made tells whether it was made.
+// mkdir itself tells what is taken (anything there, dangling links included);
+// the item folder is made only when missing. A folder that cannot be made
+// keeps its number: it is made again before the delegate needs it.
+qint64 makeRevisionFolder(const QString &itemFolder, qint64 number, bool *made)
 {
     bool itemFolderMade = false;
+    *made = false;
     for (;;) {
-        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), 0777) == 0)
+        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), 0777) == 0) {
+            *made = true;
             return number;
+        }
         const int code = errno;
         if (code == EEXIST) {
             ++number;
@@ -112,6 +115,9 @@ struct TDWDocListEntryProcessor::Page
     QList<TDWDocRev::Ptr> entryFinished;
     // Folder names the entry at hand took.
     QStringList entryDirNames;
+    // Whether the entry at hand's new revision folder was just made (the
+    // delegate then needs no second making of it).
+    bool entryRevisionFolderMade = false;
 };
 
 TDWDocListEntryProcessor::TDWDocListEntryProcessor(const QString &accountUsername, const QString &service,
@@ -157,6 +163,7 @@ bool TDWDocListEntryProcessor::processEntries(const QList<TDWDocEntry> &entries)
         page.table.beginEntry();
         page.entryFinished.clear();
         page.entryDirNames.clear();
+        page.entryRevisionFolderMade = false;
         QString failure;
         try {
             if (processEntry(page, entry) == Outcome::DropPage)
@@ -372,8 +379,6 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
     revision->setXmlString(entry.xmlString());
     revision->setIsUnread(false);
     revision->setAccessRole(entry.accessRole());
-    if (entry.docType() == QLatin1String("contact"))
-        revision->setExtensibleProperty(true, QStringLiteral("contactHasStructuredAddress"));
     revision->setTitle(entry.title());
     if (!doc->isGrouping()) {
         qint64 number = 1;
@@ -383,7 +388,7 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
                 number = previous;
         }
         const QString itemFolder = joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), doc->dirPath());
-        number = makeRevisionFolder(itemFolder, number);
+        number = makeRevisionFolder(itemFolder, number, &page.entryRevisionFolderMade);
         revision->setDirPath(joined(doc->dirPath(), QString::number(number)));
 
         const QVariantMap config = TDWServiceTable::shared().docTypeConfig(doc->docType());
@@ -402,9 +407,12 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
     }
     revision->setSortTitle(entry.title());
     revision->setFirstSeenDate(page.start);
-    revision->setExtensibleProperty(true, QStringLiteral("has216fix"));
-    revision->setExtensibleProperty(true, QStringLiteral("has252calendarfix"));
-    // "jsonDictionary" follows at once, with the rest of the entry's values.
+    // One archive for the fix flags ("jsonDictionary" follows at once, with
+    // the rest of the entry's values).
+    QVariantMap fixes{{QStringLiteral("has216fix"), true}, {QStringLiteral("has252calendarfix"), true}};
+    if (entry.docType() == QLatin1String("contact"))
+        fixes.insert(QStringLiteral("contactHasStructuredAddress"), true);
+    revision->setExtensibleProperties(fixes);
     return revision;
 }
 
@@ -544,7 +552,8 @@ void TDWDocListEntryProcessor::offerToDelegate(Page &page, const TDWDocRev::Ptr 
 {
     if (!m_serviceDelegate)
         return;
-    QDir().mkpath(joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), docRev->dirPath()));
+    if (!page.entryRevisionFolderMade)
+        QDir().mkpath(joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), docRev->dirPath()));
     m_serviceDelegate->docRevFound(docRev);
     if (docRev->exportStatus() == TDWDocRev::BackedUp)
         page.entryFinished.append(docRev);

@@ -28,9 +28,15 @@ bool TDWDocListPage::load(const QList<TDWDocEntry> &entries, TDWError *error)
     if (m_items.isEmpty())
         return true;
 
+    // By the items themselves: the link column is indexed, where a test of
+    // each revision's item id would read every latest revision of the store.
+    QVariantList docs;
+    docs.reserve(m_items.size());
+    for (const TDWDoc::Ptr &doc : std::as_const(m_items))
+        docs.append(TDWEntityFetch::argument(doc));
     TDWError failure;
     const auto revisions = TDWEntityFetch(m_moc, QStringLiteral("DocRev"))
-                               .where(QStringLiteral("latest = 1 and doc.docId in %@"), {idList})
+                               .where(QStringLiteral("latest = 1 and doc in %@"), {QVariant(docs)})
                                .in(m_store)
                                .objects<TDWDocRev>(&failure);
     if (!revisions) {
@@ -39,7 +45,7 @@ bool TDWDocListPage::load(const QList<TDWDocEntry> &entries, TDWError *error)
         return false;
     }
     const auto links = TDWEntityFetch(m_moc, QStringLiteral("DocParent"))
-                           .where(QStringLiteral("assocCurrent = 1 and doc.docId in %@"), {idList})
+                           .where(QStringLiteral("assocCurrent = 1 and doc in %@"), {QVariant(docs)})
                            .in(m_store)
                            .objects<TDWDocParent>(&failure);
     if (!links) {

@@ -22,6 +22,8 @@
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpClient.h"
+#include "platform/http/TDWHttpError.h"
+#include "platform/http/TDWHttpOperation.h"
 #include "platform/store/TDWContextReset.h"
 #include "platform/store/TDWFetchRequest.h"
 #include "services/TDWCalendarDatabaseUpdate.h"
@@ -110,6 +112,8 @@ void TDWDocListRetrievalOperation::cancel()
     std::lock_guard lock(m_clientMutex);
     if (m_client)
         m_client->cancel();
+    if (m_pageRequest)
+        m_pageRequest->cancel();
 }
 
 std::unique_ptr<TDWManagedObjectContext> TDWDocListRetrievalOperation::newMoc() const
@@ -287,30 +291,12 @@ bool TDWDocListRetrievalOperation::setCurrentDocDirNames()
     TDWError error;
     if (!moc || !TDWAccount::byUsername(accountUsername(), *moc, &error))
         return false;
-    // Two columns of every item rather than the items themselves: an account
-    // may hold a hundred thousand.
-    TDWFetchRequest request(QStringLiteral("Doc"));
-    request.setAffectedStores({m_accountServiceStore});
-    request.setPropertiesToFetch({QStringLiteral("docType"), QStringLiteral("dirPath")});
-    const std::optional<QList<QVariantMap>> rows = moc->executeDictionaryFetchRequest(request, &error);
-    if (!rows) {
+    const std::optional<QSet<QString>> names = TDWDoc::folderNamesInUse(m_accountServiceStore, *moc, &error);
+    if (!names) {
         tdwLog(QStringLiteral("ERROR: setCurrentDocDirNames failed in DocListProcessor - unable to retrieve docs: %1").arg(error.localizedDescription()));
         return false;
     }
-    QHash<QString, bool> grouping;
-    QSet<QString> &names = currentDocDirNames();
-    names.clear();
-    for (const QVariantMap &row : *rows) {
-        const QString dirPath = row.value(QStringLiteral("dirPath")).toString();
-        if (dirPath.isEmpty())
-            continue;
-        const QString docType = row.value(QStringLiteral("docType")).toString();
-        auto known = grouping.constFind(docType);
-        if (known == grouping.constEnd())
-            known = grouping.insert(docType, TDWDoc::isGroupingType(docType));
-        if (!*known)
-            names.insert(QFileInfo(dirPath).fileName().toLower());
-    }
+    currentDocDirNames() = *names;
     return true;
 }
 
@@ -345,20 +331,18 @@ bool TDWDocListRetrievalOperation::startWithUrl(const QString &url)
 
 bool TDWDocListRetrievalOperation::fetchInProcess(const QString &url, const QByteArray &token)
 {
-    TDWHttpRequest request{QUrl(url)};
-    request.setBearerToken(token, TDWGoogleEndpoints::bearerHosts());
-    const QString version = m_serviceConfig.value(QStringLiteral("gdataversion")).toString();
-    if (!version.isEmpty())
-        request.setHeader("GData-Version", version.toUtf8());
-    request.setTotalTimeout(RequestTimeout);
-    auto client = std::make_shared<TDWHttpClient>();
+    if (!m_pageFetch || m_pageUrl != url) {
+        dropPageAhead();
+        fetchAhead(url, token);
+    }
+    m_pageFetch->waitUntilFinished();
+    const TDWHttpResponse response = std::exchange(m_pageResponse, TDWHttpResponse());
+    m_pageFetch.reset();
+    m_pageUrl.clear();
     {
         std::lock_guard lock(m_clientMutex);
-        m_client = client;
+        m_pageRequest.reset();
     }
-    if (isCancelled())
-        client->cancel();
-    const TDWHttpResponse response = client->perform(request);
     if (!response.hasResponse()) {
         finish(false);
         return false;
@@ -366,6 +350,47 @@ bool TDWDocListRetrievalOperation::fetchInProcess(const QString &url, const QByt
     m_responseData = response.body();
     m_statusCode = response.statusCode();
     return true;
+}
+
+void TDWDocListRetrievalOperation::fetchAhead(const QString &url, const QByteArray &token)
+{
+    TDWHttpRequest request{QUrl(url)};
+    request.setBearerToken(token, TDWGoogleEndpoints::bearerHosts());
+    const QString version = m_serviceConfig.value(QStringLiteral("gdataversion")).toString();
+    if (!version.isEmpty())
+        request.setHeader("GData-Version", version.toUtf8());
+    request.setTotalTimeout(RequestTimeout);
+    auto pageRequest = std::make_shared<TDWHttpOperation>(request);
+    {
+        std::lock_guard lock(m_clientMutex);
+        m_pageRequest = pageRequest;
+    }
+    if (isCancelled())
+        pageRequest->cancel();
+    m_pageUrl = url;
+    // What a fetch that never ran leaves behind.
+    m_pageResponse = TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Cancelled), QUrl(url));
+    m_pageFetch = m_pageQueue.addOperation([this, pageRequest, url] {
+        TDWError error;
+        TDWHttpResponse response = pageRequest->run(&error);
+        m_pageResponse = error.isNull() ? std::move(response) : TDWHttpResponse::failure(error, QUrl(url));
+    });
+}
+
+void TDWDocListRetrievalOperation::dropPageAhead()
+{
+    if (!m_pageFetch)
+        return;
+    {
+        std::lock_guard lock(m_clientMutex);
+        if (m_pageRequest)
+            m_pageRequest->cancel();
+        m_pageRequest.reset();
+    }
+    m_pageFetch->waitUntilFinished();
+    m_pageFetch.reset();
+    m_pageUrl.clear();
+    m_pageResponse = TDWHttpResponse();
 }
 
 std::unique_ptr<TDWParser> TDWDocListRetrievalOperation::makeParser() const
@@ -413,6 +438,9 @@ bool TDWDocListRetrievalOperation::processResponse()
     QList<TDWDocEntry> entries;
     if (!parsePage(*parser, &entries))
         return false;
+    // The next page named by this one comes while this one is stored.
+    if (!m_nextUrl.isNull() && !m_altRetrievalMethod)
+        fetchAhead(m_nextUrl, accessToken());
     if (!processEntries(entries)) {
         tdwLog(QStringLiteral("ERROR: processEntries returned no"));
         finish(false);
@@ -516,6 +544,7 @@ void TDWDocListRetrievalOperation::finish(bool ok)
 {
     if (m_finished.exchange(true))
         return;
+    dropPageAhead();
     if (!m_tempDir.isEmpty())
         QDir(m_tempDir).removeRecursively();
     if (ok && !isIncremental()) {

@@ -3,6 +3,8 @@
 #include "agent/TDWListRetrievalOperation.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
+#include "platform/foundation/TDWOperationQueue.h"
+#include "platform/http/TDWHttpResponse.h"
 #include "platform/store/TDWPersistentStore.h"
 
 #include <QByteArray>
@@ -19,6 +21,7 @@
 
 class TDWDocListEntryProcessor;
 class TDWHttpClient;
+class TDWHttpOperation;
 class TDWManagedObjectContext;
 class TDWParser;
 class TDWServiceDelegate;
@@ -34,7 +37,9 @@ class TDWDocEntry;
 //
 // The run is one blocking pass in main() on the list queue's worker thread
 // (the HTTP layer has a blocking client for workers); cancel() ends the page
-// in flight. Every ending goes through finish(bool) exactly once.
+// in flight. Every ending goes through finish(bool) exactly once. While the
+// entries of one page are stored, the page its answer names next is already
+// being fetched, so the server's time and ours overlap.
 //
 // Nothing is marked deleted from a listing that failed, ended early, could not
 // be parsed or held no entries at all: only a run that read every page and saw
@@ -123,6 +128,10 @@ private:
     QString includeQuery() const;
     QByteArray accessToken() const;
     bool fetchInProcess(const QString &url, const QByteArray &token);
+    // Starts fetching the page in process on m_pageQueue; fetchInProcess() takes it.
+    void fetchAhead(const QString &url, const QByteArray &token);
+    // Ends a page fetch still on its way (a run that ends early) and waits for it.
+    void dropPageAhead();
     std::unique_ptr<TDWParser> makeParser() const;
     void keepPage(const QString &accountDirPath, const QString &suffix);
     bool parsePage(TDWParser &parser, QList<TDWDocEntry> *entries);
@@ -151,6 +160,13 @@ private:
     QByteArray m_responseData;
     std::atomic<bool> m_finished = false;
 
-    std::mutex m_clientMutex; // guards m_client, which cancel() reaches from another thread
+    std::mutex m_clientMutex; // guards m_client and m_pageRequest, which cancel() reaches from another thread
     std::shared_ptr<TDWHttpClient> m_client;
+    // The page fetched ahead: its URL, its request and the fetch that waits for it.
+    QString m_pageUrl;
+    std::shared_ptr<TDWHttpOperation> m_pageRequest;
+    std::shared_ptr<TDWOperation> m_pageFetch;
+    TDWHttpResponse m_pageResponse;
+    // Last, so that it goes first: its fetch writes the members above.
+    TDWOperationQueue m_pageQueue;
 };

@@ -65,6 +65,20 @@ TEST_F(ExtensiblePropertiesTest, KeyValueAccessReachesAttributesExtensibleKeysAn
     EXPECT_EQ(account->extensibleProperties(), (QVariantMap{{Locked, true}}));
 }
 
+TEST_F(ExtensiblePropertiesTest, SeveralPropertiesSetAtOnceAddReplaceAndRemoveKeys)
+{
+    auto account = savedAccount(QStringLiteral("a@example.com"));
+    account->setExtensibleProperty(true, Limit);
+    account->setExtensibleProperty(QStringLiteral("kept"), QStringLiteral("other"));
+    account->setExtensibleProperties({{Limit, QVariant()}, {Locked, true}, {QStringLiteral("other"), 7}});
+    const QVariantMap expected{{Locked, true}, {QStringLiteral("other"), 7}};
+    EXPECT_EQ(account->extensibleProperties(), expected);
+    EXPECT_EQ(account->archivedExtensibleProperties(), std::optional<QVariantMap>(expected));
+    ASSERT_TRUE(stack.moc->save(nullptr));
+    auto other = TDWMasterStore::shared().newMoc();
+    EXPECT_EQ(TDWAccount::byUsername(QStringLiteral("a@example.com"), *other, nullptr)->extensibleProperties(), expected);
+}
+
 TEST_F(ExtensiblePropertiesTest, CachedPropertiesFollowRollbackAndOtherContextsSaves)
 {
     auto account = savedAccount(QStringLiteral("a@example.com"));

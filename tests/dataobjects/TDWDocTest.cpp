@@ -61,6 +61,37 @@ TEST_F(TDWDocTest, LookupsByIdStayInTheirStoreAndSeeUnsavedItems)
     EXPECT_EQ(TDWDoc::allByStore(mail, *stack.moc, nullptr)->size(), 1);
 }
 
+TEST_F(TDWDocTest, FolderNamesInUseAreTheLowerCasedLastPartsOfItemFoldersOfThatStoreOnly)
+{
+    struct Item
+    {
+        const char *docId;
+        const char *docType;
+        const char *dirPath;
+    };
+    const Item items[] = {
+        {"report", "file", "alice at example dot com/Report"},
+        {"mixed", "document", "alice at example dot com/MiXed Case"},
+        {"box", "folder", "alice at example dot com/Box"},  // a grouping's folder is no item folder
+        {"none", "file", ""},
+        {"unset", "file", nullptr},
+    };
+    for (const Item &item : items) {
+        const auto made = doc(docs, QString::fromUtf8(item.docId), QString::fromUtf8(item.docType));
+        if (item.dirPath)
+            made->setDirPath(QString::fromUtf8(item.dirPath));
+    }
+    doc(mail, QStringLiteral("other"))->setDirPath(QStringLiteral("alice at example dot com/Elsewhere"));
+    ASSERT_TRUE(stack.moc->save(nullptr));
+
+    const std::optional<QSet<QString>> names = TDWDoc::folderNamesInUse(docs, *stack.moc, nullptr);
+    ASSERT_TRUE(names);
+    EXPECT_EQ(*names, (QSet<QString>{QStringLiteral("report"), QStringLiteral("mixed case")}));
+    TDWError error;
+    EXPECT_FALSE(TDWDoc::folderNamesInUse(nullptr, *stack.moc, &error));
+    EXPECT_FALSE(error.isNull());
+}
+
 TEST_F(TDWDocTest, ADuplicateIdIsLoggedAndTheFirstReturned)
 {
     const auto first = doc(docs, QStringLiteral("a"));

@@ -1,7 +1,9 @@
 #include "EntriesFixture.h"
 
 #include "TestSupport.h"
+#include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "services/TDWDocListPage.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -377,6 +379,28 @@ TEST_F(EntriesTest, DelegateFiltersAndFinishesRevisionsAndPagesFailWhole)
     EXPECT_FALSE(stranger.processEntries({entry(QStringLiteral("x"), QStringLiteral("X"))}));
 }
 
+// The delegate finds the revision's folder in place: a new revision's folder
+// as just made, a reused one's made again when it went missing in between.
+TEST_F(EntriesTest, DelegateFindsTheRevisionFolderOfNewAndReusedRevisions)
+{
+    ScriptedDelegate delegate;
+    QStringList foldersSeen;
+    delegate.onDocRevFound = [&](const TDWDocRev::Ptr &revision) {
+        if (QFileInfo(itemsPath() + QLatin1Char('/') + revision->dirPath()).isDir())
+            foldersSeen.append(revision->dirPath());
+    };
+    run(1, QStringLiteral("docs"), &delegate);
+    ASSERT_TRUE(process({entry(QStringLiteral("r"), QStringLiteral("Report"))}));
+    const QString folder = latest(QStringLiteral("r"))->dirPath();
+    EXPECT_EQ(foldersSeen, QStringList{folder});
+
+    ASSERT_TRUE(QDir(itemsPath() + QLatin1Char('/') + folder).removeRecursively());
+    run(2, QStringLiteral("docs"), &delegate);
+    ASSERT_TRUE(process({entry(QStringLiteral("r"), QStringLiteral("Report"))}));
+    EXPECT_EQ(latest(QStringLiteral("r"))->dirPath(), folder) << "the revision was reused";
+    EXPECT_EQ(foldersSeen, (QStringList{folder, folder}));
+}
+
 TEST_F(EntriesTest, RevisionFinishedByTheDelegateHasItsFolderRenamedAfterTheSave)
 {
     run(1);
@@ -389,4 +413,69 @@ TEST_F(EntriesTest, RevisionFinishedByTheDelegateHasItsFolderRenamedAfterTheSave
     EXPECT_EQ(item->dirPath().section(QLatin1Char('/'), -1), QStringLiteral("Summary"));
     EXPECT_TRUE(QFileInfo(itemsPath() + QLatin1Char('/') + item->dirPath() + QStringLiteral("/2")).isDir());
     EXPECT_TRUE(latest(QStringLiteral("r"))->dirPath().startsWith(item->dirPath() + QLatin1Char('/')));
+}
+
+// The page table's up-front fetches answer what the lookups one item at a time
+// answer: the latest revision of each item on the page and its current links
+// as a child, for renamed, moved, deleted and reappearing items alike.
+TEST_F(EntriesTest, PageTableAnswersAsTheLookupsOfOneItemAtATime)
+{
+    const auto inFolder = [](const QString &docId, const QString &title, const QString &folder) {
+        TDWDocEntry item = entry(docId, title);
+        item.setParentFolderIds({folder});
+        return item;
+    };
+    const TDWDocEntry boxes[] = {entry(QStringLiteral("f"), QStringLiteral("F"), QStringLiteral("folder")),
+                                 entry(QStringLiteral("g"), QStringLiteral("G"), QStringLiteral("folder"))};
+    run(1);
+    ASSERT_TRUE(process({boxes[0], boxes[1], inFolder(QStringLiteral("moved"), QStringLiteral("Moved"), QStringLiteral("f")),
+                         inFolder(QStringLiteral("renamed"), QStringLiteral("Renamed"), QStringLiteral("f")),
+                         inFolder(QStringLiteral("back"), QStringLiteral("Back"), QStringLiteral("g")),
+                         inFolder(QStringLiteral("off"), QStringLiteral("Off"), QStringLiteral("g"))}));
+    TDWDocEntry gone = inFolder(QStringLiteral("back"), QStringLiteral("Back"), QStringLiteral("g"));
+    gone.setDeleted(true);
+    run(2);
+    ASSERT_TRUE(process({inFolder(QStringLiteral("moved"), QStringLiteral("Moved"), QStringLiteral("g")),
+                         inFolder(QStringLiteral("renamed"), QStringLiteral("Renamed 2"), QStringLiteral("f")), gone}));
+    run(3);
+    ASSERT_TRUE(process({inFolder(QStringLiteral("back"), QStringLiteral("Back"), QStringLiteral("f"))}));
+
+    // "off" stays off the page: what it holds must not leak into it.
+    const QList<TDWDocEntry> page = {inFolder(QStringLiteral("moved"), QStringLiteral("Moved"), QStringLiteral("g")),
+                                     inFolder(QStringLiteral("renamed"), QStringLiteral("Renamed 2"), QStringLiteral("f")),
+                                     inFolder(QStringLiteral("back"), QStringLiteral("Back"), QStringLiteral("f")),
+                                     inFolder(QStringLiteral("new"), QStringLiteral("New"), QStringLiteral("f"))};
+    const TDWPersistentStorePtr store = stack.store(Alice, QStringLiteral("docs"));
+    std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    TDWDocListPage table(*moc, store);
+    ASSERT_TRUE(table.load(page, nullptr));
+    EXPECT_FALSE(table.item(QStringLiteral("new")));
+    EXPECT_FALSE(table.item(QStringLiteral("off")));
+
+    const QDateTime later = at(10);
+    for (const QString docId : {QStringLiteral("moved"), QStringLiteral("renamed"), QStringLiteral("back"), QStringLiteral("f"), QStringLiteral("g")}) {
+        SCOPED_TRACE(docId.toStdString());
+        const TDWDoc::Ptr item = table.item(docId);
+        ASSERT_TRUE(item);
+        TDWError error;
+        const TDWDocRev::Ptr one = TDWDocRev::latestForDoc(item, QDateTime(), *moc, &error);
+        ASSERT_TRUE(error.isNull());
+        EXPECT_EQ(table.latestRevision(item, &error), one);
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->title(), latest(docId)->title());
+
+        const std::optional<QList<TDWDocParent::Ptr>> links = TDWDocParent::forDoc(item, later, *moc);
+        const std::optional<QList<TDWDocParent::Ptr>> fromTable = table.currentLinksNotSeenAt(item, later);
+        ASSERT_TRUE(links && fromTable);
+        EXPECT_EQ(QSet<TDWDocParent::Ptr>(fromTable->cbegin(), fromTable->cend()), QSet<TDWDocParent::Ptr>(links->cbegin(), links->cend()));
+        for (const QString folder : {QStringLiteral("f"), QStringLiteral("g")}) {
+            const TDWDoc::Ptr parent = TDWDoc::byDocId(folder, store, *moc, nullptr);
+            EXPECT_EQ(table.currentLink(item, parent), TDWDocParent::currentForDoc(item, parent, *moc)) << folder.toStdString();
+        }
+    }
+    const TDWDoc::Ptr moved = table.item(QStringLiteral("moved"));
+    ASSERT_EQ(table.currentLinksNotSeenAt(moved, later)->size(), 1);
+    EXPECT_EQ(table.currentLinksNotSeenAt(moved, later)->first()->parentDoc()->docId(), QStringLiteral("g"));
+    EXPECT_EQ(table.latestRevision(table.item(QStringLiteral("renamed")), nullptr)->title(), QStringLiteral("Renamed 2"));
+    EXPECT_EQ(table.currentLinksNotSeenAt(table.item(QStringLiteral("back")), later)->first()->parentDoc()->docId(), QStringLiteral("f"));
 }

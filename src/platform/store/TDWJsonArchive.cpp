@@ -9,6 +9,7 @@
 #include <QVariantMap>
 
 #include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 namespace {
 
@@ -118,6 +119,95 @@ QVariant fromJson(const json &value, bool *ok)
     }
 }
 
+// The quick reading of a well-formed archive. Anything it does not take as
+// it stands (a parse error, nesting past the limit, a repeated key, a number
+// outside 64 bits) leaves the value unset, and the careful reading below
+// decides, with its own answer and error.
+bool quickValue(simdjson::dom::element element, int depth, QVariant *value)
+{
+    switch (element.type()) {
+    case simdjson::dom::element_type::NULL_VALUE:
+        *value = QVariant();
+        return true;
+    case simdjson::dom::element_type::BOOL:
+        *value = bool(element.get_bool());
+        return true;
+    case simdjson::dom::element_type::INT64:
+        *value = qlonglong(int64_t(element.get_int64()));
+        return true;
+    case simdjson::dom::element_type::UINT64:
+        *value = TDWNumber::fromUnsigned(uint64_t(element.get_uint64())).toVariant();
+        return true;
+    case simdjson::dom::element_type::DOUBLE:
+        *value = double(element.get_double());
+        return true;
+    case simdjson::dom::element_type::STRING: {
+        const std::string_view text = element.get_string();
+        *value = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        return true;
+    }
+    case simdjson::dom::element_type::ARRAY: {
+        if (depth >= TDWJsonArchive::MaxDepth - 1)
+            return false;
+        QVariantList list;
+        for (const simdjson::dom::element item : element.get_array()) {
+            QVariant converted;
+            if (!quickValue(item, depth + 1, &converted))
+                return false;
+            list.append(converted);
+        }
+        *value = list;
+        return true;
+    }
+    case simdjson::dom::element_type::OBJECT: {
+        if (depth >= TDWJsonArchive::MaxDepth - 1)
+            return false;
+        const simdjson::dom::object object = element.get_object();
+        if (object.size() == 1) {
+            const simdjson::dom::key_value_pair only = *object.begin();
+            if (only.key == DateKey && only.value.is_number()) {
+                *value = TDWSqlValueCodec::dateFromSecondsSinceReferenceDate(double(only.value.get_double()));
+                return true;
+            }
+            if (only.key == DataKey && only.value.is_string()) {
+                const std::string_view text = only.value.get_string();
+                *value = QByteArray::fromBase64(QByteArray(text.data(), qsizetype(text.size())));
+                return true;
+            }
+        }
+        QVariantMap map;
+        for (const simdjson::dom::key_value_pair field : object) {
+            QString key = QString::fromUtf8(field.key.data(), qsizetype(field.key.size()));
+            if (key.startsWith(QLatin1Char('$'))) {
+                if (!key.startsWith(QLatin1String("$$")))
+                    return false;
+                key.remove(0, 1);
+            }
+            QVariant converted;
+            if (map.contains(key) || !quickValue(field.value, depth + 1, &converted))
+                return false;
+            map.insert(key, converted);
+        }
+        *value = map;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+std::optional<QVariant> quickUnarchive(const QByteArray &text)
+{
+    thread_local simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (parser.parse(text.constData(), size_t(text.size())).get(root) != simdjson::SUCCESS)
+        return std::nullopt;
+    QVariant value;
+    if (!quickValue(root, 0, &value))
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 QByteArray TDWJsonArchive::archive(const QVariant &value)
@@ -127,6 +217,10 @@ QByteArray TDWJsonArchive::archive(const QVariant &value)
 
 QVariant TDWJsonArchive::unarchive(const QByteArray &text, TDWError *error)
 {
+    // Archives are read for every revision a listing confirms: the quick
+    // reader takes the well-formed ones.
+    if (std::optional<QVariant> value = quickUnarchive(text))
+        return *value;
     // The parser itself does not recurse; a container past the limit is dropped as it
     // opens, so neither memory nor the recursion of fromJson follows hostile nesting.
     bool tooDeep = false;

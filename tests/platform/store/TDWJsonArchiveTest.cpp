@@ -79,6 +79,39 @@ TEST(JsonArchive, IntegersKeepTheirValueAndSign)
     EXPECT_EQ(TDWJsonArchive::unarchive("[18446744073709551615]", nullptr), QVariant(QVariantList{std::numeric_limits<quint64>::max()}));
 }
 
+// Archives not written by archive() (older versions, edits by hand) read the same
+// whichever of the two readers takes them: repeated keys (the last one counts),
+// markers with integer seconds, escaped "$" keys, numbers of every kind.
+TEST(JsonArchive, TextsFromElsewhereReadAsWritten)
+{
+    const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    const struct
+    {
+        QByteArray text;
+        QVariant expected;
+    } rows[] = {
+        {R"({"a": 1, "a": 2})", QVariantMap{{QStringLiteral("a"), qlonglong(2)}}},
+        {R"({"$date": 1, "$date": 2})", reference.addSecs(2)},
+        {R"({"$date": 10})", reference.addSecs(10)},
+        {R"({"$date": 1.5})", reference.addMSecs(1500)},
+        {R"({"$data": "AP4="})", QByteArray("\x00\xfe", 2)},
+        {R"({"$$data": "x", "$$$y": [1.0, -2, 3e2, null, true]})",
+         QVariantMap{{QStringLiteral("$data"), QStringLiteral("x")},
+                     {QStringLiteral("$$y"), QVariantList{1.0, qlonglong(-2), 300.0, QVariant(), true}}}},
+        {"  [\"caf\\u00e9\", 9223372036854775808]  ", QVariantList{QStringLiteral("café"), quint64(9223372036854775808ULL)}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text.toStdString());
+        TDWError error;
+        const QVariant back = TDWJsonArchive::unarchive(row.text, &error);
+        ASSERT_TRUE(error.isNull()) << error.description().toStdString();
+        EXPECT_EQ(back, row.expected);
+    }
+    TDWError error;
+    EXPECT_TRUE(TDWJsonArchive::unarchive(R"({"$x": 1, "$$x": 2})", &error).isNull());
+    EXPECT_FALSE(error.isNull());
+}
+
 // A stored value nested beyond what any archive we write holds is refused with an
 // error, without recursing through it.
 TEST(JsonArchive, NestingIsBounded)
