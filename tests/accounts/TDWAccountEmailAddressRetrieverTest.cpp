@@ -3,6 +3,7 @@
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 
 #include "FakeGoogleServer.h"
+#include "TestSupport.h"
 
 #include <QCoreApplication>
 #include <QThreadPool>

@@ -1,6 +1,7 @@
 #include "accounts/TDWLoopbackRedirectListener.h"
 
 #include "FakeGoogleServer.h"
+#include "TestSupport.h"
 
 #include <QTcpSocket>
 

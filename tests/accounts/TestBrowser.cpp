@@ -1,6 +1,7 @@
 #include "TestBrowser.h"
 
 #include "FakeGoogleServer.h"
+#include "TestSupport.h"
 
 #include "platform/http/TDWHttpOperation.h"
 

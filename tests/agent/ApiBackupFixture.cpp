@@ -1,6 +1,7 @@
 #include "ApiBackupFixture.h"
 
 #include "FakeGoogleServer.h"
+#include "TestSupport.h"
 
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"

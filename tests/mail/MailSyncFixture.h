@@ -113,7 +113,7 @@ protected:
         auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
         TDWOperationQueue queue;
         queue.addOperation(operation);
-        EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, std::chrono::seconds(300)));
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, std::chrono::seconds(300)));
         EXPECT_TRUE(operation->isFinished());
         return operation;
     }

@@ -363,7 +363,7 @@ TEST_F(AllMailSyncTest, TheWatchdogCancelsAStalledRunWhichFinishesOnce)
     operation->setCompletionCallback([&] { ++finishes; });
     TDWOperationQueue queue;
     queue.addOperation(operation);
-    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
     // Events still queued for the main thread must not finish it again.
     QCoreApplication::processEvents();
     EXPECT_EQ(finishes, 1);

@@ -56,7 +56,7 @@ protected:
         queue.addOperation(operation);
         if (whileRunning)
             whileRunning(*operation);
-        ASSERT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 300s));
+        ASSERT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 300s));
         QCoreApplication::sendPostedEvents();
     }
 
@@ -150,7 +150,7 @@ TEST_F(MailBackupOperationTest, TurningMailOffStopsTheBackup)
     ASSERT_TRUE(startServer({{"generate", 200}}));
     m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "UID FETCH"}, {"seconds", 5}, {"times", 1000}});
     backUp(0, [&](TDWOperation &) {
-        ASSERT_TRUE(mailtest::waitUntil([&] { return withStatus(TDWDocRev::DownloadPending) == 200; }));
+        ASSERT_TRUE(tdwtest::waitUntil([&] { return withStatus(TDWDocRev::DownloadPending) == 200; }));
         // Another account's change is no concern of this backup.
         TDWNotificationCenter::defaultCenter().post(QStringLiteral("accountUpdate"), nullptr, {{"accountUsername", QStringLiteral("bob@example.com")}});
         m_account->setEnabled(false, Mail);

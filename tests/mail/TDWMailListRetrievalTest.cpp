@@ -56,7 +56,7 @@ protected:
         operation->setCompletionCallback([&] { ++finishes; });
         TDWOperationQueue queue;
         queue.addOperation(operation);
-        EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 300s));
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 300s));
         QCoreApplication::sendPostedEvents();
         EXPECT_EQ(finishes, 1);
         return operation;
@@ -192,7 +192,7 @@ TEST_F(MailListRetrievalTest, AStalledFolderListIsCancelledByTheWatchdogAndFinis
     operation->setCompletionCallback([&] { ++finishes; });
     TDWOperationQueue queue;
     queue.addOperation(operation);
-    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
     // Events still queued for the main thread must not finish it again.
     QCoreApplication::processEvents();
     EXPECT_EQ(finishes, 1);
@@ -213,10 +213,10 @@ TEST_F(MailListRetrievalTest, CancellingEndsTheStageInFlightAndStopsTheRun)
     TDWOperationQueue queue;
     queue.addOperation(operation);
     // The folder list is asked for once the monitor has heard of the start.
-    ASSERT_TRUE(mailtest::waitUntil([&] { return m_monitor.indexRetrievalStatusForUsername(Alice, Mail).has_value(); }));
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return m_monitor.indexRetrievalStatusForUsername(Alice, Mail).has_value(); }));
     QThread::msleep(300);
     operation->cancel();
-    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 60s));
+    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 60s));
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(m_monitor.indexRetrievalStatusForUsername(Alice, Mail)->status, TDWActivityMonitor::ListRetrievalFailed);
     EXPECT_FALSE(lastListIteration());

@@ -57,7 +57,7 @@ std::shared_ptr<TDWMailPreflightOperation> runCheck(const QString &user, const Q
         prepare(*check);
     TDWOperationQueue queue;
     queue.addOperation(check);
-    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; })) << user.toStdString();
+    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; })) << user.toStdString();
     EXPECT_TRUE(check->isFinished());
     return check;
 }
@@ -183,10 +183,10 @@ TEST_F(MailPreflightTest, CancelEndsACheckThatIsWaiting)
                                                              QStringLiteral("mail"));
     TDWOperationQueue queue;
     queue.addOperation(check);
-    ASSERT_TRUE(mailtest::waitUntil([&] { return check->isExecuting(); }));
-    mailtest::waitUntil([] { return false; }, 200ms);   // let the folder list request go out
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return check->isExecuting(); }));
+    tdwtest::waitUntil([] { return false; }, 200ms);   // let the folder list request go out
     queue.cancelAllOperations();
-    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 10s));
+    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 10s));
     EXPECT_FALSE(check->success());
 }
 
@@ -204,7 +204,7 @@ TEST_F(MailPreflightTest, RefusesAtOnceUnderAMailShield)
     const auto check = runCheck(QStringLiteral("shielded@example.com"), QStringLiteral("ya29.any"));
     EXPECT_FALSE(check->success());
     EXPECT_EQ(check->message(), MailShieldFailure);
-    mailtest::waitUntil([] { return false; }, 100ms);
+    tdwtest::waitUntil([] { return false; }, 100ms);
     EXPECT_FALSE(listener.hasPendingConnections());
 }
 
@@ -267,7 +267,7 @@ TEST_F(MailPreflightTest, RunsForTheAccountSetup)
         RecordingDelegate delegate;
         TDWPreflightMgr manager(QStringLiteral("plain@example.com"), token, {QStringLiteral("mail")}, &delegate);
         manager.start();
-        ASSERT_TRUE(mailtest::waitUntil([&] { return !delegate.outcome.isEmpty(); }));
+        ASSERT_TRUE(tdwtest::waitUntil([&] { return !delegate.outcome.isEmpty(); }));
         EXPECT_EQ(delegate.outcome, outcome);
         auto *check = dynamic_cast<TDWMailPreflightOperation *>(manager.mailPreflightOperation());
         ASSERT_NE(check, nullptr);

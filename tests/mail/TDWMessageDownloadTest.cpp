@@ -55,7 +55,7 @@ protected:
         auto operation = std::make_shared<TDWMultiMessageExportOperation>(username, ids);
         TDWOperationQueue queue;
         queue.addOperation(operation);
-        EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
         EXPECT_TRUE(operation->isFinished());
         return operation;
     }
@@ -117,7 +117,7 @@ TEST_F(MessageDownloadTest, EveryMessageIsStoredAsTheServerSentIt)
                   QString())
             << "message " << i;
     // Each download was reported begun and ended, in that order.
-    EXPECT_TRUE(mailtest::waitUntil([&] {
+    EXPECT_TRUE(tdwtest::waitUntil([&] {
         for (const TDWManagedObjectID &id : ids)
             if (m_monitor.docRevExportRetrievalInProgress(id))
                 return false;
@@ -182,9 +182,9 @@ TEST_F(MessageDownloadTest, ACancelledDownloadMakesNoNewRequest)
     auto operation = std::make_shared<TDWMultiMessageExportOperation>(Alice, idsNeedingRetrieval());
     TDWOperationQueue queue;
     queue.addOperation(operation);
-    ASSERT_TRUE(mailtest::waitUntil([&] { return operation->numRequested() == TDWMultiMessageExportOperation::MaxRequestsInFlight; }));
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return operation->numRequested() == TDWMultiMessageExportOperation::MaxRequestsInFlight; }));
     operation->cancel();
-    ASSERT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }));
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }));
     EXPECT_EQ(operation->numRequested(), TDWMultiMessageExportOperation::MaxRequestsInFlight);
     EXPECT_EQ(countWithStatus(TDWDocRev::BackedUp), TDWMultiMessageExportOperation::MaxRequestsInFlight);
 }

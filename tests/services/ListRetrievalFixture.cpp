@@ -1,5 +1,7 @@
 #include "ListRetrievalFixture.h"
 
+#include "TestSupport.h"
+
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWApiBackupOperation.h"

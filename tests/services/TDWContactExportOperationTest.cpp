@@ -2,6 +2,7 @@
 // registration: the card written with or without its photo, the photo's
 // server errors resent with back-off, and the outcome recorded on the revision.
 #include "DownloadFixture.h"
+#include "TestSupport.h"
 
 #include "agent/TDWApiBackupOperation.h"
 #include "platform/foundation/TDWClock.h"

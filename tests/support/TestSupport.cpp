@@ -2,7 +2,10 @@
 
 #include "platform/foundation/TDWLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QUuid>
 
 namespace tdwtest {
@@ -17,6 +20,19 @@ QString freshDir(const QString &hint)
 QString sourcePath(const QString &relative)
 {
     return QDir(qEnvironmentVariable("TDW_SOURCE_ROOT", QStringLiteral(TDW_SOURCE_ROOT_FALLBACK))).filePath(relative);
+}
+
+bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 LogCapture::LogCapture()

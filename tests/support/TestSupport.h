@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 
 namespace tdwtest {
@@ -15,6 +17,10 @@ QString freshDir(const QString &hint = QStringLiteral("dir"));
 
 // Path of a file in the source tree, relative to its root ("tests/fixtures/x").
 QString sourcePath(const QString &relative);
+
+// Runs the event loop until `done` holds or `limit` has passed (a guard
+// against hangs, not a timing check); answers whether `done` held.
+bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 // Collects the log lines written while it lives.
 class LogCapture

@@ -3,6 +3,7 @@
 #include "platform/http/TDWHttpError.h"
 
 #include "FakeGoogleServer.h"
+#include "TestSupport.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -2,13 +2,10 @@
 
 #include "TestSupport.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryFile>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -167,19 +164,6 @@ QJsonArray FakeGoogleServer::requestsTo(const QString &path)
 void FakeGoogleServer::clearRequests()
 {
     control(QStringLiteral("requests/clear"), QJsonDocument(QJsonObject{}));
-}
-
-bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 } // namespace tdwtest

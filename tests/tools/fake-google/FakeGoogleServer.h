@@ -6,9 +6,6 @@
 #include <QProcess>
 #include <QString>
 
-#include <chrono>
-#include <functional>
-
 namespace tdwtest {
 
 // The fake Google server (tools/fake-google) as a child process of a test.
@@ -49,9 +46,5 @@ private:
     int m_httpPort = 0;
     int m_httpsPort = 0;
 };
-
-// Runs the event loop until `done` holds or `limit` has passed (a safety net
-// against hangs, not a timing check); answers whether `done` held.
-bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 } // namespace tdwtest
