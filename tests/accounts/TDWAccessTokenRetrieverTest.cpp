@@ -10,7 +10,7 @@
 #include "platform/keychain/TDWKeyring.h"
 #include "platform/notify/TDWNotificationCenter.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "ScriptedKeyring.h"
 #include "TestSupport.h"
 
@@ -41,28 +41,22 @@ public:
     std::vector<Notice> notices;
 };
 
-class TDWAccessTokenRetrieverTest : public ::testing::Test
+class TDWAccessTokenRetrieverTest : public tdwtest::FakeGoogleTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start(QJsonObject{
+        startFake(QJsonObject{
             {QStringLiteral("token_lifetime"), 1800},
             {QStringLiteral("clients"), QJsonObject{{TDWGoogleEndpoints::clientId(), TDWGoogleEndpoints::clientSecret()}}},
             {QStringLiteral("accounts"),
              QJsonArray{QJsonObject{{QStringLiteral("email"), QStringLiteral("user@example.com")},
-                                    {QStringLiteral("refresh_token"), QStringLiteral("rt-good")}}}}}));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
+                                    {QStringLiteral("refresh_token"), QStringLiteral("rt-good")}}}}});
     }
 
     void SetUp() override
     {
-        s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
+        FakeGoogleTest::SetUp();
         real = std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring")));
         keyring = std::make_shared<ScriptedKeyring>(real);
         TDWKeyring::setBackend(keyring);
@@ -123,15 +117,12 @@ protected:
         return {{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")}, {QStringLiteral("status"), status}};
     }
 
-    static tdwtest::FakeGoogleServer *s_fake;
     std::shared_ptr<TDWFileKeyring> real;
     std::shared_ptr<ScriptedKeyring> keyring;
     RecordingNotifier notifier;
     QStringList posted;
     TDWNotificationCenter::Token observer = 0;
 };
-
-tdwtest::FakeGoogleServer *TDWAccessTokenRetrieverTest::s_fake = nullptr;
 
 const QByteArray GoodItem = R"({"refreshToken":"rt-good","accessToken":"old","accessTokenExpires":"0.000000","serviceIds":["docs","mail"]})";
 

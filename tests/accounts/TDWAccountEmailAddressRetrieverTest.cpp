@@ -2,7 +2,7 @@
 
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -42,23 +42,16 @@ private:
     void record(const Outcome &outcome) { outcomes.push_back(outcome); }
 };
 
-class TDWAccountEmailAddressRetrieverTest : public ::testing::Test
+class TDWAccountEmailAddressRetrieverTest : public tdwtest::FakeGoogleTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start(QJsonObject{
+        startFake(QJsonObject{
             {QStringLiteral("accounts"),
              QJsonArray{QJsonObject{{QStringLiteral("email"), QStringLiteral("Mixed.Case@Example.COM")},
-                                    {QStringLiteral("access_token"), QStringLiteral("at-user")}}}}}));
+                                    {QStringLiteral("access_token"), QStringLiteral("at-user")}}}}});
     }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
-    }
-    void SetUp() override { s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{})); }
 
     static Outcome retrieve(const QString &token)
     {
@@ -71,11 +64,7 @@ protected:
         EXPECT_EQ(delegate.outcomes.size(), 1u);
         return delegate.outcomes.empty() ? Outcome{} : delegate.outcomes.front();
     }
-
-    static tdwtest::FakeGoogleServer *s_fake;
 };
-
-tdwtest::FakeGoogleServer *TDWAccountEmailAddressRetrieverTest::s_fake = nullptr;
 
 TEST_F(TDWAccountEmailAddressRetrieverTest, AnswersAreTurnedIntoOneDelegateMessage)
 {

@@ -9,7 +9,7 @@
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "ScriptedKeyring.h"
 #include "TestBrowser.h"
 #include "TestSupport.h"
@@ -27,26 +27,20 @@ namespace {
 using tdwtest::TestBrowser;
 using tdwtest::Visit;
 
-class TDWOAuthSignInTest : public ::testing::Test
+class TDWOAuthSignInTest : public tdwtest::FakeGoogleTest
 {
 protected:
     static void SetUpTestSuite()
     {
         TDWRegisterClasses();
-        s_fake = new tdwtest::FakeGoogleServer;
         // Listing the client makes the fake check the client identity and secret.
-        ASSERT_TRUE(s_fake->start(QJsonObject{
-            {QStringLiteral("clients"), QJsonObject{{TDWGoogleEndpoints::clientId(), TDWGoogleEndpoints::clientSecret()}}}}));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
+        startFake(QJsonObject{
+            {QStringLiteral("clients"), QJsonObject{{TDWGoogleEndpoints::clientId(), TDWGoogleEndpoints::clientSecret()}}}});
     }
 
     void SetUp() override
     {
-        s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
+        FakeGoogleTest::SetUp();
         keyring = std::make_shared<TDWFileKeyring>(tdwtest::freshDir(QStringLiteral("keyring")));
         TDWKeyring::setBackend(keyring);
         newSignIn();
@@ -105,14 +99,11 @@ protected:
         EXPECT_EQ(visit.error.code(), TDWHttpError::Connect) << visit.error.description().toStdString();
     }
 
-    static tdwtest::FakeGoogleServer *s_fake;
     std::shared_ptr<TDWFileKeyring> keyring;
     std::unique_ptr<TDWOAuthSignIn> signIn;
     QList<QUrl> opened;
     std::vector<TDWError> outcomes;
 };
-
-tdwtest::FakeGoogleServer *TDWOAuthSignInTest::s_fake = nullptr;
 
 TEST_F(TDWOAuthSignInTest, AllowSavesTheCredentialAfterTheAccountCheckAndPreflight)
 {

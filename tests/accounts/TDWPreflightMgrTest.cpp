@@ -7,7 +7,7 @@
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -34,24 +34,17 @@ private:
     }
 };
 
-class TDWPreflightMgrTest : public ::testing::Test
+class TDWPreflightMgrTest : public tdwtest::FakeGoogleTest
 {
 protected:
     static void SetUpTestSuite()
     {
         TDWRegisterClasses();
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start(QJsonObject{
+        startFake(QJsonObject{
             {QStringLiteral("accounts"),
              QJsonArray{QJsonObject{{QStringLiteral("email"), QStringLiteral("user@example.com")},
-                                    {QStringLiteral("access_token"), QStringLiteral("at-user")}}}}}));
+                                    {QStringLiteral("access_token"), QStringLiteral("at-user")}}}}});
     }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
-    }
-    void SetUp() override { s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{})); }
     void TearDown() override
     {
         TDWServiceTable::shared().load(TDWResources::path(QStringLiteral("Config"), QStringLiteral("plist")), nullptr);
@@ -80,11 +73,7 @@ protected:
     {
         return {{QStringLiteral("path"), path}, {QStringLiteral("status"), status}};
     }
-
-    static tdwtest::FakeGoogleServer *s_fake;
 };
-
-tdwtest::FakeGoogleServer *TDWPreflightMgrTest::s_fake = nullptr;
 
 TEST_F(TDWPreflightMgrTest, EveryServiceIsCheckedWithTheTokenAndItsGDataVersion)
 {

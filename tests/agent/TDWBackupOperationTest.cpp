@@ -1,6 +1,6 @@
 #include "../dataobjects/DataObjectsTestSupport.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "TestSupport.h"
 #include "accounts/TDWAccessTokenRetriever.h"
 #include "accounts/TDWCredential.h"
@@ -138,19 +138,13 @@ private:
     TDWNotificationCenter::Token m_token;
 };
 
-class TDWBackupOperationTest : public ::testing::Test
+class TDWBackupOperationTest : public tdwtest::FakeGoogleTest
 {
 protected:
     static void SetUpTestSuite()
     {
         TDWBackupOperationClasses::shared().registerClass<TestServiceOperation>(QStringLiteral("TDWApiBackupOperation"));
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
+        startFake();
     }
 
     void SetUp() override
@@ -259,7 +253,6 @@ protected:
         return errors;
     }
 
-    static tdwtest::FakeGoogleServer *s_fake;
     dotest::MetadataStack stack;
     TDWActivityMonitor monitor;
     GlobalStatusChanges globalStatusChanges;
@@ -268,8 +261,6 @@ protected:
     std::atomic<int> finishes = 0;
     QJsonObject m_scenario;
 };
-
-tdwtest::FakeGoogleServer *TDWBackupOperationTest::s_fake = nullptr;
 
 } // namespace
 

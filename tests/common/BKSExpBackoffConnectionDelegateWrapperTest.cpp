@@ -3,7 +3,7 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/http/TDWHttpError.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -80,22 +80,12 @@ struct Outcome
     QThread *thread = nullptr;
 };
 
-class BKSExpBackoffConnectionDelegateWrapperTest : public ::testing::Test
+class BKSExpBackoffConnectionDelegateWrapperTest : public tdwtest::FakeGoogleTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
-    }
     void SetUp() override
     {
-        s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
+        FakeGoogleTest::SetUp();
         s_fake->clearRequests();
         TDWLog::setObserver([this](const QString &line) {
             std::lock_guard lock(m_linesMutex);
@@ -135,14 +125,11 @@ protected:
     static int requestsSent() { return s_fake->requestsTo(Path).size(); }
 
     Pauses pauses;
-    static tdwtest::FakeGoogleServer *s_fake;
 
 private:
     std::mutex m_linesMutex;
     QStringList m_lines;
 };
-
-tdwtest::FakeGoogleServer *BKSExpBackoffConnectionDelegateWrapperTest::s_fake = nullptr;
 
 TEST_F(BKSExpBackoffConnectionDelegateWrapperTest, A503ThenA200ReachesTheCallerAsThe200Only)
 {

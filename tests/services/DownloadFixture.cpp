@@ -23,8 +23,6 @@
 
 namespace dltest {
 
-tdwtest::FakeGoogleServer *DownloadTest::s_fake = nullptr;
-
 QJsonObject DownloadTest::aliceData()
 {
     return QJsonDocument::fromJson(R"({
@@ -44,23 +42,16 @@ QJsonObject DownloadTest::aliceData()
 void DownloadTest::SetUpTestSuite()
 {
     TDWRegisterClasses();
-    s_fake = new tdwtest::FakeGoogleServer;
     const QJsonObject scenario{
         {QStringLiteral("accounts"), QJsonArray{QJsonObject{{QStringLiteral("email"), Alice}, {QStringLiteral("access_token"), Token}}}},
         {QStringLiteral("lists"), QJsonObject{{QStringLiteral("data"), QJsonObject{{Alice, aliceData()}}}}}};
-    ASSERT_TRUE(s_fake->start(scenario));
-}
-
-void DownloadTest::TearDownTestSuite()
-{
-    delete s_fake;
-    s_fake = nullptr;
+    startFake(scenario);
 }
 
 void DownloadTest::SetUp()
 {
     ASSERT_TRUE(s_fake);
-    s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
+    FakeGoogleTest::SetUp();
     s_fake->clearRequests();
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     defaults->setString(tdwtest::freshDir(QStringLiteral("backups")), QStringLiteral("altbackuploc"));

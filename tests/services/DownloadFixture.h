@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DataObjectsTestSupport.h"
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 
 #include "dataobjects/TDWDocRev.h"
 #include "platform/store/TDWManagedObjectID.h"
@@ -37,13 +37,12 @@ struct Seed
 // its faults and request log cleared for each test), the metadata stores and a
 // backup folder of the test's own, Alice's stored credential, the program's
 // own class registrations and the shared activity monitor.
-class DownloadTest : public ::testing::Test
+class DownloadTest : public tdwtest::FakeGoogleTest
 {
 protected:
     // Alice's items at the fake, per service and collection.
     static QJsonObject aliceData();
     static void SetUpTestSuite();
-    static void TearDownTestSuite();
     void SetUp() override;
     void TearDown() override;
 
@@ -63,7 +62,6 @@ protected:
     QJsonArray requestsTo(const QString &path) { return s_fake->requestsTo(path); }
     int notificationsPosted(const QString &name);
 
-    static tdwtest::FakeGoogleServer *s_fake;
     dotest::MetadataStack stack;
     TDWActivityMonitor monitor;
     QStringList log;

@@ -7,7 +7,7 @@
 #include "platform/http/TDWHttpClient.h"
 #include "services/TDWParserFactory.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "ParserTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -95,20 +95,13 @@ struct Listing
     }
 };
 
-class TDWListPagesFromFakeGoogleTest : public ::testing::Test
+class TDWListPagesFromFakeGoogleTest : public tdwtest::FakeGoogleTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start(scenario()));
+        startFake(scenario());
     }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
-    }
-    void SetUp() override { s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{})); }
 
     // The service's entry of the program's service table; empty when it has none.
     static QVariantMap service(const QString &id)
@@ -197,11 +190,7 @@ protected:
         EXPECT_EQ(response.statusCode(), 200);
         return QJsonDocument::fromJson(response.body()).object().value(QStringLiteral("largestChangeId")).toString().toLongLong();
     }
-
-    static tdwtest::FakeGoogleServer *s_fake;
 };
-
-tdwtest::FakeGoogleServer *TDWListPagesFromFakeGoogleTest::s_fake = nullptr;
 
 TEST_F(TDWListPagesFromFakeGoogleTest, DriveFileListThenChangeListAcrossARun)
 {

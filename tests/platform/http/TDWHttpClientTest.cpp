@@ -5,7 +5,7 @@
 #include "platform/foundation/TDWWireTrace.h"
 #include "platform/http/TDWHttpError.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -40,21 +40,9 @@ QString headerOf(const QJsonValue &entry, const QString &name)
     return entry.toObject().value(QStringLiteral("headers")).toObject().value(name).toString();
 }
 
-class TDWHttpClientTest : public ::testing::Test
+class TDWHttpClientTest : public tdwtest::FakeGoogleTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
-    }
-    void SetUp() override { s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{})); }
-
     static TDWHttpRequest bearerRequest(const QString &url)
     {
         TDWHttpRequest request{QUrl(url)};
@@ -62,11 +50,7 @@ protected:
         request.setHeader("GData-Version", "3.0");
         return request;
     }
-
-    static tdwtest::FakeGoogleServer *s_fake;
 };
-
-tdwtest::FakeGoogleServer *TDWHttpClientTest::s_fake = nullptr;
 
 TEST_F(TDWHttpClientTest, BearerFollowsARedirectOnlyToHttpsOnTheSameAllowedHost)
 {

@@ -2,7 +2,7 @@
 
 #include "platform/http/TDWHttpError.h"
 
-#include "FakeGoogleServer.h"
+#include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -17,32 +17,19 @@ namespace {
 
 const QUrl StallUrl(QStringLiteral("https://www.googleapis.com/stall"));
 
-class TDWHttpOperationTest : public ::testing::Test
+class TDWHttpOperationTest : public tdwtest::FakeGoogleTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_fake = new tdwtest::FakeGoogleServer;
-        ASSERT_TRUE(s_fake->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_fake;
-        s_fake = nullptr;
-    }
     void SetUp() override
     {
-        s_fake->control(QStringLiteral("reset"), QJsonDocument(QJsonObject{}));
+        FakeGoogleTest::SetUp();
         s_fake->clearRequests();
         s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/stall")}, {QStringLiteral("stall"), 60}, {QStringLiteral("times"), -1}});
     }
 
     static bool onTheWire(int count) { return tdwtest::waitUntil([&] { return s_fake->requestsTo(QStringLiteral("/stall")).size() == count; }); }
 
-    static tdwtest::FakeGoogleServer *s_fake;
 };
-
-tdwtest::FakeGoogleServer *TDWHttpOperationTest::s_fake = nullptr;
 
 TEST_F(TDWHttpOperationTest, CompletesOnceOnTheMainThreadAfterStartReturns)
 {
