@@ -66,7 +66,7 @@ std::optional<bool> TDWMessageLabelLinks::linksMatchLabels(const QList<TDWImapMe
                                                            TDWManagedObjectContext &moc) const
 {
     // The keys syncFoldersForMessageArray looks its items up by; the links of
-    // those with an All Mail key, by the item's docId.
+    // every item found by either, by the item's docId.
     QVariantList keys;
     keys.reserve(messages.size() * 2);
     for (const TDWImapMessage &message : messages) {
@@ -79,8 +79,7 @@ std::optional<bool> TDWMessageLabelLinks::linksMatchLabels(const QList<TDWImapMe
     const bool read = moc.executeSql(
         m_context.store,
         QStringLiteral("SELECT d.\"docId\", f.\"messageTag\" FROM \"MailItem\" t JOIN \"Doc\" d ON d.pk = t.\"messageDoc\" "
-                       "JOIN \"MailFolder\" f ON f.pk = t.\"mailFolder\" WHERE t.\"current\" = 1 AND f.\"current\" = 1 AND d.\"docId\" IN "
-                       "(SELECT k.\"docId\" FROM \"Doc\" k WHERE k.\"docId\" IN (%1) AND k.\"allMailUid\" <> '')")
+                       "JOIN \"MailFolder\" f ON f.pk = t.\"mailFolder\" WHERE t.\"current\" = 1 AND f.\"current\" = 1 AND d.\"docId\" IN (%1)")
             .arg(placeholders),
         keys,
         [&tagsByDocId](const TDWSqliteStatement &row) {
