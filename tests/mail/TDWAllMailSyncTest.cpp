@@ -415,6 +415,45 @@ TEST_F(AllMailSyncTest, FailedFetchesAreRetriedFourTimes)
     EXPECT_FALSE(runSync(second)->success());
 }
 
+// The next batch is fetched while the current one is stored: a failed fetch
+// of it is retried as any other, and the pass ends as if nothing had failed.
+TEST_F(AllMailSyncTest, AFailedFetchOfTheNextBatchIsRetried)
+{
+    ASSERT_TRUE(startServer({{"generate", 2500}}));
+    ASSERT_TRUE(sync(0));
+    m_server.control({{"op", "flag"}, {"uid", serverMessages().at(1500).toObject().value(QStringLiteral("uid"))}, {"add", QJsonArray{"\\Flagged"}}});
+    const TDWManagedObjectID iteration = beginIteration(1);
+    m_server.control({{"op", "fault"}, {"type", "no"}, {"command", "FETCH"}, {"contains", "1001:2000"}, {"times", 2}});
+    TDWClock::setDurationScale(0.001);
+    EXPECT_TRUE(runSync(iteration)->success());
+    EXPECT_EQ(loggedLines().filter(QStringLiteral("Will retry after")).size(), 2);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 2500);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 2500);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 1);
+}
+
+// A stall of the next batch's fetch, in flight while the batch before it is
+// stored, cancels the run once; what was stored before stays.
+TEST_F(AllMailSyncTest, AStalledFetchOfTheNextBatchCancelsTheRunOnce)
+{
+    ASSERT_TRUE(startServer({{"generate", 2500}}));
+    const TDWManagedObjectID iteration = beginIteration(0);
+    session()->setTimeout(3600);
+    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "FETCH"}, {"contains", "1001:2000"}});
+    TDWClock::setDurationScale(0.01);
+    auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
+    std::atomic<int> finishes = 0;
+    operation->setCompletionCallback([&] { ++finishes; });
+    TDWOperationQueue queue;
+    queue.addOperation(operation);
+    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finishes, 1);
+    EXPECT_FALSE(operation->success());
+    EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 1000);
+}
+
 // A request that never gets an answer: the watchdog cancels the run, which
 // ends as failed and finishes exactly once.
 TEST_F(AllMailSyncTest, TheWatchdogCancelsAStalledRunWhichFinishesOnce)
