@@ -64,7 +64,7 @@ QList<std::shared_ptr<TDWDoc>> TDWDocsForMessages::allDocs() const
 
 QString TDWDocsForMessages::allMailKey(quint32 uidValidity, quint32 uid)
 {
-    return QStringLiteral("%1-%2").arg(qint32(uidValidity)).arg(qint32(uid));
+    return QString::number(qint32(uidValidity)) + QLatin1Char('-') + QString::number(qint32(uid));
 }
 
 QString TDWDocsForMessages::gmailKey(quint64 gmailMessageId)

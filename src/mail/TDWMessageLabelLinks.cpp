@@ -65,14 +65,12 @@ qint64 TDWMessageLabelLinks::exportStatusFor(const std::shared_ptr<TDWDoc> &doc,
 std::optional<bool> TDWMessageLabelLinks::linksMatchLabels(const QList<TDWImapMessage> &messages, const QHash<QString, TDWMailFolder::Ptr> &foldersByTag,
                                                            TDWManagedObjectContext &moc) const
 {
-    // The keys syncFoldersForMessageArray looks its items up by; the links of
-    // every item found by either, by the item's docId.
+    // The links of the batch's items by docId, which the walk below looks up
+    // by Gmail id alone.
     QVariantList keys;
-    keys.reserve(messages.size() * 2);
-    for (const TDWImapMessage &message : messages) {
-        keys.append(QStringLiteral("msg:") + TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, message.uid));
+    keys.reserve(messages.size());
+    for (const TDWImapMessage &message : messages)
         keys.append(TDWDocsForMessages::gmailKey(message.gmailMessageID));
-    }
     const QString placeholders = QStringList(keys.size(), QStringLiteral("?")).join(QLatin1Char(','));
     QHash<QString, QSet<QString>> tagsByDocId;
     TDWError error;
