@@ -34,8 +34,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <cstdio>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -278,6 +280,15 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("TIDEWELL_RESOURCES"))
         qputenv("TIDEWELL_RESOURCES", TDW_BENCH_RESOURCES);
+    // The settings the runs write (host, throttle level) go to folders of the
+    // benchmark's own, never to the user's; the backup runs inherit them.
+    std::optional<QTemporaryDir> xdg;
+    if (qEnvironmentVariableIsEmpty("TDW_BENCH_XDG")) {
+        xdg.emplace(QDir::tempPath() + QStringLiteral("/tidewell-bench-mail-XXXXXX"));
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+            qputenv(name, QFile::encodeName(xdg->filePath(QString::fromLatin1(name).toLower())));
+        qputenv("TDW_BENCH_XDG", QFile::encodeName(xdg->path()));
+    }
     QCoreApplication app(argc, argv);
     const Options options = parse(app.arguments());
     if (!options.backup.isEmpty())

@@ -4,6 +4,8 @@
 #include "dataobjects/TDWEntityFetch.h"
 #include "platform/foundation/TDWLog.h"
 
+#include <QSet>
+
 std::shared_ptr<TDWDocsForMessages> TDWDocsForMessages::forMessages(const QList<TDWImapMessage> &messages, quint32 uidValidity,
                                                                      const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc)
 {
@@ -48,12 +50,21 @@ std::shared_ptr<TDWDoc> TDWDocsForMessages::docForMessage(const TDWImapMessage &
 
 QList<std::shared_ptr<TDWDoc>> TDWDocsForMessages::allDocs() const
 {
-    return m_byAllMailUid.values();
+    // An item without an All Mail key, or whose key another item holds, is
+    // still found by its Gmail id.
+    QList<std::shared_ptr<TDWDoc>> docs = m_byAllMailUid.values();
+    QSet<TDWDoc *> listed;
+    for (const auto &doc : std::as_const(docs))
+        listed.insert(doc.get());
+    for (const auto &doc : m_byGmailMessageId)
+        if (!listed.contains(doc.get()))
+            docs.append(doc);
+    return docs;
 }
 
 QString TDWDocsForMessages::allMailKey(quint32 uidValidity, quint32 uid)
 {
-    return QStringLiteral("%1-%2").arg(qint32(uidValidity)).arg(qint32(uid));
+    return QString::number(qint32(uidValidity)) + QLatin1Char('-') + QString::number(qint32(uid));
 }
 
 QString TDWDocsForMessages::gmailKey(quint64 gmailMessageId)

@@ -27,6 +27,7 @@ public:
 
     // By Gmail message id first, else by All Mail UID; null when neither is known.
     std::shared_ptr<TDWDoc> docForMessage(const TDWImapMessage &message) const;
+    // Every item found, by either key, once.
     QList<std::shared_ptr<TDWDoc>> allDocs() const;
 
     // "<validity>-<uid>", both as signed 32-bit decimals, as items store allMailUid.

@@ -168,37 +168,38 @@ bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRe
 bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QString &allMailFolderPath, qint64 messageCount,
                                             TDWMessageRevisions::SyncType type)
 {
+    // The batch that reaches the last message is always fetched in full.
+    const auto typeFrom = [&](qint64 first, TDWMessageRevisions::SyncType current) {
+        if (current != TDWMessageRevisions::Full && messageCount < first + BatchSize) {
+            m_firstFullSequence = first;
+            return TDWMessageRevisions::Full;
+        }
+        return current;
+    };
     int numFailures = 0;
     qint64 first = 1;
+    type = typeFrom(first, type);
+    if (isCancelled())
+        return false;
+    std::future<BatchFetch> fetch = startFetch(session, allMailFolderPath, first, messageCount, type);
     for (;;) {
+        const BatchFetch batch = fetch.get();
         if (isCancelled())
             return false;
-        // The batch that reaches the last message is always fetched in full.
-        if (type != TDWMessageRevisions::Full && messageCount < first + BatchSize) {
-            type = TDWMessageRevisions::Full;
-            m_firstFullSequence = first;
-        }
-        if (TDWActivityMonitor *monitor = TDWActivityMonitor::shared())
-            monitor->updateRetrievingAllMailListForAccountUsername(m_context.accountUsername, 1, messageCount, first);
-        const TDWImapIndexSet numbers = batchNumbers(first, messageCount);
-        TDWError error;
-        const QList<TDWImapMessage> messages = numbers.isEmpty()
-            ? QList<TDWImapMessage>()
-            : m_watch->request(session.fetchMessagesByNumberOperation(allMailFolderPath, requestKindFor(type), numbers), &error);
-        if (isCancelled())
-            return false;
-        if (!error.isNull()) {
+        if (!batch.error.isNull()) {
             tdwLog(QStringLiteral("ERROR: Unable to find message by sequence number in startSyncingStartingWithIndex: %1 -- %2")
-                       .arg(error.description(), error.localizedDescription()));
+                       .arg(batch.error.description(), batch.error.localizedDescription()));
             if (numFailures >= MaxRetries)
                 return false;
             ++numFailures;
             tdwLog(QStringLiteral("Will retry after %1 seconds").arg(2.0, 0, 'f', 6));
-            if (!m_watch->sleep(TDWClock::duration(2s)))
+            if (!m_watch->sleep(TDWClock::duration(2s)) || isCancelled())
                 return false;
+            fetch = startFetch(session, allMailFolderPath, first, messageCount, type);
             continue;
         }
         numFailures = 0;
+        const QList<TDWImapMessage> &messages = batch.messages;
 
         if (messages.isEmpty() || type == TDWMessageRevisions::Full) {
             if (m_firstFullSequence == -1)
@@ -212,19 +213,48 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
                 // from here on everything is fetched in full.
                 type = TDWMessageRevisions::Full;
                 m_firstFullSequence = first;
+                fetch = startFetch(session, allMailFolderPath, first, messageCount, type);
                 continue;
             }
         }
 
+        const bool last = first + BatchSize - 1 >= messageCount;
+        const qint64 next = first + BatchSize;
+        const TDWMessageRevisions::SyncType nextType = last ? type : typeFrom(next, type);
+        if (!last)
+            fetch = startFetch(session, allMailFolderPath, next, messageCount, nextType);
         if (!TDWMessageRevisions(m_context).processMessageArray(messages, first, type))
             return false;
         if (!TDWMessageLabelLinks(m_context).syncFoldersForMessageArray(messages))
             return false;
         m_messagesListed += messages.size();
-        if (first + BatchSize - 1 >= messageCount)
+        if (last)
             return true;
-        first += BatchSize;
+        if (isCancelled())
+            return false;
+        first = next;
+        type = nextType;
     }
+}
+
+std::future<TDWAllMailUpdateOperation::BatchFetch> TDWAllMailUpdateOperation::startFetch(TDWImapSession &session, const QString &allMailFolderPath,
+                                                                                        qint64 first, qint64 messageCount,
+                                                                                        TDWMessageRevisions::SyncType type)
+{
+    if (TDWActivityMonitor *monitor = TDWActivityMonitor::shared())
+        monitor->updateRetrievingAllMailListForAccountUsername(m_context.accountUsername, 1, messageCount, first);
+    const TDWImapIndexSet numbers = batchNumbers(first, messageCount);
+    if (numbers.isEmpty()) {
+        std::promise<BatchFetch> none;
+        none.set_value({});
+        return none.get_future();
+    }
+    auto operation = session.fetchMessagesByNumberOperation(allMailFolderPath, requestKindFor(type), numbers);
+    return std::async(std::launch::async, [watch = m_watch, operation] {
+        BatchFetch batch;
+        batch.messages = watch->request(operation, &batch.error);
+        return batch;
+    });
 }
 
 std::optional<bool> TDWAllMailUpdateOperation::batchMatchesStore(const QList<TDWImapMessage> &messages, qint64 first)

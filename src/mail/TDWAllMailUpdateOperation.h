@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -30,6 +31,8 @@ class TDWImapSession;
 // requests, and finishes itself once, at the end of that work, whatever the
 // outcome. A watchdog on the main thread cancels the operation when one IMAP
 // request has waited 300 s for its answer; time between requests is not a stall.
+// The next batch is fetched while the current one is stored: one request in
+// flight at a time, batches stored in order.
 class TDWAllMailUpdateOperation : public TDWOperation
 {
 public:
@@ -59,6 +62,15 @@ private:
     bool synchronise();
     bool prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type);
     bool syncBatches(TDWImapSession &session, const QString &allMailFolderPath, qint64 messageCount, TDWMessageRevisions::SyncType type);
+    struct BatchFetch
+    {
+        QList<TDWImapMessage> messages;
+        TDWError error;
+    };
+    // Starts the fetch of the batch from `first` on a thread of its own, so
+    // the store work of the batch before it can run meanwhile.
+    std::future<BatchFetch> startFetch(TDWImapSession &session, const QString &allMailFolderPath, qint64 first, qint64 messageCount,
+                                       TDWMessageRevisions::SyncType type);
     // Whether the stored items of the batch's sequence group still stand for
     // these messages; null when the store cannot tell (logged).
     std::optional<bool> batchMatchesStore(const QList<TDWImapMessage> &messages, qint64 first);

@@ -65,22 +65,19 @@ qint64 TDWMessageLabelLinks::exportStatusFor(const std::shared_ptr<TDWDoc> &doc,
 std::optional<bool> TDWMessageLabelLinks::linksMatchLabels(const QList<TDWImapMessage> &messages, const QHash<QString, TDWMailFolder::Ptr> &foldersByTag,
                                                            TDWManagedObjectContext &moc) const
 {
-    // The keys syncFoldersForMessageArray looks its items up by; the links of
-    // those with an All Mail key, by the item's docId.
+    // The links of the batch's items by docId, which the walk below looks up
+    // by Gmail id alone.
     QVariantList keys;
-    keys.reserve(messages.size() * 2);
-    for (const TDWImapMessage &message : messages) {
-        keys.append(QStringLiteral("msg:") + TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, message.uid));
+    keys.reserve(messages.size());
+    for (const TDWImapMessage &message : messages)
         keys.append(TDWDocsForMessages::gmailKey(message.gmailMessageID));
-    }
     const QString placeholders = QStringList(keys.size(), QStringLiteral("?")).join(QLatin1Char(','));
     QHash<QString, QSet<QString>> tagsByDocId;
     TDWError error;
     const bool read = moc.executeSql(
         m_context.store,
         QStringLiteral("SELECT d.\"docId\", f.\"messageTag\" FROM \"MailItem\" t JOIN \"Doc\" d ON d.pk = t.\"messageDoc\" "
-                       "JOIN \"MailFolder\" f ON f.pk = t.\"mailFolder\" WHERE t.\"current\" = 1 AND f.\"current\" = 1 AND d.\"docId\" IN "
-                       "(SELECT k.\"docId\" FROM \"Doc\" k WHERE k.\"docId\" IN (%1) AND k.\"allMailUid\" <> '')")
+                       "JOIN \"MailFolder\" f ON f.pk = t.\"mailFolder\" WHERE t.\"current\" = 1 AND f.\"current\" = 1 AND d.\"docId\" IN (%1)")
             .arg(placeholders),
         keys,
         [&tagsByDocId](const TDWSqliteStatement &row) {

@@ -265,7 +265,7 @@ TDWDocRev::Ptr TDWMessageRevisions::newDocRevForMessage(const TDWImapMessage &me
                                                         TDWManagedObjectContext &moc) const
 {
     const double now = double(TDWClock::now().toMSecsSinceEpoch()) / 1000.0;
-    const TDWImapMessageHeader &header = message.header;
+    const TDWImapMessageHeader header = message.header();
     auto revision = TDWDocRev::newWithMoc(moc, m_context.store);
     revision->setDoc(doc);
     revision->setTitle(TDWMessageText::titleFor(header));

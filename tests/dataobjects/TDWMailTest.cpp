@@ -177,6 +177,8 @@ TEST_F(TDWMailTest, MessageLookupByGmailIdThenAllMailKey)
     const auto old = message(QStringLiteral("msg:-1294967296-5"), QStringLiteral("-1294967296-5"), {});
     // Found by its Gmail id even though its UID changed.
     const auto moved = message(QStringLiteral("1234567890123"), QStringLiteral("-1294967296-6"), QStringLiteral("1234567890123"));
+    // No All Mail key at all: found by its Gmail id alone, and still one of the batch's items.
+    const auto keyless = message(QStringLiteral("333"), QString(), QStringLiteral("333"));
     ASSERT_TRUE(stack.moc->save(nullptr));
 
     auto imap = [](quint32 uid, quint64 gmailId) {
@@ -185,13 +187,16 @@ TEST_F(TDWMailTest, MessageLookupByGmailIdThenAllMailKey)
         m.gmailMessageID = gmailId;
         return m;
     };
-    const QList<TDWImapMessage> batch{imap(5, 111), imap(60, 1234567890123ULL), imap(7, 222)};
+    const QList<TDWImapMessage> batch{imap(5, 111), imap(60, 1234567890123ULL), imap(7, 222), imap(8, 333)};
     const auto lookup = TDWDocsForMessages::forMessages(batch, 3000000000U, mail, *stack.moc);
     ASSERT_TRUE(lookup);
     EXPECT_EQ(lookup->docForMessage(batch[0]), old);
     EXPECT_EQ(lookup->docForMessage(batch[1]), moved);
     EXPECT_FALSE(lookup->docForMessage(batch[2]));
-    EXPECT_EQ(lookup->allDocs().size(), 2);
+    EXPECT_EQ(lookup->docForMessage(batch[3]), keyless);
+    const QList<TDWDoc::Ptr> all = lookup->allDocs();
+    EXPECT_EQ(QSet<TDWDoc::Ptr>(all.cbegin(), all.cend()), (QSet<TDWDoc::Ptr>{old, moved, keyless}));
+    EXPECT_EQ(all.size(), 3);
 
     const auto empty = TDWDocsForMessages::forMessages({}, 1, mail, *stack.moc);
     ASSERT_TRUE(empty);

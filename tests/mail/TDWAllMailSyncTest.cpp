@@ -214,6 +214,73 @@ TEST_F(AllMailSyncTest, LabelsOfALightBatchAreComparedAndChangedThere)
     EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1")), links - 1 + opened);
 }
 
+// However a message's item is found (by its All Mail key or only by its Gmail
+// id), its current label links are read before any is opened: no pass links
+// a message to a folder twice. The message is the second of the first batch,
+// which later passes fetch light as long as the batch still matches.
+enum class LinkCase { ItemWithoutAllMailKey, AllMailUidChanged, LeftAndCameBack, UidValidityReset };
+
+std::string linkCaseName(const ::testing::TestParamInfo<LinkCase> &info)
+{
+    static const char *const names[] = {"ItemWithoutAllMailKey", "AllMailUidChanged", "LeftAndCameBack", "UidValidityReset"};
+    return names[int(info.param)];
+}
+
+class AllMailLinkTest : public MailSyncFixture, public ::testing::WithParamInterface<LinkCase>
+{
+protected:
+    qint64 repeatedLinks()
+    {
+        return sqlite3(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM \"MailItem\" WHERE \"current\" = 1 "
+                                      "GROUP BY \"messageDoc\", \"mailFolder\" HAVING count(*) > 1)"))
+            .toLongLong();
+    }
+};
+
+TEST_P(AllMailLinkTest, NoPassLinksAMessageToAFolderTwice)
+{
+    ASSERT_TRUE(startServer({{"generate", 1500}}));
+    ASSERT_TRUE(sync(0));
+    const qint64 links = count(QStringLiteral("MailItem"), QStringLiteral("current = 1"));
+    const qint64 msgid = serverMessages().at(1).toObject().value(QStringLiteral("msgid")).toInteger();
+    int day = 1;
+    switch (GetParam()) {
+    case LinkCase::ItemWithoutAllMailKey: {
+        // As an earlier version's store may hold it.
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWDoc::Ptr doc = TDWDoc::byDocId(QString::number(msgid), m_mailStore, *moc, nullptr);
+        ASSERT_TRUE(doc);
+        doc->setAllMailUid(QString());
+        ASSERT_TRUE(moc->save(nullptr));
+        break;
+    }
+    case LinkCase::AllMailUidChanged:
+        // Back from Trash, Gmail gives a message new UIDs at the end of every view.
+        m_server.control({{"op", "restore"}, {"msgid", msgid}});
+        break;
+    case LinkCase::LeftAndCameBack:
+        m_server.control({{"op", "expunge"}, {"msgid", msgid}});
+        ASSERT_TRUE(sync(day++));
+        m_server.control({{"op", "restore"}, {"msgid", msgid}});
+        break;
+    case LinkCase::UidValidityReset:
+        m_server.control({{"op", "uidvalidity"}});
+        break;
+    }
+    for (const int pass : {day, day + 1}) {
+        SCOPED_TRACE(pass);
+        ASSERT_TRUE(sync(pass));
+        EXPECT_EQ(repeatedLinks(), 0);
+        EXPECT_EQ(count(QStringLiteral("MailItem"), QStringLiteral("current = 1")), links);
+    }
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("docType = 'message'")), 1500);
+}
+
+INSTANTIATE_TEST_SUITE_P(FoundByGmailId, AllMailLinkTest,
+                         ::testing::Values(LinkCase::ItemWithoutAllMailKey, LinkCase::AllMailUidChanged, LinkCase::LeftAndCameBack,
+                                           LinkCase::UidValidityReset),
+                         linkCaseName);
+
 TEST_F(AllMailSyncTest, UidValidityChangeRefetchesEverythingWithoutLosingItems)
 {
     ASSERT_TRUE(startServer({{"generate", 2100}}));
@@ -346,6 +413,45 @@ TEST_F(AllMailSyncTest, FailedFetchesAreRetriedFourTimes)
     m_server.control({{"op", "fault"}, {"type", "no"}, {"command", "FETCH"}, {"times", 5}});
     TDWClock::setDurationScale(0.001);
     EXPECT_FALSE(runSync(second)->success());
+}
+
+// The next batch is fetched while the current one is stored: a failed fetch
+// of it is retried as any other, and the pass ends as if nothing had failed.
+TEST_F(AllMailSyncTest, AFailedFetchOfTheNextBatchIsRetried)
+{
+    ASSERT_TRUE(startServer({{"generate", 2500}}));
+    ASSERT_TRUE(sync(0));
+    m_server.control({{"op", "flag"}, {"uid", serverMessages().at(1500).toObject().value(QStringLiteral("uid"))}, {"add", QJsonArray{"\\Flagged"}}});
+    const TDWManagedObjectID iteration = beginIteration(1);
+    m_server.control({{"op", "fault"}, {"type", "no"}, {"command", "FETCH"}, {"contains", "1001:2000"}, {"times", 2}});
+    TDWClock::setDurationScale(0.001);
+    EXPECT_TRUE(runSync(iteration)->success());
+    EXPECT_EQ(loggedLines().filter(QStringLiteral("Will retry after")).size(), 2);
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 2500);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 1")), 2500);
+    EXPECT_EQ(count(QStringLiteral("DocRev"), QStringLiteral("latest = 0")), 1);
+}
+
+// A stall of the next batch's fetch, in flight while the batch before it is
+// stored, cancels the run once; what was stored before stays.
+TEST_F(AllMailSyncTest, AStalledFetchOfTheNextBatchCancelsTheRunOnce)
+{
+    ASSERT_TRUE(startServer({{"generate", 2500}}));
+    const TDWManagedObjectID iteration = beginIteration(0);
+    session()->setTimeout(3600);
+    m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "FETCH"}, {"contains", "1001:2000"}});
+    TDWClock::setDurationScale(0.01);
+    auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
+    std::atomic<int> finishes = 0;
+    operation->setCompletionCallback([&] { ++finishes; });
+    TDWOperationQueue queue;
+    queue.addOperation(operation);
+    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finishes, 1);
+    EXPECT_FALSE(operation->success());
+    EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")));
+    EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 1000);
 }
 
 // A request that never gets an answer: the watchdog cancels the run, which

@@ -51,7 +51,7 @@ TDWImapMessage messageFromFetch(quint32 sequence, const TDWImapResponse::Fetch &
         for (const QByteArray &label : *f.gmailLabels)
             m.gmailLabels.append(QString::fromUtf8(label));
     if (f.headerFields)
-        m.header = TDWImapMessageHeader::fromBytes(*f.headerFields);
+        m.headerBytes = *f.headerFields;
     return m;
 }
 

@@ -19,7 +19,11 @@ struct TDWImapMessage
     quint64 gmailMessageID = 0;
     quint64 gmailThreadID = 0;
     QStringList gmailLabels;
-    TDWImapMessageHeader header;
+    // The header fields as the server sent them; parsed on demand, since
+    // most listings read the headers of few of the messages they fetch.
+    QByteArray headerBytes;
+
+    TDWImapMessageHeader header() const { return TDWImapMessageHeader::fromBytes(headerBytes); }
 
     bool operator==(const TDWImapMessage &) const = default;
 };

@@ -235,8 +235,8 @@ TEST_F(DovecotSession, FetchesHeadersSizesAndDates)
         const auto &row = expected.value(m.uid);
         EXPECT_EQ(m.size, row.value(QStringLiteral("size.virtual")).toLongLong()) << m.uid;
         EXPECT_EQ(m.internalDate.toSecsSinceEpoch(), row.value(QStringLiteral("date.received.unixtime")).toLongLong()) << m.uid;
-        EXPECT_EQ(QStringLiteral("<%1>").arg(m.header.messageID), row.value(QStringLiteral("hdr.message-id"))) << m.uid;
-        EXPECT_FALSE(m.header.from.mailbox.isEmpty()) << m.uid;
+        EXPECT_EQ(QStringLiteral("<%1>").arg(m.header().messageID), row.value(QStringLiteral("hdr.message-id"))) << m.uid;
+        EXPECT_FALSE(m.header().from.mailbox.isEmpty()) << m.uid;
         // Dovecot has no Gmail extension: no labels were asked for, none came.
         EXPECT_TRUE(m.gmailLabels.isEmpty());
         EXPECT_EQ(m.gmailMessageID, 0u);

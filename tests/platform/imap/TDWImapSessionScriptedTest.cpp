@@ -193,12 +193,12 @@ TEST(ImapScriptedSession, SpeaksGmailsDialect)
     EXPECT_EQ(m.gmailThreadID, 1266894439832287888ULL);
     EXPECT_EQ(m.gmailLabels, (QStringList{"\\Inbox", "\\Important", "Entw&APw-rfe", "[Gmail]/Starred"}));
     EXPECT_EQ(m.internalDate, QDateTime(QDate(2010, 1, 9), QTime(23, 31, 46), QTimeZone::utc()));
-    EXPECT_EQ(m.header.subject, QString::fromUtf8("Grüße"));
-    EXPECT_EQ(m.header.from, (TDWImapAddress{"Anna", "anna@example.org"}));
-    EXPECT_EQ(m.header.messageID, "m1@x");
+    EXPECT_EQ(m.header().subject, QString::fromUtf8("Grüße"));
+    EXPECT_EQ(m.header().from, (TDWImapAddress{"Anna", "anna@example.org"}));
+    EXPECT_EQ(m.header().messageID, "m1@x");
     EXPECT_EQ(messages[1].uid, 42u);
     EXPECT_TRUE(messages[1].gmailLabels.isEmpty());
-    EXPECT_TRUE(messages[1].header.subject.isNull());
+    EXPECT_TRUE(messages[1].header().subject.isNull());
 }
 
 TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
