@@ -446,7 +446,7 @@ TEST_F(AllMailSyncTest, AStalledFetchOfTheNextBatchCancelsTheRunOnce)
     operation->setCompletionCallback([&] { ++finishes; });
     TDWOperationQueue queue;
     queue.addOperation(operation);
-    EXPECT_TRUE(mailtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
+    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
     QCoreApplication::processEvents();
     EXPECT_EQ(finishes, 1);
     EXPECT_FALSE(operation->success());
