@@ -282,6 +282,51 @@ TEST(ManagedObjectContext, SaveWritesOnlyChangedPropertiesSoOtherContextsEditsSu
     EXPECT_EQ(stored->integerValue(QStringLiteral("size")), 2);
 }
 
+// Rows of one save that change different columns each get their own columns
+// written, also when rows before them changed others.
+TEST(ManagedObjectContext, OneSaveWritesEachRowsOwnChangedColumns)
+{
+    Stack stack;
+    const QStringList codes{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")};
+    {
+        auto context = stack.newContext();
+        for (const QString &code : codes)
+            addItem(*context, stack.libraryA, code, QStringLiteral("T"))->setValue(QStringLiteral("size"), 1);
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    const struct
+    {
+        const char *code;
+        QVariant title;
+        QVariant size;
+    } changes[] = {
+        {"a", QStringLiteral("A"), {}},
+        {"b", QStringLiteral("B"), {}},
+        {"c", {}, 3},
+        {"d", QStringLiteral("D"), 4},
+    };
+    {
+        auto context = stack.newContext();
+        for (const auto &change : changes) {
+            TDWManagedObjectPtr item = itemByCode(*context, QString::fromLatin1(change.code));
+            ASSERT_TRUE(item);
+            if (change.title.isValid())
+                item->setValue(QStringLiteral("title"), change.title);
+            if (change.size.isValid())
+                item->setValue(QStringLiteral("size"), change.size);
+        }
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    auto check = stack.newContext();
+    for (const auto &change : changes) {
+        SCOPED_TRACE(change.code);
+        TDWManagedObjectPtr stored = itemByCode(*check, QString::fromLatin1(change.code));
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->stringValue(QStringLiteral("title")), change.title.isValid() ? change.title.toString() : QStringLiteral("T"));
+        EXPECT_EQ(stored->integerValue(QStringLiteral("size")), change.size.isValid() ? change.size.toLongLong() : 1);
+    }
+}
+
 TEST(ManagedObjectContext, RefreshKeepsLocalChangesOnTopOfStoredOnesOrDropsThem)
 {
     Stack stack;
