@@ -327,6 +327,31 @@ TEST(ManagedObjectContext, OneSaveWritesEachRowsOwnChangedColumns)
     }
 }
 
+// Text is stored as UTF-8; a lone surrogate (no character) becomes a
+// question mark, as Qt's conversion makes it, and costs none of the characters after it.
+TEST(ManagedObjectContext, TextIsStoredAsUtf8AndALoneSurrogateLosesNothingAfterIt)
+{
+    Stack stack;
+    const QString texts[] = {QStringLiteral("Ünal \u00e9 \u4e2d"), QString::fromUtf8("\xF0\x9F\x98\x80 face"),
+                             QString(QChar(0xD800)) + QStringLiteral("after"), QStringLiteral("tail") + QChar(0xDC00)};
+    {
+        auto context = stack.newContext();
+        int n = 0;
+        for (const QString &text : texts)
+            addItem(*context, stack.libraryA, QString::number(n++), text);
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    auto check = stack.newContext();
+    int n = 0;
+    for (const QString &text : texts) {
+        SCOPED_TRACE(n);
+        TDWManagedObjectPtr stored = itemByCode(*check, QString::number(n++));
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->stringValue(QStringLiteral("title")), QString::fromUtf8(text.toUtf8()));
+    }
+    EXPECT_EQ(QString::fromUtf8(texts[2].toUtf8()), QStringLiteral("?after"));
+}
+
 TEST(ManagedObjectContext, RefreshKeepsLocalChangesOnTopOfStoredOnesOrDropsThem)
 {
     Stack stack;
