@@ -23,3 +23,10 @@ QVariantMap TDWDocEntry::jsonDictionary() const
         return {};
     return TDWJsonReader::parse(m_jsonText).value_or(QVariant()).toMap();
 }
+
+bool TDWDocEntry::jsonDictionaryMatches(const QVariant &value) const
+{
+    if (value.metaType().id() != QMetaType::QVariantMap || static_cast<const QVariantMap *>(value.constData())->isEmpty())
+        return false;
+    return TDWJsonReader::matches(m_jsonText, value);
+}

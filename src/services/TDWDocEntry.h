@@ -55,6 +55,10 @@ public:
     // The item object of a JSON list page, read from its kept text at each call
     // (most entries are never stored, so most are never read); empty when there is none.
     QVariantMap jsonDictionary() const;
+    // Whether jsonDictionary() is not empty and equals `value`, found without
+    // building it (so the unchanged entries of a listing cost no values);
+    // false when unsure.
+    bool jsonDictionaryMatches(const QVariant &value) const;
     // The item object's JSON text, as TDWJsonObject::text gives it.
     void setJsonText(const QByteArray &value) { m_jsonText = value; }
     const QString &photoEtag() const { return m_photoEtag; }

@@ -458,11 +458,14 @@ void TDWDocListEntryProcessor::updateDocRev(Page &page, const TDWDocRev::Ptr &do
         contentUrl = QStringLiteral("https:") + contentUrl.mid(5);
     docRev->setContentUrl(contentUrl);
     docRev->setContentUrlDate(TDWClock::now());
-    const QVariantMap json = entry.jsonDictionary();
     const QVariant stored = docRev->extensiblePropertyForKey(QStringLiteral("jsonDictionary"));
-    // Rewriting the archive costs more than comparing: most entries are unchanged.
-    if (json.isEmpty() ? stored.isValid() : stored != QVariant(json))
-        docRev->setExtensibleProperty(json.isEmpty() ? QVariant() : QVariant(json), QStringLiteral("jsonDictionary"));
+    // Rewriting the archive costs more than comparing, and comparing the text
+    // with the stored values costs less than reading it: most entries are unchanged.
+    if (!entry.jsonDictionaryMatches(stored)) {
+        const QVariantMap json = entry.jsonDictionary();
+        if (json.isEmpty() ? stored.isValid() : stored != QVariant(json))
+            docRev->setExtensibleProperty(json.isEmpty() ? QVariant() : QVariant(json), QStringLiteral("jsonDictionary"));
+    }
     docRev->setEtag(entry.etag());
 }
 

@@ -1,5 +1,8 @@
 #include "services/TDWJsonObject.h"
 
+#include <QVarLengthArray>
+
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -143,4 +146,54 @@ QVariant TDWJsonObject::variant(simdjson::dom::element value)
         break;
     }
     return QVariant::fromValue(nullptr);
+}
+
+bool TDWJsonObject::matches(simdjson::dom::element value, const QVariant &other)
+{
+    switch (value.type()) {
+    case element_type::OBJECT: {
+        if (other.metaType().id() != QMetaType::QVariantMap)
+            return false;
+        const QVariantMap &map = *static_cast<const QVariantMap *>(other.constData());
+        const simdjson::dom::object object(value);
+        if (object.size() != size_t(map.size()))
+            return false;
+        // The fields in key order beside the map's keys, with no string made:
+        // a key given twice, or an order that differs from the map's (keys
+        // beyond the Basic Multilingual Plane), pairs unequal keys and answers no.
+        QVarLengthArray<std::pair<std::string_view, simdjson::dom::element>, 64> fields;
+        for (const simdjson::dom::key_value_pair field : object)
+            fields.append({field.key, field.value});
+        std::sort(fields.begin(), fields.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        auto entry = map.cbegin();
+        for (const auto &[key, fieldValue] : std::as_const(fields)) {
+            if (!QAnyStringView::equal(QUtf8StringView(key), entry.key()) || !matches(fieldValue, entry.value()))
+                return false;
+            ++entry;
+        }
+        return true;
+    }
+    case element_type::ARRAY: {
+        if (other.metaType().id() != QMetaType::QVariantList)
+            return false;
+        const QVariantList &list = *static_cast<const QVariantList *>(other.constData());
+        const simdjson::dom::array array(value);
+        if (array.size() != size_t(list.size()))
+            return false;
+        qsizetype index = 0;
+        for (const simdjson::dom::element item : array) {
+            if (!matches(item, list.at(index++)))
+                return false;
+        }
+        return true;
+    }
+    case element_type::STRING:
+        return other.metaType().id() == QMetaType::QString
+               && QAnyStringView::equal(QUtf8StringView(std::string_view(value)), *static_cast<const QString *>(other.constData()));
+    default: {
+        // Of one type too: QVariant calls the string "3" equal to the number 3.
+        const QVariant read = variant(value);
+        return read.metaType() == other.metaType() && read == other;
+    }
+    }
 }

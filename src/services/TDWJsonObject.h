@@ -50,6 +50,10 @@ public:
     // bool, qint64 (quint64 beyond its range), double; null as a null variant
     // that holds nullptr.
     static QVariant variant(simdjson::dom::element value);
+    // Whether variant(value) would equal `other`, type for type, found without
+    // building it. False also where the answer is not plain: a key given
+    // twice, or a container held as another type than variant() gives.
+    static bool matches(simdjson::dom::element value, const QVariant &other);
 
 private:
     std::optional<simdjson::dom::element> member(std::string_view key) const;

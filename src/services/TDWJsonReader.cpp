@@ -50,3 +50,10 @@ std::optional<QVariant> TDWJsonReader::parse(const QByteArray &bytes)
         return std::nullopt;
     return TDWJsonObject::variant(*root);
 }
+
+bool TDWJsonReader::matches(const QByteArray &bytes, const QVariant &value)
+{
+    TDWJsonReader reader;
+    const std::optional<simdjson::dom::element> root = reader.read(bytes);
+    return root && TDWJsonObject::matches(*root, value);
+}

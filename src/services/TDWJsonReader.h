@@ -35,6 +35,9 @@ public:
     // The value in `bytes` as property-list values (see TDWJsonObject::variant);
     // nothing when the bytes are not a page as described above.
     static std::optional<QVariant> parse(const QByteArray &bytes);
+    // Whether parse(bytes) would give `value` (see TDWJsonObject::matches),
+    // found without building the values; false when the bytes are no page.
+    static bool matches(const QByteArray &bytes, const QVariant &value);
 
 private:
     // The page's root value; nothing when the bytes are not a page.

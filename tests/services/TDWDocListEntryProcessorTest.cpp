@@ -93,6 +93,49 @@ TEST_F(EntriesTest, UnchangedEntryReusesTheRevisionAndChangesMakeSuccessors)
     }
 }
 
+// A kept revision (same etag) takes the entry's JSON object whenever it differs
+// from the stored one in any field, however deep, and keeps it otherwise.
+TEST_F(EntriesTest, KeptRevisionTakesTheChangedJsonObject)
+{
+    const QByteArray stored = R"({"id":"x","etag":"e1","parents":[{"id":"p1"}],"labels":{"starred":false},"size":"10"})";
+    const struct
+    {
+        const char *name;
+        QByteArray json;
+    } cases[] = {
+        {"unchanged", stored},
+        {"unchanged, keys reordered", R"({"size":"10","labels":{"starred":false},"parents":[{"id":"p1"}],"etag":"e1","id":"x"})"},
+        {"top-level value", R"({"id":"x","etag":"e1","parents":[{"id":"p1"}],"labels":{"starred":false},"size":"11"})"},
+        {"nested value", R"({"id":"x","etag":"e1","parents":[{"id":"p1"}],"labels":{"starred":true},"size":"10"})"},
+        {"array element", R"({"id":"x","etag":"e1","parents":[{"id":"p2"}],"labels":{"starred":false},"size":"10"})"},
+        {"key added", R"({"id":"x","etag":"e1","parents":[{"id":"p1"}],"labels":{"starred":false},"size":"10","k":1})"},
+        {"emptied", "{}"},
+        {"gone", ""},
+    };
+    int hour = 10;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString id = QString::fromLatin1(c.name);
+        TDWDocEntry first = entry(id, QStringLiteral("Report"));
+        first.setEtag(QStringLiteral("e1"));
+        first.setJsonText(stored);
+        run(hour++);
+        ASSERT_TRUE(process({first}));
+        TDWDocEntry second = first;
+        second.setJsonText(c.json);
+        run(hour++);
+        ASSERT_TRUE(process({second}));
+        const QList<TDWDocRev::Ptr> all = revisions(id);
+        ASSERT_EQ(all.size(), 1);
+        const QVariant json = all.first()->extensiblePropertyForKey(QStringLiteral("jsonDictionary"));
+        if (second.jsonDictionary().isEmpty()) {
+            EXPECT_FALSE(json.isValid());
+        } else {
+            EXPECT_EQ(json, QVariant(second.jsonDictionary()));
+        }
+    }
+}
+
 TEST_F(EntriesTest, CalendarReusesOnEarlierDateButNotOnChangedAccessRole)
 {
     TDWDocEntry calendar = entry(QStringLiteral("cal"), QStringLiteral("Work"), QStringLiteral("calendarmeta"));

@@ -59,6 +59,62 @@ TEST(TDWJsonReader, ReadsPropertyListValues)
     EXPECT_EQ(map.value(QStringLiteral("u")), QVariant(QString(QChar(0xE9)) + QChar(0)));
 }
 
+// The quick comparison never calls different values the same; where the
+// answer is not plain (a key twice, containers of other types, keys ordered
+// otherwise in UTF-8 than in UTF-16) it says
+// "not the same" and leaves the full comparison to the caller.
+TEST(TDWJsonReader, MatchesExactlyTheValuesItWouldRead)
+{
+    const QByteArray stored = R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null, "s": "",)"
+                              R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})";
+    const QVariant value = *TDWJsonReader::parse(stored);
+    const struct
+    {
+        const char *why;
+        QByteArray text;
+        QVariant value;
+        bool matches;
+    } cases[] = {
+        {"the same text", stored, value, true},
+        {"keys in another order", R"({"labels": {"starred": true}, "z": null, "s": "", "parents": [{"id": "p1"}, {"id": "p2"}],)"
+                                  R"( "b": false, "d": 1.5, "n": 3, "id": "f1"})", value, true},
+        {"a changed string", R"({"id": "f2", "n": 3, "d": 1.5, "b": false, "z": null, "s": "",)"
+                             R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})", value, false},
+        {"a changed nested value", R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null, "s": "",)"
+                                   R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": false}})", value, false},
+        {"reordered array", R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null, "s": "",)"
+                            R"( "parents": [{"id": "p2"}, {"id": "p1"}], "labels": {"starred": true}})", value, false},
+        {"a shorter array", R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null, "s": "",)"
+                            R"( "parents": [{"id": "p1"}], "labels": {"starred": true}})", value, false},
+        {"a key more", R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null, "s": "", "x": 1,)"
+                       R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})", value, false},
+        {"a key less", R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null,)"
+                       R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})", value, false},
+        {"a null for an empty string", R"({"id": "f1", "n": 3, "d": 1.5, "b": false, "z": null, "s": null,)"
+                                       R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})", value, false},
+        {"a string for a number", R"({"id": "f1", "n": "3", "d": 1.5, "b": false, "z": null, "s": "",)"
+                                  R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})", value, false},
+        {"another number", R"({"id": "f1", "n": 3, "d": 2.5, "b": false, "z": null, "s": "",)"
+                           R"( "parents": [{"id": "p1"}, {"id": "p2"}], "labels": {"starred": true}})", value, false},
+        {"not a page", R"({"id": "f1",)", value, false},
+        {"a key twice for a missing one", R"({"a": 1, "a": 1})", QVariantMap{{QStringLiteral("a"), 1}, {QStringLiteral("b"), 1}}, false},
+        {"a key twice, the last counting", R"({"a": 2, "a": 1})", QVariantMap{{QStringLiteral("a"), 1}}, false},
+        {"keys of other orders in UTF-8 and UTF-16", R"({"\uffff": 1, "\ud83d\ude00": 2})",
+         QVariantMap{{QString(QChar(0xFFFF)), qint64(1)}, {QString::fromUtf8("\xF0\x9F\x98\x80"), qint64(2)}}, false},
+        {"unicode keys and strings", R"({"\u00e9": "\u00e9t\u00e9", "a": ""})",
+         QVariantMap{{QString(QChar(0xE9)), QString::fromUtf8("\xC3\xA9t\xC3\xA9")}, {QStringLiteral("a"), QString()}}, true},
+        {"an object held as a hash", R"({"a": 1})", QVariantHash{{QStringLiteral("a"), 1}}, false},
+        {"an array held as strings", R"(["a"])", QStringList{QStringLiteral("a")}, false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(TDWJsonReader::matches(c.text, c.value), c.matches) << c.why;
+        // "The same" is never said of values that read differently.
+        if (c.matches) {
+            EXPECT_EQ(TDWJsonReader::parse(c.text), std::optional<QVariant>(c.value)) << c.why;
+        }
+    }
+}
+
 TEST(TDWJsonReader, ItemsGiveTypedReadsAndTextThatReadsBackTheSame)
 {
     TDWJsonReader reader;

@@ -325,18 +325,13 @@ bool TDWSaveTransaction::updateRows(StoreWork &work, TDWError *error)
     for (const TDWManagedObjectPtr &object : std::as_const(work.updated)) {
         const TDWEntityDescription &entity = object->entity();
         QList<int> changed;
-        QStringList assignments;
         for (int slot = 0; slot < entity.slotCount(); ++slot) {
-            if (!object->slotChanged(slot))
-                continue;
-            changed.append(slot);
-            for (const QString &column : TDWStoreSchema::columnsForSlot(entity, slot))
-                assignments.append(column + QStringLiteral(" = ?"));
+            if (object->slotChanged(slot))
+                changed.append(slot);
         }
         if (changed.isEmpty())
             continue;
-        TDWSqliteStatement update = work.connection->prepare(
-            QStringLiteral("UPDATE %1 SET %2 WHERE pk = ?").arg(TDWStoreSchema::tableName(entity), assignments.join(QStringLiteral(", "))), error);
+        TDWSqliteStatement update = work.connection->prepare(updateSql(entity, changed), error);
         if (!update.isValid())
             return false;
         int index = 1;
@@ -352,6 +347,20 @@ bool TDWSaveTransaction::updateRows(StoreWork &work, TDWError *error)
         }
     }
     return true;
+}
+
+const QString &TDWSaveTransaction::updateSql(const TDWEntityDescription &entity, const QList<int> &changed)
+{
+    QString &sql = m_updateSql[qMakePair(&entity, changed)];
+    if (sql.isEmpty()) {
+        QStringList assignments;
+        for (int slot : changed) {
+            for (const QString &column : TDWStoreSchema::columnsForSlot(entity, slot))
+                assignments.append(column + QStringLiteral(" = ?"));
+        }
+        sql = QStringLiteral("UPDATE %1 SET %2 WHERE pk = ?").arg(TDWStoreSchema::tableName(entity), assignments.join(QStringLiteral(", ")));
+    }
+    return sql;
 }
 
 bool TDWSaveTransaction::deleteRows(StoreWork &work, TDWError *error)

@@ -7,6 +7,8 @@
 
 #include <QHash>
 #include <QList>
+#include <QPair>
+#include <QString>
 
 #include <memory>
 #include <mutex>
@@ -52,6 +54,9 @@ private:
     bool insertRows(StoreWork &work, TDWError *error);
     bool updateRows(StoreWork &work, TDWError *error);
     bool deleteRows(StoreWork &work, TDWError *error);
+    // The UPDATE of the entity's changed slots; made once per save for each set
+    // of slots (the rows of a save change in few patterns).
+    const QString &updateSql(const TDWEntityDescription &entity, const QList<int> &changed);
     void bindSlots(class TDWSqliteStatement &statement, int &index, const TDWManagedObject &object, const QList<int> &slotList);
     qint64 rowIdFor(const TDWManagedObjectID &id) const;
     static bool reserveInTransaction(TDWSqliteConnection &connection, const QList<TDWManagedObjectPtr> &objects, const QString &storeIdentifier,
@@ -64,4 +69,5 @@ private:
     QList<TDWManagedObjectPtr> m_deleted;
     std::vector<StoreWork> m_work;
     QHash<TDWManagedObjectID, TDWManagedObjectID> m_permanentIDs;
+    QHash<QPair<const TDWEntityDescription *, QList<int>>, QString> m_updateSql;
 };

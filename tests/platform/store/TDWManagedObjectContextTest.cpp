@@ -282,6 +282,76 @@ TEST(ManagedObjectContext, SaveWritesOnlyChangedPropertiesSoOtherContextsEditsSu
     EXPECT_EQ(stored->integerValue(QStringLiteral("size")), 2);
 }
 
+// Rows of one save that change different columns each get their own columns
+// written, also when rows before them changed others.
+TEST(ManagedObjectContext, OneSaveWritesEachRowsOwnChangedColumns)
+{
+    Stack stack;
+    const QStringList codes{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")};
+    {
+        auto context = stack.newContext();
+        for (const QString &code : codes)
+            addItem(*context, stack.libraryA, code, QStringLiteral("T"))->setValue(QStringLiteral("size"), 1);
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    const struct
+    {
+        const char *code;
+        QVariant title;
+        QVariant size;
+    } changes[] = {
+        {"a", QStringLiteral("A"), {}},
+        {"b", QStringLiteral("B"), {}},
+        {"c", {}, 3},
+        {"d", QStringLiteral("D"), 4},
+    };
+    {
+        auto context = stack.newContext();
+        for (const auto &change : changes) {
+            TDWManagedObjectPtr item = itemByCode(*context, QString::fromLatin1(change.code));
+            ASSERT_TRUE(item);
+            if (change.title.isValid())
+                item->setValue(QStringLiteral("title"), change.title);
+            if (change.size.isValid())
+                item->setValue(QStringLiteral("size"), change.size);
+        }
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    auto check = stack.newContext();
+    for (const auto &change : changes) {
+        SCOPED_TRACE(change.code);
+        TDWManagedObjectPtr stored = itemByCode(*check, QString::fromLatin1(change.code));
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->stringValue(QStringLiteral("title")), change.title.isValid() ? change.title.toString() : QStringLiteral("T"));
+        EXPECT_EQ(stored->integerValue(QStringLiteral("size")), change.size.isValid() ? change.size.toLongLong() : 1);
+    }
+}
+
+// Text is stored as UTF-8; a lone surrogate (no character) becomes a
+// question mark, as Qt's conversion makes it, and costs none of the characters after it.
+TEST(ManagedObjectContext, TextIsStoredAsUtf8AndALoneSurrogateLosesNothingAfterIt)
+{
+    Stack stack;
+    const QString texts[] = {QStringLiteral("Ünal \u00e9 \u4e2d"), QString::fromUtf8("\xF0\x9F\x98\x80 face"),
+                             QString(QChar(0xD800)) + QStringLiteral("after"), QStringLiteral("tail") + QChar(0xDC00)};
+    {
+        auto context = stack.newContext();
+        int n = 0;
+        for (const QString &text : texts)
+            addItem(*context, stack.libraryA, QString::number(n++), text);
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    auto check = stack.newContext();
+    int n = 0;
+    for (const QString &text : texts) {
+        SCOPED_TRACE(n);
+        TDWManagedObjectPtr stored = itemByCode(*check, QString::number(n++));
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->stringValue(QStringLiteral("title")), QString::fromUtf8(text.toUtf8()));
+    }
+    EXPECT_EQ(QString::fromUtf8(texts[2].toUtf8()), QStringLiteral("?after"));
+}
+
 TEST(ManagedObjectContext, RefreshKeepsLocalChangesOnTopOfStoredOnesOrDropsThem)
 {
     Stack stack;
