@@ -118,6 +118,21 @@ protected:
         return operation;
     }
 
+    // Runs the operation on a queue of its own until it is done, then hands
+    // the main thread's queued events out (they must not finish it again);
+    // answers how often its completion was called.
+    static int runCountingCompletions(const std::shared_ptr<TDWOperation> &operation)
+    {
+        std::atomic<int> completions = 0;
+        operation->setCompletionCallback([&] { ++completions; });
+        TDWOperationQueue queue;
+        queue.addOperation(operation);
+        EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, std::chrono::seconds(300)));
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        return completions;
+    }
+
     bool sync(int days) { return runSync(beginIteration(days))->success(); }
 
     // The mail store as the sqlite3 shell reads it: one number.

@@ -442,13 +442,7 @@ TEST_F(AllMailSyncTest, AStalledFetchOfTheNextBatchCancelsTheRunOnce)
     m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "FETCH"}, {"contains", "1001:2000"}});
     TDWClock::setDurationScale(0.01);
     auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
-    std::atomic<int> finishes = 0;
-    operation->setCompletionCallback([&] { ++finishes; });
-    TDWOperationQueue queue;
-    queue.addOperation(operation);
-    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(runCountingCompletions(operation), 1);
     EXPECT_FALSE(operation->success());
     EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")));
     EXPECT_EQ(count(QStringLiteral("Doc"), QStringLiteral("deleted = 0")), 1000);
@@ -465,14 +459,7 @@ TEST_F(AllMailSyncTest, TheWatchdogCancelsAStalledRunWhichFinishesOnce)
     m_server.control({{"op", "fault"}, {"type", "stall"}, {"command", "FETCH"}});
     TDWClock::setDurationScale(0.01);
     auto operation = std::make_shared<TDWAllMailUpdateOperation>(Alice, iteration);
-    std::atomic<int> finishes = 0;
-    operation->setCompletionCallback([&] { ++finishes; });
-    TDWOperationQueue queue;
-    queue.addOperation(operation);
-    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
-    // Events still queued for the main thread must not finish it again.
-    QCoreApplication::processEvents();
-    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(runCountingCompletions(operation), 1);
     EXPECT_TRUE(operation->isCancelled());
     EXPECT_FALSE(operation->success());
     EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")));

@@ -52,13 +52,7 @@ protected:
     std::shared_ptr<TDWMailListRetrievalOperation> retrieve(const TDWManagedObjectID &iteration)
     {
         auto operation = std::make_shared<TDWMailListRetrievalOperation>(Alice, iteration);
-        std::atomic<int> finishes = 0;
-        operation->setCompletionCallback([&] { ++finishes; });
-        TDWOperationQueue queue;
-        queue.addOperation(operation);
-        EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 300s));
-        QCoreApplication::sendPostedEvents();
-        EXPECT_EQ(finishes, 1);
+        EXPECT_EQ(runCountingCompletions(operation), 1);
         return operation;
     }
 
@@ -188,14 +182,7 @@ TEST_F(MailListRetrievalTest, AStalledFolderListIsCancelledByTheWatchdogAndFinis
     const TDWManagedObjectID iteration = newIteration(0);
     TDWClock::setDurationScale(0.01);
     auto operation = std::make_shared<TDWMailFolderListUpdateOperation>(Alice, iteration);
-    std::atomic<int> finishes = 0;
-    operation->setCompletionCallback([&] { ++finishes; });
-    TDWOperationQueue queue;
-    queue.addOperation(operation);
-    EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 120s));
-    // Events still queued for the main thread must not finish it again.
-    QCoreApplication::processEvents();
-    EXPECT_EQ(finishes, 1);
+    EXPECT_EQ(runCountingCompletions(operation), 1);
     EXPECT_TRUE(operation->isCancelled());
     EXPECT_FALSE(operation->success());
     EXPECT_TRUE(loggedLines().contains(QStringLiteral("ERROR: Timeout when retrieving the list of folders.")));
