@@ -231,7 +231,7 @@ protected:
         for (const TDWDocRev::Ptr &revision : *revisions) {
             const TDWDoc::Ptr doc = revision->doc();
             lines << QStringLiteral("%1 [%2] etag %3, accessRole %4, lastModified %5, firstSeen %6, lastSeen %7, obsoleted %8, latest %9, "
-                                   "exportStatus %10, events updated %11")
+                                   "exportStatus %10, events fetched since %11")
                          .arg(revision->dirPath(), revision->title(), revision->etag(), revision->accessRole(), date(revision->lastModifiedDate()),
                               date(revision->firstSeenDate()), date(revision->lastSeenDate()), date(revision->obsoletedDate()))
                          .arg(revision->latest())
