@@ -274,7 +274,6 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
     }
     TDWContextReset reset(eventMoc.get());
     for (const QVariant &value : items) {
-        m_eventFound = true;
         const QVariantMap item = value.toMap();
         const QString eventId = item.value(QStringLiteral("id")).toString();
         if (eventId.isEmpty()) {
@@ -285,15 +284,23 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
         TDWEvent::Ptr event = TDWEvent::byEventId(eventId, *eventMoc);
         const bool recurrenceInstance = item.contains(QStringLiteral("recurringEventId"));
         if (item.value(QStringLiteral("status")).toString() == QLatin1String("cancelled") && !recurrenceInstance) {
-            if (event)
+            if (event) {
                 eventMoc->deleteObject(event);
+                m_eventChanged = true;
+            }
             continue;
         }
+        // updatedMin is inclusive and sent in whole seconds: events of the last pass's second come
+        // again unchanged, and must not give the calendar a new revision.
+        const QString etag = item.value(QStringLiteral("etag")).toString();
+        if (event && !etag.isEmpty() && event->etag() == etag)
+            continue;
+        m_eventChanged = true;
         if (!event) {
             event = eventMoc->insertNew<TDWEvent>(QStringLiteral("Event"));
             event->setEventId(eventId);
         }
-        event->setEtag(item.value(QStringLiteral("etag")).toString());
+        event->setEtag(etag);
         if (item.contains(QStringLiteral("created")))
             event->setCreatedDate(rfc3339Date(item.value(QStringLiteral("created"))));
         if (item.contains(QStringLiteral("updated")))
@@ -317,7 +324,7 @@ bool TDWCalendarDatabaseUpdateOperation::finishLastPage(const TDWDocRev::Ptr &do
 {
     // The start of this pass, so that changes made while it ran are asked for again.
     docRev->doc()->setDatabaseLastUpdatedTime(m_opStartDate);
-    if (docRev->exportStatus() == TDWDocRev::BackedUp && m_eventFound)
+    if (docRev->exportStatus() == TDWDocRev::BackedUp && m_eventChanged)
         newRevisionOf(docRev, moc);
     TDWError error;
     if (!moc.save(&error)) {

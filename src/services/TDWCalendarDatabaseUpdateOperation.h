@@ -82,7 +82,7 @@ private:
     bool m_incremental = false;
     QDateTime m_opStartDate;
     TDWCalendarEventStore m_eventStore;
-    bool m_eventFound = false;
+    bool m_eventChanged = false;
     std::atomic<bool> m_successful = false;
 
     std::mutex m_connectionMutex; // guards m_connection, which cancel() reaches from any thread

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QThread>
+#include <QTimeZone>
 #include <QUrlQuery>
 
 namespace {
@@ -141,6 +142,28 @@ TEST_F(CalendarSyncTest, IncrementalPassWithoutChangesOrForAnUnwrittenFileMakesN
     ASSERT_TRUE(synchronise(revId, at(3)));
     EXPECT_EQ(latestRevision()->objectID(), revId);
     EXPECT_EQ(storedEventIds(), QStringLiteral("added holiday paris weekly weekly_20120313T140000Z weekly_20120320T140000Z"));
+}
+
+TEST_F(CalendarSyncTest, EventsSentAgainUnchangedGiveAWrittenCalendarNoNewRevision)
+{
+    const TDWManagedObjectID revId = seedCalendar(TDWDocRev::DownloadPending);
+    ASSERT_TRUE(synchronise(revId, at(1)));
+    revision(revId)->setExportStatus(TDWDocRev::BackedUp);
+    // The last pass began in the second the events were updated in (at 07.123), after their
+    // update: the request carries 05:06:07 and the server sends every one of them again, as they are.
+    calendarDoc()->setDatabaseLastUpdatedTime(QDateTime(QDate(2012, 3, 4), QTime(5, 6, 7, 500), QTimeZone::utc()));
+    ASSERT_TRUE(stack.moc->save(nullptr));
+    server.clearRequests();
+    ASSERT_TRUE(synchronise(revId, at(2)));
+
+    const QStringList queries = eventQueries();
+    ASSERT_EQ(queries.size(), 3);
+    EXPECT_EQ(QUrlQuery(queries.first()).queryItemValue(QStringLiteral("updatedMin"), QUrl::FullyDecoded), QStringLiteral("2012-03-04T05:06:07Z"));
+    EXPECT_EQ(storedEventIds(), AllEvents);
+    const TDWDocRev::Ptr rev = revision(revId);
+    EXPECT_TRUE(rev->latest());
+    EXPECT_EQ(rev->exportStatus(), TDWDocRev::BackedUp);
+    EXPECT_EQ(latestRevision()->objectID(), revId);
 }
 
 TEST_F(CalendarSyncTest, GoneInMidPassStartsAFullPassIntoAStoreAtANewPath)
