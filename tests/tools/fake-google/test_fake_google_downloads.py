@@ -7,7 +7,7 @@ import socket
 import unittest
 import urllib.parse
 
-from test_fake_google import Fake, bearer
+from test_fake_google import ScenarioTestCase, bearer
 
 USER = "User@Example.com"
 OTHER = "Other@Example.com"
@@ -33,17 +33,8 @@ def pattern(size):
     return bytes(i % 251 for i in range(size))
 
 
-class FakeGoogleDownloadsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.fake = Fake(SCENARIO)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.fake.close()
-
-    def setUp(self):
-        self.fake.control("reset", {})
+class FakeGoogleDownloadsTest(ScenarioTestCase):
+    SCENARIO = SCENARIO
 
     def get(self, url, token="at-user"):
         return self.fake.request("GET", url, headers=bearer(token) if token else {})

@@ -5,7 +5,7 @@ import unittest
 import urllib.parse
 import xml.etree.ElementTree as ET
 
-from test_fake_google import Fake, bearer
+from test_fake_google import ScenarioTestCase, bearer
 
 USER = "User@Example.com"
 NS = {"a": "http://www.w3.org/2005/Atom", "gd": "http://schemas.google.com/g/2005",
@@ -66,17 +66,8 @@ SCENARIO = {
 }
 
 
-class FakeGoogleListsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.fake = Fake(SCENARIO)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.fake.close()
-
-    def setUp(self):
-        self.fake.control("reset", {})
+class FakeGoogleListsTest(ScenarioTestCase):
+    SCENARIO = SCENARIO
 
     def get(self, url, token="at-user", headers=None):
         all_headers = bearer(token) if token else {}
