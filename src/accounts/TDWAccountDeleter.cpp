@@ -44,8 +44,7 @@ bool removeAccountFolder(const QString &parent, const QString &dirPath)
 // Whether an account other than the deleted one still uses the folder name.
 bool folderNameInUse(const QString &dirPath, TDWManagedObjectContext &moc)
 {
-    TDWError error;
-    const auto accounts = TDWAccount::all(moc, &error);
+    const auto accounts = TDWAccount::all(moc, nullptr);
     if (!accounts)
         return true; // unknown: keep the folders
     for (const TDWAccount::Ptr &account : *accounts)

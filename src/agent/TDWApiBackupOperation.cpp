@@ -95,8 +95,7 @@ TDWManagedObjectID TDWApiBackupOperation::latestBackupIterationId()
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc)
         return {};
-    TDWError error;
-    const TDWBackupIteration::Ptr iteration = TDWBackupIteration::latestBackupIteration(*moc, &error);
+    const TDWBackupIteration::Ptr iteration = TDWBackupIteration::latestBackupIteration(*moc, nullptr);
     const TDWManagedObjectID id = iteration ? iteration->objectID() : TDWManagedObjectID();
     moc->reset();
     return id;

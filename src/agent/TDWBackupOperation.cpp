@@ -347,8 +347,7 @@ void TDWBackupOperation::requeueCalendar()
     if (!moc)
         return;
     const TDWContextReset reset{moc.get()};
-    TDWError error;
-    const auto accounts = TDWAccount::all(*moc, &error);
+    const auto accounts = TDWAccount::all(*moc, nullptr);
     if (!accounts)
         return;
     for (const TDWAccount::Ptr &account : *accounts) {

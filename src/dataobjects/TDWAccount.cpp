@@ -189,7 +189,8 @@ TDWAccount::Ptr TDWAccount::byUsername(const QString &username, TDWManagedObject
     TDWError failure;
     const auto found = TDWEntityFetch(moc, EntityName).where(QStringLiteral("%K = %@"), {QStringLiteral("username"), username}).objects<TDWAccount>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: [TDWAccount byUsername...] -- NSError error: %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [TDWAccount byUsername...] -- NSError error: %1").arg(failure.description()));
         tdwSetError(error, failure);
         return nullptr;
     }
@@ -205,7 +206,8 @@ std::optional<QList<TDWAccount::Ptr>> TDWAccount::all(TDWManagedObjectContext &m
     TDWError failure;
     auto found = TDWEntityFetch(moc, EntityName).sortedBy({TDWSortDescriptor(QStringLiteral("username"))}).objects<TDWAccount>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: [TDWAccount all...] -- NSError error: %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [TDWAccount all...] -- NSError error: %1").arg(failure.description()));
         tdwSetError(error, failure);
     }
     return found;

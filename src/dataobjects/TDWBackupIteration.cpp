@@ -86,7 +86,8 @@ TDWBackupIteration::Ptr TDWBackupIteration::latestBackupIteration(TDWManagedObje
     TDWError failure;
     const auto newest = TDWEntityFetch(moc, EntityName).sortedBy({byStartTime(false)}).limit(1).objects<TDWBackupIteration>(&failure);
     if (!newest) {
-        tdwLog(QStringLiteral("ERROR: [TDWBackupIteration latestBackupIteration...] -- NSError error: %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [TDWBackupIteration latestBackupIteration...] -- NSError error: %1").arg(failure.description()));
         tdwSetError(error, failure);
         return nullptr;
     }

@@ -64,7 +64,8 @@ std::optional<QHash<QString, TDWDoc::Ptr>> TDWDoc::byDocIds(const QStringList &d
     TDWError failure;
     const auto found = TDWEntityFetch(moc, EntityName).where(QStringLiteral("docId in %@"), {docIds}).in(store).objects<TDWDoc>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: [Doc byDocId...] -- NSError error: %1").arg(failure.localizedDescription()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [Doc byDocId...] -- NSError error: %1").arg(failure.localizedDescription()));
         tdwSetError(error, failure);
         return std::nullopt;
     }
@@ -111,7 +112,8 @@ TDWDoc::Ptr TDWDoc::byDocId(const QString &docId, const TDWPersistentStorePtr &s
     TDWError failure;
     const auto found = TDWEntityFetch(moc, EntityName).where(QStringLiteral("docId = %@"), {docId}).in(store).objects<TDWDoc>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: [Doc byDocId...] -- NSError error: %1").arg(failure.localizedDescription()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [Doc byDocId...] -- NSError error: %1").arg(failure.localizedDescription()));
         tdwSetError(error, failure);
         return nullptr;
     }
@@ -126,7 +128,8 @@ std::optional<QList<TDWDoc::Ptr>> TDWDoc::byDocTypesNotIn(const QStringList &doc
     TDWError failure;
     auto found = TDWEntityFetch(moc, EntityName).where(QStringLiteral("not(docType in %@)"), {docTypes}).in(store).objects<TDWDoc>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: [Doc byDocTypesNotIn...] -- NSError error: %1").arg(failure.localizedDescription()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [Doc byDocTypesNotIn...] -- NSError error: %1").arg(failure.localizedDescription()));
         tdwSetError(error, failure);
     }
     return found;
@@ -137,7 +140,8 @@ std::optional<QList<TDWDoc::Ptr>> TDWDoc::allByStore(const TDWPersistentStorePtr
     TDWError failure;
     auto found = TDWEntityFetch(moc, EntityName).in(store).objects<TDWDoc>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: [Doc allByStore...] -- NSError error: %1").arg(failure.localizedDescription()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [Doc allByStore...] -- NSError error: %1").arg(failure.localizedDescription()));
         tdwSetError(error, failure);
     }
     return found;
@@ -148,7 +152,8 @@ qint64 TDWDoc::countByStore(const TDWPersistentStorePtr &store, TDWManagedObject
     TDWError failure;
     const qint64 count = TDWEntityFetch(moc, EntityName).in(store).count(&failure);
     if (count == TDWManagedObjectContext::NotFound) {
-        tdwLog(QStringLiteral("ERROR: Doc countByStore failed with error: %1").arg(failure.localizedDescription()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: Doc countByStore failed with error: %1").arg(failure.localizedDescription()));
         tdwSetError(error, failure);
     }
     return count;
@@ -161,7 +166,8 @@ std::optional<QList<TDWDoc::Ptr>> TDWDoc::byGmailMessageIds(const QStringList &g
     TDWError failure;
     auto found = TDWEntityFetch(moc, EntityName).where(QStringLiteral("gmailMessageId in %@"), {distinct}).in(store).objects<TDWDoc>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: Unable to retrieve messages by hashes in byGmailMessageIds: %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: Unable to retrieve messages by hashes in byGmailMessageIds: %1").arg(failure.description()));
         tdwSetError(error, failure);
     }
     return found;
@@ -176,7 +182,8 @@ TDWDoc::Ptr TDWDoc::byAllMailMessageSequence(qint32 sequence, const TDWPersisten
                            .in(store)
                            .objects<TDWDoc>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: byAllMailMessageSequence failed -- %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: byAllMailMessageSequence failed -- %1").arg(failure.description()));
         tdwSetError(error, failure);
         return nullptr;
     }

@@ -56,7 +56,8 @@ Revisions revisions(TDWEntityFetch &fetch, const QString &failureFormat, TDWErro
     TDWError failure;
     Revisions found = fetch.objects<TDWDocRev>(&failure);
     if (!found) {
-        tdwLog(failureFormat.arg(failure.description()));
+        if (!error)
+            tdwLog(failureFormat.arg(failure.description()));
         tdwSetError(error, failure);
     }
     return found;
@@ -79,7 +80,8 @@ std::optional<QList<TDWManagedObjectID>> queue(const QString &service, const QSt
                    .limit(requestLimit(maxResults))
                    .objectIDs(&failure);
     if (!ids) {
-        tdwLog(QStringLiteral("ERROR: [DocRev needsRetrieval:...] -- NSError error: %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: [DocRev needsRetrieval:...] -- NSError error: %1").arg(failure.description()));
         tdwSetError(error, failure);
     }
     return ids;
@@ -254,7 +256,8 @@ std::optional<QList<TDWManagedObjectID>> TDWDocRev::idsWithPredicate(const TDWPr
     TDWError failure;
     auto ids = TDWEntityFetch(moc, EntityName).where(predicate).in(store).objectIDs(&failure);
     if (!ids) {
-        tdwLog(predicateFailure(predicate).arg(failure.description()));
+        if (!error)
+            tdwLog(predicateFailure(predicate).arg(failure.description()));
         tdwSetError(error, failure);
     }
     return ids;
@@ -295,7 +298,8 @@ std::optional<QList<TDWManagedObjectID>> TDWDocRev::idsWithRulePredicate(const T
                 break;
         }
         if (!failure.isNull()) {
-            tdwLog(predicateFailure(predicate).arg(failure.description()));
+            if (!error)
+                tdwLog(predicateFailure(predicate).arg(failure.description()));
             tdwSetError(error, failure);
             return std::nullopt;
         }
@@ -337,8 +341,9 @@ qint64 TDWDocRev::countWithPredicate(const TDWPredicate &predicate, const QList<
     const qint64 count = TDWEntityFetch(moc, EntityName).where(predicate).in(stores).count(&failure);
     if (count == TDWManagedObjectContext::NotFound) {
         // The marker is a huge number: a caller that took it for a count would page forever.
-        tdwLog(QStringLiteral("ERROR: DocRev countWithPredicate:... failed: %1 -- predicate: ").arg(failure.description())
-               + predicate.predicateFormat());
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: DocRev countWithPredicate:... failed: %1 -- predicate: ").arg(failure.description())
+                   + predicate.predicateFormat());
         tdwSetError(error, failure);
     }
     return count;

@@ -29,7 +29,8 @@ TDWMailFolder::Ptr TDWMailFolder::currentByStore(const TDWPersistentStorePtr &st
                            .in(store)
                            .objects<TDWMailFolder>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: byAccount:folderPath:... failed -- %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: byAccount:folderPath:... failed -- %1").arg(failure.description()));
         tdwSetError(error, failure);
         return nullptr;
     }
@@ -53,7 +54,8 @@ std::optional<QList<TDWMailFolder::Ptr>> TDWMailFolder::byStore(const TDWPersist
                      .sortedBy({TDWSortDescriptor(QStringLiteral("folderPath"), true, TDWSortDescriptor::CaseInsensitive)})
                      .objects<TDWMailFolder>(&failure);
     if (!found) {
-        tdwLog(QStringLiteral("ERROR: TDWMailFolder byStore:snapshotDate:... failed -- %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: TDWMailFolder byStore:snapshotDate:... failed -- %1").arg(failure.description()));
         tdwSetError(error, failure);
     }
     return found;

@@ -17,7 +17,8 @@ Items items(TDWEntityFetch &fetch, const QString &failureFormat, TDWError *error
     TDWError failure;
     Items found = fetch.objects<TDWMailItem>(&failure);
     if (!found) {
-        tdwLog(failureFormat.arg(failure.description()));
+        if (!error)
+            tdwLog(failureFormat.arg(failure.description()));
         tdwSetError(error, failure);
     }
     return found;
@@ -106,7 +107,8 @@ qint64 TDWMailItem::currentCountByStore(const TDWPersistentStorePtr &store, TDWM
     TDWError failure;
     const qint64 count = TDWEntityFetch(moc, EntityName).where(QStringLiteral("mailFolder.current = 1 and current = 1")).in(store).count(&failure);
     if (count == TDWManagedObjectContext::NotFound) {
-        tdwLog(QStringLiteral("ERROR: countByImapAccountAndFolderString failed -- %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: countByImapAccountAndFolderString failed -- %1").arg(failure.description()));
         tdwSetError(error, failure);
     }
     return count;

@@ -22,7 +22,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <stdexcept>
+#include <exception>
 #include <sys/stat.h>
 
 namespace {
@@ -166,8 +166,12 @@ bool TDWDocListEntryProcessor::processEntries(const QList<TDWDocEntry> &entries)
         page.entryRevisionFolderMade = false;
         QString failure;
         try {
-            if (processEntry(page, entry) == Outcome::DropPage)
+            TDWError error;
+            const Outcome outcome = processEntry(page, entry, &error);
+            if (outcome == Outcome::DropPage)
                 return false;
+            if (outcome == Outcome::Failed)
+                failure = error.localizedDescription();
         } catch (const std::exception &exception) {
             failure = QString::fromUtf8(exception.what());
         } catch (...) {
@@ -197,7 +201,7 @@ bool TDWDocListEntryProcessor::processEntries(const QList<TDWDocEntry> &entries)
     return true;
 }
 
-TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::processEntry(Page &page, TDWDocEntry entry)
+TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::processEntry(Page &page, TDWDocEntry entry, TDWError *error)
 {
     if (m_serviceDelegate && !m_serviceDelegate->useEntry(entry, page.account))
         return Outcome::Done;
@@ -257,8 +261,8 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::processEntry(Page &p
     revision->setLastSeenDate(page.start);
     const bool grouping = doc->isGrouping();
     // The rule sees the revision complete: flags, people, dates and content included.
-    if (!reuse && !grouping)
-        applyExclusionRule(page, revision);
+    if (!reuse && !grouping && !applyExclusionRule(page, revision, error))
+        return Outcome::Failed;
     if (!grouping && needsDownload(revision->exportStatus()))
         offerToDelegate(page, revision, doc);
     return Outcome::Done;
@@ -416,17 +420,22 @@ TDWDocRev::Ptr TDWDocListEntryProcessor::newDocRevForEntry(Page &page, const TDW
     return revision;
 }
 
-void TDWDocListEntryProcessor::applyExclusionRule(Page &page, const TDWDocRev::Ptr &docRev)
+bool TDWDocListEntryProcessor::applyExclusionRule(Page &page, const TDWDocRev::Ptr &docRev, TDWError *error)
 {
     if (!page.exclusion)
         page.exclusion = TDWRuleUpdateOperation::shouldNotBackUpPredicateForAccountUsername(m_accountUsername, m_service, &page.exclusionError);
+    const auto fail = [error](const QString &what, const TDWError &cause) {
+        tdwSetError(error, TDWError::withDescription(cause.domain(), cause.code(), what + cause.localizedDescription(), cause.userInfo()));
+        return false;
+    };
     if (!page.exclusionError.isNull())
-        throw std::runtime_error(("invalid do-not-back-up rule: " + page.exclusionError.localizedDescription()).toStdString());
-    TDWError error;
-    const bool excluded = page.exclusion->evaluate(*docRev, &error);
-    if (!error.isNull())
-        throw std::runtime_error(("do-not-back-up rule cannot be evaluated: " + error.localizedDescription()).toStdString());
+        return fail(QStringLiteral("invalid do-not-back-up rule: "), page.exclusionError);
+    TDWError evaluationError;
+    const bool excluded = page.exclusion->evaluate(*docRev, &evaluationError);
+    if (!evaluationError.isNull())
+        return fail(QStringLiteral("do-not-back-up rule cannot be evaluated: "), evaluationError);
     docRev->setExportStatus(excluded ? TDWDocRev::ExcludedByRule : TDWDocRev::DownloadPending);
+    return true;
 }
 
 void TDWDocListEntryProcessor::updateDocRev(Page &page, const TDWDocRev::Ptr &docRev, const TDWDocEntry &entry)

@@ -39,9 +39,10 @@ public:
 
 private:
     struct Page;
-    enum class Outcome { Done, DropPage };
+    // Failed: the entry cannot be processed (the error says why); the others still are.
+    enum class Outcome { Done, Failed, DropPage };
 
-    Outcome processEntry(Page &page, TDWDocEntry entry);
+    Outcome processEntry(Page &page, TDWDocEntry entry, TDWError *error);
     // Whether the candidate still stands for the entry; DropPage when a stale
     // calendar event store could not be removed.
     Outcome decideReuse(const TDWDocEntry &entry, const TDWDoc::Ptr &doc, const TDWDocRev::Ptr &candidate, bool reappeared,
@@ -55,7 +56,8 @@ private:
     // The first free item folder name based on the title, made on disk.
     QString newItemFolderName(const QString &accountDirPath, const QString &title);
     void offerToDelegate(Page &page, const TDWDocRev::Ptr &docRev, const TDWDoc::Ptr &doc);
-    void applyExclusionRule(Page &page, const TDWDocRev::Ptr &docRev);
+    // False when the do-not-back-up rule cannot be read or evaluated.
+    bool applyExclusionRule(Page &page, const TDWDocRev::Ptr &docRev, TDWError *error);
 
     const QString m_accountUsername;
     const QString m_service;

@@ -40,7 +40,8 @@ bool TDWDocListPage::load(const QList<TDWDocEntry> &entries, TDWError *error)
                                .in(m_store)
                                .objects<TDWDocRev>(&failure);
     if (!revisions) {
-        tdwLog(QStringLiteral("ERROR: Unable to locate candidateDocRev: %1").arg(failure.localizedDescription()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: Unable to locate candidateDocRev: %1").arg(failure.localizedDescription()));
         tdwSetError(error, failure);
         return false;
     }
@@ -49,7 +50,8 @@ bool TDWDocListPage::load(const QList<TDWDocEntry> &entries, TDWError *error)
                            .in(m_store)
                            .objects<TDWDocParent>(&failure);
     if (!links) {
-        tdwLog(QStringLiteral("ERROR: Error in TDWDocParent currentForDoc:parent:moc: %1").arg(failure.description()));
+        if (!error)
+            tdwLog(QStringLiteral("ERROR: Error in TDWDocParent currentForDoc:parent:moc: %1").arg(failure.description()));
         tdwSetError(error, failure);
         return false;
     }

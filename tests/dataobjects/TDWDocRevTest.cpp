@@ -252,7 +252,12 @@ TEST_F(TDWDocRevTest, PagesCountsAndIdsByPredicate)
     TDWError error;
     const TDWPredicate unknownKey = TDWPredicate::parse(QStringLiteral("nosuchkey = 1"));
     EXPECT_EQ(TDWDocRev::countWithPredicate(unknownKey, {docs}, *stack.moc, &error), TDWManagedObjectContext::NotFound);
+    EXPECT_FALSE(error.isNull());
     EXPECT_FALSE(TDWDocRev::withPredicate(unknownKey, {docs}, *stack.moc, &error));
+    // Handed back, the failure is the caller's to log; with nobody to take it, the lookup logs it.
+    EXPECT_TRUE(log.lines().filter(QStringLiteral("-- predicate: nosuchkey == 1")).isEmpty());
+    EXPECT_EQ(TDWDocRev::countWithPredicate(unknownKey, {docs}, *stack.moc, nullptr), TDWManagedObjectContext::NotFound);
+    EXPECT_FALSE(TDWDocRev::withPredicate(unknownKey, {docs}, *stack.moc, nullptr));
     EXPECT_EQ(log.lines().filter(QStringLiteral("-- predicate: nosuchkey == 1")).size(), 2);
 }
 

@@ -110,6 +110,10 @@ TEST_F(TDWDocTest, FetchesWithoutAStoreFailInsteadOfSearchingEveryStore)
     TDWError error;
     EXPECT_FALSE(TDWDoc::byDocId(QStringLiteral("a"), nullptr, *stack.moc, &error));
     EXPECT_FALSE(error.isNull());
+    // The caller that takes the error decides what it means, and logs it.
+    EXPECT_FALSE(log.contains(QStringLiteral("ERROR: [Doc byDocId...]")));
+    // One that does not leaves the line to the lookup.
+    EXPECT_FALSE(TDWDoc::byDocId(QStringLiteral("a"), nullptr, *stack.moc, nullptr));
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: [Doc byDocId...] -- NSError error: ")));
 }
 
