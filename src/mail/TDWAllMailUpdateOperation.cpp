@@ -4,7 +4,7 @@
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailFolder.h"
 #include "dataobjects/TDWMasterStore.h"

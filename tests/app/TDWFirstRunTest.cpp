@@ -126,8 +126,8 @@ TEST_F(TDWFirstRunTest, AFullFirstRunSignsTheFirstAccountInAndLeavesTheSettingsB
     EXPECT_EQ(posted, (QStringList{QStringLiteral("newAccount TDWAccountFlowController ") + FirstAccount,
                                    QStringLiteral("newAccount TDWFirstTimeUserController ") + FirstAccount,
                                    QStringLiteral("firsttimedone TDWFirstTimeUserController ")}));
-    EXPECT_EQ(controller->currentAccountUsername(), FirstAccount);
-    ASSERT_TRUE(controller->mainWindowController());
+    EXPECT_EQ(controller->windows()->currentAccountUsername(), FirstAccount);
+    ASSERT_TRUE(controller->windows()->mainWindowController());
     {
         const auto moc = TDWMasterStore::shared().newMoc();
         const TDWAccount::Ptr account = TDWAccount::byUsername(FirstAccount, *moc, nullptr);
@@ -181,7 +181,7 @@ TEST_F(TDWFirstRunTest, AnEndRequestedFromAnotherThreadIsCarriedOutOnTheMainThre
     launch();
     QList<QThread *> stoppedOn;
     QObject::connect(controller.get(), &TDWAppController::stopped, [&] { stoppedOn << QThread::currentThread(); });
-    std::unique_ptr<QThread> worker(QThread::create([this] { controller->terminate(); }));
+    std::unique_ptr<QThread> worker(QThread::create([this] { controller->quitFlow()->terminate(); }));
     worker->start();
     worker->wait();
     ASSERT_TRUE(waitFor([&] { return !stops.isEmpty(); }));

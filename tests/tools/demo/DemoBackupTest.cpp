@@ -188,7 +188,7 @@ protected:
         ASSERT_EQ(customLabels->checkState(), Qt::Checked);
         onPage<QPushButton>(QStringLiteral("continue"))->click();
         ASSERT_TRUE(waitFor([this] { return startupFinished; }));
-        ASSERT_TRUE(controller->mainWindowController());
+        ASSERT_TRUE(controller->windows()->mainWindowController());
     }
 
     // Waits for the end of the backup run under way or queued, by the cycle's
