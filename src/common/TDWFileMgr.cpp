@@ -105,7 +105,7 @@ void fail(const TDWError &error)
 void failBecauseFileIsInTheWay(const QString &message)
 {
     tdwLog(QStringLiteral("ERROR: %1").arg(message));
-    fail(TDWError::withDescription(TDWFileMgrError::Domain, TDWFileMgrError::FileInTheWay, message));
+    fail(TDWFileMgrError::make(TDWFileMgrError::FileInTheWay, message));
 }
 
 // Appends one path component, as a component even if it begins with "/".
@@ -197,7 +197,7 @@ bool TDWFileMgr::createDir(const QString &path)
     const QString reason = QString::fromLocal8Bit(std::strerror(code));
     tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(path, reason));
     tdwLog(QStringLiteral("ERROR: calling terminate because createDir failed"));
-    fail(TDWError::withDescription(TDWFileMgrError::Domain, code, QStringLiteral("Tidewell is unable to create the folder “%1”: %2").arg(path, reason)));
+    fail(TDWFileMgrError::make(TDWFileMgrError::Code(code), QStringLiteral("Tidewell is unable to create the folder “%1”: %2").arg(path, reason)));
     return false;
 }
 

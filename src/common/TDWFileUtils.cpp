@@ -94,8 +94,8 @@ bool leadingIntegerIsNonZero(const QString &text)
 
 TDWError posixError(int code, const QString &path)
 {
-    return TDWError::withDescription(TDWFileUtilsError::Domain, code,
-                                     QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
+    return TDWFileUtilsError::make(TDWFileUtilsError::Code(code),
+                                   QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
 // The n-th name tried for a folder based on `base`: "base", "base-1", "base-2", ...
@@ -170,9 +170,9 @@ QString TDWFileUtils::moveDirectoryIn(const QString &from, const QString &parent
         const int code = errno;
         if (code == EEXIST)
             continue;
-        tdwSetError(error, TDWError::withDescription(TDWFileUtilsError::Domain, code,
-                                                     QStringLiteral("Unable to move “%1” to “%2”: %3")
-                                                         .arg(from, candidate, QString::fromLocal8Bit(std::strerror(code)))));
+        tdwSetError(error, TDWFileUtilsError::make(TDWFileUtilsError::Code(code),
+                                                   QStringLiteral("Unable to move “%1” to “%2”: %3")
+                                                       .arg(from, candidate, QString::fromLocal8Bit(std::strerror(code)))));
         return {};
     }
 }

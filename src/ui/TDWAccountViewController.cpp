@@ -389,9 +389,9 @@ void TDWAccountViewController::accessTokenRetrieverReceivedAccessToken(TDWAccess
     startPreflight(accessToken);
 }
 
-void TDWAccountViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &message)
+void TDWAccountViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &error)
 {
-    tdwLog(QStringLiteral("ERROR: Unable to get an access token: %1").arg(message));
+    tdwLog(QStringLiteral("ERROR: Unable to get an access token: %1").arg(error.localizedDescription()));
     stopVerifying();
     m_flow->doneAccountView(true);
 }
@@ -420,10 +420,10 @@ void TDWAccountViewController::emailAddressRetrieverEncounteredAuthorizationErro
     m_flow->doneAccountView(true);
 }
 
-void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const QString &message)
+void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const TDWError &error)
 {
     stopVerifying();
-    showError(message);
+    showError(error.localizedDescription());
 }
 
 void TDWAccountViewController::handlePreflightSuccess()
@@ -436,10 +436,10 @@ void TDWAccountViewController::handlePreflightSuccess()
     m_flow->doneAuthView(foldersWithFlags);
 }
 
-void TDWAccountViewController::handlePreflightFailureWithMessage(const QString &message)
+void TDWAccountViewController::handlePreflightFailure(const TDWError &error)
 {
     stopVerifying();
-    showError(message);
+    showError(error.localizedDescription());
 }
 
 // ---------------------------------------------------------------------------

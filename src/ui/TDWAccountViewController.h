@@ -78,11 +78,11 @@ private:
     void startPreflight(const QString &accessToken);
 
     void accessTokenRetrieverReceivedAccessToken(TDWAccessTokenRetriever *retriever, const QString &accessToken) override;
-    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const QString &message) override;
-    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const QString &message) override;
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const TDWError &error) override;
+    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const TDWError &error) override;
     void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *retriever, const QString &address) override;
     void emailAddressRetrieverEncounteredAuthorizationError(TDWAccountEmailAddressRetriever *retriever) override;
-    void handlePreflightFailureWithMessage(const QString &message) override;
+    void handlePreflightFailure(const TDWError &error) override;
     void handlePreflightSuccess() override;
 
     TDWAccountFlowController *m_flow;

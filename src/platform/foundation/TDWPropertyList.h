@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/foundation/TDWPropertyListError.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,15 +17,6 @@
 // Reading never loads a DTD, never touches the network and refuses entity
 // declarations, so hostile documents fail cleanly instead of expanding.
 namespace TDWPropertyList {
-
-inline const QString ErrorDomain = QStringLiteral("TDWPropertyList");
-
-enum ErrorCode {
-    CorruptError = 1,     // not a well-formed property list, or a value that does not parse
-    UnsupportedError = 2, // a value that has no property-list form
-    FileReadError = 3,
-    FileWriteError = 4,
-};
 
 // An invalid QVariant and an error when `data` is not a property list.
 QVariant read(const QByteArray &data, TDWError *error);

@@ -1,5 +1,6 @@
 #include "platform/foundation/TDWSafeFile.h"
 
+#include "platform/foundation/TDWSafeFileError.h"
 #include "platform/foundation/TDWTestKillPoint.h"
 
 #include <QDirIterator>
@@ -159,9 +160,9 @@ int TDWSafeFile::sweepTemporaryFiles(const QString &folder)
 bool TDWSafeFile::fail(TDWError *error, const char *step, int err)
 {
     closeAndUnlink();
-    tdwSetError(error, TDWError::withDescription(ErrorDomain, err,
-                                                 QStringLiteral("Could not write \"%1\" (%2): %3")
-                                                     .arg(m_path, QString::fromLatin1(step), QString::fromLocal8Bit(std::strerror(err)))));
+    tdwSetError(error, TDWSafeFileError::make(TDWSafeFileError::Code(err),
+                                              QStringLiteral("Could not write \"%1\" (%2): %3")
+                                                  .arg(m_path, QString::fromLatin1(step), QString::fromLocal8Bit(std::strerror(err)))));
     return false;
 }
 

@@ -31,7 +31,6 @@
 class TDWSafeFile
 {
 public:
-    static inline const QString ErrorDomain = QStringLiteral("TDWSafeFile"); // codes are errno values
     static constexpr int DefaultMode = -1;
 
     explicit TDWSafeFile(QString path, int mode = DefaultMode);

@@ -95,7 +95,7 @@ QVariantMap TDWUserDefaults::load()
     if (value.typeId() == QMetaType::QVariantMap)
         return value.toMap();
     if (value.isValid())
-        error = TDWError::withDescription(TDWPropertyList::ErrorDomain, TDWPropertyList::CorruptError, QStringLiteral("the file does not hold a dictionary"));
+        error = TDWPropertyListError::make(TDWPropertyListError::Corrupt, QStringLiteral("the file does not hold a dictionary"));
     // Kept as it is until a setter gives us something to write; then a copy is kept aside.
     m_corrupt = true;
     tdwLog(QStringLiteral("ERROR: Unable to read the user defaults at %1: %2").arg(m_path, error.localizedDescription()));
@@ -317,8 +317,8 @@ bool TDWUserDefaults::synchronize()
             QFile::remove(corruptCopy);
             ok = QFile::copy(m_path, corruptCopy);
             if (!ok)
-                error = TDWError::withDescription(TDWPropertyList::ErrorDomain, TDWPropertyList::FileWriteError,
-                                                  QStringLiteral("could not keep a copy of the unreadable file at %1").arg(corruptCopy));
+                error = TDWPropertyListError::make(TDWPropertyListError::FileWrite,
+                                                   QStringLiteral("could not keep a copy of the unreadable file at %1").arg(corruptCopy));
         }
         ok = ok && TDWPropertyList::writeFile(snapshot, m_path, &error);
         if (ok) {

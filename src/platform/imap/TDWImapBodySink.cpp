@@ -1,5 +1,6 @@
 #include "platform/imap/TDWImapBodySink.h"
 
+#include "platform/foundation/TDWSafeFileError.h"
 #include "platform/imap/TDWImapError.h"
 
 #include <QDir>
@@ -26,8 +27,8 @@ void TDWImapBodySink::begin(qint64 size)
     if (failed())
         return;
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
-        setFileError(TDWError::withDescription(TDWSafeFile::ErrorDomain, ENOENT,
-                                               QStringLiteral("Unable to create the folder of “%1”").arg(m_path)));
+        setFileError(TDWSafeFileError::make(TDWSafeFileError::NoSuchFile,
+                                            QStringLiteral("Unable to create the folder of “%1”").arg(m_path)));
         return;
     }
     // A second body starts the file afresh.

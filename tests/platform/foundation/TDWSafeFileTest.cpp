@@ -1,4 +1,5 @@
 #include "platform/foundation/TDWSafeFile.h"
+#include "platform/foundation/TDWSafeFileError.h"
 
 #include "SafeFileVersions.h"
 #include "TestSupport.h"
@@ -64,7 +65,7 @@ TEST(TDWSafeFile, CreatesAndReplacesFilesKeepingPermissionsAndLinks)
     EXPECT_EQ(entries(dir), (QStringList{QStringLiteral("data.bin"), QStringLiteral("link.bin")}));
 
     EXPECT_FALSE(TDWSafeFile::write(QDir(dir).filePath(QStringLiteral("no/such/folder.bin")), "x", &error));
-    EXPECT_EQ(error.domain(), TDWSafeFile::ErrorDomain);
+    EXPECT_EQ(error.domain(), TDWSafeFileError::Domain);
     EXPECT_EQ(error.code(), ENOENT);
 
     EXPECT_FALSE(TDWSafeFile::write(dir, "x", &error));
@@ -113,7 +114,7 @@ TEST(TDWSafeFile, FailedWriteLeavesTheOldFileAndNoTemporaryFile)
         const bool written = TDWSafeFile::write(path, QByteArray(256 * 1024, 'n'), &error);
         row.undo(dir);
         EXPECT_FALSE(written);
-        EXPECT_EQ(error.domain(), TDWSafeFile::ErrorDomain);
+        EXPECT_EQ(error.domain(), TDWSafeFileError::Domain);
         EXPECT_TRUE(error.localizedDescription().contains(path)) << qPrintable(error.localizedDescription());
         EXPECT_EQ(contents(path), "old content");
         EXPECT_EQ(entries(dir), QStringList{QStringLiteral("keep.plist")});
