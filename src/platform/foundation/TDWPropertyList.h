@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/foundation/TDWSafeFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,6 +37,7 @@ QVariant readFile(const QString &path, TDWError *error);
 QByteArray write(const QVariant &value, TDWError *error);
 
 // Writes atomically: the old file stays whole until the new one replaces it.
-bool writeFile(const QVariant &value, const QString &path, TDWError *error);
+// `mode` as TDWSafeFile takes it.
+bool writeFile(const QVariant &value, const QString &path, TDWError *error, int mode = TDWSafeFile::DefaultMode);
 
 } // namespace TDWPropertyList
