@@ -2,11 +2,12 @@
 
 #include "agent/TDWDocDirRenameHandler.h"
 #include "agent/TDWRuleUpdateOperation.h"
+#include "common/TDWServiceIds.h"
+#include "dataobjects/TDWAccount.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
 #include "common/TDWServiceTable.h"
 #include "common/TDWUrlEncoding.h"
-#include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDocParent.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -28,7 +29,6 @@
 
 namespace {
 
-const QString CalendarService = QStringLiteral("calendar");
 
 QString joined(const QString &folder, const QString &name)
 {
@@ -287,7 +287,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
             return Outcome::Done;
     }
 
-    if (m_service == CalendarService && (entry.accessRole().isNull() || entry.accessRole() != candidate->accessRole()))
+    if (m_service == TDWServiceIds::Calendar && (entry.accessRole().isNull() || entry.accessRole() != candidate->accessRole()))
         return Outcome::Done;
     if (reappeared)
         return Outcome::Done;
@@ -318,7 +318,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
     if (candidate->starred() != entry.starred() || candidate->hidden() != entry.hidden() || candidate->shared() != entry.shared()
         || candidate->liked() != entry.liked() || candidate->viewedByMe() != entry.viewedByMe())
         return Outcome::Done;
-    if (m_service != CalendarService && entryDate.isValid() && !dateIsEqualTo(candidateDate, entryDate))
+    if (m_service != TDWServiceIds::Calendar && entryDate.isValid() && !dateIsEqualTo(candidateDate, entryDate))
         return Outcome::Done;
     *reuse = true;
     return Outcome::Done;
