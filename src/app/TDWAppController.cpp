@@ -23,6 +23,8 @@
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWPrivateFiles.h"
+#include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpOperation.h"
@@ -362,7 +364,7 @@ void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool s
         defaults()->setBool(true, flag);
     defaults()->synchronize();
     // Not being able to make it now is not fatal: the backup needs it later and says so then.
-    QDir().mkpath(TDWFileMgr::defaultBackupLocation());
+    TDWPrivateFiles::makeFolder(TDWFileMgr::defaultBackupLocation());
 
     doneFirstTimeUser(true);
     m_windows->setCurrentAccountUsername(accountUsername);

@@ -36,7 +36,9 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -70,6 +72,23 @@ QMap<QString, FileState> filesUnder(const QString &folder)
             files.insert(path, {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, quint64(info.st_ino)});
     }
     return files;
+}
+
+// Entries at or below `folder` that anyone but their owner may read, write or
+// search, with their modes; links are neither followed nor counted.
+QStringList notPrivateUnder(const QString &folder)
+{
+    QStringList found;
+    const auto check = [&found](const QString &path) {
+        struct stat info = {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISLNK(info.st_mode) && (info.st_mode & 077))
+            found << QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path);
+    };
+    check(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        check(it.next());
+    return found;
 }
 
 // A file of the sample's other services, relative to the backup folder: its
@@ -302,6 +321,9 @@ DemoServers *DemoBackupTest::s_servers = nullptr;
 
 TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothing)
 {
+    // The umask most users have: the backup must be private all the same.
+    const mode_t savedUmask = ::umask(022);
+    const auto restoreUmask = qScopeGuard([savedUmask] { ::umask(savedUmask); });
     goThroughFirstRun();
     if (HasFatalFailure())
         return;
@@ -368,6 +390,17 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
             touched << QDir(backups).relativeFilePath(path);
     EXPECT_TRUE(touched.isEmpty()) << "written, replaced or removed by a run with nothing new:\n"
                                    << touched.join(QLatin1Char('\n')).toStdString();
+
+    // Nothing of the backup, the stores, their snapshots, the log or the
+    // settings is open to other local users.
+    const QString settings = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("Tidewell"));
+    for (const QString &folder : {dataFolder(), settings, backups}) {
+        ASSERT_TRUE(QFileInfo(folder).isDir()) << folder.toStdString();
+        const QStringList open = notPrivateUnder(folder);
+        EXPECT_TRUE(open.isEmpty()) << open.size() << " entries open to others, the first ones:\n"
+                                    << open.mid(0, 20).join(QLatin1Char('\n')).toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(QDir(dataFolder()).filePath(QStringLiteral("Store Backups"))));
 }
 
 } // namespace
