@@ -165,7 +165,8 @@ TEST(TDWServiceTable, SharedTableIsTheShippedResource)
 {
     const TDWServiceTable &table = TDWServiceTable::shared();
     EXPECT_EQ(ids(table.serviceConfigs()), (QStringList{QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"),
-                                                        QStringLiteral("calendar"), QStringLiteral("reader"), QStringLiteral("picasaweb")}));
+                                                        QStringLiteral("calendar"), QStringLiteral("tasks"), QStringLiteral("reader"),
+                                                        QStringLiteral("picasaweb")}));
     const QVariantList services = table.getConfig().value(QStringLiteral("services")).toList();
     EXPECT_EQ(services.value(1).toMap().value(QStringLiteral("listurls")).toList().value(0).toMap().value(QStringLiteral("parserClass")).toString(),
               QStringLiteral("TDWDriveListParser"));
