@@ -8,8 +8,10 @@
 #include "app/TDWRegisterClasses.h"
 #include "app/TDWTestException.h"
 #include "common/BKSNotUtils.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "common/TDWUrlEncoding.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDataProperty.h"
@@ -74,7 +76,6 @@ const QString ThrottlingHelpPage = QStringLiteral("https://www.tidewell.org/faq/
 const QString EditionName = QStringLiteral("Linux");
 const QString EditionId = QStringLiteral("linux");
 // The maker's secure web site, where the mailing list is.
-const QString SecureWebSiteKey = QStringLiteral("secureWebSiteURL");
 const QString SecureWebSite = QStringLiteral("https://www.tidewell.org");
 const QString MailingListPath = QStringLiteral("/subscribetomailinglist.php");
 
@@ -84,7 +85,7 @@ constexpr int FirstReaderItemTag = 1001;
 constexpr int LastReaderItemTag = 1007;
 
 // The one-time flags each of which, found unset at launch, asks for a backup at once.
-const QStringList OneTimeBackupFlags = {QStringLiteral("mail2")};
+const QStringList OneTimeBackupFlags = {TDWSettingsKeys::Mail2};
 
 // The screenshots' window frames: x and y of the lower-left corner, counted
 // from the lower-left corner of the primary screen, then width and height.
@@ -211,7 +212,7 @@ void TDWAppController::applicationWillFinishLaunching()
     // A peer that hangs up must give an error, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     m_monitorApp->launch();
-    if (!defaults()->boolForKey(QStringLiteral("backgroundapp")))
+    if (!defaults()->boolForKey(TDWSettingsKeys::BackgroundApp))
         makeForegroundApp();
     m_userSaidQuit = false;
     m_migrationInProgress = false;
@@ -233,17 +234,17 @@ bool TDWAppController::checkServiceTable()
 void TDWAppController::registerDefaults()
 {
     // The Gmail host comes from the service table, so tests and the demo can point it elsewhere.
-    const QString imapHost = TDWServiceTable::shared().serviceConfig(QStringLiteral("mail")).imapHost;
+    const QString imapHost = TDWServiceTable::shared().serviceConfig(TDWServiceIds::Mail).imapHost;
     QVariantMap registered{
-        {QStringLiteral("OAuth2Enabled"), true},
-        {QStringLiteral("calendarAccessLevel"), 1},
-        {QStringLiteral("googleDriveTimeout"), 60},
-        {QStringLiteral("googleDriveSimultaneous"), 4},
-        {QStringLiteral("lockBackupFiles"), true},
-        {SecureWebSiteKey, SecureWebSite},
+        {TDWSettingsKeys::OAuth2Enabled, true},
+        {TDWSettingsKeys::CalendarAccessLevel, 1},
+        {TDWSettingsKeys::GoogleDriveTimeout, 60},
+        {TDWSettingsKeys::GoogleDriveSimultaneous, 4},
+        {TDWSettingsKeys::LockBackupFiles, true},
+        {TDWSettingsKeys::SecureWebSiteUrl, SecureWebSite},
     };
     if (!imapHost.isEmpty())
-        registered.insert(QStringLiteral("Hostname"), imapHost);
+        registered.insert(TDWSettingsKeys::Hostname, imapHost);
     defaults()->registerDefaults(registered);
 }
 
@@ -252,14 +253,14 @@ void TDWAppController::writeKnownServices()
     QStringList ids;
     for (const TDWServiceConfig &service : TDWServiceTable::shared().serviceConfigs())
         ids.append(service.id);
-    defaults()->setObject(ids, QStringLiteral("knownservices"));
+    defaults()->setObject(ids, TDWSettingsKeys::KnownServices);
 }
 
 void TDWAppController::makeForegroundApp()
 {
     // A Linux desktop has no separate foreground state: the windows are the
     // application's presence. What remains is the screenshot settings copy.
-    if (defaults()->boolForKey(QStringLiteral("screenshotprefs")))
+    if (defaults()->boolForKey(TDWSettingsKeys::ScreenshotPrefs))
         copyScreenShotPrefs();
 }
 
@@ -272,8 +273,8 @@ void TDWAppController::applicationDidFinishLaunching()
 
 void TDWAppController::openMasterStore()
 {
-    const bool firstTime = defaults()->boolForKey(QStringLiteral("firsttime"));
-    const bool doneOauth = defaults()->boolForKey(QStringLiteral("doneoauth"));
+    const bool firstTime = defaults()->boolForKey(TDWSettingsKeys::FirstTime);
+    const bool doneOauth = defaults()->boolForKey(TDWSettingsKeys::DoneOAuth);
     const bool needsOauthConversion = firstTime && !doneOauth;
 
     TDWMasterStore &store = TDWMasterStore::shared();
@@ -318,14 +319,14 @@ void TDWAppController::finishedUpgradingDb(const TDWUpgradeResult &result)
 {
     if (m_stopping)
         return;
-    defaults()->setBool(true, QStringLiteral("doneoauth"));
+    defaults()->setBool(true, TDWSettingsKeys::DoneOAuth);
     TDWMasterStore &store = TDWMasterStore::shared();
     if (!store.persistentStoreCoordinator())
         store.setPersistentStoreCoordinator(result.destPsc);
     if (result.allUsernames) {
         defaults()->setObject(QVariantMap{{QStringLiteral("allUsernames"), *result.allUsernames},
                                           {QStringLiteral("failedOauthAccountUsernames"), result.failedOauthAccountUsernames}},
-                              QStringLiteral("oauthMigrationResult"));
+                              TDWSettingsKeys::OAuthMigrationResult);
     }
     // A backup always starts at once after an upgrade.
     initAfterStoreCoordinator(true);
@@ -367,10 +368,10 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
     TDWActivityMonitor::setShared(m_activityMonitor.get());
     m_currentAccountUsername.clear();
 
-    if (defaults()->boolForKey(QStringLiteral("firsttime"))) {
-        if (!defaults()->boolForKey(QStringLiteral("backgroundapp")))
+    if (defaults()->boolForKey(TDWSettingsKeys::FirstTime)) {
+        if (!defaults()->boolForKey(TDWSettingsKeys::BackgroundApp))
             showMainWindow();
-        if (!defaults()->boolForKey(QStringLiteral("firsttimev25")))
+        if (!defaults()->boolForKey(TDWSettingsKeys::FirstTimeV25))
             showFirstTimeV25Window();
         doneFirstTimeUser(backUpImmediately);
         return;
@@ -382,7 +383,7 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
 
 void TDWAppController::showFirstTimeV25Window()
 {
-    const QVariantMap result = defaults()->dictionaryForKey(QStringLiteral("oauthMigrationResult"));
+    const QVariantMap result = defaults()->dictionaryForKey(TDWSettingsKeys::OAuthMigrationResult);
     auto *window = new TDWFirstTimeV25WindowController(result.value(QStringLiteral("allUsernames")).toStringList(),
                                                        result.value(QStringLiteral("failedOauthAccountUsernames")).toStringList());
     addWindowController(window);
@@ -407,14 +408,15 @@ void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool s
 {
     if (!emailAddress.isEmpty()) {
         subscribeEmail(emailAddress);
-        defaults()->setString(emailAddress, QStringLiteral("BKEmailAddress"));
+        defaults()->setString(emailAddress, TDWSettingsKeys::EmailAddress);
     }
     if (startAtLogin && m_loginItems.addToLoginItems)
         m_loginItems.addToLoginItems();
     else if (!startAtLogin && m_loginItems.removeFromLoginItems)
         m_loginItems.removeFromLoginItems();
-    for (const char *flag : {"firsttime", "firsttimev2", "firsttimev25", "doneoauth", "tw216fix"})
-        defaults()->setBool(true, QString::fromLatin1(flag));
+    for (const QString &flag : {TDWSettingsKeys::FirstTime, TDWSettingsKeys::FirstTimeV2, TDWSettingsKeys::FirstTimeV25, TDWSettingsKeys::DoneOAuth,
+                                TDWSettingsKeys::Tw216Fix})
+        defaults()->setBool(true, flag);
     defaults()->synchronize();
     // Not being able to make it now is not fatal: the backup needs it later and says so then.
     QDir().mkpath(TDWFileMgr::defaultBackupLocation());
@@ -457,7 +459,7 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
     TDWBackupSchedulerEnvironment schedulerEnvironment =
         m_makeSchedulerEnvironment ? m_makeSchedulerEnvironment() : TDWBackupSchedulerEnvironment::standard();
     schedulerEnvironment.globalStatus = [this] { return statusMgr()->globalStatus(); };
-    m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(),
+    m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().serviceConfigs(),
                                                              TDWMasterStore::shared().persistentStoreCoordinator(), std::move(schedulerEnvironment));
     statusMgr()->setBackupInProgressCheck([scheduler = m_backupScheduler.get()] { return scheduler->backupInProgress(); });
     if (backUpImmediately) {
@@ -531,15 +533,15 @@ void TDWAppController::runStartupFixups()
     lockDownKeychainItems();
     // Done once: the flag is set only when the reset was saved, so a failed
     // one is tried again at the next launch.
-    if (!defaults()->boolForKey(QStringLiteral("gdriveall252")) && resetGoogleDriveBackup())
-        defaults()->setBool(true, QStringLiteral("gdriveall252"));
+    if (!defaults()->boolForKey(TDWSettingsKeys::GDriveAll252) && resetGoogleDriveBackup())
+        defaults()->setBool(true, TDWSettingsKeys::GDriveAll252);
 }
 
 void TDWAppController::showGoogleReaderMenuItemsIfNecessary()
 {
     std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     TDWFetchRequest request(QStringLiteral("AccountServiceSetting"));
-    request.setPredicate(TDWPredicate::parse(QStringLiteral("service = %@ and lastListIteration != nil"), {QStringLiteral("reader")}));
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("service = %@ and lastListIteration != nil"), {TDWServiceIds::Reader}));
     TDWError error;
     const qint64 count = moc->countForFetchRequest(request, &error);
     moc->reset();
@@ -612,7 +614,7 @@ bool TDWAppController::resetGoogleDriveBackup()
     } else {
         for (const TDWAccount::Ptr &account : *accounts) {
             // Without its Drive store the account has no change id to forget.
-            if (const TDWPersistentStorePtr store = storeMgr->storeForAccountUsername(account->username(), QStringLiteral("docs")))
+            if (const TDWPersistentStorePtr store = storeMgr->storeForAccountUsername(account->username(), TDWServiceIds::Docs))
                 TDWDataProperty::removePropertyForName(QStringLiteral("lastChangeId"), store, *moc);
         }
         saved = moc->save(&error);
@@ -684,7 +686,7 @@ void TDWAppController::showListDiagnosticWindow()
 void TDWAppController::showMainWindow()
 {
     if (m_currentAccountUsername.isEmpty()) {
-        QString username = defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername"));
+        QString username = defaults()->stringForKey(TDWSettingsKeys::LastCurrentAccountUsername);
         if (std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc()) {
             if (!username.isEmpty() && !TDWAccount::byUsername(username, *moc, nullptr))
                 username.clear();
@@ -780,7 +782,7 @@ bool TDWAppController::validateMenuItem(const QAction *item) const
         return count != TDWManagedObjectContext::NotFound && count > 0;
     }
     if (selector == QLatin1String("showPrefsWindow:"))
-        return store.persistentStoreCoordinator() && defaults()->boolForKey(QStringLiteral("firsttimev25"));
+        return store.persistentStoreCoordinator() && defaults()->boolForKey(TDWSettingsKeys::FirstTimeV25);
     if (selector == QLatin1String("quitConfirming:"))
         return !m_migrationInProgress;
     return true;
@@ -872,7 +874,7 @@ QList<QObject *> TDWAppController::miscWindowControllers() const
 
 void TDWAppController::subscribeEmail(const QString &emailAddress)
 {
-    QUrl url(defaults()->stringForKey(SecureWebSiteKey));
+    QUrl url(defaults()->stringForKey(TDWSettingsKeys::SecureWebSiteUrl));
     if (url.host().isEmpty())
         return;
     url.setPath(MailingListPath);
@@ -894,13 +896,13 @@ QUrl TDWAppController::altBackupLoc() const
 bool TDWAppController::saveAltBackupLoc(const QUrl &url)
 {
     if (url.isEmpty()) {
-        defaults()->removeObjectForKey(QStringLiteral("altbackuploc"));
+        defaults()->removeObjectForKey(TDWSettingsKeys::AltBackupLocation);
     } else {
         // Anything else would put the backups somewhere relative to whatever
         // folder the program happens to run in.
         if (!url.isLocalFile() || !QDir::isAbsolutePath(url.toLocalFile()))
             return false;
-        defaults()->setString(QDir::cleanPath(url.toLocalFile()), QStringLiteral("altbackuploc"));
+        defaults()->setString(QDir::cleanPath(url.toLocalFile()), TDWSettingsKeys::AltBackupLocation);
     }
     const QString bookmark = TDWFileMgr::altLocBookmarkFileLocation();
     if (QFileInfo::exists(bookmark) || QFileInfo(bookmark).isSymLink()) {
@@ -908,7 +910,7 @@ bool TDWAppController::saveAltBackupLoc(const QUrl &url)
         if (!file.remove())
             tdwLog(QStringLiteral("ERROR: Unable to delete the bookmark file: %1").arg(file.errorString()));
     }
-    defaults()->setBool(false, QStringLiteral("backupdirismissing"));
+    defaults()->setBool(false, TDWSettingsKeys::BackupDirIsMissing);
     defaults()->synchronize();
     return true;
 }
@@ -919,7 +921,7 @@ void TDWAppController::setCurrentAccountUsername(const QString &username)
     QVariantMap userInfo;
     if (!username.isEmpty()) {
         userInfo.insert(QStringLiteral("accountUsername"), username);
-        defaults()->setString(username, QStringLiteral("lastCurrentAccountUsername"));
+        defaults()->setString(username, TDWSettingsKeys::LastCurrentAccountUsername);
     }
     if (m_mainWindowController)
         m_mainWindowController->setAccountUsername(username);
@@ -972,7 +974,7 @@ bool TDWAppController::inLoginItems() const
 
 void TDWAppController::quitConfirming()
 {
-    if (m_userSaidQuit || defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")) || !defaults()->boolForKey(QStringLiteral("firsttime"))) {
+    if (m_userSaidQuit || defaults()->boolForKey(TDWSettingsKeys::QuitNoPrompt) || !defaults()->boolForKey(TDWSettingsKeys::FirstTime)) {
         m_userSaidQuit = true;
         terminate();
         return;
@@ -981,7 +983,7 @@ void TDWAppController::quitConfirming()
     switch (answer.choice) {
     case TDWAppPrompts::QuitChoice::Quit:
         if (answer.suppress)
-            defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+            defaults()->setBool(true, TDWSettingsKeys::QuitNoPrompt);
         m_userSaidQuit = true;
         terminate();
         break;
@@ -1022,19 +1024,19 @@ void TDWAppController::terminate()
 TDWAppController::TerminateReply TDWAppController::applicationShouldTerminate()
 {
     defaults()->synchronize();
-    if (!m_userSaidQuit && !inLoginItems() && !defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")) && !m_restartingTemp
-        && defaults()->boolForKey(QStringLiteral("firsttimev2"))) {
+    if (!m_userSaidQuit && !inLoginItems() && !defaults()->boolForKey(TDWSettingsKeys::QuitNoPrompt) && !m_restartingTemp
+        && defaults()->boolForKey(TDWSettingsKeys::FirstTimeV2)) {
         const TDWAppPrompts::StartAtLoginAnswer answer = m_prompts->askToStartAtLogin();
         if (answer.choice == TDWAppPrompts::StartAtLoginChoice::StartAtLogin) {
             addToLoginItemsThenQuit();
             return TerminateReply::Cancel;
         }
         if (answer.suppress)
-            defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+            defaults()->setBool(true, TDWSettingsKeys::QuitNoPrompt);
     }
     waitForRecoveryOperations();
     if (m_backupScheduler && m_backupScheduler->backupInProgress())
-        defaults()->setBool(true, QStringLiteral("last_cancelled"));
+        defaults()->setBool(true, TDWSettingsKeys::LastCancelled);
     quitTidewellMonitor();
     deleteQuickLookFolder();
     return TerminateReply::Now;

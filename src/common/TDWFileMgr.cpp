@@ -2,6 +2,7 @@
 
 #include "common/TDWFileMgrError.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -247,7 +248,7 @@ QString TDWFileMgr::backedUpItemsPath()
 
 QString TDWFileMgr::altBackupLocation()
 {
-    return TDWUserDefaults::standard()->stringForKey(QStringLiteral("altbackuploc"));
+    return TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::AltBackupLocation);
 }
 
 QString TDWFileMgr::itemListXmlPathForService(const QString &serviceId)

@@ -1,5 +1,6 @@
 #include "mail/TDWMailPreflightOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
@@ -279,7 +280,7 @@ QString TDWMailPreflightOperation::username() const
 
 QString TDWMailPreflightOperation::service() const
 {
-    return QStringLiteral("mail");
+    return TDWServiceIds::Mail;
 }
 
 QString TDWMailPreflightOperation::accessToken() const

@@ -1,5 +1,6 @@
 #include "mail/TDWMailUtils.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDoc.h"
@@ -45,7 +46,6 @@ bool isInbox(const QString &path)
     return path.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0;
 }
 
-const QString MailService = QStringLiteral("mail");
 
 // folderType values of the special folders that get records of their own.
 constexpr qint64 InboxFolderType = 2;
@@ -57,7 +57,7 @@ constexpr qint64 UnrecordedFolderType = 6;
 TDWPersistentStorePtr mailStoreOf(const QString &username)
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    return storeMgr ? storeMgr->storeForAccountUsername(username, MailService) : nullptr;
+    return storeMgr ? storeMgr->storeForAccountUsername(username, TDWServiceIds::Mail) : nullptr;
 }
 
 // The current folder records of the account, in its own context.

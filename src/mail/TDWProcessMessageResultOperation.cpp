@@ -1,6 +1,8 @@
 #include "mail/TDWProcessMessageResultOperation.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "mail/TDWMessageFile.h"
@@ -71,7 +73,7 @@ void TDWProcessMessageResultOperation::storeMessage()
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     const auto revision = moc ? std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(m_docRevId, nullptr)) : nullptr;
     const TDWContextReset resetOnExit{moc.get()};
-    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"));
+    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Mail);
     // Revision paths are relative to the backup folder; without either there is nowhere to write.
     if (!revision || itemsPath.isEmpty() || revision->filePath().isEmpty()) {
         tdwLog(QStringLiteral("ERROR: Unable to find where to save message for %1").arg(m_docRevId.uriRepresentation().toString()));
@@ -95,7 +97,7 @@ void TDWProcessMessageResultOperation::storeMessage()
         TDWError error;
         if (TDWMessageFile::write(path, m_data, TDWMessageFile::flagWordFor(*revision), &error)) {
             revision->setExportStatus(TDWDocRev::BackedUp);
-            TDWFileLock::setLocked(path, TDWUserDefaults::standard()->boolForKey(QStringLiteral("lockBackupFiles")));
+            TDWFileLock::setLocked(path, TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles));
         } else {
             tdwLog(QStringLiteral("ERROR: Failed to write message to “%1”").arg(path));
             revision->setExportStatus(TDWDocRev::DownloadFailed);

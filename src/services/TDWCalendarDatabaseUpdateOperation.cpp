@@ -5,6 +5,7 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "common/BKSExpBackoffConnectionDelegateWrapper.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWUrlEncoding.h"
 #include "dataobjects/TDWEvent.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -374,7 +375,7 @@ void TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &cur
     const TDWDoc::Ptr doc = currentRev->doc();
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
     const TDWDocRev::Ptr newRev =
-        TDWDocRev::newWithMoc(moc, storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("calendar")) : nullptr);
+        TDWDocRev::newWithMoc(moc, storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Calendar) : nullptr);
     newRev->setDoc(doc);
     for (const QString &key : CopiedKeys)
         newRev->setKeyValue(currentRev->keyValue(key), key);

@@ -2,6 +2,7 @@
 
 #include "agent/TDWDocDirRenameHandler.h"
 #include "agent/TDWRuleUpdateOperation.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWAccount.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-const QString CalendarService = QStringLiteral("calendar");
 
 QString joined(const QString &folder, const QString &name)
 {
@@ -286,7 +286,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
             return Outcome::Done;
     }
 
-    if (m_service == CalendarService && (entry.accessRole().isNull() || entry.accessRole() != candidate->accessRole()))
+    if (m_service == TDWServiceIds::Calendar && (entry.accessRole().isNull() || entry.accessRole() != candidate->accessRole()))
         return Outcome::Done;
     if (reappeared)
         return Outcome::Done;
@@ -317,7 +317,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
     if (candidate->starred() != entry.starred() || candidate->hidden() != entry.hidden() || candidate->shared() != entry.shared()
         || candidate->liked() != entry.liked() || candidate->viewedByMe() != entry.viewedByMe())
         return Outcome::Done;
-    if (m_service != CalendarService && entryDate.isValid() && !dateIsEqualTo(candidateDate, entryDate))
+    if (m_service != TDWServiceIds::Calendar && entryDate.isValid() && !dateIsEqualTo(candidateDate, entryDate))
         return Outcome::Done;
     *reuse = true;
     return Outcome::Done;

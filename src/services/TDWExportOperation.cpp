@@ -5,6 +5,7 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWDocDirRenameHandler.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -22,14 +23,13 @@
 
 namespace {
 
-const QString RuleKey = QStringLiteral("dontbackuppredicate");
 
 // The status to store for `given`: a failure of a revision that the user's
 // do-not-back-up rule matches becomes "excluded"; a success stays a success.
 // Nullopt (with the reason) when the rule cannot be read.
 std::optional<qint64> statusToStore(qint64 given, const TDWDocRev &rev, QString *reason)
 {
-    const QString rule = TDWUserDefaults::standard()->stringForKey(RuleKey);
+    const QString rule = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::DontBackupPredicate);
     if (given == TDWDocRev::BackedUp || rule.trimmed().isEmpty())
         return given;
     TDWError error;
@@ -102,7 +102,7 @@ void TDWExportOperation::handleSuccessfulRetrieval()
         const std::shared_ptr<TDWDocRev> rev = moc ? fetchDocRev(*moc, &failure) : nullptr;
         // A lock that cannot be set does not make the download a failure.
         if (rev)
-            TDWFileLock::setLocked(fullPathOfDocRev(*rev), TDWUserDefaults::standard()->boolForKey(QStringLiteral("lockBackupFiles")));
+            TDWFileLock::setLocked(fullPathOfDocRev(*rev), TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles));
     }
     saveRetrievalStatus(TDWDocRev::BackedUp, QString());
     considerDocDirRename();

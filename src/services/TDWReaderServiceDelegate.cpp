@@ -1,6 +1,7 @@
 #include "services/TDWReaderServiceDelegate.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPropertyList.h"
@@ -14,7 +15,7 @@ constexpr qint16 BookmarkResourceId = 256;
 } // namespace
 
 TDWReaderServiceDelegate::TDWReaderServiceDelegate()
-    : m_serviceBackupsDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("reader")))
+    : m_serviceBackupsDir(TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Reader))
 {
 }
 

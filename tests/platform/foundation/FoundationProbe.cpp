@@ -3,8 +3,13 @@
 //                                   successive versions, printing each version
 //                                   once its write returned;
 //   duration <milliseconds>         prints TDWClock::duration() of it, as the
-//                                   environment configured it.
+//                                   environment configured it;
+//   mainthread                      without an application object, prints
+//                                   what TDWMainThread answers on this thread
+//                                   and another: "<isCurrent> <post ran in
+//                                   the caller> <invokeAndWait ran in the caller>".
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWSafeFile.h"
 
 #include "SafeFileVersions.h"
@@ -12,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -31,6 +37,24 @@ int rewrite(const char *file, const char *first)
     }
 }
 
+void printMainThreadAnswers()
+{
+    const auto here = std::this_thread::get_id();
+    bool posted = false;
+    bool waited = false;
+    TDWMainThread::post([&] { posted = std::this_thread::get_id() == here; });
+    TDWMainThread::invokeAndWait([&] { waited = std::this_thread::get_id() == here; });
+    std::printf("%d %d %d\n", int(TDWMainThread::isCurrent()), int(posted), int(waited));
+}
+
+int mainThread()
+{
+    printMainThreadAnswers();
+    std::thread other(printMainThreadAnswers);
+    other.join();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -41,6 +65,8 @@ int main(int argc, char **argv)
         std::printf("%lld\n", static_cast<long long>(TDWClock::duration(std::chrono::milliseconds(std::atoll(argv[2]))).count()));
         return 0;
     }
-    std::fprintf(stderr, "usage: %s rewrite <file> <first version> | duration <ms>\n", argv[0]);
+    if (argc == 2 && std::strcmp(argv[1], "mainthread") == 0)
+        return mainThread();
+    std::fprintf(stderr, "usage: %s rewrite <file> <first version> | duration <ms> | mainthread\n", argv[0]);
     return 2;
 }
