@@ -34,7 +34,7 @@ namespace {
 
 // The services this view has a check box for, in the order shown.
 const QStringList CheckboxServices = {TDWServiceIds::Mail, TDWServiceIds::Contacts, TDWServiceIds::Calendar,
-                                      TDWServiceIds::Docs};
+                                      TDWServiceIds::Tasks, TDWServiceIds::Docs};
 // The status handed to the save of an account not stored yet.
 constexpr qint64 NewAccountStatus = -1;
 // The Drive choice's button ids.
@@ -79,7 +79,7 @@ void TDWAccountViewController::buildView()
     username->addWidget(m_usernameField);
     username->addWidget(m_usernameLabel);
 
-    const QStringList titles = {tr("Gmail"), tr("Contacts"), tr("Calendar"), tr("Google Drive")};
+    const QStringList titles = {tr("Gmail"), tr("Contacts"), tr("Calendar"), tr("Tasks"), tr("Google Drive")};
     auto *services = new QVBoxLayout;
     for (qsizetype i = 0; i < CheckboxServices.size(); ++i) {
         auto *checkbox = new QCheckBox(titles[i]);
