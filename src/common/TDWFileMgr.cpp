@@ -2,7 +2,9 @@
 
 #include "common/TDWFileMgrError.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QCoreApplication>
@@ -172,7 +174,7 @@ bool TDWFileMgr::setDataDir(const QString &path)
     }
 
     layout->tmpDirPath = defaultTempDir();
-    QDir().mkpath(layout->tmpDirPath); // a failure shows in the checks below
+    TDWPrivateFiles::makeFolder(layout->tmpDirPath); // a failure shows in the checks below
     if (!existsAt(layout->tmpDirPath)) {
         ok = createDir(layout->tmpDirPath) && ok;
     } else if (!QFileInfo(layout->tmpDirPath).isDir()) {
@@ -190,7 +192,7 @@ bool TDWFileMgr::setDataDir(const QString &path)
 
 bool TDWFileMgr::createDir(const QString &path)
 {
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+    if (::mkdir(QFile::encodeName(path).constData(), TDWPrivateFiles::FolderMode) == 0)
         return true;
     const int code = errno;
     const QString reason = QString::fromLocal8Bit(std::strerror(code));
@@ -247,7 +249,7 @@ QString TDWFileMgr::backedUpItemsPath()
 
 QString TDWFileMgr::altBackupLocation()
 {
-    return TDWUserDefaults::standard()->stringForKey(QStringLiteral("altbackuploc"));
+    return TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::AltBackupLocation);
 }
 
 QString TDWFileMgr::itemListXmlPathForService(const QString &serviceId)
@@ -267,7 +269,7 @@ QString TDWFileMgr::auxiliaryStoresDir()
     initData();
     const QString path = appendComponent(currentLayout()->appSupportDir, QStringLiteral("Auxiliary Stores"));
     if (!existsAt(path))
-        QDir().mkpath(path);
+        TDWPrivateFiles::makeFolder(path);
     return path;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/TDWFileUtilsError.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,7 +139,7 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         const QString candidate = numberedName(parent, base, n);
         // mkdir fails on anything already there, dangling links included, so
         // two callers racing for one name never share a directory.
-        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
+        if (::mkdir(QFile::encodeName(candidate).constData(), TDWPrivateFiles::FolderMode) == 0)
             return candidate;
         const int code = errno;
         if (code == EEXIST)
@@ -147,7 +148,7 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         // missing, and a failure shows in the next mkdir, with its reason.
         if (code == ENOENT && !parentMade) {
             parentMade = true;
-            QDir().mkpath(parent);
+            TDWPrivateFiles::makeFolder(parent);
             --n;
             continue;
         }

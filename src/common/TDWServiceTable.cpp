@@ -1,6 +1,7 @@
 #include "common/TDWServiceTable.h"
 
 #include "common/TDWServiceTableError.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
@@ -186,7 +187,7 @@ QList<TDWSpecialMailLabel> TDWServiceTable::requiredMailLabels() const
 
 QVariantMap TDWServiceTable::getThrottleLevel() const
 {
-    QString name = TDWUserDefaults::standard()->stringForKey(QStringLiteral("ThrottleLevel"));
+    QString name = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::ThrottleLevel);
     if (name.isEmpty())
         name = QStringLiteral("moderate");
     return data().config.value(QStringLiteral("throttlelevels")).toMap().value(name).toMap();

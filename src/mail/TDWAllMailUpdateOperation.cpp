@@ -1,9 +1,10 @@
 #include "mail/TDWAllMailUpdateOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailFolder.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -132,7 +133,7 @@ bool TDWAllMailUpdateOperation::synchronise()
 bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type)
 {
     const auto storeMgr = TDWMasterStore::shared().storeMgr();
-    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_context.accountUsername, QStringLiteral("mail")) : nullptr;
+    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_context.accountUsername, TDWServiceIds::Mail) : nullptr;
     if (!m_context.store) {
         tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
         return false;

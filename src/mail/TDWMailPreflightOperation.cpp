@@ -1,6 +1,7 @@
 #include "mail/TDWMailPreflightOperation.h"
 
 #include "accounts/TDWAccountAccessError.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
@@ -285,7 +286,7 @@ QString TDWMailPreflightOperation::username() const
 
 QString TDWMailPreflightOperation::service() const
 {
-    return QStringLiteral("mail");
+    return TDWServiceIds::Mail;
 }
 
 QString TDWMailPreflightOperation::accessToken() const

@@ -1,5 +1,6 @@
 #include "mail/TDWMultiMessageExportOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMailFolder.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -120,7 +121,7 @@ void TDWMultiMessageExportOperation::main()
 std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportOperation::readRows()
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Mail) : nullptr;
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!store || !moc) {
         tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(QStringLiteral("no mail store is open")));
@@ -170,7 +171,7 @@ std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportO
 QString TDWMultiMessageExportOperation::allMailFolderPath()
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Mail) : nullptr;
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!store || !moc)
         return {};

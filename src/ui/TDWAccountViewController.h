@@ -28,7 +28,7 @@ class TDWPreflightMgr;
 // decides, without showing anything new, whether the account can be saved as
 // it is, needs its access checked with the stored credential, or needs a new
 // sign-in, and hands over to the flow. Its controls carry object names:
-// "usernameField", "usernameLabel", "mail", "contacts", "calendar", "docs",
+// "usernameField", "usernameLabel", "mail", "contacts", "calendar", "tasks", "docs",
 // "limitGoogleDocs", "allGoogleDocs", "labels", "requiredImapSettings",
 // "statusText", "errorImage", "progress", "continue", "back", "cancel".
 class TDWAccountViewController : public QObject,

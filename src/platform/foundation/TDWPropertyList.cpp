@@ -591,13 +591,13 @@ QByteArray write(const QVariant &value, TDWError *error)
     return writer.out;
 }
 
-bool writeFile(const QVariant &value, const QString &path, TDWError *error)
+bool writeFile(const QVariant &value, const QString &path, TDWError *error, int mode)
 {
     const QByteArray bytes = write(value, error);
     if (bytes.isEmpty())
         return false;
     TDWError writeError;
-    if (!TDWSafeFile::write(path, bytes, &writeError)) {
+    if (!TDWSafeFile::write(path, bytes, &writeError, mode)) {
         tdwSetError(error, TDWError(TDWPropertyListError::Domain, TDWPropertyListError::FileWrite, writeError.userInfo()));
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/TDWError.h"
 #include "platform/foundation/TDWPropertyListError.h"
+#include "platform/foundation/TDWSafeFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,6 +29,7 @@ QVariant readFile(const QString &path, TDWError *error);
 QByteArray write(const QVariant &value, TDWError *error);
 
 // Writes atomically: the old file stays whole until the new one replaces it.
-bool writeFile(const QVariant &value, const QString &path, TDWError *error);
+// `mode` as TDWSafeFile takes it.
+bool writeFile(const QVariant &value, const QString &path, TDWError *error, int mode = TDWSafeFile::DefaultMode);
 
 } // namespace TDWPropertyList
