@@ -39,7 +39,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <thread>
 
 namespace {
 
@@ -434,8 +433,8 @@ void TDWAppController::connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr)
         status.setInformativeText(QStringLiteral("status: %1").arg(m_loginItems.inLoginItems && m_loginItems.inLoginItems() ? 1 : 0));
         status.exec();
     });
-    // A test of crash reporting: the exception leaves a thread of its own, which ends the program.
-    connect(statusItemMgr, &TDWStatusItemMgr::throwExceptionRequested, this, [] { std::thread(&TDWAppMenus::throwException).detach(); });
+    // A test of how a worker thread reports an exception it lets escape.
+    connect(statusItemMgr, &TDWStatusItemMgr::throwExceptionRequested, this, [this] { m_statusQueue->addOperation(&TDWAppMenus::throwException); });
     connect(statusItemMgr, &TDWStatusItemMgr::quitRequested, m_quitFlow.get(), &TDWQuitFlow::quitConfirming);
 }
 
