@@ -121,14 +121,19 @@ void TDWWindowRegistry::showAccountPrefs()
 
 void TDWWindowRegistry::bringForward()
 {
+    // The main window, shown again if it was closed and restored if minimised.
+    // Whatever else is open (the status icon among them) does not stand in for it.
+    showMainWindow();
+    if (m_mainWindowController)
+        return;
+    // No account yet: the window the user is working in (the first run) comes forward.
     for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isVisible()) {
+        if (window->isVisible() && (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog)) {
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
             window->raise();
             window->activateWindow();
-            return;
         }
     }
-    showMainWindow();
 }
 
 void TDWWindowRegistry::closedMainWindow()

@@ -39,7 +39,8 @@ public:
     void showListDiagnosticWindow();
     void showPrefsWindow();
     void showAccountPrefs();
-    // Brings the program forward: a visible window is raised, or else the main window shown.
+    // Brings the program forward: the main window (or, before there is an
+    // account, the open windows), shown or restored and raised.
     void bringForward();
     void closedMainWindow();
     // A click on one of the program's desktop notifications.

@@ -24,6 +24,7 @@ TDWMainWindowController::~TDWMainWindowController() = default;
 
 void TDWMainWindowController::showWindow()
 {
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

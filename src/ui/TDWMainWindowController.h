@@ -21,6 +21,7 @@ public:
     explicit TDWMainWindowController(const QList<QMenu *> &menus, QObject *parent = nullptr);
     ~TDWMainWindowController() override;
 
+    // Shows the window, restored if minimised, in front.
     void showWindow();
     QMainWindow *window() const { return m_window.get(); }
 

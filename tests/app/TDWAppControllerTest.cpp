@@ -219,6 +219,33 @@ TEST_F(TDWAppControllerStartup, AReturningUserWhoHasNotReadTheUpgradeNotesSeesTh
     }
 }
 
+// Another start asks the running program to come forward: the main window is
+// shown again when closed and restored when minimised, even while another
+// window of the program stays open.
+TEST_F(TDWAppControllerStartup, ASecondStartBringsTheMainWindowForward)
+{
+    prepareReturningUser();
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    controller->windows()->showActivityWindow();
+
+    controller->windows()->mainWindowController()->window()->close();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(controller->windows()->mainWindowController());
+    controller->activate();
+    ASSERT_TRUE(controller->windows()->mainWindowController());
+    QMainWindow *main = controller->windows()->mainWindowController()->window();
+    EXPECT_TRUE(main->isVisible());
+
+    main->showMinimized();
+    ASSERT_TRUE(main->isMinimized());
+    controller->activate();
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_FALSE(main->isMinimized());
+    EXPECT_EQ(controller->windows()->mainWindowController()->window(), main);
+}
+
 TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLastShownOneIsGone)
 {
     prepareReturningUser({QStringLiteral("b@example.com"), QStringLiteral("a@example.com")});
