@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMainWindow>
 #include <QScreen>
 #include <QWidget>
@@ -57,6 +58,13 @@ TDWWindowRegistry::~TDWWindowRegistry()
     qDeleteAll(kept);
 }
 
+void TDWWindowRegistry::setStatusMenu(QMenu *menu)
+{
+    m_statusMenu = menu;
+    if (m_mainWindowController)
+        m_mainWindowController->setStatusMenu(menu);
+}
+
 void TDWWindowRegistry::showMainWindow()
 {
     if (m_currentAccountUsername.isEmpty()) {
@@ -81,6 +89,7 @@ void TDWWindowRegistry::showMainWindow()
         auto *controller = new TDWMainWindowController(m_menus, this);
         m_mainWindowController = controller;
         connect(controller, &TDWMainWindowController::closed, this, &TDWWindowRegistry::closedMainWindow);
+        controller->setStatusMenu(m_statusMenu);
     }
     m_mainWindowController->setAccountUsername(m_currentAccountUsername);
     m_mainWindowController->showWindow();

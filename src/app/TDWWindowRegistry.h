@@ -28,6 +28,10 @@ public:
     explicit TDWWindowRegistry(QList<QMenu *> menus, QObject *parent = nullptr);
     ~TDWWindowRegistry() override;
 
+    // A menu the main window carries at the end of its menu bar (the status
+    // menu while there is no tray), or none.
+    void setStatusMenu(QMenu *menu);
+
     // What the Activity window shows; set once start-up has made it.
     void setActivityMonitor(TDWActivityMonitor *monitor) { m_activityMonitor = monitor; }
 
@@ -69,6 +73,7 @@ public:
 
 private:
     QList<QMenu *> m_menus;
+    QPointer<QMenu> m_statusMenu;
     TDWActivityMonitor *m_activityMonitor = nullptr;
     QString m_currentAccountUsername;
     QPointer<TDWMainWindowController> m_mainWindowController;

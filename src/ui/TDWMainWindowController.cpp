@@ -35,6 +35,13 @@ void TDWMainWindowController::setAccountUsername(const QString &username)
     m_accountLabel->setText(username);
 }
 
+void TDWMainWindowController::setStatusMenu(QMenu *menu)
+{
+    if (m_statusMenuAction)
+        m_window->menuBar()->removeAction(m_statusMenuAction);
+    m_statusMenuAction = menu ? m_window->menuBar()->addMenu(menu) : nullptr;
+}
+
 bool TDWMainWindowController::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_window.get() && event->type() == QEvent::Close)

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QAction;
 class QLabel;
 class QMainWindow;
 class QMenu;
@@ -26,6 +27,9 @@ public:
     QMainWindow *window() const { return m_window.get(); }
 
     void setAccountUsername(const QString &username);
+    // A menu shown at the end of the menu bar (the status menu on a desktop
+    // without a tray), or none; it stays owned by the caller.
+    void setStatusMenu(QMenu *menu);
 
 signals:
     // The user closed the window.
@@ -37,4 +41,5 @@ protected:
 private:
     std::unique_ptr<QMainWindow> m_window;
     QLabel *m_accountLabel = nullptr;
+    QAction *m_statusMenuAction = nullptr;
 };

@@ -88,6 +88,8 @@ void AppFixture::SetUp()
         defaults->removeObjectForKey(key);
     // Never the maker's real site: a port where nothing listens.
     defaults->setString(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("secureWebSiteURL"));
+    // Told before where the status menu goes without a tray (there is none offscreen).
+    defaults->setBool(true, QStringLiteral("statusMenuInWindowNoticeShown"));
     defaults->synchronize();
     TDWMasterStore::shared().setStoreMgr(nullptr);
     TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);
