@@ -24,6 +24,8 @@
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWPrivateFiles.h"
+#include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpOperation.h"
@@ -32,6 +34,8 @@
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
+#include "common/TDWSettingsKeys.h"
+#include "common/TDWServiceIds.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -49,7 +53,6 @@ namespace {
 TDWAppController *g_shared = nullptr;
 
 // The maker's secure web site, where the mailing list is.
-const QString SecureWebSiteKey = QStringLiteral("secureWebSiteURL");
 const QString SecureWebSite = QStringLiteral("https://www.tidewell.org");
 const QString MailingListPath = QStringLiteral("/subscribetomailinglist.php");
 
@@ -57,7 +60,7 @@ const QString MailingListPath = QStringLiteral("/subscribetomailinglist.php");
 const QString StatusMenuNoticeShownKey = QStringLiteral("statusMenuInWindowNoticeShown");
 
 // The one-time flags each of which, found unset at launch, asks for a backup at once.
-const QStringList OneTimeBackupFlags = {QStringLiteral("mail2")};
+const QStringList OneTimeBackupFlags = {TDWSettingsKeys::Mail2};
 
 TDWUserDefaults *defaults()
 {
@@ -162,7 +165,7 @@ void TDWAppController::applicationWillFinishLaunching()
     // A peer that hangs up must give an error, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     m_monitorApp->launch();
-    if (!defaults()->boolForKey(QStringLiteral("backgroundapp")))
+    if (!defaults()->boolForKey(TDWSettingsKeys::BackgroundApp))
         makeForegroundApp();
     m_migrationInProgress = false;
     // The HTTP back-off draws from the C library's generator.
@@ -181,17 +184,17 @@ bool TDWAppController::checkServiceTable()
 void TDWAppController::registerDefaults()
 {
     // The Gmail host comes from the service table, so tests and the demo can point it elsewhere.
-    const QString imapHost = TDWServiceTable::shared().serviceConfig(QStringLiteral("mail")).imapHost;
+    const QString imapHost = TDWServiceTable::shared().serviceConfig(TDWServiceIds::Mail).imapHost;
     QVariantMap registered{
-        {QStringLiteral("OAuth2Enabled"), true},
-        {QStringLiteral("calendarAccessLevel"), 1},
-        {QStringLiteral("googleDriveTimeout"), 60},
-        {QStringLiteral("googleDriveSimultaneous"), 4},
-        {QStringLiteral("lockBackupFiles"), true},
-        {SecureWebSiteKey, SecureWebSite},
+        {TDWSettingsKeys::OAuth2Enabled, true},
+        {TDWSettingsKeys::CalendarAccessLevel, 1},
+        {TDWSettingsKeys::GoogleDriveTimeout, 60},
+        {TDWSettingsKeys::GoogleDriveSimultaneous, 4},
+        {TDWSettingsKeys::LockBackupFiles, true},
+        {TDWSettingsKeys::SecureWebSiteUrl, SecureWebSite},
     };
     if (!imapHost.isEmpty())
-        registered.insert(QStringLiteral("Hostname"), imapHost);
+        registered.insert(TDWSettingsKeys::Hostname, imapHost);
     defaults()->registerDefaults(registered);
 }
 
@@ -200,14 +203,14 @@ void TDWAppController::writeKnownServices()
     QStringList ids;
     for (const TDWServiceConfig &service : TDWServiceTable::shared().serviceConfigs())
         ids.append(service.id);
-    defaults()->setObject(ids, QStringLiteral("knownservices"));
+    defaults()->setObject(ids, TDWSettingsKeys::KnownServices);
 }
 
 void TDWAppController::makeForegroundApp()
 {
     // A Linux desktop has no separate foreground state: the windows are the
     // application's presence. What remains is the screenshot settings copy.
-    if (defaults()->boolForKey(QStringLiteral("screenshotprefs")))
+    if (defaults()->boolForKey(TDWSettingsKeys::ScreenshotPrefs))
         TDWStartupFixups::copyScreenShotPrefs();
 }
 
@@ -220,8 +223,8 @@ void TDWAppController::applicationDidFinishLaunching()
 
 void TDWAppController::openMasterStore()
 {
-    const bool firstTime = defaults()->boolForKey(QStringLiteral("firsttime"));
-    const bool doneOauth = defaults()->boolForKey(QStringLiteral("doneoauth"));
+    const bool firstTime = defaults()->boolForKey(TDWSettingsKeys::FirstTime);
+    const bool doneOauth = defaults()->boolForKey(TDWSettingsKeys::DoneOAuth);
     const bool needsOauthConversion = firstTime && !doneOauth;
 
     TDWMasterStore &store = TDWMasterStore::shared();
@@ -266,14 +269,14 @@ void TDWAppController::finishedUpgradingDb(const TDWUpgradeResult &result)
 {
     if (m_stopping)
         return;
-    defaults()->setBool(true, QStringLiteral("doneoauth"));
+    defaults()->setBool(true, TDWSettingsKeys::DoneOAuth);
     TDWMasterStore &store = TDWMasterStore::shared();
     if (!store.persistentStoreCoordinator())
         store.setPersistentStoreCoordinator(result.destPsc);
     if (result.allUsernames) {
         defaults()->setObject(QVariantMap{{QStringLiteral("allUsernames"), *result.allUsernames},
                                           {QStringLiteral("failedOauthAccountUsernames"), result.failedOauthAccountUsernames}},
-                              QStringLiteral("oauthMigrationResult"));
+                              TDWSettingsKeys::OAuthMigrationResult);
     }
     // A backup always starts at once after an upgrade.
     initAfterStoreCoordinator(true);
@@ -317,10 +320,10 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
     TDWActivityMonitor::setShared(m_activityMonitor.get());
     m_windows->setActivityMonitor(m_activityMonitor.get());
 
-    if (defaults()->boolForKey(QStringLiteral("firsttime"))) {
-        if (!defaults()->boolForKey(QStringLiteral("backgroundapp")))
+    if (defaults()->boolForKey(TDWSettingsKeys::FirstTime)) {
+        if (!defaults()->boolForKey(TDWSettingsKeys::BackgroundApp))
             m_windows->showMainWindow();
-        if (!defaults()->boolForKey(QStringLiteral("firsttimev25")))
+        if (!defaults()->boolForKey(TDWSettingsKeys::FirstTimeV25))
             showFirstTimeV25Window();
         doneFirstTimeUser(backUpImmediately);
         return;
@@ -332,7 +335,7 @@ void TDWAppController::initAfterStoreCoordinator(bool backUpImmediately)
 
 void TDWAppController::showFirstTimeV25Window()
 {
-    const QVariantMap result = defaults()->dictionaryForKey(QStringLiteral("oauthMigrationResult"));
+    const QVariantMap result = defaults()->dictionaryForKey(TDWSettingsKeys::OAuthMigrationResult);
     auto *window = new TDWFirstTimeV25WindowController(result.value(QStringLiteral("allUsernames")).toStringList(),
                                                        result.value(QStringLiteral("failedOauthAccountUsernames")).toStringList());
     m_windows->addWindowController(window);
@@ -356,17 +359,18 @@ void TDWAppController::firstTimeUserFinished(const QString &emailAddress, bool s
 {
     if (!emailAddress.isEmpty()) {
         subscribeEmail(emailAddress);
-        defaults()->setString(emailAddress, QStringLiteral("BKEmailAddress"));
+        defaults()->setString(emailAddress, TDWSettingsKeys::EmailAddress);
     }
     if (startAtLogin && m_loginItems.addToLoginItems)
         m_loginItems.addToLoginItems();
     else if (!startAtLogin && m_loginItems.removeFromLoginItems)
         m_loginItems.removeFromLoginItems();
-    for (const char *flag : {"firsttime", "firsttimev2", "firsttimev25", "doneoauth", "tw216fix"})
-        defaults()->setBool(true, QString::fromLatin1(flag));
+    for (const QString &flag : {TDWSettingsKeys::FirstTime, TDWSettingsKeys::FirstTimeV2, TDWSettingsKeys::FirstTimeV25, TDWSettingsKeys::DoneOAuth,
+                                TDWSettingsKeys::Tw216Fix})
+        defaults()->setBool(true, flag);
     defaults()->synchronize();
     // Not being able to make it now is not fatal: the backup needs it later and says so then.
-    QDir().mkpath(TDWFileMgr::defaultBackupLocation());
+    TDWPrivateFiles::makeFolder(TDWFileMgr::defaultBackupLocation());
 
     doneFirstTimeUser(true);
     m_windows->setCurrentAccountUsername(accountUsername);
@@ -406,7 +410,7 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
     TDWBackupSchedulerEnvironment schedulerEnvironment =
         m_makeSchedulerEnvironment ? m_makeSchedulerEnvironment() : TDWBackupSchedulerEnvironment::standard();
     schedulerEnvironment.globalStatus = [this] { return statusMgr()->globalStatus(); };
-    m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(),
+    m_backupScheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().serviceConfigs(),
                                                              TDWMasterStore::shared().persistentStoreCoordinator(), std::move(schedulerEnvironment));
     statusMgr()->setBackupInProgressCheck([scheduler = m_backupScheduler.get()] { return scheduler->backupInProgress(); });
     if (backUpImmediately) {
@@ -494,7 +498,7 @@ TDWMigratingProgressWindowController *TDWAppController::migratingDatabaseWindowC
 
 void TDWAppController::subscribeEmail(const QString &emailAddress)
 {
-    QUrl url(defaults()->stringForKey(SecureWebSiteKey));
+    QUrl url(defaults()->stringForKey(TDWSettingsKeys::SecureWebSiteUrl));
     if (url.host().isEmpty())
         return;
     url.setPath(MailingListPath);
@@ -516,13 +520,13 @@ QUrl TDWAppController::altBackupLoc() const
 bool TDWAppController::saveAltBackupLoc(const QUrl &url)
 {
     if (url.isEmpty()) {
-        defaults()->removeObjectForKey(QStringLiteral("altbackuploc"));
+        defaults()->removeObjectForKey(TDWSettingsKeys::AltBackupLocation);
     } else {
         // Anything else would put the backups somewhere relative to whatever
         // folder the program happens to run in.
         if (!url.isLocalFile() || !QDir::isAbsolutePath(url.toLocalFile()))
             return false;
-        defaults()->setString(QDir::cleanPath(url.toLocalFile()), QStringLiteral("altbackuploc"));
+        defaults()->setString(QDir::cleanPath(url.toLocalFile()), TDWSettingsKeys::AltBackupLocation);
     }
     const QString bookmark = TDWFileMgr::altLocBookmarkFileLocation();
     if (QFileInfo::exists(bookmark) || QFileInfo(bookmark).isSymLink()) {
@@ -530,7 +534,7 @@ bool TDWAppController::saveAltBackupLoc(const QUrl &url)
         if (!file.remove())
             tdwLog(QStringLiteral("ERROR: Unable to delete the bookmark file: %1").arg(file.errorString()));
     }
-    defaults()->setBool(false, QStringLiteral("backupdirismissing"));
+    defaults()->setBool(false, TDWSettingsKeys::BackupDirIsMissing);
     defaults()->synchronize();
     return true;
 }

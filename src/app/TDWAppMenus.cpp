@@ -8,6 +8,7 @@
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "common/TDWSettingsKeys.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -106,7 +107,7 @@ bool TDWAppMenus::validateMenuItem(const QAction *item) const
         return count != TDWManagedObjectContext::NotFound && count > 0;
     }
     if (selector == QLatin1String("showPrefsWindow:"))
-        return store.persistentStoreCoordinator() && TDWUserDefaults::standard()->boolForKey(QStringLiteral("firsttimev25"));
+        return store.persistentStoreCoordinator() && TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::FirstTimeV25);
     if (selector == QLatin1String("quitConfirming:"))
         return !m_app.migrationInProgress();
     return true;

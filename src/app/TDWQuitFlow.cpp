@@ -5,6 +5,7 @@
 #include "app/TDWRecoveryQueue.h"
 #include "app/TDWStartupFixups.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "common/TDWSettingsKeys.h"
 
 #include <QThread>
 #include <QTimer>
@@ -34,7 +35,7 @@ bool TDWQuitFlow::inLoginItems() const
 
 void TDWQuitFlow::quitConfirming()
 {
-    if (m_userSaidQuit || defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")) || !defaults()->boolForKey(QStringLiteral("firsttime"))) {
+    if (m_userSaidQuit || defaults()->boolForKey(TDWSettingsKeys::QuitNoPrompt) || !defaults()->boolForKey(TDWSettingsKeys::FirstTime)) {
         quit();
         return;
     }
@@ -42,7 +43,7 @@ void TDWQuitFlow::quitConfirming()
     switch (answer.choice) {
     case TDWAppPrompts::QuitChoice::Quit:
         if (answer.suppress)
-            defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+            defaults()->setBool(true, TDWSettingsKeys::QuitNoPrompt);
         quit();
         break;
     case TDWAppPrompts::QuitChoice::QuitAndStartAtLogin:
@@ -88,19 +89,19 @@ void TDWQuitFlow::terminate()
 TDWQuitFlow::TerminateReply TDWQuitFlow::applicationShouldTerminate()
 {
     defaults()->synchronize();
-    if (!m_userSaidQuit && !inLoginItems() && !defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")) && !m_restartingTemp
-        && defaults()->boolForKey(QStringLiteral("firsttimev2"))) {
+    if (!m_userSaidQuit && !inLoginItems() && !defaults()->boolForKey(TDWSettingsKeys::QuitNoPrompt) && !m_restartingTemp
+        && defaults()->boolForKey(TDWSettingsKeys::FirstTimeV2)) {
         const TDWAppPrompts::StartAtLoginAnswer answer = m_app.prompts().askToStartAtLogin();
         if (answer.choice == TDWAppPrompts::StartAtLoginChoice::StartAtLogin) {
             addToLoginItemsThenQuit();
             return TerminateReply::Cancel;
         }
         if (answer.suppress)
-            defaults()->setBool(true, QStringLiteral("QuitNoPrompt_v2"));
+            defaults()->setBool(true, TDWSettingsKeys::QuitNoPrompt);
     }
     m_app.recoveryQueue()->waitUntilAllOperationsAreFinished();
     if (m_app.backupScheduler() && m_app.backupScheduler()->backupInProgress())
-        defaults()->setBool(true, QStringLiteral("last_cancelled"));
+        defaults()->setBool(true, TDWSettingsKeys::LastCancelled);
     m_app.quitTidewellMonitor();
     TDWStartupFixups::deleteQuickLookFolder();
     return TerminateReply::Now;

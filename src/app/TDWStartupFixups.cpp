@@ -10,6 +10,8 @@
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/predicate/TDWPredicate.h"
+#include "common/TDWSettingsKeys.h"
+#include "common/TDWServiceIds.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,15 +32,15 @@ void TDWStartupFixups::run()
     lockDownKeychainItems();
     // Done once: the flag is set only when the reset was saved, so a failed
     // one is tried again at the next launch.
-    if (!defaults()->boolForKey(QStringLiteral("gdriveall252")) && resetGoogleDriveBackup())
-        defaults()->setBool(true, QStringLiteral("gdriveall252"));
+    if (!defaults()->boolForKey(TDWSettingsKeys::GDriveAll252) && resetGoogleDriveBackup())
+        defaults()->setBool(true, TDWSettingsKeys::GDriveAll252);
 }
 
 bool TDWStartupFixups::hasGoogleReaderBackups()
 {
     std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     TDWFetchRequest request(QStringLiteral("AccountServiceSetting"));
-    request.setPredicate(TDWPredicate::parse(QStringLiteral("service = %@ and lastListIteration != nil"), {QStringLiteral("reader")}));
+    request.setPredicate(TDWPredicate::parse(QStringLiteral("service = %@ and lastListIteration != nil"), {TDWServiceIds::Reader}));
     TDWError error;
     const qint64 count = moc->countForFetchRequest(request, &error);
     moc->reset();
@@ -99,7 +101,7 @@ bool TDWStartupFixups::resetGoogleDriveBackup()
     } else {
         for (const TDWAccount::Ptr &account : *accounts) {
             // Without its Drive store the account has no change id to forget.
-            if (const TDWPersistentStorePtr store = storeMgr->storeForAccountUsername(account->username(), QStringLiteral("docs")))
+            if (const TDWPersistentStorePtr store = storeMgr->storeForAccountUsername(account->username(), TDWServiceIds::Docs))
                 TDWDataProperty::removePropertyForName(QStringLiteral("lastChangeId"), store, *moc);
         }
         saved = moc->save(&error);
@@ -122,7 +124,7 @@ void TDWStartupFixups::deleteQuickLookFolder()
 
 void TDWStartupFixups::copyScreenShotPrefs()
 {
-    const QString path = TDWResources::path(QStringLiteral("screenshotprefs"), QStringLiteral("plist"));
+    const QString path = TDWResources::path(TDWSettingsKeys::ScreenshotPrefs, QStringLiteral("plist"));
     if (path.isEmpty())
         return;
     const QVariantMap settings = TDWPropertyList::readFile(path, nullptr).toMap();

@@ -9,6 +9,7 @@
 #include "ui/TDWActivityWindowController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWOpenSourceWindowController.h"
+#include "common/TDWSettingsKeys.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -68,7 +69,7 @@ void TDWWindowRegistry::setStatusMenu(QMenu *menu)
 void TDWWindowRegistry::showMainWindow()
 {
     if (m_currentAccountUsername.isEmpty()) {
-        QString username = defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername"));
+        QString username = defaults()->stringForKey(TDWSettingsKeys::LastCurrentAccountUsername);
         if (std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc()) {
             if (!username.isEmpty() && !TDWAccount::byUsername(username, *moc, nullptr))
                 username.clear();
@@ -225,7 +226,7 @@ void TDWWindowRegistry::setCurrentAccountUsername(const QString &username)
     QVariantMap userInfo;
     if (!username.isEmpty()) {
         userInfo.insert(QStringLiteral("accountUsername"), username);
-        defaults()->setString(username, QStringLiteral("lastCurrentAccountUsername"));
+        defaults()->setString(username, TDWSettingsKeys::LastCurrentAccountUsername);
     }
     if (m_mainWindowController)
         m_mainWindowController->setAccountUsername(username);
