@@ -10,6 +10,7 @@
 #include "app/TDWRecoveryQueue.h"
 #include "app/TDWRegisterClasses.h"
 #include "app/TDWStartupFixups.h"
+#include "app/TDWTrayWatch.h"
 #include "app/TDWWindowRegistry.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWServiceTable.h"
@@ -31,19 +32,21 @@
 #include "status/TDWActivityMonitor.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWFirstTimeUserController.h"
+#include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
 #include "common/TDWSettingsKeys.h"
 #include "common/TDWServiceIds.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QUrl>
 
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <thread>
 
 namespace {
 
@@ -52,6 +55,9 @@ TDWAppController *g_shared = nullptr;
 // The maker's secure web site, where the mailing list is.
 const QString SecureWebSite = QStringLiteral("https://www.tidewell.org");
 const QString MailingListPath = QStringLiteral("/subscribetomailinglist.php");
+
+// Set once the user has been told where the status menu is on a desktop without a tray.
+const QString StatusMenuNoticeShownKey = QStringLiteral("statusMenuInWindowNoticeShown");
 
 // The one-time flags each of which, found unset at launch, asks for a backup at once.
 const QStringList OneTimeBackupFlags = {TDWSettingsKeys::Mail2};
@@ -417,7 +423,33 @@ void TDWAppController::finishInitializationAfterStatus(bool backUpImmediately)
     connectStatusItemMgr(statusItemMgr);
     statusItemMgr->draw();
     m_notifier->setTrayIcon(statusItemMgr->trayIcon());
+    m_trayWatch = std::make_unique<TDWTrayWatch>();
+    connect(m_trayWatch.get(), &TDWTrayWatch::availabilityChanged, this, &TDWAppController::placeStatusMenu);
+    placeStatusMenu(m_trayWatch->isAvailable());
     emit startupFinished();
+}
+
+void TDWAppController::placeStatusMenu(bool trayAvailable)
+{
+    // Without a tray the icon cannot be seen: its menu goes into the main window's menu bar.
+    if (!m_statusItemMgr)
+        return;
+    QMenu *menu = m_statusItemMgr->menu();
+    menu->setTitle(tr("Status"));
+    m_windows->setStatusMenu(trayAvailable ? nullptr : menu);
+    if (trayAvailable || defaults()->boolForKey(StatusMenuNoticeShownKey))
+        return;
+    defaults()->setBool(true, StatusMenuNoticeShownKey);
+    tdwLog(QStringLiteral("No tray to show the status icon in: the status menu is in the main window"));
+    QWidget *parent = m_windows->mainWindowController() ? m_windows->mainWindowController()->window() : nullptr;
+    auto *notice = new QMessageBox(QMessageBox::Information, QStringLiteral("Tidewell"),
+                                   tr("Your desktop has no area for status icons, so Tidewell shows its status in the Status menu of "
+                                      "its window instead: there you can back up now, stop a backup, and see how each account's "
+                                      "backup stands. Choose Window ▸ Tidewell, or start Tidewell again, to bring the window forward."),
+                                   QMessageBox::Ok, parent);
+    notice->setObjectName(QStringLiteral("statusMenuNotice"));
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->open();
 }
 
 void TDWAppController::connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr)
@@ -438,8 +470,8 @@ void TDWAppController::connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr)
         status.setInformativeText(QStringLiteral("status: %1").arg(m_loginItems.inLoginItems && m_loginItems.inLoginItems() ? 1 : 0));
         status.exec();
     });
-    // A test of crash reporting: the exception leaves a thread of its own, which ends the program.
-    connect(statusItemMgr, &TDWStatusItemMgr::throwExceptionRequested, this, [] { std::thread(&TDWAppMenus::throwException).detach(); });
+    // A test of how a worker thread reports an exception it lets escape.
+    connect(statusItemMgr, &TDWStatusItemMgr::throwExceptionRequested, this, [this] { m_statusQueue->addOperation(&TDWAppMenus::throwException); });
     connect(statusItemMgr, &TDWStatusItemMgr::quitRequested, m_quitFlow.get(), &TDWQuitFlow::quitConfirming);
 }
 

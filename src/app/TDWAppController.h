@@ -26,6 +26,7 @@ class TDWQuitFlow;
 class TDWRecoveryQueue;
 class TDWStatusItemMgr;
 class TDWStatusMgr;
+class TDWTrayWatch;
 class TDWWindowRegistry;
 struct TDWUpgradeResult;
 
@@ -130,6 +131,9 @@ private:
     void finishInitializationAfterStatus(bool backUpImmediately);
     // The status menu's commands.
     void connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr);
+    // The status menu in the tray, or else in the main window's menu bar;
+    // the first time it goes there, the user is told (once per installation).
+    void placeStatusMenu(bool trayAvailable);
     // Sets each one-time backup flag not yet set; true when one was unset.
     bool setOneTimeBackupFlags();
     // Shows the message, then stops (once; later calls do nothing).
@@ -156,6 +160,7 @@ private:
     std::shared_ptr<TDWStatusMgr> m_statusMgr;
     std::unique_ptr<TDWBackupScheduler> m_backupScheduler;
     QPointer<TDWStatusItemMgr> m_statusItemMgr;
+    std::unique_ptr<TDWTrayWatch> m_trayWatch;
     QPointer<TDWFirstTimeUserController> m_firstTimeUserController;
     QPointer<TDWMigratingProgressWindowController> m_migratingDatabaseWindowController;
     // Cancelled at the end if still running, so that quitting never waits for them.

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMainWindow>
 #include <QScreen>
 #include <QWidget>
@@ -58,6 +59,13 @@ TDWWindowRegistry::~TDWWindowRegistry()
     qDeleteAll(kept);
 }
 
+void TDWWindowRegistry::setStatusMenu(QMenu *menu)
+{
+    m_statusMenu = menu;
+    if (m_mainWindowController)
+        m_mainWindowController->setStatusMenu(menu);
+}
+
 void TDWWindowRegistry::showMainWindow()
 {
     if (m_currentAccountUsername.isEmpty()) {
@@ -82,6 +90,7 @@ void TDWWindowRegistry::showMainWindow()
         auto *controller = new TDWMainWindowController(m_menus, this);
         m_mainWindowController = controller;
         connect(controller, &TDWMainWindowController::closed, this, &TDWWindowRegistry::closedMainWindow);
+        controller->setStatusMenu(m_statusMenu);
     }
     m_mainWindowController->setAccountUsername(m_currentAccountUsername);
     m_mainWindowController->showWindow();
@@ -122,14 +131,19 @@ void TDWWindowRegistry::showAccountPrefs()
 
 void TDWWindowRegistry::bringForward()
 {
+    // The main window, shown again if it was closed and restored if minimised.
+    // Whatever else is open (the status icon among them) does not stand in for it.
+    showMainWindow();
+    if (m_mainWindowController)
+        return;
+    // No account yet: the window the user is working in (the first run) comes forward.
     for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isVisible()) {
+        if (window->isVisible() && (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog)) {
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
             window->raise();
             window->activateWindow();
-            return;
         }
     }
-    showMainWindow();
 }
 
 void TDWWindowRegistry::closedMainWindow()

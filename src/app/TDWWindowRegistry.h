@@ -28,6 +28,10 @@ public:
     explicit TDWWindowRegistry(QList<QMenu *> menus, QObject *parent = nullptr);
     ~TDWWindowRegistry() override;
 
+    // A menu the main window carries at the end of its menu bar (the status
+    // menu while there is no tray), or none.
+    void setStatusMenu(QMenu *menu);
+
     // What the Activity window shows; set once start-up has made it.
     void setActivityMonitor(TDWActivityMonitor *monitor) { m_activityMonitor = monitor; }
 
@@ -39,7 +43,8 @@ public:
     void showListDiagnosticWindow();
     void showPrefsWindow();
     void showAccountPrefs();
-    // Brings the program forward: a visible window is raised, or else the main window shown.
+    // Brings the program forward: the main window (or, before there is an
+    // account, the open windows), shown or restored and raised.
     void bringForward();
     void closedMainWindow();
     // A click on one of the program's desktop notifications.
@@ -68,6 +73,7 @@ public:
 
 private:
     QList<QMenu *> m_menus;
+    QPointer<QMenu> m_statusMenu;
     TDWActivityMonitor *m_activityMonitor = nullptr;
     QString m_currentAccountUsername;
     QPointer<TDWMainWindowController> m_mainWindowController;

@@ -1,10 +1,10 @@
 #include "app/TDWAppAlerts.h"
 #include "app/TDWAppController.h"
+#include "app/TDWApplication.h"
 #include "app/TDWSingleInstance.h"
 #include "common/TDWFileUpkeep.h"
 #include "platform/foundation/TDWLog.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
 #include <QTimer>
@@ -13,7 +13,7 @@
 // starts or activates it.
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    TDWApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tidewell"));
     QApplication::setApplicationVersion(QStringLiteral(TDW_VERSION));
     QApplication::setOrganizationDomain(QStringLiteral("tidewell.org"));

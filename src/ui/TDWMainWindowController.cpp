@@ -24,6 +24,7 @@ TDWMainWindowController::~TDWMainWindowController() = default;
 
 void TDWMainWindowController::showWindow()
 {
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -32,6 +33,13 @@ void TDWMainWindowController::showWindow()
 void TDWMainWindowController::setAccountUsername(const QString &username)
 {
     m_accountLabel->setText(username);
+}
+
+void TDWMainWindowController::setStatusMenu(QMenu *menu)
+{
+    if (m_statusMenuAction)
+        m_window->menuBar()->removeAction(m_statusMenuAction);
+    m_statusMenuAction = menu ? m_window->menuBar()->addMenu(menu) : nullptr;
 }
 
 bool TDWMainWindowController::eventFilter(QObject *watched, QEvent *event)

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QAction;
 class QLabel;
 class QMainWindow;
 class QMenu;
@@ -21,10 +22,14 @@ public:
     explicit TDWMainWindowController(const QList<QMenu *> &menus, QObject *parent = nullptr);
     ~TDWMainWindowController() override;
 
+    // Shows the window, restored if minimised, in front.
     void showWindow();
     QMainWindow *window() const { return m_window.get(); }
 
     void setAccountUsername(const QString &username);
+    // A menu shown at the end of the menu bar (the status menu on a desktop
+    // without a tray), or none; it stays owned by the caller.
+    void setStatusMenu(QMenu *menu);
 
 signals:
     // The user closed the window.
@@ -36,4 +41,5 @@ protected:
 private:
     std::unique_ptr<QMainWindow> m_window;
     QLabel *m_accountLabel = nullptr;
+    QAction *m_statusMenuAction = nullptr;
 };

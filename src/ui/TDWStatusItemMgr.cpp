@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
@@ -88,6 +89,11 @@ TDWStatusItemMgr::TDWStatusItemMgr(TDWBackupScheduler *scheduler, std::shared_pt
     , m_statusItem(new QSystemTrayIcon(this))
 {
     m_drawTimer.setSingleShot(true);
+    // Most Linux trays report a left click as activation, not as a request for the menu.
+    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && m_menu)
+            m_menu->popup(QCursor::pos());
+    });
 }
 
 TDWStatusItemMgr::~TDWStatusItemMgr() = default;

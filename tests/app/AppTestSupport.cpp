@@ -2,6 +2,7 @@
 
 #include "SchedulerTestSupport.h"
 #include "TestSupport.h"
+#include "app/TDWApplication.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -14,6 +15,12 @@
 #include <QMenu>
 #include <QTcpSocket>
 #include <QTest>
+
+// The application's tests run under the program's own application object.
+std::unique_ptr<QCoreApplication> tdwtest::makeApplication(int &argc, char **argv)
+{
+    return std::make_unique<TDWApplication>(argc, argv);
+}
 
 namespace apptest {
 
@@ -81,6 +88,8 @@ void AppFixture::SetUp()
         defaults->removeObjectForKey(key);
     // Never the maker's real site: a port where nothing listens.
     defaults->setString(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("secureWebSiteURL"));
+    // Told before where the status menu goes without a tray (there is none offscreen).
+    defaults->setBool(true, QStringLiteral("statusMenuInWindowNoticeShown"));
     defaults->synchronize();
     TDWMasterStore::shared().setStoreMgr(nullptr);
     TDWMasterStore::shared().setPersistentStoreCoordinator(nullptr);

@@ -36,9 +36,12 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSystemTrayIcon>
 #include <QThread>
 
 #include <atomic>
@@ -217,6 +220,75 @@ TEST_F(TDWAppControllerStartup, AReturningUserWhoHasNotReadTheUpgradeNotesSeesTh
         SetUp();
         startupFinished = false;
     }
+}
+
+// Another start asks the running program to come forward: the main window is
+// shown again when closed and restored when minimised, even while another
+// window of the program stays open.
+TEST_F(TDWAppControllerStartup, ASecondStartBringsTheMainWindowForward)
+{
+    prepareReturningUser();
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    controller->windows()->showActivityWindow();
+
+    controller->windows()->mainWindowController()->window()->close();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(controller->windows()->mainWindowController());
+    controller->activate();
+    ASSERT_TRUE(controller->windows()->mainWindowController());
+    QMainWindow *main = controller->windows()->mainWindowController()->window();
+    EXPECT_TRUE(main->isVisible());
+
+    main->showMinimized();
+    ASSERT_TRUE(main->isMinimized());
+    controller->activate();
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_FALSE(main->isMinimized());
+    EXPECT_EQ(controller->windows()->mainWindowController()->window(), main);
+}
+
+// Offscreen, as on a desktop without a tray host, the status icon cannot be
+// seen: the main window carries the status menu, Back Up Now works from it,
+// and the user is told where it is, once.
+TEST_F(TDWAppControllerStartup, WithoutATrayTheMainWindowCarriesTheStatusMenu)
+{
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    prepareReturningUser();
+    defaults()->removeObjectForKey(QStringLiteral("statusMenuInWindowNoticeShown"));
+    const auto launchAndFindStatusMenu = [this]() -> QMenu * {
+        makeController();
+        launch();
+        if (!startupFinished || !controller->windows()->mainWindowController())
+            return nullptr;
+        for (QAction *item : controller->windows()->mainWindowController()->window()->menuBar()->actions())
+            if (item->menu() && item->menu() == controller->statusItemMgr()->menu())
+                return item->menu();
+        return nullptr;
+    };
+    const auto notices = [this] {
+        return controller->windows()->mainWindowController()->window()->findChildren<QMessageBox *>(QStringLiteral("statusMenuNotice"));
+    };
+
+    QMenu *status = launchAndFindStatusMenu();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->title(), QStringLiteral("Status"));
+    ASSERT_EQ(notices().size(), 1);
+    EXPECT_TRUE(notices().first()->isVisible());
+    QAction *backUpNow = nullptr;
+    for (QAction *item : status->actions())
+        if (item->text() == QStringLiteral("Back Up Now"))
+            backUpNow = item;
+    ASSERT_TRUE(backUpNow);
+    backUpNow->trigger();
+    EXPECT_TRUE(waitFor([this] { return backupRunsMade > 0; }));
+
+    // The next start carries the menu again and says nothing more.
+    TearDown();
+    startupFinished = false;
+    ASSERT_TRUE(launchAndFindStatusMenu());
+    EXPECT_TRUE(notices().isEmpty());
 }
 
 TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLastShownOneIsGone)

@@ -3,8 +3,6 @@
 
 #include "AppTestSupport.h"
 
-#include "app/TDWTestException.h"
-
 #include "TestSupport.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "dataobjects/TDWAccount.h"
@@ -14,12 +12,14 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "ui/TDWStatusItemMgr.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QProcess>
+#include <QTimer>
 
 using namespace apptest;
 
@@ -116,15 +116,33 @@ TEST_F(TDWAppFixups, ForcingAFullDriveListingResetsWhateverTheFlagSays)
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("gdriveall252")));
 }
 
-TEST_F(TDWAppFixups, TheExceptionCommandRaisesItsNamedException)
+// "Raise a Test Exception" from the Help menu (on the main thread) and from
+// the status menu (on a worker): the exception is logged once, by name and
+// reason, and the program goes on.
+TEST_F(TDWAppFixups, ARaisedTestExceptionIsLoggedAndTheProgramGoesOn)
 {
+    prepareReturningUser();
     makeController();
-    try {
-        TDWAppMenus::throwException();
-        ADD_FAILURE() << "nothing was raised";
-    } catch (const TDWTestException &exception) {
-        EXPECT_STREQ(exception.what(), "Something went wrong");
+    launch();
+    ASSERT_TRUE(startupFinished);
+    const auto raisedLines = [](const tdwtest::LogCapture &log) {
+        return log.lines().filter(QStringLiteral("TDWTestException: Something went wrong"));
+    };
+    const std::function<void()> fromEachMenu[] = {
+        [this] { menuItem("throwException")->trigger(); },
+        [this] { emit controller->statusItemMgr()->throwExceptionRequested(); },
+    };
+    for (const auto &raise : fromEachMenu) {
+        tdwtest::LogCapture log;
+        QTimer::singleShot(0, controller.get(), raise);
+        ASSERT_TRUE(waitFor([&] { return !raisedLines(log).isEmpty(); }));
+        bool goesOn = false;
+        QTimer::singleShot(0, controller.get(), [&] { goesOn = true; });
+        EXPECT_TRUE(waitFor([&] { return goesOn; }));
+        EXPECT_EQ(raisedLines(log).size(), 1);
+        EXPECT_TRUE(raisedLines(log).first().startsWith(QStringLiteral("ERROR: Uncaught exception in "))) << raisedLines(log).first().toStdString();
     }
+    EXPECT_TRUE(stops.isEmpty());
 }
 
 TEST_F(TDWAppFixups, ObsoleteListFoldersAreRemovedAndNothingElse)

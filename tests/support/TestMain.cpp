@@ -58,10 +58,12 @@ int main(int argc, char **argv)
     // test may need a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    using DefaultApplication = QApplication;
 #else
-    QCoreApplication app(argc, argv);
+    using DefaultApplication = QCoreApplication;
 #endif
+    const std::unique_ptr<QCoreApplication> app =
+        tdwtest::makeApplication ? tdwtest::makeApplication(argc, argv) : std::make_unique<DefaultApplication>(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     g_sandbox = nullptr;

@@ -5,9 +5,17 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 
+class QCoreApplication;
+
 namespace tdwtest {
+
+// The application object main() makes, when a test program defines this: the
+// application's tests run under the program's own class. Without it, a
+// QCoreApplication (a QApplication in programs with widgets).
+[[gnu::weak]] std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
 
 // The private folder that this test program's XDG_* variables point into.
 QString sandboxRoot();

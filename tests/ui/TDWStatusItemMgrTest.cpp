@@ -411,6 +411,17 @@ TEST_F(TDWStatusItemMgrTest, MenuCommandsReachTheApplication)
     EXPECT_EQ(quit.size(), 1);
 }
 
+// A left click on the icon opens the menu; a double or middle click does not.
+TEST_F(TDWStatusItemMgrTest, ALeftClickOnTheIconOpensTheMenu)
+{
+    make();
+    emit mgr->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(mgr->menu()->isVisible());
+    emit mgr->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(mgr->menu()->isVisible());
+    mgr->menu()->hide();
+}
+
 // The status line's relative wording is refreshed 5 s after every quarter hour.
 TEST_F(TDWStatusItemMgrTest, StatusLineTimerFiresAfterEachQuarterHour)
 {

@@ -1,8 +1,7 @@
 #include "platform/foundation/TDWOperation.h"
 
 #include "platform/foundation/TDWLog.h"
-
-#include <exception>
+#include "platform/foundation/TDWUncaughtException.h"
 
 TDWOperation::TDWOperation() = default;
 
@@ -36,12 +35,9 @@ void TDWOperation::start()
     bool threw = false;
     try {
         main();
-    } catch (const std::exception &e) {
-        threw = true;
-        tdwLog(QStringLiteral("ERROR: Operation %1 failed with an exception: %2").arg(QString::fromLatin1(metaObject()->className()), QString::fromLocal8Bit(e.what())));
     } catch (...) {
         threw = true;
-        tdwLog(QStringLiteral("ERROR: Operation %1 failed with an exception").arg(QString::fromLatin1(metaObject()->className())));
+        TDWUncaughtException::logCurrent(QStringLiteral("operation %1").arg(QString::fromLatin1(metaObject()->className())));
     }
     // An operation that threw can never finish itself; its waiters must not hang.
     if (threw || !isConcurrent())
