@@ -1,5 +1,6 @@
 #include "migration/TDWFirstTimeV25WindowController.h"
 
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QDialogButtonBox>
@@ -70,9 +71,9 @@ void TDWFirstTimeV25WindowController::showWindow()
 void TDWFirstTimeV25WindowController::done()
 {
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
-    defaults->setBool(true, QStringLiteral("firsttimev2"));
-    defaults->setBool(true, QStringLiteral("firsttimev25"));
-    defaults->removeObjectForKey(QStringLiteral("oauthMigrationResult"));
+    defaults->setBool(true, TDWSettingsKeys::FirstTimeV2);
+    defaults->setBool(true, TDWSettingsKeys::FirstTimeV25);
+    defaults->removeObjectForKey(TDWSettingsKeys::OAuthMigrationResult);
     defaults->synchronize();
     m_window->close();
     emit finished();
