@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-QTemporaryDir *g_sandbox = nullptr;
-
 // Applies the "NAME=value" lines that the build writes beside the program
 // (<program>.env); a variable already set in the environment wins.
 void applyBuildEnvironment()
@@ -35,16 +33,11 @@ void applyBuildEnvironment()
 }
 } // namespace
 
-QString tdwtest::sandboxRoot()
-{
-    return g_sandbox->path();
-}
-
 int main(int argc, char **argv)
 {
     applyBuildEnvironment();
     QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/tidewell-test-XXXXXX"));
-    g_sandbox = &sandbox;
+    tdwtest::setSandboxRoot(sandbox.path());
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
         const QString dir = sandbox.filePath(QString::fromLatin1(name).toLower());
         QDir().mkpath(dir);
@@ -66,6 +59,6 @@ int main(int argc, char **argv)
         tdwtest::makeApplication ? tdwtest::makeApplication(argc, argv) : std::make_unique<DefaultApplication>(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
-    g_sandbox = nullptr;
+    tdwtest::setSandboxRoot(QString());
     return rc;
 }

@@ -10,6 +10,20 @@
 
 namespace tdwtest {
 
+namespace {
+QString g_sandboxRoot;
+} // namespace
+
+QString sandboxRoot()
+{
+    return g_sandboxRoot;
+}
+
+void setSandboxRoot(const QString &path)
+{
+    g_sandboxRoot = path;
+}
+
 QString freshDir(const QString &hint)
 {
     const QString path = QDir(sandboxRoot()).filePath(QStringLiteral("tmp/%1-%2").arg(hint, QUuid::createUuid().toString(QUuid::WithoutBraces)));

@@ -17,8 +17,10 @@ namespace tdwtest {
 // QCoreApplication (a QApplication in programs with widgets).
 [[gnu::weak]] std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
 
-// The private folder that this test program's XDG_* variables point into.
+// The private folder that this test program's XDG_* variables point into;
+// main() makes it and sets it for the run.
 QString sandboxRoot();
+void setSandboxRoot(const QString &path);
 
 // A fresh, empty folder inside the sandbox, removed at the end of the program.
 QString freshDir(const QString &hint = QStringLiteral("dir"));

@@ -320,14 +320,17 @@ TEST(ImapScriptedSession, SendsACommandAgainWhenAnIdleConnectionWasDropped)
     EXPECT_EQ(error.code(), TDWImapError::Connection) << error.description().toStdString();
 }
 
+using Scope = TDWError::Scope;
+
 // One exchange after the sign-in (which takes tag T1): the dialogue, and how
 // the operation ends. Rows hold only what differs from an accepted answer.
 struct Exchange
 {
     const char *name;
     Dialogue dialogue;
-    qint64 code = 0;               // the operation's error; 0: it succeeds with the dialogue's result
-    const char *serverText = "";   // the NO or BAD text the error carries
+    qint64 code = 0;                  // the operation's error; 0: it succeeds with the dialogue's result
+    Scope scope = Scope::Connection;  // how far the error reaches
+    const char *serverText = "";      // the NO or BAD text the error carries
     const char *responseCode = "";
 };
 
@@ -344,6 +347,8 @@ void playExchanges(const std::vector<Exchange> &rows, const std::function<bool(T
         EXPECT_EQ(error.code(), row.code) << error.description().toStdString();
         if (row.code == 0) {
             EXPECT_TRUE(expected);
+        } else {
+            EXPECT_EQ(int(error.scope()), int(row.scope));
         }
         if (*row.serverText) {
             EXPECT_EQ(error.userInfo().value(TDWImapError::ServerTextKey).toString(), QString::fromUtf8(row.serverText));
@@ -371,13 +376,13 @@ TEST(ImapScriptedSession, AnswersToTheSignIn)
          {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse,
           "S: + eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=", "C: ",
           "S: T1 NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)"},
-         TDWImapError::Authentication, "Invalid credentials (Failure)", "AUTHENTICATIONFAILED"},
+         TDWImapError::Authentication, Scope::SignIn, "Invalid credentials (Failure)", "AUTHENTICATIONFAILED"},
         {"refused (NO)",
          {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse, "S: T1 NO Invalid credentials"},
-         TDWImapError::Authentication, "Invalid credentials"},
+         TDWImapError::Authentication, Scope::SignIn, "Invalid credentials"},
         {"rejected (BAD)",
          {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse, "S: T1 BAD Unknown mechanism"},
-         TDWImapError::Authentication, "Unknown mechanism"},
+         TDWImapError::Authentication, Scope::SignIn, "Unknown mechanism"},
         {"refused at the greeting (BYE)", {"S: * BYE Too many connections", "X"}, TDWImapError::Connection},
     }, [](TDWImapSession &s, TDWError *e) { return s.noopOperation()->run(e); }, {});
 }
@@ -386,8 +391,8 @@ TEST(ImapScriptedSession, AnswersToNoop)
 {
     playExchanges({
         {"OK", {"C: T2 NOOP", "S: * 4 EXISTS", "S: T2 OK done"}},
-        {"NO", {"C: T2 NOOP", "S: T2 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, "Try later", "UNAVAILABLE"},
-        {"BAD", {"C: T2 NOOP", "S: T2 BAD Unknown command"}, TDWImapError::CommandFailed, "Unknown command"},
+        {"NO", {"C: T2 NOOP", "S: T2 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, Scope::Request, "Try later", "UNAVAILABLE"},
+        {"BAD", {"C: T2 NOOP", "S: T2 BAD Unknown command"}, TDWImapError::CommandFailed, Scope::Request, "Unknown command"},
     }, [](TDWImapSession &s, TDWError *e) { return s.noopOperation()->run(e); });
 }
 
@@ -396,8 +401,8 @@ TEST(ImapScriptedSession, AnswersToListAndBadData)
     const QByteArray list = "C: T2 LIST \"\" \"*\"";
     playExchanges({
         {"OK", {list, "S: * LIST (\\HasNoChildren) \"/\" \"INBOX\"", "S: * LIST (\\HasNoChildren) \"/\" \"Entw&APw-rfe\"", "S: T2 OK done"}},
-        {"NO", {list, "S: T2 NO [THROTTLED] Slow down"}, TDWImapError::CommandFailed, "Slow down", "THROTTLED"},
-        {"BAD", {list, "S: T2 BAD Command syntax error"}, TDWImapError::CommandFailed, "Command syntax error"},
+        {"NO", {list, "S: T2 NO [THROTTLED] Slow down"}, TDWImapError::CommandFailed, Scope::Request, "Slow down", "THROTTLED"},
+        {"BAD", {list, "S: T2 BAD Command syntax error"}, TDWImapError::CommandFailed, Scope::Request, "Command syntax error"},
         // Bad data is an error, not a crash.
         {"unterminated list", {list, "S: * LIST (\\HasNoChildren \"/\" Work", "S: T2 OK done"}, TDWImapError::Parse},
         {"unknown status", {list, "S: T2 PERHAPS done"}, TDWImapError::Parse},
@@ -419,8 +424,8 @@ TEST(ImapScriptedSession, AnswersToExamine)
     const QByteArray examine = "C: T2 EXAMINE \"Work\"";
     playExchanges({
         {"OK", Dialogue{examine} + examined("T2", 3)},
-        {"NO", {examine, "S: T2 NO [NONEXISTENT] Unknown folder"}, TDWImapError::CommandFailed, "Unknown folder"},
-        {"BAD", {examine, "S: T2 BAD Invalid arguments"}, TDWImapError::CommandFailed, "Invalid arguments"},
+        {"NO", {examine, "S: T2 NO [NONEXISTENT] Unknown folder"}, TDWImapError::CommandFailed, Scope::Request, "Unknown folder"},
+        {"BAD", {examine, "S: T2 BAD Invalid arguments"}, TDWImapError::CommandFailed, Scope::Request, "Invalid arguments"},
     }, [](TDWImapSession &s, TDWError *e) {
         return s.folderInfoOperation(QStringLiteral("Work"))->run(e) == TDWImapFolderInfo{3, 0, -1, 77, 900};
     });
@@ -431,8 +436,8 @@ TEST(ImapScriptedSession, AnswersToStatus)
     const QByteArray status = "C: T2 STATUS \"Work\" (MESSAGES RECENT UIDNEXT UIDVALIDITY UNSEEN)";
     playExchanges({
         {"OK", {status, "S: * STATUS \"Work\" (MESSAGES 4 RECENT 1 UIDNEXT 10 UIDVALIDITY 7 UNSEEN 2)", "S: T2 OK done"}},
-        {"NO", {status, "S: T2 NO [NONEXISTENT] Unknown folder"}, TDWImapError::CommandFailed, "Unknown folder", "NONEXISTENT"},
-        {"BAD", {status, "S: T2 BAD Invalid arguments"}, TDWImapError::CommandFailed, "Invalid arguments"},
+        {"NO", {status, "S: T2 NO [NONEXISTENT] Unknown folder"}, TDWImapError::CommandFailed, Scope::Request, "Unknown folder", "NONEXISTENT"},
+        {"BAD", {status, "S: T2 BAD Invalid arguments"}, TDWImapError::CommandFailed, Scope::Request, "Invalid arguments"},
     }, [](TDWImapSession &s, TDWError *e) {
         return s.folderStatusOperation(QStringLiteral("Work"))->run(e) == TDWImapFolderInfo{4, 1, 2, 7, 10};
     });
@@ -443,9 +448,9 @@ TEST(ImapScriptedSession, AnswersToFetch)
     const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 2) + Dialogue{"C: T3 FETCH 1:2 (UID FLAGS)"};
     playExchanges({
         {"OK", fetch + Dialogue{"S: * 1 FETCH (UID 41 FLAGS (\\Seen))", "S: * 2 FETCH (UID 42 FLAGS ())", "S: T3 OK done"}},
-        {"NO", fetch + Dialogue{"S: T3 NO [SERVERBUG] Some messages could not be fetched"}, TDWImapError::CommandFailed,
+        {"NO", fetch + Dialogue{"S: T3 NO [SERVERBUG] Some messages could not be fetched"}, TDWImapError::CommandFailed, Scope::Request,
          "Some messages could not be fetched", "SERVERBUG"},
-        {"BAD", fetch + Dialogue{"S: T3 BAD Invalid sequence set"}, TDWImapError::CommandFailed, "Invalid sequence set"},
+        {"BAD", fetch + Dialogue{"S: T3 BAD Invalid sequence set"}, TDWImapError::CommandFailed, Scope::Request, "Invalid sequence set"},
     }, [](TDWImapSession &s, TDWError *e) {
         const QList<TDWImapMessage> messages =
             s.fetchMessagesByNumberOperation(QStringLiteral("INBOX"), TDWImapMessagesRequestKindFlags, TDWImapIndexSet::fromRange(1, 2))->run(e);
@@ -458,9 +463,10 @@ TEST(ImapScriptedSession, AnswersToABodyFetch)
     const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{"C: T3 UID FETCH 7 (UID BODY.PEEK[])"};
     playExchanges({
         {"OK", fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {5}", "S: first)", "S: T3 OK done"}},
-        {"OK without the message", fetch + Dialogue{"S: T3 OK done"}, TDWImapError::NotFound},
-        {"NO", fetch + Dialogue{"S: T3 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, "Try later", "UNAVAILABLE"},
-        {"BAD", fetch + Dialogue{"S: T3 BAD Invalid arguments"}, TDWImapError::CommandFailed, "Invalid arguments"},
+        {"OK without the message", fetch + Dialogue{"S: T3 OK done"}, TDWImapError::NotFound, Scope::Item},
+        // A message the server will not give reaches no further than that message.
+        {"NO", fetch + Dialogue{"S: T3 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, Scope::Item, "Try later", "UNAVAILABLE"},
+        {"BAD", fetch + Dialogue{"S: T3 BAD Invalid arguments"}, TDWImapError::CommandFailed, Scope::Item, "Invalid arguments"},
     }, [](TDWImapSession &s, TDWError *e) { return s.fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7)->run(e) == "first"; });
 }
 
@@ -468,11 +474,11 @@ TEST(ImapScriptedSession, AnswersToCapabilityAndId)
 {
     playExchanges({
         {"OK", {"C: T2 CAPABILITY", "S: * CAPABILITY IMAP4rev1 IDLE", "S: T2 OK done"}},
-        {"BAD", {"C: T2 CAPABILITY", "S: T2 BAD Not now"}, TDWImapError::CommandFailed, "Not now"},
+        {"BAD", {"C: T2 CAPABILITY", "S: T2 BAD Not now"}, TDWImapError::CommandFailed, Scope::Request, "Not now"},
     }, [](TDWImapSession &s, TDWError *e) { return s.capabilityOperation()->run(e).contains(QStringLiteral("IDLE")); });
     playExchanges({
         {"OK", {"C: T2 ID (\"name\" \"Tidewell\")", "S: * ID (\"name\" \"scripted\")", "S: T2 OK done"}},
-        {"NO", {"C: T2 ID (\"name\" \"Tidewell\")", "S: T2 NO Not now"}, TDWImapError::CommandFailed, "Not now"},
+        {"NO", {"C: T2 ID (\"name\" \"Tidewell\")", "S: T2 NO Not now"}, TDWImapError::CommandFailed, Scope::Request, "Not now"},
     }, [](TDWImapSession &s, TDWError *e) {
         return s.identityOperation({{QStringLiteral("name"), QStringLiteral("Tidewell")}})->run(e).value(QStringLiteral("name")) == QStringLiteral("scripted");
     });
