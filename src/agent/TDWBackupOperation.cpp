@@ -225,7 +225,7 @@ void TDWBackupOperation::accessTokenRetrieverReceivedAccessToken(TDWAccessTokenR
     checkDone();
 }
 
-void TDWBackupOperation::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const QString &)
+void TDWBackupOperation::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const TDWError &)
 {
     {
         std::lock_guard lock(m_mutex);

@@ -10,6 +10,7 @@ inline const QString Mail = QStringLiteral("mail");
 inline const QString Docs = QStringLiteral("docs");
 inline const QString Contacts = QStringLiteral("contacts");
 inline const QString Calendar = QStringLiteral("calendar");
+inline const QString Tasks = QStringLiteral("tasks");
 inline const QString Reader = QStringLiteral("reader");
 inline const QString PicasaWeb = QStringLiteral("picasaweb");
 

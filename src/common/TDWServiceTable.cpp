@@ -84,7 +84,7 @@ bool TDWServiceTable::load(const QString &path, TDWError *error)
     TDWError readError;
     const QVariant root = TDWPropertyList::readFile(path, &readError);
     if (readError.isNull() && root.typeId() != QMetaType::QVariantMap)
-        readError = TDWError::withDescription(TDWServiceTableError::Domain, TDWServiceTableError::NotADictionary, QStringLiteral("The service table is not a dictionary."));
+        readError = TDWServiceTableError::make(TDWServiceTableError::NotADictionary, QStringLiteral("The service table is not a dictionary."));
     if (!readError.isNull()) {
         publish(std::make_unique<const Data>());
         tdwLog(QStringLiteral("ERROR: Unable to read the service table at %1: %2").arg(path, readError.localizedDescription()));

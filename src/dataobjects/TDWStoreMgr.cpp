@@ -12,11 +12,6 @@
 
 namespace {
 
-QString storePath(const QString &fileName)
-{
-    return QDir(TDWFileMgr::auxiliaryStoresDir()).filePath(fileName);
-}
-
 QString newStoreFilename()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('.') + TDWStoreMgr::StoreExtension;
@@ -85,7 +80,7 @@ TDWPersistentStorePtr TDWStoreMgr::openStore(const QString &username, const QStr
             return nullptr;
         }
     }
-    const QString path = storePath(setting->storeFilename());
+    const QString path = pathForStoreFilename(setting->storeFilename());
     TDWPersistentStorePtr store = m_coordinator->persistentStoreForPath(path);
     if (!store)
         store = m_coordinator->addPersistentStore(TDWMetadataModel::AccountServiceConfiguration, path, {}, &error);
@@ -96,6 +91,11 @@ TDWPersistentStorePtr TDWStoreMgr::openStore(const QString &username, const QStr
     }
     m_storesByAccountUsernameService[username].insert(service, store);
     return store;
+}
+
+QString TDWStoreMgr::pathForStoreFilename(const QString &fileName)
+{
+    return QDir(TDWFileMgr::auxiliaryStoresDir()).filePath(fileName);
 }
 
 std::optional<QList<TDWPersistentStorePtr>> TDWStoreMgr::allAccountServiceStores()
@@ -177,7 +177,7 @@ QStringList TDWStoreMgr::storeFilenames(const TDWAccount &account)
 void TDWStoreMgr::deleteStoreFiles(const QStringList &storeFilenames)
 {
     for (const QString &fileName : storeFilenames) {
-        const QString path = storePath(fileName);
+        const QString path = pathForStoreFilename(fileName);
         TDWError error;
         if (const TDWPersistentStorePtr store = m_coordinator->persistentStoreForPath(path); store && !m_coordinator->removePersistentStore(store, &error)) {
             tdwLog(QStringLiteral("ERROR: Unable to remove persistent store from persistent store coordinator: %1").arg(error.description()));

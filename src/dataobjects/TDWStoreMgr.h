@@ -50,6 +50,8 @@ public:
 
     // File name extension of account-and-service stores.
     static inline const QString StoreExtension = QStringLiteral("sqlite3");
+    // Where the store file of that name (an AccountServiceSetting's storeFilename) lives.
+    static QString pathForStoreFilename(const QString &fileName);
 
 private:
     TDWStoreMgr(std::shared_ptr<TDWPersistentStoreCoordinator> coordinator, TDWPersistentStorePtr masterStore);

@@ -4,7 +4,7 @@
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailFolder.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -190,7 +190,8 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
         if (!batch.error.isNull()) {
             tdwLog(QStringLiteral("ERROR: Unable to find message by sequence number in startSyncingStartingWithIndex: %1 -- %2")
                        .arg(batch.error.description(), batch.error.localizedDescription()));
-            if (numFailures >= MaxRetries)
+            // A lost connection or a refused sign-in will not mend in two seconds.
+            if (numFailures >= MaxRetries || batch.error.endsRun())
                 return false;
             ++numFailures;
             tdwLog(QStringLiteral("Will retry after %1 seconds").arg(2.0, 0, 'f', 6));

@@ -9,6 +9,7 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/imap/TDWImapModifiedUtf7.h"
 
@@ -318,7 +319,7 @@ bool TDWMailUtils::createMailboxDirectoryAtPath(const QString &path, const QStri
 {
     Q_UNUSED(uuid);
     const QString folder = QDir::cleanPath(path);
-    if (!QDir().mkpath(folder)) {
+    if (!TDWPrivateFiles::makeFolder(folder)) {
         tdwLog(QStringLiteral("ERROR: Unable to create directory at “%1”").arg(path));
         return false;
     }
@@ -328,7 +329,7 @@ bool TDWMailUtils::createMailboxDirectoryAtPath(const QString &path, const QStri
         name.truncate(dot);
     const QVariantMap info = {{QStringLiteral("MailboxName"), name}};
     TDWError error;
-    if (!TDWPropertyList::writeFile(info, QDir(folder).filePath(QStringLiteral("Info.plist")), &error)) {
+    if (!TDWPropertyList::writeFile(info, QDir(folder).filePath(QStringLiteral("Info.plist")), &error, TDWPrivateFiles::FileMode)) {
         tdwLog(QStringLiteral("ERROR: Unable to write the mailbox information at “%1”: %2").arg(path, error.localizedDescription()));
         return false;
     }

@@ -3,7 +3,7 @@
 #include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "mail/TDWMessageLabelLinks.h"

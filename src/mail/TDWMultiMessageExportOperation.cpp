@@ -21,7 +21,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -62,7 +61,11 @@ struct TDWMultiMessageExportOperation::Run
     std::mutex mutex;
     std::condition_variable changed;
     qsizetype next = 0;
+    // Messages that could not be downloaded; only these count toward MaxFailures.
     int failures = 0;
+    // A failure that reaches past its message (the connection, the sign-in, All
+    // Mail itself): no new request is made once it is set.
+    TDWError stop;
     int lanesRunning = 0;
     int pendingWrites = 0;
     bool stalled = false;
@@ -188,7 +191,7 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
             qsizetype index;
             {
                 std::lock_guard lock(run->mutex);
-                if (run->stalled || isCancelled() || run->failures >= MaxFailures || run->next >= rows.size())
+                if (run->stalled || isCancelled() || run->failures >= MaxFailures || !run->stop.isNull() || run->next >= rows.size())
                     break;
                 index = run->next++;
             }
@@ -211,8 +214,11 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 std::unique_lock lock(run->mutex);
                 run->inFlight.removeOne(fetch);
                 if (data.isEmpty()) {
-                    ++run->failures;
                     m_completeSuccess = false;
+                    if (error.scope() == TDWError::Scope::Item)
+                        ++run->failures;
+                    else if (run->stop.isNull())
+                        run->stop = error;
                 }
                 run->changed.wait(lock, [&] { return run->pendingWrites < MaxPendingWrites; });
                 ++run->pendingWrites;
@@ -236,9 +242,10 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
 
     const int laneCount = int(std::min<qsizetype>(MaxRequestsInFlight, rows.size()));
     run->lanesRunning = laneCount;
-    std::vector<std::thread> lanes;
+    TDWOperationQueue lanes;
+    lanes.setMaxConcurrentOperationCount(MaxRequestsInFlight);
     for (int i = 0; i < laneCount; ++i)
-        lanes.emplace_back(lane);
+        lanes.addOperation(lane);
 
     const auto stallLimit = TDWClock::duration(600s);
     {
@@ -252,7 +259,9 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 fetch->cancel();
         }
     }
-    for (std::thread &thread : lanes)
-        thread.join();
+    lanes.waitUntilAllOperationsAreFinished();
     writers.waitUntilAllOperationsAreFinished();
+    // Told once here; each message that failed is told by its writer.
+    if (!run->stop.isNull() && run->stop.scope() != TDWError::Scope::Cancelled)
+        tdwLog(QStringLiteral("ERROR: Stopped downloading messages of %1: %2").arg(m_accountUsername, run->stop.localizedDescription()));
 }

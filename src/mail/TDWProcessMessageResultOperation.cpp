@@ -8,6 +8,7 @@
 #include "mail/TDWMessageFile.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/store/TDWContextReset.h"
 #include "status/TDWActivityMonitor.h"
@@ -83,7 +84,7 @@ void TDWProcessMessageResultOperation::storeMessage()
     const QString path = QDir(itemsPath).filePath(revision->filePath());
     const QString folder = QFileInfo(path).path();
     // A folder that cannot be made leaves the stored status alone: a later pass asks again.
-    if (!QDir().mkpath(folder) && !QFileInfo(folder).isDir()) {
+    if (!TDWPrivateFiles::makeFolder(folder)) {
         tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(folder, QStringLiteral("the folder could not be created")));
         tellMonitorDownloadStopped(m_docRevId);
         return;

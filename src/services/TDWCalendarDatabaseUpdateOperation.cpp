@@ -12,6 +12,7 @@
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/http/TDWHttpRequest.h"
 #include "platform/json/TDWJsonReader.h"
 #include "platform/store/TDWContextReset.h"
@@ -395,7 +396,7 @@ void TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &cur
     const QString dirPath = doc->dirPath() + QLatin1Char('/') + QString::number(number + 1);
     newRev->setDirPath(dirPath);
     newRev->setFilePath(dirPath + QLatin1Char('/') + currentRev->filePath().section(QLatin1Char('/'), -1));
-    QDir().mkpath(QDir(TDWFileMgr::backedUpItemsPathForService(doc->service())).filePath(dirPath));
+    TDWPrivateFiles::makeFolder(QDir(TDWFileMgr::backedUpItemsPathForService(doc->service())).filePath(dirPath));
 }
 
 TDWDocRev::Ptr TDWCalendarDatabaseUpdateOperation::revisionIn(TDWManagedObjectContext &moc, TDWError *error) const

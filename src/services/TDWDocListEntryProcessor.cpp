@@ -13,6 +13,7 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/store/TDWContextReset.h"
 #include "services/TDWCalendarEventStore.h"
 #include "services/TDWDocListPage.h"
@@ -77,7 +78,7 @@ qint64 makeRevisionFolder(const QString &itemFolder, qint64 number, bool *made)
     bool itemFolderMade = false;
     *made = false;
     for (;;) {
-        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), 0777) == 0) {
+        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), TDWPrivateFiles::FolderMode) == 0) {
             *made = true;
             return number;
         }
@@ -86,7 +87,7 @@ qint64 makeRevisionFolder(const QString &itemFolder, qint64 number, bool *made)
             ++number;
         } else if (code == ENOENT && !itemFolderMade) {
             itemFolderMade = true;
-            QDir().mkpath(itemFolder);
+            TDWPrivateFiles::makeFolder(itemFolder);
         } else {
             return number;
         }
@@ -556,7 +557,7 @@ void TDWDocListEntryProcessor::offerToDelegate(Page &page, const TDWDocRev::Ptr 
     if (!m_serviceDelegate)
         return;
     if (!page.entryRevisionFolderMade)
-        QDir().mkpath(joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), docRev->dirPath()));
+        TDWPrivateFiles::makeFolder(joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), docRev->dirPath()));
     m_serviceDelegate->docRevFound(docRev);
     if (docRev->exportStatus() == TDWDocRev::BackedUp)
         page.entryFinished.append(docRev);

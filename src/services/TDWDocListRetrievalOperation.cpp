@@ -21,6 +21,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpClient.h"
@@ -392,11 +393,11 @@ void TDWDocListRetrievalOperation::keepPage(const QString &accountDirPath, const
 {
     const QString pageFolder = QDir(TDWFileMgr::itemListXmlPathForService(service()))
                                    .filePath(accountDirPath + u'/' + QString::number(m_startTimestampInteger));
-    QDir().mkpath(pageFolder);
-    QDir().mkpath(QDir(TDWFileMgr::backedUpItemsPathForService(service())).filePath(accountDirPath));
+    TDWPrivateFiles::makeFolder(pageFolder);
+    TDWPrivateFiles::makeFolder(QDir(TDWFileMgr::backedUpItemsPathForService(service())).filePath(accountDirPath));
     const QString path = QDir(pageFolder).filePath(QStringLiteral("list%1.%2").arg(m_numFiles + 1).arg(suffix));
     TDWError error;
-    if (!TDWSafeFile::write(path, m_responseData, &error))
+    if (!TDWSafeFile::write(path, m_responseData, &error, TDWPrivateFiles::FileMode))
         tdwLog(QStringLiteral("ERROR: Unable to write list page \"%1\": %2").arg(path, error.localizedDescription()));
     ++m_numFiles;
 }

@@ -12,6 +12,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/predicate/TDWPredicate.h"
 #include "platform/store/TDWContextReset.h"
@@ -87,7 +88,7 @@ QString TDWExportOperation::fullPathOfDocRev(const TDWDocRev &rev)
 bool TDWExportOperation::makeFolderForFile(const QString &path, QString *failure)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (QDir().mkpath(folder))
+    if (TDWPrivateFiles::makeFolder(folder))
         return true;
     *failure = QStringLiteral("Unable to create the folder “%1”").arg(folder);
     return false;

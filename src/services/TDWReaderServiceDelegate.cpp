@@ -4,6 +4,7 @@
 #include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/xattr/NDResourceFork.h"
@@ -33,7 +34,7 @@ void TDWReaderServiceDelegate::docRevFound(const TDWDocRev::Ptr &docRev)
     const QString path = m_serviceBackupsDir + QLatin1Char('/') + docRev->filePath();
     // An item without URL has no bookmark to write; it stays pending like any failed write.
     const QByteArray plist = url.isEmpty() ? QByteArray() : TDWPropertyList::write(QVariantMap{{QStringLiteral("URL"), url}}, nullptr);
-    if (plist.isEmpty() || !TDWSafeFile::write(path, plist, nullptr)) {
+    if (plist.isEmpty() || !TDWSafeFile::write(path, plist, nullptr, TDWPrivateFiles::FileMode)) {
         tdwLog(QStringLiteral("ERROR: Unable to write bookmark file to %1").arg(path));
         return;
     }

@@ -34,7 +34,7 @@ namespace {
 
 // The services this view has a check box for, in the order shown.
 const QStringList CheckboxServices = {TDWServiceIds::Mail, TDWServiceIds::Contacts, TDWServiceIds::Calendar,
-                                      TDWServiceIds::Docs};
+                                      TDWServiceIds::Tasks, TDWServiceIds::Docs};
 // The status handed to the save of an account not stored yet.
 constexpr qint64 NewAccountStatus = -1;
 // The Drive choice's button ids.
@@ -79,7 +79,7 @@ void TDWAccountViewController::buildView()
     username->addWidget(m_usernameField);
     username->addWidget(m_usernameLabel);
 
-    const QStringList titles = {tr("Gmail"), tr("Contacts"), tr("Calendar"), tr("Google Drive")};
+    const QStringList titles = {tr("Gmail"), tr("Contacts"), tr("Calendar"), tr("Tasks"), tr("Google Drive")};
     auto *services = new QVBoxLayout;
     for (qsizetype i = 0; i < CheckboxServices.size(); ++i) {
         auto *checkbox = new QCheckBox(titles[i]);
@@ -389,9 +389,9 @@ void TDWAccountViewController::accessTokenRetrieverReceivedAccessToken(TDWAccess
     startPreflight(accessToken);
 }
 
-void TDWAccountViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &message)
+void TDWAccountViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &error)
 {
-    tdwLog(QStringLiteral("ERROR: Unable to get an access token: %1").arg(message));
+    tdwLog(QStringLiteral("ERROR: Unable to get an access token: %1").arg(error.localizedDescription()));
     stopVerifying();
     m_flow->doneAccountView(true);
 }
@@ -420,10 +420,10 @@ void TDWAccountViewController::emailAddressRetrieverEncounteredAuthorizationErro
     m_flow->doneAccountView(true);
 }
 
-void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const QString &message)
+void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const TDWError &error)
 {
     stopVerifying();
-    showError(message);
+    showError(error.localizedDescription());
 }
 
 void TDWAccountViewController::handlePreflightSuccess()
@@ -436,10 +436,10 @@ void TDWAccountViewController::handlePreflightSuccess()
     m_flow->doneAuthView(foldersWithFlags);
 }
 
-void TDWAccountViewController::handlePreflightFailureWithMessage(const QString &message)
+void TDWAccountViewController::handlePreflightFailure(const TDWError &error)
 {
     stopVerifying();
-    showError(message);
+    showError(error.localizedDescription());
 }
 
 // ---------------------------------------------------------------------------

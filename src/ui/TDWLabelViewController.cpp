@@ -369,9 +369,9 @@ void TDWLabelViewController::accessTokenRetrieverReceivedAccessToken(TDWAccessTo
     startLabelRefresh(accessToken);
 }
 
-void TDWLabelViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &message)
+void TDWLabelViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &error)
 {
-    handleRefreshError(message);
+    handleRefreshError(error.localizedDescription());
 }
 
 void TDWLabelViewController::startLabelRefresh(const QString &accessToken)

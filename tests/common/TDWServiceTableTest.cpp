@@ -183,7 +183,8 @@ TEST(TDWServiceTable, SharedTableIsTheShippedResource)
 {
     const TDWServiceTable &table = TDWServiceTable::shared();
     EXPECT_EQ(ids(table.serviceConfigs()), (QStringList{QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"),
-                                                        QStringLiteral("calendar"), QStringLiteral("reader"), QStringLiteral("picasaweb")}));
+                                                        QStringLiteral("calendar"), QStringLiteral("tasks"), QStringLiteral("reader"),
+                                                        QStringLiteral("picasaweb")}));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("docs")).listUrls.value(0).parserClass, QStringLiteral("TDWDriveListParser"));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).preflightClass, QStringLiteral("TDWMailPreflightOperation"));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).backupOperationClass, QStringLiteral("TDWMailBackupOperation"));

@@ -3,7 +3,9 @@
 #include "TestSupport.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
+#include "dataobjects/TDWCalendarEventModel.h"
 #include "dataobjects/TDWMasterStore.h"
+#include "dataobjects/TDWMetadataModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,6 +79,31 @@ TEST_F(TDWMasterStoreTest, AStoreOfAnotherModelVersionIsRefusedWithDetailLinesOn
     // The old file is left for the store migration.
     EXPECT_EQ(dotest::sqlite(TDWFileMgr::dataFilePath(), QStringLiteral("SELECT value FROM tdw_metadata WHERE key = 'modelVersion'")),
               QStringLiteral("v11"));
+}
+
+// Users' stores hold the layouts below. A change of a model's stored layout
+// must come with a layout step from the recorded one (its hash declared among
+// the earlier layouts), or those stores could no longer be opened: then this
+// table is updated with the new hash and number.
+TEST(TDWModelLayouts, CurrentLayoutsAreTheRecordedOnes)
+{
+    struct Recorded
+    {
+        std::shared_ptr<const TDWManagedObjectModel> model;
+        QString configuration;
+        int layoutVersion;
+        QString versionHash;
+    };
+    const Recorded layouts[] = {
+        {TDWMetadataModel::model(), TDWMetadataModel::MasterConfiguration, 1, QStringLiteral("f6abd1357abea7d437c2261213af41edf5f99afc61506f6b3a5bfb63dc0f8f9e")},
+        {TDWMetadataModel::model(), TDWMetadataModel::AccountServiceConfiguration, 1, QStringLiteral("c9b3bad2e037cc750358bb2aca80a3e9feceaff730cb36e9472b0a36778e6869")},
+        {TDWCalendarEventModel::model(), TDWCalendarEventModel::Configuration, 1, QStringLiteral("58f4148dd65813c9b5517f307a90054bd991874eefb824d0b3b6daf8cc17939d")},
+    };
+    for (const Recorded &layout : layouts) {
+        SCOPED_TRACE(layout.configuration.toStdString());
+        EXPECT_EQ(layout.model->layoutVersion(layout.configuration), layout.layoutVersion);
+        EXPECT_EQ(layout.model->versionHash(layout.configuration).toStdString(), layout.versionHash.toStdString());
+    }
 }
 
 } // namespace

@@ -19,7 +19,8 @@
 namespace statusmenutest {
 
 namespace {
-const QStringList ActiveServices = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar")};
+const QStringList ActiveServices = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar"),
+                                    QStringLiteral("tasks")};
 
 QString key(const QString &username, const QString &service)
 {

@@ -150,8 +150,71 @@ QString TDWManagedObjectModel::indexHash(const QString &configuration) const
 
 bool TDWManagedObjectModel::isConfigurationCompatibleWithStoreMetadata(const QString &configuration, const QVariantMap &metadata) const
 {
-    return metadata.value(TDWStoreMetadataKeys::Configuration).toString() == configuration
-        && metadata.value(TDWStoreMetadataKeys::VersionHash).toString() == versionHash(configuration);
+    return layoutStateOfStoreMetadata(configuration, metadata) == TDWStoreLayoutState::Current;
+}
+
+TDWManagedObjectModel &TDWManagedObjectModel::addEarlierLayout(const QString &configuration, const QString &versionHash, TDWStoreLayoutStep step)
+{
+    Q_ASSERT(!m_finalized);
+    m_earlierLayouts[configuration].append({versionHash, std::move(step)});
+    return *this;
+}
+
+int TDWManagedObjectModel::layoutVersion(const QString &configuration) const
+{
+    return int(m_earlierLayouts.value(configuration).size()) + 1;
+}
+
+QString TDWManagedObjectModel::versionHashOfLayout(const QString &configuration, int version) const
+{
+    const QList<EarlierLayout> earlier = m_earlierLayouts.value(configuration);
+    if (version == earlier.size() + 1)
+        return versionHash(configuration);
+    return version >= 1 && version <= earlier.size() ? earlier[version - 1].versionHash : QString();
+}
+
+const TDWStoreLayoutStep *TDWManagedObjectModel::layoutStepFrom(const QString &configuration, int version) const
+{
+    const auto it = m_earlierLayouts.constFind(configuration);
+    if (it == m_earlierLayouts.constEnd() || version < 1 || version > it->size())
+        return nullptr;
+    return &(*it)[version - 1].step;
+}
+
+TDWStoreLayoutState TDWManagedObjectModel::layoutStateOfStoreMetadata(const QString &configuration, const QVariantMap &metadata,
+                                                                      int *fileVersion) const
+{
+    if (fileVersion)
+        *fileVersion = 0;
+    if (metadata.value(TDWStoreMetadataKeys::Configuration).toString() != configuration)
+        return TDWStoreLayoutState::Unknown;
+    const int current = layoutVersion(configuration);
+    const QString hash = metadata.value(TDWStoreMetadataKeys::VersionHash).toString();
+    int version = 0;
+    if (metadata.contains(TDWStoreMetadataKeys::LayoutVersion)) {
+        bool ok = false;
+        version = metadata.value(TDWStoreMetadataKeys::LayoutVersion).toInt(&ok);
+        if (!ok || version < 1)
+            return TDWStoreLayoutState::Unknown;
+        // A later number than ours: whatever its hash, this program cannot know that layout.
+        if (version > current) {
+            if (fileVersion)
+                *fileVersion = version;
+            return TDWStoreLayoutState::Newer;
+        }
+        if (versionHashOfLayout(configuration, version) != hash)
+            return TDWStoreLayoutState::Unknown;
+    } else {
+        // Written before layouts were numbered: told by the hash alone.
+        for (int candidate = 1; candidate <= current && version == 0; ++candidate)
+            if (versionHashOfLayout(configuration, candidate) == hash)
+                version = candidate;
+        if (version == 0)
+            return TDWStoreLayoutState::Unknown;
+    }
+    if (fileVersion)
+        *fileVersion = version;
+    return version == current ? TDWStoreLayoutState::Current : TDWStoreLayoutState::Older;
 }
 
 bool TDWManagedObjectModel::validate(TDWError *error) const
@@ -168,6 +231,17 @@ bool TDWManagedObjectModel::validate(TDWError *error) const
         if (entityNames.contains(entity->name()))
             return fail(QStringLiteral("Duplicate entity \"%1\"").arg(entity->name()));
         entityNames.insert(entity->name());
+    }
+    for (auto it = m_earlierLayouts.constBegin(); it != m_earlierLayouts.constEnd(); ++it) {
+        if (!hasConfiguration(it.key()) || it.key().isEmpty())
+            return fail(QStringLiteral("Earlier layouts of unknown configuration \"%1\"").arg(it.key()));
+        QSet<QString> hashes{versionHash(it.key())};
+        for (const EarlierLayout &layout : it.value()) {
+            // Two layouts with one hash could not be told apart by files written before numbering.
+            if (hashes.contains(layout.versionHash) || !layout.step.apply)
+                return fail(QStringLiteral("Earlier layout %1 of \"%2\" repeats a hash or has no step").arg(layout.versionHash, it.key()));
+            hashes.insert(layout.versionHash);
+        }
     }
     for (const auto &entity : m_entities) {
         QSet<QString> keys;

@@ -2,6 +2,7 @@
 
 #include "platform/store/TDWManagedObjectModel.h"
 #include "platform/store/TDWSqliteTransaction.h"
+#include "platform/store/TDWStoreLayoutMigrator.h"
 #include "platform/store/TDWStoreError.h"
 #include "platform/store/TDWStoreMetadataKeys.h"
 #include "platform/store/TDWStoreSchema.h"
@@ -78,11 +79,46 @@ std::shared_ptr<TDWPersistentStore> TDWPersistentStore::open(std::shared_ptr<con
                                                QStringLiteral("The model has no configuration \"%1\"").arg(configuration)));
         return nullptr;
     }
+    if (QFile::exists(path) && !bringLayoutForward(model, configuration, path, options, error))
+        return nullptr;
     std::shared_ptr<TDWPersistentStore> store(new TDWPersistentStore(std::move(model), configuration, path, options));
     std::unique_ptr<TDWSqliteConnection> connection = store->openConnection(!options.readOnly, error);
     if (!connection || !store->initialize(std::move(connection), error))
         return nullptr;
     return store;
+}
+
+bool TDWPersistentStore::bringLayoutForward(const std::shared_ptr<const TDWManagedObjectModel> &model, const QString &configuration,
+                                            const QString &path, const Options &options, TDWError *error)
+{
+    // Looked at read-only first: a writer's connection would fold the log into
+    // the file when it closes, and a file of a newer layout must stay as it is.
+    TDWStoreLayoutMigrator migrator(model, configuration, path);
+    TDWError inspectError;
+    if (!migrator.inspect(&inspectError)) {
+        // Not (yet) one of ours: initialize() creates an empty file's schema or refuses it.
+        if (inspectError.code() == TDWStoreError::NotAStore)
+            return true;
+        tdwSetError(error, inspectError);
+        return false;
+    }
+    switch (migrator.state()) {
+    case TDWStoreLayoutState::Current:
+    case TDWStoreLayoutState::Unknown: // refused by initialize(), with the file's own words
+        return true;
+    case TDWStoreLayoutState::Newer:
+        return migrator.migrate({}, error); // refuses it (NewerLayout), touching nothing
+    case TDWStoreLayoutState::Older:
+        if (options.migrate && !options.readOnly)
+            return migrator.migrate({}, error);
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::OlderLayout, QStringLiteral("%1 has layout %2 of \"%3\"; it must be migrated to layout %4")
+                                                                               .arg(path)
+                                                                               .arg(migrator.fileVersion())
+                                                                               .arg(configuration)
+                                                                               .arg(model->layoutVersion(configuration))));
+        return false;
+    }
+    return false;
 }
 
 bool TDWPersistentStore::initialize(std::unique_ptr<TDWSqliteConnection> connection, TDWError *error)

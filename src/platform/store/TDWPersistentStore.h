@@ -23,6 +23,10 @@ public:
     struct Options
     {
         bool readOnly = false;
+        // Brings a file of an earlier layout forward before opening it (for stores
+        // opened on demand); otherwise such a file is refused with OlderLayout and
+        // left to the upgrade at start-up.
+        bool migrate = false;
     };
 
     // A borrowed connection; goes back to the pool (or is closed, once the store is
@@ -46,8 +50,10 @@ public:
     };
 
     // Opens (creating when missing) the file of a configuration: creates the schema of
-    // an empty file, refuses a file of another configuration or model layout
-    // (IncompatibleVersion) or one that is not ours (NotAStore).
+    // an empty file, refuses a file of another configuration or an unknown layout
+    // (IncompatibleVersion), of a newer layout (NewerLayout, the file untouched), of
+    // an earlier one unless asked to migrate it (OlderLayout), or one that is not
+    // ours (NotAStore).
     static std::shared_ptr<TDWPersistentStore> open(std::shared_ptr<const TDWManagedObjectModel> model, const QString &configuration,
                                                     const QString &path, const Options &options, TDWError *error);
 
@@ -85,6 +91,8 @@ public:
 private:
     friend class TDWPersistentStoreCoordinator;
     TDWPersistentStore(std::shared_ptr<const TDWManagedObjectModel> model, QString configuration, QString path, Options options);
+    static bool bringLayoutForward(const std::shared_ptr<const TDWManagedObjectModel> &model, const QString &configuration,
+                                   const QString &path, const Options &options, TDWError *error);
     bool initialize(std::unique_ptr<TDWSqliteConnection> connection, TDWError *error);
     void markRemoved();
     void giveBack(std::unique_ptr<TDWSqliteConnection> connection);

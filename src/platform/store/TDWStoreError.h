@@ -20,12 +20,13 @@ enum Code : qint64 {
     StoreRemoved = 10,        // the store has been removed from its coordinator
     FileOperation = 11,       // a store file could not be deleted or created
     InvalidArgument = 12,     // a key, entity or identifier that does not exist
+    OlderLayout = 13,         // the file has an earlier layout of the model: migrate it before opening
+    NewerLayout = 14,         // the file was written with a later layout, by a newer program; it is left as it is
 };
 
 inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
 {
-    userInfo.insert(TDWError::LocalizedDescriptionKey, description);
-    return TDWError(Domain, code, userInfo);
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
 }
 
 } // namespace TDWStoreError

@@ -1,6 +1,7 @@
 #include "platform/store/TDWStoreSchema.h"
 
 #include "platform/store/TDWManagedObjectModel.h"
+#include "platform/store/TDWSqlValueCodec.h"
 #include "platform/store/TDWSqliteConnection.h"
 #include "platform/store/TDWStoreMetadataKeys.h"
 
@@ -203,6 +204,7 @@ bool TDWStoreSchema::create(TDWSqliteConnection &connection, const TDWManagedObj
         {TDWStoreMetadataKeys::ModelVersion, model.versionIdentifier()},
         {TDWStoreMetadataKeys::VersionHash, model.versionHash(configuration)},
         {TDWStoreMetadataKeys::IndexHash, model.indexHash(configuration)},
+        {TDWStoreMetadataKeys::LayoutVersion, model.layoutVersion(configuration)},
     };
     return writeMetadata(connection, metadata, error);
 }
@@ -233,4 +235,48 @@ bool TDWStoreSchema::rebuildIndexes(TDWSqliteConnection &connection, const TDWMa
         if (!connection.exec(statement, error))
             return false;
     return writeMetadata(connection, {{TDWStoreMetadataKeys::IndexHash, model.indexHash(configuration)}}, error);
+}
+
+bool TDWStoreSchema::addAttributeColumns(TDWSqliteConnection &connection, const TDWEntityDescription &entity,
+                                         const TDWAttributeDescription &attribute, TDWError *error)
+{
+    if (!connection.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                             .arg(tableName(entity), quoted(attribute.column()), QLatin1String(columnType(attribute.type))),
+                         error))
+        return false;
+    if (attribute.options.defaultValue.isValid()) {
+        TDWSqliteStatement fill = connection.prepare(QStringLiteral("UPDATE %1 SET %2 = ?").arg(tableName(entity), quoted(attribute.column())), error);
+        if (!fill.isValid())
+            return false;
+        fill.bindAttributeValue(1, attribute.options.defaultValue, attribute.type);
+        if (!fill.execute(error))
+            return false;
+    }
+    return !attribute.options.caseInsensitiveKey || addFoldedColumn(connection, entity, attribute, error);
+}
+
+bool TDWStoreSchema::addFoldedColumn(TDWSqliteConnection &connection, const TDWEntityDescription &entity, const TDWAttributeDescription &attribute,
+                                     TDWError *error)
+{
+    const QString table = tableName(entity);
+    if (!connection.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(table, quoted(attribute.caseInsensitiveColumn())), error))
+        return false;
+    // Folded the way saves fold them (not by SQL's lower()), so lookups match.
+    TDWSqliteStatement rows = connection.prepare(
+        QStringLiteral("SELECT pk, %1 FROM %2 WHERE %1 IS NOT NULL").arg(quoted(attribute.column()), table), error);
+    TDWSqliteStatement update =
+        connection.prepare(QStringLiteral("UPDATE %1 SET %2 = ? WHERE pk = ?").arg(table, quoted(attribute.caseInsensitiveColumn())), error);
+    if (!rows.isValid() || !update.isValid())
+        return false;
+    for (;;) {
+        const TDWSqliteStatement::StepResult result = rows.step(error);
+        if (result == TDWSqliteStatement::Failed)
+            return false;
+        if (result == TDWSqliteStatement::Done)
+            return true;
+        update.bindText(1, TDWSqlValueCodec::caseFolded(rows.textAt(1)));
+        update.bindInt64(2, rows.int64At(0));
+        if (!update.execute(error))
+            return false;
+    }
 }

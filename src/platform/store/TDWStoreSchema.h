@@ -8,6 +8,7 @@
 
 class TDWManagedObjectModel;
 class TDWEntityDescription;
+struct TDWAttributeDescription;
 class TDWSqliteConnection;
 
 // The SQL layout of a store file: one table per entity of its configuration (row
@@ -40,6 +41,15 @@ public:
     // Replaces our indexes with the ones the model now declares (inside the caller's transaction).
     static bool rebuildIndexes(TDWSqliteConnection &connection, const TDWManagedObjectModel &model, const QString &configuration,
                                TDWError *error);
+
+    // Adds the column of an attribute to the entity's table, and its folded column
+    // when it keeps one; existing rows get the attribute's default value (inside the
+    // caller's transaction).
+    static bool addAttributeColumns(TDWSqliteConnection &connection, const TDWEntityDescription &entity,
+                                    const TDWAttributeDescription &attribute, TDWError *error);
+    // Adds the folded column of an existing string attribute and fills it from the stored texts.
+    static bool addFoldedColumn(TDWSqliteConnection &connection, const TDWEntityDescription &entity, const TDWAttributeDescription &attribute,
+                                TDWError *error);
 
 private:
     static QStringList indexStatements(const TDWManagedObjectModel &model, const QString &configuration, QStringList *names);

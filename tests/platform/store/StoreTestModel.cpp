@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 
+#include "platform/store/TDWSqliteConnection.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
@@ -25,7 +27,7 @@ void Item::willSave()
 
 namespace {
 
-std::shared_ptr<TDWManagedObjectModel> build(TDWAttributeType sizeType)
+std::shared_ptr<TDWManagedObjectModel> build(TDWAttributeType sizeType, int layout = 1)
 {
     auto model = std::make_shared<TDWManagedObjectModel>(QStringLiteral("t1"));
     const QStringList main{QStringLiteral("main")};
@@ -42,8 +44,8 @@ std::shared_ptr<TDWManagedObjectModel> build(TDWAttributeType sizeType)
         .addAttribute(QStringLiteral("key"), TDWAttributeType::String)
         .addAttribute(QStringLiteral("value"), TDWAttributeType::Integer)
         .addToOne(QStringLiteral("owner"), QStringLiteral("Owner"), QStringLiteral("settings"));
-    model->addEntity(QStringLiteral("Item"), library, [] { return std::make_shared<Item>(); })
-        .addAttribute(QStringLiteral("code"), TDWAttributeType::String, {.indexed = true})
+    TDWEntityDescription &item = model->addEntity(QStringLiteral("Item"), library, [] { return std::make_shared<Item>(); })
+        .addAttribute(QStringLiteral("code"), TDWAttributeType::String, {.indexed = true, .caseInsensitiveKey = layout >= 2})
         .addAttribute(QStringLiteral("kind"), TDWAttributeType::String)
         .addAttribute(QStringLiteral("title"), TDWAttributeType::String, {.caseInsensitiveKey = true})
         .addAttribute(QStringLiteral("size"), sizeType)
@@ -53,16 +55,37 @@ std::shared_ptr<TDWManagedObjectModel> build(TDWAttributeType sizeType)
         .addToMany(QStringLiteral("parentLinks"), QStringLiteral("Link"), QStringLiteral("child"), TDWDeleteRule::Nullify)
         .addToMany(QStringLiteral("childLinks"), QStringLiteral("Link"), QStringLiteral("parent"), TDWDeleteRule::Deny)
         .addIndex({QStringLiteral("title[c]")});
-    model->addEntity(QStringLiteral("Version"), library)
+    if (layout >= 2)
+        item.addAttribute(QStringLiteral("note"), TDWAttributeType::String, {.defaultValue = QStringLiteral("none")});
+    TDWEntityDescription &version = model->addEntity(QStringLiteral("Version"), library)
         .addAttribute(QStringLiteral("label"), TDWAttributeType::String)
         .addAttribute(QStringLiteral("seen"), TDWAttributeType::Date)
         .addAttribute(QStringLiteral("gone"), TDWAttributeType::Date)
         .addAttribute(QStringLiteral("current"), TDWAttributeType::Boolean)
         .addToOne(QStringLiteral("item"), QStringLiteral("Item"), QStringLiteral("versions"))
         .addIndex({QStringLiteral("item"), QStringLiteral("seen")});
+    if (layout >= 3)
+        version.addAttribute(QStringLiteral("weight"), TDWAttributeType::Integer, {.indexed = true});
     model->addEntity(QStringLiteral("Link"), library)
         .addToOne(QStringLiteral("child"), QStringLiteral("Item"), QStringLiteral("parentLinks"))
         .addToOne(QStringLiteral("parent"), QStringLiteral("Item"), QStringLiteral("childLinks"));
+    if (layout >= 2)
+        model->addEarlierLayout(QStringLiteral("library"), build(sizeType, 1)->versionHash(QStringLiteral("library")),
+                                {[](TDWSqliteConnection &connection, const TDWManagedObjectModel &model, TDWError *error) {
+                                    return TDWStoreLayoutStep::addingAttributes(QStringLiteral("Item"), {QStringLiteral("note")})
+                                               .apply(connection, model, error)
+                                        && TDWStoreLayoutStep::addingFoldedColumn(QStringLiteral("Item"), QStringLiteral("code"))
+                                               .apply(connection, model, error);
+                                }});
+    if (layout >= 3) {
+        // A step that needs a file of its own: VACUUM cannot run inside a transaction.
+        TDWStoreLayoutStep adding = TDWStoreLayoutStep::addingAttributes(QStringLiteral("Version"), {QStringLiteral("weight")});
+        TDWStoreLayoutStep rebuild{[adding](TDWSqliteConnection &connection, const TDWManagedObjectModel &model, TDWError *error) {
+                                       return adding.apply(connection, model, error) && connection.exec(QStringLiteral("VACUUM"), error);
+                                   },
+                                   true};
+        model->addEarlierLayout(QStringLiteral("library"), build(sizeType, 2)->versionHash(QStringLiteral("library")), rebuild);
+    }
     TDWError error;
     if (!model->finalize(&error))
         ADD_FAILURE() << error.description().toStdString();
@@ -81,6 +104,13 @@ std::shared_ptr<const TDWManagedObjectModel> changedModel()
 {
     static const std::shared_ptr<const TDWManagedObjectModel> shared = build(TDWAttributeType::Double);
     return shared;
+}
+
+std::shared_ptr<const TDWManagedObjectModel> laterModel(int layout)
+{
+    static const std::shared_ptr<const TDWManagedObjectModel> second = build(TDWAttributeType::Integer, 2);
+    static const std::shared_ptr<const TDWManagedObjectModel> third = build(TDWAttributeType::Integer, 3);
+    return layout == 2 ? second : third;
 }
 
 Stack::Stack(const QString &existing)

@@ -39,6 +39,11 @@ std::shared_ptr<const TDWManagedObjectModel> model();
 // The same layout with one attribute type changed (a newer model version).
 std::shared_ptr<const TDWManagedObjectModel> changedModel();
 
+// Later layouts of configuration "library", each knowing the ones before it:
+// 2 adds Item "note" (default "none") and a folded column to Item "code", in place;
+// 3 adds Version "weight" (indexed) in a rebuild of the file.
+std::shared_ptr<const TDWManagedObjectModel> laterModel(int layout);
+
 // A coordinator over a fresh folder with one "main" store and two "library" stores.
 struct Stack
 {

@@ -1,10 +1,10 @@
-#include "status/TDWActivityWindowController.h"
+#include "ui/TDWActivityWindowController.h"
 
 #include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "platform/notify/TDWNotificationCenter.h"
-#include "status/TDWActivityCellView.h"
 #include "status/TDWActivityMonitor.h"
+#include "ui/TDWActivityCellView.h"
 #include "ui/TDWWindowUtilities.h"
 
 #include <QCoreApplication>
