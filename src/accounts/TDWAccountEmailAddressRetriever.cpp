@@ -4,8 +4,7 @@
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 #include "accounts/TDWGoogleEndpoints.h"
 #include "platform/http/TDWHttpOperation.h"
-
-#include <nlohmann/json.hpp>
+#include "platform/json/TDWJsonReader.h"
 
 using namespace std::chrono_literals;
 
@@ -69,28 +68,18 @@ void TDWAccountEmailAddressRetriever::reportError(const QString &message, TDWErr
 
 QString TDWAccountEmailAddressRetriever::addressFromBody(const QByteArray &body, QString *readError)
 {
-    const nlohmann::json json = nlohmann::json::parse(body.constBegin(), body.constEnd(), nullptr, false);
-    // A body that is no JSON at all holds no address; one that is JSON of the
-    // wrong shape is an error in the answer.
-    if (json.is_discarded())
-        return {};
-    if (!json.is_object()) {
-        *readError = tr("The response is not a JSON object.");
+    TDWJsonReader reader;
+    TDWError error;
+    const std::optional<TDWJsonObject> json = reader.readObject(body, &error);
+    if (!json) {
+        *readError = error.localizedDescription();
         return {};
     }
-    const auto data = json.find("data");
-    if (data == json.end() || data->is_null())
-        return {};
-    if (!data->is_object()) {
-        *readError = tr("The \"data\" value is not an object.");
-        return {};
-    }
-    const auto email = data->find("email");
-    if (email == data->end() || email->is_null())
-        return {};
-    if (!email->is_string()) {
-        *readError = tr("The \"email\" value is not a string.");
+    try {
+        const std::optional<TDWJsonObject> data = json->optObject("data");
+        return data ? data->optString("email").trimmed().toLower() : QString();
+    } catch (const TDWJsonObject::TypeError &typeError) {
+        *readError = typeError.error().localizedDescription();
         return {};
     }
-    return QString::fromStdString(email->get<std::string>()).trimmed().toLower();
 }

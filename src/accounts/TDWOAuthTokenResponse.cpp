@@ -1,16 +1,9 @@
 #include "accounts/TDWOAuthTokenResponse.h"
 
 #include "platform/http/TDWHttpResponse.h"
-
-#include <nlohmann/json.hpp>
+#include "platform/json/TDWJsonReader.h"
 
 namespace {
-
-QString stringMember(const nlohmann::json &object, const char *key)
-{
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? QString::fromStdString(it->get<std::string>()) : QString();
-}
 
 // Longest access-token lifetime taken as real: a larger one (or 1e300, which
 // no integer holds) would give an expiry that never comes.
@@ -18,25 +11,26 @@ constexpr qint64 MaxLifetimeSeconds = 365LL * 24 * 3600;
 
 // Seconds in (0, a year]; Google sends a number, and a numeric string is taken
 // as well. Anything else makes 0, an answer without a usable lifetime.
-qint64 lifetimeMember(const nlohmann::json &object, const char *key)
+qint64 lifetime(const QVariant &value)
 {
-    const auto it = object.find(key);
-    if (it == object.end())
-        return 0;
-    qint64 value = 0;
-    if (it->is_number_unsigned()) {
-        const quint64 unsignedValue = it->get<quint64>();
-        value = unsignedValue <= quint64(MaxLifetimeSeconds) ? qint64(unsignedValue) : 0;
-    } else if (it->is_number_integer()) {
-        value = it->get<qint64>();
-    } else if (it->is_number_float()) {
+    qint64 seconds = 0;
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+        seconds = value.toLongLong();
+        break;
+    case QMetaType::Double: {
         // Checked as a double first: converting one out of range is undefined.
-        const double seconds = it->get<double>();
-        value = seconds >= 1 && seconds <= double(MaxLifetimeSeconds) ? qint64(seconds) : 0;
-    } else if (it->is_string()) {
-        value = QString::fromStdString(it->get<std::string>()).toLongLong();
+        const double number = value.toDouble();
+        seconds = number >= 1 && number <= double(MaxLifetimeSeconds) ? qint64(number) : 0;
+        break;
     }
-    return value > 0 && value <= MaxLifetimeSeconds ? value : 0;
+    case QMetaType::QString:
+        seconds = value.toString().toLongLong();
+        break;
+    default: // beyond 64 bits signed, a boolean, absent
+        break;
+    }
+    return seconds > 0 && seconds <= MaxLifetimeSeconds ? seconds : 0;
 }
 
 } // namespace
@@ -50,13 +44,20 @@ TDWOAuthTokenResponse TDWOAuthTokenResponse::fromBody(int statusCode, const QByt
 {
     TDWOAuthTokenResponse answer;
     answer.m_statusCode = statusCode;
-    const nlohmann::json json = nlohmann::json::parse(body.constBegin(), body.constEnd(), nullptr, false);
-    if (!json.is_object())
+    TDWJsonReader reader;
+    const std::optional<TDWJsonObject> json = reader.readObject(body);
+    if (!json)
         return answer;
-    answer.m_accessToken = stringMember(json, "access_token");
-    answer.m_refreshToken = stringMember(json, "refresh_token");
-    answer.m_expiresIn = lifetimeMember(json, "expires_in");
-    answer.m_error = stringMember(json, "error");
+    try {
+        answer.m_accessToken = json->optString("access_token");
+        answer.m_refreshToken = json->optString("refresh_token");
+        answer.m_expiresIn = lifetime(json->value("expires_in"));
+        answer.m_error = json->optString("error");
+    } catch (const TDWJsonObject::TypeError &) {
+        // Half an answer is no answer: no token, and no refusal either.
+        answer = TDWOAuthTokenResponse();
+        answer.m_statusCode = statusCode;
+    }
     return answer;
 }
 

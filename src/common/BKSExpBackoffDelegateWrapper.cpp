@@ -2,10 +2,8 @@
 
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/json/TDWJsonReader.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
 
 #include <cmath>
@@ -14,14 +12,24 @@
 
 namespace {
 
-// Google's JSON error names the rate limit among its errors' reasons.
+// Google's JSON error names the rate limit among its errors' reasons; a body
+// that is no such error (or not one the reader takes) names none.
 QString rateLimitReason(const QByteArray &body)
 {
-    const QJsonArray errors = QJsonDocument::fromJson(body).object().value(QLatin1String("error")).toObject().value(QLatin1String("errors")).toArray();
-    for (const QJsonValue &error : errors) {
-        const QString reason = error.toObject().value(QLatin1String("reason")).toString();
-        if (reason == QLatin1String("rateLimitExceeded") || reason == QLatin1String("userRateLimitExceeded"))
-            return reason;
+    TDWJsonReader reader;
+    const std::optional<TDWJsonObject> answer = reader.readObject(body);
+    if (!answer)
+        return {};
+    try {
+        const std::optional<TDWJsonObject> error = answer->optObject("error");
+        const std::optional<QList<TDWJsonObject>> errors = error ? error->optObjectArray("errors") : std::nullopt;
+        for (const TDWJsonObject &item : errors.value_or(QList<TDWJsonObject>())) {
+            const QString reason = item.optString("reason");
+            if (reason == QLatin1String("rateLimitExceeded") || reason == QLatin1String("userRateLimitExceeded"))
+                return reason;
+        }
+    } catch (const TDWJsonObject::TypeError &) {
+        // An "error" of another shape: an OAuth error name, say.
     }
     return {};
 }

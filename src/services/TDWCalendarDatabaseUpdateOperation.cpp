@@ -14,14 +14,12 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/http/TDWHttpRequest.h"
+#include "platform/json/TDWJsonReader.h"
 #include "platform/store/TDWContextReset.h"
 #include "services/GDataDateTime.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 #include <QTimeZone>
 
 namespace {
@@ -220,14 +218,11 @@ std::optional<QVariantMap> TDWCalendarDatabaseUpdateOperation::parsePage(const T
 {
     // An answer that is no JSON object is no page: taking it as an empty last page would move the
     // last-update time past events that were never fetched.
-    QJsonParseError parseError;
-    const QJsonDocument json = QJsonDocument::fromJson(response.body(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !json.isObject()) {
-        handleError(QStringLiteral("ERROR processing response of calendar event request: %1")
-                        .arg(parseError.error != QJsonParseError::NoError ? parseError.errorString() : QStringLiteral("not a JSON object")));
-        return std::nullopt;
-    }
-    return json.object().toVariantMap();
+    TDWError error;
+    std::optional<QVariantMap> page = TDWJsonReader::parseObject(response.body(), &error);
+    if (!page)
+        handleError(QStringLiteral("ERROR processing response of calendar event request: %1").arg(error.localizedDescription()));
+    return page;
 }
 
 TDWCalendarDatabaseUpdateOperation::PageOutcome TDWCalendarDatabaseUpdateOperation::processEventResult(const QVariantMap &page,

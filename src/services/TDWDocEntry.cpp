@@ -1,6 +1,6 @@
 #include "services/TDWDocEntry.h"
 
-#include "services/TDWJsonReader.h"
+#include "platform/json/TDWJsonReader.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 #include "platform/http/TDWHttpClient.h"
 #include "platform/http/TDWHttpError.h"
 #include "platform/http/TDWHttpOperation.h"
+#include "platform/json/TDWJsonReader.h"
 #include "platform/store/TDWContextReset.h"
 #include "platform/store/TDWFetchRequest.h"
 #include "services/TDWCalendarDatabaseUpdate.h"
@@ -38,8 +39,6 @@
 #include "status/TDWActivityMonitor.h"
 
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <exception>
 
@@ -61,13 +60,13 @@ std::shared_ptr<const TDWParserConfig> parserConfig()
     return std::make_shared<const TDWParserConfig>(TDWServiceTable::shared().getConfig());
 }
 
-qint64 changeIdValue(const QJsonValue &value, bool *ok)
+qint64 changeIdValue(const QVariant &value, bool *ok)
 {
-    // Google writes the change id as decimal text; a number is taken too.
-    if (value.isString())
+    // Google writes the change id as decimal text; a whole number is taken too.
+    if (value.typeId() == QMetaType::QString)
         return value.toString().toLongLong(ok);
-    *ok = value.isDouble();
-    return value.toInteger();
+    *ok = value.typeId() == QMetaType::LongLong;
+    return *ok ? value.toLongLong() : 0;
 }
 
 } // namespace
@@ -203,15 +202,16 @@ bool TDWDocListRetrievalOperation::requestLargestChangeId()
         finish(false);
         return false;
     }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        tdwLog(QStringLiteral("ERROR parsing max change id response: %1").arg(parseError.errorString()));
+    TDWJsonReader reader;
+    TDWError readError;
+    const std::optional<TDWJsonObject> answer = reader.readObject(response.body(), &readError);
+    if (!answer) {
+        tdwLog(QStringLiteral("ERROR parsing max change id response: %1").arg(readError.localizedDescription()));
         finish(false);
         return false;
     }
     bool ok = false;
-    const qint64 changeId = changeIdValue(document.object().value(QStringLiteral("largestChangeId")), &ok);
+    const qint64 changeId = changeIdValue(answer->value("largestChangeId"), &ok);
     if (!ok) {
         tdwLog(QStringLiteral("ERROR parsing max change id response."));
         finish(false);

@@ -2,7 +2,7 @@
 
 #include "platform/foundation/TDWLog.h"
 #include "services/GDataDateTime.h"
-#include "services/TDWJsonReader.h"
+#include "platform/json/TDWJsonReader.h"
 
 namespace {
 

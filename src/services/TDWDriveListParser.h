@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/TDWJsonObject.h"
+#include "platform/json/TDWJsonObject.h"
 #include "services/TDWParser.h"
 #include "services/TDWParserConfig.h"
 

@@ -1,6 +1,6 @@
 #include "services/TDWTokenPagedListParser.h"
 
-#include "services/TDWJsonReader.h"
+#include "platform/json/TDWJsonReader.h"
 
 TDWTokenPagedListParser::TDWTokenPagedListParser(std::shared_ptr<const TDWParserConfig> config, std::string_view pageKind)
     : m_config(std::move(config)), m_pageKind(pageKind)

@@ -1,6 +1,7 @@
 #include "accounts/TDWAccountEmailAddressRetriever.h"
 
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
+#include "platform/json/TDWJsonReader.h"
 
 #include "FakeGoogleTest.h"
 #include "TestSupport.h"
@@ -69,6 +70,15 @@ protected:
 TEST_F(TDWAccountEmailAddressRetrieverTest, AnswersAreTurnedIntoOneDelegateMessage)
 {
     const QString missing = QStringLiteral("The response from Google did not include the account email address.");
+    // An answer the JSON reader refuses is reported with the reader's reason.
+    const auto refused = [](const QString &body) {
+        TDWError error;
+        EXPECT_FALSE(TDWJsonReader::parse(body.toUtf8(), &error));
+        return QStringLiteral("Encountered error when validating the account: ") + error.localizedDescription();
+    };
+    const QString notJson = QStringLiteral("{not json");
+    const QString tooDeep = QStringLiteral(R"({"data": {"email": "a@example.com"}, "x": %1})")
+                                .arg(QString(TDWJsonReader::MaxDepth, u'[') + QString(TDWJsonReader::MaxDepth, u']'));
     const struct {
         QJsonObject fault; // empty: the fake's real answer
         const char *token;
@@ -81,7 +91,8 @@ TEST_F(TDWAccountEmailAddressRetrieverTest, AnswersAreTurnedIntoOneDelegateMessa
         {{{"status", 503}}, "at-user", "error", QStringLiteral("Unexpected status code (503) when validating the account.")},
         {{{"status", 200}, {"body", QJsonObject{}}}, "at-user", "error", missing},
         {{{"status", 200}, {"body", QJsonObject{{"data", QJsonObject{}}}}}, "at-user", "error", missing},
-        {{{"status", 200}, {"body", QStringLiteral("{not json")}}, "at-user", "error", missing},
+        {{{"status", 200}, {"body", notJson}}, "at-user", "error", refused(notJson)},
+        {{{"status", 200}, {"body", tooDeep}}, "at-user", "error", refused(tooDeep)},
         {{{"status", 200}, {"body", QJsonArray{1, 2}}},
          "at-user",
          "error",

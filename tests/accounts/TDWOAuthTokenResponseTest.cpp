@@ -1,5 +1,7 @@
 #include "accounts/TDWOAuthTokenResponse.h"
 
+#include "platform/json/TDWJsonReader.h"
+
 #include <gtest/gtest.h>
 
 TEST(TDWOAuthTokenResponse, OnlyARefusedGrantCountsAsRefusedAndOnlyACompleteAnswerAsATokenAnswer)
@@ -16,7 +18,7 @@ TEST(TDWOAuthTokenResponse, OnlyARefusedGrantCountsAsRefusedAndOnlyACompleteAnsw
         {200, R"({"access_token":"a","expires_in":0})", false, false, 0},
         {200, R"({"access_token":"a","expires_in":-5})", false, false, 0},
         {200, R"({"access_token":"a"})", false, false, 0},
-        {200, R"({"access_token":7,"expires_in":3600})", false, false, 3600},
+        {200, R"({"access_token":7,"expires_in":3600})", false, false, 0},
         {200, R"({"expires_in":3600})", false, false, 3600},
         {200, R"([{"access_token":"a","expires_in":3600}])", false, false, 0},
         {200, "{not json", false, false, 0},
@@ -74,5 +76,36 @@ TEST(TDWOAuthTokenResponse, ALifetimeOutsideOneSecondToAYearMakesNoTokenAnswer)
         const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromBody(200, body);
         EXPECT_EQ(answer.expiresIn(), c.seconds) << c.expiresIn;
         EXPECT_EQ(answer.hasAccessToken(), c.seconds > 0) << c.expiresIn;
+    }
+}
+
+// Answers the JSON reader refuses, or of which a member read has the wrong
+// type, hold neither a token nor a refusal, whatever else they say.
+TEST(TDWOAuthTokenResponse, AnAnswerTheReaderRefusesOrOfWrongTypesIsNoAnswer)
+{
+    const QByteArray token = R"("access_token":"a","expires_in":3600)";
+    const QByteArray refusal = R"("error":"invalid_grant")";
+    const QByteArray tooDeep = QByteArray(TDWJsonReader::MaxDepth, '[') + QByteArray(TDWJsonReader::MaxDepth, ']');
+    const struct {
+        const char *why;
+        int status;
+        QByteArray body;
+    } cases[] = {
+        {"nesting too deep", 200, "{" + token + R"(,"x":)" + tooDeep + "}"},
+        {"a refusal nesting too deep", 400, "{" + refusal + R"(,"x":)" + tooDeep + "}"},
+        {"larger than the reader takes", 200, "{" + token + QByteArray(TDWJsonReader::MaxBytes, ' ') + "}"},
+        {"truncated", 200, "{" + token},
+        {"two values", 200, "{" + token + "}{}"},
+        {"a refresh token of the wrong type", 200, "{" + token + R"(,"refresh_token":["r"]})"},
+        {"an error name of the wrong type", 400, R"({"error":{"code":400}})"},
+        {"a refusal with a token of the wrong type", 400, "{" + refusal + R"(,"access_token":false})"},
+    };
+    for (const auto &c : cases) {
+        const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromBody(c.status, c.body);
+        EXPECT_FALSE(answer.hasAccessToken()) << c.why;
+        EXPECT_FALSE(answer.grantRefused()) << c.why;
+        EXPECT_TRUE(answer.accessToken().isEmpty()) << c.why;
+        EXPECT_EQ(answer.expiresIn(), 0) << c.why;
+        EXPECT_EQ(answer.statusCode(), c.status) << c.why;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/json/TDWJsonReader.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,11 @@ TDWHttpResponse answer(int status, const QByteArray &body = {}, const TDWHttpRes
     response.setBody(body);
     response.setHeaders(headers);
     return response;
+}
+
+QByteArray nested(int depth)
+{
+    return QByteArray(depth, '[') + QByteArray(depth, ']');
 }
 
 QByteArray googleError(int code, const QString &reason)
@@ -109,6 +115,13 @@ TEST_F(BKSExpBackoffDelegateWrapperTest, ServerErrorsAndRateLimitsAreResentAndOt
         // A quota used up for the day does not come back within seconds.
         {403, googleError(403, QStringLiteral("dailyLimitExceeded")), false, {}},
         {403, QByteArrayLiteral("rateLimitExceeded"), false, {}},
+        // Bodies the JSON reader refuses, or of other shapes, name no rate limit.
+        {403, googleError(403, QStringLiteral("rateLimitExceeded")).chopped(1), false, {}},
+        {403, googleError(403, QStringLiteral("rateLimitExceeded")).chopped(1) + R"(, "x": )" + nested(TDWJsonReader::MaxDepth) + "}", false, {}},
+        {403, QByteArrayLiteral(R"({"error": {"errors": [7, {"reason": "rateLimitExceeded"}]}})"), false, {}},
+        {403, QByteArrayLiteral(R"({"error": {"errors": {"reason": "rateLimitExceeded"}}})"), false, {}},
+        {403, QByteArrayLiteral(R"({"error": "rateLimitExceeded"})"), false, {}},
+        {403, QByteArrayLiteral(R"([{"error": {"errors": [{"reason": "rateLimitExceeded"}]}}])"), false, {}},
         {200, {}, false, {}},
         {304, {}, false, {}},
         {401, googleError(401, QStringLiteral("authError")), false, {}},

@@ -75,7 +75,7 @@ QVariantMap fixture()
                {QStringLiteral("maxChangeIdUrl"), QStringLiteral("https://example.com/about?fields=largestChangeId")},
                {QStringLiteral("folderType"), QStringLiteral("folder")},
                {QStringLiteral("serviceDelegateClass"), QStringLiteral("TDWDocsServiceDelegate")},
-               {QStringLiteral("contentHosts"), QStringList{QStringLiteral("https://content.example.com/")}}}),
+               {QStringLiteral("contentHosts"), QVariantList{QStringLiteral("https://content.example.com/")}}}),
         entry({{QStringLiteral("id"), QStringLiteral("mail")}, {QStringLiteral("itemdir"), QStringLiteral("second")}}),
         entry({{QStringLiteral("serviceLabel"), QStringLiteral("no id")}}),
     });

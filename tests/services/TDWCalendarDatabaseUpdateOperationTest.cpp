@@ -5,6 +5,7 @@
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/json/TDWJsonReader.h"
 #include "services/TDWCalendarDatabaseUpdate.h"
 
 #include <QFileInfo>
@@ -222,6 +223,15 @@ TEST_F(CalendarSyncTest, RefusedAnswersFailThePassAndKeepTheLastUpdateTime)
     const QList<Case> cases{
         {"a 200 that is no JSON", {{QStringLiteral("body"), QStringLiteral("{not json")}}, QStringLiteral("ERROR processing response")},
         {"a 200 that is a JSON array", {{QStringLiteral("body"), QJsonArray{1, 2}}}, QStringLiteral("ERROR processing response")},
+        // Pages the JSON reader refuses as it refuses every server answer.
+        {"a page nesting too deep",
+         {{QStringLiteral("body"), QStringLiteral(R"({"items": [], "x": %1})")
+                                       .arg(QString(TDWJsonReader::MaxDepth, u'[') + QString(TDWJsonReader::MaxDepth, u']'))}},
+         QStringLiteral("ERROR processing response of calendar event request: The response nests deeper than")},
+        {"an event with an integer beyond 64 bits", {{QStringLiteral("body"), QStringLiteral(R"({"items": [{"id": "e", "sequence": 123456789012345678901234}]})")}},
+         QStringLiteral("ERROR processing response of calendar event request: The response is not valid JSON")},
+        {"an event with a lone surrogate", {{QStringLiteral("body"), QStringLiteral(R"({"items": [{"id": "e", "summary": "\ud800"}]})")}},
+         QStringLiteral("ERROR processing response of calendar event request: The response is not valid JSON")},
         {"items that are no array", {{QStringLiteral("body"), QJsonObject{{QStringLiteral("items"), 7}}}},
          QStringLiteral("ERROR: Unable to update calendar events")},
         {"a 404", {{QStringLiteral("status"), 404}}, QStringLiteral("Unexpected status code (404)")},

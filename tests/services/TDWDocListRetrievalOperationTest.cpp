@@ -13,6 +13,7 @@
 #include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
+#include "platform/json/TDWJsonReader.h"
 
 #include "TestSupport.h"
 
@@ -231,6 +232,45 @@ TEST_F(TDWDocListRetrievalOperationTest, AFailedOrUnreadablePageFailsTheRunAndMa
         EXPECT_EQ(files.last().endsWith(QStringLiteral("/list2.json")), row.pageKept) << files.join(u' ').toStdString();
         QDir(pageFolder(Docs)).removeRecursively();
     }
+}
+
+// The newest change id comes as decimal text or a whole number; any other
+// answer ends the run before a page is asked for.
+TEST_F(TDWDocListRetrievalOperationTest, AnUnreadableNewestChangeIdEndsTheRunBeforeTheList)
+{
+    addAccount({Docs});
+    const QString tooDeep = QString(TDWJsonReader::MaxDepth, u'[') + QString(TDWJsonReader::MaxDepth, u']');
+    const struct
+    {
+        const char *body;
+        QString logged;
+    } rows[] = {
+        {"{not json", QStringLiteral("ERROR parsing max change id response: The response is not valid JSON")},
+        {R"({"largestChangeId": "1005")", QStringLiteral("ERROR parsing max change id response: The response is not valid JSON")},
+        {R"(["1005"])", QStringLiteral("ERROR parsing max change id response: The response is not a JSON object.")},
+        {R"({"largestChangeId": "1005", "x": %1})", QStringLiteral("ERROR parsing max change id response: The response nests deeper than")},
+        {R"({"largestChangeId": 1005.5})", QStringLiteral("ERROR parsing max change id response.")},
+        {R"({"largestChangeId": true})", QStringLiteral("ERROR parsing max change id response.")},
+        {R"({"largestChangeId": "10x"})", QStringLiteral("ERROR parsing max change id response.")},
+        {R"({})", QStringLiteral("ERROR parsing max change id response.")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.body);
+        fake().addFault({{"path", About}, {"body", QString::fromUtf8(row.body).replace(QLatin1String("%1"), tooDeep)}});
+        fake().clearRequests();
+        log.clear();
+        const RunOutcome outcome = run(Docs);
+        EXPECT_TRUE(outcome.finished);
+        EXPECT_FALSE(outcome.succeeded);
+        EXPECT_TRUE(logged(row.logged)) << log.join(u'\n').toStdString();
+        EXPECT_TRUE(queries(Files).isEmpty());
+        EXPECT_TRUE(dataProperty(Docs, QStringLiteral("lastChangeId")).isNull());
+    }
+    // The number form (the fake's own answer has the text form).
+    fake().addFault({{"path", About}, {"body", R"({"largestChangeId": 1005})"}});
+    fake().clearRequests();
+    EXPECT_TRUE(run(Docs).succeeded) << log.join(u'\n').toStdString();
+    EXPECT_EQ(queries(About).size(), 1);
 }
 
 TEST_F(TDWDocListRetrievalOperationTest, AnEmptyListingMarksNothingDeleted)

@@ -1,6 +1,8 @@
-// The JSON reader under every list parser: what it refuses, the values it
-// reads, and the typed reads and kept text of an item.
-#include "services/TDWJsonReader.h"
+// The JSON reader of every server answer: what it refuses and why, the values
+// it reads, and the typed reads and kept text of an item.
+#include "platform/json/TDWJsonReader.h"
+
+#include "platform/json/TDWJsonError.h"
 
 #include <gtest/gtest.h>
 
@@ -11,33 +13,67 @@ QByteArray nested(int depth)
     return QByteArray(depth, '[') + QByteArray(depth, ']');
 }
 
-TEST(TDWJsonReader, AcceptsOneValidValueAndRefusesEverythingElse)
+TEST(TDWJsonReader, AcceptsOneValidValueAndRefusesEverythingElseSayingWhy)
 {
+    using TDWJsonError::Malformed;
+    using TDWJsonError::TooDeep;
+    using TDWJsonError::TooLarge;
+    constexpr qint64 Accepted = 0;
+    // Blanks fill the answer past the size limit: a valid value, refused for its size alone.
+    const QByteArray tooLarge = "[" + QByteArray(TDWJsonReader::MaxBytes, ' ') + "]";
     const struct
     {
         const char *why;
         QByteArray text;
-        bool accepted;
+        qint64 code;
     } cases[] = {
-        {"object", "{}", true},
-        {"surrounded by blanks", " \n{} \t", true},
-        {"after a byte order mark", "\xEF\xBB\xBF{\"a\": 1}", true},
-        {"nesting at the limit", nested(TDWJsonReader::MaxDepth), true},
-        {"nesting beyond the limit", nested(TDWJsonReader::MaxDepth + 1), false},
-        {"empty", "", false},
-        {"text after the value", "{} x", false},
-        {"two values", "{}{}", false},
-        {"a malformed member nobody reads", R"({"items": [], "x": tru})", false},
-        {"a number out of range", "[1E400]", false},
-        {"an integer beyond 64 bits", "[123456789012345678901234]", false},
-        {"not a number", "[NaN]", false},
-        {"invalid utf-8", "[\"\xC3\x28\"]", false},
-        {"a lone surrogate", R"(["\ud800"])", false},
-        {"a trailing comma", "[1,]", false},
-        {"truncated", R"({"items": [{"id": "1"})", false},
+        {"object", "{}", Accepted},
+        {"surrounded by blanks", " \n{} \t", Accepted},
+        {"after a byte order mark", "\xEF\xBB\xBF{\"a\": 1}", Accepted},
+        {"nesting at the limit", nested(TDWJsonReader::MaxDepth), Accepted},
+        {"nesting beyond the limit", nested(TDWJsonReader::MaxDepth + 1), TooDeep},
+        {"larger than the limit", tooLarge, TooLarge},
+        {"empty", "", Malformed},
+        {"text after the value", "{} x", Malformed},
+        {"two values", "{}{}", Malformed},
+        {"a malformed member nobody reads", R"({"items": [], "x": tru})", Malformed},
+        {"a number out of range", "[1E400]", Malformed},
+        {"an integer beyond 64 bits", "[123456789012345678901234]", Malformed},
+        {"not a number", "[NaN]", Malformed},
+        {"invalid utf-8", "[\"\xC3\x28\"]", Malformed},
+        {"a lone surrogate", R"(["\ud800"])", Malformed},
+        {"a trailing comma", "[1,]", Malformed},
+        {"truncated", R"({"items": [{"id": "1"})", Malformed},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(TDWJsonReader::parse(c.text).has_value(), c.accepted) << c.why;
+    for (const auto &c : cases) {
+        TDWError error;
+        EXPECT_EQ(TDWJsonReader::parse(c.text, &error).has_value(), c.code == Accepted) << c.why;
+        EXPECT_EQ(error.code(), c.code) << c.why;
+        if (c.code != Accepted) {
+            EXPECT_EQ(error.domain(), TDWJsonError::Domain) << c.why;
+            EXPECT_FALSE(error.localizedDescription().isEmpty()) << c.why;
+        }
+    }
+}
+
+TEST(TDWJsonReader, AnAnswerThatMustBeAnObjectRefusesEveryOtherValue)
+{
+    TDWJsonReader reader;
+    for (const QByteArray text : {QByteArray("[]"), QByteArray("\"{}\""), QByteArray("null"), QByteArray("7")}) {
+        TDWError error;
+        EXPECT_FALSE(reader.readObject(text, &error)) << text.constData();
+        EXPECT_EQ(error.code(), TDWJsonError::NotAnObject) << text.constData();
+        error = {};
+        EXPECT_FALSE(TDWJsonReader::parseObject(text, &error)) << text.constData();
+        EXPECT_EQ(error.code(), TDWJsonError::NotAnObject) << text.constData();
+    }
+    TDWError error;
+    EXPECT_FALSE(TDWJsonReader::parseObject(nested(TDWJsonReader::MaxDepth + 1), &error));
+    EXPECT_EQ(error.code(), TDWJsonError::TooDeep);
+    const std::optional<QVariantMap> object = TDWJsonReader::parseObject(R"({"a": {"b": [1]}, "n": null})");
+    ASSERT_TRUE(object);
+    EXPECT_EQ(object->value(QStringLiteral("a")), QVariant(QVariantMap{{QStringLiteral("b"), QVariantList{qint64(1)}}}));
+    EXPECT_TRUE(object->contains(QStringLiteral("n")));
 }
 
 TEST(TDWJsonReader, ReadsPropertyListValues)
@@ -137,10 +173,19 @@ TEST(TDWJsonReader, ItemsGiveTypedReadsAndTextThatReadsBackTheSame)
     EXPECT_THROW(item.optObjectArray("nested"), TDWJsonObject::TypeError);
     EXPECT_THROW(item.requiredString("missing"), TDWJsonObject::TypeError);
     EXPECT_THROW(item.optObject("nested")->optObjectArray("x"), TDWJsonObject::TypeError);
+    try {
+        item.optObject("parents");
+        ADD_FAILURE() << "an array read as an object";
+    } catch (const TDWJsonObject::TypeError &typeError) {
+        EXPECT_EQ(typeError.error().domain(), TDWJsonError::Domain);
+        EXPECT_EQ(typeError.error().code(), TDWJsonError::WrongType);
+        EXPECT_EQ(typeError.error().localizedDescription(), QStringLiteral("The \"parents\" value is not an object."));
+    }
 
     const QVariantMap original = TDWJsonReader::parse(R"({"id": "b", "gone": null, "flag": true, "count": 3,
         "quote": "say \"hi\"\n", "parents": [{"id": "p"}], "nested": {"x": [1.25, -0.0, 1e300, null]}})")->toMap();
     EXPECT_EQ(TDWJsonReader::parse(item.text())->toMap(), original) << item.text().constData();
+    EXPECT_EQ(item.toMap(), original);
     EXPECT_EQ(TDWJsonObject().text(), QByteArrayLiteral("{}"));
 }
 

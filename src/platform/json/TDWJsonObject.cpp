@@ -1,4 +1,6 @@
-#include "services/TDWJsonObject.h"
+#include "platform/json/TDWJsonObject.h"
+
+#include "platform/json/TDWJsonError.h"
 
 #include <QVarLengthArray>
 
@@ -17,10 +19,24 @@ QString fromUtf8(std::string_view text)
 
 [[noreturn]] void wrongType(std::string_view key, const char *expected)
 {
-    throw TDWJsonObject::TypeError("\"" + std::string(key) + "\" is not " + expected);
+    throw TDWJsonObject::TypeError("The \"" + std::string(key) + "\" value is " + expected + ".");
+}
+
+QVariantMap mapOf(simdjson::dom::object object)
+{
+    // Built in a std::map and wrapped once complete; a later duplicate key replaces an earlier one.
+    std::map<QString, QVariant> map;
+    for (const simdjson::dom::key_value_pair field : object)
+        map.insert_or_assign(fromUtf8(field.key), TDWJsonObject::variant(field.value));
+    return QVariantMap(std::move(map));
 }
 
 } // namespace
+
+TDWError TDWJsonObject::TypeError::error() const
+{
+    return TDWJsonError::make(TDWJsonError::WrongType, QString::fromUtf8(what()));
+}
 
 std::optional<simdjson::dom::element> TDWJsonObject::member(std::string_view key) const
 {
@@ -43,7 +59,7 @@ QString TDWJsonObject::optString(std::string_view key) const
         return {};
     std::string_view text;
     if (value->get_string().get(text))
-        wrongType(key, "a string");
+        wrongType(key, "not a string");
     return fromUtf8(text);
 }
 
@@ -51,7 +67,7 @@ QString TDWJsonObject::requiredString(std::string_view key) const
 {
     const QString value = optString(key);
     if (value.isNull())
-        wrongType(key, "present");
+        wrongType(key, "missing");
     return value;
 }
 
@@ -62,7 +78,7 @@ bool TDWJsonObject::optBool(std::string_view key) const
         return false;
     bool flag = false;
     if (value->get_bool().get(flag))
-        wrongType(key, "a boolean");
+        wrongType(key, "not a boolean");
     return flag;
 }
 
@@ -73,7 +89,7 @@ std::optional<TDWJsonObject> TDWJsonObject::optObject(std::string_view key) cons
         return std::nullopt;
     simdjson::dom::object object;
     if (value->get_object().get(object))
-        wrongType(key, "an object");
+        wrongType(key, "not an object");
     return TDWJsonObject(object);
 }
 
@@ -84,13 +100,13 @@ std::optional<QList<TDWJsonObject>> TDWJsonObject::optObjectArray(std::string_vi
         return std::nullopt;
     simdjson::dom::array array;
     if (value->get_array().get(array))
-        wrongType(key, "an array");
+        wrongType(key, "not an array");
     QList<TDWJsonObject> objects;
     objects.reserve(qsizetype(array.size()));
     for (const simdjson::dom::element item : array) {
         simdjson::dom::object object;
         if (item.get_object().get(object))
-            wrongType(key, "an array of objects");
+            wrongType(key, "not an array of objects");
         objects.append(TDWJsonObject(object));
     }
     return objects;
@@ -107,6 +123,11 @@ QVariant TDWJsonObject::value(std::string_view key) const
     return value ? variant(*value) : QVariant();
 }
 
+QVariantMap TDWJsonObject::toMap() const
+{
+    return m_valid ? mapOf(m_object) : QVariantMap();
+}
+
 QByteArray TDWJsonObject::text() const
 {
     if (!m_valid)
@@ -117,13 +138,8 @@ QByteArray TDWJsonObject::text() const
 QVariant TDWJsonObject::variant(simdjson::dom::element value)
 {
     switch (value.type()) {
-    case element_type::OBJECT: {
-        // Built in a std::map and wrapped once complete; a later duplicate key replaces an earlier one.
-        std::map<QString, QVariant> map;
-        for (const simdjson::dom::key_value_pair field : simdjson::dom::object(value))
-            map.insert_or_assign(fromUtf8(field.key), variant(field.value));
-        return QVariantMap(std::move(map));
-    }
+    case element_type::OBJECT:
+        return mapOf(simdjson::dom::object(value));
     case element_type::ARRAY: {
         const simdjson::dom::array array(value);
         QVariantList list;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/TDWError.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -12,10 +14,10 @@
 #include <stdexcept>
 #include <string_view>
 
-// A view of one JSON object of a page that TDWJsonReader has read, valid as
-// long as the reader holds that page, with typed reads of its members. A
-// member of the wrong type throws TypeError, so a parser can refuse the whole
-// page instead of misreading one item; JSON null counts as absent, and of a
+// A view of one JSON object of an answer that TDWJsonReader has read, valid
+// as long as the reader holds that answer, with typed reads of its members. A
+// member of the wrong type throws TypeError, so a caller can refuse the whole
+// answer instead of misreading one part; JSON null counts as absent, and of a
 // key given twice the last one counts. A default-made view is an empty object.
 class TDWJsonObject
 {
@@ -23,6 +25,8 @@ public:
     struct TypeError : std::runtime_error
     {
         using std::runtime_error::runtime_error;
+        // The same, as an error of TDWJsonError (WrongType).
+        TDWError error() const;
     };
 
     TDWJsonObject() = default;
@@ -42,6 +46,8 @@ public:
     bool has(std::string_view key) const;
     // The member as a property-list value (see variant()); a null variant when absent or null.
     QVariant value(std::string_view key) const;
+    // The whole object as property-list values.
+    QVariantMap toMap() const;
 
     // The object as compact JSON text, which TDWJsonReader::parse reads back to the same values.
     QByteArray text() const;
