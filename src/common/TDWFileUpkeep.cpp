@@ -1,6 +1,7 @@
 #include "common/TDWFileUpkeep.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWSafeFile.h"
@@ -8,7 +9,11 @@
 
 #include <QDir>
 
-QStringList TDWFileUpkeep::foldersAtStartup(const QString &dataDir, const QString &configDir)
+namespace {
+
+// The data and settings folders, and the backup folder the user chose if
+// any (the default one lies inside the data folder).
+QStringList foldersAtStartup(const QString &dataDir, const QString &configDir)
 {
     QStringList folders = {dataDir, configDir};
     const QString chosen = TDWFileMgr::altBackupLocation();
@@ -16,6 +21,8 @@ QStringList TDWFileUpkeep::foldersAtStartup(const QString &dataDir, const QStrin
         folders.append(chosen);
     return folders;
 }
+
+} // namespace
 
 void TDWFileUpkeep::atStartup(const QString &dataDir, const QString &configDir)
 {
@@ -27,7 +34,7 @@ void TDWFileUpkeep::atStartup(const QString &dataDir, const QString &configDir)
     // private from their creation. A newly chosen backup folder is walked at
     // the first start that finds it chosen.
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
-    QStringList done = defaults->stringArrayForKey(MadePrivateKey);
+    QStringList done = defaults->stringArrayForKey(TDWSettingsKeys::FoldersMadePrivate);
     const qsizetype doneBefore = done.size();
     for (const QString &folder : folders) {
         const QString path = QDir::cleanPath(folder);
@@ -43,7 +50,7 @@ void TDWFileUpkeep::atStartup(const QString &dataDir, const QString &configDir)
         QVariantList list;
         for (const QString &path : std::as_const(done))
             list.append(path);
-        defaults->setObject(list, MadePrivateKey);
+        defaults->setObject(list, TDWSettingsKeys::FoldersMadePrivate);
         defaults->synchronize();
     }
 }

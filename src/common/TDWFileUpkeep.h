@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 // What the program does to its folders when it starts, before anything else
 // writes there: the data folder, the settings folder and the backup folder
@@ -11,12 +10,6 @@
 class TDWFileUpkeep
 {
 public:
-    // The settings key listing the folders already made private.
-    static inline const QString MadePrivateKey = QStringLiteral("foldersMadePrivate");
-
-    // The folders above; the chosen backup folder only when there is one.
-    static QStringList foldersAtStartup(const QString &dataDir, const QString &configDir);
-
     // Removes the half-written files a killed run left in those folders (the
     // files they were to replace are intact, so the leftovers are only in the
     // way), and makes private, once for each folder, what earlier versions

@@ -43,6 +43,8 @@ inline const QString Tw216Fix = QStringLiteral("tw216fix");
 inline const QString Mail2 = QStringLiteral("mail2");
 inline const QString GDriveAll252 = QStringLiteral("gdriveall252");
 inline const QString OAuthMigrationResult = QStringLiteral("oauthMigrationResult");
+// The folders whose earlier contents were made private (TDWFileUpkeep).
+inline const QString FoldersMadePrivate = QStringLiteral("foldersMadePrivate");
 // Followed by a window's object name: whether that window was centred once.
 inline const QString FirstTimeWindowPrefix = QStringLiteral("firsttimewindow_");
 

@@ -73,9 +73,11 @@ std::unique_ptr<TDWSqliteConnection> TDWSqliteConnection::open(const QString &pa
     if (flags & SQLITE_OPEN_CREATE) {
         // SQLite would make a new file 0644 less the umask, and the log and
         // shared-memory files it adds take the database file's mode: made
-        // here first, the store and its side files are the user's alone. A
-        // failure shows when SQLite opens the file.
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, TDWPrivateFiles::FileMode);
+        // here first, the store and its side files are the user's alone.
+        // O_EXCL leaves an existing file alone: closing a descriptor of a file
+        // would drop the locks SQLite holds on it in this process. A failure
+        // shows when SQLite opens the file.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, TDWPrivateFiles::FileMode);
         if (fd >= 0)
             ::close(fd);
     }

@@ -7,8 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace storetest;
 
@@ -35,6 +38,27 @@ TEST(PersistentStore, NewFileCarriesSchemaMetadataAndWalJournal)
     EXPECT_EQ(sqliteShell(path, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
     EXPECT_EQ(stack.libraryA->configurationName(), QStringLiteral("library"));
     EXPECT_NE(stack.libraryA->identifier(), stack.libraryB->identifier());
+}
+
+// A store names the user's accounts and items: the file, its log and shared
+// memory, and a copy are the user's alone, whatever the umask.
+TEST(PersistentStore, NewFilesTheirSideFilesAndCopiesArePrivate)
+{
+    const mode_t savedUmask = ::umask(022);
+    const auto restoreUmask = qScopeGuard([savedUmask] { ::umask(savedUmask); });
+    Stack stack;
+    auto context = stack.newContext();
+    addItem(*context, stack.libraryA, QStringLiteral("a"), QStringLiteral("A"));
+    ASSERT_TRUE(context->save(nullptr));
+    const QString copy = QDir(tdwtest::freshDir()).filePath(QStringLiteral("copy.sqlite3"));
+    ASSERT_TRUE(stack.libraryA->copyToPath(copy, nullptr));
+
+    const QString path = stack.libraryA->path();
+    for (const QString &file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm"), copy}) {
+        struct stat info = {};
+        ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0) << qPrintable(file);
+        EXPECT_EQ(info.st_mode & 07777, mode_t(0600)) << qPrintable(file);
+    }
 }
 
 TEST(PersistentStore, ReopenedFileKeepsItsIdentifierAndRows)
