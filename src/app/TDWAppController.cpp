@@ -20,6 +20,7 @@
 #include "migration/TDWFirstTimeV25WindowController.h"
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
@@ -1005,8 +1006,8 @@ void TDWAppController::terminate()
 {
     // Quitting works the windows and waits in the main thread's event loop:
     // a request from another thread is carried over to it.
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, &TDWAppController::terminate, Qt::QueuedConnection);
+    if (!TDWMainThread::isCurrent()) {
+        TDWMainThread::post(this, [this] { terminate(); });
         return;
     }
     // A second quit while the first waits for restores adds nothing.
@@ -1085,7 +1086,7 @@ void TDWAppController::fileLayoutFailed(const TDWError &error)
             m_fatalError = error;
     }
     // Start-up checks for it itself; a failure later on stops from the event loop.
-    QMetaObject::invokeMethod(this, [this, error] { stopWithError(error.localizedDescription()); }, Qt::QueuedConnection);
+    TDWMainThread::post(this, [this, error] { stopWithError(error.localizedDescription()); });
 }
 
 TDWError TDWAppController::fatalError() const

@@ -1,6 +1,8 @@
 #include "platform/foundation/TDWOperation.h"
 
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
+#include "platform/foundation/TDWWorkerPool.h"
 
 #include <exception>
 
@@ -13,6 +15,11 @@ void TDWOperation::main()
 }
 
 bool TDWOperation::isConcurrent() const
+{
+    return false;
+}
+
+bool TDWOperation::mustNotBlockMainThread() const
 {
     return false;
 }
@@ -33,6 +40,14 @@ void TDWOperation::start()
         return;
     }
     emit executingChanged(true);
+    if (mustNotBlockMainThread() && TDWMainThread::isCurrent())
+        TDWWorkerPool::shared().run([self = shared_from_this()] { self->runMain(); });
+    else
+        runMain();
+}
+
+void TDWOperation::runMain()
+{
     bool threw = false;
     try {
         main();
