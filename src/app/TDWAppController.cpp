@@ -924,7 +924,7 @@ void TDWAppController::setCurrentAccountUsername(const QString &username)
     }
     if (m_mainWindowController)
         m_mainWindowController->setAccountUsername(username);
-    BKSNotUtils::postNotificationName(QStringLiteral("usernameSelected"), this, userInfo);
+    BKSNotUtils::postNotificationName(QStringLiteral("usernameSelected"), this, userInfo, true);
 }
 
 void TDWAppController::activate()
