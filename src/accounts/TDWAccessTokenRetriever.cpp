@@ -10,10 +10,9 @@
 #include "common/BKSNotUtils.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/http/TDWHttpOperation.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <QTimer>
 
 using namespace std::chrono_literals;
@@ -123,11 +122,10 @@ void TDWAccessTokenRetriever::notifyUserRefreshTokenInvalid()
     if (TDWLoginNotifier *notifier = TDWLoginNotifier::shared()) {
         const TDWLoginNotifier::Notice notice{tr("Login required"), tr("Please log in to: %1").arg(m_username),
                                               QStringLiteral("Log in…"), userInfo};
-        QObject *mainThread = QCoreApplication::instance();
-        if (QThread::currentThread() == mainThread->thread())
+        if (TDWMainThread::isCurrent())
             notifier->deliver(notice);
         else
-            QMetaObject::invokeMethod(mainThread, [notifier, notice] { notifier->deliver(notice); }, Qt::BlockingQueuedConnection);
+            TDWMainThread::post([notifier, notice] { notifier->deliver(notice); });
     }
     BKSNotUtils::postNotificationName(QStringLiteral("not_needs_auth_change"), this,
                                       {{QStringLiteral("accountUsername"), m_username}});

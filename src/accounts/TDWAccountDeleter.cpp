@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
 
 namespace {
 
@@ -108,13 +107,7 @@ bool TDWAccountDeleter::deleteAccount(const QString &username, TDWError *error)
 std::shared_ptr<TDWAsyncOperation<bool>> TDWAccountDeleter::operationForUsername(const QString &username)
 {
     using Operation = TDWAsyncOperation<bool>;
-    auto launch = [username](Operation::Deliver deliver, Operation::Progress) {
-        QThreadPool::globalInstance()->start([username, deliver = std::move(deliver)] {
-            TDWError error;
-            const bool deleted = deleteAccount(username, &error);
-            deliver(error, deleted);
-        });
-    };
+    auto launch = Operation::onWorkerPool([username](const Operation::Progress &, TDWError *error) { return deleteAccount(username, error); });
     // Once begun, the deletion runs to its end; cancelling only drops its completion.
     return std::make_shared<Operation>(nullptr, launch, nullptr,
                                        TDWAccountDeleterError::make(TDWAccountDeleterError::Cancelled, QStringLiteral("The deletion was cancelled")));

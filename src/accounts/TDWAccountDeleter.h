@@ -23,7 +23,7 @@ public:
     // Files that cannot be removed are logged and do not fail the deletion.
     static bool deleteAccount(const QString &username, TDWError *error);
 
-    // deleteAccount on a thread of the global pool, its result delivered on
+    // deleteAccount on a thread of the worker pool, its result delivered on
     // the main thread; run() waits for it on a worker thread instead.
     static std::shared_ptr<TDWAsyncOperation<bool>> operationForUsername(const QString &username);
 };

@@ -5,6 +5,7 @@
 #include "accounts/TDWPreflightDelegate.h"
 #include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWOperationQueue.h"
 
 #include <QCoreApplication>
@@ -90,7 +91,7 @@ void TDWPreflightMgr::start()
                 check->preflight->run();
             std::lock_guard lock(shared->mutex);
             if (--shared->remaining == 0 && shared->manager)
-                QMetaObject::invokeMethod(shared->manager, &TDWPreflightMgr::finishRun, Qt::QueuedConnection);
+                TDWMainThread::post(shared->manager, [manager = shared->manager] { manager->finishRun(); });
         });
     }
 }

@@ -16,14 +16,14 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/foundation/TDWWorkerPool.h"
 #include "platform/store/TDWContextReset.h"
 #include "status/TDWActivityMonitor.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,19 +32,6 @@
 namespace {
 
 const QString AccountUsernameKey = QStringLiteral("accountUsername");
-
-bool onMainThread()
-{
-    const QCoreApplication *app = QCoreApplication::instance();
-    return !app || QThread::currentThread() == app->thread();
-}
-
-// Runs the function on the main thread, after the caller has returned.
-template <class F>
-void laterOnMainThread(F function)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(function), Qt::QueuedConnection);
-}
 
 TDWUserDefaults *defaults()
 {
@@ -77,13 +64,13 @@ TDWManagedObjectID TDWBackupOperation::backupIterationId() const
 
 void TDWBackupOperation::main()
 {
-    if (onMainThread()) {
+    if (TDWMainThread::isCurrent()) {
         startOnMainThread();
         return;
     }
     // Not waited for: the backup queue's thread must never block on the main
     // thread, which may itself be waiting for that queue (at quit).
-    laterOnMainThread([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this())] { self->startOnMainThread(); });
+    TDWMainThread::post([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this())] { self->startOnMainThread(); });
 }
 
 void TDWBackupOperation::startOnMainThread()
@@ -101,7 +88,7 @@ void TDWBackupOperation::startOnMainThread()
     // operations under the run's lock).
     connect(m_queue.get(), &TDWOperationQueue::operationCountChanged, m_queue.get(),
             [weak = weak_from_this()](int) {
-                laterOnMainThread([weak] {
+                TDWMainThread::post([weak] {
                     if (const auto self = std::static_pointer_cast<TDWBackupOperation>(weak.lock()))
                         self->checkDone();
                 });
@@ -279,9 +266,9 @@ bool TDWBackupOperation::hasRunningOperationFor(const QString &username)
 void TDWBackupOperation::handleAccountChangeNotification(const TDWNotification &notification)
 {
     const QString username = notification.userInfo().value(AccountUsernameKey).toString();
-    if (!onMainThread()) {
+    if (!TDWMainThread::isCurrent()) {
         // The retriever answers on the thread that started it: the main thread's.
-        laterOnMainThread([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this()), notification] {
+        TDWMainThread::post([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this()), notification] {
             self->handleAccountChangeNotification(notification);
         });
         return;
@@ -387,17 +374,15 @@ void TDWBackupOperation::checkDone()
         if (!isComplete() || m_completing.exchange(true))
             return;
     }
-    if (!onMainThread()) {
+    if (!TDWMainThread::isCurrent()) {
         complete();
         return;
     }
     // The store copies may take a while: not on the main thread.
-    QThread *worker = QThread::create([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this())]() mutable {
+    TDWWorkerPool::shared().run([self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this())]() mutable {
         self->complete();
-        laterOnMainThread([self = std::move(self)] {});
+        TDWMainThread::post([self = std::move(self)] {});
     });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
 }
 
 void TDWBackupOperation::complete()
@@ -419,7 +404,7 @@ void TDWBackupOperation::finishBackup()
     // dropped on the main thread, where the run's timers and retrievers live.
     auto self = std::static_pointer_cast<TDWBackupOperation>(shared_from_this());
     finish();
-    laterOnMainThread([self = std::move(self)] {
+    TDWMainThread::post([self = std::move(self)] {
         std::lock_guard lock(self->m_mutex);
         for (QTimer *timer : std::as_const(self->m_accessTokenTimersByAccountUsername))
             timer->stop();

@@ -12,11 +12,11 @@
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWActivityMonitor.h"
 
-#include <QThread>
 
 using namespace std::chrono_literals;
 
@@ -224,8 +224,8 @@ void TDWBackupScheduler::backupQueueCountChanged()
 
 void TDWBackupScheduler::userRequestedImmediateBackup()
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this] { userRequestedImmediateBackup(); }, Qt::QueuedConnection);
+    if (!TDWMainThread::isCurrent()) {
+        TDWMainThread::post(this, [this] { userRequestedImmediateBackup(); });
         return;
     }
     if (m_outsideOperationHappening) {
@@ -248,8 +248,8 @@ void TDWBackupScheduler::userRequestedImmediateBackup()
 
 void TDWBackupScheduler::calendarSettingsChanges()
 {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this] { calendarSettingsChanges(); }, Qt::QueuedConnection);
+    if (!TDWMainThread::isCurrent()) {
+        TDWMainThread::post(this, [this] { calendarSettingsChanges(); });
         return;
     }
     const QList<std::shared_ptr<TDWOperation>> queued = m_backupOperationQueue->operations();

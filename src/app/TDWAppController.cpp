@@ -36,6 +36,7 @@
 #include "ui/TDWStatusItemMgr.h"
 #include "common/TDWSettingsKeys.h"
 #include "common/TDWServiceIds.h"
+#include "platform/foundation/TDWMainThread.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -562,7 +563,7 @@ void TDWAppController::fileLayoutFailed(const TDWError &error)
             m_fatalError = error;
     }
     // Start-up checks for it itself; a failure later on stops from the event loop.
-    QMetaObject::invokeMethod(this, [this, error] { stopWithError(error.localizedDescription()); }, Qt::QueuedConnection);
+    TDWMainThread::post(this, [this, error] { stopWithError(error.localizedDescription()); });
 }
 
 TDWError TDWAppController::fatalError() const

@@ -4,6 +4,7 @@
 #include "app/TDWAppController.h"
 #include "app/TDWRecoveryQueue.h"
 #include "app/TDWStartupFixups.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "common/TDWSettingsKeys.h"
 
@@ -72,8 +73,8 @@ void TDWQuitFlow::terminate()
 {
     // Quitting works the windows and waits in the main thread's event loop:
     // a request from another thread is carried over to it.
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, &TDWQuitFlow::terminate, Qt::QueuedConnection);
+    if (!TDWMainThread::isCurrent()) {
+        TDWMainThread::post(this, [this] { terminate(); });
         return;
     }
     // A second quit while the first waits for restores adds nothing.

@@ -230,7 +230,7 @@ void TDWWindowRegistry::setCurrentAccountUsername(const QString &username)
     }
     if (m_mainWindowController)
         m_mainWindowController->setAccountUsername(username);
-    BKSNotUtils::postNotificationName(QStringLiteral("usernameSelected"), this, userInfo);
+    BKSNotUtils::postNotificationName(QStringLiteral("usernameSelected"), this, userInfo, true);
 }
 
 TDWMainWindowController *TDWWindowRegistry::mainWindowController() const

@@ -1,12 +1,12 @@
 #include "common/BKSExpBackoffConnectionDelegateWrapper.h"
 
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/http/TDWHttpClient.h"
 #include "platform/http/TDWHttpError.h"
 #include "platform/http/TDWHttpOperation.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QTimer>
 
 BKSExpBackoffConnectionDelegateWrapper::BKSExpBackoffConnectionDelegateWrapper(const TDWHttpRequest &request,
@@ -146,10 +146,10 @@ void BKSExpBackoffConnectionDelegateWrapper::resendAfter(std::chrono::millisecon
     }
     // The next attempt starts on the main thread, whatever thread the pause ends on.
     auto resume = [self = shared_from_this()] {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self] {
+        TDWMainThread::post([self] {
             if (!self->isCancelled())
                 self->sendLastRequest();
-        }, Qt::QueuedConnection);
+        });
     };
     if (m_pause)
         m_pause(pause, std::move(resume));

@@ -17,11 +17,6 @@
 #include "platform/imap/TDWImapSession.h"
 #include "status/TDWActivityMonitor.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
-#include <thread>
-
 using namespace std::chrono_literals;
 
 namespace {
@@ -46,15 +41,10 @@ int requestKindFor(TDWMessageRevisions::SyncType type)
     return FullRequest;
 }
 
-bool onMainThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 } // namespace
 
 TDWAllMailUpdateOperation::TDWAllMailUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID)
-    : m_watch(std::make_shared<TDWImapRequestWatch>(QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")))
+    : m_watch(std::make_shared<TDWStallWatch>(TDWClock::duration(300s), QStringLiteral("ERROR: Looks like TDWAllMailUpdateOperation got stuck. Killing off.")))
 {
     m_context.accountUsername = accountUsername;
     m_context.backupIterationObjectID = backupIterationObjectID;
@@ -62,7 +52,7 @@ TDWAllMailUpdateOperation::TDWAllMailUpdateOperation(const QString &accountUsern
 
 TDWAllMailUpdateOperation::~TDWAllMailUpdateOperation() = default;
 
-bool TDWAllMailUpdateOperation::isConcurrent() const
+bool TDWAllMailUpdateOperation::mustNotBlockMainThread() const
 {
     return true;
 }
@@ -89,17 +79,9 @@ TDWImapIndexSet TDWAllMailUpdateOperation::batchNumbers(qint64 first, qint64 mes
 void TDWAllMailUpdateOperation::main()
 {
     m_watch->setOwner(weak_from_this());
-    // The requests block the thread they run on, which must not be the main one.
-    if (onMainThread())
-        std::thread([self = std::static_pointer_cast<TDWAllMailUpdateOperation>(shared_from_this())] { self->runAndFinish(); }).detach();
-    else
-        runAndFinish();
-}
-
-void TDWAllMailUpdateOperation::runAndFinish()
-{
     m_success = synchronise();
-    finish();
+    // A run that ended early leaves no batch asked for behind it.
+    m_nextBatch.cancel();
 }
 
 bool TDWAllMailUpdateOperation::synchronise()
@@ -114,7 +96,7 @@ bool TDWAllMailUpdateOperation::synchronise()
         return false;
     }
 
-    const TDWImapRequestWatch::Installed watching = m_watch->install();
+    const TDWStallWatch::Installed watching = m_watch->install();
 
     TDWError error;
     const TDWImapFolderInfo info = m_watch->request(session->folderInfoOperation(allMailFolderPath), &error);
@@ -182,26 +164,26 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
     type = typeFrom(first, type);
     if (isCancelled())
         return false;
-    std::future<BatchFetch> fetch = startFetch(session, allMailFolderPath, first, messageCount, type);
+    startFetch(session, allMailFolderPath, first, messageCount, type);
     for (;;) {
-        const BatchFetch batch = fetch.get();
+        TDWError error;
+        const QList<TDWImapMessage> messages = m_nextBatch.take(&error);
         if (isCancelled())
             return false;
-        if (!batch.error.isNull()) {
+        if (!error.isNull()) {
             tdwLog(QStringLiteral("ERROR: Unable to find message by sequence number in startSyncingStartingWithIndex: %1 -- %2")
-                       .arg(batch.error.description(), batch.error.localizedDescription()));
+                       .arg(error.description(), error.localizedDescription()));
             // A lost connection or a refused sign-in will not mend in two seconds.
-            if (numFailures >= MaxRetries || batch.error.endsRun())
+            if (numFailures >= MaxRetries || error.endsRun())
                 return false;
             ++numFailures;
             tdwLog(QStringLiteral("Will retry after %1 seconds").arg(2.0, 0, 'f', 6));
             if (!m_watch->sleep(TDWClock::duration(2s)) || isCancelled())
                 return false;
-            fetch = startFetch(session, allMailFolderPath, first, messageCount, type);
+            startFetch(session, allMailFolderPath, first, messageCount, type);
             continue;
         }
         numFailures = 0;
-        const QList<TDWImapMessage> &messages = batch.messages;
 
         if (messages.isEmpty() || type == TDWMessageRevisions::Full) {
             if (m_firstFullSequence == -1)
@@ -215,7 +197,7 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
                 // from here on everything is fetched in full.
                 type = TDWMessageRevisions::Full;
                 m_firstFullSequence = first;
-                fetch = startFetch(session, allMailFolderPath, first, messageCount, type);
+                startFetch(session, allMailFolderPath, first, messageCount, type);
                 continue;
             }
         }
@@ -224,7 +206,7 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
         const qint64 next = first + BatchSize;
         const TDWMessageRevisions::SyncType nextType = last ? type : typeFrom(next, type);
         if (!last)
-            fetch = startFetch(session, allMailFolderPath, next, messageCount, nextType);
+            startFetch(session, allMailFolderPath, next, messageCount, nextType);
         if (!TDWMessageRevisions(m_context).processMessageArray(messages, first, type))
             return false;
         if (!TDWMessageLabelLinks(m_context).syncFoldersForMessageArray(messages))
@@ -239,24 +221,20 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
     }
 }
 
-std::future<TDWAllMailUpdateOperation::BatchFetch> TDWAllMailUpdateOperation::startFetch(TDWImapSession &session, const QString &allMailFolderPath,
-                                                                                        qint64 first, qint64 messageCount,
-                                                                                        TDWMessageRevisions::SyncType type)
+void TDWAllMailUpdateOperation::startFetch(TDWImapSession &session, const QString &allMailFolderPath, qint64 first, qint64 messageCount,
+                                           TDWMessageRevisions::SyncType type)
 {
     if (TDWActivityMonitor *monitor = TDWActivityMonitor::shared())
         monitor->updateRetrievingAllMailListForAccountUsername(m_context.accountUsername, 1, messageCount, first);
     const TDWImapIndexSet numbers = batchNumbers(first, messageCount);
     if (numbers.isEmpty()) {
-        std::promise<BatchFetch> none;
-        none.set_value({});
-        return none.get_future();
+        // No message to ask for: an empty batch, answered at once.
+        using Operation = TDWImapOperation<QList<TDWImapMessage>>;
+        m_nextBatch.start(std::make_shared<Operation>(nullptr, [](Operation::Deliver deliver, Operation::Progress) { deliver({}, {}); }, nullptr,
+                                                      TDWError()));
+        return;
     }
-    auto operation = session.fetchMessagesByNumberOperation(allMailFolderPath, requestKindFor(type), numbers);
-    return std::async(std::launch::async, [watch = m_watch, operation] {
-        BatchFetch batch;
-        batch.messages = watch->request(operation, &batch.error);
-        return batch;
-    });
+    m_nextBatch.start(session.fetchMessagesByNumberOperation(allMailFolderPath, requestKindFor(type), numbers), m_watch);
 }
 
 std::optional<bool> TDWAllMailUpdateOperation::batchMatchesStore(const QList<TDWImapMessage> &messages, qint64 first)

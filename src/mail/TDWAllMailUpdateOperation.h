@@ -1,9 +1,10 @@
 #pragma once
 
 #include "mail/TDWAllMailSyncContext.h"
-#include "mail/TDWImapRequestWatch.h"
 #include "mail/TDWMessageRevisions.h"
+#include "platform/foundation/TDWFetchAhead.h"
 #include "platform/foundation/TDWOperation.h"
+#include "platform/foundation/TDWStallWatch.h"
 #include "platform/imap/TDWImapIndexSet.h"
 #include "platform/imap/TDWImapMessage.h"
 #include "platform/store/TDWManagedObjectID.h"
@@ -12,7 +13,6 @@
 #include <QString>
 
 #include <atomic>
-#include <future>
 #include <memory>
 #include <optional>
 
@@ -26,10 +26,8 @@ class TDWImapSession;
 // batch; then marks deleted what the full part of the pass did not see again
 // and purges what expired.
 //
-// A concurrent operation that does its work on a worker thread (the queue's,
-// or one of its own when started on the main thread) with blocking IMAP
-// requests, and finishes itself once, at the end of that work, whatever the
-// outcome. A watchdog on the main thread cancels the operation when one IMAP
+// Its work blocks on IMAP requests, so it never runs on the main thread. A
+// watchdog on the main thread cancels the operation when one IMAP
 // request has waited 300 s for its answer; time between requests is not a stall.
 // The next batch is fetched while the current one is stored: one request in
 // flight at a time, batches stored in order.
@@ -43,7 +41,7 @@ public:
     TDWAllMailUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID);
     ~TDWAllMailUpdateOperation() override;
 
-    bool isConcurrent() const override;
+    bool mustNotBlockMainThread() const override;
     void cancel() override;
 
     // True once the run ended well; read after the operation finished.
@@ -58,19 +56,13 @@ protected:
     void main() override;
 
 private:
-    void runAndFinish();
     bool synchronise();
     bool prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type);
     bool syncBatches(TDWImapSession &session, const QString &allMailFolderPath, qint64 messageCount, TDWMessageRevisions::SyncType type);
-    struct BatchFetch
-    {
-        QList<TDWImapMessage> messages;
-        TDWError error;
-    };
-    // Starts the fetch of the batch from `first` on a thread of its own, so
-    // the store work of the batch before it can run meanwhile.
-    std::future<BatchFetch> startFetch(TDWImapSession &session, const QString &allMailFolderPath, qint64 first, qint64 messageCount,
-                                       TDWMessageRevisions::SyncType type);
+    // Starts the fetch of the batch from `first` into m_nextBatch, so the
+    // store work of the batch before it can run meanwhile.
+    void startFetch(TDWImapSession &session, const QString &allMailFolderPath, qint64 first, qint64 messageCount,
+                    TDWMessageRevisions::SyncType type);
     // Whether the stored items of the batch's sequence group still stand for
     // these messages; null when the store cannot tell (logged).
     std::optional<bool> batchMatchesStore(const QList<TDWImapMessage> &messages, qint64 first);
@@ -82,5 +74,6 @@ private:
     qint64 m_firstFullSequence = -1;
     qint64 m_messagesListed = 0;
     std::atomic<bool> m_success = false;
-    std::shared_ptr<TDWImapRequestWatch> m_watch;
+    std::shared_ptr<TDWStallWatch> m_watch;
+    TDWFetchAhead<QList<TDWImapMessage>> m_nextBatch;
 };

@@ -10,26 +10,24 @@
 #include "dataobjects/TDWStoreMgr.h"
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
+#include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/imap/TDWImapSession.h"
 #include "platform/store/TDWContextReset.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
-#include <thread>
+using namespace std::chrono_literals;
 
 TDWMailFolderListUpdateOperation::TDWMailFolderListUpdateOperation(const QString &accountUsername,
                                                                    const TDWManagedObjectID &backupIterationObjectID)
     : m_accountUsername(accountUsername)
     , m_backupIterationObjectID(backupIterationObjectID)
-    , m_watch(std::make_shared<TDWImapRequestWatch>(QStringLiteral("ERROR: Timeout when retrieving the list of folders.")))
+    , m_watch(std::make_shared<TDWStallWatch>(TDWClock::duration(300s), QStringLiteral("ERROR: Timeout when retrieving the list of folders.")))
 {
 }
 
 TDWMailFolderListUpdateOperation::~TDWMailFolderListUpdateOperation() = default;
 
-bool TDWMailFolderListUpdateOperation::isConcurrent() const
+bool TDWMailFolderListUpdateOperation::mustNotBlockMainThread() const
 {
     return true;
 }
@@ -48,19 +46,7 @@ bool TDWMailFolderListUpdateOperation::success() const
 void TDWMailFolderListUpdateOperation::main()
 {
     m_watch->setOwner(weak_from_this());
-    // The request blocks the thread it runs on, which must not be the main one.
-    QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread())
-        std::thread([self = std::static_pointer_cast<TDWMailFolderListUpdateOperation>(shared_from_this())] { self->runAndFinish(); })
-            .detach();
-    else
-        runAndFinish();
-}
-
-void TDWMailFolderListUpdateOperation::runAndFinish()
-{
     m_success = update();
-    finish();
 }
 
 bool TDWMailFolderListUpdateOperation::update()
@@ -80,7 +66,7 @@ bool TDWMailFolderListUpdateOperation::update()
     QList<TDWImapFolder> folders;
     TDWError error;
     {
-        const TDWImapRequestWatch::Installed watching = m_watch->install();
+        const TDWStallWatch::Installed watching = m_watch->install();
         folders = m_watch->request(session->fetchAllFoldersOperation(), &error);
     }
     if (isCancelled())

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mail/TDWImapRequestWatch.h"
 #include "platform/foundation/TDWOperation.h"
+#include "platform/foundation/TDWStallWatch.h"
 #include "platform/imap/TDWImapFolder.h"
 #include "platform/store/TDWManagedObjectID.h"
 #include "platform/store/TDWPersistentStore.h"
@@ -17,10 +17,8 @@
 // of its label backup settings up to date, then posts
 // "mailfolderlistchanged" (after every successful update, changed or not).
 //
-// A concurrent operation that does its work on a worker thread (the queue's,
-// or one of its own when started on the main thread) with a blocking IMAP
-// request, and finishes itself once, at the end of that work, whatever the
-// outcome. A watchdog on the main thread cancels the operation when the
+// Its work blocks on an IMAP request, so it never runs on the main thread. A
+// watchdog on the main thread cancels the operation when the
 // request has waited 300 s for its answer.
 class TDWMailFolderListUpdateOperation : public TDWOperation
 {
@@ -28,7 +26,7 @@ public:
     TDWMailFolderListUpdateOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID);
     ~TDWMailFolderListUpdateOperation() override;
 
-    bool isConcurrent() const override;
+    bool mustNotBlockMainThread() const override;
     void cancel() override;
 
     // True once the update saved; read after the operation finished.
@@ -38,7 +36,6 @@ protected:
     void main() override;
 
 private:
-    void runAndFinish();
     bool update();
     // The store work for the folder list the server gave.
     bool handleFolders(const QList<TDWImapFolder> &folders);
@@ -47,5 +44,5 @@ private:
     const TDWManagedObjectID m_backupIterationObjectID;
     TDWPersistentStorePtr m_accountServiceStore;
     std::atomic<bool> m_success = false;
-    std::shared_ptr<TDWImapRequestWatch> m_watch;
+    std::shared_ptr<TDWStallWatch> m_watch;
 };

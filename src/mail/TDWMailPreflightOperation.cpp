@@ -7,12 +7,12 @@
 #include "mail/TDWMailUtils.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/imap/TDWImapSession.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringDecoder>
-#include <QThread>
 #include <QTimer>
 
 #include <mutex>
@@ -25,18 +25,6 @@ const QString DefaultMailShieldConfigurationPath = QStringLiteral("/Library/Appl
 
 std::mutex g_mailShieldPathMutex;
 QString g_mailShieldPath;
-
-bool onMainThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
-template <class F>
-void onMainThreadLater(F function)
-{
-    if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(function), Qt::QueuedConnection);
-}
 
 TDWError failure(const QString &text)
 {
@@ -234,7 +222,7 @@ TDWMailPreflightOperation::~TDWMailPreflightOperation()
     }
     // Work still under way has nobody left to report to.
     if (m_check->markConcluded(cancelled()))
-        onMainThreadLater([check = m_check] { check->stopWork(); });
+        TDWMainThread::post([check = m_check] { check->stopWork(); });
 }
 
 bool TDWMailPreflightOperation::isConcurrent() const
@@ -250,10 +238,10 @@ void TDWMailPreflightOperation::main()
         return;
     }
     // Replies and the time-out arrive on the main thread; the work starts there too.
-    if (onMainThread())
+    if (TDWMainThread::isCurrent())
         m_check->begin();
     else
-        onMainThreadLater([check = m_check] { check->begin(); });
+        TDWMainThread::post([check = m_check] { check->begin(); });
 }
 
 void TDWMailPreflightOperation::run()
@@ -268,7 +256,7 @@ void TDWMailPreflightOperation::cancel()
     // Finishing here, not on the main thread, lets a main thread that cancels
     // and then waits for the end go on.
     if (m_check->markConcluded(cancelled())) {
-        onMainThreadLater([check = m_check] { check->stopWork(); });
+        TDWMainThread::post([check = m_check] { check->stopWork(); });
         finish();
     }
 }

@@ -10,6 +10,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWStallWatch.h"
 #include "platform/imap/TDWImapSession.h"
 #include "platform/store/TDWContextReset.h"
 #include "platform/store/TDWFetchRequest.h"
@@ -53,11 +54,9 @@ struct TDWMultiMessageExportOperation::Row
     qint64 allMailSeq = 0;
 };
 
-// What the request lanes and the stall check share.
+// What the request lanes share.
 struct TDWMultiMessageExportOperation::Run
 {
-    using Clock = std::chrono::steady_clock;
-
     std::mutex mutex;
     std::condition_variable changed;
     qsizetype next = 0;
@@ -68,12 +67,6 @@ struct TDWMultiMessageExportOperation::Run
     TDWError stop;
     int lanesRunning = 0;
     int pendingWrites = 0;
-    bool stalled = false;
-    QList<std::shared_ptr<TDWImapOperation<QByteArray>>> inFlight;
-    std::atomic<Clock::rep> lastCallback = Clock::now().time_since_epoch().count();
-
-    void touch() { lastCallback = Clock::now().time_since_epoch().count(); }
-    Clock::duration sinceLastCallback() const { return Clock::now().time_since_epoch() - Clock::duration(lastCallback.load()); }
 };
 
 TDWMultiMessageExportOperation::TDWMultiMessageExportOperation(const QString &accountUsername, QList<TDWManagedObjectID> docRevIds)
@@ -183,6 +176,9 @@ QString TDWMultiMessageExportOperation::allMailFolderPath()
 void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSession> &session, const QString &folder, QList<Row> rows)
 {
     const auto run = std::make_shared<Run>();
+    // A stall ends the requests in flight and asks for no more.
+    const auto watch = std::make_shared<TDWStallWatch>(TDWClock::duration(600s), QStringLiteral("ERROR: Looks like export operation got stuck. Killing off."));
+    const TDWStallWatch::Installed watching = watch->install();
     TDWOperationQueue writers;
     TDWActivityMonitor *monitor = TDWActivityMonitor::shared();
 
@@ -191,7 +187,7 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
             qsizetype index;
             {
                 std::lock_guard lock(run->mutex);
-                if (run->stalled || isCancelled() || run->failures >= MaxFailures || !run->stop.isNull() || run->next >= rows.size())
+                if (watch->isCancelled() || isCancelled() || run->failures >= MaxFailures || !run->stop.isNull() || run->next >= rows.size())
                     break;
                 index = run->next++;
             }
@@ -201,18 +197,12 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
             if (monitor)
                 monitor->downloadBeganForDocRevObjectId(docRevId);
             const auto fetch = session->fetchMessageByUIDOperation(folder, row.uid, true);
-            fetch->setProgress([run](qint64, qint64) { run->touch(); });
-            {
-                std::lock_guard lock(run->mutex);
-                run->inFlight.append(fetch);
-            }
+            fetch->setProgress([watch](qint64, qint64) { watch->touch(); });
             ++m_numRequested;
             TDWError error;
-            const QByteArray data = fetch->run(&error);
-            run->touch();
+            const QByteArray data = watch->request(fetch, &error);
             {
                 std::unique_lock lock(run->mutex);
-                run->inFlight.removeOne(fetch);
                 if (data.isEmpty()) {
                     m_completeSuccess = false;
                     if (error.scope() == TDWError::Scope::Item)
@@ -247,17 +237,9 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
     for (int i = 0; i < laneCount; ++i)
         lanes.addOperation(lane);
 
-    const auto stallLimit = TDWClock::duration(600s);
     {
         std::unique_lock lock(run->mutex);
-        while (!run->changed.wait_for(lock, TDWClock::duration(60s), [&] { return run->lanesRunning == 0; })) {
-            if (run->stalled || run->sinceLastCallback() <= stallLimit)
-                continue;
-            tdwLog(QStringLiteral("ERROR: Looks like export operation got stuck. Killing off."));
-            run->stalled = true;
-            for (const auto &fetch : run->inFlight)
-                fetch->cancel();
-        }
+        run->changed.wait(lock, [&] { return run->lanesRunning == 0; });
     }
     lanes.waitUntilAllOperationsAreFinished();
     writers.waitUntilAllOperationsAreFinished();

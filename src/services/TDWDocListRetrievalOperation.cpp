@@ -99,11 +99,10 @@ TDWDocListRetrievalOperation::~TDWDocListRetrievalOperation() = default;
 void TDWDocListRetrievalOperation::cancel()
 {
     TDWListRetrievalOperation::cancel();
+    m_nextPage.cancel();
     std::lock_guard lock(m_clientMutex);
     if (m_client)
         m_client->cancel();
-    if (m_pageRequest)
-        m_pageRequest->cancel();
 }
 
 std::unique_ptr<TDWManagedObjectContext> TDWDocListRetrievalOperation::newMoc() const
@@ -322,18 +321,13 @@ bool TDWDocListRetrievalOperation::startWithUrl(const QString &url)
 
 bool TDWDocListRetrievalOperation::fetchInProcess(const QString &url, const QByteArray &token)
 {
-    if (!m_pageFetch || m_pageUrl != url) {
-        dropPageAhead();
+    if (!m_nextPage.isStarted() || m_pageUrl != url)
         fetchAhead(url, token);
-    }
-    m_pageFetch->waitUntilFinished();
-    const TDWHttpResponse response = std::exchange(m_pageResponse, TDWHttpResponse());
-    m_pageFetch.reset();
+    TDWError error;
+    TDWHttpResponse response = m_nextPage.take(&error);
     m_pageUrl.clear();
-    {
-        std::lock_guard lock(m_clientMutex);
-        m_pageRequest.reset();
-    }
+    if (!error.isNull())
+        response = TDWHttpResponse::failure(error, QUrl(url));
     if (!response.hasResponse()) {
         finish(false);
         return false;
@@ -351,37 +345,11 @@ void TDWDocListRetrievalOperation::fetchAhead(const QString &url, const QByteArr
     if (!version.isEmpty())
         request.setHeader("GData-Version", version.toUtf8());
     request.setTotalTimeout(RequestTimeout);
-    auto pageRequest = std::make_shared<TDWHttpOperation>(request);
-    {
-        std::lock_guard lock(m_clientMutex);
-        m_pageRequest = pageRequest;
-    }
-    if (isCancelled())
-        pageRequest->cancel();
+    m_nextPage.start(std::make_shared<TDWHttpOperation>(request));
     m_pageUrl = url;
-    // What a fetch that never ran leaves behind.
-    m_pageResponse = TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Cancelled), QUrl(url));
-    m_pageFetch = m_pageQueue.addOperation([this, pageRequest, url] {
-        TDWError error;
-        TDWHttpResponse response = pageRequest->run(&error);
-        m_pageResponse = error.isNull() ? std::move(response) : TDWHttpResponse::failure(error, QUrl(url));
-    });
-}
-
-void TDWDocListRetrievalOperation::dropPageAhead()
-{
-    if (!m_pageFetch)
-        return;
-    {
-        std::lock_guard lock(m_clientMutex);
-        if (m_pageRequest)
-            m_pageRequest->cancel();
-        m_pageRequest.reset();
-    }
-    m_pageFetch->waitUntilFinished();
-    m_pageFetch.reset();
-    m_pageUrl.clear();
-    m_pageResponse = TDWHttpResponse();
+    // A cancel() that came before the start above found nothing to end.
+    if (isCancelled())
+        m_nextPage.cancel();
 }
 
 std::unique_ptr<TDWParser> TDWDocListRetrievalOperation::makeParser() const
@@ -533,7 +501,7 @@ void TDWDocListRetrievalOperation::finish(bool ok)
 {
     if (m_finished.exchange(true))
         return;
-    dropPageAhead();
+    m_nextPage.cancel();
     if (!m_tempDir.isEmpty())
         QDir(m_tempDir).removeRecursively();
     if (ok && !isIncremental()) {

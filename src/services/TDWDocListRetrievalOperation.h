@@ -4,6 +4,7 @@
 #include "common/TDWServiceConfig.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
+#include "platform/foundation/TDWFetchAhead.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/http/TDWHttpResponse.h"
 #include "platform/store/TDWPersistentStore.h"
@@ -21,7 +22,6 @@
 
 class TDWDocListEntryProcessor;
 class TDWHttpClient;
-class TDWHttpOperation;
 class TDWManagedObjectContext;
 class TDWParser;
 class TDWServiceDelegate;
@@ -128,10 +128,8 @@ private:
     QString includeQuery() const;
     QByteArray accessToken() const;
     bool fetchInProcess(const QString &url, const QByteArray &token);
-    // Starts fetching the page in process on m_pageQueue; fetchInProcess() takes it.
+    // Starts fetching the page in process; fetchInProcess() takes it.
     void fetchAhead(const QString &url, const QByteArray &token);
-    // Ends a page fetch still on its way (a run that ends early) and waits for it.
-    void dropPageAhead();
     std::unique_ptr<TDWParser> makeParser() const;
     void keepPage(const QString &accountDirPath, const QString &suffix);
     bool parsePage(TDWParser &parser, QList<TDWDocEntry> *entries);
@@ -159,13 +157,9 @@ private:
     QByteArray m_responseData;
     std::atomic<bool> m_finished = false;
 
-    std::mutex m_clientMutex; // guards m_client and m_pageRequest, which cancel() reaches from another thread
+    std::mutex m_clientMutex; // guards m_client, which cancel() reaches from another thread
     std::shared_ptr<TDWHttpClient> m_client;
-    // The page fetched ahead: its URL, its request and the fetch that waits for it.
+    // The page fetched ahead, and its URL.
     QString m_pageUrl;
-    std::shared_ptr<TDWHttpOperation> m_pageRequest;
-    std::shared_ptr<TDWOperation> m_pageFetch;
-    TDWHttpResponse m_pageResponse;
-    // Last, so that it goes first: its fetch writes the members above.
-    TDWOperationQueue m_pageQueue;
+    TDWFetchAhead<TDWHttpResponse> m_nextPage;
 };

@@ -2,11 +2,11 @@
 
 #include "common/BKSErrorUtils.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QThread>
 
 namespace {
 
@@ -20,16 +20,15 @@ bool canShowWidgets(const QString &message)
     return false;
 }
 
-bool onMainThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 } // namespace
 
 QMessageBox *BKSErrorAlerts::alertForError(const TDWError &error, QWidget *parent)
 {
-    auto *alert = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), error.localizedDescription(), QMessageBox::Ok, parent);
+    auto *alert = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), QString(), QMessageBox::Ok, parent);
+    // The message often quotes a remote or user text (an item's title, a
+    // server's answer): shown as written, never read as markup.
+    alert->setTextFormat(Qt::PlainText);
+    alert->setText(error.localizedDescription());
     alert->setDefaultButton(QMessageBox::Ok);
     return alert;
 }
@@ -38,8 +37,10 @@ void BKSErrorAlerts::showError(const QString &message)
 {
     if (!canShowWidgets(message))
         return;
-    if (!onMainThread()) {
-        QMetaObject::invokeMethod(qApp, [message] { showError(message); }, Qt::BlockingQueuedConnection);
+    // A worker never waits for the user: the alert is handed to the main
+    // thread, which may itself be waiting for that worker.
+    if (!TDWMainThread::isCurrent()) {
+        TDWMainThread::post([message] { showError(message); });
         return;
     }
     QMessageBox *alert = alertForError(BKSErrorUtils::shownError(message));
@@ -52,9 +53,9 @@ void BKSErrorAlerts::showError(const QString &message, QWidget *window)
 {
     if (!canShowWidgets(message))
         return;
-    if (!onMainThread()) {
+    if (!TDWMainThread::isCurrent()) {
         QPointer<QWidget> target(window);
-        QMetaObject::invokeMethod(qApp, [message, target] { showError(message, target.data()); }, Qt::QueuedConnection);
+        TDWMainThread::post([message, target] { showError(message, target.data()); });
         return;
     }
     QMessageBox *alert = alertForError(BKSErrorUtils::shownError(message), window ? window->window() : nullptr);

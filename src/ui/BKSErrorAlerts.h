@@ -11,11 +11,13 @@ class QWidget;
 class BKSErrorAlerts
 {
 public:
-    // An alert with an OK button that shows the error's localized description.
+    // An alert with an OK button that shows the error's localized description
+    // as plain text.
     static QMessageBox *alertForError(const TDWError &error, QWidget *parent = nullptr);
 
-    // Shows the message application-modally and returns once the user has
-    // dismissed it.
+    // Shows the message application-modally; on the main thread, returns once
+    // the user has dismissed it. From another thread it hands the alert to the
+    // main thread and returns at once.
     static void showError(const QString &message);
     // Shows the message as a window-modal sheet on `window` and returns at once.
     static void showError(const QString &message, QWidget *window);

@@ -201,6 +201,6 @@ void TDWAccountFlowController::applySettings()
         BKSErrorAlerts::showError(tr("Unable to save excluded labels."));
     const QString username = m_accountViewController ? m_accountViewController->accountUsername() : m_accountUsername;
     BKSNotUtils::postNotificationName(m_accountUsername.isEmpty() ? QStringLiteral("newAccount") : QStringLiteral("accountUpdate"), this,
-                                      {{QStringLiteral("accountUsername"), username}});
+                                      {{QStringLiteral("accountUsername"), username}}, true);
     m_delegate->doneAccountFlow();
 }

@@ -78,8 +78,9 @@ void TDWFirstTimeUserController::doneAccountFlow()
         return;
     const QString accountUsername = m_accountFlowController->accountUsername();
     emit finished(m_initConfigViewController->emailAddress(), m_initConfigViewController->startAtLogin(), accountUsername);
-    BKSNotUtils::postNotificationName(QStringLiteral("newAccount"), this, {{QStringLiteral("accountUsername"), accountUsername}});
-    BKSNotUtils::postNotificationName(QStringLiteral("firsttimedone"), this);
+    // Told before the start-up that `finished` set going goes on.
+    BKSNotUtils::postNotificationName(QStringLiteral("newAccount"), this, {{QStringLiteral("accountUsername"), accountUsername}}, true);
+    BKSNotUtils::postNotificationName(QStringLiteral("firsttimedone"), this, {}, true);
     close();
 }
 

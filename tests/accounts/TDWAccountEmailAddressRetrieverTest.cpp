@@ -2,12 +2,12 @@
 
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 #include "platform/json/TDWJsonReader.h"
+#include "platform/foundation/TDWWorkerPool.h"
 
 #include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -137,7 +137,7 @@ TEST_F(TDWAccountEmailAddressRetrieverTest, DestroyingTheRetrieverEndsItsQuestio
     ASSERT_TRUE(tdwtest::waitUntil([] { return s_fake->requestsTo(QStringLiteral("/userinfo/email")).size() == 1; }));
     retriever.reset();
     // The stalled exchange ends at once rather than after the server's minute.
-    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+    ASSERT_TRUE(TDWWorkerPool::shared().waitForDone(std::chrono::seconds(20)));
     QCoreApplication::processEvents();
     EXPECT_TRUE(delegate.outcomes.empty());
 }

@@ -486,8 +486,10 @@ TEST_F(TDWBackupSchedulerTest, NoRunStartsDuringAnOutsideOperation)
         EXPECT_EQ(note.object(), scheduler.get());
     });
 
+    // The notices are posted without waiting: observers see them from the event loop.
     scheduler->stopForOutsideOperation();
-    EXPECT_EQ(posted, QStringList{QStringLiteral("outsideopstarted")});
+    EXPECT_TRUE(posted.isEmpty());
+    EXPECT_TRUE(waitFor([&] { return posted == QStringList{QStringLiteral("outsideopstarted")}; }));
     EXPECT_FALSE(timerArmed());
 
     // Waking, coming back online, the preferences rescheduling: the timer stays off.
@@ -504,7 +506,7 @@ TEST_F(TDWBackupSchedulerTest, NoRunStartsDuringAnOutsideOperation)
     EXPECT_TRUE(runs.empty());
 
     scheduler->resumeAfterOutsideOperation();
-    EXPECT_EQ(posted, (QStringList{QStringLiteral("outsideopstarted"), QStringLiteral("outsideopfinished")}));
+    EXPECT_TRUE(waitFor([&] { return posted == QStringList{QStringLiteral("outsideopstarted"), QStringLiteral("outsideopfinished")}; }));
     ASSERT_TRUE(timerArmed());
     EXPECT_EQ(secondsToFire(), 0) << "the Back Up Now asked for during the move";
     timers.advance(0);

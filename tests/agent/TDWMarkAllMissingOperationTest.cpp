@@ -88,9 +88,9 @@ TEST_F(TDWMarkAllMissingOperationTest, EveryBackedUpRevisionBecomesMissingAndABa
         const qint64 expected = rev->exportStatus() == TDWDocRev::BackedUp ? TDWDocRev::FileMissing : rev->exportStatus();
         EXPECT_EQ(storedExportStatus(rev->objectID()), expected) << rev->title().toStdString() << " " << rev->exportStatus();
     }
-    EXPECT_EQ(m_posted, QList<QObject *>{operation.get()});
-    // Asked from the worker, carried out on the main thread.
+    // Posted from the worker without waiting, carried out on the main thread.
     ASSERT_TRUE(schedtest::waitFor([this] { return m_backupRunsMade == 1; }));
+    EXPECT_EQ(m_posted, QList<QObject *>{operation.get()});
 }
 
 TEST_F(TDWMarkAllMissingOperationTest, WithNothingBackedUpTheListsAreStillToldAndABackupAskedFor)
@@ -99,9 +99,9 @@ TEST_F(TDWMarkAllMissingOperationTest, WithNothingBackedUpTheListsAreStillToldAn
 
     const auto operation = runOnWorker();
 
-    EXPECT_EQ(m_posted, QList<QObject *>{operation.get()});
-    // Asked from the worker, carried out on the main thread.
+    // Posted from the worker without waiting, carried out on the main thread.
     ASSERT_TRUE(schedtest::waitFor([this] { return m_backupRunsMade == 1; }));
+    EXPECT_EQ(m_posted, QList<QObject *>{operation.get()});
 }
 
 TEST_F(TDWMarkAllMissingOperationTest, RevisionsAreChangedInBatchesOfAThousand)

@@ -83,6 +83,7 @@ void AppFixture::SetUp()
     qputenv("TDW_KEYRING", "file");
     // Whatever an earlier test in this process left behind.
     QDir(dataFolder()).removeRecursively();
+    QFile::remove(dataFolder());
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     for (const QString &key : defaults->dictionaryRepresentation().keys())
         defaults->removeObjectForKey(key);

@@ -1,6 +1,7 @@
 #include "common/BKSExpBackoffConnectionDelegateWrapper.h"
 
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWWorkerPool.h"
 #include "platform/http/TDWHttpError.h"
 
 #include "FakeGoogleTest.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -272,7 +272,7 @@ TEST_F(BKSExpBackoffConnectionDelegateWrapperTest, ACancelDuringThePauseEndsEver
     for (const auto &resume : pauses.held())
         resume();
     QCoreApplication::processEvents();
-    QThreadPool::globalInstance()->waitForDone(20000);
+    TDWWorkerPool::shared().waitForDone(std::chrono::seconds(20));
     QCoreApplication::processEvents();
     EXPECT_EQ(completions, 0);
     EXPECT_EQ(requestsSent(), 1);

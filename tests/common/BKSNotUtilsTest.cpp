@@ -20,7 +20,7 @@ struct PostCase
 {
     const char *label;
     bool fromMainThread;
-    std::optional<bool> wait; // none: the form without a wait flag
+    std::optional<bool> wait; // none: the form without a wait flag (no wait)
     bool deliveredBeforeReturn;
 };
 
@@ -45,10 +45,10 @@ TEST(BKSNotUtils, DeliversOnTheMainThreadWaitingOnlyWhenAsked)
 {
     const PostCase cases[] = {
         {"main thread, wait", true, true, true},
-        {"main thread, default wait", true, std::nullopt, true},
+        {"main thread, default", true, std::nullopt, false},
         {"main thread, no wait", true, false, false},
         {"background, wait", false, true, true},
-        {"background, default wait", false, std::nullopt, true},
+        {"background, default", false, std::nullopt, false},
         {"background, no wait", false, false, false},
     };
     for (const PostCase &c : cases) {

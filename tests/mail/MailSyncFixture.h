@@ -25,6 +25,7 @@
 #include "platform/keychain/TDWFileKeyring.h"
 #include "platform/keychain/TDWKeyring.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QProcess>
 

@@ -1,13 +1,10 @@
-// The pieces of the All Mail walk that decide what is asked of the server:
-// the batch ranges, and the watchdog's sense of a stalled request.
+// The piece of the All Mail walk that decides what is asked of the server:
+// the batch ranges.
 #include "mail/TDWAllMailUpdateOperation.h"
-#include "mail/TDWImapStallWatchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -35,22 +32,6 @@ TEST(TDWAllMailBatchTest, BatchesNeverAskPastTheMessageCount)
         SCOPED_TRACE(testing::Message() << c.first << " of " << c.count);
         EXPECT_EQ(TDWAllMailUpdateOperation::batchNumbers(c.first, c.count).toImapSet(), QByteArray(c.numbers));
     }
-}
-
-TEST(TDWAllMailBatchTest, OnlyAnOutstandingRequestCanStall)
-{
-    using Clock = TDWImapStallWatchdog::Clock;
-    const Clock::time_point t0 = Clock::now();
-    TDWImapStallWatchdog watchdog(300s);
-    EXPECT_FALSE(watchdog.stalled(t0 + 1h));
-
-    // Long work between requests is no stall: the clock starts with the request.
-    watchdog.requestStarted(t0 + 1h);
-    EXPECT_FALSE(watchdog.stalled(t0 + 1h + 300s));
-    EXPECT_TRUE(watchdog.stalled(t0 + 1h + 301s));
-
-    watchdog.requestEnded();
-    EXPECT_FALSE(watchdog.stalled(t0 + 2h));
 }
 
 } // namespace

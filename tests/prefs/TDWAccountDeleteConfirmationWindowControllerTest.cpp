@@ -8,6 +8,7 @@
 #include "platform/notify/TDWNotificationCenter.h"
 #include "prefs/TDWAccountDeleteConfirmationWindowController.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>

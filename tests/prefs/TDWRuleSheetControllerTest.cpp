@@ -9,6 +9,7 @@
 #include "prefs/TDWRuleSheetController.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -27,6 +28,8 @@ protected:
     void SetUp() override
     {
         TDWUserDefaults::standard()->removeObjectForKey(RuleKey);
+        // Notices an earlier test posted are not this test's.
+        QCoreApplication::sendPostedEvents();
         m_observer = TDWNotificationCenter::defaultCenter().addObserver(QStringLiteral("excluderuleschanged"),
                                                                         [this](const TDWNotification &) { ++rulesChanged; });
         window.show();
@@ -103,6 +106,7 @@ TEST_F(TDWRuleSheetControllerTest, StoredRulesAreOneOrThatParsesBackAndShowsAgai
     const TDWPredicate parsed = TDWPredicate::parse(stored().toString(), {}, &error);
     ASSERT_FALSE(parsed.isNull()) << stored().toString().toStdString() << error.description().toStdString();
     EXPECT_EQ(parsed, TDWPredicate::parse(QStringLiteral("title BEGINSWITH[cd] %@ OR doc.docType == \"document\""), {text}));
+    QCoreApplication::sendPostedEvents(); // the notice is posted without waiting
     EXPECT_EQ(rulesChanged, 1);
 
     TDWRuleSheetController reopened(&window);
@@ -150,6 +154,7 @@ TEST_F(TDWRuleSheetControllerTest, RemovingEveryRowStoresNoRule)
     sheet.rulesOkButton()->click();
 
     EXPECT_FALSE(stored().isValid());
+    QCoreApplication::sendPostedEvents(); // the notice is posted without waiting
     EXPECT_EQ(rulesChanged, 1);
     EXPECT_EQ(excludedTitles({QStringLiteral("a.tmp")}), QStringList());
 }

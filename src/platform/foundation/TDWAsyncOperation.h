@@ -1,9 +1,10 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/foundation/TDWMainThread.h"
+#include "platform/foundation/TDWWorkerPool.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include <QtGlobal>
 
 #include <atomic>
 #include <condition_variable>
@@ -12,10 +13,10 @@
 #include <mutex>
 
 // The one form of asynchronous work, with its result of type T. Start it with a
-// completion that runs on the main thread (the thread of the QCoreApplication),
-// or call run() on a worker thread to wait for the result there. The work
-// itself happens on threads of the layer that made the operation (IMAP
-// connections, HTTP workers), handed over through `Launch`.
+// completion that runs on the main thread (TDWMainThread), or call run() on a
+// worker thread to wait for the result there. The work itself happens on
+// threads of the layer that made the operation (IMAP connections; blocking
+// work on the worker pool, through onWorkerPool()), handed over through `Launch`.
 //
 // cancel() stops the work: a completion not yet run will not run (when
 // cancel() is called on the main thread), and run() returns at once with the
@@ -31,6 +32,21 @@ public:
     using Deliver = std::function<void(const TDWError &error, T result)>;
     // Starts the work: hands `deliver` and a progress hook (called on the layer's thread) to it.
     using Launch = std::function<void(Deliver deliver, Progress progress)>;
+    // Work that blocks its thread until the result is in; `progress` may be empty.
+    using BlockingWork = std::function<T(const Progress &progress, TDWError *error)>;
+
+    // The launch of blocking work: it runs on a thread of the worker pool and
+    // delivers its result from there.
+    static Launch onWorkerPool(BlockingWork work)
+    {
+        return [work = std::move(work)](Deliver deliver, Progress progress) {
+            TDWWorkerPool::shared().run([work, deliver = std::move(deliver), progress = std::move(progress)] {
+                TDWError error;
+                T result = work(progress, &error);
+                deliver(error, std::move(result));
+            });
+        };
+    }
 
     // `owner` is kept alive while the operation lives; `cancelWork` stops the
     // launched work from any thread; run() answers `cancelledError` when
@@ -58,7 +74,7 @@ public:
                 if (received != total && received - last->load() < 64 * 1024)
                     return;
                 last->store(received);
-                postToMainThread([weak, received, total] {
+                TDWMainThread::post([weak, received, total] {
                     if (auto self = weak.lock(); self && !self->isCancelled() && self->m_progress)
                         self->m_progress(received, total);
                 });
@@ -68,57 +84,16 @@ public:
         // is let go on the main thread, never on that thread.
         m_launch([self = this->shared_from_this()](const TDWError &error, T result) mutable {
             std::shared_ptr<TDWAsyncOperation> op = std::move(self);
-            postToMainThread([op, error, result = std::move(result)] { op->finish(error, result); });
+            TDWMainThread::post([op, error, result = std::move(result)] { op->finish(error, result); });
         }, progress);
     }
 
     // Blocks the calling thread (never the main thread of a running event loop
     // that the caller depends on) until the result is in or the operation is cancelled.
-    T run(TDWError *error = nullptr)
-    {
-        auto state = std::make_shared<Blocking>();
-        {
-            std::lock_guard lock(m_mutex);
-            m_blocking = state;
-        }
-        m_launch([state](const TDWError &e, T result) {
-            std::lock_guard lock(state->mutex);
-            state->error = e;
-            state->result = std::move(result);
-            state->done = true;
-            state->condition.notify_all();
-        }, m_progress);
-        std::unique_lock lock(state->mutex);
-        state->condition.wait(lock, [&] { return state->done || isCancelled(); });
-        if (!state->done) {
-            tdwSetError(error, m_cancelledError);
-            return T{};
-        }
-        tdwSetError(error, state->error);
-        return state->result;
-    }
+    T run(TDWError *error = nullptr) { return wait(begin(), error); }
 
-    void cancel()
-    {
-        if (m_cancelled.exchange(true))
-            return;
-        if (m_cancelWork)
-            m_cancelWork();
-        std::shared_ptr<Blocking> blocking;
-        {
-            std::lock_guard lock(m_mutex);
-            blocking = m_blocking.lock();
-        }
-        if (blocking) {
-            std::lock_guard lock(blocking->mutex);
-            blocking->condition.notify_all();
-        }
-    }
-
-    bool isCancelled() const { return m_cancelled; }
-
-private:
-    struct Blocking
+    // The result of work launched by begin(), for wait().
+    struct Pending
     {
         std::mutex mutex;
         std::condition_variable condition;
@@ -127,13 +102,65 @@ private:
         T result{};
     };
 
-    template <class F>
-    static void postToMainThread(F function)
+    // run() in two steps: begin() launches the work (nothing when already
+    // cancelled) and returns at once; wait() blocks until its result is in or
+    // the operation is cancelled. `delivered`, when set, is called on the
+    // layer's thread once the result is in.
+    std::shared_ptr<Pending> begin(std::function<void()> delivered = {})
     {
-        if (QCoreApplication *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, std::move(function), Qt::QueuedConnection);
+        auto state = std::make_shared<Pending>();
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending = state;
+        }
+        if (isCancelled())
+            return state;
+        m_launch([state, delivered = std::move(delivered)](const TDWError &e, T result) {
+            {
+                std::lock_guard lock(state->mutex);
+                state->error = e;
+                state->result = std::move(result);
+                state->done = true;
+                state->condition.notify_all();
+            }
+            if (delivered)
+                delivered();
+        }, m_progress);
+        return state;
     }
 
+    T wait(const std::shared_ptr<Pending> &state, TDWError *error = nullptr)
+    {
+        std::unique_lock lock(state->mutex);
+        state->condition.wait(lock, [&] { return state->done || isCancelled(); });
+        if (!state->done) {
+            tdwSetError(error, m_cancelledError);
+            return T{};
+        }
+        tdwSetError(error, state->error);
+        return std::move(state->result);
+    }
+
+    void cancel()
+    {
+        if (m_cancelled.exchange(true))
+            return;
+        if (m_cancelWork)
+            m_cancelWork();
+        std::shared_ptr<Pending> pending;
+        {
+            std::lock_guard lock(m_mutex);
+            pending = m_pending.lock();
+        }
+        if (pending) {
+            std::lock_guard lock(pending->mutex);
+            pending->condition.notify_all();
+        }
+    }
+
+    bool isCancelled() const { return m_cancelled; }
+
+private:
     void finish(const TDWError &error, const T &result)
     {
         if (isCancelled())
@@ -152,5 +179,5 @@ private:
     Progress m_progress;
     std::atomic<bool> m_cancelled = false;
     std::mutex m_mutex;
-    std::weak_ptr<Blocking> m_blocking;
+    std::weak_ptr<Pending> m_pending;
 };

@@ -1,7 +1,11 @@
 #include "platform/foundation/TDWOperation.h"
 
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWUncaughtException.h"
+#include "platform/foundation/TDWWorkerPool.h"
+
+#include <exception>
 
 TDWOperation::TDWOperation() = default;
 
@@ -12,6 +16,11 @@ void TDWOperation::main()
 }
 
 bool TDWOperation::isConcurrent() const
+{
+    return false;
+}
+
+bool TDWOperation::mustNotBlockMainThread() const
 {
     return false;
 }
@@ -32,6 +41,14 @@ void TDWOperation::start()
         return;
     }
     emit executingChanged(true);
+    if (mustNotBlockMainThread() && TDWMainThread::isCurrent())
+        TDWWorkerPool::shared().run([self = shared_from_this()] { self->runMain(); });
+    else
+        runMain();
+}
+
+void TDWOperation::runMain()
+{
     bool threw = false;
     try {
         main();

@@ -28,8 +28,8 @@ public:
     TDWOperation();
     ~TDWOperation() override;
 
-    // Runs the operation in the calling thread (queues call it on a worker).
-    // Only the first call has an effect.
+    // Runs the operation in the calling thread (queues call it on a worker;
+    // see mustNotBlockMainThread()). Only the first call has an effect.
     void start();
 
     // Marks the operation finished: no longer executing, the completion
@@ -43,6 +43,11 @@ public:
     bool isExecuting() const;
     bool isFinished() const;
     virtual bool isConcurrent() const;
+    // Whether main() blocks the thread it runs on (requests that wait for a
+    // server, long store work). start() called on the main thread runs such an
+    // operation's main() on the worker pool, so the event loop never waits for
+    // it; a queue runs every operation on a worker anyway.
+    virtual bool mustNotBlockMainThread() const;
 
     // Runs once, in the thread that finishes the operation, after the state
     // signals and before the owning queue's count falls.
@@ -63,6 +68,7 @@ protected:
 
 private:
     friend class TDWOperationQueue;
+    void runMain();
     enum class State { Pending, Executing, Finished };
 
     // The queue's side of the link: whether this operation may be added, and

@@ -1,6 +1,7 @@
 #include "platform/foundation/TDWOperationQueue.h"
 
 #include "platform/foundation/TDWBlockOperation.h"
+#include "platform/foundation/TDWWorkerPool.h"
 
 #include <QSet>
 #include <QThread>
@@ -9,16 +10,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <pthread.h>
-#include <thread>
 
 // The queue's state. Operations reach it through weak references and workers
 // through strong ones, so one that finishes after the queue is gone touches
 // nothing freed.
 struct TDWOperationQueue::Core : std::enable_shared_from_this<Core>
 {
-    // A worker that has had nothing to do for this long ends.
-    static constexpr std::chrono::seconds IdleWorkerLifetime{30};
+    // A worker with nothing ready stays this long for more before it goes
+    // back to the pool, so that a queue fed one operation at a time keeps
+    // its thread.
+    static constexpr std::chrono::milliseconds WorkerLinger{100};
 
     // Serialises each count change with its emission, so observers see the
     // counts in order. Recursive: an observer may add or cancel operations.
@@ -58,14 +59,15 @@ struct TDWOperationQueue::Core : std::enable_shared_from_this<Core>
         const qsizetype missing = std::min(ready.size() - idleWorkers, started.size() - workers);
         for (qsizetype i = 0; i < missing; ++i) {
             ++workers;
-            std::thread(&Core::workerLoop, shared_from_this()).detach();
+            TDWWorkerPool::shared().run([self = shared_from_this()] { workerLoop(self); });
         }
     }
 
-    // A worker holds the core, so the last one may end after the queue is gone.
-    static void workerLoop(std::shared_ptr<Core> self)
+    // A job on the worker pool that runs ready operations until none comes
+    // for a while; it holds the core, so the last one may end after the
+    // queue is gone.
+    static void workerLoop(const std::shared_ptr<Core> &self)
     {
-        pthread_setname_np(pthread_self(), "tdw-operation");
         std::unique_lock lock(self->mutex);
         for (;;) {
             // Ready work is always run, even while stopping: it was cancelled and ends at once.
@@ -80,7 +82,7 @@ struct TDWOperationQueue::Core : std::enable_shared_from_this<Core>
             if (self->stopping)
                 break;
             ++self->idleWorkers;
-            const bool woken = self->work.wait_for(lock, IdleWorkerLifetime, [&] { return !self->ready.isEmpty() || self->stopping; });
+            const bool woken = self->work.wait_for(lock, WorkerLinger, [&] { return !self->ready.isEmpty() || self->stopping; });
             --self->idleWorkers;
             if (!woken)
                 break;

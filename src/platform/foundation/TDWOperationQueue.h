@@ -8,9 +8,10 @@
 #include <functional>
 #include <memory>
 
-// Runs operations on worker threads of its own, at most
+// Runs operations on worker threads, at most
 // maxConcurrentOperationCount() executing at once, in the order they were added.
-// Workers are plain threads, started as needed and ended after a while idle.
+// Workers are threads of the worker pool (TDWWorkerPool), taken as needed
+// and handed back once no operation has been ready for a moment.
 //
 // The count of operations (waiting or executing) rises in addOperation() and
 // falls inside the finishing operation's finish(), after its completion

@@ -1,5 +1,6 @@
 #include "platform/http/TDWHttpOperation.h"
 
+#include "platform/foundation/TDWWorkerPool.h"
 #include "platform/http/TDWHttpError.h"
 
 #include "FakeGoogleTest.h"
@@ -7,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QThread>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,7 @@ TEST_F(TDWHttpOperationTest, ACancelBeforeTheCompletionEndsTheRequestAndNothingI
     ASSERT_TRUE(onTheWire(1));
     operation->cancel();
     // The stalled exchange ends at once rather than after the server's minute.
-    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+    ASSERT_TRUE(TDWWorkerPool::shared().waitForDone(std::chrono::seconds(20)));
 
     auto after = std::make_shared<TDWHttpOperation>(TDWHttpRequest(QUrl(QStringLiteral("https://www.googleapis.com/x"))));
     bool done = false;
@@ -90,7 +90,7 @@ TEST_F(TDWHttpOperationTest, RunOnAWorkerAnswersTheResponseOrTheHttpCancelledErr
     waiting.join();
     EXPECT_EQ(cancelledError.domain(), TDWHttpError::Domain);
     EXPECT_EQ(cancelledError.code(), TDWHttpError::Cancelled);
-    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+    ASSERT_TRUE(TDWWorkerPool::shared().waitForDone(std::chrono::seconds(20)));
 }
 
 } // namespace
