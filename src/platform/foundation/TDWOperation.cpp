@@ -5,8 +5,6 @@
 #include "platform/foundation/TDWUncaughtException.h"
 #include "platform/foundation/TDWWorkerPool.h"
 
-#include <exception>
-
 TDWOperation::TDWOperation() = default;
 
 TDWOperation::~TDWOperation() = default;
