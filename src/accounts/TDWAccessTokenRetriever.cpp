@@ -1,6 +1,7 @@
 #include "accounts/TDWAccessTokenRetriever.h"
 
 #include "accounts/TDWAccessTokenDelegate.h"
+#include "accounts/TDWAccountAccessError.h"
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "accounts/TDWLoginNotifier.h"
@@ -66,7 +67,7 @@ void TDWAccessTokenRetriever::handleNoCredential(bool credentialExisted)
     // Told after the mark is stored, so that observers read the new state.
     if (!credentialExisted)
         notifyUserRefreshTokenInvalid();
-    reportError(tr("Did not find a refresh token."));
+    reportError(tr("Did not find a refresh token."), TDWError::Scope::SignIn);
 }
 
 void TDWAccessTokenRetriever::handleResponse(const TDWError &error, const TDWHttpResponse &response)
@@ -74,7 +75,7 @@ void TDWAccessTokenRetriever::handleResponse(const TDWError &error, const TDWHtt
     m_operation.reset();
 
     if (!error.isNull()) {
-        reportError(tr("The request to get an authentication token failed: %1").arg(error.localizedDescription()));
+        reportError(tr("The request to get an authentication token failed: %1").arg(error.localizedDescription()), error.scope());
         return;
     }
     const TDWOAuthTokenResponse answer = TDWOAuthTokenResponse::fromHttp(response);
@@ -99,7 +100,8 @@ void TDWAccessTokenRetriever::handleResponse(const TDWError &error, const TDWHtt
     tdwLog(QStringLiteral("ERROR: Unexpected status code (%1) when renewing access token -- text: %2")
                .arg(answer.statusCode())
                .arg(QString::fromUtf8(response.body())));
-    reportError(tr("Received an unexpected status code (%1) when attempting to retrieve an access token.").arg(answer.statusCode()));
+    reportError(tr("Received an unexpected status code (%1) when attempting to retrieve an access token.").arg(answer.statusCode()),
+                answer.grantRefused() ? TDWError::Scope::SignIn : TDWError::Scope::Request);
 }
 
 void TDWAccessTokenRetriever::markRefreshTokenInvalid()
@@ -131,7 +133,7 @@ void TDWAccessTokenRetriever::notifyUserRefreshTokenInvalid()
                                       {{QStringLiteral("accountUsername"), m_username}});
 }
 
-void TDWAccessTokenRetriever::reportError(const QString &message)
+void TDWAccessTokenRetriever::reportError(const QString &message, TDWError::Scope scope)
 {
-    m_delegate->accessTokenRetrieverEncounteredError(this, message);
+    m_delegate->accessTokenRetrieverEncounteredError(this, TDWAccountAccessError::make(TDWAccountAccessError::TokenRefreshFailed, message).withScope(scope));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/TDWError.h"
+
 #include <QObject>
 #include <QString>
 
@@ -7,7 +9,6 @@
 
 class TDWAccessTokenDelegate;
 class TDWCredential;
-class TDWError;
 class TDWHttpOperation;
 class TDWHttpResponse;
 
@@ -39,7 +40,8 @@ private:
     void handleResponse(const TDWError &error, const TDWHttpResponse &response);
     void markRefreshTokenInvalid();
     void notifyUserRefreshTokenInvalid();
-    void reportError(const QString &message);
+    // `scope` is SignIn when only signing in again can give a new token.
+    void reportError(const QString &message, TDWError::Scope scope = TDWError::Scope::Request);
 
     QString m_username;
     TDWAccessTokenDelegate *m_delegate;

@@ -1,5 +1,6 @@
 #include "accounts/TDWAccountDeleter.h"
 
+#include "accounts/TDWAccountDeleterError.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWServiceTable.h"
@@ -73,7 +74,7 @@ bool TDWAccountDeleter::deleteAccount(const QString &username, TDWError *error)
 {
     std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!moc) {
-        tdwSetError(error, TDWError::withDescription(ErrorDomain, NoStore, QStringLiteral("No store is open")));
+        tdwSetError(error, TDWAccountDeleterError::make(TDWAccountDeleterError::NoStore, QStringLiteral("No store is open")));
         return false;
     }
     TDWError failure;
@@ -117,5 +118,5 @@ std::shared_ptr<TDWAsyncOperation<bool>> TDWAccountDeleter::operationForUsername
     };
     // Once begun, the deletion runs to its end; cancelling only drops its completion.
     return std::make_shared<Operation>(nullptr, launch, nullptr,
-                                       TDWError::withDescription(ErrorDomain, Cancelled, QStringLiteral("The deletion was cancelled")));
+                                       TDWAccountDeleterError::make(TDWAccountDeleterError::Cancelled, QStringLiteral("The deletion was cancelled")));
 }

@@ -18,9 +18,6 @@
 class TDWAccountDeleter
 {
 public:
-    static inline const QString ErrorDomain = QStringLiteral("TDWAccountDeleter");
-    enum ErrorCode { NoStore = 1, Cancelled = 2 };
-
     // Runs on the calling (worker) thread. False, with the error, when the
     // account's deletion could not be saved: nothing has been touched then.
     // Files that cannot be removed are logged and do not fail the deletion.

@@ -1,5 +1,6 @@
 #include "accounts/TDWAccountEmailAddressRetriever.h"
 
+#include "accounts/TDWAccountAccessError.h"
 #include "accounts/TDWAccountEmailAddressRetrieverDelegate.h"
 #include "accounts/TDWGoogleEndpoints.h"
 #include "platform/http/TDWHttpOperation.h"
@@ -39,8 +40,7 @@ void TDWAccountEmailAddressRetriever::handleResponse(const TDWError &error, cons
 {
     m_operation.reset();
     if (!error.isNull()) {
-        m_delegate->emailAddressRetrieverEncounteredError(
-            this, tr("Encountered error when validating the account: %1").arg(error.localizedDescription()));
+        reportError(tr("Encountered error when validating the account: %1").arg(error.localizedDescription()), error.scope());
         return;
     }
     const int status = response.statusCode();
@@ -49,17 +49,22 @@ void TDWAccountEmailAddressRetriever::handleResponse(const TDWError &error, cons
         return;
     }
     if (status != 200) {
-        m_delegate->emailAddressRetrieverEncounteredError(this, tr("Unexpected status code (%1) when validating the account.").arg(status));
+        reportError(tr("Unexpected status code (%1) when validating the account.").arg(status));
         return;
     }
     QString readError;
     const QString address = addressFromBody(response.body(), &readError);
     if (!readError.isEmpty())
-        m_delegate->emailAddressRetrieverEncounteredError(this, tr("Encountered error when validating the account: %1").arg(readError));
+        reportError(tr("Encountered error when validating the account: %1").arg(readError));
     else if (address.isEmpty())
-        m_delegate->emailAddressRetrieverEncounteredError(this, tr("The response from Google did not include the account email address."));
+        reportError(tr("The response from Google did not include the account email address."));
     else
         m_delegate->emailAddressRetrieverReceivedEmailAddress(this, address);
+}
+
+void TDWAccountEmailAddressRetriever::reportError(const QString &message, TDWError::Scope scope)
+{
+    m_delegate->emailAddressRetrieverEncounteredError(this, TDWAccountAccessError::make(TDWAccountAccessError::AddressFailed, message).withScope(scope));
 }
 
 QString TDWAccountEmailAddressRetriever::addressFromBody(const QByteArray &body, QString *readError)

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/foundation/TDWError.h"
+
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
 class TDWAccountEmailAddressRetrieverDelegate;
-class TDWError;
 class TDWHttpOperation;
 class TDWHttpResponse;
 
@@ -27,6 +28,7 @@ public:
 
 private:
     void handleResponse(const TDWError &error, const TDWHttpResponse &response);
+    void reportError(const QString &message, TDWError::Scope scope = TDWError::Scope::Request);
     // The lower-cased address of a 200 answer; on failure an empty string and,
     // when the answer could not be read at all, `readError`.
     static QString addressFromBody(const QByteArray &body, QString *readError);

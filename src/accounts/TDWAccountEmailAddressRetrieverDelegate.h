@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/TDWError.h"
+
 #include <QString>
 
 class TDWAccountEmailAddressRetriever;
@@ -9,8 +11,9 @@ class TDWAccountEmailAddressRetrieverDelegate
 {
 public:
     virtual ~TDWAccountEmailAddressRetrieverDelegate() = default;
-    // No address was obtained; the message is ready to show.
-    virtual void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const QString &message) = 0;
+    // No address was obtained (TDWAccountAccessError::AddressFailed); the
+    // description is ready to show.
+    virtual void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const TDWError &error) = 0;
     // The account's address, in lower case.
     virtual void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *retriever, const QString &address) = 0;
     // Google refused the access token.

@@ -1,9 +1,9 @@
 #include "accounts/TDWApiPreflightOperation.h"
 
+#include "accounts/TDWAccountAccessError.h"
 #include "accounts/TDWGoogleEndpoints.h"
 #include "common/TDWServiceTable.h"
 #include "platform/http/TDWHttpClient.h"
-#include "platform/http/TDWHttpError.h"
 
 #include <QCoreApplication>
 
@@ -35,11 +35,13 @@ void TDWApiPreflightOperation::cancel()
 
 void TDWApiPreflightOperation::run()
 {
+    // A failure until the answer says otherwise.
+    m_error = failure(QString());
     const TDWServiceConfig config = TDWServiceTable::shared().serviceConfig(m_service);
     const QUrl url(config.preflightUrl, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
-        m_failureReason = tr("Unexpected error.");
+        m_error = failure(tr("Unexpected error."));
         return;
     }
 
@@ -52,17 +54,19 @@ void TDWApiPreflightOperation::run()
         request.setHeader("GData-Version", config.gdataVersion.toUtf8());
 
     const TDWHttpResponse response = m_client->perform(request);
-    if (response.error().code() == TDWHttpError::Cancelled)
-        return;
-    if (!response.hasResponse())
-        m_failureReason = tr("No HTTP response: %1").arg(response.error().localizedDescription());
+    if (response.error().scope() == TDWError::Scope::Cancelled)
+        m_error = m_error.withScope(TDWError::Scope::Cancelled);
+    else if (!response.hasResponse())
+        m_error = failure(tr("No HTTP response: %1").arg(response.error().localizedDescription())).withScope(response.error().scope());
     else if (response.statusCode() == 200)
-        m_failure = false;
+        m_error = {};
     else
-        m_failureReason = tr("Unexpected status code (%1)").arg(response.statusCode());
+        m_error = failure(tr("Unexpected status code (%1)").arg(response.statusCode()));
 }
 
-QString TDWApiPreflightOperation::message() const
+TDWError TDWApiPreflightOperation::failure(const QString &reason) const
 {
-    return tr("Unable to retrieve the %1: %2").arg(TDWServiceTable::shared().serviceConfig(m_service).listOfItemsLabel, m_failureReason);
+    return TDWAccountAccessError::make(
+        TDWAccountAccessError::ServiceFailed,
+        tr("Unable to retrieve the %1: %2").arg(TDWServiceTable::shared().serviceConfig(m_service).listOfItemsLabel, reason));
 }

@@ -20,17 +20,17 @@ public:
 
     void run() override;
     void cancel() override;
-    bool success() const override { return !m_failure; }
     // "Unable to retrieve the <list label>: <reason>".
-    QString message() const override;
+    TDWError error() const override { return m_error; }
     QString username() const override { return m_username; }
     QString service() const override { return m_service; }
 
 private:
+    TDWError failure(const QString &reason) const;
+
     QString m_username;
     QString m_accessToken;
     QString m_service;
-    bool m_failure = true;
-    QString m_failureReason;
+    TDWError m_error;
     std::unique_ptr<TDWHttpClient> m_client;
 };

@@ -1,50 +1,42 @@
 #include "accounts/TDWGoogleEndpoints.h"
 
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QHostAddress>
-#include <QVariantList>
 #include <QVariantMap>
 
 namespace {
 
-void collectHttpsHosts(const QVariant &value, QStringList *hosts)
+void addHttpsHost(const QString &url, QStringList *hosts)
 {
-    switch (value.typeId()) {
-    case QMetaType::QVariantMap: {
-        const QVariantMap map = value.toMap();
-        for (auto it = map.begin(); it != map.end(); ++it) {
-            if (it.key() != QLatin1String("oauthScope"))
-                collectHttpsHosts(it.value(), hosts);
-        }
-        break;
-    }
-    case QMetaType::QVariantList:
-        for (const QVariant &item : value.toList())
-            collectHttpsHosts(item, hosts);
-        break;
-    case QMetaType::QString: {
-        const QString text = value.toString();
-        if (text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
-            const QString host = QUrl(text).host();
-            if (!host.isEmpty() && !hosts->contains(host))
-                hosts->append(host);
-        }
-        break;
-    }
-    default:
-        break;
-    }
+    if (!url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return;
+    const QString host = QUrl(url).host();
+    if (!host.isEmpty() && !hosts->contains(host))
+        hosts->append(host);
 }
 
-// The "oauth" entry of the service table; the user defaults of the same names
-// override the client identity, so a user can sign in with a client of their own.
-QString oauthSetting(const QString &key, bool userMayOverride = false)
+// The https hosts a service's requests go to; its OAuth scope is a name, not an endpoint.
+void addServiceHosts(const TDWServiceConfig &service, QStringList *hosts)
 {
-    if (userMayOverride) {
-        const QString own = TDWUserDefaults::standard()->stringForKey(QStringLiteral("OAuth") + key.at(0).toUpper() + key.mid(1));
+    for (const QList<TDWServiceConfig::ListUrl> *urls : {&service.listUrls, &service.changeUrls})
+        for (const TDWServiceConfig::ListUrl &url : *urls)
+            addHttpsHost(url.url, hosts);
+    addHttpsHost(service.preflightUrl, hosts);
+    addHttpsHost(service.maxChangeIdUrl, hosts);
+    for (const QString &url : service.contentHosts)
+        addHttpsHost(url, hosts);
+}
+
+// The "oauth" entry of the service table; the user's own setting `userKey`,
+// when set, overrides the client identity, so a user can sign in with a client of their own.
+QString oauthSetting(const QString &key, const QString &userKey = {})
+{
+    if (!userKey.isEmpty()) {
+        const QString own = TDWUserDefaults::standard()->stringForKey(userKey);
         if (!own.isEmpty())
             return own;
     }
@@ -96,17 +88,18 @@ QUrl TDWGoogleEndpoints::userInfoEmailUrl()
 
 QString TDWGoogleEndpoints::clientId()
 {
-    return oauthSetting(QStringLiteral("clientId"), true);
+    return oauthSetting(QStringLiteral("clientId"), TDWSettingsKeys::OAuthClientId);
 }
 
 QString TDWGoogleEndpoints::clientSecret()
 {
-    return oauthSetting(QStringLiteral("clientSecret"), true);
+    return oauthSetting(QStringLiteral("clientSecret"), TDWSettingsKeys::OAuthClientSecret);
 }
 
 TDWHttpHostAllowlist TDWGoogleEndpoints::bearerHosts()
 {
     QStringList hosts{apisHost()};
-    collectHttpsHosts(TDWServiceTable::shared().getConfig().value(QStringLiteral("services")), &hosts);
+    for (const TDWServiceConfig &service : TDWServiceTable::shared().serviceConfigs())
+        addServiceHosts(service, &hosts);
     return TDWHttpHostAllowlist(hosts);
 }

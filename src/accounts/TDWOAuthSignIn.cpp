@@ -143,9 +143,9 @@ void TDWOAuthSignIn::handleTokenResponse(const TDWError &error, const TDWHttpRes
     m_emailAddressRetriever->start();
 }
 
-void TDWOAuthSignIn::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const QString &message)
+void TDWOAuthSignIn::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const TDWError &error)
 {
-    fail(TDWSignInError::AccountFailed, message);
+    fail(TDWSignInError::AccountFailed, error.localizedDescription());
 }
 
 void TDWOAuthSignIn::emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *, const QString &address)
@@ -169,9 +169,9 @@ void TDWOAuthSignIn::emailAddressRetrieverEncounteredAuthorizationError(TDWAccou
     fail(TDWSignInError::AccountFailed, tr("Received an unexpected status code when validating account information."));
 }
 
-void TDWOAuthSignIn::handlePreflightFailureWithMessage(const QString &message)
+void TDWOAuthSignIn::handlePreflightFailure(const TDWError &error)
 {
-    fail(TDWSignInError::PreflightFailed, message);
+    fail(TDWSignInError::PreflightFailed, error.localizedDescription());
 }
 
 void TDWOAuthSignIn::handlePreflightSuccess()

@@ -77,10 +77,10 @@ private:
     void finish(const TDWError &error);
     void stopWaiting();
 
-    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const QString &message) override;
+    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const TDWError &error) override;
     void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *retriever, const QString &address) override;
     void emailAddressRetrieverEncounteredAuthorizationError(TDWAccountEmailAddressRetriever *retriever) override;
-    void handlePreflightFailureWithMessage(const QString &message) override;
+    void handlePreflightFailure(const TDWError &error) override;
     void handlePreflightSuccess() override;
 
     QString m_accountUsername;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/TDWClassRegistry.h"
+#include "platform/foundation/TDWError.h"
 
 #include <QString>
 
@@ -20,9 +21,9 @@ public:
     // May be called from any thread.
     virtual void cancel() = 0;
 
-    virtual bool success() const = 0;
-    // Why the check failed, ready for the user; read only when success() is false.
-    virtual QString message() const = 0;
+    // Null when the service can be read; otherwise why not, its description
+    // ready for the user (TDWAccountAccessError). Read once run() has returned.
+    virtual TDWError error() const = 0;
     virtual QString username() const = 0;
     virtual QString service() const = 0;
 };

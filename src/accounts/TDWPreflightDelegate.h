@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QString>
+#include "platform/foundation/TDWError.h"
 
 // Receives the one outcome of a preflight run, on the main thread.
 class TDWPreflightDelegate
 {
 public:
     virtual ~TDWPreflightDelegate() = default;
-    virtual void handlePreflightFailureWithMessage(const QString &message) = 0;
+    // The first failing check's error; its description is ready for the user.
+    virtual void handlePreflightFailure(const TDWError &error) = 0;
     virtual void handlePreflightSuccess() = 0;
 };

@@ -1,5 +1,6 @@
 #include "accounts/TDWPreflightMgr.h"
 
+#include "accounts/TDWAccountAccessError.h"
 #include "accounts/TDWPreflight.h"
 #include "accounts/TDWPreflightDelegate.h"
 #include "common/TDWServiceTable.h"
@@ -98,18 +99,19 @@ void TDWPreflightMgr::finishRun()
 {
     m_running = false;
     for (const auto &check : m_authenticators) {
-        if (check->preflight && check->preflight->success())
-            continue;
-        QString message;
+        TDWError error;
         if (check->preflight) {
-            message = check->preflight->message();
+            error = check->preflight->error();
+            if (error.isNull())
+                continue;
         } else {
             const QString label = TDWServiceTable::shared().serviceConfig(check->service).listOfItemsLabel;
-            message = QCoreApplication::translate("TDWPreflightMgr", "Unable to retrieve the %1: %2")
-                          .arg(label.isEmpty() ? check->service : label,
-                               QCoreApplication::translate("TDWPreflightMgr", "No check is available for this service."));
+            error = TDWAccountAccessError::make(TDWAccountAccessError::NoServiceCheck,
+                                                QCoreApplication::translate("TDWPreflightMgr", "Unable to retrieve the %1: %2")
+                                                    .arg(label.isEmpty() ? check->service : label,
+                                                         QCoreApplication::translate("TDWPreflightMgr", "No check is available for this service.")));
         }
-        m_delegate->handlePreflightFailureWithMessage(message);
+        m_delegate->handlePreflightFailure(error);
         return;
     }
     m_delegate->handlePreflightSuccess();

@@ -3,7 +3,9 @@
 #include "agent/TDWDownloadCountUpdateOperation.h"
 #include "agent/TDWRuleUpdateOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDocRev.h"
@@ -18,10 +20,10 @@ namespace {
 
 int exportWidthForService(const QString &service)
 {
-    if (service != QLatin1String("docs"))
+    if (service != TDWServiceIds::Docs)
         return TDWApiBackupOperation::DefaultExportWidth;
     // A width of 0 or less would stop the downloads or lift every limit.
-    return int(std::max<qint64>(1, TDWUserDefaults::standard()->integerForKey(QStringLiteral("googleDriveSimultaneous"))));
+    return int(std::max<qint64>(1, TDWUserDefaults::standard()->integerForKey(TDWSettingsKeys::GoogleDriveSimultaneous)));
 }
 
 } // namespace
@@ -108,12 +110,12 @@ void TDWApiBackupOperation::mainPhase(const TDWManagedObjectID &backupIterationI
         return;
     listWithBackupIterationId(backupIterationId);
     // Reader items are never downloaded.
-    if (isCancelled() || m_service == QLatin1String("reader")) {
+    if (isCancelled() || m_service == TDWServiceIds::Reader) {
         if (m_monitor)
             m_monitor->doneBackingUpAccountUsername(m_username, m_service);
         return;
     }
-    if (!TDWUserDefaults::standard()->boolForKey(QStringLiteral("DontDoExports")))
+    if (!TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::DontDoExports))
         queueExports();
     const int queued = m_queue->operationCount();
     if (queued > 0 && m_monitor)

@@ -7,7 +7,9 @@
 #include "agent/TDWLockUnlockAllBackupFilesOperation.h"
 #include "agent/TDWStoreBackups.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -29,7 +31,6 @@
 
 namespace {
 
-const QString CalendarService = QStringLiteral("calendar");
 const QString AccountUsernameKey = QStringLiteral("accountUsername");
 
 bool onMainThread()
@@ -111,7 +112,7 @@ void TDWBackupOperation::startOnMainThread()
     m_newAccountObserver = center.addObserver(QStringLiteral("newAccount"), onAccountChange, this);
     m_accountUpdateObserver = center.addObserver(QStringLiteral("accountUpdate"), onAccountChange, this);
 
-    defaults()->setBool(false, QStringLiteral("last_cancelled"));
+    defaults()->setBool(false, TDWSettingsKeys::LastCancelled);
     if (!backupFolderAvailable() || !openIteration()) {
         complete();
         return;
@@ -134,12 +135,12 @@ bool TDWBackupOperation::backupFolderAvailable()
 {
     const QString chosen = TDWFileMgr::altBackupLocation();
     if (!chosen.isEmpty() && !QFileInfo::exists(chosen)) {
-        defaults()->setBool(true, QStringLiteral("backupdirismissing"));
+        defaults()->setBool(true, TDWSettingsKeys::BackupDirIsMissing);
         defaults()->synchronize();
         return false;
     }
-    if (defaults()->boolForKey(QStringLiteral("backupdirismissing"))) {
-        defaults()->setBool(false, QStringLiteral("backupdirismissing"));
+    if (defaults()->boolForKey(TDWSettingsKeys::BackupDirIsMissing)) {
+        defaults()->setBool(false, TDWSettingsKeys::BackupDirIsMissing);
         defaults()->synchronize();
     }
     return true;
@@ -165,7 +166,7 @@ bool TDWBackupOperation::openIteration()
         std::lock_guard lock(m_mutex);
         m_backupIterationId = iteration->objectID();
     }
-    defaults()->setString(iteration->objectID().uriRepresentation().toString(), TDWBackupIteration::LatestBackupIterationUrlKey);
+    defaults()->setString(iteration->objectID().uriRepresentation().toString(), TDWSettingsKeys::LatestBackupIterationUrl);
     defaults()->synchronize();
     return true;
 }
@@ -187,8 +188,8 @@ void TDWBackupOperation::requestAccessTokens()
             requestAccessToken(account->username());
     }
     // The locking setting changed since the files were last brought in line with it.
-    if (defaults()->integerForKey(QStringLiteral("lockBackupFilesLastChanged"))
-        != defaults()->integerForKey(QStringLiteral("lockBackupFilesLastPerformed")))
+    if (defaults()->integerForKey(TDWSettingsKeys::LockBackupFilesLastChanged)
+        != defaults()->integerForKey(TDWSettingsKeys::LockBackupFilesLastPerformed))
         m_queue->addOperation(std::make_shared<TDWLockUnlockAllBackupFilesOperation>());
 }
 
@@ -224,7 +225,7 @@ void TDWBackupOperation::accessTokenRetrieverReceivedAccessToken(TDWAccessTokenR
     checkDone();
 }
 
-void TDWBackupOperation::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const QString &)
+void TDWBackupOperation::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const TDWError &)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -352,9 +353,9 @@ void TDWBackupOperation::requeueCalendar()
     if (!accounts)
         return;
     for (const TDWAccount::Ptr &account : *accounts) {
-        if (!account->enabledForService(CalendarService))
+        if (!account->enabledForService(TDWServiceIds::Calendar))
             continue;
-        m_queuedAccountServices.remove(keyForAccountUsername(account->username(), CalendarService));
+        m_queuedAccountServices.remove(keyForAccountUsername(account->username(), TDWServiceIds::Calendar));
         startBackupsForAccountUsername(account->username());
     }
 }
@@ -364,7 +365,7 @@ void TDWBackupOperation::cancel()
     // A run that has ended stays as it ended: a late Stop makes no finished run a cancelled one.
     if (isFinished())
         return;
-    defaults()->setBool(true, QStringLiteral("last_cancelled"));
+    defaults()->setBool(true, TDWSettingsKeys::LastCancelled);
     TDWOperation::cancel();
     m_queue->cancelAllOperations();
 }

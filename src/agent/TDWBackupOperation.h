@@ -70,7 +70,7 @@ public:
 
     // TDWAccessTokenDelegate: called on the main thread.
     void accessTokenRetrieverReceivedAccessToken(TDWAccessTokenRetriever *retriever, const QString &accessToken) override;
-    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const QString &message) override;
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const TDWError &error) override;
 
 protected:
     void main() override;

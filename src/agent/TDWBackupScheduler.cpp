@@ -2,6 +2,8 @@
 
 #include "agent/TDWBackupOperation.h"
 #include "common/BKSNotUtils.h"
+#include "common/TDWServiceIds.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -27,27 +29,31 @@ constexpr std::chrono::seconds OnlineCheckInterval = 60s;
 constexpr int GlobalStatusNotBackedUp = 2;
 constexpr int GlobalStatusMailQuotaWaiting = 3;
 
-const QString SecondsBetweenBackupsKey = QStringLiteral("SecondsBetweenBackups");
-const QString DontIgnoreIntervalKey = QStringLiteral("DontIgnoreBackupIntervalWhenBackupIncomplete");
-const QString RestartedWhileBackupInProgressKey = QStringLiteral("restartedWhileBackupInProgress");
-
 TDWUserDefaults *defaults()
 {
     return TDWUserDefaults::standard();
 }
 
+QStringList serviceIdsOf(const QList<TDWServiceConfig> &services)
+{
+    QStringList ids;
+    for (const TDWServiceConfig &service : services)
+        ids.append(service.id);
+    return ids;
+}
+
 // "SecondsBetweenBackups"; unset (or not a positive number) is one hour.
 qint64 secondsBetweenBackups()
 {
-    const qint64 seconds = defaults()->integerForKey(SecondsBetweenBackupsKey);
+    const qint64 seconds = defaults()->integerForKey(TDWSettingsKeys::SecondsBetweenBackups);
     return seconds > 0 ? seconds : OneHour;
 }
 
 } // namespace
 
-TDWBackupScheduler::TDWBackupScheduler(QVariantMap config, std::shared_ptr<TDWPersistentStoreCoordinator> coordinator,
+TDWBackupScheduler::TDWBackupScheduler(const QList<TDWServiceConfig> &services, std::shared_ptr<TDWPersistentStoreCoordinator> coordinator,
                                        TDWBackupSchedulerEnvironment environment)
-    : m_config(std::move(config))
+    : m_serviceIds(serviceIdsOf(services))
     , m_coordinator(std::move(coordinator))
     , m_environment(std::move(environment))
     , m_backupOperationQueue(std::make_unique<TDWOperationQueue>())
@@ -100,18 +106,10 @@ std::unique_ptr<TDWManagedObjectContext> TDWBackupScheduler::newMoc() const
     return m_coordinator ? std::make_unique<TDWManagedObjectContext>(m_coordinator) : nullptr;
 }
 
-QStringList TDWBackupScheduler::serviceIds() const
-{
-    QStringList ids;
-    for (const QVariant &service : m_config.value(QStringLiteral("services")).toList())
-        ids.append(service.toMap().value(QStringLiteral("id")).toString());
-    return ids;
-}
-
 double TDWBackupScheduler::getBackupInterval() const
 {
     const qint64 seconds = secondsBetweenBackups();
-    if (defaults()->boolForKey(DontIgnoreIntervalKey) || seconds == OneHour)
+    if (defaults()->boolForKey(TDWSettingsKeys::DontIgnoreBackupIntervalWhenBackupIncomplete) || seconds == OneHour)
         return double(seconds);
     // While the last backup is incomplete, the next run comes within the hour.
     const int status = m_environment.globalStatus();
@@ -155,8 +153,8 @@ QDateTime TDWBackupScheduler::nextFireDate(qint64 interval, int globalStatus)
 {
     const QDateTime now = TDWClock::now();
     const QDateTime floor = now.addSecs(EarliestFireSeconds);
-    if (defaults()->boolForKey(RestartedWhileBackupInProgressKey)) {
-        defaults()->setBool(false, RestartedWhileBackupInProgressKey);
+    if (defaults()->boolForKey(TDWSettingsKeys::RestartedWhileBackupInProgress)) {
+        defaults()->setBool(false, TDWSettingsKeys::RestartedWhileBackupInProgress);
         return now;
     }
     const std::unique_ptr<TDWManagedObjectContext> moc = newMoc();
@@ -194,7 +192,7 @@ bool TDWBackupScheduler::someAccountHasAnEnabledService()
         return false;
     }
     bool enabled = false;
-    for (const QString &service : serviceIds()) {
+    for (const QString &service : m_serviceIds) {
         for (const TDWAccount::Ptr &account : *accounts)
             enabled = enabled || account->enabledForService(service);
     }
@@ -346,7 +344,7 @@ void TDWBackupScheduler::sleepOrDisconnect()
 
 void TDWBackupScheduler::handleRulesChange()
 {
-    queueRuleUpdate(std::nullopt, {QStringLiteral("docs"), QStringLiteral("calendar"), QStringLiteral("contacts")});
+    queueRuleUpdate(std::nullopt, {TDWServiceIds::Docs, TDWServiceIds::Calendar, TDWServiceIds::Contacts});
 }
 
 void TDWBackupScheduler::handleMailFolderSelectionChange(const QString &accountUsername)
@@ -355,7 +353,7 @@ void TDWBackupScheduler::handleMailFolderSelectionChange(const QString &accountU
         tdwLog(QStringLiteral("ERROR: Mail folder selection changed without an account user name"));
         return;
     }
-    queueRuleUpdate(QStringList{accountUsername}, {QStringLiteral("mail")});
+    queueRuleUpdate(QStringList{accountUsername}, {TDWServiceIds::Mail});
 }
 
 void TDWBackupScheduler::queueRuleUpdate(const std::optional<QStringList> &usernames, const QStringList &services)
@@ -384,7 +382,7 @@ void TDWBackupScheduler::handleAccountUpdates(bool)
         const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
         // A need found for one account still lets the others be recounted.
         for (const TDWAccount::Ptr &account : accounts) {
-            for (const QString &service : serviceIds()) {
+            for (const QString &service : m_serviceIds) {
                 if (accountServiceNeedsBackup(*moc, *account, service, latest, storeMgr)) {
                     need = true;
                     break;
@@ -410,7 +408,7 @@ bool TDWBackupScheduler::accountServiceNeedsBackup(TDWManagedObjectContext &moc,
     const std::shared_ptr<TDWBackupIteration> last = account.lastListIterationForService(service);
     if (!last || last->objectID() != latest->objectID())
         return true;
-    if (service == QLatin1String("docs")) {
+    if (service == TDWServiceIds::Docs) {
         const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(username, service) : nullptr;
         const bool lastLimited = store && TDWDataProperty::propertyValueForName(QStringLiteral("lastLimited"), store, moc).toInt() != 0;
         if (account.limitGoogleDocs() != lastLimited)
@@ -420,7 +418,7 @@ bool TDWBackupScheduler::accountServiceNeedsBackup(TDWManagedObjectContext &moc,
         return false;
     m_environment.makeDownloadCountUpdate(username, service)->start();
     // Mail counts are not complete before the mail backup's own pass.
-    if (service == QLatin1String("mail"))
+    if (service == TDWServiceIds::Mail)
         return false;
     moc.refreshObject(setting, false);
     setting = TDWAccountServiceSetting::byAccountUsername(username, service, moc);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "agent/TDWBackupSchedulerEnvironment.h"
+#include "common/TDWServiceConfig.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/store/TDWManagedObjectContext.h"
 #include "platform/store/TDWPersistentStoreCoordinator.h"
 
+#include <QList>
 #include <QObject>
-#include <QVariantMap>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -35,7 +37,8 @@ class TDWBackupScheduler : public QObject
     Q_OBJECT
 
 public:
-    TDWBackupScheduler(QVariantMap config, std::shared_ptr<TDWPersistentStoreCoordinator> coordinator, TDWBackupSchedulerEnvironment environment);
+    TDWBackupScheduler(const QList<TDWServiceConfig> &services, std::shared_ptr<TDWPersistentStoreCoordinator> coordinator,
+                       TDWBackupSchedulerEnvironment environment);
     // Waits for the rule updates and evaluations under way; a backup run is
     // cancelled with the queue.
     ~TDWBackupScheduler() override;
@@ -77,7 +80,6 @@ public:
 
 private:
     std::unique_ptr<TDWManagedObjectContext> newMoc() const;
-    QStringList serviceIds() const;
     bool someAccountHasAnEnabledService();
     QDateTime nextFireDate(qint64 interval, int globalStatus);
     bool timerIsValid() const;
@@ -98,7 +100,8 @@ private:
     void wakeOrReconnect();
     void sleepOrDisconnect();
 
-    const QVariantMap m_config;
+    // The ids of the service table's services, in its order.
+    const QStringList m_serviceIds;
     const std::shared_ptr<TDWPersistentStoreCoordinator> m_coordinator;
     TDWBackupSchedulerEnvironment m_environment;
 

@@ -6,6 +6,7 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 #include "status/TDWActivityMonitor.h"
 
@@ -114,7 +115,7 @@ void TDWCheckForMissingOperation::checkDocRevIds(const QList<TDWManagedObjectID>
             continue;
         foldersSeen.insert(folder);
         if (!existsAt(folder))
-            QDir().mkpath(folder);
+            TDWPrivateFiles::makeFolder(folder);
     }
     TDWError error;
     if (!moc->save(&error))

@@ -1,6 +1,7 @@
 #include "agent/TDWLockUnlockAllBackupFilesOperation.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -45,12 +46,12 @@ void TDWLockUnlockAllBackupFilesOperation::main()
 {
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     // Read before the walk, so that a change during it is not taken as applied.
-    const qint64 changeCount = defaults->integerForKey(QStringLiteral("lockBackupFilesLastChanged"));
-    const bool locked = defaults->boolForKey(QStringLiteral("lockBackupFiles"));
+    const qint64 changeCount = defaults->integerForKey(TDWSettingsKeys::LockBackupFilesLastChanged);
+    const bool locked = defaults->boolForKey(TDWSettingsKeys::LockBackupFiles);
     const qint64 failed = lock(locked, TDWFileMgr::backedUpItemsPath());
     if (failed > 0)
         tdwLog(QStringLiteral("ERROR: Unable to %1 backup files: %2 could not be changed")
                    .arg(locked ? QStringLiteral("lock") : QStringLiteral("unlock"))
                    .arg(failed));
-    defaults->setInteger(changeCount, QStringLiteral("lockBackupFilesLastPerformed"));
+    defaults->setInteger(changeCount, TDWSettingsKeys::LockBackupFilesLastPerformed);
 }

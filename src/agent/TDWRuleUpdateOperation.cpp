@@ -1,6 +1,8 @@
 #include "agent/TDWRuleUpdateOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWDocRev.h"
@@ -12,8 +14,6 @@
 
 namespace {
 
-const QString MailService = QStringLiteral("mail");
-const QString RuleKey = QStringLiteral("dontbackuppredicate");
 
 // A label link counts when it is current and its folder record is current; a
 // label is selected when its folder is backed up.
@@ -47,7 +47,7 @@ TDWPredicate mailPredicate(const QString &username, TDWError *error)
 
 TDWPredicate rulePredicate(TDWError *error)
 {
-    const QString rule = TDWUserDefaults::standard()->stringForKey(RuleKey);
+    const QString rule = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::DontBackupPredicate);
     // An emptied rule excludes nothing, as a removed one does.
     if (rule.trimmed().isEmpty())
         return TDWPredicate::falsePredicate();
@@ -73,7 +73,7 @@ TDWRuleUpdateOperation::TDWRuleUpdateOperation(std::optional<QStringList> accoun
 TDWPredicate TDWRuleUpdateOperation::shouldNotBackUpPredicateForAccountUsername(const QString &username, const QString &service,
                                                                                 TDWError *error)
 {
-    return service == MailService ? mailPredicate(username, error) : rulePredicate(error);
+    return service == TDWServiceIds::Mail ? mailPredicate(username, error) : rulePredicate(error);
 }
 
 void TDWRuleUpdateOperation::main()

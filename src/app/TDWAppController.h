@@ -9,34 +9,31 @@
 #include <QString>
 #include <QUrl>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
-class QAction;
-class QMenu;
 class TDWActivityMonitor;
-class TDWActivityWindowController;
+class TDWAppMenus;
 class TDWDesktopNotifier;
 class TDWBackupScheduler;
 class TDWFirstTimeUserController;
 class TDWHttpOperation;
-class TDWListDiagnosticWindowController;
-class TDWMainWindowController;
 class TDWMigratingProgressWindowController;
 class TDWMonitorApp;
-class TDWOpenSourceWindowController;
-class TDWOperation;
 class TDWOperationQueue;
+class TDWQuitFlow;
+class TDWRecoveryQueue;
 class TDWStatusItemMgr;
 class TDWStatusMgr;
+class TDWWindowRegistry;
 struct TDWUpgradeResult;
 
 // The application's delegate: starts everything up (settings, the master
 // store or the upgrade window, the first-run or main window, the backup
-// machinery), holds what start-up made for the whole run, and asks and waits
-// for what it must at quit. One per process, reached through shared().
+// machinery) and owns what start-up made for the whole run, and the pieces
+// the rest is left to: the menus, the window registry, the restore queue and
+// the quit flow. One per process, reached through shared().
 //
 // Start-up runs applicationWillFinishLaunching() before the event loop and
 // applicationDidFinishLaunching() from it; the rest follows from the windows'
@@ -47,8 +44,6 @@ class TDWAppController : public QObject
     Q_OBJECT
 
 public:
-    enum class TerminateReply { Now, Cancel };
-
     // The login items: the user's autostart entry unless replaced.
     struct LoginItems
     {
@@ -65,6 +60,8 @@ public:
     static TDWAppController *shared();
 
     void setLoginItems(LoginItems loginItems);
+    const LoginItems &loginItems() const { return m_loginItems; }
+    TDWAppPrompts &prompts() const { return *m_prompts; }
     // The monitor program to start at launch (default: next to the executable).
     void setMonitorProgram(const QString &path);
     // What the backup scheduler stands on (default: the system's network and
@@ -80,62 +77,9 @@ public:
     void doneFirstTimeUser(bool backUpImmediately);
     void makeForegroundApp();
 
-    // Quitting. terminate() asks applicationShouldTerminate() and stops when it
-    // answers Now.
-    void quitConfirming();
-    void terminate();
-    TerminateReply applicationShouldTerminate();
-    void quitTidewellMonitor();
-    void deleteQuickLookFolder();
-    void setRestartingTemp();
     // Another start of the program asked this one to come forward.
     void activate();
-
-    // Menu actions and their enabling.
-    void showMainWindow();
-    void showActivityWindow();
-    void showOssWindow();
-    void showPrefsWindow();
-    void showAccountPrefs();
-    void showTidewellWebSite();
-    void showFaq();
-    void showAboutBox();
-    bool validateMenuItem(const QAction *item) const;
-    // The application menu, for the main window's menu bar.
-    const QList<QMenu *> &menus() const { return m_menus; }
-
-    // One-time fix-ups and maintenance commands. resetGoogleDriveBackup()
-    // answers whether its change was saved.
-    void showGoogleReaderMenuItemsIfNecessary();
-    void deleteOldDocListXmlFolders();
-    void lockDownKeychainItems();
-    bool resetGoogleDriveBackup();
-    void forceFullOfGoogleDrive();
-    void copyScreenShotPrefs();
-    // Waits a second, then raises a TDWTestException ("Something went wrong")
-    // on the calling thread.
-    void throwException();
-    // Arrange the windows for the product's screenshots.
-    void screenShotsMainWindow();
-    void screenShotsActivityWindow();
-    void screenShotsStatusMenu();
-    // Kept for the menu layout's sake: taking screenshots is left to the desktop.
-    void takeAllScreenShots();
-    void showListDiagnosticWindow();
-
-    // A click on one of the program's desktop notifications.
-    void userNotificationActivated(const QVariantMap &userInfo);
-    TDWDesktopNotifier *notifier() const { return m_notifier; }
-
-    // Windows.
-    void closedMainWindow();
-    // Keeps another part's window controller alive (and owns it) until it is
-    // removed; removing drops every occurrence and deletes it from the event loop.
-    void addWindowController(QObject *controller);
-    void removeWindowController(QObject *controller);
-    QList<QObject *> miscWindowControllers() const;
-    QString currentAccountUsername() const { return m_currentAccountUsername; }
-    void setCurrentAccountUsername(const QString &username);
+    void quitTidewellMonitor();
 
     // Sends the address to the maker's mailing list in the background (the
     // site from the setting "secureWebSiteURL"); the answer is not looked at.
@@ -147,25 +91,22 @@ public:
     QUrl altBackupLoc() const;
     bool saveAltBackupLoc(const QUrl &url);
 
-    // The restore queue: at most 4 restores at once; quitting waits for them.
-    void addRecoveryOperation(const std::shared_ptr<TDWOperation> &operation);
-    void addRecoveryOperationWithBlock(std::function<void()> block);
-    bool recoveryInProgress() const { return m_recoveryInProgress; }
+    // The pieces, made with the delegate and kept to the end.
+    TDWAppMenus *appMenus() const { return m_appMenus.get(); }
+    TDWWindowRegistry *windows() const { return m_windows.get(); }
+    TDWRecoveryQueue *recoveryQueue() const { return m_recoveryQueue.get(); }
+    TDWQuitFlow *quitFlow() const { return m_quitFlow.get(); }
 
     // What start-up made (null before it made them).
     TDWActivityMonitor *activityMonitor() const { return m_activityMonitor.get(); }
     std::shared_ptr<TDWStatusMgr> statusMgr() const;
     TDWBackupScheduler *backupScheduler() const { return m_backupScheduler.get(); }
     TDWStatusItemMgr *statusItemMgr() const;
-    TDWMainWindowController *mainWindowController() const;
-    TDWActivityWindowController *activityWindowController() const { return m_activityWindowController.get(); }
-    TDWOpenSourceWindowController *ossWindowController() const { return m_ossWindowController.get(); }
-    TDWListDiagnosticWindowController *listDiagnosticWindowController() const { return m_listDiagnosticWindowController.get(); }
     TDWFirstTimeUserController *firstTimeUserController() const;
     TDWMigratingProgressWindowController *migratingDatabaseWindowController() const;
     TDWMonitorApp *monitorApp() const { return m_monitorApp; }
+    TDWDesktopNotifier *notifier() const { return m_notifier; }
 
-    bool userSaidQuit() const { return m_userSaidQuit; }
     bool migrationInProgress() const { return m_migrationInProgress; }
     // True once start-up has failed for good or the application was told to end.
     bool isStopping() const { return m_stopping; }
@@ -177,9 +118,6 @@ signals:
     void startupFinished();
 
 private:
-    void buildMenus();
-    void runStartupFixups();
-    void openWebSiteLink(const QString &page);
     bool checkServiceTable();
     void registerDefaults();
     void writeKnownServices();
@@ -194,10 +132,6 @@ private:
     void connectStatusItemMgr(TDWStatusItemMgr *statusItemMgr);
     // Sets each one-time backup flag not yet set; true when one was unset.
     bool setOneTimeBackupFlags();
-    void recoveryCountChanged(int count);
-    void waitForRecoveryOperations();
-    bool inLoginItems() const;
-    void addToLoginItemsThenQuit();
     // Shows the message, then stops (once; later calls do nothing).
     void stopWithError(const QString &message);
     void stop(int exitCode);
@@ -210,32 +144,25 @@ private:
     std::function<TDWBackupSchedulerEnvironment()> m_makeSchedulerEnvironment;
     TDWMonitorApp *m_monitorApp = nullptr;
     TDWDesktopNotifier *m_notifier = nullptr;
-    QList<QMenu *> m_menus;
+    std::unique_ptr<TDWRecoveryQueue> m_recoveryQueue;
+    std::unique_ptr<TDWQuitFlow> m_quitFlow;
+    // The registry's windows go before the menus in their menu bar.
+    std::unique_ptr<TDWAppMenus> m_appMenus;
+    std::unique_ptr<TDWWindowRegistry> m_windows;
 
-    std::unique_ptr<TDWOperationQueue> m_recoveryOperations;
     std::unique_ptr<TDWOperationQueue> m_statusQueue;
     std::unique_ptr<TDWActivityMonitor> m_activityMonitor;
     mutable std::mutex m_statusMutex; // guards m_statusMgr, written by the status thread too
     std::shared_ptr<TDWStatusMgr> m_statusMgr;
     std::unique_ptr<TDWBackupScheduler> m_backupScheduler;
     QPointer<TDWStatusItemMgr> m_statusItemMgr;
-    QPointer<TDWMainWindowController> m_mainWindowController;
     QPointer<TDWFirstTimeUserController> m_firstTimeUserController;
     QPointer<TDWMigratingProgressWindowController> m_migratingDatabaseWindowController;
-    QList<QPointer<QObject>> m_miscWindowControllers;
-    std::unique_ptr<TDWActivityWindowController> m_activityWindowController;
-    std::unique_ptr<TDWOpenSourceWindowController> m_ossWindowController;
-    std::unique_ptr<TDWListDiagnosticWindowController> m_listDiagnosticWindowController;
     // Cancelled at the end if still running, so that quitting never waits for them.
     QList<std::weak_ptr<TDWHttpOperation>> m_subscriptions;
 
-    QString m_currentAccountUsername;
-    bool m_userSaidQuit = false;
     bool m_migrationInProgress = false;
-    bool m_restartingTemp = false;
-    std::atomic<bool> m_recoveryInProgress = false;
     bool m_stopping = false;
-    bool m_terminating = false; // inside terminate()
 
     mutable std::mutex m_fatalMutex; // guards m_fatalError, set from any thread
     TDWError m_fatalError;

@@ -1,8 +1,8 @@
 #include "app/TDWAppAlerts.h"
 #include "app/TDWAppController.h"
 #include "app/TDWSingleInstance.h"
+#include "common/TDWFileUpkeep.h"
 #include "platform/foundation/TDWLog.h"
-#include "platform/foundation/TDWSafeFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,12 +27,9 @@ int main(int argc, char **argv)
     if (!instance.claim())
         return 0;
 
-    // Half-written files of a run that was killed; the files they were to
-    // replace are intact, so the leftovers are only in the way. Only the one
-    // running instance may sweep: another's files may be half-written now.
-    for (const QString &dir : {dataDir, configDir})
-        TDWSafeFile::sweepTemporaryFiles(dir);
     TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
+    // Only the one running instance looks after the folders.
+    TDWFileUpkeep::atStartup(dataDir, configDir);
     tdwLog(QStringLiteral("Tidewell starting"));
 
     TDWAppController controller(std::make_unique<TDWAppAlerts>());

@@ -12,4 +12,9 @@ enum Code : qint64 {
     Shown = 0, // the only code: the message is what the user reads
 };
 
+inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
+{
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
+}
+
 } // namespace BKSShownError

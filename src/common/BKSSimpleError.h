@@ -12,4 +12,9 @@ enum Code : qint64 {
     Simple = 1000, // the only code: callers tell these errors apart by their message
 };
 
+inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
+{
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
+}
+
 } // namespace BKSSimpleError

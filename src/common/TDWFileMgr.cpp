@@ -2,7 +2,9 @@
 
 #include "common/TDWFileMgrError.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 #include <QCoreApplication>
@@ -104,7 +106,7 @@ void fail(const TDWError &error)
 void failBecauseFileIsInTheWay(const QString &message)
 {
     tdwLog(QStringLiteral("ERROR: %1").arg(message));
-    fail(TDWError::withDescription(TDWFileMgrError::Domain, TDWFileMgrError::FileInTheWay, message));
+    fail(TDWFileMgrError::make(TDWFileMgrError::FileInTheWay, message));
 }
 
 // Appends one path component, as a component even if it begins with "/".
@@ -172,7 +174,7 @@ bool TDWFileMgr::setDataDir(const QString &path)
     }
 
     layout->tmpDirPath = defaultTempDir();
-    QDir().mkpath(layout->tmpDirPath); // a failure shows in the checks below
+    TDWPrivateFiles::makeFolder(layout->tmpDirPath); // a failure shows in the checks below
     if (!existsAt(layout->tmpDirPath)) {
         ok = createDir(layout->tmpDirPath) && ok;
     } else if (!QFileInfo(layout->tmpDirPath).isDir()) {
@@ -190,13 +192,13 @@ bool TDWFileMgr::setDataDir(const QString &path)
 
 bool TDWFileMgr::createDir(const QString &path)
 {
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+    if (::mkdir(QFile::encodeName(path).constData(), TDWPrivateFiles::FolderMode) == 0)
         return true;
     const int code = errno;
     const QString reason = QString::fromLocal8Bit(std::strerror(code));
     tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(path, reason));
     tdwLog(QStringLiteral("ERROR: calling terminate because createDir failed"));
-    fail(TDWError::withDescription(TDWFileMgrError::Domain, code, QStringLiteral("Tidewell is unable to create the folder “%1”: %2").arg(path, reason)));
+    fail(TDWFileMgrError::make(TDWFileMgrError::Code(code), QStringLiteral("Tidewell is unable to create the folder “%1”: %2").arg(path, reason)));
     return false;
 }
 
@@ -247,7 +249,7 @@ QString TDWFileMgr::backedUpItemsPath()
 
 QString TDWFileMgr::altBackupLocation()
 {
-    return TDWUserDefaults::standard()->stringForKey(QStringLiteral("altbackuploc"));
+    return TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::AltBackupLocation);
 }
 
 QString TDWFileMgr::itemListXmlPathForService(const QString &serviceId)
@@ -267,7 +269,7 @@ QString TDWFileMgr::auxiliaryStoresDir()
     initData();
     const QString path = appendComponent(currentLayout()->appSupportDir, QStringLiteral("Auxiliary Stores"));
     if (!existsAt(path))
-        QDir().mkpath(path);
+        TDWPrivateFiles::makeFolder(path);
     return path;
 }
 

@@ -14,4 +14,9 @@ enum Code : qint64 {
     FileInTheWay = ENOTDIR, // a file stands where a folder belongs
 };
 
+inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
+{
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
+}
+
 } // namespace TDWFileMgrError

@@ -2,6 +2,7 @@
 
 #include "common/TDWFileUtilsError.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,8 +95,8 @@ bool leadingIntegerIsNonZero(const QString &text)
 
 TDWError posixError(int code, const QString &path)
 {
-    return TDWError::withDescription(TDWFileUtilsError::Domain, code,
-                                     QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
+    return TDWFileUtilsError::make(TDWFileUtilsError::Code(code),
+                                   QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
 // The n-th name tried for a folder based on `base`: "base", "base-1", "base-2", ...
@@ -138,7 +139,7 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         const QString candidate = numberedName(parent, base, n);
         // mkdir fails on anything already there, dangling links included, so
         // two callers racing for one name never share a directory.
-        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) == 0)
+        if (::mkdir(QFile::encodeName(candidate).constData(), TDWPrivateFiles::FolderMode) == 0)
             return candidate;
         const int code = errno;
         if (code == EEXIST)
@@ -147,7 +148,7 @@ QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &ti
         // missing, and a failure shows in the next mkdir, with its reason.
         if (code == ENOENT && !parentMade) {
             parentMade = true;
-            QDir().mkpath(parent);
+            TDWPrivateFiles::makeFolder(parent);
             --n;
             continue;
         }
@@ -170,9 +171,9 @@ QString TDWFileUtils::moveDirectoryIn(const QString &from, const QString &parent
         const int code = errno;
         if (code == EEXIST)
             continue;
-        tdwSetError(error, TDWError::withDescription(TDWFileUtilsError::Domain, code,
-                                                     QStringLiteral("Unable to move “%1” to “%2”: %3")
-                                                         .arg(from, candidate, QString::fromLocal8Bit(std::strerror(code)))));
+        tdwSetError(error, TDWFileUtilsError::make(TDWFileUtilsError::Code(code),
+                                                   QStringLiteral("Unable to move “%1” to “%2”: %3")
+                                                       .arg(from, candidate, QString::fromLocal8Bit(std::strerror(code)))));
         return {};
     }
 }

@@ -14,4 +14,9 @@ enum Code : qint64 {
     NoParentFolder = ENOENT, // no folder was given to create the new one in
 };
 
+inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
+{
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
+}
+
 } // namespace TDWFileUtilsError

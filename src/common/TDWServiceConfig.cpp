@@ -1,5 +1,19 @@
 #include "common/TDWServiceConfig.h"
 
+namespace {
+
+QList<TDWServiceConfig::ListUrl> readListUrls(const QVariant &entries)
+{
+    QList<TDWServiceConfig::ListUrl> urls;
+    for (const QVariant &entry : entries.toList()) {
+        const QVariantMap map = entry.toMap();
+        urls.append({map.value(QStringLiteral("url")).toString(), map.value(QStringLiteral("parserClass")).toString()});
+    }
+    return urls;
+}
+
+} // namespace
+
 TDWServiceConfig::TDWServiceConfig(const QVariantMap &entry)
     : id(entry.value(QStringLiteral("id")).toString())
     , listDir(entry.value(QStringLiteral("listdir")).toString())
@@ -17,6 +31,12 @@ TDWServiceConfig::TDWServiceConfig(const QVariantMap &entry)
     , oauthScope(entry.value(QStringLiteral("oauthScope")).toString())
     , imapHost(entry.value(QStringLiteral("imapHost")).toString())
     , exportOperationClass(entry.value(QStringLiteral("exportOperationClass")).toString())
+    , serviceDelegateClass(entry.value(QStringLiteral("serviceDelegateClass")).toString())
+    , listUrls(readListUrls(entry.value(QStringLiteral("listurls"))))
+    , changeUrls(readListUrls(entry.value(QStringLiteral("changeUrls"))))
+    , maxChangeIdUrl(entry.value(QStringLiteral("maxChangeIdUrl")).toString())
+    , folderType(entry.value(QStringLiteral("folderType")).toString())
+    , contentHosts(entry.value(QStringLiteral("contentHosts")).toStringList())
     , disabled(entry.value(QStringLiteral("serviceDisabled")).toBool())
 {
 }

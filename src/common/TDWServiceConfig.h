@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 // One service's entry of the service table, read once when the table loads.
@@ -8,6 +10,16 @@
 class TDWServiceConfig
 {
 public:
+    // One endpoint of a service's list: the URL of its first page and the
+    // class that reads its pages (empty for the default parser).
+    struct ListUrl
+    {
+        QString url;
+        QString parserClass;
+
+        bool operator==(const ListUrl &other) const = default;
+    };
+
     TDWServiceConfig() = default;
     explicit TDWServiceConfig(const QVariantMap &entry);
 
@@ -39,6 +51,18 @@ public:
     QString imapHost;
     // Class of the operation that downloads one revision of the service's items.
     QString exportOperationClass;
+    // Class of the delegate that adjusts the service's list retrieval.
+    QString serviceDelegateClass;
+    // The endpoints of a full list, in order.
+    QList<ListUrl> listUrls;
+    // The endpoints of an incremental list; empty when the service has none.
+    QList<ListUrl> changeUrls;
+    // The URL that answers the newest change id, for services with change URLs.
+    QString maxChangeIdUrl;
+    // The document type of the service's folders; empty when it has none.
+    QString folderType;
+    // Where the service's content links lie, beside its list and check URLs.
+    QStringList contentHosts;
     bool disabled = false;
 
     bool operator==(const TDWServiceConfig &other) const = default;

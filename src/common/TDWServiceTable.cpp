@@ -1,6 +1,7 @@
 #include "common/TDWServiceTable.h"
 
 #include "common/TDWServiceTableError.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWResources.h"
@@ -83,7 +84,7 @@ bool TDWServiceTable::load(const QString &path, TDWError *error)
     TDWError readError;
     const QVariant root = TDWPropertyList::readFile(path, &readError);
     if (readError.isNull() && root.typeId() != QMetaType::QVariantMap)
-        readError = TDWError::withDescription(TDWServiceTableError::Domain, TDWServiceTableError::NotADictionary, QStringLiteral("The service table is not a dictionary."));
+        readError = TDWServiceTableError::make(TDWServiceTableError::NotADictionary, QStringLiteral("The service table is not a dictionary."));
     if (!readError.isNull()) {
         publish(std::make_unique<const Data>());
         tdwLog(QStringLiteral("ERROR: Unable to read the service table at %1: %2").arg(path, readError.localizedDescription()));
@@ -186,7 +187,7 @@ QList<TDWSpecialMailLabel> TDWServiceTable::requiredMailLabels() const
 
 QVariantMap TDWServiceTable::getThrottleLevel() const
 {
-    QString name = TDWUserDefaults::standard()->stringForKey(QStringLiteral("ThrottleLevel"));
+    QString name = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::ThrottleLevel);
     if (name.isEmpty())
         name = QStringLiteral("moderate");
     return data().config.value(QStringLiteral("throttlelevels")).toMap().value(name).toMap();

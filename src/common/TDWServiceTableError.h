@@ -12,4 +12,9 @@ enum Code : qint64 {
     NotADictionary = 1, // the file's root is not a dictionary
 };
 
+inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
+{
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
+}
+
 } // namespace TDWServiceTableError

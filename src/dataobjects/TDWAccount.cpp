@@ -1,5 +1,6 @@
 #include "dataobjects/TDWAccount.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "common/BKSErrorUtils.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
@@ -172,7 +173,7 @@ void TDWAccount::setLastListIteration(const std::shared_ptr<TDWBackupIteration> 
     const QDateTime start = iteration ? iteration->iterationStartTime() : QDateTime();
     if (!setting->firstIterationStartTime().isValid())
         setting->setFirstIterationStartTime(start);
-    if (service == QLatin1String("reader") && extensiblePropertyForKey(ReaderReinstatedKey).isNull())
+    if (service == TDWServiceIds::Reader && extensiblePropertyForKey(ReaderReinstatedKey).isNull())
         setDeprecatedReaderItemsReinstatedDate(start);
 }
 

@@ -1,5 +1,6 @@
 #include "dataobjects/TDWBackupIteration.h"
 
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -74,7 +75,7 @@ std::optional<QList<TDWBackupIteration::Ptr>> TDWBackupIteration::backupIteratio
 
 TDWBackupIteration::Ptr TDWBackupIteration::latestBackupIteration(TDWManagedObjectContext &moc, TDWError *error)
 {
-    const QString url = TDWUserDefaults::standard()->stringForKey(LatestBackupIterationUrlKey);
+    const QString url = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::LatestBackupIterationUrl);
     if (!url.isEmpty()) {
         const TDWManagedObjectID id = moc.persistentStoreCoordinator()->managedObjectIDForURIRepresentation(QUrl(url));
         if (!id.isNull() && id.entityName() == EntityName) {

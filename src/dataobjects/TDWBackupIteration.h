@@ -19,9 +19,6 @@ class TDWBackupIteration : public TDWMetadataObject
 public:
     using Ptr = std::shared_ptr<TDWBackupIteration>;
 
-    // User default: the URI (string form) of the iteration the newest backup run created.
-    static inline const QString LatestBackupIterationUrlKey = QStringLiteral("latestbackupiterationurl");
-
     QDateTime iterationStartTime() const { return dateValue(QStringLiteral("iterationStartTime")); }
     void setIterationStartTime(const QDateTime &time) { setValue(QStringLiteral("iterationStartTime"), time); }
     QDateTime iterationEndTime() const { return dateValue(QStringLiteral("iterationEndTime")); }

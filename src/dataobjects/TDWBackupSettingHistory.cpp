@@ -1,6 +1,7 @@
 #include "dataobjects/TDWBackupSettingHistory.h"
 
 #include "common/TDWDateUtils.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "platform/foundation/TDWLog.h"
 
@@ -75,7 +76,7 @@ void TDWBackupSettingHistory::recordSetting(const TDWPersistentStorePtr &store, 
     const Ptr record = newWithMoc(moc, store);
     if (!record)
         return;
-    record->setService(QStringLiteral("mail"));
+    record->setService(TDWServiceIds::Mail);
     record->setSettingName(settingName);
     record->setCurrent(true);
     record->setFirstSeenDate(date);

@@ -1,5 +1,6 @@
 #include "dataobjects/TDWDocRev.h"
 
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWEntityFetch.h"
@@ -35,7 +36,7 @@ QVariantList queueArguments()
 
 QList<TDWSortDescriptor> queueOrder(const QString &service)
 {
-    if (service == QLatin1String("mail"))
+    if (service == TDWServiceIds::Mail)
         return {TDWSortDescriptor(QStringLiteral("doc.allMailSeq"), false), TDWSortDescriptor(QStringLiteral("exportStatus"), false)};
     return {TDWSortDescriptor(QStringLiteral("exportStatus"), false), TDWSortDescriptor(QStringLiteral("lastModifiedDate"), false)};
 }

@@ -4,6 +4,7 @@
 #include "dataobjects/TDWMetadataModel.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,7 +36,7 @@ std::shared_ptr<TDWPersistentStoreCoordinator> TDWMasterStore::persistentStoreCo
 {
     const QString folder = applicationSupportFolder();
     if (!QFileInfo::exists(folder)) {
-        QDir().mkpath(QFileInfo(folder).absolutePath());
+        TDWPrivateFiles::makeFolder(QFileInfo(folder).absolutePath());
         // A failure is logged and handed to the file layout's fatal handler,
         // which shows it and ends the application; opening still goes on.
         TDWFileMgr::createDir(folder);

@@ -4,7 +4,6 @@
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWSafeFile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -18,18 +17,17 @@ const QString FailureLine = QStringLiteral("ERROR: SMLoginItemSetEnabled failed!
 
 bool writeLauncherEntry()
 {
-    const QString exec = TDWDesktopEntry::execValueForArgument(TDWLoginItemMgr::launcherPath());
-    if (exec.isEmpty() || !QDir().mkpath(TDWLoginItemMgr::autostartFolder()))
+    if (!QDir().mkpath(TDWLoginItemMgr::autostartFolder()))
         return false;
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Tidewell\n"
                                         "Comment=Opens Tidewell at login\n"
                                         "Exec=%1\n"
+                                        "Icon=%2\n"
                                         "Terminal=false\n"
-                                        "NoDisplay=true\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(exec);
+                             .arg(TDWDesktopEntry::execValueForArgument(TDWLoginItemMgr::LauncherProgram), TDWLoginItemMgr::ApplicationIcon);
     return TDWSafeFile::write(TDWLoginItemMgr::launcherEntryPath(), text.toUtf8(), nullptr);
 }
 
@@ -66,9 +64,4 @@ QString TDWLoginItemMgr::autostartFolder()
 QString TDWLoginItemMgr::launcherEntryPath()
 {
     return QDir(autostartFolder()).filePath(LauncherIdentifier + QStringLiteral(".desktop"));
-}
-
-QString TDWLoginItemMgr::launcherPath()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(LauncherProgram);
 }

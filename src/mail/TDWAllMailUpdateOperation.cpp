@@ -1,9 +1,10 @@
 #include "mail/TDWAllMailUpdateOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailFolder.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -132,7 +133,7 @@ bool TDWAllMailUpdateOperation::synchronise()
 bool TDWAllMailUpdateOperation::prepare(QString *allMailFolderPath, TDWMessageRevisions::SyncType *type)
 {
     const auto storeMgr = TDWMasterStore::shared().storeMgr();
-    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_context.accountUsername, QStringLiteral("mail")) : nullptr;
+    m_context.store = storeMgr ? storeMgr->storeForAccountUsername(m_context.accountUsername, TDWServiceIds::Mail) : nullptr;
     if (!m_context.store) {
         tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
         return false;
@@ -189,7 +190,8 @@ bool TDWAllMailUpdateOperation::syncBatches(TDWImapSession &session, const QStri
         if (!batch.error.isNull()) {
             tdwLog(QStringLiteral("ERROR: Unable to find message by sequence number in startSyncingStartingWithIndex: %1 -- %2")
                        .arg(batch.error.description(), batch.error.localizedDescription()));
-            if (numFailures >= MaxRetries)
+            // A lost connection or a refused sign-in will not mend in two seconds.
+            if (numFailures >= MaxRetries || batch.error.endsRun())
                 return false;
             ++numFailures;
             tdwLog(QStringLiteral("Will retry after %1 seconds").arg(2.0, 0, 'f', 6));

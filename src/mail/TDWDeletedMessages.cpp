@@ -2,6 +2,8 @@
 
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
+#include "common/TDWServiceIds.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupSettingHistory.h"
 #include "dataobjects/TDWDoc.h"
@@ -32,7 +34,7 @@ TDWDeletedMessages::TDWDeletedMessages(TDWAllMailSyncContext context)
 
 std::optional<qint64> TDWDeletedMessages::keepingSeconds()
 {
-    const qint32 seconds = qint32(TDWUserDefaults::standard()->integerForKey(QStringLiteral("DeleteReferenceDeltaSeconds")));
+    const qint32 seconds = qint32(TDWUserDefaults::standard()->integerForKey(TDWSettingsKeys::DeleteReferenceDeltaSeconds));
     if (seconds == -1)
         return std::nullopt;
     return seconds == 0 ? DefaultKeepingSeconds : seconds;
@@ -123,7 +125,7 @@ void TDWDeletedMessages::removeFile(const QString &relativePath) const
 {
     if (relativePath.isEmpty())
         return;
-    const QString fullPath = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(relativePath);
+    const QString fullPath = QDir(TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Mail)).filePath(relativePath);
     // A locked file must be unlocked to go; a failure shows in the removal.
     TDWFileLock::setLocked(fullPath, false);
     if (!QFile::remove(fullPath)) {

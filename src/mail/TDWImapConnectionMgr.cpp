@@ -2,6 +2,7 @@
 
 #include "accounts/TDWKeychainMgr.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/imap/TDWImapSession.h"
@@ -14,7 +15,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString HostnameKey = QStringLiteral("Hostname");
 constexpr int ImapsPort = 993;
 
 struct Cache
@@ -35,9 +35,9 @@ std::pair<QString, int> serverAddress()
 {
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     // Registered only when nobody has, so the application's own registration stands.
-    if (!defaults->objectForKey(HostnameKey).isValid())
-        defaults->registerDefaults({{HostnameKey, QStringLiteral("imap.gmail.com")}});
-    const QString value = defaults->stringForKey(HostnameKey).trimmed();
+    if (!defaults->objectForKey(TDWSettingsKeys::Hostname).isValid())
+        defaults->registerDefaults({{TDWSettingsKeys::Hostname, QStringLiteral("imap.gmail.com")}});
+    const QString value = defaults->stringForKey(TDWSettingsKeys::Hostname).trimmed();
 
     const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
     const bool bracketed = value.startsWith(QLatin1Char('['));

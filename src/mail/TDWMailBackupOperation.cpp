@@ -3,7 +3,9 @@
 #include "agent/TDWCheckForMissingOperation.h"
 #include "agent/TDWDownloadCountUpdateOperation.h"
 #include "agent/TDWRuleUpdateOperation.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -21,14 +23,13 @@
 
 namespace {
 
-const QString Mail = QStringLiteral("mail");
 
 } // namespace
 
 TDWMailBackupOperation::TDWMailBackupOperation(const QString &username, const QString &service)
     : m_username(username)
     , m_service(service)
-    , m_enabledWatch(std::make_unique<TDWBackupEnabledWatch>(username, Mail, [this] { cancel(); }))
+    , m_enabledWatch(std::make_unique<TDWBackupEnabledWatch>(username, TDWServiceIds::Mail, [this] { cancel(); }))
 {
     m_queue.setMaxConcurrentOperationCount(1);
 }
@@ -46,7 +47,7 @@ void TDWMailBackupOperation::main()
 {
     m_monitor = TDWActivityMonitor::shared();
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    m_accountServiceStore = storeMgr ? storeMgr->storeForAccountUsername(m_username, Mail) : nullptr;
+    m_accountServiceStore = storeMgr ? storeMgr->storeForAccountUsername(m_username, TDWServiceIds::Mail) : nullptr;
     if (!m_accountServiceStore) {
         tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
         return;
@@ -67,7 +68,7 @@ void TDWMailBackupOperation::backUp()
     m_enabledWatch->checkBackupEnabled();
     if (isCancelled())
         return;
-    TDWCheckForMissingOperation(m_username, Mail).main();
+    TDWCheckForMissingOperation(m_username, TDWServiceIds::Mail).main();
     if (isCancelled())
         return;
     list();
@@ -75,7 +76,7 @@ void TDWMailBackupOperation::backUp()
         m_monitor->doneBackingUpAccountUsername(m_username, m_service);
     if (isCancelled())
         return;
-    if (!TDWUserDefaults::standard()->boolForKey(QStringLiteral("DontDoExports")))
+    if (!TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::DontDoExports))
         doExports();
 }
 
@@ -112,7 +113,7 @@ void TDWMailBackupOperation::doExports()
         return;
     const qint64 limit = TDWServiceTable::shared().getThrottleLevel().value(QStringLiteral("messagesperiteration")).toLongLong();
     if (m_monitor)
-        m_monitor->queueingIndividualItemBackupsForAccountUsername(m_username, Mail);
+        m_monitor->queueingIndividualItemBackupsForAccountUsername(m_username, TDWServiceIds::Mail);
 
     std::optional<QList<TDWManagedObjectID>> ids;
     bool moreBatches = false;
@@ -120,7 +121,7 @@ void TDWMailBackupOperation::doExports()
         const TDWContextReset resetOnExit{moc.get()};
         // One more than the limit tells whether another pass is needed; it is never downloaded in this one.
         const quint64 maxResults = limit < 0 ? TDWDocRev::NoLimit : quint64(limit) + 1;
-        ids = TDWDocRev::idsNeedingRetrievalByService(Mail, m_accountServiceStore, maxResults, *moc, nullptr);
+        ids = TDWDocRev::idsNeedingRetrievalByService(TDWServiceIds::Mail, m_accountServiceStore, maxResults, *moc, nullptr);
         if (ids && limit >= 0 && ids->size() == qsizetype(maxResults)) {
             ids->resize(qsizetype(limit));
             moreBatches = true;
@@ -158,7 +159,7 @@ bool TDWMailBackupOperation::setAllQueuedExportsBackedUpLast(bool backedUp)
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     const TDWContextReset resetOnExit{moc.get()};
     const TDWAccount::Ptr account = moc ? TDWAccount::byUsername(m_username, *moc, nullptr) : nullptr;
-    const auto setting = account ? account->settingForService(Mail) : nullptr;
+    const auto setting = account ? account->settingForService(TDWServiceIds::Mail) : nullptr;
     if (!setting) {
         tdwLog(QStringLiteral("ERROR: Unable to find account while doing exports in TDWMailBackupOperation."));
         return false;

@@ -1,6 +1,7 @@
 #include "mail/TDWMailFolderListUpdateOperation.h"
 
 #include "common/BKSNotUtils.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWBackupSettingHistory.h"
@@ -65,7 +66,7 @@ void TDWMailFolderListUpdateOperation::runAndFinish()
 bool TDWMailFolderListUpdateOperation::update()
 {
     const auto storeMgr = TDWMasterStore::shared().storeMgr();
-    m_accountServiceStore = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    m_accountServiceStore = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Mail) : nullptr;
     if (!m_accountServiceStore) {
         tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
         return false;

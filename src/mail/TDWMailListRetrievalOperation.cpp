@@ -2,6 +2,7 @@
 
 #include "common/BKSNotUtils.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-const QString MailService = QStringLiteral("mail");
 
 // The byte-count line of a message file holding no message.
 const QByteArray EmptyMessageCountLine = QByteArrayLiteral("0         \n");
@@ -35,7 +35,7 @@ enum Outcome : qint32 { Done = 0, Cancelled = 1, Failed = 2 };
 } // namespace
 
 TDWMailListRetrievalOperation::TDWMailListRetrievalOperation(const QString &accountUsername, const TDWManagedObjectID &backupIterationObjectID)
-    : TDWListRetrievalOperation(accountUsername, backupIterationObjectID, MailService)
+    : TDWListRetrievalOperation(accountUsername, backupIterationObjectID, TDWServiceIds::Mail)
 {
     m_opQueue.setMaxConcurrentOperationCount(1);
 }
@@ -56,7 +56,7 @@ bool TDWMailListRetrievalOperation::messageFileLooksEmpty(const QByteArray &firs
 void TDWMailListRetrievalOperation::main()
 {
     const auto storeMgr = TDWMasterStore::shared().storeMgr();
-    m_accountServiceStore = storeMgr ? storeMgr->storeForAccountUsername(accountUsername(), MailService) : nullptr;
+    m_accountServiceStore = storeMgr ? storeMgr->storeForAccountUsername(accountUsername(), TDWServiceIds::Mail) : nullptr;
     if (!m_accountServiceStore) {
         tdwLog(QStringLiteral("ERROR: Unable to find account/service store."));
         return;
@@ -66,7 +66,7 @@ void TDWMailListRetrievalOperation::main()
         const auto moc = TDWMasterStore::shared().newMoc();
         const TDWContextReset resetOnExit{moc.get()};
         if (const TDWAccount::Ptr account = TDWAccount::byUsername(accountUsername(), *moc, nullptr))
-            initial = !account->lastListIterationForService(MailService);
+            initial = !account->lastListIterationForService(TDWServiceIds::Mail);
     }
     TDWActivityMonitor *monitor = TDWActivityMonitor::shared();
     if (monitor)
@@ -116,7 +116,7 @@ bool TDWMailListRetrievalOperation::updateLastListIteration()
         tdwLog(QStringLiteral("ERROR: TDWMailListRetrievalOperation - unable to get account to save last list iteration"));
         return false;
     }
-    account->setLastListIteration(iteration, MailService);
+    account->setLastListIteration(iteration, TDWServiceIds::Mail);
     account->setLastStatus(1);
     TDWError error;
     if (!moc->save(&error)) {
@@ -154,7 +154,7 @@ bool TDWMailListRetrievalOperation::fixNullMessageBug()
     const auto moc = TDWMasterStore::shared().newMoc();
     const TDWContextReset resetOnExit{moc.get()};
     const TDWAccount::Ptr account = TDWAccount::byUsername(accountUsername(), *moc, nullptr);
-    const auto setting = account ? account->settingForService(MailService) : nullptr;
+    const auto setting = account ? account->settingForService(TDWServiceIds::Mail) : nullptr;
     if (!setting)
         return false;
     if (setting->fixedMailData211BugFix())
@@ -168,7 +168,7 @@ bool TDWMailListRetrievalOperation::fixNullMessageBug()
         tdwLog(QStringLiteral("ERROR: Unable to complete fixNullMessageBug because allDocs returned null."));
         return false;
     }
-    const QDir mailFolder(TDWFileMgr::backedUpItemsPathForService(MailService));
+    const QDir mailFolder(TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Mail));
     QStringList emptyFiles;
     for (const TDWDocRev::Ptr &revision : *backedUp) {
         const TDWDoc::Ptr doc = revision->doc();

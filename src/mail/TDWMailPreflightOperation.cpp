@@ -1,5 +1,7 @@
 #include "mail/TDWMailPreflightOperation.h"
 
+#include "accounts/TDWAccountAccessError.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "mail/TDWImapConnectionMgr.h"
 #include "mail/TDWMailUtils.h"
@@ -36,6 +38,17 @@ void onMainThreadLater(F function)
         QMetaObject::invokeMethod(app, std::move(function), Qt::QueuedConnection);
 }
 
+TDWError failure(const QString &text)
+{
+    return TDWAccountAccessError::make(TDWAccountAccessError::ServiceFailed, text);
+}
+
+// The outcome of a check that ended before it could tell.
+TDWError cancelled()
+{
+    return failure(QString()).withScope(TDWError::Scope::Cancelled);
+}
+
 } // namespace
 
 // The check's state. It outlives the operation object for as long as replies
@@ -50,8 +63,8 @@ struct TDWMailPreflightOperation::Check : std::enable_shared_from_this<Check>
 
     mutable std::mutex resultsMutex;
     bool concluded = false;
-    bool success = false;
-    QString message;
+    // Null once the check passed.
+    TDWError outcome = cancelled();
     TDWFoldersWithFlags foldersWithFlags;
     qint64 numMessages = 0;
 
@@ -74,21 +87,21 @@ struct TDWMailPreflightOperation::Check : std::enable_shared_from_this<Check>
     }
 
     // False when the check had already ended; otherwise records the outcome.
-    bool markConcluded(bool passed, const QString &text)
+    bool markConcluded(const TDWError &error)
     {
         std::lock_guard lock(resultsMutex);
         if (concluded)
             return false;
         concluded = true;
-        success = passed;
-        message = text;
+        outcome = error;
         return true;
     }
 
     void begin();
     void handleFolders(const TDWError &error, const QList<TDWImapFolder> &folders);
     void handleFolderInfo(const TDWError &error, const TDWImapFolderInfo &info);
-    void conclude(bool passed, const QString &text);
+    // A null error: the check passed.
+    void conclude(const TDWError &error);
     void stopWork();
     void finishOwner();
 };
@@ -98,8 +111,8 @@ void TDWMailPreflightOperation::Check::begin()
     if (isConcluded())
         return;
     if (avastMailShieldRunning()) {
-        conclude(false, tr("It looks like avast! Mail Shield is running. Tidewell’s Gmail backup is not compatible with avast! Mail "
-                           "Shield. Please disable Mail Shield and try again."));
+        conclude(failure(tr("It looks like avast! Mail Shield is running. Tidewell’s Gmail backup is not compatible with avast! Mail "
+                            "Shield. Please disable Mail Shield and try again.")));
         return;
     }
 
@@ -109,7 +122,7 @@ void TDWMailPreflightOperation::Check::begin()
     timer->setInterval(timeout);
     QObject::connect(timer.get(), &QTimer::timeout, [weak] {
         if (auto check = weak.lock())
-            check->conclude(false, tr("Encountered timeout when validating IMAP access."));
+            check->conclude(failure(tr("Encountered timeout when validating IMAP access.")));
     });
     timer->start();
 
@@ -126,7 +139,7 @@ void TDWMailPreflightOperation::Check::handleFolders(const TDWError &error, cons
     foldersRequest.reset();
     if (!error.isNull()) {
         tdwLog(QStringLiteral("ERROR: TDWMailPreflightOperation encountered error: %1").arg(error.localizedDescription()));
-        conclude(false, tr("Unable to connect to Google Mail via IMAP."));
+        conclude(failure(tr("Unable to connect to Google Mail via IMAP.")).withScope(error.scope()));
         return;
     }
 
@@ -139,7 +152,7 @@ void TDWMailPreflightOperation::Check::handleFolders(const TDWError &error, cons
     for (const TDWSpecialMailLabel &label : TDWServiceTable::shared().requiredMailLabels()) {
         auto folder = std::find_if(table.cbegin(), table.cend(), [&](const QSet<QString> &flags) { return flags.contains(label.flag); });
         if (folder == table.cend()) {
-            conclude(false, tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.label));
+            conclude(failure(tr("Tidewell was unable to find the %1 folder via IMAP.").arg(label.label)));
             return;
         }
         if (label.flag == QLatin1String("AllMail"))
@@ -147,7 +160,7 @@ void TDWMailPreflightOperation::Check::handleFolders(const TDWError &error, cons
     }
     // A table that does not require All Mail leaves nothing to measure.
     if (allMailPath.isEmpty()) {
-        conclude(true, QString());
+        conclude({});
         return;
     }
 
@@ -170,16 +183,16 @@ void TDWMailPreflightOperation::Check::handleFolderInfo(const TDWError &error, c
         }
         // A folder holding exactly a limit's worth is almost surely cut off there.
         if (folderSizeLimits.contains(info.messageCount)) {
-            conclude(false, tr("It looks like IMAP folder size limits are set."));
+            conclude(failure(tr("It looks like IMAP folder size limits are set.")));
             return;
         }
     }
-    conclude(true, QString());
+    conclude({});
 }
 
-void TDWMailPreflightOperation::Check::conclude(bool passed, const QString &text)
+void TDWMailPreflightOperation::Check::conclude(const TDWError &error)
 {
-    if (!markConcluded(passed, text))
+    if (!markConcluded(error))
         return;
     stopWork();
     finishOwner();
@@ -220,7 +233,7 @@ TDWMailPreflightOperation::~TDWMailPreflightOperation()
         m_check->owner = nullptr;
     }
     // Work still under way has nobody left to report to.
-    if (m_check->markConcluded(false, QString()))
+    if (m_check->markConcluded(cancelled()))
         onMainThreadLater([check = m_check] { check->stopWork(); });
 }
 
@@ -233,7 +246,7 @@ void TDWMailPreflightOperation::main()
 {
     if (!QCoreApplication::instance()) {
         tdwLog(QStringLiteral("ERROR: TDWMailPreflightOperation encountered error: no main thread to run on"));
-        m_check->conclude(false, tr("Unable to connect to Google Mail via IMAP."));
+        m_check->conclude(failure(tr("Unable to connect to Google Mail via IMAP.")));
         return;
     }
     // Replies and the time-out arrive on the main thread; the work starts there too.
@@ -254,22 +267,16 @@ void TDWMailPreflightOperation::cancel()
     TDWOperation::cancel();
     // Finishing here, not on the main thread, lets a main thread that cancels
     // and then waits for the end go on.
-    if (m_check->markConcluded(false, QString())) {
+    if (m_check->markConcluded(cancelled())) {
         onMainThreadLater([check = m_check] { check->stopWork(); });
         finish();
     }
 }
 
-bool TDWMailPreflightOperation::success() const
+TDWError TDWMailPreflightOperation::error() const
 {
     std::lock_guard lock(m_check->resultsMutex);
-    return m_check->success;
-}
-
-QString TDWMailPreflightOperation::message() const
-{
-    std::lock_guard lock(m_check->resultsMutex);
-    return m_check->message;
+    return m_check->outcome;
 }
 
 QString TDWMailPreflightOperation::username() const
@@ -279,7 +286,7 @@ QString TDWMailPreflightOperation::username() const
 
 QString TDWMailPreflightOperation::service() const
 {
-    return QStringLiteral("mail");
+    return TDWServiceIds::Mail;
 }
 
 QString TDWMailPreflightOperation::accessToken() const

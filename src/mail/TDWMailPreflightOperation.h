@@ -36,8 +36,7 @@ public:
     void run() override;
     void cancel() override;
 
-    bool success() const override;
-    QString message() const override;
+    TDWError error() const override;
     QString username() const override;
     QString service() const override;
     QString accessToken() const;

@@ -1,5 +1,6 @@
 #include "mail/TDWMailUtils.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDoc.h"
@@ -8,6 +9,7 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/imap/TDWImapModifiedUtf7.h"
 
@@ -45,7 +47,6 @@ bool isInbox(const QString &path)
     return path.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0;
 }
 
-const QString MailService = QStringLiteral("mail");
 
 // folderType values of the special folders that get records of their own.
 constexpr qint64 InboxFolderType = 2;
@@ -57,7 +58,7 @@ constexpr qint64 UnrecordedFolderType = 6;
 TDWPersistentStorePtr mailStoreOf(const QString &username)
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    return storeMgr ? storeMgr->storeForAccountUsername(username, MailService) : nullptr;
+    return storeMgr ? storeMgr->storeForAccountUsername(username, TDWServiceIds::Mail) : nullptr;
 }
 
 // The current folder records of the account, in its own context.
@@ -318,7 +319,7 @@ bool TDWMailUtils::createMailboxDirectoryAtPath(const QString &path, const QStri
 {
     Q_UNUSED(uuid);
     const QString folder = QDir::cleanPath(path);
-    if (!QDir().mkpath(folder)) {
+    if (!TDWPrivateFiles::makeFolder(folder)) {
         tdwLog(QStringLiteral("ERROR: Unable to create directory at “%1”").arg(path));
         return false;
     }
@@ -328,7 +329,7 @@ bool TDWMailUtils::createMailboxDirectoryAtPath(const QString &path, const QStri
         name.truncate(dot);
     const QVariantMap info = {{QStringLiteral("MailboxName"), name}};
     TDWError error;
-    if (!TDWPropertyList::writeFile(info, QDir(folder).filePath(QStringLiteral("Info.plist")), &error)) {
+    if (!TDWPropertyList::writeFile(info, QDir(folder).filePath(QStringLiteral("Info.plist")), &error, TDWPrivateFiles::FileMode)) {
         tdwLog(QStringLiteral("ERROR: Unable to write the mailbox information at “%1”: %2").arg(path, error.localizedDescription()));
         return false;
     }

@@ -1,6 +1,7 @@
 #include "mail/TDWMessageFile.h"
 
 #include "dataobjects/TDWDocRev.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/imap/TDWImapFlags.h"
@@ -112,7 +113,7 @@ bool TDWMessageFile::write(const QString &path, QByteArray &message, qint64 flag
     if (properties.isEmpty())
         return false;
     const QByteArray count = countLine(message.size());
-    TDWSafeFile file(path);
+    TDWSafeFile file(path, TDWPrivateFiles::FileMode);
     return file.open(error) && file.append(count.constData(), count.size(), error)
         && file.append(message.constData(), message.size(), error) && file.append(properties.constData(), properties.size(), error)
         && file.commit(error);

@@ -2,7 +2,7 @@
 
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMailItem.h"
 #include "dataobjects/TDWMasterStore.h"

@@ -1,8 +1,9 @@
 #include "mail/TDWMessageRevisions.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "mail/TDWMessageLabelLinks.h"
@@ -250,7 +251,7 @@ TDWDoc::Ptr TDWMessageRevisions::newDocForMessage(const TDWImapMessage &message,
     doc->setDocId(gmailId(message.gmailMessageID));
     doc->setDocType(MessageDocType);
     doc->setDocTypeLabel(TDWServiceTable::shared().docTypeConfig(MessageDocType).value(QStringLiteral("label")).toString());
-    doc->setService(QStringLiteral("mail"));
+    doc->setService(TDWServiceIds::Mail);
     doc->setAllMailUid(TDWDocsForMessages::allMailKey(m_context.allMailUidValidity, message.uid));
     doc->setAllMailSeq(sequence);
     doc->setAllMailSeqGroup(sequenceGroupOf(sequence));

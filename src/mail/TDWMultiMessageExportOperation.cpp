@@ -1,5 +1,6 @@
 #include "mail/TDWMultiMessageExportOperation.h"
 
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMailFolder.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -20,7 +21,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -61,7 +61,11 @@ struct TDWMultiMessageExportOperation::Run
     std::mutex mutex;
     std::condition_variable changed;
     qsizetype next = 0;
+    // Messages that could not be downloaded; only these count toward MaxFailures.
     int failures = 0;
+    // A failure that reaches past its message (the connection, the sign-in, All
+    // Mail itself): no new request is made once it is set.
+    TDWError stop;
     int lanesRunning = 0;
     int pendingWrites = 0;
     bool stalled = false;
@@ -117,7 +121,7 @@ void TDWMultiMessageExportOperation::main()
 std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportOperation::readRows()
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Mail) : nullptr;
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!store || !moc) {
         tdwLog(QStringLiteral("ERROR: Unable to fetch allMailUids: %1").arg(QStringLiteral("no mail store is open")));
@@ -167,7 +171,7 @@ std::optional<QList<TDWMultiMessageExportOperation::Row>> TDWMultiMessageExportO
 QString TDWMultiMessageExportOperation::allMailFolderPath()
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("mail")) : nullptr;
+    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Mail) : nullptr;
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     if (!store || !moc)
         return {};
@@ -187,7 +191,7 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
             qsizetype index;
             {
                 std::lock_guard lock(run->mutex);
-                if (run->stalled || isCancelled() || run->failures >= MaxFailures || run->next >= rows.size())
+                if (run->stalled || isCancelled() || run->failures >= MaxFailures || !run->stop.isNull() || run->next >= rows.size())
                     break;
                 index = run->next++;
             }
@@ -210,8 +214,11 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 std::unique_lock lock(run->mutex);
                 run->inFlight.removeOne(fetch);
                 if (data.isEmpty()) {
-                    ++run->failures;
                     m_completeSuccess = false;
+                    if (error.scope() == TDWError::Scope::Item)
+                        ++run->failures;
+                    else if (run->stop.isNull())
+                        run->stop = error;
                 }
                 run->changed.wait(lock, [&] { return run->pendingWrites < MaxPendingWrites; });
                 ++run->pendingWrites;
@@ -235,9 +242,10 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
 
     const int laneCount = int(std::min<qsizetype>(MaxRequestsInFlight, rows.size()));
     run->lanesRunning = laneCount;
-    std::vector<std::thread> lanes;
+    TDWOperationQueue lanes;
+    lanes.setMaxConcurrentOperationCount(MaxRequestsInFlight);
     for (int i = 0; i < laneCount; ++i)
-        lanes.emplace_back(lane);
+        lanes.addOperation(lane);
 
     const auto stallLimit = TDWClock::duration(600s);
     {
@@ -251,7 +259,9 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 fetch->cancel();
         }
     }
-    for (std::thread &thread : lanes)
-        thread.join();
+    lanes.waitUntilAllOperationsAreFinished();
     writers.waitUntilAllOperationsAreFinished();
+    // Told once here; each message that failed is told by its writer.
+    if (!run->stop.isNull() && run->stop.scope() != TDWError::Scope::Cancelled)
+        tdwLog(QStringLiteral("ERROR: Stopped downloading messages of %1: %2").arg(m_accountUsername, run->stop.localizedDescription()));
 }

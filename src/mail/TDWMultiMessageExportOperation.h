@@ -19,8 +19,10 @@ class TDWImapSession;
 // bounded, so memory does not grow with the list.
 //
 // main() blocks its thread until every request made is answered and every
-// writer is done. It stops asking after ten answers without data, and when
-// cancelled (requests in flight are still answered and written). When no
+// writer is done. A message that cannot be downloaded is skipped; after ten
+// such messages it stops asking. A failure that reaches further (the
+// connection, the sign-in, All Mail itself) stops it at once, and so does a
+// cancellation (requests in flight are still answered and written). When no
 // answer and no progress came for 600 s it cancels the requests in flight.
 class TDWMultiMessageExportOperation : public TDWOperation
 {
@@ -35,9 +37,10 @@ public:
     TDWMultiMessageExportOperation(const QString &accountUsername, QList<TDWManagedObjectID> docRevIds);
     ~TDWMultiMessageExportOperation() override;
 
-    // False when some message could not be downloaded, or the download could
-    // not start at all (the revisions unreadable, no IMAP session, no All
-    // Mail folder); read after the operation finished.
+    // False when some message could not be downloaded, a failure beyond its
+    // messages stopped the run, or the download could not start at all (the
+    // revisions unreadable, no IMAP session, no All Mail folder); read after
+    // the operation finished.
     bool completeSuccess() const;
     // Requests made so far.
     int numRequested() const;

@@ -1,11 +1,14 @@
 #include "mail/TDWProcessMessageResultOperation.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "mail/TDWMessageFile.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/store/TDWContextReset.h"
 #include "status/TDWActivityMonitor.h"
@@ -71,7 +74,7 @@ void TDWProcessMessageResultOperation::storeMessage()
     const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
     const auto revision = moc ? std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(m_docRevId, nullptr)) : nullptr;
     const TDWContextReset resetOnExit{moc.get()};
-    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"));
+    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Mail);
     // Revision paths are relative to the backup folder; without either there is nowhere to write.
     if (!revision || itemsPath.isEmpty() || revision->filePath().isEmpty()) {
         tdwLog(QStringLiteral("ERROR: Unable to find where to save message for %1").arg(m_docRevId.uriRepresentation().toString()));
@@ -81,7 +84,7 @@ void TDWProcessMessageResultOperation::storeMessage()
     const QString path = QDir(itemsPath).filePath(revision->filePath());
     const QString folder = QFileInfo(path).path();
     // A folder that cannot be made leaves the stored status alone: a later pass asks again.
-    if (!QDir().mkpath(folder) && !QFileInfo(folder).isDir()) {
+    if (!TDWPrivateFiles::makeFolder(folder)) {
         tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(folder, QStringLiteral("the folder could not be created")));
         tellMonitorDownloadStopped(m_docRevId);
         return;
@@ -95,7 +98,7 @@ void TDWProcessMessageResultOperation::storeMessage()
         TDWError error;
         if (TDWMessageFile::write(path, m_data, TDWMessageFile::flagWordFor(*revision), &error)) {
             revision->setExportStatus(TDWDocRev::BackedUp);
-            TDWFileLock::setLocked(path, TDWUserDefaults::standard()->boolForKey(QStringLiteral("lockBackupFiles")));
+            TDWFileLock::setLocked(path, TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles));
         } else {
             tdwLog(QStringLiteral("ERROR: Failed to write message to “%1”").arg(path));
             revision->setExportStatus(TDWDocRev::DownloadFailed);

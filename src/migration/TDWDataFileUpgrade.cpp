@@ -1,6 +1,7 @@
 #include "migration/TDWDataFileUpgrade.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "migration/TDWMigrationManager.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -29,8 +30,8 @@ std::shared_ptr<TDWPersistentStoreCoordinator> TDWDataFileUpgrade::run(TDWMigrat
     }
     tdwLog(QStringLiteral("migration success!"));
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
-    defaults->setBool(true, QStringLiteral("setsorttitles"));
-    defaults->setBool(true, QStringLiteral("setfoldertypes"));
+    defaults->setBool(true, TDWSettingsKeys::SetSortTitles);
+    defaults->setBool(true, TDWSettingsKeys::SetFolderTypes);
     defaults->synchronize();
     cleanDocsFolder(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("docs")));
     return coordinator;

@@ -1,5 +1,6 @@
 #include "migration/TDWFirstTimeV25WindowController.h"
 
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -16,7 +17,6 @@
 namespace {
 
 const QString CalendarSettingsChanged = QStringLiteral("not_changed_calendar_access_settings");
-const QString CalendarAccessLevelKey = QStringLiteral("calendarAccessLevel");
 const QString CalendarLinkPrefix = QStringLiteral("tw:calendars.");
 
 QDomElement elementById(const QDomNode &root, const QString &id)
@@ -117,13 +117,13 @@ void TDWFirstTimeV25WindowController::updateForAuthInfo()
 
 void TDWFirstTimeV25WindowController::updateForMail()
 {
-    if (TDWUserDefaults::standard()->boolForKey(QStringLiteral("firsttimev2")))
+    if (TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::FirstTimeV2))
         removeElement(elementById(m_page.documentElement(), QStringLiteral("enablemail")));
 }
 
 void TDWFirstTimeV25WindowController::handleCalendarSettingChange()
 {
-    const qint64 level = TDWUserDefaults::standard()->integerForKey(CalendarAccessLevelKey);
+    const qint64 level = TDWUserDefaults::standard()->integerForKey(TDWSettingsKeys::CalendarAccessLevel);
     for (int choice = 1; choice <= 3; ++choice) {
         QDomElement radio = elementById(m_page.documentElement(), QStringLiteral("calRadio.%1").arg(choice));
         if (radio.isNull())
@@ -167,7 +167,7 @@ bool TDWFirstTimeV25WindowController::decidePolicyForNavigation(const QUrl &url)
 
 void TDWFirstTimeV25WindowController::setCalendarAccessLevel(int level)
 {
-    TDWUserDefaults::standard()->setInteger(level, CalendarAccessLevelKey);
+    TDWUserDefaults::standard()->setInteger(level, TDWSettingsKeys::CalendarAccessLevel);
     TDWNotificationCenter::defaultCenter().post(CalendarSettingsChanged);
 }
 
@@ -198,9 +198,9 @@ void TDWFirstTimeV25WindowController::showWindow()
 void TDWFirstTimeV25WindowController::done()
 {
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
-    defaults->setBool(true, QStringLiteral("firsttimev2"));
-    defaults->setBool(true, QStringLiteral("firsttimev25"));
-    defaults->removeObjectForKey(QStringLiteral("oauthMigrationResult"));
+    defaults->setBool(true, TDWSettingsKeys::FirstTimeV2);
+    defaults->setBool(true, TDWSettingsKeys::FirstTimeV25);
+    defaults->removeObjectForKey(TDWSettingsKeys::OAuthMigrationResult);
     defaults->synchronize();
     m_window->close();
     emit finished();

@@ -67,6 +67,12 @@ void TDWAccountDeleteConfirmationWindowController::cancelButtonClick()
     endSheet(QDialog::Rejected);
 }
 
+void TDWAccountDeleteConfirmationWindowController::reject()
+{
+    if (!m_deletion)
+        cancelButtonClick();
+}
+
 void TDWAccountDeleteConfirmationWindowController::disableButtonClick()
 {
     std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();

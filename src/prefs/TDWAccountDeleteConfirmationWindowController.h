@@ -39,6 +39,10 @@ public:
     // closes when it ends.
     void deleteButtonClick();
 
+    // Escape and closing the sheet are Cancel; while the deletion runs, which
+    // no Cancel can stop, they do nothing.
+    void reject() override;
+
 private:
     void deleteFailed();
     void deleteFinished();

@@ -2,6 +2,7 @@
 
 #include "common/BKSNotUtils.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -12,12 +13,11 @@
 
 namespace {
 
-const QString RuleKey = QStringLiteral("dontbackuppredicate");
 
 // The stored rules as the comparisons they are made of.
 QList<TDWPredicate> storedRules()
 {
-    const QString stored = TDWUserDefaults::standard()->stringForKey(RuleKey);
+    const QString stored = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::DontBackupPredicate);
     if (stored.trimmed().isEmpty())
         return {};
     TDWError error;
@@ -127,9 +127,9 @@ void TDWRuleSheetController::ruleSheetOkButtonClick()
     const TDWPredicate rule = predicate();
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     if (rule.isNull())
-        defaults->removeObjectForKey(RuleKey);
+        defaults->removeObjectForKey(TDWSettingsKeys::DontBackupPredicate);
     else
-        defaults->setString(rule.predicateFormat(), RuleKey);
+        defaults->setString(rule.predicateFormat(), TDWSettingsKeys::DontBackupPredicate);
     // The scheduler observes this and applies the rules once; calling it here
     // as well would apply them twice.
     BKSNotUtils::postNotificationName(QStringLiteral("excluderuleschanged"), this);

@@ -1,6 +1,7 @@
 #include "services/TDWCalWriter.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "platform/foundation/TDWLog.h"
 
 #include <QDir>
@@ -19,7 +20,7 @@ bool TDWCalWriter::writeCalendarFile()
             addTask(task.toMap());
     addLine(QStringLiteral("END:VCALENDAR"));
 
-    const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("calendar"))).filePath(m_docRev->filePath());
+    const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Calendar)).filePath(m_docRev->filePath());
     TDWError error;
     if (!writeContents(path, &error)) {
         tdwLog(QStringLiteral("ERROR: Unable to write to task list .ics file: %1: %2").arg(path, error.description()));

@@ -5,12 +5,14 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "common/BKSExpBackoffConnectionDelegateWrapper.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWUrlEncoding.h"
 #include "dataobjects/TDWEvent.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/http/TDWHttpRequest.h"
 #include "platform/store/TDWContextReset.h"
 #include "services/GDataDateTime.h"
@@ -374,7 +376,7 @@ void TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &cur
     const TDWDoc::Ptr doc = currentRev->doc();
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
     const TDWDocRev::Ptr newRev =
-        TDWDocRev::newWithMoc(moc, storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, QStringLiteral("calendar")) : nullptr);
+        TDWDocRev::newWithMoc(moc, storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, TDWServiceIds::Calendar) : nullptr);
     newRev->setDoc(doc);
     for (const QString &key : CopiedKeys)
         newRev->setKeyValue(currentRev->keyValue(key), key);
@@ -399,7 +401,7 @@ void TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &cur
     const QString dirPath = doc->dirPath() + QLatin1Char('/') + QString::number(number + 1);
     newRev->setDirPath(dirPath);
     newRev->setFilePath(dirPath + QLatin1Char('/') + currentRev->filePath().section(QLatin1Char('/'), -1));
-    QDir().mkpath(QDir(TDWFileMgr::backedUpItemsPathForService(doc->service())).filePath(dirPath));
+    TDWPrivateFiles::makeFolder(QDir(TDWFileMgr::backedUpItemsPathForService(doc->service())).filePath(dirPath));
 }
 
 TDWDocRev::Ptr TDWCalendarDatabaseUpdateOperation::revisionIn(TDWManagedObjectContext &moc, TDWError *error) const

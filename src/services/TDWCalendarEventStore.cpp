@@ -4,6 +4,7 @@
 #include "dataobjects/TDWCalendarEventModel.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -56,7 +57,7 @@ bool TDWCalendarEventStore::openCoordinator(const TDWDoc::Ptr &calendarDoc)
     {
         std::lock_guard lock(s_folderMutex);
         const QString folder = QFileInfo(path).absolutePath();
-        if (!QFileInfo::exists(folder) && !QDir().mkpath(folder))
+        if (!TDWPrivateFiles::makeFolder(folder))
             return false;
     }
     const std::shared_ptr<const TDWManagedObjectModel> model = getEventModel();

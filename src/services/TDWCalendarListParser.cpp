@@ -1,5 +1,6 @@
 #include "services/TDWCalendarListParser.h"
 
+#include "common/TDWServiceIds.h"
 #include "services/TDWDocListParser.h"
 
 #include <QUrl>
@@ -28,7 +29,7 @@ QString TDWCalendarListParser::nextUrl() const
 {
     if (nextPageToken().isNull())
         return {};
-    const QString base = config().firstListUrl(QStringLiteral("calendar"));
+    const QString base = config().firstListUrl(TDWServiceIds::Calendar);
     // Encoded once, so a token holding "+" or "&" reaches the service as it was given.
     return base + (base.contains(u'?') ? u'&' : u'?') + QLatin1String("pageToken=")
         + QString::fromLatin1(QUrl::toPercentEncoding(nextPageToken()));

@@ -1,5 +1,6 @@
 #include "services/TDWCalendarServiceDelegate.h"
 
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
 void TDWCalendarServiceDelegate::docRevFound(const TDWDocRev::Ptr &)
@@ -9,7 +10,7 @@ void TDWCalendarServiceDelegate::docRevFound(const TDWDocRev::Ptr &)
 bool TDWCalendarServiceDelegate::useEntry(const TDWDocEntry &entry, const TDWAccount::Ptr &)
 {
     const QString &role = entry.accessRole();
-    switch (TDWUserDefaults::standard()->integerForKey(QStringLiteral("calendarAccessLevel"))) {
+    switch (TDWUserDefaults::standard()->integerForKey(TDWSettingsKeys::CalendarAccessLevel)) {
     case 2:
         return role != QLatin1String("freeBusyReader");
     case 1:

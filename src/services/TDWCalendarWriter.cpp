@@ -1,6 +1,7 @@
 #include "services/TDWCalendarWriter.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWLog.h"
 #include "services/GDataDateTime.h"
@@ -68,7 +69,7 @@ TDWCalendarWriter::TDWCalendarWriter(const TDWCalendarWriter &parent)
 
 bool TDWCalendarWriter::writeCalendarFile()
 {
-    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(QStringLiteral("calendar"));
+    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Calendar);
     if (itemsPath.isEmpty() || !m_docRev || m_docRev->filePath().isEmpty()) {
         fail(QStringLiteral("ERROR: No place to write the calendar file."));
         return false;

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWSafeFile.h"
 
 #include <QFileInfo>
@@ -93,7 +94,7 @@ void TDWCardCalWriter::appendUnfolded(const QString &text)
 
 bool TDWCardCalWriter::writeContents(const QString &path, TDWError *error) const
 {
-    return TDWSafeFile::write(path, m_contents.toUtf8(), error);
+    return TDWSafeFile::write(path, m_contents.toUtf8(), error, TDWPrivateFiles::FileMode);
 }
 
 bool TDWCardCalWriter::replaceBackupFile(const QString &path, TDWError *error) const

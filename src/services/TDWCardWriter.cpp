@@ -2,6 +2,7 @@
 
 #include "common/TDWBase64.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "platform/foundation/TDWLog.h"
 #include "services/TDWStoredContactEntry.h"
@@ -75,7 +76,7 @@ bool TDWCardWriter::writeContactFile()
         return false;
     }
     const TDWXMLElement contact = stored.entry();
-    const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("contacts"))).filePath(m_docRev->filePath());
+    const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Contacts)).filePath(m_docRev->filePath());
 
     addLine(QStringLiteral("BEGIN:VCARD"));
     addLine(QStringLiteral("VERSION:3.0"));

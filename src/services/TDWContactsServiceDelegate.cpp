@@ -2,6 +2,7 @@
 
 #include "agent/TDWLockUnlockAllBackupFilesOperation.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "services/TDWCardWriter.h"
@@ -13,7 +14,7 @@ void TDWContactsServiceDelegate::docRevFound(const TDWDocRev::Ptr &docRev)
     if (TDWCardWriter(docRev).writeContactFile())
         docRev->setExportStatus(TDWDocRev::BackedUp);
     // Locking is best effort: a file that cannot be changed stays as it is.
-    TDWLockUnlockAllBackupFilesOperation::lock(TDWUserDefaults::standard()->boolForKey(QStringLiteral("lockBackupFiles")),
+    TDWLockUnlockAllBackupFilesOperation::lock(TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles),
                                                TDWFileMgr::backedUpItemsPathForService(docRev->doc()->service()) + QLatin1Char('/')
                                                    + docRev->filePath());
 }

@@ -2,6 +2,7 @@
 
 #include "agent/TDWDocDirRenameHandler.h"
 #include "agent/TDWRuleUpdateOperation.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWAccount.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
@@ -12,6 +13,7 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/store/TDWContextReset.h"
 #include "services/TDWCalendarEventStore.h"
 #include "services/TDWDocListPage.h"
@@ -27,7 +29,6 @@
 
 namespace {
 
-const QString CalendarService = QStringLiteral("calendar");
 
 QString joined(const QString &folder, const QString &name)
 {
@@ -77,7 +78,7 @@ qint64 makeRevisionFolder(const QString &itemFolder, qint64 number, bool *made)
     bool itemFolderMade = false;
     *made = false;
     for (;;) {
-        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), 0777) == 0) {
+        if (::mkdir(QFile::encodeName(joined(itemFolder, QString::number(number))).constData(), TDWPrivateFiles::FolderMode) == 0) {
             *made = true;
             return number;
         }
@@ -86,7 +87,7 @@ qint64 makeRevisionFolder(const QString &itemFolder, qint64 number, bool *made)
             ++number;
         } else if (code == ENOENT && !itemFolderMade) {
             itemFolderMade = true;
-            QDir().mkpath(itemFolder);
+            TDWPrivateFiles::makeFolder(itemFolder);
         } else {
             return number;
         }
@@ -286,7 +287,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
             return Outcome::Done;
     }
 
-    if (m_service == CalendarService && (entry.accessRole().isNull() || entry.accessRole() != candidate->accessRole()))
+    if (m_service == TDWServiceIds::Calendar && (entry.accessRole().isNull() || entry.accessRole() != candidate->accessRole()))
         return Outcome::Done;
     if (reappeared)
         return Outcome::Done;
@@ -317,7 +318,7 @@ TDWDocListEntryProcessor::Outcome TDWDocListEntryProcessor::decideReuse(const TD
     if (candidate->starred() != entry.starred() || candidate->hidden() != entry.hidden() || candidate->shared() != entry.shared()
         || candidate->liked() != entry.liked() || candidate->viewedByMe() != entry.viewedByMe())
         return Outcome::Done;
-    if (m_service != CalendarService && entryDate.isValid() && !dateIsEqualTo(candidateDate, entryDate))
+    if (m_service != TDWServiceIds::Calendar && entryDate.isValid() && !dateIsEqualTo(candidateDate, entryDate))
         return Outcome::Done;
     *reuse = true;
     return Outcome::Done;
@@ -556,7 +557,7 @@ void TDWDocListEntryProcessor::offerToDelegate(Page &page, const TDWDocRev::Ptr 
     if (!m_serviceDelegate)
         return;
     if (!page.entryRevisionFolderMade)
-        QDir().mkpath(joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), docRev->dirPath()));
+        TDWPrivateFiles::makeFolder(joined(TDWFileMgr::backedUpItemsPathForService(doc->service()), docRev->dirPath()));
     m_serviceDelegate->docRevFound(docRev);
     if (docRev->exportStatus() == TDWDocRev::BackedUp)
         page.entryFinished.append(docRev);

@@ -6,7 +6,9 @@
 #include "agent/TDWCheckForMissingOperation.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "common/TDWUrlEncoding.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
@@ -19,6 +21,7 @@
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpClient.h"
@@ -47,21 +50,10 @@ constexpr auto RequestTimeout = std::chrono::seconds(120);
 // Calendars whose event stores are brought up to date at once.
 constexpr int CalendarUpdateWidth = 4;
 
-const QString DocsService = QStringLiteral("docs");
-const QString CalendarService = QStringLiteral("calendar");
 const QString StartChangeIdTemplate = QStringLiteral("${startChangeId}");
 const QString IncludeQueryTemplate = QStringLiteral("${includeQuery}");
 const QString LastChangeIdProperty = QStringLiteral("lastChangeId");
 const QString LastLimitedProperty = QStringLiteral("lastLimited");
-
-// The service's entry of the service table as it stands; empty when it has none.
-QVariantMap serviceEntry(const QString &service)
-{
-    for (const QVariant &entry : TDWServiceTable::shared().getConfig().value(QStringLiteral("services")).toList())
-        if (entry.toMap().value(QStringLiteral("id")).toString() == service)
-            return entry.toMap();
-    return {};
-}
 
 // The Google APIs host and key from data, shared by every parser of the program.
 std::shared_ptr<const TDWParserConfig> parserConfig()
@@ -94,13 +86,12 @@ TDWDocListRetrievalOperation::TDWDocListRetrievalOperation(const QString &accoun
                                                            const TDWManagedObjectID &backupIterationObjectID, TDWOperationQueue *downloadQueue)
     : TDWListRetrievalOperation(accountUsername, backupIterationObjectID, service)
     , m_downloadQueue(downloadQueue)
-    , m_serviceConfig(serviceEntry(service))
-    , m_urlObjects(m_serviceConfig.value(QStringLiteral("listurls")).toList())
+    , m_serviceConfig(TDWServiceTable::shared().serviceConfig(service))
+    , m_urlObjects(m_serviceConfig.listUrls)
     , m_tempDir(TDWFileUtils::createTempDir(QDir::tempPath(), QStringLiteral("tidewell.XXXXXX")))
     , m_startTimestampInteger(TDWClock::now().toSecsSinceEpoch())
-    , m_serviceFolderType(m_serviceConfig.value(QStringLiteral("folderType")).toString())
-    , m_serviceDelegate(TDWServiceDelegateClasses::shared().create(m_serviceConfig.value(QStringLiteral("serviceDelegateClass")).toString()))
-    , m_altRetrievalMethod(TDWUserDefaults::standard()->boolForKey(QStringLiteral("altRetrievalMethod")))
+    , m_serviceDelegate(TDWServiceDelegateClasses::shared().create(m_serviceConfig.serviceDelegateClass))
+    , m_altRetrievalMethod(TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::AltRetrievalMethod))
 {
 }
 
@@ -124,7 +115,7 @@ std::unique_ptr<TDWManagedObjectContext> TDWDocListRetrievalOperation::newMoc() 
 void TDWDocListRetrievalOperation::main()
 {
     if (start())
-        finishStarting(m_serviceConfig);
+        finishStarting();
 }
 
 // The start of the run up to the endpoints; false when it has ended the run.
@@ -143,8 +134,8 @@ bool TDWDocListRetrievalOperation::start()
         return false;
     }
     m_entryProcessor = std::make_unique<TDWDocListEntryProcessor>(accountUsername(), service(), backupIterationObjectID(), m_accountServiceStore,
-                                                                  m_serviceFolderType, m_serviceDelegate.get());
-    const bool hasChangeUrls = m_serviceConfig.contains(QStringLiteral("changeUrls"));
+                                                                  m_serviceConfig.folderType, m_serviceDelegate.get());
+    const bool hasChangeUrls = !m_serviceConfig.changeUrls.isEmpty();
     bool initial = true;
     {
         const std::unique_ptr<TDWManagedObjectContext> moc = newMoc();
@@ -153,7 +144,7 @@ bool TDWDocListRetrievalOperation::start()
         TDWError error;
         const TDWAccount::Ptr account = moc ? TDWAccount::byUsername(accountUsername(), *moc, &error) : nullptr;
         initial = !account || !account->lastListIterationForService(service());
-        if (account && service() == DocsService && account->limitGoogleDocs())
+        if (account && service() == TDWServiceIds::Docs && account->limitGoogleDocs())
             m_limited = true;
         if (moc && hasChangeUrls && !initial)
             m_previousLargestChangeId = getLastChangeIdWithLimited(m_limited, *moc);
@@ -161,7 +152,7 @@ bool TDWDocListRetrievalOperation::start()
     if (TDWActivityMonitor *monitor = TDWActivityMonitor::shared())
         monitor->startedRetrievingApiListForAccountUsername(accountUsername(), service(), initial);
     if (hasChangeUrls && !isIncremental())
-        return requestLargestChangeId(m_serviceConfig);
+        return requestLargestChangeId();
     return true;
 }
 
@@ -189,9 +180,9 @@ QByteArray TDWDocListRetrievalOperation::accessToken() const
     return credential ? credential->accessToken().toUtf8() : QByteArray();
 }
 
-bool TDWDocListRetrievalOperation::requestLargestChangeId(const QVariantMap &serviceConfig)
+bool TDWDocListRetrievalOperation::requestLargestChangeId()
 {
-    TDWHttpRequest request{QUrl(serviceConfig.value(QStringLiteral("maxChangeIdUrl")).toString())};
+    TDWHttpRequest request{QUrl(m_serviceConfig.maxChangeIdUrl)};
     request.setBearerToken(accessToken(), TDWGoogleEndpoints::bearerHosts());
     request.setTotalTimeout(RequestTimeout);
     auto client = std::make_shared<TDWHttpClient>();
@@ -230,10 +221,10 @@ bool TDWDocListRetrievalOperation::requestLargestChangeId(const QVariantMap &ser
     return true;
 }
 
-void TDWDocListRetrievalOperation::finishStarting(const QVariantMap &serviceConfig)
+void TDWDocListRetrievalOperation::finishStarting()
 {
-    if (isIncremental() && serviceConfig.contains(QStringLiteral("changeUrls")))
-        m_urlObjects = serviceConfig.value(QStringLiteral("changeUrls")).toList();
+    if (isIncremental() && !m_serviceConfig.changeUrls.isEmpty())
+        m_urlObjects = m_serviceConfig.changeUrls;
     m_urlIndex = 0;
     m_nextUrl = nextUrlForService();
     if (m_nextUrl.isNull()) {
@@ -270,10 +261,10 @@ QString TDWDocListRetrievalOperation::nextUrlForService()
 {
     if (m_urlIndex >= m_urlObjects.size())
         return {};
-    QString url = m_urlObjects.at(m_urlIndex).toMap().value(QStringLiteral("url")).toString();
+    QString url = m_urlObjects.at(m_urlIndex).url;
     if (isIncremental())
         url.replace(StartChangeIdTemplate, QString::number(m_previousLargestChangeId + 1));
-    if (service() == DocsService)
+    if (service() == TDWServiceIds::Docs)
         url.replace(IncludeQueryTemplate, TDWUrlEncoding::stringByUrlEncoding(includeQuery()));
     ++m_urlIndex;
     return url;
@@ -315,7 +306,7 @@ bool TDWDocListRetrievalOperation::startWithUrl(const QString &url)
     const QByteArray token = accessToken();
     if (m_altRetrievalMethod) {
         const TDWCurlPageFetch::Result result =
-            TDWCurlPageFetch::fetch(url, token, TDWGoogleEndpoints::bearerHosts(), m_serviceConfig.value(QStringLiteral("gdataversion")).toString(),
+            TDWCurlPageFetch::fetch(url, token, TDWGoogleEndpoints::bearerHosts(), m_serviceConfig.gdataVersion,
                                     [this] { return isCancelled(); });
         if (isCancelled()) {
             finish(false);
@@ -356,7 +347,7 @@ void TDWDocListRetrievalOperation::fetchAhead(const QString &url, const QByteArr
 {
     TDWHttpRequest request{QUrl(url)};
     request.setBearerToken(token, TDWGoogleEndpoints::bearerHosts());
-    const QString version = m_serviceConfig.value(QStringLiteral("gdataversion")).toString();
+    const QString version = m_serviceConfig.gdataVersion;
     if (!version.isEmpty())
         request.setHeader("GData-Version", version.toUtf8());
     request.setTotalTimeout(RequestTimeout);
@@ -395,19 +386,18 @@ void TDWDocListRetrievalOperation::dropPageAhead()
 
 std::unique_ptr<TDWParser> TDWDocListRetrievalOperation::makeParser() const
 {
-    const QString className = m_urlObjects.value(m_urlIndex - 1).toMap().value(QStringLiteral("parserClass")).toString();
-    return TDWParserFactory::create(className, parserConfig());
+    return TDWParserFactory::create(m_urlObjects.value(m_urlIndex - 1).parserClass, parserConfig());
 }
 
 void TDWDocListRetrievalOperation::keepPage(const QString &accountDirPath, const QString &suffix)
 {
     const QString pageFolder = QDir(TDWFileMgr::itemListXmlPathForService(service()))
                                    .filePath(accountDirPath + u'/' + QString::number(m_startTimestampInteger));
-    QDir().mkpath(pageFolder);
-    QDir().mkpath(QDir(TDWFileMgr::backedUpItemsPathForService(service())).filePath(accountDirPath));
+    TDWPrivateFiles::makeFolder(pageFolder);
+    TDWPrivateFiles::makeFolder(QDir(TDWFileMgr::backedUpItemsPathForService(service())).filePath(accountDirPath));
     const QString path = QDir(pageFolder).filePath(QStringLiteral("list%1.%2").arg(m_numFiles + 1).arg(suffix));
     TDWError error;
-    if (!TDWSafeFile::write(path, m_responseData, &error))
+    if (!TDWSafeFile::write(path, m_responseData, &error, TDWPrivateFiles::FileMode))
         tdwLog(QStringLiteral("ERROR: Unable to write list page \"%1\": %2").arg(path, error.localizedDescription()));
     ++m_numFiles;
 }
@@ -493,7 +483,7 @@ bool TDWDocListRetrievalOperation::chooseNextPage(const TDWParser &parser)
 {
     const QString continuation = parser.continuation();
     if (m_nextUrl.isNull() && !continuation.isNull())
-        m_nextUrl = m_urlObjects.value(m_urlIndex - 1).toMap().value(QStringLiteral("url")).toString() + QLatin1String("&c=")
+        m_nextUrl = m_urlObjects.value(m_urlIndex - 1).url + QLatin1String("&c=")
                     + TDWUrlEncoding::stringByUrlEncoding(continuation);
     if (m_nextUrl.isNull()) {
         if (m_urlIndex == m_urlObjects.size() && !queueMoreUrls()) {
@@ -522,11 +512,10 @@ bool TDWDocListRetrievalOperation::queueMoreUrls()
         tdwLog(QStringLiteral("ERROR: Unable to find backup iteration."));
         return false;
     }
-    const std::optional<QList<QVariantMap>> more = m_serviceDelegate->moreLinksForBackupIteration(iteration, m_accountServiceStore, *moc);
+    const std::optional<QList<TDWServiceConfig::ListUrl>> more = m_serviceDelegate->moreLinksForBackupIteration(iteration, m_accountServiceStore, *moc);
     if (!more)
         return false;
-    for (const QVariantMap &entry : *more)
-        m_urlObjects.append(entry);
+    m_urlObjects.append(*more);
     return true;
 }
 
@@ -556,12 +545,12 @@ void TDWDocListRetrievalOperation::finish(bool ok)
         } else {
             tdwLog(QStringLiteral("The item list of %1 for %2 was empty; no item is marked deleted").arg(service(), accountUsername()));
         }
-        if (service() == CalendarService)
+        if (service() == TDWServiceIds::Calendar)
             ok = updateCalendars();
     }
     qint32 reason = 2;
     if (ok) {
-        if (service() == DocsService)
+        if (service() == TDWServiceIds::Docs)
             updateTypes();
         deleteOldBackups();
         deleteOldDocListFiles();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/TDWListRetrievalOperation.h"
+#include "common/TDWServiceConfig.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "platform/foundation/TDWOperationQueue.h"
@@ -12,7 +13,6 @@
 #include <QList>
 #include <QSet>
 #include <QString>
-#include <QVariantMap>
 
 #include <atomic>
 #include <limits>
@@ -66,7 +66,7 @@ public:
     qint64 getLastChangeIdWithLimited(bool limited, TDWManagedObjectContext &moc);
     void setLargestChangeId(qint64 changeId) { m_largestChangeId = changeId; }
     // Chooses the endpoints, fills the directory names and reads every page.
-    void finishStarting(const QVariantMap &serviceConfig);
+    void finishStarting();
     // The next endpoint with its templates filled in; null when all were taken.
     QString nextUrlForService();
     bool setCurrentDocDirNames();
@@ -109,7 +109,7 @@ public:
     qint64 numObjectsRetrieved() const { return m_numObjectsRetrieved; }
     quint64 numFiles() const { return m_numFiles; }
     qint64 startTimestampInteger() const { return m_startTimestampInteger; }
-    const QString &serviceFolderType() const { return m_serviceFolderType; }
+    const QString &serviceFolderType() const { return m_serviceConfig.folderType; }
     QSet<QString> &currentDocDirNames();
     const TDWPersistentStorePtr &accountServiceStore() const { return m_accountServiceStore; }
     qint64 previousLargestChangeId() const { return m_previousLargestChangeId; }
@@ -123,7 +123,7 @@ protected:
 private:
     bool isIncremental() const { return m_previousLargestChangeId != NoChangeId; }
     bool start();
-    bool requestLargestChangeId(const QVariantMap &serviceConfig);
+    bool requestLargestChangeId();
     void readPages();
     QString includeQuery() const;
     QByteArray accessToken() const;
@@ -140,16 +140,15 @@ private:
     std::unique_ptr<TDWManagedObjectContext> newMoc() const;
 
     TDWOperationQueue *const m_downloadQueue;
-    const QVariantMap m_serviceConfig;
+    const TDWServiceConfig m_serviceConfig;
     TDWPersistentStorePtr m_accountServiceStore;
-    QVariantList m_urlObjects;
+    QList<TDWServiceConfig::ListUrl> m_urlObjects;
     qint64 m_urlIndex = 0;
     QString m_nextUrl;
     qint64 m_numObjectsRetrieved = 0;
     QString m_tempDir;
     quint64 m_numFiles = 0;
     const qint64 m_startTimestampInteger;
-    const QString m_serviceFolderType;
     std::unique_ptr<TDWServiceDelegate> m_serviceDelegate;
     std::unique_ptr<TDWDocListEntryProcessor> m_entryProcessor;
     qint64 m_previousLargestChangeId = NoChangeId;

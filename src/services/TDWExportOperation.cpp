@@ -5,12 +5,14 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWDocDirRenameHandler.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/predicate/TDWPredicate.h"
 #include "platform/store/TDWContextReset.h"
@@ -22,14 +24,13 @@
 
 namespace {
 
-const QString RuleKey = QStringLiteral("dontbackuppredicate");
 
 // The status to store for `given`: a failure of a revision that the user's
 // do-not-back-up rule matches becomes "excluded"; a success stays a success.
 // Nullopt (with the reason) when the rule cannot be read.
 std::optional<qint64> statusToStore(qint64 given, const TDWDocRev &rev, QString *reason)
 {
-    const QString rule = TDWUserDefaults::standard()->stringForKey(RuleKey);
+    const QString rule = TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::DontBackupPredicate);
     if (given == TDWDocRev::BackedUp || rule.trimmed().isEmpty())
         return given;
     TDWError error;
@@ -87,7 +88,7 @@ QString TDWExportOperation::fullPathOfDocRev(const TDWDocRev &rev)
 bool TDWExportOperation::makeFolderForFile(const QString &path, QString *failure)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (QDir().mkpath(folder))
+    if (TDWPrivateFiles::makeFolder(folder))
         return true;
     *failure = QStringLiteral("Unable to create the folder “%1”").arg(folder);
     return false;
@@ -102,7 +103,7 @@ void TDWExportOperation::handleSuccessfulRetrieval()
         const std::shared_ptr<TDWDocRev> rev = moc ? fetchDocRev(*moc, &failure) : nullptr;
         // A lock that cannot be set does not make the download a failure.
         if (rev)
-            TDWFileLock::setLocked(fullPathOfDocRev(*rev), TDWUserDefaults::standard()->boolForKey(QStringLiteral("lockBackupFiles")));
+            TDWFileLock::setLocked(fullPathOfDocRev(*rev), TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles));
     }
     saveRetrievalStatus(TDWDocRev::BackedUp, QString());
     considerDocDirRename();

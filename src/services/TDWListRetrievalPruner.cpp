@@ -3,7 +3,9 @@
 #include "agent/TDWLockUnlockAllBackupFilesOperation.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWFileUtils.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDoc.h"
@@ -72,7 +74,7 @@ TDWListRetrievalPruner::TDWListRetrievalPruner(const QString &accountUsername, c
 
 std::optional<QDateTime> TDWListRetrievalPruner::cutOff(const QDateTime &now)
 {
-    const qint32 delta = qint32(TDWUserDefaults::standard()->integerForKey(QStringLiteral("DeleteReferenceDeltaSeconds")));
+    const qint32 delta = qint32(TDWUserDefaults::standard()->integerForKey(TDWSettingsKeys::DeleteReferenceDeltaSeconds));
     if (delta == -1)
         return std::nullopt;
     return now.addSecs(-(delta == 0 ? DefaultKeepSeconds : qint64(delta)));
@@ -125,7 +127,7 @@ bool TDWListRetrievalPruner::pruneStore(const QDateTime &cutOff, bool limitedFul
             }
         }
     }
-    if (limitedFullRun && m_service == QLatin1String("docs") && !removeOtherThanGoogleDocs(moc, removals))
+    if (limitedFullRun && m_service == TDWServiceIds::Docs && !removeOtherThanGoogleDocs(moc, removals))
         return false;
     for (const TDWDocParent::Ptr &link : TDWDocParent::obsoletedBefore(cutOff, m_store, moc).value_or(QList<TDWDocParent::Ptr>()))
         moc.deleteObject(link);

@@ -1,5 +1,7 @@
 #include "services/TDWParserConfig.h"
 
+#include "common/TDWServiceConfig.h"
+
 #include <QUrl>
 
 TDWParserConfig::TDWParserConfig(const QVariantMap &serviceTable)
@@ -16,13 +18,10 @@ TDWParserConfig::TDWParserConfig(const QVariantMap &serviceTable)
         if (!mimeType.isEmpty())
             m_docTypeByMimeType.insert(mimeType, id);
     }
-    const QVariantList services = serviceTable.value(QStringLiteral("services")).toList();
-    for (const QVariant &item : services) {
-        const QVariantMap service = item.toMap();
-        const QVariantList listUrls = service.value(QStringLiteral("listurls")).toList();
-        const QString id = service.value(QStringLiteral("id")).toString();
-        if (!listUrls.isEmpty() && !m_firstListUrls.contains(id))
-            m_firstListUrls.insert(id, listUrls.first().toMap().value(QStringLiteral("url")).toString());
+    for (const QVariant &item : serviceTable.value(QStringLiteral("services")).toList()) {
+        const TDWServiceConfig service(item.toMap());
+        if (!service.listUrls.isEmpty() && !m_firstListUrls.contains(service.id))
+            m_firstListUrls.insert(service.id, service.listUrls.first().url);
     }
     const QVariantMap oauth = serviceTable.value(QStringLiteral("oauth")).toMap();
     m_googleApisHost = QUrl(oauth.value(QStringLiteral("userInfoEmailUrl")).toString()).authority();

@@ -1,5 +1,6 @@
 #include "services/TDWPicasaServiceDelegate.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWLog.h"
@@ -28,22 +29,15 @@ void TDWPicasaServiceDelegate::docRevFound(const TDWDocRev::Ptr &docRev)
 
 QString TDWPicasaServiceDelegate::picasaHost()
 {
-    for (const QVariant &service : TDWServiceTable::shared().getConfig().value(QStringLiteral("services")).toList()) {
-        const QVariantMap config = service.toMap();
-        if (config.value(QStringLiteral("id")).toString() != QLatin1String("picasaweb"))
-            continue;
-        const QVariantMap first = config.value(QStringLiteral("listurls")).toList().value(0).toMap();
-        return QUrl(first.value(QStringLiteral("url")).toString()).host();
-    }
-    return {};
+    return QUrl(TDWServiceTable::shared().serviceConfig(TDWServiceIds::PicasaWeb).listUrls.value(0).url).host();
 }
 
-std::optional<QList<QVariantMap>> TDWPicasaServiceDelegate::moreLinksForBackupIteration(const TDWBackupIteration::Ptr &iteration,
-                                                                                        const TDWPersistentStorePtr &store,
-                                                                                        TDWManagedObjectContext &moc)
+std::optional<QList<TDWServiceConfig::ListUrl>> TDWPicasaServiceDelegate::moreLinksForBackupIteration(const TDWBackupIteration::Ptr &iteration,
+                                                                                                      const TDWPersistentStorePtr &store,
+                                                                                                      TDWManagedObjectContext &moc)
 {
     if (m_moreLinksCounter >= 2)
-        return QList<QVariantMap>{};
+        return QList<TDWServiceConfig::ListUrl>{};
     const bool albums = m_moreLinksCounter == 0;
     TDWError error;
     const std::optional<QList<TDWDocRev::Ptr>> seen = TDWDocRev::withPredicate(
@@ -56,10 +50,9 @@ std::optional<QList<QVariantMap>> TDWPicasaServiceDelegate::moreLinksForBackupIt
     }
     const QString format = QStringLiteral("https://%1/data/feed/api/user/default/albumid/%2?kind=%3");
     const QString host = picasaHost();
-    QList<QVariantMap> links;
+    QList<TDWServiceConfig::ListUrl> links;
     for (const TDWDocRev::Ptr &revision : *seen)
-        links.append({{QStringLiteral("url"),
-                       format.arg(host, encodedPath(revision->doc()->docId()), albums ? QStringLiteral("photo") : QStringLiteral("comment"))}});
+        links.append({format.arg(host, encodedPath(revision->doc()->docId()), albums ? QStringLiteral("photo") : QStringLiteral("comment")), {}});
     ++m_moreLinksCounter;
     return links;
 }

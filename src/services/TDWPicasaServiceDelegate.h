@@ -13,8 +13,9 @@ public:
     void docRevFound(const TDWDocRev::Ptr &docRev) override;
     // Photo feeds on the first call, comment feeds on the second, none after;
     // std::nullopt when the items seen cannot be fetched (the step is not counted).
-    std::optional<QList<QVariantMap>> moreLinksForBackupIteration(const TDWBackupIteration::Ptr &iteration,
-                                                                  const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc) override;
+    std::optional<QList<TDWServiceConfig::ListUrl>> moreLinksForBackupIteration(const TDWBackupIteration::Ptr &iteration,
+                                                                                const TDWPersistentStorePtr &store,
+                                                                                TDWManagedObjectContext &moc) override;
 
     // The host of the service table's Picasa Web Albums list URL.
     static QString picasaHost();

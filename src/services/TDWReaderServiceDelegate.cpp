@@ -1,8 +1,10 @@
 #include "services/TDWReaderServiceDelegate.h"
 
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDoc.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/xattr/NDResourceFork.h"
@@ -14,7 +16,7 @@ constexpr qint16 BookmarkResourceId = 256;
 } // namespace
 
 TDWReaderServiceDelegate::TDWReaderServiceDelegate()
-    : m_serviceBackupsDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("reader")))
+    : m_serviceBackupsDir(TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Reader))
 {
 }
 
@@ -32,7 +34,7 @@ void TDWReaderServiceDelegate::docRevFound(const TDWDocRev::Ptr &docRev)
     const QString path = m_serviceBackupsDir + QLatin1Char('/') + docRev->filePath();
     // An item without URL has no bookmark to write; it stays pending like any failed write.
     const QByteArray plist = url.isEmpty() ? QByteArray() : TDWPropertyList::write(QVariantMap{{QStringLiteral("URL"), url}}, nullptr);
-    if (plist.isEmpty() || !TDWSafeFile::write(path, plist, nullptr)) {
+    if (plist.isEmpty() || !TDWSafeFile::write(path, plist, nullptr, TDWPrivateFiles::FileMode)) {
         tdwLog(QStringLiteral("ERROR: Unable to write bookmark file to %1").arg(path));
         return;
     }

@@ -5,9 +5,9 @@ bool TDWServiceDelegate::useEntry(const TDWDocEntry &, const TDWAccount::Ptr &)
     return true;
 }
 
-std::optional<QList<QVariantMap>> TDWServiceDelegate::moreLinksForBackupIteration(const TDWBackupIteration::Ptr &,
-                                                                                  const TDWPersistentStorePtr &,
-                                                                                  TDWManagedObjectContext &)
+std::optional<QList<TDWServiceConfig::ListUrl>> TDWServiceDelegate::moreLinksForBackupIteration(const TDWBackupIteration::Ptr &,
+                                                                                                const TDWPersistentStorePtr &,
+                                                                                                TDWManagedObjectContext &)
 {
-    return QList<QVariantMap>{};
+    return QList<TDWServiceConfig::ListUrl>{};
 }

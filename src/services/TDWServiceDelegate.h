@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/TDWServiceConfig.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWDocRev.h"
@@ -9,7 +10,6 @@
 #include "services/TDWDocEntry.h"
 
 #include <QList>
-#include <QVariantMap>
 
 #include <optional>
 
@@ -29,11 +29,11 @@ public:
     virtual void docRevFound(const TDWDocRev::Ptr &docRev) = 0;
     // Whether the entry is stored at all; by default every entry is.
     virtual bool useEntry(const TDWDocEntry &entry, const TDWAccount::Ptr &account);
-    // Further list URLs, each a map with "url", fetched with the default
-    // parser; empty = nothing more (the default); std::nullopt on failure.
-    virtual std::optional<QList<QVariantMap>> moreLinksForBackupIteration(const TDWBackupIteration::Ptr &iteration,
-                                                                          const TDWPersistentStorePtr &store,
-                                                                          TDWManagedObjectContext &moc);
+    // Further list URLs, fetched with their parser (the default one when
+    // none is named); empty = nothing more (the default); std::nullopt on failure.
+    virtual std::optional<QList<TDWServiceConfig::ListUrl>> moreLinksForBackupIteration(const TDWBackupIteration::Ptr &iteration,
+                                                                                        const TDWPersistentStorePtr &store,
+                                                                                        TDWManagedObjectContext &moc);
 };
 
 // The delegates by the names the service table gives under "serviceDelegateClass".

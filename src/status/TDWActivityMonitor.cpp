@@ -1,6 +1,7 @@
 #include "status/TDWActivityMonitor.h"
 
 #include "common/BKSNotUtils.h"
+#include "common/TDWServiceIds.h"
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -16,7 +17,6 @@ namespace {
 std::atomic<TDWActivityMonitor *> g_shared = nullptr;
 
 const QString GlobalKey = QStringLiteral("global");
-const QString MailService = QStringLiteral("mail");
 const QString StatusChangeName = QStringLiteral("indexretrievalstatuschange");
 const QString GlobalStatusChangeName = QStringLiteral("NOTIFICATION_GLOBAL_BACKUP_OPERATION_STATUS_CHANGE");
 
@@ -83,20 +83,20 @@ void TDWActivityMonitor::done()
 void TDWActivityMonitor::startedRetrievingMailListForAccountUsername(const QString &username, bool initial)
 {
     std::lock_guard lock(m_mutex);
-    TDWActivityMonitorBackupStatus &record = recordCreatingIfNecessary(username, MailService);
+    TDWActivityMonitorBackupStatus &record = recordCreatingIfNecessary(username, TDWServiceIds::Mail);
     record.status = RetrievingList;
     record.initial = initial;
-    notifyWithAccountUsername(username, MailService);
+    notifyWithAccountUsername(username, TDWServiceIds::Mail);
 }
 
 void TDWActivityMonitor::updateRetrievingAllMailListForAccountUsername(const QString &username, qint64 startIndex, qint64 messageCount,
                                                                        qint64 currentIndex)
 {
     std::lock_guard lock(m_mutex);
-    TDWActivityMonitorBackupStatus &record = recordCreatingIfNecessary(username, MailService);
+    TDWActivityMonitorBackupStatus &record = recordCreatingIfNecessary(username, TDWServiceIds::Mail);
     record.status = RetrievingList;
     record.pctComplete = getPctWithNumerator(currentIndex - startIndex, messageCount - startIndex);
-    notifyWithAccountUsername(username, MailService);
+    notifyWithAccountUsername(username, TDWServiceIds::Mail);
 }
 
 void TDWActivityMonitor::startedRetrievingApiListForAccountUsername(const QString &username, const QString &service, bool initial)

@@ -2,7 +2,9 @@
 
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -14,7 +16,6 @@
 
 namespace {
 
-const QString MailService = QStringLiteral("mail");
 
 QString localized(const char *text)
 {
@@ -60,7 +61,7 @@ qint32 TDWStatusMgr::statusForAccount(const std::shared_ptr<TDWAccount> &account
     if (!account->enabledForService(service))
         return ServiceDisabled;
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
-    if (defaults->boolForKey(QStringLiteral("backupdirismissing")))
+    if (defaults->boolForKey(TDWSettingsKeys::BackupDirIsMissing))
         return BackupDirMissing;
     if (loginRequired(account->username()))
         return LoginRequired;
@@ -70,13 +71,13 @@ qint32 TDWStatusMgr::statusForAccount(const std::shared_ptr<TDWAccount> &account
     const std::shared_ptr<TDWBackupIteration> latest = TDWBackupIteration::latestBackupIteration(moc, nullptr);
     const std::shared_ptr<TDWBackupIteration> lastList = account->lastListIterationForService(service);
     if (!lastList || !latest || lastList->objectID() != latest->objectID())
-        return defaults->boolForKey(QStringLiteral("last_cancelled")) ? ListRetrievalCancelled : ListRetrievalFailed;
+        return defaults->boolForKey(TDWSettingsKeys::LastCancelled) ? ListRetrievalCancelled : ListRetrievalFailed;
     if (!setting || !setting->downloadCountsUpToDate())
         return DownloadCountsStale;
 
     const qint64 pending = setting->numDownloadsPending();
     const qint64 notYet = pending + setting->numDownloadsFailed() + setting->numDownloadsMissing();
-    if (notYet != 0 && notYet == pending && service == MailService && account->settingForService(MailService)->allQueuedExportsBackedUpLast())
+    if (notYet != 0 && notYet == pending && service == TDWServiceIds::Mail && account->settingForService(TDWServiceIds::Mail)->allQueuedExportsBackedUpLast())
         return MailAwaitingQuota;
     return notYet != 0 ? ItemsNotBackedUp : BackedUp;
 }

@@ -1,6 +1,7 @@
 #include "ui/TDWAccountFlowController.h"
 
 #include "common/BKSNotUtils.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
@@ -111,7 +112,7 @@ void TDWAccountFlowController::doneAccountView(bool signInNeeded)
         showAuthView();
         return;
     }
-    if (m_accountViewController->enabledForService(QStringLiteral("mail")))
+    if (m_accountViewController->enabledForService(TDWServiceIds::Mail))
         showLabelView();
     else
         applySettings();
@@ -137,7 +138,7 @@ void TDWAccountFlowController::showAuthViewFor(const QString &username, const QS
 
 void TDWAccountFlowController::doneAuthView(const std::optional<TDWFoldersWithFlags> &foldersWithFlags)
 {
-    if (!m_accountViewController || !m_accountViewController->enabledForService(QStringLiteral("mail"))) {
+    if (!m_accountViewController || !m_accountViewController->enabledForService(TDWServiceIds::Mail)) {
         applySettings();
         return;
     }
@@ -195,7 +196,7 @@ void TDWAccountFlowController::applySettings()
         BKSErrorAlerts::showError(tr("Unable to save the account entry."), m_window);
         return;
     }
-    if (m_labelViewController && m_accountViewController && m_accountViewController->enabledForService(QStringLiteral("mail"))
+    if (m_labelViewController && m_accountViewController && m_accountViewController->enabledForService(TDWServiceIds::Mail)
         && !m_labelViewController->applySettings())
         BKSErrorAlerts::showError(tr("Unable to save excluded labels."));
     const QString username = m_accountViewController ? m_accountViewController->accountUsername() : m_accountUsername;

@@ -5,6 +5,7 @@
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "accounts/TDWPreflightMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -32,8 +33,8 @@
 namespace {
 
 // The services this view has a check box for, in the order shown.
-const QStringList CheckboxServices = {QStringLiteral("mail"), QStringLiteral("contacts"), QStringLiteral("calendar"),
-                                      QStringLiteral("docs")};
+const QStringList CheckboxServices = {TDWServiceIds::Mail, TDWServiceIds::Contacts, TDWServiceIds::Calendar,
+                                      TDWServiceIds::Tasks, TDWServiceIds::Docs};
 // The status handed to the save of an account not stored yet.
 constexpr qint64 NewAccountStatus = -1;
 // The Drive choice's button ids.
@@ -78,7 +79,7 @@ void TDWAccountViewController::buildView()
     username->addWidget(m_usernameField);
     username->addWidget(m_usernameLabel);
 
-    const QStringList titles = {tr("Gmail"), tr("Contacts"), tr("Calendar"), tr("Google Drive")};
+    const QStringList titles = {tr("Gmail"), tr("Contacts"), tr("Calendar"), tr("Tasks"), tr("Google Drive")};
     auto *services = new QVBoxLayout;
     for (qsizetype i = 0; i < CheckboxServices.size(); ++i) {
         auto *checkbox = new QCheckBox(titles[i]);
@@ -184,11 +185,11 @@ void TDWAccountViewController::showAccountForUsername(const QString &username)
     m_usernameField->setText(username);
     m_usernameField->hide();
     m_usernameLabel->show();
-    if (account && account->enabledForService(QStringLiteral("mail")))
+    if (account && account->enabledForService(TDWServiceIds::Mail))
         m_labelButton->show();
     for (auto it = m_enabledCheckboxesByService.cbegin(); it != m_enabledCheckboxesByService.cend(); ++it)
         it.value()->setChecked(account && account->enabledForService(it.key()));
-    const bool docs = enabledForService(QStringLiteral("docs"));
+    const bool docs = enabledForService(TDWServiceIds::Docs);
     for (QAbstractButton *button : m_limitedGoogleDocsRadioGroup->buttons())
         button->setEnabled(docs);
     m_limitedGoogleDocsRadioGroup->button(account && account->limitGoogleDocs() ? LimitGoogleDocs : AllGoogleDocs)->setChecked(true);
@@ -278,7 +279,7 @@ void TDWAccountViewController::usernameEditingFinished()
 void TDWAccountViewController::enabledCheckboxClicked(QCheckBox *checkbox)
 {
     const QString service = m_enabledCheckboxesByService.key(checkbox);
-    if (service == QLatin1String("mail")) {
+    if (service == TDWServiceIds::Mail) {
         const bool labelsShown = !m_labelButton->isHidden();
         if (labelsShown)
             m_labelButton->setEnabled(false);
@@ -286,7 +287,7 @@ void TDWAccountViewController::enabledCheckboxClicked(QCheckBox *checkbox)
             m_requiredImapSettingsButton->hide();
         else if (!labelsShown)
             m_requiredImapSettingsButton->show();
-    } else if (service == QLatin1String("docs")) {
+    } else if (service == TDWServiceIds::Docs) {
         for (QAbstractButton *button : m_limitedGoogleDocsRadioGroup->buttons())
             button->setEnabled(checkbox->isChecked());
     }
@@ -388,9 +389,9 @@ void TDWAccountViewController::accessTokenRetrieverReceivedAccessToken(TDWAccess
     startPreflight(accessToken);
 }
 
-void TDWAccountViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &message)
+void TDWAccountViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &error)
 {
-    tdwLog(QStringLiteral("ERROR: Unable to get an access token: %1").arg(message));
+    tdwLog(QStringLiteral("ERROR: Unable to get an access token: %1").arg(error.localizedDescription()));
     stopVerifying();
     m_flow->doneAccountView(true);
 }
@@ -419,10 +420,10 @@ void TDWAccountViewController::emailAddressRetrieverEncounteredAuthorizationErro
     m_flow->doneAccountView(true);
 }
 
-void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const QString &message)
+void TDWAccountViewController::emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const TDWError &error)
 {
     stopVerifying();
-    showError(message);
+    showError(error.localizedDescription());
 }
 
 void TDWAccountViewController::handlePreflightSuccess()
@@ -435,10 +436,10 @@ void TDWAccountViewController::handlePreflightSuccess()
     m_flow->doneAuthView(foldersWithFlags);
 }
 
-void TDWAccountViewController::handlePreflightFailureWithMessage(const QString &message)
+void TDWAccountViewController::handlePreflightFailure(const TDWError &error)
 {
     stopVerifying();
-    showError(message);
+    showError(error.localizedDescription());
 }
 
 // ---------------------------------------------------------------------------

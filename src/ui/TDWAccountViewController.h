@@ -28,7 +28,7 @@ class TDWPreflightMgr;
 // decides, without showing anything new, whether the account can be saved as
 // it is, needs its access checked with the stored credential, or needs a new
 // sign-in, and hands over to the flow. Its controls carry object names:
-// "usernameField", "usernameLabel", "mail", "contacts", "calendar", "docs",
+// "usernameField", "usernameLabel", "mail", "contacts", "calendar", "tasks", "docs",
 // "limitGoogleDocs", "allGoogleDocs", "labels", "requiredImapSettings",
 // "statusText", "errorImage", "progress", "continue", "back", "cancel".
 class TDWAccountViewController : public QObject,
@@ -78,11 +78,11 @@ private:
     void startPreflight(const QString &accessToken);
 
     void accessTokenRetrieverReceivedAccessToken(TDWAccessTokenRetriever *retriever, const QString &accessToken) override;
-    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const QString &message) override;
-    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const QString &message) override;
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const TDWError &error) override;
+    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *retriever, const TDWError &error) override;
     void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *retriever, const QString &address) override;
     void emailAddressRetrieverEncounteredAuthorizationError(TDWAccountEmailAddressRetriever *retriever) override;
-    void handlePreflightFailureWithMessage(const QString &message) override;
+    void handlePreflightFailure(const TDWError &error) override;
     void handlePreflightSuccess() override;
 
     TDWAccountFlowController *m_flow;

@@ -6,6 +6,8 @@
 #include "ui/TDWInitConfigViewController.h"
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 
@@ -89,10 +91,21 @@ void TDWFirstTimeUserController::close()
 
 bool TDWFirstTimeUserController::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched != m_window.get())
+        return QObject::eventFilter(watched, event);
     // Closing the window by its title bar is a Cancel.
-    if (watched == m_window.get() && event->type() == QEvent::Close && !m_done) {
+    if (event->type() == QEvent::Close && !m_done) {
         m_done = true;
         emit cancelled();
+    }
+    // Escape, which the focused control left unhandled, is the page's Cancel
+    // button, as in a dialog; nothing while that button is disabled.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
+        const QWidget *page = TDWContentView::current(m_window.get());
+        QPushButton *cancelButton = page ? page->findChild<QPushButton *>(QStringLiteral("cancel")) : nullptr;
+        if (cancelButton && cancelButton->isVisible() && cancelButton->isEnabled())
+            cancelButton->click();
+        return true;
     }
     return QObject::eventFilter(watched, event);
 }

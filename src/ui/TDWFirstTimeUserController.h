@@ -15,9 +15,9 @@ class TDWInitConfigViewController;
 // the account sheet for the first account (Back on its account view returns
 // to the settings page). When the account has been saved it hands the
 // settings to the application (finished()), posts "newAccount" and
-// "firsttimedone" and closes. Cancel on any page, or closing the window,
-// closes it and asks the application to end (cancelled()), without anything
-// written. Everything happens on the main thread, the end request included.
+// "firsttimedone" and closes. Cancel on any page (or Escape, which presses
+// it), or closing the window, closes it and asks the application to end
+// (cancelled()), without anything written. Everything happens on the main thread, the end request included.
 class TDWFirstTimeUserController : public QObject, public TDWAccountViewDelegate
 {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "accounts/TDWCredential.h"
 #include "accounts/TDWKeychainMgr.h"
 #include "common/BKSNotUtils.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMailFolder.h"
@@ -40,7 +41,7 @@ constexpr int LabelIndent = 20;
 TDWPersistentStorePtr mailStoreFor(const QString &username)
 {
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    return storeMgr ? storeMgr->storeForAccountUsername(username, QStringLiteral("mail")) : nullptr;
+    return storeMgr ? storeMgr->storeForAccountUsername(username, TDWServiceIds::Mail) : nullptr;
 }
 
 // The account in a fresh context, which the caller resets.
@@ -368,9 +369,9 @@ void TDWLabelViewController::accessTokenRetrieverReceivedAccessToken(TDWAccessTo
     startLabelRefresh(accessToken);
 }
 
-void TDWLabelViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &message)
+void TDWLabelViewController::accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &error)
 {
-    handleRefreshError(message);
+    handleRefreshError(error.localizedDescription());
 }
 
 void TDWLabelViewController::startLabelRefresh(const QString &accessToken)

@@ -93,7 +93,7 @@ private:
     void handleRefreshResult();
 
     void accessTokenRetrieverReceivedAccessToken(TDWAccessTokenRetriever *retriever, const QString &accessToken) override;
-    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const QString &message) override;
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *retriever, const TDWError &error) override;
 
     TDWAccountFlowController *m_flow;
     TDWPersistentStorePtr m_accountServiceStore;

@@ -6,9 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace {
-
-QPainterPath cloudPath()
+QPainterPath TDWStatusIconDrawing::cloudShape()
 {
     QPainterPath path;
     path.setFillRule(Qt::WindingFill);
@@ -58,7 +56,7 @@ QPainterPath cloudPath()
     return path;
 }
 
-QPainterPath exclamationPath()
+QPainterPath TDWStatusIconDrawing::exclamationShape()
 {
     QPainterPath path;
     path.setFillRule(Qt::WindingFill);
@@ -77,7 +75,7 @@ QPainterPath exclamationPath()
     return path;
 }
 
-QPainterPath arrowPath()
+QPainterPath TDWStatusIconDrawing::inProgressShape()
 {
     QPainterPath path;
     path.setFillRule(Qt::WindingFill);
@@ -92,8 +90,6 @@ QPainterPath arrowPath()
     path.closeSubpath();
     return path;
 }
-
-} // namespace
 
 QImage TDWStatusIconDrawing::getImageForStatus(qint32 globalStatus, double colorFloat, bool backupInProgress, qreal scale)
 {
@@ -124,15 +120,15 @@ QImage TDWStatusIconDrawing::getImageForStatus(qint32 globalStatus, double color
 
 void TDWStatusIconDrawing::drawCloudWithColor(QPainter &painter, const QColor &color)
 {
-    painter.fillPath(cloudPath(), color);
+    painter.fillPath(cloudShape(), color);
 }
 
 void TDWStatusIconDrawing::drawExclamationWithColor(QPainter &painter, const QColor &color)
 {
-    painter.fillPath(exclamationPath(), color);
+    painter.fillPath(exclamationShape(), color);
 }
 
 void TDWStatusIconDrawing::drawInProgressWithColor(QPainter &painter, const QColor &color)
 {
-    painter.fillPath(arrowPath(), color);
+    painter.fillPath(inProgressShape(), color);
 }

@@ -5,6 +5,7 @@
 
 class QColor;
 class QPainter;
+class QPainterPath;
 
 // The status-bar item's icon, drawn in code: a cloud, faint when nothing is
 // set up, fainter with an exclamation mark when something needs attention,
@@ -24,4 +25,10 @@ public:
     static void drawCloudWithColor(QPainter &painter, const QColor &color);
     static void drawExclamationWithColor(QPainter &painter, const QColor &color);
     static void drawInProgressWithColor(QPainter &painter, const QColor &color);
+
+    // The shapes themselves, in that point space; the application icon is
+    // drawn from them too.
+    static QPainterPath cloudShape();
+    static QPainterPath exclamationShape();
+    static QPainterPath inProgressShape();
 };

@@ -3,6 +3,7 @@
 #include "agent/TDWBackupScheduler.h"
 #include "common/BKSDateFormatUtils.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "platform/foundation/TDWClock.h"
@@ -163,7 +164,7 @@ void TDWStatusItemMgr::addApplicationItems()
     addItem(localized("About Tidewell"), &TDWStatusItemMgr::showAboutRequested);
     addItem(localized("Activity"), &TDWStatusItemMgr::showActivityWindowRequested);
     // No "Check for Updates…": the distribution's packages update the program.
-    if (TDWUserDefaults::standard()->boolForKey(QStringLiteral("ShowDebugMenuItems"))) {
+    if (TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::ShowDebugMenuItems)) {
         m_menu->addSeparator();
         addItem(QStringLiteral("Throw Exception"), &TDWStatusItemMgr::throwExceptionRequested);
         addItem(QStringLiteral("Remove startup item"), &TDWStatusItemMgr::removeStartupItemRequested);

@@ -1,5 +1,6 @@
 #include "ui/TDWWindowUtilities.h"
 
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWUserDefaults.h"
 
@@ -16,7 +17,7 @@ constexpr std::chrono::milliseconds FadeDuration(500);
 
 void TDWWindowUtilities::centerFirstTime(QWidget *window)
 {
-    const QString key = QStringLiteral("firsttimewindow_%1").arg(window->objectName());
+    const QString key = TDWSettingsKeys::FirstTimeWindowPrefix + window->objectName();
     TDWUserDefaults *defaults = TDWUserDefaults::standard();
     if (defaults->boolForKey(key))
         return;

@@ -66,7 +66,7 @@ TEST_F(EMKeychainItemTest, FindTellsMissingFromUnavailable)
     TDWError error;
     EXPECT_EQ(EMGenericKeychainItem::genericKeychainItemForService(QStringLiteral("s"), user(), &status, &error), nullptr);
     EXPECT_EQ(status, TDWKeyringStatus::Unavailable);
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::Locked));
+    EXPECT_EQ(error.code(), TDWKeyringError::Locked);
 }
 
 TEST_F(EMKeychainItemTest, AddRefusesAnItemInTheWayUntilItIsRemoved)
@@ -78,7 +78,7 @@ TEST_F(EMKeychainItemTest, AddRefusesAnItemInTheWayUntilItIsRemoved)
 
     TDWError error;
     EXPECT_EQ(EMGenericKeychainItem::addGenericKeychainItemForService(service, user(), QStringLiteral("two"), &error), nullptr);
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::ItemExists));
+    EXPECT_EQ(error.code(), TDWKeyringError::ItemExists);
     EXPECT_EQ(stored(service, user()), "one");
 
     EXPECT_TRUE(first->removeFromKeychain());
@@ -104,7 +104,7 @@ TEST_F(EMKeychainItemTest, SetPasswordReplacesTheStoredOneOrKeepsIt)
     scripted->refuseStores = true;
     TDWError error;
     EXPECT_FALSE(item->setPassword(QStringLiteral("refused"), &error));
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::WriteFailed));
+    EXPECT_EQ(error.code(), TDWKeyringError::WriteFailed);
     EXPECT_EQ(item->password(), QStringLiteral("old"));
     EXPECT_EQ(stored(QStringLiteral("s"), user()), "old");
 

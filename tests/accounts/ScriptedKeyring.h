@@ -30,16 +30,16 @@ public:
         if (duringFind)
             duringFind();
         if (unavailable)
-            return failed(error, TDWKeyringErrorCode::Locked), TDWKeyringStatus::Unavailable;
+            return failed(error, TDWKeyringError::Locked), TDWKeyringStatus::Unavailable;
         return m_inner->find(service, account, secret, error);
     }
 
     bool store(const QString &service, const QString &account, const QByteArray &secret, TDWError *error) override
     {
         if (unavailable)
-            return failed(error, TDWKeyringErrorCode::Locked);
+            return failed(error, TDWKeyringError::Locked);
         if (refuseStores)
-            return failed(error, TDWKeyringErrorCode::WriteFailed);
+            return failed(error, TDWKeyringError::WriteFailed);
         return m_inner->store(service, account, secret, error);
     }
 
@@ -47,14 +47,14 @@ public:
     {
         ++removes;
         if (unavailable)
-            return failed(error, TDWKeyringErrorCode::Locked), TDWKeyringStatus::Unavailable;
+            return failed(error, TDWKeyringError::Locked), TDWKeyringStatus::Unavailable;
         return m_inner->remove(service, account, error);
     }
 
 private:
-    static bool failed(TDWError *error, TDWKeyringErrorCode code)
+    static bool failed(TDWError *error, TDWKeyringError::Code code)
     {
-        tdwSetError(error, TDWError::withDescription(TDWKeyringError::Domain, qint64(code), QStringLiteral("scripted failure")));
+        tdwSetError(error, TDWKeyringError::make(code, QStringLiteral("scripted failure")));
         return false;
     }
 

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 const QDateTime Now(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
@@ -29,9 +31,14 @@ public:
     {
         outcomes << QStringLiteral("token:") + accessToken;
     }
-    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &message) override { outcomes << message; }
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &error) override
+    {
+        outcomes << error.localizedDescription();
+        scope = error.scope();
+    }
 
     QStringList outcomes;
+    std::optional<TDWError::Scope> scope;
 };
 
 class RecordingNotifier : public TDWLoginNotifier
@@ -109,6 +116,7 @@ protected:
         EXPECT_TRUE(tdwtest::waitUntil([&] { return !delegate.outcomes.isEmpty(); }));
         QCoreApplication::processEvents();
         EXPECT_EQ(delegate.outcomes.size(), 1);
+        lastScope = delegate.scope;
         return delegate.outcomes.value(0);
     }
 
@@ -117,6 +125,8 @@ protected:
         return {{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")}, {QStringLiteral("status"), status}};
     }
 
+    // Of the last refresh's error, if it failed.
+    std::optional<TDWError::Scope> lastScope;
     std::shared_ptr<TDWFileKeyring> real;
     std::shared_ptr<ScriptedKeyring> keyring;
     RecordingNotifier notifier;
@@ -192,6 +202,8 @@ TEST_F(TDWAccessTokenRetrieverTest, OnlyARefusedGrantMarksTheCredentialAndTellsT
         tdwtest::LogCapture log;
 
         EXPECT_EQ(refresh(username), c.message) << c.tag;
+        // Only a refused grant needs the user to sign in again; the rest may mend by themselves.
+        EXPECT_EQ(lastScope == TDWError::Scope::SignIn, c.marked) << c.tag;
         const QJsonObject stored = storedJson(storedItem(username));
         if (c.marked) {
             EXPECT_TRUE(stored.value(QStringLiteral("refreshTokenInvalid")).toBool()) << c.tag;

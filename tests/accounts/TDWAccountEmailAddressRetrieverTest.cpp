@@ -23,9 +23,9 @@ struct Outcome
 class RecordingDelegate : public TDWAccountEmailAddressRetrieverDelegate
 {
 public:
-    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const QString &message) override
+    void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const TDWError &error) override
     {
-        record({QStringLiteral("error"), message});
+        record({QStringLiteral("error"), error.localizedDescription()});
     }
     void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *, const QString &address) override
     {

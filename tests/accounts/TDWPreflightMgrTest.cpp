@@ -20,7 +20,7 @@ namespace {
 class RecordingDelegate : public TDWPreflightDelegate
 {
 public:
-    void handlePreflightFailureWithMessage(const QString &message) override { record(message); }
+    void handlePreflightFailure(const TDWError &error) override { record(error.localizedDescription()); }
     void handlePreflightSuccess() override { record(QStringLiteral("success")); }
 
     QStringList outcomes;

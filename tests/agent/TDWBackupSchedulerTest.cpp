@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "common/TDWFileMgr.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -37,7 +38,7 @@ namespace {
 
 const QString Alice = QStringLiteral("alice@example.com");
 const QStringList SchedulerDefaults = {QStringLiteral("SecondsBetweenBackups"), QStringLiteral("DontIgnoreBackupIntervalWhenBackupIncomplete"),
-                                       QStringLiteral("restartedWhileBackupInProgress"), TDWBackupIteration::LatestBackupIterationUrlKey};
+                                       QStringLiteral("restartedWhileBackupInProgress"), TDWSettingsKeys::LatestBackupIterationUrl};
 
 TDWUserDefaults *defaults()
 {
@@ -88,7 +89,7 @@ protected:
             return std::make_shared<TDWBlockOperation>([this, username, service] { recount(username, service); });
         };
         environment.globalStatus = [this] { return globalStatus.load(); };
-        scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(), stack.coordinator, std::move(environment));
+        scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().serviceConfigs(), stack.coordinator, std::move(environment));
     }
 
     // The backup timer, once the scheduler has made one (its first timer is the online check).

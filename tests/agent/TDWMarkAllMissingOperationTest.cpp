@@ -37,7 +37,7 @@ protected:
             return std::make_shared<TDWBlockOperation>([] {});
         };
         environment.globalStatus = [] { return 0; };
-        m_scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(), m_moc->persistentStoreCoordinator(),
+        m_scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().serviceConfigs(), m_moc->persistentStoreCoordinator(),
                                                            std::move(environment));
         m_token = TDWNotificationCenter::defaultCenter().addObserver(QStringLiteral("allmissing"), [this](const TDWNotification &notification) {
             // Delivered on the main thread, where the item lists live.

@@ -100,7 +100,7 @@ TEST_F(TDWStoreBackupsTest, PrunesByAgeAndMakesOneSnapshotADay)
         {"hidden entry", {QStringLiteral(".cache")}, {QStringLiteral(".cache")}, true, {}},
         {"foreign entry", {QStringLiteral("notes")}, {QStringLiteral("notes")}, true,
          QStringLiteral("ERROR: Unable to parse date from subfolder name: notes")},
-        {"leftover temporary folder", {leftover}, {leftover}, true, {}},
+        {"leftover of an earlier killed run", {leftover}, {}, true, {}},
     };
     const QString made = TDWStoreBackups::folderNameForDate(Now);
     for (const PruneCase &c : cases) {

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMenu>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -159,6 +160,20 @@ void AppFixture::prepareReturningUser(const QStringList &usernames)
 QString AppFixture::dataFolder() const
 {
     return TDWFileMgr::defaultDataDir();
+}
+
+QAction *AppFixture::menuItem(const char *selector) const
+{
+    QList<QMenu *> menus = controller->appMenus()->menus();
+    while (!menus.isEmpty()) {
+        for (QAction *action : menus.takeFirst()->actions()) {
+            if (action->objectName() == QLatin1String(selector))
+                return action;
+            if (action->menu())
+                menus.append(action->menu());
+        }
+    }
+    return nullptr;
 }
 
 } // namespace apptest

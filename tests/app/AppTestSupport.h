@@ -1,8 +1,13 @@
 #pragma once
 
 #include "app/TDWAppController.h"
+#include "app/TDWAppMenus.h"
 #include "app/TDWAppPrompts.h"
+#include "app/TDWQuitFlow.h"
+#include "app/TDWRecoveryQueue.h"
+#include "app/TDWWindowRegistry.h"
 
+#include <QAction>
 #include <QByteArray>
 #include <QList>
 #include <QTcpServer>
@@ -74,6 +79,8 @@ protected:
     // Runs both launch steps and the event loop until start-up has come to
     // rest: finished, waiting in the first-run window, or stopped.
     void launch();
+    // The menu item with that action, anywhere in the menus; null if none.
+    QAction *menuItem(const char *selector) const;
     // Runs the event loop until the condition holds; false if it never does.
     static bool waitFor(const std::function<bool()> &condition);
 

@@ -58,7 +58,7 @@ TEST(ConfigResource, CheckerRejectsBrokenTables)
         const char *expected;
     };
     const Row rows[] = {
-        {"duplicate service id", "<string>picasaweb</string>", "<string>mail</string>", "are not the six services"},
+        {"duplicate service id", "<string>picasaweb</string>", "<string>mail</string>", "are not the seven services"},
         {"default throttle level missing", "<key>moderate</key>", "<key>medium</key>", "moderate is missing"},
         {"export type without description", "\t\t<key>word</key>\n\t\t<dict>\n\t\t\t<key>description", "\t\t<key>worde</key>\n\t\t<dict>\n\t\t\t<key>description", "word is not in exporttypes"},
         {"list folder removed at launch", "<string>readerlists</string>", "<string>readerlistxml</string>", "uses for something else"},

@@ -17,7 +17,7 @@
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWActivityMonitor.h"
-#include "status/TDWActivityWindowController.h"
+#include "ui/TDWActivityWindowController.h"
 #include "TestSupport.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWAccountFlowController.h"
@@ -90,7 +90,7 @@ TEST_F(TDWAppControllerStartup, FirstLaunchCreatesTheDataFolderAndStoreAndEndsIn
 
     ASSERT_TRUE(controller->firstTimeUserController());
     EXPECT_TRUE(controller->firstTimeUserController()->window()->isVisible());
-    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(controller->windows()->mainWindowController());
     EXPECT_FALSE(startupFinished);
     EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("firsttime")));
 
@@ -147,9 +147,9 @@ TEST_F(TDWAppControllerStartup, AReturningUserReachesTheMainWindowOnTheirAccount
     ASSERT_TRUE(startupFinished) << prompted->errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(controller->firstTimeUserController());
     EXPECT_FALSE(controller->migratingDatabaseWindowController());
-    ASSERT_TRUE(controller->mainWindowController());
-    EXPECT_TRUE(controller->mainWindowController()->window()->isVisible());
-    EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("second@example.com"));
+    ASSERT_TRUE(controller->windows()->mainWindowController());
+    EXPECT_TRUE(controller->windows()->mainWindowController()->window()->isVisible());
+    EXPECT_EQ(controller->windows()->currentAccountUsername(), QStringLiteral("second@example.com"));
     ASSERT_TRUE(controller->statusItemMgr());
     // The status menu lists both accounts, the one shown checked, and its commands reach the application.
     const auto statusMenuItem = [this](const QString &title) -> QAction * {
@@ -162,16 +162,16 @@ TEST_F(TDWAppControllerStartup, AReturningUserReachesTheMainWindowOnTheirAccount
     ASSERT_TRUE(statusMenuItem(QStringLiteral("second@example.com")));
     EXPECT_TRUE(statusMenuItem(QStringLiteral("second@example.com"))->isChecked());
     statusMenuItem(QStringLiteral("first@example.com"))->trigger();
-    EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("first@example.com"));
+    EXPECT_EQ(controller->windows()->currentAccountUsername(), QStringLiteral("first@example.com"));
     EXPECT_TRUE(statusMenuItem(QStringLiteral("first@example.com"))->isChecked());
     EXPECT_FALSE(statusMenuItem(QStringLiteral("second@example.com"))->isChecked());
     statusMenuItem(QStringLiteral("Activity"))->trigger();
-    ASSERT_TRUE(controller->activityWindowController());
-    EXPECT_TRUE(controller->activityWindowController()->window()->isVisible());
+    ASSERT_TRUE(controller->windows()->activityWindowController());
+    EXPECT_TRUE(controller->windows()->activityWindowController()->window()->isVisible());
     // "mail2" was already set: a plain launch does not back up at once.
     EXPECT_EQ(backupRunsMade, 0);
     // The post-upgrade notes were read before.
-    EXPECT_TRUE(controller->miscWindowControllers().isEmpty());
+    EXPECT_TRUE(controller->windows()->miscWindowControllers().isEmpty());
 }
 
 TEST_F(TDWAppControllerStartup, AReturningUserWhoHasNotReadTheUpgradeNotesSeesThemOnceBesideTheMainWindow)
@@ -199,16 +199,16 @@ TEST_F(TDWAppControllerStartup, AReturningUserWhoHasNotReadTheUpgradeNotesSeesTh
         launch();
 
         ASSERT_TRUE(startupFinished);
-        ASSERT_TRUE(controller->mainWindowController());
-        ASSERT_EQ(controller->miscWindowControllers().size(), 1);
-        QPointer<TDWFirstTimeV25WindowController> notes = qobject_cast<TDWFirstTimeV25WindowController *>(controller->miscWindowControllers().first());
+        ASSERT_TRUE(controller->windows()->mainWindowController());
+        ASSERT_EQ(controller->windows()->miscWindowControllers().size(), 1);
+        QPointer<TDWFirstTimeV25WindowController> notes = qobject_cast<TDWFirstTimeV25WindowController *>(controller->windows()->miscWindowControllers().first());
         ASSERT_TRUE(notes);
         EXPECT_TRUE(notes->window()->isVisible());
         EXPECT_EQ(notes->allUsernames(), c.allUsernames);
         EXPECT_EQ(notes->failedUsernames(), c.failedUsernames);
 
         notes->done();
-        EXPECT_TRUE(controller->miscWindowControllers().isEmpty());
+        EXPECT_TRUE(controller->windows()->miscWindowControllers().isEmpty());
         EXPECT_TRUE(waitFor([&] { return notes.isNull(); }));
         EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("firsttimev25")));
         EXPECT_FALSE(defaults()->objectForKey(QStringLiteral("oauthMigrationResult")).isValid());
@@ -226,8 +226,8 @@ TEST_F(TDWAppControllerStartup, TheMainWindowFallsBackToTheFirstAccountWhenTheLa
     makeController();
     launch();
 
-    ASSERT_TRUE(controller->mainWindowController());
-    EXPECT_EQ(controller->currentAccountUsername(), QStringLiteral("a@example.com"));
+    ASSERT_TRUE(controller->windows()->mainWindowController());
+    EXPECT_EQ(controller->windows()->currentAccountUsername(), QStringLiteral("a@example.com"));
     EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
 }
 
@@ -286,7 +286,7 @@ TEST_F(TDWAppControllerStartup, BackgroundAppShowsNoWindowButTheStatusItem)
     launch();
 
     ASSERT_TRUE(startupFinished);
-    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(controller->windows()->mainWindowController());
     for (QWidget *window : QApplication::topLevelWidgets())
         EXPECT_FALSE(window->isVisible()) << window->windowTitle().toStdString();
     EXPECT_TRUE(controller->statusItemMgr());
@@ -331,7 +331,7 @@ TEST_F(TDWAppControllerStartup, AStoreThatCannotBeReadIsShownAndStopsStartUp)
     EXPECT_EQ(stops, QList<int>{EXIT_FAILURE});
     ASSERT_EQ(prompted->errors.size(), 1);
     EXPECT_TRUE(prompted->errors.first().startsWith(QStringLiteral("Unable to read the metadata store.")));
-    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(controller->windows()->mainWindowController());
     EXPECT_FALSE(controller->firstTimeUserController());
     EXPECT_FALSE(TDWMasterStore::shared().storeMgr());
     EXPECT_FALSE(startupFinished);
@@ -363,7 +363,7 @@ TEST_F(TDWAppControllerStartup, AnAccountStoreThatCannotBeReadIsShownAndStopsSta
 
     EXPECT_EQ(stops, QList<int>{EXIT_FAILURE});
     EXPECT_EQ(prompted->errors, QStringList{TDWMasterStore::unableToReadCoreDataMsg()});
-    EXPECT_FALSE(controller->mainWindowController());
+    EXPECT_FALSE(controller->windows()->mainWindowController());
     EXPECT_FALSE(startupFinished);
 }
 
@@ -389,7 +389,7 @@ TEST_F(TDWAppControllerStartup, TheMonitorIsStartedWhenInstalledAndOnlyThatProce
     ASSERT_TRUE(controller->monitorApp()->isRunning());
     EXPECT_NE(controller->monitorApp()->processId(), other.processId());
 
-    controller->quitConfirming();
+    controller->quitFlow()->quitConfirming();
 
     EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
     EXPECT_FALSE(controller->monitorApp()->isRunning());
@@ -427,10 +427,10 @@ TEST_F(TDWAppControllerStartup, MenuItemsAreEnabledOnlyWhenTheyCanAct)
 {
     makeController();
     auto item = [this](const char *selector) {
-        for (QMenu *menu : controller->menus())
+        for (QMenu *menu : controller->appMenus()->menus())
             for (QAction *action : menu->actions())
                 if (action->objectName() == QLatin1String(selector))
-                    return controller->validateMenuItem(action);
+                    return controller->appMenus()->validateMenuItem(action);
         ADD_FAILURE() << "no menu item " << selector;
         return false;
     };
@@ -466,12 +466,12 @@ TEST_F(TDWAppControllerStartup, SettingTheCurrentAccountRemembersItAndTellsTheWi
     const auto token = TDWNotificationCenter::defaultCenter().addObserver(
         QStringLiteral("usernameSelected"), [&](const TDWNotification &n) { lastUserInfo = n.userInfo(); });
 
-    controller->setCurrentAccountUsername(QStringLiteral("a@example.com"));
+    controller->windows()->setCurrentAccountUsername(QStringLiteral("a@example.com"));
     EXPECT_EQ(lastUserInfo.value(QStringLiteral("accountUsername")).toString(), QStringLiteral("a@example.com"));
     EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
 
     // None: an empty user info, and the remembered account stays.
-    controller->setCurrentAccountUsername({});
+    controller->windows()->setCurrentAccountUsername({});
     EXPECT_TRUE(lastUserInfo.isEmpty());
     EXPECT_EQ(defaults()->stringForKey(QStringLiteral("lastCurrentAccountUsername")), QStringLiteral("a@example.com"));
     EXPECT_EQ(posted.names.count(QStringLiteral("usernameSelected")), 2);
@@ -489,11 +489,11 @@ TEST_F(TDWAppControllerQuit, QuitNoPromptQuitsWithoutQuestions)
     controller->setLoginItems({{}, [&] { return inLoginItems; }, {}, {}});
     launch();
 
-    controller->quitConfirming();
+    controller->quitFlow()->quitConfirming();
 
     EXPECT_TRUE(prompted->asked.isEmpty());
     EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
-    EXPECT_TRUE(controller->userSaidQuit());
+    EXPECT_TRUE(controller->quitFlow()->userSaidQuit());
 }
 
 TEST_F(TDWAppControllerQuit, QuitDuringTheFirstRunAsksNothing)
@@ -503,7 +503,7 @@ TEST_F(TDWAppControllerQuit, QuitDuringTheFirstRunAsksNothing)
     launch();
     ASSERT_TRUE(controller->firstTimeUserController());
 
-    controller->quitConfirming();
+    controller->quitFlow()->quitConfirming();
 
     EXPECT_TRUE(prompted->asked.isEmpty());
     EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
@@ -539,7 +539,7 @@ TEST_F(TDWAppControllerQuit, TheQuitQuestionsAnswers)
         launch();
         prompts->quitAnswers = {c.answer};
 
-        controller->quitConfirming();
+        controller->quitFlow()->quitConfirming();
         if (c.quits) {
             EXPECT_TRUE(waitFor([this] { return !stops.isEmpty(); }));
         }
@@ -567,9 +567,9 @@ TEST_F(TDWAppControllerQuit, TerminatingAsksOnceToStartAtLoginWhenTheUserHasNotS
     launch();
     prompts->startAtLoginAnswers = {{TDWAppPrompts::StartAtLoginChoice::StartAtLogin, false}};
 
-    EXPECT_EQ(controller->applicationShouldTerminate(), TDWAppController::TerminateReply::Cancel);
+    EXPECT_EQ(controller->quitFlow()->applicationShouldTerminate(), TDWQuitFlow::TerminateReply::Cancel);
     EXPECT_EQ(added, 1);
-    EXPECT_TRUE(controller->userSaidQuit());
+    EXPECT_TRUE(controller->quitFlow()->userSaidQuit());
     // The delayed quit asks nothing more.
     ASSERT_TRUE(waitFor([this] { return !stops.isEmpty(); }));
     EXPECT_EQ(prompted->asked, QStringList{QStringLiteral("startAtLogin")});
@@ -583,8 +583,8 @@ TEST_F(TDWAppControllerQuit, NoThanksWithTheBoxTickedNeverAsksAgain)
     launch();
     prompts->startAtLoginAnswers = {{TDWAppPrompts::StartAtLoginChoice::NoThanks, true}};
 
-    EXPECT_EQ(controller->applicationShouldTerminate(), TDWAppController::TerminateReply::Now);
-    EXPECT_EQ(controller->applicationShouldTerminate(), TDWAppController::TerminateReply::Now);
+    EXPECT_EQ(controller->quitFlow()->applicationShouldTerminate(), TDWQuitFlow::TerminateReply::Now);
+    EXPECT_EQ(controller->quitFlow()->applicationShouldTerminate(), TDWQuitFlow::TerminateReply::Now);
     EXPECT_EQ(prompted->asked, QStringList{QStringLiteral("startAtLogin")});
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("QuitNoPrompt_v2")));
 }
@@ -602,7 +602,7 @@ TEST_F(TDWAppControllerQuit, QuitDuringARunningRestoreWaitsForItAndCompletes)
     QSemaphore restoreStarted;
     std::atomic<bool> mainThreadAnswered = false;
     std::atomic<bool> restoreFinished = false;
-    controller->addRecoveryOperationWithBlock([&] {
+    controller->recoveryQueue()->addOperationWithBlock([&] {
         restoreStarted.release();
         QSemaphore answered;
         QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { answered.release(); }, Qt::QueuedConnection);
@@ -612,14 +612,14 @@ TEST_F(TDWAppControllerQuit, QuitDuringARunningRestoreWaitsForItAndCompletes)
         restoreFinished = true;
     });
     ASSERT_TRUE(restoreStarted.tryAcquire(1, 20000));
-    EXPECT_TRUE(controller->recoveryInProgress());
+    EXPECT_TRUE(controller->recoveryQueue()->inProgress());
 
-    controller->quitConfirming();
+    controller->quitFlow()->quitConfirming();
 
     EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
     EXPECT_TRUE(restoreFinished);
     EXPECT_TRUE(mainThreadAnswered);
-    EXPECT_FALSE(controller->recoveryInProgress());
+    EXPECT_FALSE(controller->recoveryQueue()->inProgress());
     ASSERT_TRUE(waitFor([&] { return posted.names.contains(QStringLiteral("recovery_complete")); }));
     EXPECT_EQ(posted.names.filter(QStringLiteral("recovery_")),
               (QStringList{QStringLiteral("recovery_in_progress"), QStringLiteral("recovery_complete")}));
@@ -634,7 +634,7 @@ TEST_F(TDWAppControllerQuit, QuittingRemovesTheQuickLookFolder)
     const QString quickLook = TDWMasterStore::quickLookFolder();
     ASSERT_TRUE(QDir().mkpath(QDir(quickLook).filePath(QStringLiteral("preview"))));
 
-    controller->quitConfirming();
+    controller->quitFlow()->quitConfirming();
 
     EXPECT_FALSE(QFileInfo::exists(quickLook));
 }

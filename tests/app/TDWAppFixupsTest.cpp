@@ -109,7 +109,8 @@ TEST_F(TDWAppFixups, ForcingAFullDriveListingResetsWhateverTheFlagSays)
     launch();
     ASSERT_EQ(storedChangeIds(store), QStringLiteral("1"));
 
-    controller->forceFullOfGoogleDrive();
+    ASSERT_TRUE(menuItem("forceFullOfGoogleDrive:"));
+    menuItem("forceFullOfGoogleDrive:")->trigger();
 
     EXPECT_EQ(storedChangeIds(store), QStringLiteral("0"));
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("gdriveall252")));
@@ -119,7 +120,7 @@ TEST_F(TDWAppFixups, TheExceptionCommandRaisesItsNamedException)
 {
     makeController();
     try {
-        controller->throwException();
+        TDWAppMenus::throwException();
         ADD_FAILURE() << "nothing was raised";
     } catch (const TDWTestException &exception) {
         EXPECT_STREQ(exception.what(), "Something went wrong");
@@ -196,7 +197,7 @@ TEST_F(TDWAppFixups, GoogleReaderItemsShowOnlyWhenAReaderListWasRetrieved)
         }
         makeController();
         // The browser's menu layout: the Reader submenu, its items hidden.
-        QMenu *reader = controller->menus().at(1)->addMenu(QStringLiteral("Google Reader"));
+        QMenu *reader = controller->appMenus()->menus().at(1)->addMenu(QStringLiteral("Google Reader"));
         reader->menuAction()->setData(444);
         QList<QAction *> items;
         for (int tag = 1000; tag <= 1008; ++tag) {

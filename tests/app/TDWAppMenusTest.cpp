@@ -7,7 +7,7 @@
 #include "common/TDWFileMgr.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "prefs/TDWListDiagnosticWindowController.h"
-#include "status/TDWActivityWindowController.h"
+#include "ui/TDWActivityWindowController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWOpenSourceWindowController.h"
 
@@ -34,54 +34,37 @@ TDWUserDefaults *defaults()
     return TDWUserDefaults::standard();
 }
 
-class TDWAppMenus : public AppFixture
-{
-protected:
-    // The menu item with that action, anywhere in the menus; null if none.
-    QAction *menuItem(const char *selector) const
-    {
-        QList<QMenu *> menus = controller->menus();
-        while (!menus.isEmpty()) {
-            for (QAction *action : menus.takeFirst()->actions()) {
-                if (action->objectName() == QLatin1String(selector))
-                    return action;
-                if (action->menu())
-                    menus.append(action->menu());
-            }
-        }
-        return nullptr;
-    }
-};
+using TDWAppMenusTest = AppFixture;
 
-TEST_F(TDWAppMenus, KeptWindowControllersLiveUntilRemovedAndRemovingDropsEveryOccurrence)
+TEST_F(TDWAppMenusTest, KeptWindowControllersLiveUntilRemovedAndRemovingDropsEveryOccurrence)
 {
     makeController();
     QPointer<QObject> twice = new QObject;
     QPointer<QObject> other = new QObject;
     QPointer<QObject> deletedElsewhere = new QObject;
     QObject stranger;
-    controller->addWindowController(twice);
-    controller->addWindowController(other);
-    controller->addWindowController(twice);
-    controller->addWindowController(deletedElsewhere);
+    controller->windows()->addWindowController(twice);
+    controller->windows()->addWindowController(other);
+    controller->windows()->addWindowController(twice);
+    controller->windows()->addWindowController(deletedElsewhere);
     delete deletedElsewhere.data();
-    EXPECT_EQ(controller->miscWindowControllers(), (QList<QObject *>{twice, other}));
+    EXPECT_EQ(controller->windows()->miscWindowControllers(), (QList<QObject *>{twice, other}));
 
-    controller->removeWindowController(twice);
+    controller->windows()->removeWindowController(twice);
     // One that was never handed over is not the delegate's to delete.
-    controller->removeWindowController(&stranger);
+    controller->windows()->removeWindowController(&stranger);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     EXPECT_TRUE(twice.isNull());
     ASSERT_FALSE(other.isNull());
-    EXPECT_EQ(controller->miscWindowControllers(), QList<QObject *>{other});
+    EXPECT_EQ(controller->windows()->miscWindowControllers(), QList<QObject *>{other});
 
     // What is still kept goes with the delegate.
     controller.reset();
     EXPECT_TRUE(other.isNull());
 }
 
-TEST_F(TDWAppMenus, SavingTheBackupFolderStoresItClearsTheMissingFlagAndDropsTheBookmark)
+TEST_F(TDWAppMenusTest, SavingTheBackupFolderStoresItClearsTheMissingFlagAndDropsTheBookmark)
 {
     const QString chosen = QDir(home).filePath(QStringLiteral("Backups"));
     struct Case
@@ -118,7 +101,7 @@ TEST_F(TDWAppMenus, SavingTheBackupFolderStoresItClearsTheMissingFlagAndDropsThe
     }
 }
 
-TEST_F(TDWAppMenus, ABookmarkThatCannotBeDeletedIsLoggedAndTheFolderIsStoredAnyway)
+TEST_F(TDWAppMenusTest, ABookmarkThatCannotBeDeletedIsLoggedAndTheFolderIsStoredAnyway)
 {
     makeController();
     const QString bookmark = TDWFileMgr::altLocBookmarkFileLocation();
@@ -133,7 +116,7 @@ TEST_F(TDWAppMenus, ABookmarkThatCannotBeDeletedIsLoggedAndTheFolderIsStoredAnyw
     EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("backupdirismissing")));
 }
 
-TEST_F(TDWAppMenus, SubscribingPostsTheUrlEncodedAddressToTheMailingListOfTheConfiguredSite)
+TEST_F(TDWAppMenusTest, SubscribingPostsTheUrlEncodedAddressToTheMailingListOfTheConfiguredSite)
 {
     struct Case
     {
@@ -163,7 +146,7 @@ TEST_F(TDWAppMenus, SubscribingPostsTheUrlEncodedAddressToTheMailingListOfTheCon
 
 // The windows of other parts that the menu opens: made on first use, then
 // the same one shown again.
-TEST_F(TDWAppMenus, MenuCommandsOpenTheirWindowOnceAndShowItAgain)
+TEST_F(TDWAppMenusTest, MenuCommandsOpenTheirWindowOnceAndShowItAgain)
 {
     struct Case
     {
@@ -173,20 +156,20 @@ TEST_F(TDWAppMenus, MenuCommandsOpenTheirWindowOnceAndShowItAgain)
     makeController();
     const Case cases[] = {
         {"showActivityWindow:", [this]() -> QWidget * {
-             return controller->activityWindowController() ? controller->activityWindowController()->window() : nullptr;
+             return controller->windows()->activityWindowController() ? controller->windows()->activityWindowController()->window() : nullptr;
          }},
         {"showOssWindow:", [this]() -> QWidget * {
-             return controller->ossWindowController() ? controller->ossWindowController()->window() : nullptr;
+             return controller->windows()->ossWindowController() ? controller->windows()->ossWindowController()->window() : nullptr;
          }},
         {"showListDiagnosticWindow:", [this]() -> QWidget * {
-             return controller->listDiagnosticWindowController() ? controller->listDiagnosticWindowController()->window() : nullptr;
+             return controller->windows()->listDiagnosticWindowController() ? controller->windows()->listDiagnosticWindowController()->window() : nullptr;
          }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.selector);
         QAction *item = menuItem(c.selector);
         ASSERT_TRUE(item);
-        EXPECT_TRUE(controller->validateMenuItem(item));
+        EXPECT_TRUE(controller->appMenus()->validateMenuItem(item));
         EXPECT_FALSE(c.window());
 
         item->trigger();
@@ -201,11 +184,11 @@ TEST_F(TDWAppMenus, MenuCommandsOpenTheirWindowOnceAndShowItAgain)
     }
 }
 
-TEST_F(TDWAppMenus, TheOpenSourceNoticesComeFromTheResourceAndLinksLeaveThePageAlone)
+TEST_F(TDWAppMenusTest, TheOpenSourceNoticesComeFromTheResourceAndLinksLeaveThePageAlone)
 {
     makeController();
-    controller->showOssWindow();
-    QTextBrowser *notices = controller->ossWindowController()->window();
+    controller->windows()->showOssWindow();
+    QTextBrowser *notices = controller->windows()->ossWindowController()->window();
     QFile resource(QDir(qEnvironmentVariable("TIDEWELL_RESOURCES")).filePath(QStringLiteral("oss.html")));
     ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
     EXPECT_TRUE(resource.readAll().contains("SQLite"));
@@ -216,7 +199,7 @@ TEST_F(TDWAppMenus, TheOpenSourceNoticesComeFromTheResourceAndLinksLeaveThePageA
 // The screenshot layouts give each frame's lower-left corner from the
 // screen's lower-left corner; the activity window lines up with the top of
 // the narrower main window.
-TEST_F(TDWAppMenus, ScreenshotCommandsPlaceTheWindowsAsLaidOut)
+TEST_F(TDWAppMenusTest, ScreenshotCommandsPlaceTheWindowsAsLaidOut)
 {
     struct Case
     {
@@ -239,27 +222,20 @@ TEST_F(TDWAppMenus, ScreenshotCommandsPlaceTheWindowsAsLaidOut)
         ASSERT_TRUE(menuItem(c.selector));
         menuItem(c.selector)->trigger();
 
-        ASSERT_TRUE(controller->mainWindowController());
-        const QRect main = controller->mainWindowController()->window()->frameGeometry();
+        ASSERT_TRUE(controller->windows()->mainWindowController());
+        const QRect main = controller->windows()->mainWindowController()->window()->frameGeometry();
         EXPECT_EQ(main.size(), c.mainWindow);
         EXPECT_EQ(main.left(), screen.left() + 50);
         EXPECT_EQ(screen.bottom() - main.bottom(), 50);
-        EXPECT_EQ(controller->activityWindowController() != nullptr, c.activityWindow);
+        EXPECT_EQ(controller->windows()->activityWindowController() != nullptr, c.activityWindow);
         if (c.activityWindow) {
-            QWidget *activity = controller->activityWindowController()->window();
+            QWidget *activity = controller->windows()->activityWindowController()->window();
             EXPECT_TRUE(activity->isVisible());
             EXPECT_EQ(activity->frameGeometry().size(), QSize(423, 309));
             EXPECT_EQ(activity->frameGeometry().left(), screen.left() + 967);
             EXPECT_EQ(activity->frameGeometry().top(), main.top());
         }
     }
-
-    // Taking the screenshots themselves is left to the desktop: nothing changes.
-    const QVariantMap settings = defaults()->dictionaryRepresentation();
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    controller->takeAllScreenShots();
-    EXPECT_EQ(defaults()->dictionaryRepresentation(), settings);
-    EXPECT_EQ(QApplication::topLevelWidgets(), windows);
 }
 
 } // namespace

@@ -120,7 +120,7 @@ class OutcomeDelegate : public TDWAccessTokenDelegate
 {
 public:
     void accessTokenRetrieverReceivedAccessToken(TDWAccessTokenRetriever *, const QString &) override { done = true; }
-    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const QString &) override { done = true; }
+    void accessTokenRetrieverEncounteredError(TDWAccessTokenRetriever *, const TDWError &) override { done = true; }
     bool done = false;
 };
 

@@ -29,6 +29,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 
 using namespace apptest;
@@ -126,8 +127,8 @@ TEST_F(TDWFirstRunTest, AFullFirstRunSignsTheFirstAccountInAndLeavesTheSettingsB
     EXPECT_EQ(posted, (QStringList{QStringLiteral("newAccount TDWAccountFlowController ") + FirstAccount,
                                    QStringLiteral("newAccount TDWFirstTimeUserController ") + FirstAccount,
                                    QStringLiteral("firsttimedone TDWFirstTimeUserController ")}));
-    EXPECT_EQ(controller->currentAccountUsername(), FirstAccount);
-    ASSERT_TRUE(controller->mainWindowController());
+    EXPECT_EQ(controller->windows()->currentAccountUsername(), FirstAccount);
+    ASSERT_TRUE(controller->windows()->mainWindowController());
     {
         const auto moc = TDWMasterStore::shared().newMoc();
         const TDWAccount::Ptr account = TDWAccount::byUsername(FirstAccount, *moc, nullptr);
@@ -140,7 +141,10 @@ TEST_F(TDWFirstRunTest, AFullFirstRunSignsTheFirstAccountInAndLeavesTheSettingsB
 
 // Cancel on any page closes the window and ends the application, asked on
 // the main thread, with nothing written: the next launch is a first run again.
-class TDWFirstRunCancelTest : public TDWFirstRunTest, public ::testing::WithParamInterface<int>
+// Escape, pressed in a control of the page, is Cancel.
+enum class CancelBy { Button, EscapeKey };
+
+class TDWFirstRunCancelTest : public TDWFirstRunTest, public ::testing::WithParamInterface<std::tuple<int, CancelBy>>
 {
 };
 
@@ -152,16 +156,23 @@ TEST_P(TDWFirstRunCancelTest, EndsTheApplicationFromTheMainThreadWithoutATrace)
     QObject::connect(controller.get(), &TDWAppController::stopped, [&] { stoppedOn << QThread::currentThread(); });
     launch();
     ASSERT_TRUE(firstRun());
-    if (GetParam() >= 1)
+    const auto [pageNumber, cancelBy] = GetParam();
+    if (pageNumber >= 1)
         fillInFirstAccount({QStringLiteral("contacts")});
-    if (GetParam() >= 2) {
+    if (pageNumber >= 2) {
         button("continue")->click();
         ASSERT_TRUE(firstRun()->accountFlowController()->authViewController());
         ASSERT_TRUE(waitFor([&] { return !browser.opened.isEmpty(); }));
     }
     QWidget *window = firstRun()->window();
 
-    button("cancel")->click();
+    if (cancelBy == CancelBy::Button) {
+        button("cancel")->click();
+    } else {
+        QWidget *page = TDWContentView::current(window);
+        QWidget *control = page->findChild<QLineEdit *>();
+        QTest::keyClick(control ? control : page, Qt::Key_Escape);
+    }
     ASSERT_TRUE(waitFor([&] { return !stops.isEmpty(); }));
     EXPECT_EQ(stops, QList<int>{EXIT_SUCCESS});
     EXPECT_EQ(stoppedOn, QList<QThread *>{QCoreApplication::instance()->thread()});
@@ -173,7 +184,15 @@ TEST_P(TDWFirstRunCancelTest, EndsTheApplicationFromTheMainThreadWithoutATrace)
 }
 
 // The settings page, the account view, the sign-in view.
-INSTANTIATE_TEST_SUITE_P(OnEachPage, TDWFirstRunCancelTest, ::testing::Values(0, 1, 2));
+std::string cancelCaseName(const ::testing::TestParamInfo<std::tuple<int, CancelBy>> &info)
+{
+    const char *pages[] = {"SettingsPage", "AccountView", "SignInView"};
+    return std::string(pages[std::get<0>(info.param)]) + (std::get<1>(info.param) == CancelBy::Button ? "ByButton" : "ByEscape");
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEachPage, TDWFirstRunCancelTest,
+                         ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Values(CancelBy::Button, CancelBy::EscapeKey)),
+                         cancelCaseName);
 
 TEST_F(TDWFirstRunTest, AnEndRequestedFromAnotherThreadIsCarriedOutOnTheMainThread)
 {
@@ -181,7 +200,7 @@ TEST_F(TDWFirstRunTest, AnEndRequestedFromAnotherThreadIsCarriedOutOnTheMainThre
     launch();
     QList<QThread *> stoppedOn;
     QObject::connect(controller.get(), &TDWAppController::stopped, [&] { stoppedOn << QThread::currentThread(); });
-    std::unique_ptr<QThread> worker(QThread::create([this] { controller->terminate(); }));
+    std::unique_ptr<QThread> worker(QThread::create([this] { controller->quitFlow()->terminate(); }));
     worker->start();
     worker->wait();
     ASSERT_TRUE(waitFor([&] { return !stops.isEmpty(); }));

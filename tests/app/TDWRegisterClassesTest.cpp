@@ -71,7 +71,7 @@ std::function<bool(const Base *)> isA()
 class RecordingDelegate : public TDWPreflightDelegate
 {
 public:
-    void handlePreflightFailureWithMessage(const QString &message) override { outcome = message; }
+    void handlePreflightFailure(const TDWError &error) override { outcome = error.localizedDescription(); }
     void handlePreflightSuccess() override { outcome = QStringLiteral("success"); }
     QString outcome;
 };

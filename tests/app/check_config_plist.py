@@ -9,7 +9,9 @@ import re
 import sys
 from urllib.parse import urlsplit
 
-SERVICE_IDS = ["mail", "docs", "contacts", "calendar", "reader", "picasaweb"]
+SERVICE_IDS = ["mail", "docs", "contacts", "calendar", "tasks", "reader", "picasaweb"]
+# Services that the generic listing serves alone, with no delegate and no diagnostics.
+PLAIN_SERVICES = {"tasks"}
 GOOGLE_HOSTS = {"www.googleapis.com", "www.google.com", "picasaweb.google.com", "mail.google.com", "docs.google.com"}
 # Folders the program keeps, or removes at launch, in the data folder; a list folder must not be one of them.
 RESERVED_DATA_NAMES = {"TidewellData.sqlite3", "Auxiliary Stores", "Store Backups", "backups", "calendarevents",
@@ -65,7 +67,7 @@ def check_url_list(where, entries, templates=()):
 def check_services(services):
     ids = [s.get("id") for s in services if isinstance(s, dict)]
     if sorted(ids) != sorted(SERVICE_IDS) or len(ids) != len(services):
-        problem(f"services: ids {ids} are not the six services, each once")
+        problem(f"services: ids {ids} are not the seven services, each once")
     for key in ("itemdir", "listdir"):
         names = [s.get(key) for s in services if isinstance(s, dict)]
         if len(set(names)) != len(names):
@@ -102,7 +104,7 @@ def check_services(services):
             continue
         # Every HTTP service lists, is checked before saving and is backed up by the API operation.
         for key in ("serviceDelegateClass", "diagnosticClass"):
-            if key not in s:
+            if key not in s and sid not in PLAIN_SERVICES:
                 problem(f"{where}: missing {key}")
         expect_type(f"{where}.altRetrievalMethod", s.get("altRetrievalMethod"), bool)
         check_url(f"{where}.preflighturl", s.get("preflighturl"))

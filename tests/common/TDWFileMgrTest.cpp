@@ -80,7 +80,7 @@ TEST_F(TDWFileMgrTest, LayoutLiesInTheXdgFoldersAndFollowsTheServiceTable)
     EXPECT_EQ(TDWFileMgr::backedUpItemsPath(), backups);
 
     const QList<TDWServiceConfig> services = TDWServiceTable::shared().serviceConfigs();
-    ASSERT_EQ(services.size(), 6);
+    ASSERT_EQ(services.size(), 7);
     for (const TDWServiceConfig &service : services) {
         SCOPED_TRACE(service.id.toStdString());
         const QString listPath = TDWFileMgr::itemListXmlPathForService(service.id);

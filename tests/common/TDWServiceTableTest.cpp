@@ -67,7 +67,15 @@ QVariantMap fixture()
                {QStringLiteral("itemdir"), QStringLiteral("Google Drive")}, {QStringLiteral("listOfItemsLabel"), QStringLiteral("file list")},
                {QStringLiteral("preflightClass"), QStringLiteral("TDWApiPreflightOperation")},
                {QStringLiteral("preflighturl"), QStringLiteral("https://example.com/about")}, {QStringLiteral("gdataversion"), QStringLiteral("3.0")},
-               {QStringLiteral("serviceDisabled"), true}, {QStringLiteral("serviceLabel"), QStringLiteral("Drive")}}),
+               {QStringLiteral("serviceDisabled"), true}, {QStringLiteral("serviceLabel"), QStringLiteral("Drive")},
+               {QStringLiteral("listurls"), QVariantList{entry({{QStringLiteral("url"), QStringLiteral("https://example.com/files")},
+                                                                {QStringLiteral("parserClass"), QStringLiteral("TDWDriveListParser")}}),
+                                                         entry({{QStringLiteral("url"), QStringLiteral("https://example.com/more")}})}},
+               {QStringLiteral("changeUrls"), QVariantList{entry({{QStringLiteral("url"), QStringLiteral("https://example.com/changes")}})}},
+               {QStringLiteral("maxChangeIdUrl"), QStringLiteral("https://example.com/about?fields=largestChangeId")},
+               {QStringLiteral("folderType"), QStringLiteral("folder")},
+               {QStringLiteral("serviceDelegateClass"), QStringLiteral("TDWDocsServiceDelegate")},
+               {QStringLiteral("contentHosts"), QStringList{QStringLiteral("https://content.example.com/")}}}),
         entry({{QStringLiteral("id"), QStringLiteral("mail")}, {QStringLiteral("itemdir"), QStringLiteral("second")}}),
         entry({{QStringLiteral("serviceLabel"), QStringLiteral("no id")}}),
     });
@@ -120,7 +128,17 @@ TEST(TDWServiceTable, LookupsFollowTableOrderAndIds)
     EXPECT_EQ(docs.preflightUrl, QStringLiteral("https://example.com/about"));
     EXPECT_EQ(docs.gdataVersion, QStringLiteral("3.0"));
     EXPECT_TRUE(docs.disabled);
-    EXPECT_FALSE(table.serviceConfig(QStringLiteral("mail")).disabled);
+    using ListUrl = TDWServiceConfig::ListUrl;
+    EXPECT_EQ(docs.listUrls, QList<ListUrl>({{QStringLiteral("https://example.com/files"), QStringLiteral("TDWDriveListParser")},
+                                             {QStringLiteral("https://example.com/more"), QString()}}));
+    EXPECT_EQ(docs.changeUrls, QList<ListUrl>({{QStringLiteral("https://example.com/changes"), QString()}}));
+    EXPECT_EQ(docs.maxChangeIdUrl, QStringLiteral("https://example.com/about?fields=largestChangeId"));
+    EXPECT_EQ(docs.folderType, QStringLiteral("folder"));
+    EXPECT_EQ(docs.serviceDelegateClass, QStringLiteral("TDWDocsServiceDelegate"));
+    EXPECT_EQ(docs.contentHosts, QStringList{QStringLiteral("https://content.example.com/")});
+    const TDWServiceConfig mail = table.serviceConfig(QStringLiteral("mail"));
+    EXPECT_FALSE(mail.disabled);
+    EXPECT_TRUE(mail.listUrls.isEmpty() && mail.changeUrls.isEmpty() && mail.contentHosts.isEmpty());
     const TDWSpecialMailLabel inbox = table.specialMailLabels().value(0);
     EXPECT_EQ(inbox.label, QStringLiteral("Inbox"));
     EXPECT_EQ(inbox.folderType, 2);
@@ -165,10 +183,9 @@ TEST(TDWServiceTable, SharedTableIsTheShippedResource)
 {
     const TDWServiceTable &table = TDWServiceTable::shared();
     EXPECT_EQ(ids(table.serviceConfigs()), (QStringList{QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"),
-                                                        QStringLiteral("calendar"), QStringLiteral("reader"), QStringLiteral("picasaweb")}));
-    const QVariantList services = table.getConfig().value(QStringLiteral("services")).toList();
-    EXPECT_EQ(services.value(1).toMap().value(QStringLiteral("listurls")).toList().value(0).toMap().value(QStringLiteral("parserClass")).toString(),
-              QStringLiteral("TDWDriveListParser"));
+                                                        QStringLiteral("calendar"), QStringLiteral("tasks"), QStringLiteral("reader"),
+                                                        QStringLiteral("picasaweb")}));
+    EXPECT_EQ(table.serviceConfig(QStringLiteral("docs")).listUrls.value(0).parserClass, QStringLiteral("TDWDriveListParser"));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).preflightClass, QStringLiteral("TDWMailPreflightOperation"));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("mail")).backupOperationClass, QStringLiteral("TDWMailBackupOperation"));
     EXPECT_EQ(table.serviceConfig(QStringLiteral("calendar")).backupOperationClass, QStringLiteral("TDWApiBackupOperation"));

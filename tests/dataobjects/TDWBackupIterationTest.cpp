@@ -1,6 +1,7 @@
 #include "DataObjectsTestSupport.h"
 
 #include "TestSupport.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -14,8 +15,8 @@ using dotest::at;
 class TDWBackupIterationTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { TDWUserDefaults::standard()->removeObjectForKey(TDWBackupIteration::LatestBackupIterationUrlKey); }
-    void TearDown() override { TDWUserDefaults::standard()->removeObjectForKey(TDWBackupIteration::LatestBackupIterationUrlKey); }
+    void SetUp() override { TDWUserDefaults::standard()->removeObjectForKey(TDWSettingsKeys::LatestBackupIterationUrl); }
+    void TearDown() override { TDWUserDefaults::standard()->removeObjectForKey(TDWSettingsKeys::LatestBackupIterationUrl); }
 
     // An iteration started at hour `start`, ended at `end` unless it is 0.
     TDWBackupIteration::Ptr iteration(int start, int end, bool outdated = false)
@@ -77,7 +78,7 @@ TEST_F(TDWBackupIterationTest, LatestIsTheOneTheDefaultNamesAcrossARestart)
 {
     auto named = iteration(1, 2);
     iteration(5, 0);
-    TDWUserDefaults::standard()->setString(named->objectID().uriRepresentation().toString(), TDWBackupIteration::LatestBackupIterationUrlKey);
+    TDWUserDefaults::standard()->setString(named->objectID().uriRepresentation().toString(), TDWSettingsKeys::LatestBackupIterationUrl);
     stack.reopen();
     EXPECT_EQ(TDWBackupIteration::latestBackupIteration(*stack.moc, nullptr)->iterationStartTime(), at(1));
 
@@ -85,7 +86,7 @@ TEST_F(TDWBackupIterationTest, LatestIsTheOneTheDefaultNamesAcrossARestart)
     stack.moc->deleteObject(TDWBackupIteration::latestBackupIteration(*stack.moc, nullptr));
     ASSERT_TRUE(stack.moc->save(nullptr));
     EXPECT_EQ(TDWBackupIteration::latestBackupIteration(*stack.moc, nullptr)->iterationStartTime(), at(5));
-    TDWUserDefaults::standard()->setString(QStringLiteral("x-tidewell://nowhere/BackupIteration/p1"), TDWBackupIteration::LatestBackupIterationUrlKey);
+    TDWUserDefaults::standard()->setString(QStringLiteral("x-tidewell://nowhere/BackupIteration/p1"), TDWSettingsKeys::LatestBackupIterationUrl);
     EXPECT_EQ(TDWBackupIteration::latestBackupIteration(*stack.moc, nullptr)->iterationStartTime(), at(5));
 }
 

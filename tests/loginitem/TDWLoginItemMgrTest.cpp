@@ -4,10 +4,8 @@
 #include "TestSupport.h"
 #include "loginitem/TDWDesktopEntry.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +34,10 @@ TEST_F(TDWLoginItemMgrTest, SwitchesTheLauncherOnAndOff)
     EXPECT_EQ(log.lines(), QStringList());
 }
 
-TEST_F(TDWLoginItemMgrTest, WrittenEntryRunsTheLauncherBesideTheProgramAndValidates)
+// The entry runs the installed launcher by name (not the one beside a program
+// run from its build folder), names the application's icon and is listed in
+// the desktop's start-up settings.
+TEST_F(TDWLoginItemMgrTest, WrittenEntryRunsTheInstalledLauncherShowsItsIconAndValidates)
 {
     TDWLoginItemMgr::addToLoginItems();
     const QString path = entryPath(LauncherEntry);
@@ -44,9 +45,10 @@ TEST_F(TDWLoginItemMgrTest, WrittenEntryRunsTheLauncherBesideTheProgramAndValida
 
     const std::optional<TDWDesktopEntry> entry = TDWDesktopEntry::read(path);
     ASSERT_TRUE(entry.has_value());
-    const QString expected = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tidewell-loginitem"));
-    EXPECT_TRUE(QFileInfo(expected).isAbsolute());
-    EXPECT_EQ(entry->execArguments(), QStringList{expected});
+    EXPECT_EQ(entry->execArguments(), QStringList{QStringLiteral("tidewell-loginitem")});
+    EXPECT_EQ(entry->value(QStringLiteral("Icon")), QStringLiteral("org.tidewell.Tidewell"));
+    EXPECT_FALSE(entry->contains(QStringLiteral("NoDisplay")));
+    EXPECT_FALSE(entry->contains(QStringLiteral("Hidden")));
     EXPECT_EQ(entry->value(QStringLiteral("Type")), QStringLiteral("Application"));
     EXPECT_TRUE(entry->isEnabled());
 }

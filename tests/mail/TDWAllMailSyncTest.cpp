@@ -415,6 +415,19 @@ TEST_F(AllMailSyncTest, FailedFetchesAreRetriedFourTimes)
     EXPECT_FALSE(runSync(second)->success());
 }
 
+// A lost connection will not mend in the two seconds between tries, nor
+// will a refused sign-in: the pass ends at the first such failure.
+TEST_F(AllMailSyncTest, ALostConnectionEndsThePassWithoutRetries)
+{
+    ASSERT_TRUE(startServer({{"generate", 5}}));
+    const TDWManagedObjectID iteration = beginIteration(0);
+    m_server.control({{"op", "fault"}, {"type", "drop"}, {"command", "FETCH"}, {"times", 1000}});
+    TDWClock::setDurationScale(0.001);
+    EXPECT_FALSE(runSync(iteration)->success());
+    EXPECT_EQ(loggedLines().filter(QStringLiteral("Will retry after")).size(), 0);
+    EXPECT_EQ(loggedLines().filter(QStringLiteral("ERROR: Unable to find message by sequence number")).size(), 1);
+}
+
 // The next batch is fetched while the current one is stored: a failed fetch
 // of it is retried as any other, and the pass ends as if nothing had failed.
 TEST_F(AllMailSyncTest, AFailedFetchOfTheNextBatchIsRetried)

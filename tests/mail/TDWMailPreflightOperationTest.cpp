@@ -109,8 +109,7 @@ TEST_F(MailPreflightTest, PassesAndListsTheFoldersInEitherLayout)
         const QString user = QString::fromLatin1(layout) == QLatin1String("[Gmail]") ? QStringLiteral("plain@example.com")
                                                                                       : QStringLiteral("google@example.com");
         const auto check = runCheck(user, tokenOf(user));
-        EXPECT_TRUE(check->success());
-        EXPECT_TRUE(check->message().isEmpty()) << check->message().toStdString();
+        EXPECT_TRUE(check->error().isNull()) << check->error().description().toStdString();
         EXPECT_EQ(check->numMessages(), 20);
         EXPECT_EQ(check->username(), user);
         EXPECT_EQ(check->service(), QStringLiteral("mail"));
@@ -138,8 +137,8 @@ TEST_F(MailPreflightTest, FailsWhenARequiredFolderIsMissing)
     for (const auto &[user, label] : cases) {
         SCOPED_TRACE(user.toStdString());
         const auto check = runCheck(user, tokenOf(user));
-        EXPECT_FALSE(check->success());
-        EXPECT_EQ(check->message(), QStringLiteral("Tidewell was unable to find the %1 folder via IMAP.").arg(label));
+        EXPECT_FALSE(check->error().isNull());
+        EXPECT_EQ(check->error().localizedDescription(), QStringLiteral("Tidewell was unable to find the %1 folder via IMAP.").arg(label));
         // The list was read, so the table is there; the size was never asked.
         EXPECT_TRUE(check->foldersWithFlags().contains(QStringLiteral("[Gmail]/Trash")));
         EXPECT_EQ(check->numMessages(), 0);
@@ -150,8 +149,8 @@ TEST_F(MailPreflightTest, FailsWhenTheServerRefusesTheToken)
 {
     tdwtest::LogCapture log;
     const auto check = runCheck(QStringLiteral("plain@example.com"), QStringLiteral("ya29.expired-secret"));
-    EXPECT_FALSE(check->success());
-    EXPECT_EQ(check->message(), ConnectFailure);
+    EXPECT_FALSE(check->error().isNull());
+    EXPECT_EQ(check->error().localizedDescription(), ConnectFailure);
     EXPECT_TRUE(check->foldersWithFlags().isEmpty());
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: TDWMailPreflightOperation encountered error: "))) << log.lines().join('\n').toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("expired-secret")));
@@ -165,16 +164,16 @@ TEST_F(MailPreflightTest, FailsWhenNoServerAnswers)
     closed.close();
     pointAtPort(port);
     const auto check = runCheck(QStringLiteral("unreachable@example.com"), QStringLiteral("ya29.any"));
-    EXPECT_FALSE(check->success());
-    EXPECT_EQ(check->message(), ConnectFailure);
+    EXPECT_FALSE(check->error().isNull());
+    EXPECT_EQ(check->error().localizedDescription(), ConnectFailure);
 }
 
 TEST_F(MailPreflightTest, TimesOutWhenTheServerStalls)
 {
     const auto check = runCheck(QStringLiteral("stall@example.com"), tokenOf(QStringLiteral("stall@example.com")),
                                 [](TDWMailPreflightOperation &op) { op.setTimeoutInterval(300ms); });
-    EXPECT_FALSE(check->success());
-    EXPECT_EQ(check->message(), TimeoutFailure);
+    EXPECT_FALSE(check->error().isNull());
+    EXPECT_EQ(check->error().localizedDescription(), TimeoutFailure);
 }
 
 TEST_F(MailPreflightTest, CancelEndsACheckThatIsWaiting)
@@ -187,7 +186,7 @@ TEST_F(MailPreflightTest, CancelEndsACheckThatIsWaiting)
     tdwtest::waitUntil([] { return false; }, 200ms);   // let the folder list request go out
     queue.cancelAllOperations();
     EXPECT_TRUE(tdwtest::waitUntil([&] { return queue.operationCount() == 0; }, 10s));
-    EXPECT_FALSE(check->success());
+    EXPECT_FALSE(check->error().isNull());
 }
 
 TEST_F(MailPreflightTest, RefusesAtOnceUnderAMailShield)
@@ -202,8 +201,8 @@ TEST_F(MailPreflightTest, RefusesAtOnceUnderAMailShield)
     pointAtPort(listener.serverPort());
 
     const auto check = runCheck(QStringLiteral("shielded@example.com"), QStringLiteral("ya29.any"));
-    EXPECT_FALSE(check->success());
-    EXPECT_EQ(check->message(), MailShieldFailure);
+    EXPECT_FALSE(check->error().isNull());
+    EXPECT_EQ(check->error().localizedDescription(), MailShieldFailure);
     tdwtest::waitUntil([] { return false; }, 100ms);
     EXPECT_FALSE(listener.hasPendingConnections());
 }
@@ -250,7 +249,7 @@ TEST(MailShieldDetection, ReadsTheProxySettings)
 class RecordingDelegate : public TDWPreflightDelegate
 {
 public:
-    void handlePreflightFailureWithMessage(const QString &message) override { outcome = message; }
+    void handlePreflightFailure(const TDWError &error) override { outcome = error.localizedDescription(); }
     void handlePreflightSuccess() override { outcome = QStringLiteral("success"); }
     QString outcome;
 };
@@ -329,8 +328,8 @@ TEST_F(MailPreflightFolderSizeTest, AllMailAtASizeLimitFails)
         SCOPED_TRACE(c.size);
         const auto check = runCheck(userFor(c.size), tokenOf(userFor(c.size)),
                                     [&](TDWMailPreflightOperation &op) { op.setFolderSizeLimits(c.limits); });
-        EXPECT_EQ(check->success(), !c.atLimit);
-        EXPECT_EQ(check->message(), c.atLimit ? SizeLimitFailure : QString());
+        EXPECT_EQ(check->error().isNull(), !c.atLimit);
+        EXPECT_EQ(check->error().isNull() ? QString() : check->error().localizedDescription(), c.atLimit ? SizeLimitFailure : QString());
         EXPECT_EQ(check->numMessages(), c.size);
     }
 }

@@ -86,6 +86,7 @@ TEST(TDWMailUtils, DecodesFolderPaths)
         {"Bad&!!-", "Bad&!!-"},
         {"&AGEA-", "&AGEA-"},
         {"&AGEAYgBj-x&!-", "&AGEAYgBj-x&!-"},
+        {"&AGEAYgBj-/&2D0-", "&AGEAYgBj-/&2D0-"},
     };
     for (const auto &[encoded, decoded] : cases)
         EXPECT_EQ(TDWMailUtils::decodedFolderPath(u8(encoded)), u8(decoded)) << encoded;
@@ -108,9 +109,12 @@ TEST(TDWMailUtils, UserLabelsLeaveOutSpecialFoldersAndChats)
         {"Alpha", {}},
         {"alpha", {}},
         {"Bad&!-", {}},
+        // Not UTF-16: two labels, not two "?".
+        {"&2D0-", {}},
+        {"&3gA-", {}},
     };
     // Case folds to lower case, so "[" comes before the letters.
-    const QStringList expected = {"[Gmail]/Important", "Alpha", "alpha", "Bad&!-", u8("Entwürfe"), "work", "Work/Chats", "zebra"};
+    const QStringList expected = {"&2D0-", "&3gA-", "[Gmail]/Important", "Alpha", "alpha", "Bad&!-", u8("Entwürfe"), "work", "Work/Chats", "zebra"};
     EXPECT_EQ(TDWMailUtils::userLabelsBasedOnFoldersWithFlags(table), expected);
     EXPECT_TRUE(TDWMailUtils::userLabelsBasedOnFoldersWithFlags({}).isEmpty());
 }

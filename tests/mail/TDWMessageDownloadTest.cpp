@@ -140,6 +140,78 @@ TEST_F(MessageDownloadTest, TenAnswersWithoutDataStopTheRequests)
     EXPECT_EQ(countWithStatus(TDWDocRev::DownloadPending), 30 - operation->numRequested());
 }
 
+// How a pass meets failures. A message that vanished between the listing and
+// its download is skipped and counted once; a lost connection and a refused
+// sign-in end the pass at once, told in one line, with the account left
+// needing attention (completeSuccess false), not after ten counted failures.
+struct FailureCase
+{
+    const char *name;
+    QJsonObject fault;   // armed once the messages are listed
+    bool signInRefused;  // the token is refused from the next sign-in on
+    int maxRequested;    // requests made, at most
+    int backedUp;
+    QString stopReason;  // in the one line that ends the pass (the server's address for the connection); empty: it ran to its end
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class DownloadFailureTest : public MessageDownloadTest, public ::testing::WithParamInterface<FailureCase>
+{
+};
+
+constexpr int FailureCaseMessages = 30;
+
+const FailureCase FailureCases[] = {
+    {"Vanished", {{"op", "fault"}, {"type", "expunge"}, {"command", "UID FETCH"}, {"nth", 5}}, false, FailureCaseMessages,
+     FailureCaseMessages - 1, {}},
+    {"DroppedConnection", {{"op", "fault"}, {"type", "drop"}, {"command", "UID FETCH"}, {"times", 1000}}, false,
+     TDWMultiMessageExportOperation::MaxRequestsInFlight, 0, QStringLiteral("127.0.0.1")},
+    {"RefusedSignIn", {}, true, TDWMultiMessageExportOperation::MaxRequestsInFlight, 0, QStringLiteral("did not accept the sign-in")},
+};
+
+TEST_P(DownloadFailureTest, AMessageIsSkippedAndTheConnectionOrSignInStopsThePass)
+{
+    const FailureCase &c = GetParam();
+    ASSERT_TRUE(startServer({{"generate", FailureCaseMessages}}));
+    ASSERT_TRUE(sync(0));
+    const QList<TDWManagedObjectID> ids = idsNeedingRetrieval();
+    ASSERT_EQ(ids.size(), FailureCaseMessages);
+    if (!c.fault.isEmpty())
+        m_server.control(c.fault);
+    if (c.signInRefused) {
+        // The connections the listing left open are signed in already.
+        TDWError error;
+        session()->disconnectOperation()->run(&error);
+        m_server.control({{"op", "expire_token"}, {"token", m_token}});
+    }
+    const qsizetype linesBefore = loggedLines().size();
+
+    const auto operation = download(ids);
+    EXPECT_FALSE(operation->completeSuccess());
+    EXPECT_GE(operation->numRequested(), 1);
+    EXPECT_LE(operation->numRequested(), c.maxRequested);
+    EXPECT_EQ(countWithStatus(TDWDocRev::BackedUp), c.backedUp);
+    // A request that brought no message is recorded failed; what was not asked for waits for the next pass.
+    EXPECT_EQ(countWithStatus(TDWDocRev::DownloadFailed), operation->numRequested() - c.backedUp);
+    EXPECT_EQ(countWithStatus(TDWDocRev::DownloadPending), FailureCaseMessages - operation->numRequested());
+    const QStringList lines = loggedLines().mid(linesBefore);
+    const QStringList stops = lines.filter(QStringLiteral("ERROR: Stopped downloading messages of %1: ").arg(Alice));
+    if (c.stopReason.isEmpty()) {
+        EXPECT_TRUE(stops.isEmpty()) << stops.join(u'\n').toStdString();
+        EXPECT_EQ(lines.filter(QStringLiteral("ERROR: Unable to retrieve message")).size(), 1);
+    } else {
+        ASSERT_EQ(stops.size(), 1) << lines.join(u'\n').toStdString();
+        EXPECT_TRUE(stops.first().contains(c.stopReason)) << stops.first().toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, DownloadFailureTest, ::testing::ValuesIn(FailureCases),
+                         [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
+
 // A download that cannot start is a failed one: the account must show that
 // it needs attention, not a pass that backed everything up.
 TEST_F(MessageDownloadTest, ADownloadThatCannotStartIsAFailure)

@@ -6,7 +6,7 @@
 #include "MailTestSupport.h"
 
 #include "dataobjects/TDWDocRev.h"
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 #include "dataobjects/TDWMailItem.h"
 #include "dataobjects/TDWMasterStore.h"
 

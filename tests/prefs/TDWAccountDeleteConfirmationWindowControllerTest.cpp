@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 namespace {
 
@@ -145,6 +146,37 @@ TEST_F(TDWAccountDeleteConfirmationWindowControllerTest, ADisabledAccountCanOnly
     sheet.cancelButton()->click();
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_TRUE(posted.isEmpty());
+}
+
+// Escape is Cancel; while the deletion runs, when the sheet offers no Cancel,
+// it neither closes the sheet nor ends it twice.
+TEST_F(TDWAccountDeleteConfirmationWindowControllerTest, EscapeIsCancelAndWaitsForARunningDeletion)
+{
+    addAccountWithData(Alice);
+    {
+        TDWAccountDeleteConfirmationWindowController sheet(Alice, true, &window);
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        sheet.open();
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        EXPECT_FALSE(sheet.isVisible());
+        EXPECT_EQ(finished.count(), 1);
+        EXPECT_EQ(sheet.result(), int(QDialog::Rejected));
+        EXPECT_TRUE(posted.isEmpty());
+        EXPECT_EQ(accountRows(Alice), QStringLiteral("1"));
+    }
+
+    TDWAccountDeleteConfirmationWindowController sheet(Alice, true, &window);
+    QSignalSpy finished(&sheet, &QDialog::finished);
+    sheet.open();
+    sheet.deleteButton()->click();
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(finished.count(), 0);
+    ASSERT_TRUE(finished.wait(60000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(sheet.result(), int(QDialog::Accepted));
+    EXPECT_EQ(posted, (QList<Posted>{{QStringLiteral("deletedAccount"), Alice}}));
 }
 
 TEST_F(TDWAccountDeleteConfirmationWindowControllerTest, DeletingAnAccountAlreadyGoneEndsAsDeleted)

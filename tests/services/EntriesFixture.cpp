@@ -38,10 +38,7 @@ TDWDocListEntryProcessor &EntriesTest::run(int hour, const QString &service, TDW
     auto iteration = TDWBackupIteration::newWithMoc(*stack.moc);
     iteration->setIterationStartTime(start);
     EXPECT_TRUE(stack.moc->save(nullptr));
-    QString folderType;
-    for (const QVariant &config : TDWServiceTable::shared().getConfig().value(QStringLiteral("services")).toList())
-        if (config.toMap().value(QStringLiteral("id")).toString() == service)
-            folderType = config.toMap().value(QStringLiteral("folderType")).toString();
+    const QString folderType = TDWServiceTable::shared().serviceConfig(service).folderType;
     m_processor = std::make_unique<TDWDocListEntryProcessor>(Alice, service, iteration->objectID(), stack.store(Alice, service), folderType,
                                                              delegate);
     stack.moc->reset();

@@ -104,17 +104,14 @@ protected:
     }
 
     // The service's entry of the program's service table; empty when it has none.
-    static QVariantMap service(const QString &id)
+    static TDWServiceConfig service(const QString &id)
     {
-        for (const QVariant &entry : TDWServiceTable::shared().getConfig().value(QStringLiteral("services")).toList())
-            if (entry.toMap().value(QStringLiteral("id")).toString() == id)
-                return entry.toMap();
-        return {};
+        return TDWServiceTable::shared().serviceConfig(id);
     }
 
-    static QVariantList listUrls(const QString &serviceId, const char *key = "listurls")
+    static QList<TDWServiceConfig::ListUrl> listUrls(const QString &serviceId)
     {
-        return service(serviceId).value(QLatin1String(key)).toList();
+        return service(serviceId).listUrls;
     }
 
     // One page, fetched as the listing does: bearer token, GData-Version of the service.
@@ -122,7 +119,7 @@ protected:
     {
         TDWHttpRequest request{QUrl(url)};
         request.setBearerToken(Token.toUtf8(), TDWHttpHostAllowlist(tdwtest::FakeGoogleServer::mappedHosts()));
-        const QString version = service(serviceId).value(QStringLiteral("gdataversion")).toString();
+        const QString version = service(serviceId).gdataVersion;
         if (!version.isEmpty())
             request.setHeader("GData-Version", version.toUtf8());
         if (!ifNoneMatch.isEmpty())
@@ -168,22 +165,20 @@ protected:
         return listing;
     }
 
-    static Listing list(const QVariant &urlEntry, const QString &serviceId, const QString &url = {})
+    static Listing list(const TDWServiceConfig::ListUrl &entry, const QString &serviceId)
     {
-        const QVariantMap entry = urlEntry.toMap();
-        return list(url.isEmpty() ? entry.value(QStringLiteral("url")).toString() : url,
-                    entry.value(QStringLiteral("parserClass")).toString(), serviceId);
+        return list(entry.url, entry.parserClass, serviceId);
     }
 
     static QString driveFilesUrl()
     {
-        return listUrls(QStringLiteral("docs")).first().toMap().value(QStringLiteral("url")).toString().replace(
+        return listUrls(QStringLiteral("docs")).first().url.replace(
             QLatin1String("${includeQuery}"), TDWUrlEncoding::stringByUrlEncoding(QStringLiteral("trashed=false")));
     }
 
     static qint64 largestChangeIdFromAbout()
     {
-        TDWHttpRequest request{QUrl(service(QStringLiteral("docs")).value(QStringLiteral("maxChangeIdUrl")).toString())};
+        TDWHttpRequest request{QUrl(service(QStringLiteral("docs")).maxChangeIdUrl)};
         request.setBearerToken(Token.toUtf8(), TDWHttpHostAllowlist(tdwtest::FakeGoogleServer::mappedHosts()));
         TDWHttpClient client;
         const TDWHttpResponse response = client.perform(request);
@@ -207,7 +202,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, DriveFileListThenChangeListAcrossARun)
     EXPECT_EQ(files.entries[0].lastModifiedDate(), QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC));
 
     ASSERT_EQ(s_fake->nextRun(), 1);
-    const QString changesUrl = listUrls(QStringLiteral("docs"), "changeUrls").first().toMap().value(QStringLiteral("url")).toString().replace(
+    const QString changesUrl = service(QStringLiteral("docs")).changeUrls.first().url.replace(
         QLatin1String("${startChangeId}"), QString::number(firstChangeId + 1));
     const Listing changes = list(changesUrl, QStringLiteral("TDWDriveListParser"), QStringLiteral("docs"));
     EXPECT_EQ(changes.field(&TDWDocEntry::docId), QStringList({"n1", "d1", "f1", "fo"}));
@@ -231,7 +226,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, DriveFileListThenChangeListAcrossARun)
 
 TEST_F(TDWListPagesFromFakeGoogleTest, ContactGroupsAndContactsPageByNextLink)
 {
-    const QVariantList urls = listUrls(QStringLiteral("contacts"));
+    const QList<TDWServiceConfig::ListUrl> urls = listUrls(QStringLiteral("contacts"));
     ASSERT_EQ(urls.size(), 2);
     const Listing groups = list(urls[0], QStringLiteral("contacts"));
     EXPECT_EQ(groups.field(&TDWDocEntry::title), QStringList({"My Contacts", "Friends"}));
@@ -281,7 +276,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, CalendarAndTaskListsPageByToken)
 
 TEST_F(TDWListPagesFromFakeGoogleTest, ReaderListsAndSavedArticlesByContinuation)
 {
-    const QVariantList urls = listUrls(QStringLiteral("reader"));
+    const QList<TDWServiceConfig::ListUrl> urls = listUrls(QStringLiteral("reader"));
     ASSERT_EQ(urls.size(), 5);
     const Listing tags = list(urls[0], QStringLiteral("reader"));
     ASSERT_EQ(tags.entries.size(), 2);
@@ -297,7 +292,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, ReaderListsAndSavedArticlesByContinuation
     EXPECT_EQ(starred.field(&TDWDocEntry::docType), QStringList({"bookmark", "bookmark", "bookmark"}));
     ASSERT_EQ(starred.urls.size(), 2);
     // The continuation holds "/" and "+", percent-encoded after the configured URL.
-    EXPECT_TRUE(starred.urls[1].startsWith(urls[2].toMap().value(QStringLiteral("url")).toString() + QLatin1String("&c=p%2F2%2B")));
+    EXPECT_TRUE(starred.urls[1].startsWith(urls[2].url + QLatin1String("&c=p%2F2%2B")));
     for (int i = 3; i < 5; ++i)
         EXPECT_TRUE(list(urls[i], QStringLiteral("reader")).entries.isEmpty());
 
@@ -337,7 +332,7 @@ TEST_F(TDWListPagesFromFakeGoogleTest, PicasaAlbumsThenPhotoAndCommentFeeds)
 
 TEST_F(TDWListPagesFromFakeGoogleTest, EtagsAndPageFaultsReachTheListing)
 {
-    const QString calendarUrl = listUrls(QStringLiteral("calendar")).first().toMap().value(QStringLiteral("url")).toString();
+    const QString calendarUrl = listUrls(QStringLiteral("calendar")).first().url;
     const Page first = fetch(calendarUrl, QStringLiteral("TDWCalendarListParser"), QStringLiteral("calendar"));
     ASSERT_FALSE(first.etag.isEmpty());
     EXPECT_EQ(fetch(calendarUrl, QStringLiteral("TDWCalendarListParser"), QStringLiteral("calendar"), first.etag).status, 304);

@@ -158,11 +158,11 @@ TEST_F(EntriesTest, PicasaDelegateAddsPhotoThenCommentFeedsOfWhatThisRunSaw)
     iteration->setIterationStartTime(start);
     const TDWPersistentStorePtr store = stack.store(Alice, QStringLiteral("picasaweb"));
     const QString base = QStringLiteral("https://picasaweb.google.com/data/feed/api/user/default/albumid/");
+    using Links = QList<TDWServiceConfig::ListUrl>;
+    EXPECT_EQ(delegate->moreLinksForBackupIteration(iteration, store, *moc), Links({{base + QStringLiteral("a%201?kind=photo"), {}}}));
     EXPECT_EQ(delegate->moreLinksForBackupIteration(iteration, store, *moc),
-              QList<QVariantMap>({{{QStringLiteral("url"), base + QStringLiteral("a%201?kind=photo")}}}));
-    EXPECT_EQ(delegate->moreLinksForBackupIteration(iteration, store, *moc),
-              QList<QVariantMap>({{{QStringLiteral("url"), base + QStringLiteral("a%201/photoid/p%3F1?kind=comment")}}}));
-    EXPECT_EQ(delegate->moreLinksForBackupIteration(iteration, store, *moc), QList<QVariantMap>());
+              Links({{base + QStringLiteral("a%201/photoid/p%3F1?kind=comment"), {}}}));
+    EXPECT_EQ(delegate->moreLinksForBackupIteration(iteration, store, *moc), Links());
 }
 
 TEST_F(EntriesTest, ContactsDelegateWritesCardsOfContactsWithoutPhotoAndLocksThem)

@@ -207,7 +207,7 @@ void AccountSheetFixture::typeAddress(const QString &address)
 
 void AccountSheetFixture::setServices(const QStringList &enabled)
 {
-    for (const char *service : {"mail", "contacts", "calendar", "docs"}) {
+    for (const char *service : {"mail", "contacts", "calendar", "tasks", "docs"}) {
         QCheckBox *checkbox = control<QCheckBox>(service);
         if (checkbox->isChecked() != enabled.contains(QLatin1String(service)))
             checkbox->click();

@@ -2,6 +2,7 @@
 
 #include "common/BKSNotUtils.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
 #include "platform/foundation/TDWBlockOperation.h"
@@ -18,7 +19,8 @@
 namespace statusmenutest {
 
 namespace {
-const QStringList ActiveServices = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar")};
+const QStringList ActiveServices = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar"),
+                                    QStringLiteral("tasks")};
 
 QString key(const QString &username, const QString &service)
 {
@@ -44,7 +46,7 @@ void FakeStatusMgr::setAll(const QString &username, const QList<qint32> &codesIn
 
 StatusMenuFixture::StatusMenuFixture()
 {
-    TDWUserDefaults::standard()->removeObjectForKey(TDWBackupIteration::LatestBackupIterationUrlKey);
+    TDWUserDefaults::standard()->removeObjectForKey(TDWSettingsKeys::LatestBackupIterationUrl);
     TDWUserDefaults::standard()->removeObjectForKey(QStringLiteral("ShowDebugMenuItems"));
     TDWBackupSchedulerEnvironment environment;
     environment.reachability = std::make_unique<schedtest::FakeReachability>(true);
@@ -58,7 +60,7 @@ StatusMenuFixture::StatusMenuFixture()
     environment.makeRuleUpdate = [](const std::optional<QStringList> &, const QStringList &) { return std::make_shared<TDWBlockOperation>([] {}); };
     environment.makeDownloadCountUpdate = [](const QString &, const QString &) { return std::make_shared<TDWBlockOperation>([] {}); };
     environment.globalStatus = [this] { return statusMgr->globalStatus(); };
-    scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().getConfig(), stack.coordinator, std::move(environment));
+    scheduler = std::make_unique<TDWBackupScheduler>(TDWServiceTable::shared().serviceConfigs(), stack.coordinator, std::move(environment));
 }
 
 StatusMenuFixture::~StatusMenuFixture()

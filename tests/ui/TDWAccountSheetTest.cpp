@@ -77,7 +77,7 @@ TEST_F(TDWAccountSheetTest, ANewAccountStartsEmptyWithEveryServiceOnAndContinueW
     makeFlow().populate();
     ASSERT_TRUE(showsAccountView());
     EXPECT_TRUE(control<QLineEdit>("usernameField")->text().isEmpty());
-    for (const char *service : {"mail", "contacts", "calendar", "docs"})
+    for (const char *service : {"mail", "contacts", "calendar", "tasks", "docs"})
         EXPECT_TRUE(control<QCheckBox>(service)->isChecked()) << service;
     EXPECT_TRUE(control<QRadioButton>("allGoogleDocs")->isChecked());
     EXPECT_FALSE(control<QPushButton>("continue")->isEnabled());

@@ -1,7 +1,9 @@
-// The status icon against reference images kept in tests/ui/status_icons.
-// They are regenerated only on purpose: run with TDW_WRITE_REFERENCE_IMAGES=1
-// and look at the pictures before committing them.
+// The status icon against reference images kept in tests/ui/status_icons
+// (regenerated only on purpose: run with TDW_WRITE_REFERENCE_IMAGES=1 and look
+// at the pictures before committing them), and the application icon drawn
+// from its shapes.
 #include "status/TDWStatusMgr.h"
+#include "ui/TDWAppIconDrawing.h"
 #include "ui/TDWStatusIconDrawing.h"
 
 #include <QDir>
@@ -110,3 +112,27 @@ TEST(TDWStatusIconDrawingTest, ColoursAndShapesFollowTheStatus)
 }
 
 } // namespace
+
+// The application icon: the status icon's cloud and arrow, white, inside a
+// tile with transparent corners; the same shapes in its SVG document.
+TEST(TDWAppIconDrawingTest, IsTheCloudAndArrowOnATile)
+{
+    constexpr int Pixels = 96;
+    const QImage image = TDWAppIconDrawing::image(Pixels);
+    ASSERT_EQ(image.size(), QSize(Pixels, Pixels));
+    // Icon units (24 to the side) to pixels.
+    const auto at = [&](qreal x, qreal y) { return image.pixelColor(int(x * Pixels / 24), int(y * Pixels / 24)); };
+    for (const QColor corner : {at(0.2, 0.2), at(23.8, 0.2), at(0.2, 23.8), at(23.8, 23.8)})
+        EXPECT_EQ(corner.alpha(), 0);
+    const QColor tile = at(12, 3); // above the cloud
+    EXPECT_EQ(tile.alpha(), 255);
+    EXPECT_GT(tile.blue(), tile.red());
+    for (const QColor white : {at(12.4, 11.5), at(12.4, 14.8)}) // the arrow's stem and head
+        EXPECT_EQ(white, QColor(Qt::white));
+    EXPECT_EQ(at(6.5, 12.8), tile); // inside the outline of the cloud, left of the arrow
+
+    const QString svg = QString::fromUtf8(TDWAppIconDrawing::svg());
+    EXPECT_TRUE(svg.contains(QStringLiteral("viewBox=\"0 0 24 24\""))) << svg.toStdString();
+    EXPECT_EQ(svg.count(QStringLiteral("<path ")), 2);
+    EXPECT_TRUE(svg.contains(QStringLiteral("d=\"M9.31 13.78 C10.52 13.78 11.06 13.19 11.72 11.14"))) << svg.toStdString();
+}

@@ -117,29 +117,30 @@ TEST_P(TDWStatusGroupTest, LinesAndImage)
 INSTANTIATE_TEST_SUITE_P(
     Codes, TDWStatusGroupTest,
     ::testing::Values(
-        GroupCase{"AllBackedUp", {7, 7, 7, 7}, {QStringLiteral("Backed up. [off]")}, 7},
+        GroupCase{"AllBackedUp", {7, 7, 7, 7, 7}, {QStringLiteral("Backed up. [off]")}, 7},
         GroupCase{"OneBackedUpRestDisabled",
-                  {7, 9, 9, 9},
-                  {QStringLiteral("Gmail: Backed up. [off]"), QStringLiteral("Drive, Contacts, Calendar: Disabled. [off]")},
+                  {7, 9, 9, 9, 9},
+                  {QStringLiteral("Gmail: Backed up. [off]"), QStringLiteral("Drive, Contacts, Calendar, Tasks: Disabled. [off]")},
                   7},
         GroupCase{"TwoFailedListsGetALineEach",
-                  {2, 2, 7, 7},
+                  {2, 2, 7, 7, 7},
                   {QStringLiteral("Gmail: Last Gmail message list retrieval failed. [off]"),
-                   QStringLiteral("Drive: Last Google Drive file list retrieval failed. [off]"), QStringLiteral("Contacts, Calendar: Backed up. [off]")},
+                   QStringLiteral("Drive: Last Google Drive file list retrieval failed. [off]"),
+                   QStringLiteral("Contacts, Calendar, Tasks: Backed up. [off]")},
                   2},
         GroupCase{"MailWaitingForTheNextRunHasHelp",
-                  {8, 7, 7, 7},
+                  {8, 7, 7, 7, 7},
                   {QStringLiteral("Gmail: 0 of 0 Gmail messages are not yet backed up. [off]"), QStringLiteral("Help"),
-                   QStringLiteral("Drive, Contacts, Calendar: Backed up. [off]")},
+                   QStringLiteral("Drive, Contacts, Calendar, Tasks: Backed up. [off]")},
                   7},
         GroupCase{"DisabledAndFolderMissingGetNoLight",
-                  {9, 10, 9, 10},
-                  {QStringLiteral("Gmail, Contacts: Disabled. [off]"), QStringLiteral("Drive, Calendar: Backup directory not found. [off]")},
+                  {9, 10, 9, 10, 9},
+                  {QStringLiteral("Gmail, Contacts, Tasks: Disabled. [off]"), QStringLiteral("Drive, Calendar: Backup directory not found. [off]")},
                   9},
-        GroupCase{"AllInProgress", {6, 6, 6, 6}, {QStringLiteral("Backup in progress… [off]")}, 6},
+        GroupCase{"AllInProgress", {6, 6, 6, 6, 6}, {QStringLiteral("Backup in progress… [off]")}, 6},
         GroupCase{"LoginRequiredGroupsOthersDoNot",
-                  {1, 5, 1, 5},
-                  {QStringLiteral("Gmail, Contacts: Login required. [off]"), QStringLiteral("Drive: Last backup did not complete [off]"),
+                  {1, 5, 1, 5, 1},
+                  {QStringLiteral("Gmail, Contacts, Tasks: Login required. [off]"), QStringLiteral("Drive: Last backup did not complete [off]"),
                    QStringLiteral("Calendar: Last backup did not complete [off]")},
                   1}),
     [](const ::testing::TestParamInfo<GroupCase> &info) { return std::string(info.param.name); });
@@ -167,11 +168,11 @@ TEST_F(TDWStatusItemMgrTest, AccountsComeAndGoInOrder)
 
     // Bob sorts between them: his group goes just before Carol's separator.
     stack.addAccount(Bob);
-    statusMgr->setAll(Bob, {2, 7, 7, 7});
+    statusMgr->setAll(Bob, {2, 7, 7, 7, 7});
     post(QStringLiteral("newAccount"), Bob);
     EXPECT_EQ(accountLines(), QStringList({QStringLiteral("---"), Alice, QStringLiteral("Backed up. [off]"), QStringLiteral("---"), Bob,
                                            QStringLiteral("Gmail: Last Gmail message list retrieval failed. [off]"),
-                                           QStringLiteral("Drive, Contacts, Calendar: Backed up. [off]"), QStringLiteral("---"), Carol,
+                                           QStringLiteral("Drive, Contacts, Calendar, Tasks: Backed up. [off]"), QStringLiteral("---"), Carol,
                                            QStringLiteral("Backed up. [off]"), QStringLiteral("---")}));
     // A second notice for a shown account adds nothing.
     post(QStringLiteral("newAccount"), Bob);

@@ -28,6 +28,13 @@ GEN_MAILBOX = os.path.join(HERE, "..", "imap-peer", "gen_mailbox.py")
 
 
 FOLDER = "application/vnd.google-apps.folder"
+
+
+def person(given, family):
+    """A contact's name as Google sends it."""
+    return {"fullName": "%s %s" % (given, family), "givenName": given, "familyName": family}
+
+
 # What the account holds besides its mail: Drive files in folders (with contents to download or
 # export), contacts in groups (some with photos), two calendars with their events and two task lists.
 SERVICE_DATA = {
@@ -45,15 +52,16 @@ SERVICE_DATA = {
          "starred": True, "content": "\u00ff\u00d8\u00ff\u00e0 shed, seen from the gate\r\n"},
     ]},
     "contacts": {
-        "groups": [{"id": "g-mycontacts", "title": "My Contacts", "system": "Contacts"},
+        # "My Contacts" is Google's system group, whose id is always 6.
+        "groups": [{"id": "6", "title": "System Group: My Contacts", "system": "Contacts"},
                    {"id": "g-family", "title": "Family"}, {"id": "g-work", "title": "Work"}],
         "contacts": [
-            {"id": "c-ann", "title": "Ann Example", "email": "ann@example.org",
-             "parents": ["g-mycontacts", "g-family"], "photo_etag": "photo-ann-1"},
-            {"id": "c-bo", "title": "Bo Sample", "email": "bo@example.net", "organization": "Sample Ltd",
-             "parents": ["g-mycontacts", "g-work"]},
-            {"id": "c-chloe", "title": "Chlo\u00e9 Test", "email": "chloe@example.com",
-             "parents": ["g-mycontacts", "g-family"], "photo_etag": "photo-chloe-1"},
+            {"id": "c-ann", "title": "Ann Example", "name": person("Ann", "Example"), "email": "ann@example.org",
+             "parents": ["6", "g-family"], "photo_etag": "photo-ann-1"},
+            {"id": "c-bo", "title": "Bo Sample", "name": person("Bo", "Sample"), "email": "bo@example.net",
+             "organization": "Sample Ltd", "parents": ["6", "g-work"]},
+            {"id": "c-chloe", "title": "Chlo\u00e9 Test", "name": person("Chlo\u00e9", "Test"),
+             "email": "chloe@example.com", "parents": ["6", "g-family"], "photo_etag": "photo-chloe-1"},
         ],
     },
     "calendar": {"calendars": [
@@ -82,7 +90,18 @@ SERVICE_DATA = {
              "start": {"date": "2026-02-14"}, "end": {"date": "2026-02-15"},
              "reminders": {"useDefault": False, "overrides": [{"method": "popup", "minutes": 1440}]}},
         ]},
-    "tasks": {"tasklists": [{"id": "tl-home", "title": "Home"}, {"id": "tl-errands", "title": "Errands"}]},
+    # Two task lists, one with a nested and a completed task, one with a task that is due.
+    "tasks": {"tasklists": [{"id": "tl-home", "title": "Home"}, {"id": "tl-errands", "title": "Errands"}],
+              "tasks": [
+                  {"id": "t-paint", "parents": ["tl-home"], "title": "Paint the shed", "position": "00000000000000000001",
+                   "notes": "Green, like the gate."},
+                  {"id": "t-brushes", "parents": ["tl-home"], "parent": "t-paint", "title": "Buy brushes",
+                   "position": "00000000000000000000"},
+                  {"id": "t-gutter", "parents": ["tl-home"], "title": "Clear the gutter", "position": "00000000000000000002",
+                   "status": "completed", "completed": "2026-01-03T10:00:00.000Z"},
+                  {"id": "t-post", "parents": ["tl-errands"], "title": "Post the lease", "position": "00000000000000000000",
+                   "due": "2026-02-01T00:00:00.000Z"},
+              ]},
 }
 
 

@@ -64,7 +64,7 @@ BATCH_AT = 1 << 12
 LABEL_STYLES = ("gmail", "mixed", "bare", "quoted", "literal")
 # Gmail leaves the label of the selected folder out of X-GM-LABELS ("omit"); "show" lists it.
 SELECTED_LABEL_STYLES = ("omit", "show")
-FAULT_KINDS = ("bad", "no", "throttled", "throttled_ok", "drop", "drop_mid_literal", "stall")
+FAULT_KINDS = ("bad", "no", "throttled", "throttled_ok", "drop", "drop_mid_literal", "stall", "expunge")
 FLAGS_LINE = "\\Answered \\Flagged \\Draft \\Deleted \\Seen $NotPhishing $Phishing"
 STATUS_ITEMS = ("MESSAGES", "RECENT", "UIDNEXT", "UIDVALIDITY", "UNSEEN", "HIGHESTMODSEQ")
 BODY_RE = re.compile(r"^(BODY|BODY\.PEEK)\[([^\]]*)\](?:<(\d+)(?:\.(\d+))?>)?$", re.I)
@@ -476,7 +476,7 @@ class Session(socketserver.BaseRequestHandler):
             return True
         secret = name in ("AUTHENTICATE", "LOGIN")
         self.fake.log("C: %s %s" % (tag, name if secret else rest[:300]))
-        if self.apply_fault(tag, name, "" if secret else rest):
+        if self.apply_fault(tag, name, "" if secret else rest, args):
             return True
         keep = self.dispatch(tag, name, args)
         if self.cut_literal:
@@ -487,9 +487,9 @@ class Session(socketserver.BaseRequestHandler):
             self.flush()
         return keep
 
-    def apply_fault(self, tag, name, line):
+    def apply_fault(self, tag, name, line, args):
         """Answers the command with a scripted fault; False when the command runs normally
-        (possibly with its reply cut, or after a delay)."""
+        (possibly with its reply cut, after a delay, or after its messages vanished)."""
         fault = self.fake.take_fault(self.user, name, line)
         if fault is None:
             return False
@@ -507,6 +507,9 @@ class Session(socketserver.BaseRequestHandler):
             return False
         elif fault.kind == "drop":
             self.drop()
+        elif fault.kind == "expunge":
+            self.expunge_named(name, args)
+            return False
         elif fault.kind == "stall":
             if fault.seconds is not None:
                 time.sleep(float(fault.seconds))
@@ -519,6 +522,16 @@ class Session(socketserver.BaseRequestHandler):
             return False
         self.flush()
         return True
+
+    def expunge_named(self, name, args):
+        """The messages a FETCH or UID FETCH names in the selected folder are expunged for
+        good, as by another client just before the command arrived."""
+        if name not in ("FETCH", "UID FETCH") or self.sel is None or not args or not isinstance(args[0], Atom):
+            return
+        with self.fake.lock:
+            for i in self.resolve(args[0], name == "UID FETCH"):
+                if not self.sel.msgs[i].expunged:
+                    self.box.expunge(self.sel.msgs[i])
 
     # --- dispatch ------------------------------------------------------------------------
     def dispatch(self, tag, name, args):
@@ -855,6 +868,9 @@ class Session(socketserver.BaseRequestHandler):
             simple.add("UID")
         with self.fake.lock:
             targets = self.resolve(args[0], uid)
+            # A message expunged since the session learnt its UID is gone for UID FETCH.
+            if uid:
+                targets = [i for i in targets if not self.sel.msgs[i].expunged]
         for i in targets:
             self.write_fetch(i, simple, bodies, changed_since)
         self.tagged(tag, "OK Success")

@@ -24,7 +24,7 @@ std::unique_ptr<EMGenericKeychainItem> EMGenericKeychainItem::genericKeychainIte
     if (status)
         *status = found;
     if (found == TDWKeyringStatus::NotFound)
-        failure = TDWError::withDescription(TDWKeyringError::Domain, qint64(TDWKeyringErrorCode::NotFound), QStringLiteral("The item was not found"));
+        failure = TDWKeyringError::make(TDWKeyringError::NotFound, QStringLiteral("The item was not found"));
     if (found != TDWKeyringStatus::Found) {
         logError(QStringLiteral("genericKeychainItemForService"), failure);
         if (found == TDWKeyringStatus::Unavailable)
@@ -46,8 +46,8 @@ std::unique_ptr<EMGenericKeychainItem> EMGenericKeychainItem::addGenericKeychain
     TDWError failure;
     const TDWKeyringStatus existing = keyring->find(serviceName, username, nullptr, &failure);
     if (existing == TDWKeyringStatus::Found)
-        failure = TDWError::withDescription(TDWKeyringError::Domain, qint64(TDWKeyringErrorCode::ItemExists),
-                                            QStringLiteral("An item for this service and account is already in the keyring"));
+        failure = TDWKeyringError::make(TDWKeyringError::ItemExists,
+                                        QStringLiteral("An item for this service and account is already in the keyring"));
     if (existing != TDWKeyringStatus::NotFound || !keyring->store(serviceName, username, password.toUtf8(), &failure)) {
         logError(QStringLiteral("addGenericKeychainItemForService"), failure);
         tdwSetError(error, failure);

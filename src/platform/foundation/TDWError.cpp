@@ -5,9 +5,17 @@ TDWError::TDWError(QString domain, qint64 code, QVariantMap userInfo)
 {
 }
 
-TDWError TDWError::withDescription(const QString &domain, qint64 code, const QString &description)
+TDWError TDWError::withDescription(const QString &domain, qint64 code, const QString &description, QVariantMap userInfo)
 {
-    return TDWError(domain, code, {{LocalizedDescriptionKey, description}});
+    userInfo.insert(LocalizedDescriptionKey, description);
+    return TDWError(domain, code, std::move(userInfo));
+}
+
+TDWError TDWError::withScope(Scope scope) const
+{
+    TDWError scoped = *this;
+    scoped.m_scope = scope;
+    return scoped;
 }
 
 QString TDWError::localizedDescription() const

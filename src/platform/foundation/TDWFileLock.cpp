@@ -1,5 +1,7 @@
 #include "platform/foundation/TDWFileLock.h"
 
+#include "platform/foundation/TDWFileLockError.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -13,9 +15,9 @@ constexpr mode_t AllWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 bool fail(TDWError *error, const QString &path, int code)
 {
-    tdwSetError(error, TDWError::withDescription(TDWFileLock::ErrorDomain, code,
-                                                 QStringLiteral("Could not change the lock of “%1”: %2")
-                                                     .arg(path, QString::fromLocal8Bit(std::strerror(code)))));
+    tdwSetError(error, TDWFileLockError::make(TDWFileLockError::Code(code),
+                                              QStringLiteral("Could not change the lock of “%1”: %2")
+                                                  .arg(path, QString::fromLocal8Bit(std::strerror(code)))));
     return false;
 }
 
@@ -28,7 +30,7 @@ bool TDWFileLock::setLocked(const QString &path, bool locked, TDWError *error)
     if (::lstat(name.constData(), &info) != 0)
         return fail(error, path, errno);
     if (!S_ISREG(info.st_mode))
-        return fail(error, path, EOPNOTSUPP);
+        return fail(error, path, TDWFileLockError::NotARegularFile);
     const mode_t permissions = info.st_mode & 07777;
     const mode_t wanted = locked ? permissions & ~AllWriteBits : permissions | S_IWUSR;
     if (wanted == permissions)

@@ -11,8 +11,6 @@
 class TDWFileLock
 {
 public:
-    static inline const QString ErrorDomain = QStringLiteral("TDWFileLock"); // codes are errno values
-
     // Locks or unlocks the regular file at `path`. A symbolic link is never
     // followed: the link, and anything else that is not a regular file, is
     // left alone and refused with EOPNOTSUPP. A file already in the wanted

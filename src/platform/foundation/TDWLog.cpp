@@ -1,4 +1,5 @@
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -64,7 +65,7 @@ void setLogFile(const QString &path)
     s.path = path;
     if (path.isEmpty())
         return;
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    TDWPrivateFiles::makeFolder(QFileInfo(path).absolutePath());
     // Private from the start: error bodies from the token endpoint are logged
     // as they come. A log left readable by an older version is made private too.
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);

@@ -27,8 +27,8 @@ QString fromXml(const xmlChar *text)
 
 TDWError corrupt(const QString &detail)
 {
-    return TDWError::withDescription(TDWPropertyList::ErrorDomain, TDWPropertyList::CorruptError,
-                                     QStringLiteral("The data is not a valid property list: %1").arg(detail));
+    return TDWPropertyListError::make(TDWPropertyListError::Corrupt,
+                                      QStringLiteral("The data is not a valid property list: %1").arg(detail));
 }
 
 // ---------------------------------------------------------------------------
@@ -562,16 +562,16 @@ QVariant readFile(const QString &path, TDWError *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        tdwSetError(error, TDWError::withDescription(ErrorDomain, FileReadError,
-                                                     QStringLiteral("Could not read \"%1\": %2").arg(path, file.errorString())));
+        tdwSetError(error, TDWPropertyListError::make(TDWPropertyListError::FileRead,
+                                                      QStringLiteral("Could not read \"%1\": %2").arg(path, file.errorString())));
         return {};
     }
     const QByteArray data = file.readAll();
     TDWError readError;
     QVariant value = read(data, &readError);
     if (!value.isValid()) {
-        tdwSetError(error, TDWError::withDescription(ErrorDomain, readError.code(),
-                                                     QStringLiteral("%1 (%2)").arg(readError.localizedDescription(), path)));
+        tdwSetError(error, TDWPropertyListError::make(TDWPropertyListError::Code(readError.code()),
+                                                      QStringLiteral("%1 (%2)").arg(readError.localizedDescription(), path)));
     }
     return value;
 }
@@ -583,22 +583,22 @@ QByteArray write(const QVariant &value, TDWError *error)
                  "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
                  "<plist version=\"1.0\">\n";
     if (!writer.value(value, 0)) {
-        tdwSetError(error, TDWError::withDescription(ErrorDomain, UnsupportedError,
-                                                     QStringLiteral("The value cannot be written as a property list: %1").arg(writer.problem)));
+        tdwSetError(error, TDWPropertyListError::make(TDWPropertyListError::Unsupported,
+                                                      QStringLiteral("The value cannot be written as a property list: %1").arg(writer.problem)));
         return {};
     }
     writer.out.append("</plist>\n");
     return writer.out;
 }
 
-bool writeFile(const QVariant &value, const QString &path, TDWError *error)
+bool writeFile(const QVariant &value, const QString &path, TDWError *error, int mode)
 {
     const QByteArray bytes = write(value, error);
     if (bytes.isEmpty())
         return false;
     TDWError writeError;
-    if (!TDWSafeFile::write(path, bytes, &writeError)) {
-        tdwSetError(error, TDWError(ErrorDomain, FileWriteError, writeError.userInfo()));
+    if (!TDWSafeFile::write(path, bytes, &writeError, mode)) {
+        tdwSetError(error, TDWError(TDWPropertyListError::Domain, TDWPropertyListError::FileWrite, writeError.userInfo()));
         return false;
     }
     return true;

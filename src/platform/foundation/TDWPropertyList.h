@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "platform/foundation/TDWPropertyListError.h"
+#include "platform/foundation/TDWSafeFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,15 +19,6 @@
 // declarations, so hostile documents fail cleanly instead of expanding.
 namespace TDWPropertyList {
 
-inline const QString ErrorDomain = QStringLiteral("TDWPropertyList");
-
-enum ErrorCode {
-    CorruptError = 1,     // not a well-formed property list, or a value that does not parse
-    UnsupportedError = 2, // a value that has no property-list form
-    FileReadError = 3,
-    FileWriteError = 4,
-};
-
 // An invalid QVariant and an error when `data` is not a property list.
 QVariant read(const QByteArray &data, TDWError *error);
 QVariant readFile(const QString &path, TDWError *error);
@@ -36,6 +29,7 @@ QVariant readFile(const QString &path, TDWError *error);
 QByteArray write(const QVariant &value, TDWError *error);
 
 // Writes atomically: the old file stays whole until the new one replaces it.
-bool writeFile(const QVariant &value, const QString &path, TDWError *error);
+// `mode` as TDWSafeFile takes it.
+bool writeFile(const QVariant &value, const QString &path, TDWError *error, int mode = TDWSafeFile::DefaultMode);
 
 } // namespace TDWPropertyList

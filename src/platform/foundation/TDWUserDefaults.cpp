@@ -2,7 +2,9 @@
 
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWNumber.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
+#include "platform/foundation/TDWSafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -95,7 +97,7 @@ QVariantMap TDWUserDefaults::load()
     if (value.typeId() == QMetaType::QVariantMap)
         return value.toMap();
     if (value.isValid())
-        error = TDWError::withDescription(TDWPropertyList::ErrorDomain, TDWPropertyList::CorruptError, QStringLiteral("the file does not hold a dictionary"));
+        error = TDWPropertyListError::make(TDWPropertyListError::Corrupt, QStringLiteral("the file does not hold a dictionary"));
     // Kept as it is until a setter gives us something to write; then a copy is kept aside.
     m_corrupt = true;
     tdwLog(QStringLiteral("ERROR: Unable to read the user defaults at %1: %2").arg(m_path, error.localizedDescription()));
@@ -310,17 +312,17 @@ bool TDWUserDefaults::synchronize()
     bool ok = true;
     if (!written.isEmpty()) {
         TDWError error;
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
+        TDWPrivateFiles::makeFolder(QFileInfo(m_path).absolutePath());
         if (m_corrupt && QFileInfo::exists(m_path)) {
             // Never replace the unreadable file without keeping it aside.
             const QString corruptCopy = m_path + QStringLiteral(".corrupt");
-            QFile::remove(corruptCopy);
-            ok = QFile::copy(m_path, corruptCopy);
+            ok = TDWSafeFile::copy(QFileInfo(m_path).canonicalFilePath(), corruptCopy, nullptr, TDWPrivateFiles::FileMode);
             if (!ok)
-                error = TDWError::withDescription(TDWPropertyList::ErrorDomain, TDWPropertyList::FileWriteError,
-                                                  QStringLiteral("could not keep a copy of the unreadable file at %1").arg(corruptCopy));
+                error = TDWPropertyListError::make(TDWPropertyListError::FileWrite,
+                                                   QStringLiteral("could not keep a copy of the unreadable file at %1").arg(corruptCopy));
         }
-        ok = ok && TDWPropertyList::writeFile(snapshot, m_path, &error);
+        // The settings name the user's accounts: theirs alone.
+        ok = ok && TDWPropertyList::writeFile(snapshot, m_path, &error, TDWPrivateFiles::FileMode);
         if (ok) {
             m_corrupt = false;
             m_stamp = stampOf(m_path);

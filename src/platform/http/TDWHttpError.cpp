@@ -31,6 +31,27 @@ const char *sentence(TDWHttpError::Code code)
     return "The network connection was lost.";
 }
 
+TDWError::Scope scopeOf(TDWHttpError::Code code)
+{
+    switch (code) {
+    case TDWHttpError::Cancelled:
+        return TDWError::Scope::Cancelled;
+    case TDWHttpError::TooManyRedirects:
+    case TDWHttpError::BadUrl:
+    case TDWHttpError::TooLarge:
+        return TDWError::Scope::Request;
+    case TDWHttpError::File:
+        return TDWError::Scope::Item;
+    case TDWHttpError::Timeout:
+    case TDWHttpError::Tls:
+    case TDWHttpError::Resolve:
+    case TDWHttpError::Connect:
+    case TDWHttpError::Network:
+        break;
+    }
+    return TDWError::Scope::Connection;
+}
+
 } // namespace
 
 TDWError TDWHttpError::make(Code code, const QString &detail)
@@ -39,5 +60,5 @@ TDWError TDWHttpError::make(Code code, const QString &detail)
     QVariantMap info{{TDWError::LocalizedDescriptionKey, detail.isEmpty() ? text : text + QStringLiteral(" (") + detail + QLatin1Char(')')}};
     if (!detail.isEmpty())
         info.insert(DetailKey, detail);
-    return TDWError(Domain, code, info);
+    return TDWError(Domain, code, info).withScope(scopeOf(code));
 }

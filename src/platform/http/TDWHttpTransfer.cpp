@@ -1,6 +1,7 @@
 #include "platform/http/TDWHttpTransfer.h"
 
 #include "platform/foundation/TDWClock.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/foundation/TDWWireTrace.h"
 #include "platform/http/TDWHttpError.h"
@@ -80,7 +81,7 @@ struct TDWHttpTransfer::Exchange
     {
         if (file)
             return file->isOpen();
-        file = std::make_unique<TDWSafeFile>(request->downloadPath());
+        file = std::make_unique<TDWSafeFile>(request->downloadPath(), TDWPrivateFiles::FileMode);
         return file->open(&fileError);
     }
 

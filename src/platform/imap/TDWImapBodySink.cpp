@@ -1,5 +1,7 @@
 #include "platform/imap/TDWImapBodySink.h"
 
+#include "platform/foundation/TDWSafeFileError.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/imap/TDWImapError.h"
 
 #include <QDir>
@@ -25,13 +27,13 @@ void TDWImapBodySink::begin(qint64 size)
     }
     if (failed())
         return;
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
-        setFileError(TDWError::withDescription(TDWSafeFile::ErrorDomain, ENOENT,
-                                               QStringLiteral("Unable to create the folder of “%1”").arg(m_path)));
+    if (!TDWPrivateFiles::makeFolder(QFileInfo(m_path).absolutePath())) {
+        setFileError(TDWSafeFileError::make(TDWSafeFileError::NoSuchFile,
+                                            QStringLiteral("Unable to create the folder of “%1”").arg(m_path)));
         return;
     }
     // A second body starts the file afresh.
-    m_file.emplace(m_path);
+    m_file.emplace(m_path, TDWPrivateFiles::FileMode);
     TDWError error;
     if (!m_file->open(&error))
         setFileError(error);

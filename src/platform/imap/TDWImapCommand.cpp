@@ -382,7 +382,11 @@ void TDWImapCommand::completeTagged(const TDWImapResponse &tagged, const TDWErro
     const QString description = refused
         ? QStringLiteral("The server did not accept the sign-in: %1").arg(tagged.text)
         : QStringLiteral("The server refused %1: %2").arg(QString::fromLatin1(name()), tagged.text);
-    complete(TDWImapError::make(refused ? TDWImapError::Authentication : TDWImapError::CommandFailed, description, info));
+    TDWError error = TDWImapError::make(refused ? TDWImapError::Authentication : TDWImapError::CommandFailed, description, info);
+    // A message the server will not give reaches no further than that message.
+    if (m_kind == Kind::FetchBody && !refused)
+        error = error.withScope(TDWError::Scope::Item);
+    complete(error);
 }
 
 void TDWImapCommand::complete(const TDWError &error)
@@ -393,7 +397,8 @@ void TDWImapCommand::complete(const TDWError &error)
     m_error = error;
     if (m_kind == Kind::FetchBody && m_error.isNull()) {
         if (m_bodyLost)
-            m_error = TDWImapError::make(TDWImapError::Parse, QStringLiteral("The server's answer for the message with UID %1 in “%2” could not be told apart from another one.").arg(m_uid).arg(m_folder));
+            m_error = TDWImapError::make(TDWImapError::Parse, QStringLiteral("The server's answer for the message with UID %1 in “%2” could not be told apart from another one.").arg(m_uid).arg(m_folder))
+                          .withScope(TDWError::Scope::Item);
         else if (!m_bodyMatched)
             m_error = TDWImapError::make(TDWImapError::NotFound, QStringLiteral("The message with UID %1 is not in “%2”.").arg(m_uid).arg(m_folder));
         else

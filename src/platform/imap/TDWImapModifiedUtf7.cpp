@@ -10,6 +10,17 @@ bool isModifiedBase64Char(QChar c)
     return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '+' || u == ',';
 }
 
+bool isWellFormedUtf16(QStringView units)
+{
+    for (qsizetype i = 0; i < units.size(); ++i) {
+        if (units[i].isHighSurrogate() && i + 1 < units.size() && units[i + 1].isLowSurrogate())
+            ++i;
+        else if (units[i].isSurrogate())
+            return false;
+    }
+    return true;
+}
+
 // Decodes the characters between "&" and "-"; false when they are no valid run.
 bool decodeRun(QStringView run, QString *out)
 {
@@ -29,8 +40,15 @@ bool decodeRun(QStringView run, QString *out)
     if (!decoded || decoded.decoded.isEmpty() || decoded.decoded.size() % 2)
         return false;
     const QByteArray &bytes = decoded.decoded;
+    QString units;
+    units.reserve(bytes.size() / 2);
     for (qsizetype i = 0; i < bytes.size(); i += 2)
-        out->append(QChar(char16_t((uchar(bytes[i]) << 8) | uchar(bytes[i + 1]))));
+        units.append(QChar(char16_t((uchar(bytes[i]) << 8) | uchar(bytes[i + 1]))));
+    // A lone or reversed surrogate is no character: it would turn into "?" on
+    // the way to UTF-8, and two different names would then read the same.
+    if (!isWellFormedUtf16(units))
+        return false;
+    out->append(units);
     return true;
 }
 

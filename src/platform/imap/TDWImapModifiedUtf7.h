@@ -7,8 +7,9 @@
 namespace TDWImapModifiedUtf7 {
 
 // The readable form. "&-" is "&"; a run that is not valid modified base64
-// (no closing "-", a foreign character, an odd byte count) is kept as written,
-// so a sloppy server name still shows instead of turning into garbage.
+// (no closing "-", a foreign character, an odd byte count) or not valid UTF-16
+// (a lone or reversed surrogate) is kept as written, so a sloppy server name
+// still shows instead of turning into garbage, and two such names stay apart.
 // `allRunsValid`, when given, tells whether every "&...-" run was valid, for
 // callers that would rather keep such a name whole; an "&" that no "-"
 // closes is no run.

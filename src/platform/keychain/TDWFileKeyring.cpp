@@ -22,9 +22,9 @@ constexpr int FormatVersion = 1;
 constexpr mode_t FolderMode = 0700;
 constexpr mode_t FileMode = 0600;
 
-bool fail(TDWError *error, TDWKeyringErrorCode code, const QString &text)
+bool fail(TDWError *error, TDWKeyringError::Code code, const QString &text)
 {
-    tdwSetError(error, TDWError::withDescription(TDWKeyringError::Domain, qint64(code), text));
+    tdwSetError(error, TDWKeyringError::make(code, text));
     return false;
 }
 
@@ -107,14 +107,14 @@ bool TDWFileKeyring::read(Items *items, TDWError *error) const
     if (!file.open(QIODevice::ReadOnly)) {
         if (!file.exists())
             return true;
-        return fail(error, TDWKeyringErrorCode::Unreadable, QStringLiteral("Could not read \"%1\": %2").arg(filePath(), file.errorString()));
+        return fail(error, TDWKeyringError::Unreadable, QStringLiteral("Could not read \"%1\": %2").arg(filePath(), file.errorString()));
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return fail(error, TDWKeyringErrorCode::Unreadable, QStringLiteral("Could not read \"%1\": %2").arg(filePath(), file.errorString()));
+        return fail(error, TDWKeyringError::Unreadable, QStringLiteral("Could not read \"%1\": %2").arg(filePath(), file.errorString()));
     if (!parseItems(bytes, items)) {
         items->clear();
-        return fail(error, TDWKeyringErrorCode::Unreadable, QStringLiteral("\"%1\" is not a keyring file this program can read").arg(filePath()));
+        return fail(error, TDWKeyringError::Unreadable, QStringLiteral("\"%1\" is not a keyring file this program can read").arg(filePath()));
     }
     return true;
 }
@@ -123,16 +123,16 @@ bool TDWFileKeyring::prepareFolder(TDWError *error) const
 {
     const QByteArray path = QFile::encodeName(m_folder);
     if (!QDir().mkpath(QFileInfo(m_folder).absolutePath()))
-        return fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not create the folder of \"%1\"").arg(m_folder));
+        return fail(error, TDWKeyringError::WriteFailed, QStringLiteral("Could not create the folder of \"%1\"").arg(m_folder));
     if (::mkdir(path.constData(), FolderMode) != 0 && errno != EEXIST)
-        return fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not create \"%1\": %2").arg(m_folder, systemError(errno)));
+        return fail(error, TDWKeyringError::WriteFailed, QStringLiteral("Could not create \"%1\": %2").arg(m_folder, systemError(errno)));
     struct stat info;
     if (::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("\"%1\" is not a folder").arg(m_folder));
+        return fail(error, TDWKeyringError::WriteFailed, QStringLiteral("\"%1\" is not a folder").arg(m_folder));
     // Temporary files appear here before they are made private; only the
     // folder's own permissions keep others from opening them meanwhile.
     if ((info.st_mode & 07777) != FolderMode && ::chmod(path.constData(), FolderMode) != 0)
-        return fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not make \"%1\" private: %2").arg(m_folder, systemError(errno)));
+        return fail(error, TDWKeyringError::WriteFailed, QStringLiteral("Could not make \"%1\" private: %2").arg(m_folder, systemError(errno)));
     return true;
 }
 
@@ -141,12 +141,12 @@ int TDWFileKeyring::lockFolder(TDWError *error) const
     const QByteArray path = QFile::encodeName(m_folder + QStringLiteral("/secrets.lock"));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, FileMode);
     if (fd < 0) {
-        fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not open \"%1\": %2").arg(QFile::decodeName(path), systemError(errno)));
+        fail(error, TDWKeyringError::WriteFailed, QStringLiteral("Could not open \"%1\": %2").arg(QFile::decodeName(path), systemError(errno)));
         return -1;
     }
     while (::flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
-            fail(error, TDWKeyringErrorCode::WriteFailed, QStringLiteral("Could not lock \"%1\": %2").arg(QFile::decodeName(path), systemError(errno)));
+            fail(error, TDWKeyringError::WriteFailed, QStringLiteral("Could not lock \"%1\": %2").arg(QFile::decodeName(path), systemError(errno)));
             ::close(fd);
             return -1;
         }
@@ -169,7 +169,7 @@ bool TDWFileKeyring::write(const Items &items, TDWError *error) const
     // readable by others, not even between the rename and a later chmod.
     TDWError writeError;
     if (!TDWSafeFile::write(filePath(), bytes, &writeError, FileMode))
-        return fail(error, TDWKeyringErrorCode::WriteFailed, writeError.localizedDescription());
+        return fail(error, TDWKeyringError::WriteFailed, writeError.localizedDescription());
     return true;
 }
 

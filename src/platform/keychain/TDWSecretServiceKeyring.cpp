@@ -50,9 +50,9 @@ struct ItemListFree {
 };
 using ItemListPtr = std::unique_ptr<GList, ItemListFree>;
 
-bool fail(TDWError *error, TDWKeyringErrorCode code, const QString &text)
+bool fail(TDWError *error, TDWKeyringError::Code code, const QString &text)
 {
-    tdwSetError(error, TDWError::withDescription(TDWKeyringError::Domain, qint64(code), text));
+    tdwSetError(error, TDWKeyringError::make(code, text));
     return false;
 }
 
@@ -63,7 +63,7 @@ AttributesPtr attributesFor(const QByteArray &service, const QByteArray &account
 
 // Sets `error` from a failed call; a failure of the bus itself (the service
 // went away, the bus closed) also asks for a new connection at the next call.
-bool failedCall(GError *err, TDWKeyringErrorCode code, const QString &what, TDWError *error, bool *connectionLost)
+bool failedCall(GError *err, TDWKeyringError::Code code, const QString &what, TDWError *error, bool *connectionLost)
 {
     *connectionLost = err && (err->domain == G_DBUS_ERROR || err->domain == G_IO_ERROR);
     return fail(error, code, QStringLiteral("%1: %2").arg(what, err ? QString::fromUtf8(err->message) : QStringLiteral("unknown error")));
@@ -89,11 +89,11 @@ TDWKeyringStatus lookUp(SecretService *service, const QString &serviceName, cons
     items->reset(secret_service_search_sync(service, itemSchema(), attributes.get(), SecretSearchFlags(flags), nullptr, &raw));
     const ErrorPtr searchError(raw);
     if (raw) {
-        failedCall(raw, TDWKeyringErrorCode::Unreadable, QStringLiteral("The Secret Service search failed"), error, connectionLost);
+        failedCall(raw, TDWKeyringError::Unreadable, QStringLiteral("The Secret Service search failed"), error, connectionLost);
         return TDWKeyringStatus::Unavailable;
     }
     if (anyLocked(items->get())) {
-        fail(error, TDWKeyringErrorCode::Locked, QStringLiteral("The keyring item is locked"));
+        fail(error, TDWKeyringError::Locked, QStringLiteral("The keyring item is locked"));
         return TDWKeyringStatus::Unavailable;
     }
     if (*items)
@@ -105,11 +105,11 @@ TDWKeyringStatus lookUp(SecretService *service, const QString &serviceName, cons
     const CollectionPtr collection(secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &raw));
     const ErrorPtr aliasError(raw);
     if (raw) {
-        failedCall(raw, TDWKeyringErrorCode::Unreadable, QStringLiteral("The Secret Service did not name its default collection"), error, connectionLost);
+        failedCall(raw, TDWKeyringError::Unreadable, QStringLiteral("The Secret Service did not name its default collection"), error, connectionLost);
         return TDWKeyringStatus::Unavailable;
     }
     if (collection && secret_collection_get_locked(collection.get())) {
-        fail(error, TDWKeyringErrorCode::Locked, QStringLiteral("The default keyring is locked"));
+        fail(error, TDWKeyringError::Locked, QStringLiteral("The default keyring is locked"));
         return TDWKeyringStatus::Unavailable;
     }
     return TDWKeyringStatus::NotFound;
@@ -143,7 +143,7 @@ SecretService *TDWSecretServiceKeyring::connection(TDWError *error)
     ErrorPtr err(raw);
     if (!m_service) {
         bool ignored = false;
-        failedCall(raw, TDWKeyringErrorCode::ServiceUnavailable, QStringLiteral("No Secret Service answers"), error, &ignored);
+        failedCall(raw, TDWKeyringError::ServiceUnavailable, QStringLiteral("No Secret Service answers"), error, &ignored);
     }
     return m_service;
 }
@@ -173,7 +173,7 @@ TDWKeyringStatus TDWSecretServiceKeyring::find(const QString &service, const QSt
         return status;
     const ValuePtr value(secret_item_get_secret(SECRET_ITEM(items->data)));
     if (!value) {
-        fail(error, TDWKeyringErrorCode::Unreadable, QStringLiteral("The Secret Service gave no secret for the item"));
+        fail(error, TDWKeyringError::Unreadable, QStringLiteral("The Secret Service gave no secret for the item"));
         return TDWKeyringStatus::Unavailable;
     }
     gsize length = 0;
@@ -210,7 +210,7 @@ bool TDWSecretServiceKeyring::store(const QString &service, const QString &accou
     }
     const ErrorPtr err(raw);
     if (!stored) {
-        failedCall(raw, TDWKeyringErrorCode::WriteFailed, QStringLiteral("The Secret Service did not store the item"), error, &lost);
+        failedCall(raw, TDWKeyringError::WriteFailed, QStringLiteral("The Secret Service did not store the item"), error, &lost);
         if (lost)
             forgetConnection();
     }
@@ -235,7 +235,7 @@ TDWKeyringStatus TDWSecretServiceKeyring::remove(const QString &service, const Q
         const bool deleted = secret_item_delete_sync(SECRET_ITEM(at->data), nullptr, &raw);
         const ErrorPtr err(raw);
         if (!deleted) {
-            failedCall(raw, TDWKeyringErrorCode::WriteFailed, QStringLiteral("The Secret Service did not delete the item"), error, &lost);
+            failedCall(raw, TDWKeyringError::WriteFailed, QStringLiteral("The Secret Service did not delete the item"), error, &lost);
             if (lost)
                 forgetConnection();
             return TDWKeyringStatus::Unavailable;

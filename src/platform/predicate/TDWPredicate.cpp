@@ -1,5 +1,6 @@
 #include "platform/predicate/TDWPredicate.h"
 
+#include "platform/predicate/TDWPredicateError.h"
 #include "platform/predicate/TDWPredicateEvaluator.h"
 #include "platform/predicate/TDWPredicateParser.h"
 #include "platform/predicate/TDWPredicatePrinter.h"
@@ -10,15 +11,6 @@ using namespace TDWPredicateTree;
 
 static_assert(int(TDWPredicate::CaseInsensitive) == int(TDWPredicateTree::CaseInsensitive)
               && int(TDWPredicate::DiacriticInsensitive) == int(TDWPredicateTree::DiacriticInsensitive));
-
-namespace {
-
-TDWError makeError(TDWPredicate::ErrorCode code, const QString &description)
-{
-    return TDWError::withDescription(TDWPredicate::ErrorDomain, code, description);
-}
-
-} // namespace
 
 TDWPredicate::TDWPredicate() = default;
 
@@ -144,13 +136,13 @@ TDWPredicate TDWPredicate::withSubstitutionVariables(const QVariantMap &variable
 bool TDWPredicate::evaluate(const TDWPredicateSubject &subject, TDWError *error) const
 {
     if (!m_root) {
-        tdwSetError(error, makeError(EvaluationError, QStringLiteral("A null predicate cannot be evaluated.")));
+        tdwSetError(error, TDWPredicateError::make(TDWPredicateError::Evaluation, QStringLiteral("A null predicate cannot be evaluated.")));
         return false;
     }
     TDWPredicateEvaluator evaluator(subject);
     const bool result = evaluator.evaluate(*m_root);
     if (!evaluator.failure().isEmpty()) {
-        tdwSetError(error, makeError(EvaluationError, QStringLiteral("Unable to evaluate the predicate \"%1\": %2.")
+        tdwSetError(error, TDWPredicateError::make(TDWPredicateError::Evaluation, QStringLiteral("Unable to evaluate the predicate \"%1\": %2.")
                                                           .arg(predicateFormat(), evaluator.failure())));
         return false;
     }
@@ -161,13 +153,13 @@ bool TDWPredicate::toSql(const TDWPredicateSqlSchema &schema, const QString &ent
                          TDWSqlFragment *out, TDWError *error) const
 {
     if (!m_root) {
-        tdwSetError(error, makeError(SqlTranslationError, QStringLiteral("A null predicate has no SQL form.")));
+        tdwSetError(error, TDWPredicateError::make(TDWPredicateError::SqlTranslation, QStringLiteral("A null predicate has no SQL form.")));
         return false;
     }
     TDWPredicateSqlTranslator translator(schema);
     TDWSqlFragment fragment;
     if (!translator.translate(*m_root, entity, alias, &fragment)) {
-        tdwSetError(error, makeError(SqlTranslationError, QStringLiteral("Unable to translate the predicate \"%1\" to SQL: %2.")
+        tdwSetError(error, TDWPredicateError::make(TDWPredicateError::SqlTranslation, QStringLiteral("Unable to translate the predicate \"%1\" to SQL: %2.")
                                                               .arg(predicateFormat(), translator.failure())));
         return false;
     }

@@ -32,9 +32,6 @@ namespace TDWPredicateTree { struct Node; }
 class TDWPredicate
 {
 public:
-    static inline const QString ErrorDomain = QStringLiteral("TDWPredicateErrorDomain");
-    enum ErrorCode { ParseError = 1, EvaluationError = 2, SqlTranslationError = 3 };
-
     TDWPredicate();   // null
 
     // Null on a malformed format or unusable argument; the error names the

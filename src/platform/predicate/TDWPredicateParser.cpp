@@ -2,6 +2,7 @@
 
 #include "platform/foundation/TDWNumber.h"
 #include "platform/predicate/TDWPredicate.h"
+#include "platform/predicate/TDWPredicateError.h"
 #include "platform/predicate/TDWPredicateObjectRef.h"
 #include "platform/predicate/TDWPredicateSql.h"
 
@@ -40,12 +41,11 @@ NodePtr TDWPredicateParser::parse(TDWError *error)
     if (root && m_token.type != Token::Type::End)
         root = fail(m_token.position, QStringLiteral("AND, OR or the end of the format"));
     if (!root) {
-        tdwSetError(error, TDWError(TDWPredicate::ErrorDomain, TDWPredicate::ParseError,
-                                    {{TDWError::LocalizedDescriptionKey,
-                                      QStringLiteral("Unable to parse the predicate format \"%1\": expected %2 at position %3.")
-                                          .arg(m_format, m_errorText)
-                                          .arg(m_errorPosition)},
-                                     {QStringLiteral("position"), m_errorPosition}}));
+        tdwSetError(error, TDWPredicateError::make(TDWPredicateError::Parse,
+                                                    QStringLiteral("Unable to parse the predicate format \"%1\": expected %2 at position %3.")
+                                                        .arg(m_format, m_errorText)
+                                                        .arg(m_errorPosition),
+                                                    {{QStringLiteral("position"), m_errorPosition}}));
     }
     return root;
 }

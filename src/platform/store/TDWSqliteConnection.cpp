@@ -1,5 +1,6 @@
 #include "platform/store/TDWSqliteConnection.h"
 
+#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/predicate/TDWPredicateSql.h"
 #include "platform/store/TDWSqlValueCodec.h"
 #include "platform/store/TDWStoreError.h"
@@ -10,6 +11,8 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +70,15 @@ std::unique_ptr<TDWSqliteConnection> TDWSqliteConnection::open(const QString &pa
     flags |= options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     if (options.create && !options.readOnly)
         flags |= SQLITE_OPEN_CREATE;
+    if (flags & SQLITE_OPEN_CREATE) {
+        // SQLite would make a new file 0644 less the umask, and the log and
+        // shared-memory files it adds take the database file's mode: made
+        // here first, the store and its side files are the user's alone. A
+        // failure shows when SQLite opens the file.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, TDWPrivateFiles::FileMode);
+        if (fd >= 0)
+            ::close(fd);
+    }
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {

@@ -26,8 +26,7 @@ enum Code : qint64 {
 
 inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})
 {
-    userInfo.insert(TDWError::LocalizedDescriptionKey, description);
-    return TDWError(Domain, code, userInfo);
+    return TDWError::withDescription(Domain, code, description, std::move(userInfo));
 }
 
 } // namespace TDWStoreError

@@ -1,6 +1,7 @@
 #include "platform/xattr/NDResourceFork.h"
 
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
 
 #include <QFile>
 
@@ -51,9 +52,10 @@ std::unique_ptr<NDResourceFork> NDResourceFork::resourceForkForWritingAtPath(con
         tdwLog(QStringLiteral("ERROR: cannot open the resources of %1: %2").arg(path, why));
         return nullptr;
     };
-    // Created when missing, never truncated: the file's own content is not ours to touch.
+    // Created when missing (private, as every file of the backup), never
+    // truncated: the file's own content is not ours to touch.
     // O_NONBLOCK keeps a FIFO at the path from holding us up; it is refused below.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, TDWPrivateFiles::FileMode);
     if (fd < 0)
         return fail(reason(errno));
     struct stat info;

@@ -1,4 +1,5 @@
 #include "platform/foundation/TDWFileLock.h"
+#include "platform/foundation/TDWFileLockError.h"
 
 #include "TestSupport.h"
 
@@ -63,7 +64,7 @@ TEST(TDWFileLock, LinksFoldersAndMissingPathsAreRefusedAndLeftAlone)
 
     TDWError error;
     EXPECT_FALSE(TDWFileLock::setLocked(link, true, &error));
-    EXPECT_EQ(error.domain(), TDWFileLock::ErrorDomain);
+    EXPECT_EQ(error.domain(), TDWFileLockError::Domain);
     EXPECT_EQ(error.code(), EOPNOTSUPP);
     EXPECT_EQ(modeOf(target), 0644u);
     EXPECT_FALSE(TDWFileLock::setLocked(folder, true, &error));

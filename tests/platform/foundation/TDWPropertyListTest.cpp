@@ -258,8 +258,8 @@ TEST(TDWPropertyList, MalformedDocumentsFailWithAnError)
         TDWError error;
         const QVariant value = TDWPropertyList::read(row.doc, &error);
         EXPECT_FALSE(value.isValid());
-        EXPECT_EQ(error.domain(), TDWPropertyList::ErrorDomain);
-        EXPECT_EQ(error.code(), TDWPropertyList::CorruptError);
+        EXPECT_EQ(error.domain(), TDWPropertyListError::Domain);
+        EXPECT_EQ(error.code(), TDWPropertyListError::Corrupt);
         EXPECT_FALSE(error.localizedDescription().isEmpty());
         // Whatever the entity did, its content must not leak into the error or anywhere else.
         EXPECT_FALSE(error.localizedDescription().contains(QStringLiteral("tdw_add_subdirectories")));
@@ -280,7 +280,7 @@ TEST(TDWPropertyList, NestingIsBoundedByTheParser)
     EXPECT_EQ(depth, 256);
 
     EXPECT_FALSE(TDWPropertyList::read(nested(257), &error).isValid());
-    EXPECT_EQ(error.code(), TDWPropertyList::CorruptError);
+    EXPECT_EQ(error.code(), TDWPropertyListError::Corrupt);
     EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("depth"))) << error.description().toStdString();
 }
 
@@ -304,8 +304,8 @@ TEST(TDWPropertyList, ValuesWithoutAPropertyListFormAreRefused)
         SCOPED_TRACE(row.name);
         TDWError error;
         EXPECT_TRUE(TDWPropertyList::write(row.value, &error).isEmpty());
-        EXPECT_EQ(error.domain(), TDWPropertyList::ErrorDomain);
-        EXPECT_EQ(error.code(), TDWPropertyList::UnsupportedError);
+        EXPECT_EQ(error.domain(), TDWPropertyListError::Domain);
+        EXPECT_EQ(error.code(), TDWPropertyListError::Unsupported);
     }
 }
 
@@ -320,21 +320,21 @@ TEST(TDWPropertyList, FilesAreWrittenWholeAndReportFailures)
 
     // An unwritable value leaves the existing file alone.
     EXPECT_FALSE(TDWPropertyList::writeFile(QVariant(), path, &error));
-    EXPECT_EQ(error.code(), TDWPropertyList::UnsupportedError);
+    EXPECT_EQ(error.code(), TDWPropertyListError::Unsupported);
     EXPECT_TRUE(sameValue(value, TDWPropertyList::readFile(path, &error)));
 
     EXPECT_FALSE(TDWPropertyList::writeFile(value, QDir(dir).filePath(QStringLiteral("missing/x.plist")), &error));
-    EXPECT_EQ(error.code(), TDWPropertyList::FileWriteError);
+    EXPECT_EQ(error.code(), TDWPropertyListError::FileWrite);
 
     EXPECT_FALSE(TDWPropertyList::readFile(QDir(dir).filePath(QStringLiteral("absent.plist")), &error).isValid());
-    EXPECT_EQ(error.code(), TDWPropertyList::FileReadError);
+    EXPECT_EQ(error.code(), TDWPropertyListError::FileRead);
 
     QFile garbage(QDir(dir).filePath(QStringLiteral("garbage.plist")));
     ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
     garbage.write("<plist><integer>x</integer></plist>");
     garbage.close();
     EXPECT_FALSE(TDWPropertyList::readFile(garbage.fileName(), &error).isValid());
-    EXPECT_EQ(error.code(), TDWPropertyList::CorruptError);
+    EXPECT_EQ(error.code(), TDWPropertyListError::Corrupt);
     EXPECT_TRUE(error.localizedDescription().contains(garbage.fileName()));
 }
 

@@ -478,11 +478,12 @@ TEST_F(TDWHttpClientTest, DownloadsAreWrittenThroughTheSafeFileWriter)
     ::umask(oldMask);
     ASSERT_TRUE(replaced.hasResponse() && created.hasResponse());
     struct stat info = {};
-    // A replaced file keeps its mode; a new one has the umask's.
+    // A download is the user's alone, whatever the umask or the mode of the
+    // file it replaces.
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(QFile::encodeName(fresh).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("new content"));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -35,8 +36,118 @@ ImapScriptedServer::Certificate ImapScriptedServer::makeCertificate(const QStrin
     return c;
 }
 
-ImapScriptedServer::ImapScriptedServer(const Certificate &certificate, Script script)
-    : m_script(std::move(script))
+// One accepted connection playing its dialogue.
+class ImapScriptedServer::Connection
+{
+public:
+    Connection(int fd, ssl_st *ssl, int index)
+        : m_fd(fd)
+        , m_ssl(ssl)
+        , m_index(index)
+    {
+    }
+
+    void play(const Dialogue &dialogue)
+    {
+        for (const QByteArray &line : dialogue) {
+            if (line.startsWith("S: ")) {
+                m_pending += line.mid(3) + "\r\n";
+                continue;
+            }
+            flush();
+            if (line == "X") {
+                close();
+                return;
+            }
+            if (!line.startsWith("C: ")) {
+                ADD_FAILURE() << "not a dialogue line: " << line.toStdString();
+                close();
+                return;
+            }
+            const std::optional<QByteArray> sent = readLine();
+            if (sent != line.mid(3)) {
+                ADD_FAILURE() << "connection " << m_index << " expected \"" << line.toStdString() << "\", the client "
+                              << (sent ? "sent \"C: " + sent->left(200).toStdString() + '"' : std::string("sent nothing"));
+                close();
+                return;
+            }
+        }
+        flush();
+        expectNothingMore();
+    }
+
+    void close()
+    {
+        SSL_shutdown(m_ssl);
+        ::shutdown(m_fd, SHUT_RDWR);
+    }
+
+private:
+    enum class Read { Data, Silent, Closed };
+
+    Read readMore()
+    {
+        char chunk[4096];
+        const int n = SSL_read(m_ssl, chunk, sizeof chunk);
+        if (n > 0) {
+            m_buffer.append(chunk, n);
+            return Read::Data;
+        }
+        // Reads give up after a few seconds (the socket's receive time-out).
+        return SSL_get_error(m_ssl, n) == SSL_ERROR_WANT_READ ? Read::Silent : Read::Closed;
+    }
+
+    // The client's next line without CRLF; nothing when it closed or stayed silent.
+    std::optional<QByteArray> readLine()
+    {
+        while (true) {
+            const qsizetype newline = m_buffer.indexOf('\n');
+            if (newline >= 0) {
+                QByteArray line = m_buffer.left(newline);
+                m_buffer.remove(0, newline + 1);
+                if (line.endsWith('\r'))
+                    line.chop(1);
+                return line;
+            }
+            if (readMore() != Read::Data)
+                return std::nullopt;
+        }
+    }
+
+    void flush()
+    {
+        if (!m_pending.isEmpty())
+            SSL_write(m_ssl, m_pending.constData(), int(m_pending.size()));
+        m_pending.clear();
+    }
+
+    // Waits for the client to hang up; anything it sends first is a failure.
+    void expectNothingMore()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (m_buffer.isEmpty()) {
+            const Read read = readMore();
+            if (read == Read::Closed)
+                return;
+            if (read == Read::Silent && std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "connection " << m_index << ": the client never hung up";
+                close();
+                return;
+            }
+        }
+        ADD_FAILURE() << "connection " << m_index << ": the client sent more after the dialogue: \"" << m_buffer.left(200).toStdString() << '"';
+        close();
+    }
+
+    int m_fd;
+    ssl_st *m_ssl;
+    int m_index;
+    QByteArray m_buffer;
+    QByteArray m_pending;
+};
+
+ImapScriptedServer::ImapScriptedServer(const Certificate &certificate, QList<Dialogue> dialogues)
+    : m_dialogues(std::move(dialogues))
 {
     if (!certificate.certFile.isEmpty()) {
         m_context.reset(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
@@ -98,76 +209,19 @@ void ImapScriptedServer::serve(int fd, int index)
 {
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    Peer peer;
-    peer.m_fd = fd;
-    peer.m_index = index;
     if (!m_context) {
         // Silent: hold the connection open until the test ends.
         while (!m_stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return;
     }
-    peer.m_ssl = SSL_new(m_context.get());
-    SSL_set_fd(peer.m_ssl, fd);
-    if (SSL_accept(peer.m_ssl) == 1)
-        m_script(peer);
-    // The script is done: the connection ends (the descriptor closes with the server).
-    peer.close();
-    SSL_free(peer.m_ssl);
+    ssl_st *ssl = SSL_new(m_context.get());
+    SSL_set_fd(ssl, fd);
+    Connection connection(fd, ssl, index);
+    if (SSL_accept(ssl) == 1 && !m_dialogues.isEmpty())
+        connection.play(m_dialogues.value(index, m_dialogues.last()));
+    // The dialogue is done: the connection ends (the descriptor closes with the server).
+    connection.close();
+    SSL_free(ssl);
     ERR_clear_error();
-}
-
-QByteArray ImapScriptedServer::Peer::readLine()
-{
-    while (true) {
-        const qsizetype newline = m_buffer.indexOf('\n');
-        if (newline >= 0) {
-            QByteArray line = m_buffer.left(newline);
-            m_buffer.remove(0, newline + 1);
-            if (line.endsWith('\r'))
-                line.chop(1);
-            return line;
-        }
-        char chunk[4096];
-        const int n = m_ssl ? SSL_read(m_ssl, chunk, sizeof chunk) : -1;
-        if (n <= 0)
-            return {};
-        m_buffer.append(chunk, n);
-    }
-}
-
-QByteArray ImapScriptedServer::Peer::expect(const QByteArray &verb)
-{
-    const QByteArray line = readLine();
-    const QByteArray rest = line.mid(line.indexOf(' ') + 1);
-    EXPECT_TRUE(rest.startsWith(verb)) << "expected " << verb.toStdString() << ", got: " << line.toStdString();
-    return line;
-}
-
-void ImapScriptedServer::Peer::waitForHangUp()
-{
-    if (!m_ssl)
-        return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    char chunk[4096];
-    while (std::chrono::steady_clock::now() < deadline) {
-        // Reads give up after a few seconds (WANT_READ): then wait on.
-        const int n = SSL_read(m_ssl, chunk, sizeof chunk);
-        if (n <= 0 && SSL_get_error(m_ssl, n) != SSL_ERROR_WANT_READ)
-            return;
-    }
-    ADD_FAILURE() << "the client never hung up";
-}
-
-void ImapScriptedServer::Peer::send(const QByteArray &bytes)
-{
-    if (m_ssl)
-        SSL_write(m_ssl, bytes.constData(), int(bytes.size()));
-}
-
-void ImapScriptedServer::Peer::close()
-{
-    if (m_ssl)
-        SSL_shutdown(m_ssl);
-    ::shutdown(m_fd, SHUT_RDWR);
 }

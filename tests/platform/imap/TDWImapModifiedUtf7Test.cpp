@@ -26,9 +26,23 @@ TEST(ImapModifiedUtf7, DecodesWireNames)
         {"&AGEA-", "&AGEA-"},        // three bytes: half a UTF-16 unit left over
         {"&A-", "&A-"},              // six bits cannot hold a byte
         {"x&!-y&AGEAYgBj-", "x&!-yabc"},
+        // Whole UTF-16 units that are no characters: a lone high or low
+        // surrogate, a reversed pair, two highs, a pair cut across two runs.
+        {"&2D0-", "&2D0-"},
+        {"&3gA-", "&3gA-"},
+        {"&3gDYPQ-", "&3gDYPQ-"},
+        {"&2D3YPQ-", "&2D3YPQ-"},
+        {"a&AGHYPQ-", "a&AGHYPQ-"},
+        {"&3gAAYQ-b", "&3gAAYQ-b"},
+        {"&2D0-&3gA-", "&2D0-&3gA-"},
+        {"&2D0-x&AGE-", "&2D0-xa"},
     };
-    for (const auto &[encoded, decoded] : cases)
-        EXPECT_EQ(TDWImapModifiedUtf7::decode(encoded), decoded) << encoded.toStdString();
+    for (const auto &[encoded, decoded] : cases) {
+        const QString name = TDWImapModifiedUtf7::decode(encoded);
+        EXPECT_EQ(name, decoded) << encoded.toStdString();
+        // Nothing is lost on the way to UTF-8, so no two names can meet there.
+        EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name) << encoded.toStdString();
+    }
 }
 
 TEST(ImapModifiedUtf7, TellsWhetherEveryRunWasValid)
@@ -43,6 +57,9 @@ TEST(ImapModifiedUtf7, TellsWhetherEveryRunWasValid)
         {"&A-", false},
         {"x&!-y&AGEAYgBj-", false},
         {"x&AGEAYgBj-y&!-", false},
+        {"&2D3eAA-", true},
+        {"&2D0-", false},
+        {"&3gDYPQ-", false},
     };
     for (const auto &[encoded, valid] : cases) {
         bool allRunsValid = !valid;

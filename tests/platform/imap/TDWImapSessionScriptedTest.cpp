@@ -1,6 +1,8 @@
 // The session against scripted servers: certificate and host checks, time-outs,
-// pipelining, the Gmail dialect, literals and continuations, and servers that
-// misbehave. Every case must end in a result or an error, never a hang or a crash.
+// pipelining, the Gmail dialect, literals and continuations, each command's
+// tagged answers, and servers that misbehave. Every dialogue is written out in
+// full, line by line; every case must end in a result or an error, never a
+// hang, a crash or a line the dialogue does not expect.
 #include "ImapScriptedServer.h"
 #include "ImapTestPrinters.h"
 #include "TestSupport.h"
@@ -17,7 +19,7 @@
 
 namespace {
 
-using Peer = ImapScriptedServer::Peer;
+using Dialogue = ImapScriptedServer::Dialogue;
 
 const ImapScriptedServer::Certificate &localCertificate()
 {
@@ -39,20 +41,22 @@ std::shared_ptr<TDWImapSession> sessionFor(const ImapScriptedServer &server, dou
 }
 
 const QByteArray DefaultCapabilities = "IMAP4rev1 SASL-IR AUTH=XOAUTH2 LITERAL+ ID";
+// The XOAUTH2 initial response of alice@example.com with token-1.
+const QByteArray InitialResponse = QByteArray("user=alice@example.com\x01" "auth=Bearer token-1\x01\x01").toBase64();
 
-void signIn(Peer &p, const QByteArray &capabilities = DefaultCapabilities)
+// The greeting and the sign-in (tag T1), the capabilities sent in both.
+Dialogue signIn(const QByteArray &capabilities = DefaultCapabilities)
 {
-    p.send("* OK [CAPABILITY " + capabilities + "] scripted server ready\r\n");
-    const QByteArray auth = p.expect("AUTHENTICATE XOAUTH2");
-    p.send(Peer::tagOf(auth) + " OK [CAPABILITY " + capabilities + "] signed in\r\n");
+    return {"S: * OK [CAPABILITY " + capabilities + "] scripted server ready",
+            "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse,
+            "S: T1 OK [CAPABILITY " + capabilities + "] signed in"};
 }
 
-// Answers EXAMINE of any folder with `exists` messages.
-void answerExamine(Peer &p, int exists)
+// The answer to EXAMINE (with tag `tag`) of a folder that holds `exists` messages.
+Dialogue examined(const QByteArray &tag, int exists)
 {
-    const QByteArray line = p.expect("EXAMINE");
-    p.send("* " + QByteArray::number(exists) + " EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY 77] ok\r\n* OK [UIDNEXT 900] ok\r\n"
-           + Peer::tagOf(line) + " OK [READ-ONLY] done\r\n");
+    return {"S: * " + QByteArray::number(exists) + " EXISTS", "S: * 0 RECENT", "S: * OK [UIDVALIDITY 77] ok", "S: * OK [UIDNEXT 900] ok",
+            "S: " + tag + " OK [READ-ONLY] done"};
 }
 
 TEST(ImapScriptedSession, VerifiesTheHostNameAgainstTheCertificate)
@@ -68,10 +72,8 @@ TEST(ImapScriptedSession, VerifiesTheHostNameAgainstTheCertificate)
                           Case{"IP:127.0.0.1", "localhost", false}, Case{"DNS:localhost", "127.0.0.1", false}}) {
         SCOPED_TRACE(std::string(c.san) + " / " + c.host);
         const ImapScriptedServer::Certificate certificate = ImapScriptedServer::makeCertificate(QString::fromLatin1(c.san));
-        ImapScriptedServer server(certificate, [](Peer &p) {
-            signIn(p);
-            p.send(Peer::tagOf(p.expect("NOOP")) + " OK done\r\n");
-        });
+        // An untrusted server never gets past the TLS handshake.
+        ImapScriptedServer server(certificate, signIn() + Dialogue{"C: T2 NOOP", "S: T2 OK done"});
         TDWError error;
         const bool ok = sessionFor(server, 10, QString::fromLatin1(c.host), certificate.certFile)->noopOperation()->run(&error);
         EXPECT_EQ(ok, c.trusted);
@@ -82,7 +84,7 @@ TEST(ImapScriptedSession, VerifiesTheHostNameAgainstTheCertificate)
 TEST(ImapScriptedSession, GivesUpOnAServerThatNeverAnswers)
 {
     // Accepts the TCP connection, then says nothing: not even the TLS handshake completes.
-    ImapScriptedServer silent({}, [](Peer &) {});
+    ImapScriptedServer silent({}, Dialogue{});
     TDWError error;
     sessionFor(silent, 0.3)->fetchAllFoldersOperation()->run(&error);
     EXPECT_EQ(error.code(), TDWImapError::Timeout) << error.description().toStdString();
@@ -90,11 +92,7 @@ TEST(ImapScriptedSession, GivesUpOnAServerThatNeverAnswers)
     // Signs in, then never answers the command. The time-out also bounds every
     // step of the sign-in, which must not run out on a busy machine: it is as
     // long as the scripted server's own reads wait.
-    ImapScriptedServer stalling(localCertificate(), [](Peer &p) {
-        signIn(p);
-        p.expect("LIST");
-        p.waitForHangUp();
-    });
+    ImapScriptedServer stalling(localCertificate(), signIn() + Dialogue{"C: T2 LIST \"\" \"*\""});
     QElapsedTimer timer;
     timer.start();
     sessionFor(stalling, 5)->fetchAllFoldersOperation()->run(&error);
@@ -104,28 +102,14 @@ TEST(ImapScriptedSession, GivesUpOnAServerThatNeverAnswers)
 
 TEST(ImapScriptedSession, SendsSeveralCommandsBeforeTheFirstAnswer)
 {
-    std::atomic<int> readBeforeAnswering = 0;
-    ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-        signIn(p);
-        QList<QByteArray> tags;
-        for (int i = 0; i < 3; ++i) {
-            const QByteArray line = p.readLine();
-            if (line.isEmpty())
-                break;
-            tags.append(Peer::tagOf(line));
-        }
-        readBeforeAnswering = int(tags.size());
-        // Answer out of order, as servers may.
-        for (qsizetype i = tags.size() - 1; i >= 0; --i)
-            p.send(tags[i] + " OK done\r\n");
-    });
+    // All three commands must be in before the server answers, out of order as servers may.
+    ImapScriptedServer server(localCertificate(), signIn() + Dialogue{"C: T2 NOOP", "C: T3 NOOP", "C: T4 NOOP",
+                                                                      "S: T4 OK done", "S: T3 OK done", "S: T2 OK done"});
     auto session = sessionFor(server);
-    std::vector<std::shared_ptr<TDWImapOperation<bool>>> ops;
     std::atomic<int> succeeded = 0;
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i) {
-        ops.push_back(session->noopOperation());
-        waiters.emplace_back([&, op = ops.back()] {
+        waiters.emplace_back([&, op = session->noopOperation()] {
             TDWError error;
             if (op->run(&error) && error.isNull())
                 ++succeeded;
@@ -133,42 +117,42 @@ TEST(ImapScriptedSession, SendsSeveralCommandsBeforeTheFirstAnswer)
     }
     for (std::thread &t : waiters)
         t.join();
-    EXPECT_EQ(readBeforeAnswering, 3);
     EXPECT_EQ(succeeded, 3);
     EXPECT_EQ(server.connectionCount(), 1);
 }
 
 TEST(ImapScriptedSession, SpeaksGmailsDialect)
 {
-    QByteArray listCommand, fetchCommand;
+    const QByteArray caps = "IMAP4rev1 UNSELECT IDLE NAMESPACE QUOTA ID XLIST CHILDREN X-GM-EXT-1 SASL-IR AUTH=XOAUTH2 LITERAL+";
     const QByteArray header = "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\nFrom: Anna <anna@example.org>\r\nMessage-ID: <m1@x>\r\n\r\n";
-    ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-        const QByteArray caps = "IMAP4rev1 UNSELECT IDLE NAMESPACE QUOTA ID XLIST CHILDREN X-GM-EXT-1 SASL-IR AUTH=XOAUTH2 LITERAL+";
-        signIn(p, caps);
-        listCommand = p.expect("XLIST");
-        p.send("* XLIST (\\HasNoChildren \\Inbox) \"/\" \"Inbox\"\r\n"
-               "* XLIST (\\Noselect \\HasChildren) \"/\" \"[Gmail]\"\r\n"
-               "* XLIST (\\HasNoChildren \\AllMail) \"/\" \"[Gmail]/All Mail\"\r\n"
-               "* XLIST (\\HasNoChildren \\Starred) \"/\" \"[Gmail]/Starred\"\r\n"
-               "* XLIST (\\HasNoChildren) \"/\" \"Entw&APw-rfe\"\r\n"
-               + Peer::tagOf(listCommand) + " OK Success\r\n");
-        answerExamine(p, 2);
-        fetchCommand = p.readLine();
-        const QByteArray tag = Peer::tagOf(fetchCommand);
-        p.send("* 1 FETCH (X-GM-THRID 1266894439832287888 X-GM-MSGID 1278455344230334865 X-GM-LABELS (\\Inbox \"\\\\Important\" Entw&APw-rfe \"[Gmail]/Starred\") "
-               "UID 41 FLAGS (\\Seen $Forwarded NotJunk) INTERNALDATE \"10-Jan-2010 00:31:46 +0100\" BODY[HEADER.FIELDS (DATE SUBJECT FROM SENDER TO CC BCC MESSAGE-ID REFERENCES)] {"
-               + QByteArray::number(header.size()) + "}\r\n" + header + ")\r\n"
-               "* OK [ALERT] Unsolicited, and ignored\r\n"
-               "* 3 EXISTS\r\n"
-               "* FLAGS (\\Seen \\Flagged)\r\n"
-               "* 2 FETCH (X-GM-LABELS () UID 42 FLAGS () X-GM-MSGID 2 X-GM-THRID 2 INTERNALDATE \"11-Jan-2010 00:00:00 +0000\" BODY[HEADER.FIELDS (DATE SUBJECT FROM SENDER TO CC BCC MESSAGE-ID REFERENCES)] {2}\r\n\r\n)\r\n"
-               + tag + " OK Success\r\n");
+    ImapScriptedServer server(localCertificate(), signIn(caps) + Dialogue{
+        "C: T2 XLIST \"\" \"*\"",
+        "S: * XLIST (\\HasNoChildren \\Inbox) \"/\" \"Inbox\"",
+        "S: * XLIST (\\Noselect \\HasChildren) \"/\" \"[Gmail]\"",
+        "S: * XLIST (\\HasNoChildren \\AllMail) \"/\" \"[Gmail]/All Mail\"",
+        "S: * XLIST (\\HasNoChildren \\Starred) \"/\" \"[Gmail]/Starred\"",
+        "S: * XLIST (\\HasNoChildren) \"/\" \"Entw&APw-rfe\"",
+        "S: T2 OK Success",
+        "C: T3 EXAMINE \"[Gmail]/All Mail\"",
+    } + examined("T3", 2) + Dialogue{
+        "C: T4 FETCH 1:2 (UID FLAGS INTERNALDATE X-GM-MSGID X-GM-THRID X-GM-LABELS "
+        "BODY.PEEK[HEADER.FIELDS (DATE SUBJECT FROM SENDER TO CC BCC MESSAGE-ID REFERENCES)])",
+        "S: * 1 FETCH (X-GM-THRID 1266894439832287888 X-GM-MSGID 1278455344230334865 X-GM-LABELS (\\Inbox \"\\\\Important\" Entw&APw-rfe \"[Gmail]/Starred\") "
+        "UID 41 FLAGS (\\Seen $Forwarded NotJunk) INTERNALDATE \"10-Jan-2010 00:31:46 +0100\" BODY[HEADER.FIELDS (DATE SUBJECT FROM SENDER TO CC BCC MESSAGE-ID REFERENCES)] {"
+            + QByteArray::number(header.size()) + "}\r\n" + header + ")",
+        "S: * OK [ALERT] Unsolicited, and ignored",
+        "S: * 3 EXISTS",
+        "S: * FLAGS (\\Seen \\Flagged)",
+        "S: * 2 FETCH (X-GM-LABELS () UID 42 FLAGS () X-GM-MSGID 2 X-GM-THRID 2 INTERNALDATE \"11-Jan-2010 00:00:00 +0000\" "
+        "BODY[HEADER.FIELDS (DATE SUBJECT FROM SENDER TO CC BCC MESSAGE-ID REFERENCES)] {2}",
+        "S: ",   // the literal: an empty header
+        "S: )",
+        "S: T4 OK Success",
     });
     auto session = sessionFor(server);
     TDWError error;
     const QList<TDWImapFolder> folders = session->fetchAllFoldersOperation()->run(&error);
     ASSERT_TRUE(error.isNull()) << error.description().toStdString();
-    EXPECT_EQ(listCommand.mid(listCommand.indexOf(' ') + 1), "XLIST \"\" \"*\"");
     const QList<TDWImapFolder> expectedFolders = {
         {QStringLiteral("Inbox"), QChar(u'/'), TDWImapFolderFlagHasNoChildren | TDWImapFolderFlagInbox},
         {QStringLiteral("[Gmail]"), QChar(u'/'), TDWImapFolderFlagNoSelect | TDWImapFolderFlagHasChildren},
@@ -181,9 +165,6 @@ TEST(ImapScriptedSession, SpeaksGmailsDialect)
     const QList<TDWImapMessage> messages = session->fetchMessagesByNumberOperation(QStringLiteral("[Gmail]/All Mail"), 0x1EF,
                                                                                    TDWImapIndexSet::fromRange(1, 1000))->run(&error);
     ASSERT_TRUE(error.isNull()) << error.description().toStdString();
-    EXPECT_EQ(fetchCommand.mid(fetchCommand.indexOf(' ') + 1),
-              "FETCH 1:2 (UID FLAGS INTERNALDATE X-GM-MSGID X-GM-THRID X-GM-LABELS "
-              "BODY.PEEK[HEADER.FIELDS (DATE SUBJECT FROM SENDER TO CC BCC MESSAGE-ID REFERENCES)])");
     ASSERT_EQ(messages.size(), 2);
     const TDWImapMessage &m = messages[0];
     EXPECT_EQ(m.sequenceNumber, 1u);
@@ -203,20 +184,23 @@ TEST(ImapScriptedSession, SpeaksGmailsDialect)
 
 TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
 {
-    ImapScriptedServer server(localCertificate(), [](Peer &p) {
-        signIn(p);
-        answerExamine(p, 9);
-        const QByteArray first = p.readLine();
-        const QByteArray second = p.readLine();
+    ImapScriptedServer server(localCertificate(), signIn() + Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{
+        "C: T3 UID FETCH 7 (UID BODY.PEEK[])",
+        "C: T4 UID FETCH 8 (UID BODY.PEEK[])",
         // An unsolicited flag change, then both answers with the UID after the body, the second first:
         // the client cannot know where the first body goes until it has read it.
-        p.send("* 4 FETCH (FLAGS (\\Seen))\r\n"
-               "* 8 FETCH (BODY[] {6}\r\nsecond UID 8)\r\n"
-               "* 7 FETCH (RFC822 {5}\r\nfirst UID 7 FLAGS ())\r\n"
-               + Peer::tagOf(second) + " OK done\r\n" + Peer::tagOf(first) + " OK done\r\n");
+        "S: * 4 FETCH (FLAGS (\\Seen))",
+        "S: * 8 FETCH (BODY[] {6}",
+        "S: second UID 8)",
+        "S: * 7 FETCH (RFC822 {5}",
+        "S: first UID 7 FLAGS ())",
+        "S: T4 OK done",
+        "S: T3 OK done",
         // The request whose body went astray asks again.
-        const QByteArray again = p.expect("UID FETCH 8 ");
-        p.send("* 8 FETCH (UID 8 BODY[] {6}\r\nsecond)\r\n" + Peer::tagOf(again) + " OK done\r\n");
+        "C: T5 UID FETCH 8 (UID BODY.PEEK[])",
+        "S: * 8 FETCH (UID 8 BODY[] {6}",
+        "S: second)",
+        "S: T5 OK done",
     });
     auto session = sessionFor(server);
     // Started in this order from one thread, they go out in this order.
@@ -240,77 +224,54 @@ TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
 
 TEST(ImapScriptedSession, WaitsForContinuationsWithoutLiteralPlusOrSaslIr)
 {
-    QByteArray initialResponse, examineLiteral;
-    ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-        const QByteArray caps = "IMAP4rev1 AUTH=XOAUTH2";
-        p.send("* OK [CAPABILITY " + caps + "] ready\r\n");
-        const QByteArray auth = p.expect("AUTHENTICATE XOAUTH2");
-        EXPECT_EQ(auth.mid(auth.indexOf(' ') + 1), "AUTHENTICATE XOAUTH2");
-        p.send("+ \r\n");
-        initialResponse = QByteArray::fromBase64(p.readLine());
-        p.send(Peer::tagOf(auth) + " OK signed in\r\n");
-        const QByteArray capability = p.expect("CAPABILITY");
-        p.send("* CAPABILITY " + caps + "\r\n" + Peer::tagOf(capability) + " OK done\r\n");
-        const QByteArray examine = p.expect("EXAMINE {5}");
-        p.send("+ go ahead\r\n");
-        examineLiteral = p.readLine();
-        p.send("* 3 EXISTS\r\n* OK [UIDVALIDITY 5] x\r\n" + Peer::tagOf(examine) + " OK done\r\n");
+    ImapScriptedServer server(localCertificate(), Dialogue{
+        "S: * OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready",
+        "C: T1 AUTHENTICATE XOAUTH2",
+        "S: + ",
+        "C: " + InitialResponse,
+        "S: T1 OK signed in",
+        // The sign-in's answer named no capabilities: the client asks.
+        "C: T2 CAPABILITY",
+        "S: * CAPABILITY IMAP4rev1 AUTH=XOAUTH2",
+        "S: T2 OK done",
+        "C: T3 EXAMINE {5}",
+        "S: + go ahead",
+        "C: " + QString::fromUtf8("Café").toUtf8(),
+        "S: * 3 EXISTS",
+        "S: * OK [UIDVALIDITY 5] x",
+        "S: T3 OK done",
     });
     TDWError error;
     const TDWImapFolderInfo info = sessionFor(server)->folderInfoOperation(QString::fromUtf8("Café"))->run(&error);
     ASSERT_TRUE(error.isNull()) << error.description().toStdString();
-    EXPECT_EQ(initialResponse, QByteArray("user=alice@example.com\x01" "auth=Bearer token-1\x01\x01"));
-    EXPECT_EQ(examineLiteral, QString::fromUtf8("Café").toUtf8());
     EXPECT_EQ(info.messageCount, 3);
     EXPECT_EQ(info.uidValidity, 5u);
 }
 
-TEST(ImapScriptedSession, AnswersTheXOAuth2ChallengeWithAnEmptyLine)
-{
-    QByteArray reply = "(nothing)";
-    ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-        p.send("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\n");
-        const QByteArray auth = p.expect("AUTHENTICATE XOAUTH2 ");
-        p.send("+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n");
-        reply = p.readLine();
-        p.send(Peer::tagOf(auth) + " NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)\r\n");
-    });
-    TDWError error;
-    sessionFor(server)->fetchAllFoldersOperation()->run(&error);
-    EXPECT_EQ(reply, "");
-    EXPECT_EQ(error.code(), TDWImapError::Authentication);
-    EXPECT_EQ(error.userInfo().value(TDWImapError::ServerTextKey).toString(), QStringLiteral("Invalid credentials (Failure)"));
-}
-
 TEST(ImapScriptedSession, TheWireTraceShowsTheCommandsAndNeverTheSignIn)
 {
-    const QByteArray payload = QByteArray("user=alice@example.com\x01" "auth=Bearer token-1\x01\x01").toBase64();
     // With the initial response in the command, and sent after the server's go-ahead.
-    for (const QByteArray &capabilities : {QByteArray("IMAP4rev1 SASL-IR AUTH=XOAUTH2"), QByteArray("IMAP4rev1 AUTH=XOAUTH2")}) {
+    const QByteArray withSaslIr = "IMAP4rev1 SASL-IR AUTH=XOAUTH2", without = "IMAP4rev1 AUTH=XOAUTH2";
+    const std::vector<std::pair<QByteArray, Dialogue>> cases = {
+        {withSaslIr, signIn(withSaslIr)},
+        {without, {"S: * OK [CAPABILITY " + without + "] scripted server ready", "C: T1 AUTHENTICATE XOAUTH2", "S: + ", "C: " + InitialResponse,
+                   "S: T1 OK [CAPABILITY " + without + "] signed in"}},
+    };
+    for (const auto &[capabilities, signingIn] : cases) {
         SCOPED_TRACE(capabilities.toStdString());
-        ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-            p.send("* OK [CAPABILITY " + capabilities + "] ready\r\n");
-            const QByteArray auth = p.expect("AUTHENTICATE XOAUTH2");
-            if (!capabilities.contains("SASL-IR")) {
-                p.send("+ \r\n");
-                p.readLine();
-            }
-            p.send(Peer::tagOf(auth) + " OK [CAPABILITY " + capabilities + "] signed in\r\n");
-            const QByteArray list = p.expect("LIST");
-            p.send("* LIST (\\HasNoChildren) \"/\" \"INBOX\"\r\n" + Peer::tagOf(list) + " OK done\r\n");
-        });
+        ImapScriptedServer server(localCertificate(), signingIn + Dialogue{"C: T2 LIST \"\" \"*\"", "S: * LIST (\\HasNoChildren) \"/\" \"INBOX\"", "S: T2 OK done"});
         TDWWireTrace::setEnabled(true);
         tdwtest::LogCapture log;
         TDWError error;
         sessionFor(server)->fetchAllFoldersOperation()->run(&error);
         TDWWireTrace::setEnabled(false);
         ASSERT_TRUE(error.isNull()) << error.description().toStdString();
-        EXPECT_TRUE(log.contains(QStringLiteral("< * OK [CAPABILITY ") + QString::fromLatin1(capabilities) + QStringLiteral("] ready")));
+        EXPECT_TRUE(log.contains(QStringLiteral("< * OK [CAPABILITY ") + QString::fromLatin1(capabilities) + QStringLiteral("] scripted server ready")));
         EXPECT_TRUE(log.contains(QStringLiteral(" AUTHENTICATE XOAUTH2")));
         EXPECT_TRUE(log.contains(QStringLiteral(" LIST \"\" \"*\"")));
         EXPECT_TRUE(log.contains(QStringLiteral("< * LIST (\\HasNoChildren) \"/\" \"INBOX\"")));
         for (const QString &line : log.lines()) {
-            EXPECT_FALSE(line.contains(QString::fromLatin1(payload))) << line.toStdString();
+            EXPECT_FALSE(line.contains(QString::fromLatin1(InitialResponse))) << line.toStdString();
             EXPECT_FALSE(line.contains(QStringLiteral("token-1"))) << line.toStdString();
         }
     }
@@ -318,19 +279,16 @@ TEST(ImapScriptedSession, TheWireTraceShowsTheCommandsAndNeverTheSignIn)
 
 TEST(ImapScriptedSession, AsksForTheMessageCountBeforeCuttingASequenceSet)
 {
-    QByteArray fetch;
-    ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-        signIn(p);
-        answerExamine(p, 5);
+    Dialogue fetched;
+    for (int i = 1; i <= 8; ++i)
+        fetched.append("S: * " + QByteArray::number(i) + " FETCH (UID " + QByteArray::number(100 + i) + " FLAGS ())");
+    ImapScriptedServer server(localCertificate(), signIn() + Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 5) + Dialogue{
         // The folder grew since the server last gave its size: the client must ask before cutting 1:20 to 1:5.
-        const QByteArray noop = p.expect("NOOP");
-        p.send("* 8 EXISTS\r\n" + Peer::tagOf(noop) + " OK done\r\n");
-        fetch = p.readLine();
-        QByteArray answer;
-        for (int i = 1; i <= 8; ++i)
-            answer += "* " + QByteArray::number(i) + " FETCH (UID " + QByteArray::number(100 + i) + " FLAGS ())\r\n";
-        p.send(answer + Peer::tagOf(fetch) + " OK done\r\n");
-    });
+        "C: T3 NOOP",
+        "S: * 8 EXISTS",
+        "S: T3 OK done",
+        "C: T4 FETCH 1:8 (UID FLAGS)",
+    } + fetched + Dialogue{"S: T4 OK done"});
     auto session = sessionFor(server);
     TDWError error;
     EXPECT_EQ(session->folderInfoOperation(QStringLiteral("INBOX"))->run(&error).messageCount, 5);
@@ -339,28 +297,17 @@ TEST(ImapScriptedSession, AsksForTheMessageCountBeforeCuttingASequenceSet)
     const QList<TDWImapMessage> messages = session->fetchMessagesByNumberOperation(
         QStringLiteral("INBOX"), TDWImapMessagesRequestKindFlags, TDWImapIndexSet::fromRange(1, 20))->run(&error);
     ASSERT_TRUE(error.isNull()) << error.description().toStdString();
-    EXPECT_EQ(fetch.mid(fetch.indexOf(' ') + 1), "FETCH 1:8 (UID FLAGS)");
     EXPECT_EQ(messages.size(), 8);
 }
 
 TEST(ImapScriptedSession, SendsACommandAgainWhenAnIdleConnectionWasDropped)
 {
-    ImapScriptedServer server(localCertificate(), [](Peer &p) {
-        signIn(p);
-        if (p.index() == 0) {
-            p.send(Peer::tagOf(p.expect("NOOP")) + " OK first\r\n");
-            // The next command finds the connection gone, as after a server's idle time-out.
-            p.readLine();
-            p.close();
-            return;
-        }
-        if (p.index() == 1) {
-            p.send(Peer::tagOf(p.expect("NOOP")) + " OK second\r\n");
-            return;
-        }
+    ImapScriptedServer server(localCertificate(), QList<Dialogue>{
+        // The second command finds the connection gone, as after a server's idle time-out.
+        signIn() + Dialogue{"C: T2 NOOP", "S: T2 OK first", "C: T3 NOOP", "X"},
+        signIn() + Dialogue{"C: T2 NOOP", "S: T2 OK second", "X"},
         // Later connections keep failing: the command is not sent forever.
-        p.readLine();
-        p.close();
+        signIn() + Dialogue{"C: T2 NOOP", "X"},
     });
     auto session = sessionFor(server);
     TDWError error;
@@ -373,49 +320,167 @@ TEST(ImapScriptedSession, SendsACommandAgainWhenAnIdleConnectionWasDropped)
     EXPECT_EQ(error.code(), TDWImapError::Connection) << error.description().toStdString();
 }
 
-TEST(ImapScriptedSession, BadDataFromTheServerIsAnErrorNotACrash)
+// One exchange after the sign-in (which takes tag T1): the dialogue, and how
+// the operation ends. Rows hold only what differs from an accepted answer.
+struct Exchange
 {
-    struct Case
-    {
-        const char *name;
-        QByteArray reply;   // sent in answer to LIST; "%1" stands for the tag
-        TDWImapError::Code code;
-    };
-    const std::vector<Case> cases = {
-        {"unterminated list", "* LIST (\\HasNoChildren \"/\" Work\r\n%1 OK done\r\n", TDWImapError::Parse},
-        {"unknown status", "%1 PERHAPS done\r\n", TDWImapError::Parse},
-        {"continuation nobody asked for", "+ more please\r\n", TDWImapError::Parse},
-        {"overlong line", "* LIST () \"/\" " + QByteArray(2 << 20, 'a') + "\r\n", TDWImapError::Parse},
-        {"BYE and close", "* BYE Server shutting down\r\n", TDWImapError::Connection},
-        {"refusal", "%1 NO [THROTTLED] Slow down\r\n", TDWImapError::CommandFailed},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        ImapScriptedServer server(localCertificate(), [&](Peer &p) {
-            signIn(p);
-            const QByteArray line = p.expect("LIST");
-            QByteArray reply = c.reply;
-            p.send(reply.replace("%1", Peer::tagOf(line)));
-            if (c.code == TDWImapError::Connection)
-                p.close();
-            else
-                p.readLine();
-        });
+    const char *name;
+    Dialogue dialogue;
+    qint64 code = 0;               // the operation's error; 0: it succeeds with the dialogue's result
+    const char *serverText = "";   // the NO or BAD text the error carries
+    const char *responseCode = "";
+};
+
+// Plays each row against `run`, which starts the operation and answers
+// whether its result is the one the dialogue gives (checked on success only).
+void playExchanges(const std::vector<Exchange> &rows, const std::function<bool(TDWImapSession &, TDWError *)> &run,
+                   const Dialogue &signingIn = signIn())
+{
+    for (const Exchange &row : rows) {
+        SCOPED_TRACE(row.name);
+        ImapScriptedServer server(localCertificate(), signingIn + row.dialogue);
         TDWError error;
-        sessionFor(server, 30)->fetchAllFoldersOperation()->run(&error);
-        EXPECT_EQ(error.code(), c.code) << error.description().toStdString();
-        if (c.code == TDWImapError::Connection) {
-            EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("Server shutting down"))) << error.description().toStdString();
+        const bool expected = run(*sessionFor(server, 30), &error);
+        EXPECT_EQ(error.code(), row.code) << error.description().toStdString();
+        if (row.code == 0) {
+            EXPECT_TRUE(expected);
         }
-        if (c.code == TDWImapError::CommandFailed) {
-            EXPECT_EQ(error.userInfo().value(TDWImapError::ResponseCodeKey).toString(), QStringLiteral("THROTTLED"));
+        if (*row.serverText) {
+            EXPECT_EQ(error.userInfo().value(TDWImapError::ServerTextKey).toString(), QString::fromUtf8(row.serverText));
+        }
+        if (*row.responseCode) {
+            EXPECT_EQ(error.userInfo().value(TDWImapError::ResponseCodeKey).toString(), QString::fromUtf8(row.responseCode));
         }
     }
 }
 
+TEST(ImapScriptedSession, AnswersToTheSignIn)
+{
+    const QByteArray caps = DefaultCapabilities;
+    const Dialogue noop = {"C: T2 NOOP", "S: T2 OK done"};
+    playExchanges({
+        {"accepted", signIn() + noop},
+        {"capabilities asked after the sign-in",
+         {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse, "S: T1 OK signed in",
+          "C: T2 CAPABILITY", "S: * CAPABILITY " + caps, "S: T2 OK done", "C: T3 NOOP", "S: T3 OK done"}},
+        {"capabilities asked before the sign-in",
+         {"S: * OK ready", "C: T1 CAPABILITY", "S: * CAPABILITY " + caps, "S: T1 OK done",
+          "C: T2 AUTHENTICATE XOAUTH2 " + InitialResponse, "S: T2 OK [CAPABILITY " + caps + "] signed in", "C: T3 NOOP", "S: T3 OK done"}},
+        // The error challenge is answered with an empty line, and the refusal follows.
+        {"refused after a challenge",
+         {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse,
+          "S: + eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=", "C: ",
+          "S: T1 NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)"},
+         TDWImapError::Authentication, "Invalid credentials (Failure)", "AUTHENTICATIONFAILED"},
+        {"refused (NO)",
+         {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse, "S: T1 NO Invalid credentials"},
+         TDWImapError::Authentication, "Invalid credentials"},
+        {"rejected (BAD)",
+         {"S: * OK [CAPABILITY " + caps + "] ready", "C: T1 AUTHENTICATE XOAUTH2 " + InitialResponse, "S: T1 BAD Unknown mechanism"},
+         TDWImapError::Authentication, "Unknown mechanism"},
+        {"refused at the greeting (BYE)", {"S: * BYE Too many connections", "X"}, TDWImapError::Connection},
+    }, [](TDWImapSession &s, TDWError *e) { return s.noopOperation()->run(e); }, {});
+}
+
+TEST(ImapScriptedSession, AnswersToNoop)
+{
+    playExchanges({
+        {"OK", {"C: T2 NOOP", "S: * 4 EXISTS", "S: T2 OK done"}},
+        {"NO", {"C: T2 NOOP", "S: T2 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, "Try later", "UNAVAILABLE"},
+        {"BAD", {"C: T2 NOOP", "S: T2 BAD Unknown command"}, TDWImapError::CommandFailed, "Unknown command"},
+    }, [](TDWImapSession &s, TDWError *e) { return s.noopOperation()->run(e); });
+}
+
+TEST(ImapScriptedSession, AnswersToListAndBadData)
+{
+    const QByteArray list = "C: T2 LIST \"\" \"*\"";
+    playExchanges({
+        {"OK", {list, "S: * LIST (\\HasNoChildren) \"/\" \"INBOX\"", "S: * LIST (\\HasNoChildren) \"/\" \"Entw&APw-rfe\"", "S: T2 OK done"}},
+        {"NO", {list, "S: T2 NO [THROTTLED] Slow down"}, TDWImapError::CommandFailed, "Slow down", "THROTTLED"},
+        {"BAD", {list, "S: T2 BAD Command syntax error"}, TDWImapError::CommandFailed, "Command syntax error"},
+        // Bad data is an error, not a crash.
+        {"unterminated list", {list, "S: * LIST (\\HasNoChildren \"/\" Work", "S: T2 OK done"}, TDWImapError::Parse},
+        {"unknown status", {list, "S: T2 PERHAPS done"}, TDWImapError::Parse},
+        {"continuation nobody asked for", {list, "S: + more please"}, TDWImapError::Parse},
+        {"overlong line", {list, "S: * LIST () \"/\" " + QByteArray(2 << 20, 'a')}, TDWImapError::Parse},
+        {"BYE and close", {list, "S: * BYE Server shutting down", "X"}, TDWImapError::Connection},
+    }, [](TDWImapSession &s, TDWError *e) {
+        const QList<TDWImapFolder> folders = s.fetchAllFoldersOperation()->run(e);
+        if (e->code() == TDWImapError::Connection) {
+            EXPECT_TRUE(e->localizedDescription().contains(QStringLiteral("Server shutting down"))) << e->description().toStdString();
+        }
+        return folders == QList<TDWImapFolder>{{QStringLiteral("INBOX"), QChar(u'/'), TDWImapFolderFlagHasNoChildren},
+                                               {QStringLiteral("Entw&APw-rfe"), QChar(u'/'), TDWImapFolderFlagHasNoChildren}};
+    });
+}
+
+TEST(ImapScriptedSession, AnswersToExamine)
+{
+    const QByteArray examine = "C: T2 EXAMINE \"Work\"";
+    playExchanges({
+        {"OK", Dialogue{examine} + examined("T2", 3)},
+        {"NO", {examine, "S: T2 NO [NONEXISTENT] Unknown folder"}, TDWImapError::CommandFailed, "Unknown folder"},
+        {"BAD", {examine, "S: T2 BAD Invalid arguments"}, TDWImapError::CommandFailed, "Invalid arguments"},
+    }, [](TDWImapSession &s, TDWError *e) {
+        return s.folderInfoOperation(QStringLiteral("Work"))->run(e) == TDWImapFolderInfo{3, 0, -1, 77, 900};
+    });
+}
+
+TEST(ImapScriptedSession, AnswersToStatus)
+{
+    const QByteArray status = "C: T2 STATUS \"Work\" (MESSAGES RECENT UIDNEXT UIDVALIDITY UNSEEN)";
+    playExchanges({
+        {"OK", {status, "S: * STATUS \"Work\" (MESSAGES 4 RECENT 1 UIDNEXT 10 UIDVALIDITY 7 UNSEEN 2)", "S: T2 OK done"}},
+        {"NO", {status, "S: T2 NO [NONEXISTENT] Unknown folder"}, TDWImapError::CommandFailed, "Unknown folder", "NONEXISTENT"},
+        {"BAD", {status, "S: T2 BAD Invalid arguments"}, TDWImapError::CommandFailed, "Invalid arguments"},
+    }, [](TDWImapSession &s, TDWError *e) {
+        return s.folderStatusOperation(QStringLiteral("Work"))->run(e) == TDWImapFolderInfo{4, 1, 2, 7, 10};
+    });
+}
+
+TEST(ImapScriptedSession, AnswersToFetch)
+{
+    const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 2) + Dialogue{"C: T3 FETCH 1:2 (UID FLAGS)"};
+    playExchanges({
+        {"OK", fetch + Dialogue{"S: * 1 FETCH (UID 41 FLAGS (\\Seen))", "S: * 2 FETCH (UID 42 FLAGS ())", "S: T3 OK done"}},
+        {"NO", fetch + Dialogue{"S: T3 NO [SERVERBUG] Some messages could not be fetched"}, TDWImapError::CommandFailed,
+         "Some messages could not be fetched", "SERVERBUG"},
+        {"BAD", fetch + Dialogue{"S: T3 BAD Invalid sequence set"}, TDWImapError::CommandFailed, "Invalid sequence set"},
+    }, [](TDWImapSession &s, TDWError *e) {
+        const QList<TDWImapMessage> messages =
+            s.fetchMessagesByNumberOperation(QStringLiteral("INBOX"), TDWImapMessagesRequestKindFlags, TDWImapIndexSet::fromRange(1, 2))->run(e);
+        return messages.size() == 2 && messages[0].uid == 41 && messages[0].flags == TDWImapMessageFlagSeen && messages[1].uid == 42;
+    });
+}
+
+TEST(ImapScriptedSession, AnswersToABodyFetch)
+{
+    const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{"C: T3 UID FETCH 7 (UID BODY.PEEK[])"};
+    playExchanges({
+        {"OK", fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {5}", "S: first)", "S: T3 OK done"}},
+        {"OK without the message", fetch + Dialogue{"S: T3 OK done"}, TDWImapError::NotFound},
+        {"NO", fetch + Dialogue{"S: T3 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, "Try later", "UNAVAILABLE"},
+        {"BAD", fetch + Dialogue{"S: T3 BAD Invalid arguments"}, TDWImapError::CommandFailed, "Invalid arguments"},
+    }, [](TDWImapSession &s, TDWError *e) { return s.fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7)->run(e) == "first"; });
+}
+
+TEST(ImapScriptedSession, AnswersToCapabilityAndId)
+{
+    playExchanges({
+        {"OK", {"C: T2 CAPABILITY", "S: * CAPABILITY IMAP4rev1 IDLE", "S: T2 OK done"}},
+        {"BAD", {"C: T2 CAPABILITY", "S: T2 BAD Not now"}, TDWImapError::CommandFailed, "Not now"},
+    }, [](TDWImapSession &s, TDWError *e) { return s.capabilityOperation()->run(e).contains(QStringLiteral("IDLE")); });
+    playExchanges({
+        {"OK", {"C: T2 ID (\"name\" \"Tidewell\")", "S: * ID (\"name\" \"scripted\")", "S: T2 OK done"}},
+        {"NO", {"C: T2 ID (\"name\" \"Tidewell\")", "S: T2 NO Not now"}, TDWImapError::CommandFailed, "Not now"},
+    }, [](TDWImapSession &s, TDWError *e) {
+        return s.identityOperation({{QStringLiteral("name"), QStringLiteral("Tidewell")}})->run(e).value(QStringLiteral("name")) == QStringLiteral("scripted");
+    });
+}
+
 TEST(ImapScriptedSession, RefusesSettingsItDoesNotOffer)
 {
-    ImapScriptedServer server(localCertificate(), [](Peer &) {});
+    ImapScriptedServer server(localCertificate(), Dialogue{});
     for (auto change : std::vector<std::function<void(TDWImapSession &)>>{
              [](TDWImapSession &s) { s.setConnectionType(TDWImapConnectionTypeClear); },
              [](TDWImapSession &s) { s.setAuthType(TDWImapAuthTypeNone); },

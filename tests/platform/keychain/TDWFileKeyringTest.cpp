@@ -73,7 +73,7 @@ TEST(TDWFileKeyringTest, UnreadableFileStoreIsUnavailableAndNeverWrittenOver)
         TDWError error;
         QByteArray secret;
         EXPECT_EQ(store.find(QStringLiteral("s"), QStringLiteral("a"), &secret, &error), TDWKeyringStatus::Unavailable);
-        EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::Unreadable));
+        EXPECT_EQ(error.code(), TDWKeyringError::Unreadable);
         EXPECT_FALSE(store.store(QStringLiteral("s"), QStringLiteral("a"), "new", &error));
         EXPECT_EQ(store.remove(QStringLiteral("s"), QStringLiteral("a"), &error), TDWKeyringStatus::Unavailable);
 
@@ -91,7 +91,7 @@ TEST(TDWFileKeyringTest, FileStoreFolderThatCannotBeMadeFailsTheWrite)
     TDWFileKeyring store(blocker);
     TDWError error;
     EXPECT_FALSE(store.store(QStringLiteral("s"), QStringLiteral("a"), "x", &error));
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::WriteFailed));
+    EXPECT_EQ(error.code(), TDWKeyringError::WriteFailed);
 }
 
 // Two programs sharing the folder (each store object here has its own

@@ -188,10 +188,10 @@ TEST_F(KeyringTest, SecretServiceWithoutABusIsUnavailable)
     TDWError error;
     QByteArray secret;
     EXPECT_EQ(secretService.find(QStringLiteral("s"), QStringLiteral("a"), &secret, &error), TDWKeyringStatus::Unavailable);
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::ServiceUnavailable));
+    EXPECT_EQ(error.code(), TDWKeyringError::ServiceUnavailable);
     error = {};
     EXPECT_FALSE(secretService.store(QStringLiteral("s"), QStringLiteral("a"), "x", &error));
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::ServiceUnavailable));
+    EXPECT_EQ(error.code(), TDWKeyringError::ServiceUnavailable);
     EXPECT_EQ(secretService.remove(QStringLiteral("s"), QStringLiteral("a"), &error), TDWKeyringStatus::Unavailable);
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
@@ -247,7 +247,7 @@ TEST_F(KeyringTest, LockedCollectionIsUnavailableAndKeepsItsItems)
     secretOf(*keyring, service, QStringLiteral("never stored"), &status);
     EXPECT_EQ(status, TDWKeyringStatus::Unavailable) << "an item the locked collection may hide";
     EXPECT_FALSE(keyring->store(service, QStringLiteral("a"), "overwritten", &error));
-    EXPECT_EQ(error.code(), qint64(TDWKeyringErrorCode::Locked));
+    EXPECT_EQ(error.code(), TDWKeyringError::Locked);
     EXPECT_EQ(keyring->remove(service, QStringLiteral("a"), &error), TDWKeyringStatus::Unavailable);
 
     unlockWithPassword(collection, "tidewell-test");

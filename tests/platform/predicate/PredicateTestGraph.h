@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/predicate/TDWPredicate.h"
+#include "platform/predicate/TDWPredicateError.h"
 
 #include <QHash>
 #include <QStringList>

@@ -172,11 +172,11 @@ TEST(TDWPredicateEvaluation, UnboundVariablesFailInMemoryAndInSql)
     const TDWPredicate p = TDWPredicate::parse(QStringLiteral("title == $TITLE OR latest == YES"));
     TDWError error;
     EXPECT_TRUE(graph.matchesInMemory("DocRev", p, &error).isEmpty());
-    EXPECT_EQ(error.code(), TDWPredicate::EvaluationError);
+    EXPECT_EQ(error.code(), TDWPredicateError::Evaluation);
     EXPECT_TRUE(error.localizedDescription().contains("$TITLE"));
     error = {};
     EXPECT_TRUE(graph.matchesInSql("DocRev", p, &error).isEmpty());
-    EXPECT_EQ(error.code(), TDWPredicate::SqlTranslationError);
+    EXPECT_EQ(error.code(), TDWPredicateError::SqlTranslation);
 
     const TDWPredicate bound = p.withSubstitutionVariables({{"TITLE", "resume draft"}});
     EXPECT_EQ(graph.matchesInMemory("DocRev", bound, nullptr), QStringList({"r1", "r2", "r3", "r4"}));
@@ -207,7 +207,7 @@ TEST(TDWPredicateEvaluation, SqlTranslationRefusesWhatTheSchemaCannotAnswer)
         TDWError error;
         TDWSqlFragment fragment;
         EXPECT_FALSE(TDWPredicate::parse(QString::fromLatin1(c.format)).toSql(graph, c.entity, "t0", &fragment, &error));
-        EXPECT_EQ(error.code(), TDWPredicate::SqlTranslationError);
+        EXPECT_EQ(error.code(), TDWPredicateError::SqlTranslation);
         EXPECT_TRUE(error.localizedDescription().contains(QString::fromLatin1(c.reason))) << error.localizedDescription().toStdString();
     }
 }

@@ -145,8 +145,8 @@ TEST(TDWPredicateParser, MalformedFormatsFailWithThePositionOfTheFault)
         TDWError error;
         const TDWPredicate parsed = TDWPredicate::parse(QString::fromUtf8(row.format), row.arguments, &error);
         EXPECT_TRUE(parsed.isNull());
-        EXPECT_EQ(error.domain(), TDWPredicate::ErrorDomain);
-        EXPECT_EQ(error.code(), TDWPredicate::ParseError);
+        EXPECT_EQ(error.domain(), TDWPredicateError::Domain);
+        EXPECT_EQ(error.code(), TDWPredicateError::Parse);
         EXPECT_EQ(error.userInfo().value(QStringLiteral("position")).toLongLong(), row.position)
             << error.localizedDescription().toStdString();
     }

@@ -36,7 +36,9 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -46,7 +48,8 @@ using demotest::DemoServers;
 namespace {
 
 const QString Address = DemoServers::Address;
-const QStringList Services = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar")};
+const QStringList Services = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar"),
+                              QStringLiteral("tasks")};
 // A backup run of the whole sample account, on a loaded machine: a limit that only a run that hangs reaches.
 constexpr int RunTimeoutMs = 240000;
 
@@ -72,13 +75,30 @@ QMap<QString, FileState> filesUnder(const QString &folder)
     return files;
 }
 
+// Entries at or below `folder` that anyone but their owner may read, write or
+// search, with their modes; links are neither followed nor counted.
+QStringList notPrivateUnder(const QString &folder)
+{
+    QStringList found;
+    const auto check = [&found](const QString &path) {
+        struct stat info = {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISLNK(info.st_mode) && (info.st_mode & 077))
+            found << QStringLiteral("%1 %2").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0')).arg(path);
+    };
+    check(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        check(it.next());
+    return found;
+}
+
 // A file of the sample's other services, relative to the backup folder: its
-// whole contents, or a text it must hold.
+// whole contents, or (when `holds` names any) texts it must hold.
 struct ExpectedFile
 {
     QString path;
     QByteArray contents;
-    bool whole = true;
+    QList<QByteArray> holds;
 };
 
 // Where the folder layout puts the Drive files and exports, contact cards and
@@ -101,10 +121,12 @@ QList<ExpectedFile> expectedServiceFiles(const QString &sampleFolder)
         {drive + QStringLiteral("Household budget/1/Household budget.xlsx"), driveContents.value(QStringLiteral("sheet-budget"))},
         {drive + QStringLiteral("Lease/1/Lease.pdf"), driveContents.value(QStringLiteral("pdf-lease"))},
         {drive + QStringLiteral("shed/1/shed.jpg"), driveContents.value(QStringLiteral("img-shed"))},
-        {contacts + QStringLiteral("Ann Example/1/Ann Example.vcf"), "EMAIL;type=pref:ann@example.org", false},
-        {contacts + QStringLiteral("Bo Sample/1/Bo Sample.vcf"), "EMAIL;type=pref:bo@example.net", false},
-        {contacts + QStringLiteral("Chlo\u00e9 Test/1/Chlo\u00e9 Test.vcf"), "EMAIL;type=pref:chloe@example.com", false},
-        {QStringLiteral("Google Calendar/demo at example dot com/demoexample/1/demoexample.com.ics"), "SUMMARY:Call with Bo", false},
+        // Every card has the formatted name that vCard 3.0 requires.
+        {contacts + QStringLiteral("Ann Example/1/Ann Example.vcf"), {}, {"\r\nN:Example;Ann;;;\r\nFN:Ann Example\r\n", "EMAIL;type=pref:ann@example.org"}},
+        {contacts + QStringLiteral("Bo Sample/1/Bo Sample.vcf"), {}, {"\r\nN:Sample;Bo;;;\r\nFN:Bo Sample\r\n", "EMAIL;type=pref:bo@example.net"}},
+        {contacts + QStringLiteral("Chlo\u00e9 Test/1/Chlo\u00e9 Test.vcf"), {},
+         {"\r\nN:Test;Chlo\xc3\xa9;;;\r\nFN:Chlo\xc3\xa9 Test\r\n", "EMAIL;type=pref:chloe@example.com"}},
+        {QStringLiteral("Google Calendar/demo at example dot com/demoexample/1/demoexample.com.ics"), {}, {"SUMMARY:Call with Bo"}},
     };
 }
 
@@ -188,7 +210,7 @@ protected:
         ASSERT_EQ(customLabels->checkState(), Qt::Checked);
         onPage<QPushButton>(QStringLiteral("continue"))->click();
         ASSERT_TRUE(waitFor([this] { return startupFinished; }));
-        ASSERT_TRUE(controller->mainWindowController());
+        ASSERT_TRUE(controller->windows()->mainWindowController());
     }
 
     // Waits for the end of the backup run under way or queued, by the cycle's
@@ -240,6 +262,19 @@ protected:
         }
         lines.sort();
         return lines.join(QLatin1Char('\n')).toStdString();
+    }
+
+    // Every revision of a task list: its title and export status.
+    QStringList taskListRevisions() const
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const auto revisions = TDWEntityFetch(*moc, QStringLiteral("DocRev")).where(QStringLiteral("1 = 1")).in(store(QStringLiteral("tasks"))).objects<TDWDocRev>(nullptr);
+        EXPECT_TRUE(revisions);
+        QStringList found;
+        for (const TDWDocRev::Ptr &revision : revisions ? *revisions : QList<TDWDocRev::Ptr>())
+            found << QStringLiteral("%1 %2").arg(revision->title()).arg(revision->exportStatus());
+        found.sort();
+        return found;
     }
 
     // Every item of the service has exactly one latest revision; their number.
@@ -302,6 +337,9 @@ DemoServers *DemoBackupTest::s_servers = nullptr;
 
 TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothing)
 {
+    // The umask most users have: the backup must be private all the same.
+    const mode_t savedUmask = ::umask(022);
+    const auto restoreUmask = qScopeGuard([savedUmask] { ::umask(savedUmask); });
     goThroughFirstRun();
     if (HasFatalFailure())
         return;
@@ -329,10 +367,10 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
         QFile file(QDir(backups).filePath(expected.path));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << expected.path.toStdString();
         const QByteArray contents = file.readAll();
-        if (expected.whole)
+        if (expected.holds.isEmpty())
             EXPECT_EQ(contents, expected.contents) << expected.path.toStdString();
-        else
-            EXPECT_TRUE(contents.contains(expected.contents)) << expected.path.toStdString() << ":\n" << contents.constData();
+        for (const QByteArray &text : expected.holds)
+            EXPECT_TRUE(contents.contains(text)) << expected.path.toStdString() << " lacks " << text.constData() << ":\n" << contents.constData();
     }
     others.sort();
     expectedPaths.sort();
@@ -343,6 +381,9 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
     EXPECT_EQ(itemsWithOneLatestRevision(QStringLiteral("docs")), 6); // with the two folders
     EXPECT_EQ(itemsWithOneLatestRevision(QStringLiteral("contacts")), 6); // with the three groups
     EXPECT_EQ(itemsWithOneLatestRevision(QStringLiteral("calendar")), 1);
+    // Task lists are listed and versioned, with no file to write: one revision
+    // each, recorded as having nothing to download.
+    EXPECT_EQ(taskListRevisions(), (QStringList{QStringLiteral("Errands 0"), QStringLiteral("Home 0")})) << revisionsDescription(QStringLiteral("tasks"));
     expectBackedUp();
     const QDateTime firstEnded = latestIterationEnd();
     ASSERT_TRUE(firstEnded.isValid());
@@ -368,6 +409,17 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
             touched << QDir(backups).relativeFilePath(path);
     EXPECT_TRUE(touched.isEmpty()) << "written, replaced or removed by a run with nothing new:\n"
                                    << touched.join(QLatin1Char('\n')).toStdString();
+
+    // Nothing of the backup, the stores, their snapshots, the log or the
+    // settings is open to other local users.
+    const QString settings = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("Tidewell"));
+    for (const QString &folder : {dataFolder(), settings, backups}) {
+        ASSERT_TRUE(QFileInfo(folder).isDir()) << folder.toStdString();
+        const QStringList open = notPrivateUnder(folder);
+        EXPECT_TRUE(open.isEmpty()) << open.size() << " entries open to others, the first ones:\n"
+                                    << open.mid(0, 20).join(QLatin1Char('\n')).toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(QDir(dataFolder()).filePath(QStringLiteral("Store Backups"))));
 }
 
 } // namespace

@@ -140,7 +140,7 @@ TEST_F(DemoSignInTest, AllowInTheBrowserSignsInAndTheIssuedTokenLogsInToImap)
     // The sign-in's own Gmail check logged in to the fake IMAP server with the new token.
     const auto *mailCheck = dynamic_cast<const TDWMailPreflightOperation *>(signIn.mailPreflightOperation());
     ASSERT_NE(mailCheck, nullptr);
-    EXPECT_TRUE(mailCheck->success());
+    EXPECT_TRUE(mailCheck->error().isNull()) << mailCheck->error().description().toStdString();
     EXPECT_EQ(mailCheck->numMessages(), 400);
 
     // The stored credential carries a token of the sign-in's own, and the IMAP

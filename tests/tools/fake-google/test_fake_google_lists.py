@@ -39,7 +39,12 @@ SCENARIO = {
                                        {"id": "team@group.example.com", "summary": "Team", "accessRole": "reader"},
                                        {"id": "busy@example.com", "summary": "Busy", "accessRole": "freeBusyReader"}]},
             "tasks": {"tasklists": [{"id": "L1", "title": "Home"}, {"id": "L2", "title": "Work"},
-                                    {"id": "L3", "title": "Shop"}]},
+                                    {"id": "L3", "title": "Shop"}],
+                      "tasks": [{"id": "t1", "title": "Paint", "parents": ["L1"], "position": "1", "notes": "blue"},
+                                {"id": "t2", "title": "Brushes", "parents": ["L1"], "parent": "t1", "position": "2"},
+                                {"id": "t3", "title": "Fence", "parents": ["L1"], "position": "3",
+                                 "status": "completed", "completed": "2026-01-02T10:00:00.000Z"},
+                                {"id": "t4", "title": "Meeting", "parents": ["L2"], "due": "2026-02-01T00:00:00.000Z"}]},
             "reader": {
                 "tags": [{"id": "News"}],
                 "subscriptions": [{"id": "feed/http://a.example/rss", "title": "A", "parents": ["News"]}],
@@ -199,6 +204,22 @@ class FakeGoogleListsTest(ScenarioTestCase):
         self.fake.control("run", {})
         emptied = self.get_json(lists)
         self.assertEqual((emptied["kind"], "items" in emptied), ("tasks#taskLists", False))
+
+    def test_tasks_of_a_list_as_google_sends_them(self):
+        url = "https://www.googleapis.com/tasks/v1/lists/%s/tasks"
+        pages = self.json_pages(url % "L1")
+        self.assertEqual(pages[0]["kind"], "tasks#tasks")
+        tasks = {t["id"]: t for p in pages for t in p.get("items", [])}
+        self.assertEqual(list(tasks), ["t1", "t2", "t3"])
+        self.assertEqual((tasks["t1"]["notes"], tasks["t1"]["status"], "parent" in tasks["t1"], "completed" in tasks["t1"]),
+                         ("blue", "needsAction", False, False))
+        self.assertEqual(tasks["t2"]["parent"], "t1")
+        self.assertEqual((tasks["t3"]["status"], tasks["t3"]["completed"]), ("completed", "2026-01-02T10:00:00.000Z"))
+        self.assertEqual([t["id"] for t in self.get_json((url % "L1") + "?showCompleted=false")["items"]], ["t1", "t2"])
+        self.assertEqual(self.ids(self.json_pages(url % "L2")), ["t4"])
+        self.assertNotIn("items", self.get_json(url % "L3"))
+        self.assertEqual(self.get(url % "nope")[0], 404)
+        self.assertEqual(self.get(url % "L1", token="at-mail")[0], 403)
 
     def test_reader_lists_and_saved_articles_with_continuation(self):
         tags = ET.fromstring(self.get("https://www.google.com/reader/api/0/tag/list?output=xml")[2])

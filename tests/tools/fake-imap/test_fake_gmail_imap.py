@@ -590,6 +590,16 @@ class ChangesTest(unittest.TestCase):
         self.assertEqual(other.response("EXPUNGE")[1], [b"10"])
         other.logout()
 
+    def test_expunge_fault_empties_the_fetch_it_fires_on(self):
+        before = self.all_mail()
+        uid = int(before[9]["UID"])
+        self.fake.control({"op": "fault", "type": "expunge", "command": "UID FETCH", "contains": "BODY.PEEK[]"})
+        # the session learnt the UID before the fault; its fetch then comes back empty
+        self.assertEqual(self.m.uid("FETCH", str(uid), "(UID BODY.PEEK[])"), ("OK", [None]))
+        self.assertNotIn(before[9]["X-GM-MSGID"], [a["X-GM-MSGID"] for a in self.all_mail()])
+        gone = self.fake.control({"op": "messages"})["messages"]
+        self.assertEqual(len(gone), 29)
+
     def test_uidvalidity_change(self):
         before = self.all_mail()
         v = int(self.m.response("UIDVALIDITY")[1][0])

@@ -7,8 +7,6 @@ DEFAULT_CONFIG = os.path.join(os.path.dirname(__file__), "..", "..", "..", "reso
 
 USERINFO_EMAIL_SCOPE = "https://www.googleapis.com/auth/userinfo.email"
 USERINFO_PROFILE_SCOPE = "https://www.googleapis.com/auth/userinfo.profile"
-# The task lists have no entry in the service table; their scope is Google's.
-TASKS_SCOPE = "https://www.googleapis.com/auth/tasks.readonly"
 
 
 class ServiceTable:
@@ -41,5 +39,4 @@ class ServiceTable:
     def all_scopes(self):
         scopes = [USERINFO_PROFILE_SCOPE, USERINFO_EMAIL_SCOPE]
         scopes += [s["oauthScope"] for s in self.services if s.get("oauthScope")]
-        scopes.append(TASKS_SCOPE)
         return scopes

@@ -12,6 +12,8 @@ NAMESPACES = {"xmlns:gContact": "http://schemas.google.com/contact/2008", "xmlns
               "xmlns:batch": "http://schemas.google.com/gdata/batch"}
 PHOTO_REL = "http://schemas.google.com/contacts/2008/rel#photo"
 PHOTO_PREFIX = "/m8/feeds/photos/media/"
+# The parts of a contact's "name" in the order Google sends them.
+NAME_PARTS = ("fullName", "namePrefix", "givenName", "additionalName", "familyName", "nameSuffix")
 # What a contact's photo is when the scenario gives no "photo" text: the start of a JPEG.
 DEFAULT_PHOTO = "\xff\xd8\xff\xe0 photo of %s"
 
@@ -50,6 +52,10 @@ def contact_entry(record, account):
     children += element("link", attrs={"rel": PHOTO_REL, "type": "image/*", "gd:etag": fields.get("photo_etag"),
                                        "href": "https://%s%s%s/%s"
                                                % (HOST, PHOTO_PREFIX, urllib.parse.quote(account, safe=""), record.id)})
+    name = fields.get("name")
+    if name:
+        children += element("gd:name", children="".join(element("gd:" + part, name[part]) for part in NAME_PARTS
+                                                        if name.get(part) is not None))
     if fields.get("organization"):
         children += element("gd:organization", attrs={"rel": "http://schemas.google.com/g/2005#work"},
                             children=element("gd:orgName", fields["organization"]))

@@ -51,8 +51,11 @@ void use(const TDWImapResponse &r)
 {
     if (r.kind == TDWImapResponse::Kind::List || r.kind == TDWImapResponse::Kind::Status) {
         const QString decoded = TDWImapModifiedUtf7::decode(r.mailbox);
-        // Every readable name must survive a trip to the wire form and back.
+        // Every readable name must survive a trip to the wire form and back,
+        // and one to UTF-8 (no lone surrogates, which would read as "?").
         if (TDWImapModifiedUtf7::decode(TDWImapModifiedUtf7::encode(decoded)) != decoded)
+            std::abort();
+        if (QString::fromUtf8(decoded.toUtf8()) != decoded)
             std::abort();
         TDWImapParser::folderFlagsFromAttributes(r.atoms);
     }

@@ -1,4 +1,4 @@
-#include "dataobjects/TDWDocsForMessages.h"
+#include "mail/TDWDocsForMessages.h"
 
 #include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWEntityFetch.h"

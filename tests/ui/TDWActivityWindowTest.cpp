@@ -1,8 +1,8 @@
 // The Activity window's rows for scripted states of a real activity monitor.
 #include "PinnedZoneAndLocale.h"
-#include "status/TDWActivityCellView.h"
+#include "ui/TDWActivityCellView.h"
 #include "status/TDWActivityMonitor.h"
-#include "status/TDWActivityWindowController.h"
+#include "ui/TDWActivityWindowController.h"
 
 #include <QCoreApplication>
 #include <QLabel>

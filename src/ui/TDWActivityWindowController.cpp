@@ -1,9 +1,10 @@
-#include "status/TDWActivityWindowController.h"
+#include "ui/TDWActivityWindowController.h"
 
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "platform/notify/TDWNotificationCenter.h"
-#include "status/TDWActivityCellView.h"
 #include "status/TDWActivityMonitor.h"
+#include "ui/TDWActivityCellView.h"
 #include "ui/TDWWindowUtilities.h"
 
 #include <QCoreApplication>
@@ -140,7 +141,7 @@ void TDWActivityWindowController::updateCellView(TDWActivityCellView *cell, cons
         break;
     default:
         text = localized("%1 %2 for “%3”").arg(verb, service.listOfItemsLabel, user);
-        if (activity.status == TDWActivityMonitor::RetrievingList && activity.service == QLatin1String("mail")) {
+        if (activity.status == TDWActivityMonitor::RetrievingList && activity.service == TDWServiceIds::Mail) {
             cell->setDeterminate(activity.pctComplete, 1.0);
             spinning = false;
         } else if (activity.status == TDWActivityMonitor::RetrievingList && activity.numItemsRetrieved != 0) {

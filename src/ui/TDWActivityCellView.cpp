@@ -1,4 +1,4 @@
-#include "status/TDWActivityCellView.h"
+#include "ui/TDWActivityCellView.h"
 
 #include <QLabel>
 #include <QProgressBar>
