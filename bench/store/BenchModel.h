@@ -12,5 +12,8 @@ namespace benchmodel {
 inline const QString Configuration = QStringLiteral("accountservice");
 
 std::shared_ptr<const TDWManagedObjectModel> model();
+// The same one layout on: DocRev gains "note" (with a default) and "label" (with
+// a folded column), in place; `rebuild` makes the step one that rebuilds the file.
+std::shared_ptr<const TDWManagedObjectModel> laterModel(bool rebuild);
 
 } // namespace benchmodel

@@ -22,6 +22,7 @@
 #include "loginitem/TDWLoginItemMigrator.h"
 #include "migration/TDWFirstTimeV25WindowController.h"
 #include "migration/TDWMigratingProgressWindowController.h"
+#include "migration/TDWMigrationManager.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWPrivateFiles.h"
@@ -235,6 +236,11 @@ void TDWAppController::openMasterStore()
         stopWithError(fatal.localizedDescription());
         return;
     }
+
+    // The master store may be current while stores it names are not: they too
+    // go through the upgrade before the store manager opens them.
+    if (store.persistentStoreCoordinator() && TDWMigrationManager().storesNeedMigration(TDWFileMgr::dataFilePath()))
+        store.setPersistentStoreCoordinator(nullptr);
 
     if (store.persistentStoreCoordinator() && doneOauth) {
         initAfterStoreCoordinator(setOneTimeBackupFlags());

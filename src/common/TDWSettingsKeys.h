@@ -45,6 +45,9 @@ inline const QString GDriveAll252 = QStringLiteral("gdriveall252");
 inline const QString OAuthMigrationResult = QStringLiteral("oauthMigrationResult");
 // The folders whose earlier contents were made private (TDWFileUpkeep).
 inline const QString FoldersMadePrivate = QStringLiteral("foldersMadePrivate");
+// Set after a store migration; nothing reads them.
+inline const QString SetSortTitles = QStringLiteral("setsorttitles");
+inline const QString SetFolderTypes = QStringLiteral("setfoldertypes");
 // Followed by a window's object name: whether that window was centred once.
 inline const QString FirstTimeWindowPrefix = QStringLiteral("firsttimewindow_");
 

@@ -18,7 +18,18 @@ TDWMasterStore &TDWMasterStore::shared()
 
 std::shared_ptr<const TDWManagedObjectModel> TDWMasterStore::managedObjectModel() const
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_model)
+            return m_model;
+    }
     return TDWMetadataModel::model();
+}
+
+void TDWMasterStore::setManagedObjectModel(std::shared_ptr<const TDWManagedObjectModel> model)
+{
+    std::lock_guard lock(m_mutex);
+    m_model = std::move(model);
 }
 
 std::shared_ptr<TDWPersistentStoreCoordinator> TDWMasterStore::persistentStoreCoordinatorMigrating(bool)

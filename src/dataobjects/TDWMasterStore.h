@@ -22,8 +22,12 @@ class TDWMasterStore
 public:
     static TDWMasterStore &shared();
 
-    // The metadata model, loaded once per process.
+    // The metadata model the stores are opened with: TDWMetadataModel's, loaded
+    // once per process, unless another was set.
     std::shared_ptr<const TDWManagedObjectModel> managedObjectModel() const;
+    // Opens the stores with another model from now on (a later layout, to try an
+    // upgrade before it ships); null goes back to the application's.
+    void setManagedObjectModel(std::shared_ptr<const TDWManagedObjectModel> model);
 
     // Opens a coordinator with the master store (configuration "master") at
     // TDWFileMgr::dataFilePath(), creating the file when it does not exist; null
@@ -59,7 +63,8 @@ public:
     static QString quickLookFolder();
 
 private:
-    mutable std::mutex m_mutex; // guards the two fields below
+    mutable std::mutex m_mutex; // guards the fields below
+    std::shared_ptr<const TDWManagedObjectModel> m_model;
     std::shared_ptr<TDWPersistentStoreCoordinator> m_coordinator;
     std::shared_ptr<TDWStoreMgr> m_storeMgr;
 };

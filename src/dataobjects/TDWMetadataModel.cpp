@@ -200,12 +200,16 @@ void addMailAndBookkeepingEntities(TDWManagedObjectModel &model)
         .addAttribute(QStringLiteral("tdwPropertyValue"), Type::String);
 }
 
-std::shared_ptr<const TDWManagedObjectModel> build()
+} // namespace
+
+std::shared_ptr<const TDWManagedObjectModel> TDWMetadataModel::build(const std::function<void(TDWManagedObjectModel &model)> &extend)
 {
     auto model = std::make_shared<TDWManagedObjectModel>(TDWMetadataModel::VersionIdentifier);
     addMasterEntities(*model);
     addItemEntities(*model);
     addMailAndBookkeepingEntities(*model);
+    if (extend)
+        extend(*model);
     TDWError error;
     if (!model->finalize(&error)) {
         // Only a wrong declaration above gets here; the tests build the model first of all.
@@ -215,10 +219,8 @@ std::shared_ptr<const TDWManagedObjectModel> build()
     return model;
 }
 
-} // namespace
-
 std::shared_ptr<const TDWManagedObjectModel> TDWMetadataModel::model()
 {
-    static const std::shared_ptr<const TDWManagedObjectModel> shared = build();
+    static const std::shared_ptr<const TDWManagedObjectModel> shared = build({});
     return shared;
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The metadata model "v12": the entities of the master store (accounts, their
@@ -20,4 +21,7 @@ public:
 
     // The shared model; concurrent first callers build it once.
     static std::shared_ptr<const TDWManagedObjectModel> model();
+    // A model built afresh; `extend` declares more before it is finalized (a
+    // later layout with its step, say). Null when the declarations are inconsistent.
+    static std::shared_ptr<const TDWManagedObjectModel> build(const std::function<void(TDWManagedObjectModel &model)> &extend);
 };

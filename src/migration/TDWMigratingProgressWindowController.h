@@ -9,15 +9,16 @@
 class QLabel;
 class QProgressBar;
 class QWidget;
+class TDWManagedObjectContext;
+class TDWOperationQueue;
 
-// The upgrade window: shown at start-up when the master store must be migrated
-// from an older model or stored passwords must be converted to OAuth
-// credentials, and once for a new user with nothing to do. It does its work,
-// then reports finished() or failed() on the main thread.
-//
-// Neither job exists on Linux yet (no older store or password was ever
-// written here): a window asked to do one reports failed(), so the
-// application stops instead of reading a store it does not understand.
+// The upgrade window: shown at start-up when the stores were written with an
+// earlier layout of the model, or on the first start since sign-in moved to
+// OAuth, and once for a new user with nothing to do. On a worker thread it
+// migrates the stores (keeping a dated copy of the master store) and, for the
+// sign-in, lists the accounts whose keyring holds no credential, showing the
+// migration's progress as it goes. It then reports finished() or, when the
+// store work failed, failed(), both on the main thread.
 class TDWMigratingProgressWindowController : public QObject
 {
     Q_OBJECT
@@ -32,6 +33,11 @@ public:
 
     QWidget *window() const { return m_window.get(); }
     QString labelText() const;
+    QProgressBar *progressIndicator() const { return m_progressIndicator; }
+
+    // A context for the work after the migration, owned by the caller: on the
+    // migrated stores when there are, else on the application's.
+    static std::unique_ptr<TDWManagedObjectContext> newMoc(const std::shared_ptr<TDWPersistentStoreCoordinator> &destPsc);
 
 signals:
     void finished(const TDWUpgradeResult &result);
@@ -39,10 +45,15 @@ signals:
 
 private:
     void startMigration();
+    // The work, on the worker thread.
+    void work();
+    // The migration's fraction, on the main thread.
+    void showProgress(float progress);
 
     const bool m_updateDatabase;
     const bool m_updateOauth;
     std::unique_ptr<QWidget> m_window;
     QLabel *m_label = nullptr;
     QProgressBar *m_progressIndicator = nullptr;
+    std::unique_ptr<TDWOperationQueue> m_workQueue;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/store/TDWPersistentStoreCoordinator.h"
 
+#include <QMetaType>
 #include <QStringList>
 
 #include <memory>
@@ -17,3 +18,5 @@ struct TDWUpgradeResult
     // The accounts whose password could not be converted.
     QStringList failedOauthAccountUsernames;
 };
+
+Q_DECLARE_METATYPE(TDWUpgradeResult)

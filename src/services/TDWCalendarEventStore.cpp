@@ -67,7 +67,10 @@ bool TDWCalendarEventStore::openCoordinator(const TDWDoc::Ptr &calendarDoc)
     }
     m_psc = std::make_shared<TDWPersistentStoreCoordinator>(model);
     TDWError error;
-    if (!m_psc->addPersistentStore(TDWCalendarEventModel::Configuration, path, {}, &error)) {
+    // Opened on demand, long after start-up: an earlier layout is brought forward here.
+    TDWPersistentStore::Options options;
+    options.migrate = true;
+    if (!m_psc->addPersistentStore(TDWCalendarEventModel::Configuration, path, options, &error)) {
         tdwLog(QStringLiteral("detail: %1").arg(error.localizedDescription()));
         // A coordinator without its store would answer every later call with a useless context.
         m_psc.reset();

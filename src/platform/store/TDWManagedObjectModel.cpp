@@ -54,6 +54,15 @@ TDWEntityDescription &TDWManagedObjectModel::addEntity(const QString &name, cons
     return *m_entities.back();
 }
 
+TDWEntityDescription *TDWManagedObjectModel::declaredEntity(const QString &name)
+{
+    Q_ASSERT(!m_finalized);
+    for (const auto &entity : m_entities)
+        if (entity->name() == name)
+            return entity.get();
+    return nullptr;
+}
+
 bool TDWManagedObjectModel::finalize(TDWError *error)
 {
     if (m_finalized)

@@ -42,6 +42,9 @@ public:
     // Declares an entity; factory makes objects of its class (TDWManagedObject when empty).
     TDWEntityDescription &addEntity(const QString &name, const QStringList &configurations, TDWObjectFactory factory = {});
 
+    // An entity declared earlier, to declare more on it (before finalize()); null when there is none.
+    TDWEntityDescription *declaredEntity(const QString &name);
+
     // Checks the declarations (names, destinations, inverses, indexes) and fixes the
     // layout. Nothing may be added afterwards.
     bool finalize(TDWError *error);

@@ -132,7 +132,12 @@ bool TDWStoreLayoutMigrator::migrate(const std::function<void()> &stepDone, TDWE
     }
     while (m_fileVersion < m_model->layoutVersion(m_configuration)) {
         const TDWStoreLayoutStep *step = m_model->layoutStepFrom(m_configuration, m_fileVersion);
-        if (!(step->rebuild ? runRebuild(*step, error) : runInPlace(*step, error)))
+        if (!step->rebuild) {
+            if (!runInPlace(stepDone, error))
+                return false;
+            continue;
+        }
+        if (!runRebuild(*step, error))
             return false;
         ++m_fileVersion;
         if (stepDone)
@@ -142,31 +147,43 @@ bool TDWStoreLayoutMigrator::migrate(const std::function<void()> &stepDone, TDWE
     return true;
 }
 
-QVariantMap TDWStoreLayoutMigrator::metadataAfterStep() const
+QVariantMap TDWStoreLayoutMigrator::metadataOfVersion(int version) const
 {
-    const int next = m_fileVersion + 1;
     QVariantMap metadata{
-        {TDWStoreMetadataKeys::LayoutVersion, next},
-        {TDWStoreMetadataKeys::VersionHash, m_model->versionHashOfLayout(m_configuration, next)},
+        {TDWStoreMetadataKeys::LayoutVersion, version},
+        {TDWStoreMetadataKeys::VersionHash, m_model->versionHashOfLayout(m_configuration, version)},
     };
-    if (next == m_model->layoutVersion(m_configuration))
+    if (version == m_model->layoutVersion(m_configuration))
         metadata.insert(TDWStoreMetadataKeys::ModelVersion, m_model->versionIdentifier());
     return metadata;
 }
 
-bool TDWStoreLayoutMigrator::runInPlace(const TDWStoreLayoutStep &step, TDWError *error)
+bool TDWStoreLayoutMigrator::runInPlace(const std::function<void()> &stepDone, TDWError *error)
 {
     std::unique_ptr<TDWSqliteConnection> connection = TDWSqliteConnection::open(m_path, {}, error);
-    // Off for the step, so a table can be rebuilt under rows that point at it;
+    // Off for the steps, so a table can be rebuilt under rows that point at it;
     // the check before the commit still refuses a dangling row.
     if (!connection || !connection->exec(QStringLiteral("PRAGMA foreign_keys=OFF"), error))
         return false;
     TDWSqliteTransaction transaction(*connection);
-    if (!transaction.begin(error) || !step.apply(*connection, *m_model, error) || !foreignKeysHold(*connection, m_path, error)
-        || !TDWStoreSchema::writeMetadata(*connection, metadataAfterStep(), error))
+    if (!transaction.begin(error))
+        return false;
+    // Every in-place step up to the next rebuild in this one transaction: the
+    // file is either as it was or at the version after all of them.
+    int version = m_fileVersion;
+    for (const TDWStoreLayoutStep *step; (step = m_model->layoutStepFrom(m_configuration, version)) && !step->rebuild; ++version) {
+        if (!step->apply(*connection, *m_model, error))
+            return false;
+        if (stepDone)
+            stepDone();
+    }
+    if (!foreignKeysHold(*connection, m_path, error) || !TDWStoreSchema::writeMetadata(*connection, metadataOfVersion(version), error))
         return false;
     TDWTestKillPoint::beforeDurableWrite();
-    return transaction.commit(error);
+    if (!transaction.commit(error))
+        return false;
+    m_fileVersion = version;
+    return true;
 }
 
 bool TDWStoreLayoutMigrator::runRebuild(const TDWStoreLayoutStep &step, TDWError *error)
@@ -181,7 +198,7 @@ bool TDWStoreLayoutMigrator::runRebuild(const TDWStoreLayoutStep &step, TDWError
             || !foreignKeysHold(*connection, newPath, error))
             return false;
         TDWSqliteTransaction transaction(*connection);
-        return transaction.begin(error) && TDWStoreSchema::writeMetadata(*connection, metadataAfterStep(), error) && transaction.commit(error);
+        return transaction.begin(error) && TDWStoreSchema::writeMetadata(*connection, metadataOfVersion(m_fileVersion + 1), error) && transaction.commit(error);
     }();
     if (built && replaceFile(newPath, m_path, error))
         return true;

@@ -13,8 +13,8 @@
 // stands before anyone opens it for writing: a file of a newer layout is only
 // ever read, never changed, not even by the checkpoint a closing writer makes.
 //
-// In-place steps commit one transaction each, so a kill leaves the file at the
-// version of the last step committed, whole. A rebuild step works on a copy
+// Consecutive in-place steps commit in one transaction, so a kill or a failure
+// leaves the file at its old version, whole. A rebuild step works on a copy
 // ("<name>New.<suffix>" beside the file) that replaces the file by one rename;
 // until then the file is as it was, and a failure removes the copy.
 //
@@ -34,7 +34,7 @@ public:
     // Steps from the file's layout to the current one (0 unless Older).
     int pendingSteps() const;
 
-    // Runs the pending steps in order, calling stepDone after each one committed.
+    // Runs the pending steps in order, calling stepDone after each one.
     // Refuses a file that is not Older or Current (NewerLayout, IncompatibleVersion).
     bool migrate(const std::function<void()> &stepDone, TDWError *error);
 
@@ -49,10 +49,11 @@ public:
     static void removeLeftover(const QString &path);
 
 private:
-    bool runInPlace(const TDWStoreLayoutStep &step, TDWError *error);
+    // Runs the in-place steps from the file's version up to the next rebuild step.
+    bool runInPlace(const std::function<void()> &stepDone, TDWError *error);
     bool runRebuild(const TDWStoreLayoutStep &step, TDWError *error);
-    // The metadata a file has once the step from the file's current version has run.
-    QVariantMap metadataAfterStep() const;
+    // The layout keys of a file of that version.
+    QVariantMap metadataOfVersion(int version) const;
 
     std::shared_ptr<const TDWManagedObjectModel> m_model;
     QString m_configuration;
