@@ -14,8 +14,8 @@ using dotest::at;
 
 const QString Alice = QStringLiteral("alice@example.com");
 // Every service of the service table, in table order; "reader" and "picasaweb" are marked disabled there.
-const QStringList AllServices{QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"),
-                              QStringLiteral("calendar"), QStringLiteral("reader"), QStringLiteral("picasaweb")};
+const QStringList AllServices{QStringLiteral("mail"),     QStringLiteral("docs"),   QStringLiteral("contacts"), QStringLiteral("calendar"),
+                              QStringLiteral("tasks"),    QStringLiteral("reader"), QStringLiteral("picasaweb")};
 
 class TDWAccountTest : public ::testing::Test
 {

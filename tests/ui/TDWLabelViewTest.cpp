@@ -190,6 +190,8 @@ TEST_F(TDWLabelViewTest, ANewAccountStartsWithEverythingChosenAndContinueStoresI
     EXPECT_EQ(storedBackedUpLabels(&autoAdd, &unlabeled), (QStringList{QStringLiteral("Entwürfe"), QStringLiteral("Work")}));
     EXPECT_TRUE(autoAdd);
     EXPECT_FALSE(unlabeled);
+    // The notices are queued to the event loop.
+    tdwtest::waitUntil([&] { return postedLabelChanges().size() >= 2; }, std::chrono::seconds(5));
     EXPECT_EQ(postedLabelChanges(), (QList<Posted>{{QStringLiteral("mailfolderlistchanged"), MailUser},
                                                    {QStringLiteral("mailfolderselectionschanged"), MailUser}}));
 }
