@@ -1,8 +1,11 @@
 #include "app/TDWLaunchUrlHandler.h"
 
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWSafeFile.h"
+#include "platform/foundation/TDWUserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -54,9 +57,15 @@ QByteArray TDWLaunchUrlHandler::withDefaultHandler(const QByteArray &mimeAppsLis
 bool TDWLaunchUrlHandler::registerAsDefault()
 {
     const QString failure = QStringLiteral("ERROR: Unable to set self as default launch protocol handler.");
-    // A program run from its build folder has no installed entry to name.
+    // A program run from its build folder has no installed entry to name. That
+    // is how it is meant to be, not a failure: noted in the log once for each
+    // copy of the program, and kept off the terminal.
     if (QStandardPaths::locate(QStandardPaths::ApplicationsLocation, DesktopEntry).isEmpty()) {
-        tdwLog(failure);
+        const QString program = QCoreApplication::applicationFilePath();
+        if (TDWUserDefaults::standard()->stringForKey(TDWSettingsKeys::LaunchHandlerNotInstalledNoted) != program) {
+            TDWLog::fileLine(QStringLiteral("Unable to set self as default launch protocol handler."));
+            TDWUserDefaults::standard()->setString(program, TDWSettingsKeys::LaunchHandlerNotInstalledNoted);
+        }
         return false;
     }
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);

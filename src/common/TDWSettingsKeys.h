@@ -45,6 +45,8 @@ inline const QString GDriveAll252 = QStringLiteral("gdriveall252");
 inline const QString OAuthMigrationResult = QStringLiteral("oauthMigrationResult");
 // The folders whose earlier contents were made private (TDWFileUpkeep).
 inline const QString FoldersMadePrivate = QStringLiteral("foldersMadePrivate");
+// The program file whose missing desktop entry was noted in the log.
+inline const QString LaunchHandlerNotInstalledNoted = QStringLiteral("launchHandlerNotInstalledNoted");
 // Set after a store migration; nothing reads them.
 inline const QString SetSortTitles = QStringLiteral("setsorttitles");
 inline const QString SetFolderTypes = QStringLiteral("setfoldertypes");

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray Entry = "x-scheme-handler/org.tidewell.Tidewell.launch=org.tidewell.Tidewell.launch.desktop";
@@ -39,12 +44,35 @@ TEST(TDWLaunchUrlHandler, TheDefaultIsSetAndEveryOtherLineKept)
         EXPECT_EQ(TDWLaunchUrlHandler::withDefaultHandler(c.before).toStdString(), c.after.toStdString()) << c.name;
 }
 
+// What the calling thread writes to the terminal (standard error) while `work` runs.
+QByteArray terminalOutputOf(const std::function<void()> &work)
+{
+    const QString path = QDir(tdwtest::freshDir()).filePath(QStringLiteral("stderr"));
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    work();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    QFile written(path);
+    return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray("unreadable");
+}
+
+// A program run where it was built has no desktop entry: that is noted in the
+// log once for that program, as information, and never on the terminal.
 TEST(TDWLaunchUrlHandler, RegistersOnlyAnInstalledHandler)
 {
     const QString list = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("mimeapps.list"));
     tdwtest::LogCapture log;
-    EXPECT_FALSE(TDWLaunchUrlHandler::registerAsDefault());
-    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Unable to set self as default launch protocol handler.")));
+    const QByteArray terminal = terminalOutputOf([] {
+        EXPECT_FALSE(TDWLaunchUrlHandler::registerAsDefault());
+        EXPECT_FALSE(TDWLaunchUrlHandler::registerAsDefault());
+    });
+    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("Unable to set self as default launch protocol handler.")});
+    EXPECT_EQ(terminal.toStdString(), "");
     EXPECT_FALSE(QFile::exists(list));
 
     const QString applications = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);

@@ -32,7 +32,9 @@ LogState &state()
 
 namespace TDWLog {
 
-void line(const QString &text)
+namespace {
+
+void write(const QString &text, bool toTerminal)
 {
     QString flat = text;
     flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -43,7 +45,8 @@ void line(const QString &text)
     std::function<void(const QString &)> observer;
     {
         std::lock_guard lock(s.mutex);
-        std::fwrite(stamped.constData(), 1, size_t(stamped.size()), stderr);
+        if (toTerminal)
+            std::fwrite(stamped.constData(), 1, size_t(stamped.size()), stderr);
         if (s.file) {
             std::fwrite(stamped.constData(), 1, size_t(stamped.size()), s.file);
             std::fflush(s.file);
@@ -52,6 +55,18 @@ void line(const QString &text)
     }
     if (observer)
         observer(flat);
+}
+
+} // namespace
+
+void line(const QString &text)
+{
+    write(text, true);
+}
+
+void fileLine(const QString &text)
+{
+    write(text, false);
 }
 
 void setLogFile(const QString &path)

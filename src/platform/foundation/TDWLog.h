@@ -13,6 +13,11 @@ namespace TDWLog {
 // out of the file by replacing them with spaces).
 void line(const QString &text);
 
+// Writes one line to the log file and the observer only, never to the
+// terminal: for notes worth finding in the log later that would only be noise
+// to someone who started the program from a terminal.
+void fileLine(const QString &text);
+
 // Appends every later line to this file as well (created with its folder).
 // An empty path stops writing to a file.
 void setLogFile(const QString &path);
