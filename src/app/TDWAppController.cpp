@@ -13,7 +13,9 @@
 #include "app/TDWTrayWatch.h"
 #include "app/TDWWindowRegistry.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
+#include "common/TDWSettingsKeys.h"
 #include "common/TDWUrlEncoding.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -24,6 +26,7 @@
 #include "migration/TDWMigratingProgressWindowController.h"
 #include "migration/TDWMigrationManager.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
@@ -35,9 +38,6 @@
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
-#include "common/TDWSettingsKeys.h"
-#include "common/TDWServiceIds.h"
-#include "platform/foundation/TDWMainThread.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,10 +5,10 @@
 #include "app/TDWStartupFixups.h"
 #include "app/TDWTestException.h"
 #include "app/TDWWindowRegistry.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWUserDefaults.h"
-#include "common/TDWSettingsKeys.h"
 
 #include <QAction>
 #include <QCoreApplication>

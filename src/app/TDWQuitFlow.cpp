@@ -4,11 +4,10 @@
 #include "app/TDWAppController.h"
 #include "app/TDWRecoveryQueue.h"
 #include "app/TDWStartupFixups.h"
+#include "common/TDWSettingsKeys.h"
 #include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWUserDefaults.h"
-#include "common/TDWSettingsKeys.h"
 
-#include <QThread>
 #include <QTimer>
 
 namespace {

@@ -1,6 +1,8 @@
 #include "app/TDWStartupFixups.h"
 
 #include "accounts/TDWKeychainMgr.h"
+#include "common/TDWServiceIds.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWDataProperty.h"
 #include "dataobjects/TDWMasterStore.h"
@@ -10,8 +12,6 @@
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/predicate/TDWPredicate.h"
-#include "common/TDWSettingsKeys.h"
-#include "common/TDWServiceIds.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "app/TDWWindowRegistry.h"
 
 #include "common/BKSNotUtils.h"
+#include "common/TDWSettingsKeys.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWUserDefaults.h"
@@ -9,7 +10,6 @@
 #include "ui/TDWActivityWindowController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWOpenSourceWindowController.h"
-#include "common/TDWSettingsKeys.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -5,6 +5,7 @@
 #include "migration/TDWDataFileUpgrade.h"
 #include "migration/TDWMigrationManager.h"
 #include "migration/TDWSignInSurvey.h"
+#include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWOperationQueue.h"
 
 #include <QLabel>
@@ -79,11 +80,11 @@ void TDWMigratingProgressWindowController::work()
         TDWMigrationManager manager;
         connect(
             &manager, &TDWMigrationManager::tdwMigrationProgressChanged, this,
-            [this](float progress) { QMetaObject::invokeMethod(this, [this, progress] { showProgress(progress); }, Qt::QueuedConnection); },
+            [this](float progress) { TDWMainThread::post(this, [this, progress] { showProgress(progress); }); },
             Qt::DirectConnection);
         result.destPsc = TDWDataFileUpgrade::run(manager, TDWFileMgr::dataFilePath(), QDateTime::currentDateTimeUtc());
         if (!result.destPsc) {
-            QMetaObject::invokeMethod(this, [this] { emit failed(); }, Qt::QueuedConnection);
+            TDWMainThread::post(this, [this] { emit failed(); });
             return;
         }
     }
@@ -96,7 +97,7 @@ void TDWMigratingProgressWindowController::work()
             result.failedOauthAccountUsernames = survey.failedUsernames;
         }
     }
-    QMetaObject::invokeMethod(this, [this, result] { emit finished(result); }, Qt::QueuedConnection);
+    TDWMainThread::post(this, [this, result] { emit finished(result); });
 }
 
 void TDWMigratingProgressWindowController::showProgress(float progress)
