@@ -83,8 +83,8 @@ public:
         // The layer's thread only hands the operation over: its last reference
         // is let go on the main thread, never on that thread.
         m_launch([self = this->shared_from_this()](const TDWError &error, T result) mutable {
-            std::shared_ptr<TDWAsyncOperation> op = std::move(self);
-            TDWMainThread::post([op, error, result = std::move(result)] { op->finish(error, result); });
+            // Moved, not copied: a copy left here could be the last one, let go on this thread.
+            TDWMainThread::post([op = std::move(self), error, result = std::move(result)] { op->finish(error, result); });
         }, progress);
     }
 
