@@ -1,7 +1,9 @@
 #include "agent/TDWCheckForMissingOperation.h"
 
 #include "common/TDWFileMgr.h"
+#include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWAccountServiceSetting.h"
+#include "dataobjects/TDWDoc.h"
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
@@ -31,6 +33,26 @@ bool existsAt(const QString &path)
 {
     struct stat status;
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+}
+
+// Removes the folders in `relativeFolder` (relative to `items`, as the rows'
+// folders are) that `named` does not hold; answers the others, relative too.
+QStringList removeUnnamedFolders(const QDir &items, const QString &relativeFolder, const QSet<QString> &named)
+{
+    QStringList kept;
+    const QStringList folders = QDir(items.filePath(relativeFolder)).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    for (const QString &name : folders) {
+        const QString relative = relativeFolder + QLatin1Char('/') + name;
+        if (named.contains(relative)) {
+            kept << relative;
+            continue;
+        }
+        const QString path = items.filePath(relative);
+        tdwLog(QStringLiteral("Removing the folder “%1”, which no backed-up item names").arg(path));
+        if (!QDir(path).removeRecursively())
+            tdwLog(QStringLiteral("ERROR: Unable to remove the folder “%1”").arg(path));
+    }
+    return kept;
 }
 
 } // namespace
@@ -121,4 +143,27 @@ void TDWCheckForMissingOperation::checkDocRevIds(const QList<TDWManagedObjectID>
     if (!moc->save(&error))
         tdwLog(QStringLiteral("ERROR: Unable to save in checkDocRevIds: %1").arg(error.description()));
     moc->reset();
+}
+
+void TDWCheckForMissingOperation::removeOrphanFolders()
+{
+    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(m_service);
+    const QString chosenFolder = TDWFileMgr::altBackupLocation();
+    if (itemsPath.isEmpty() || !m_accountServiceStore || (!chosenFolder.isEmpty() && !existsAt(chosenFolder)))
+        return;
+    std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    if (!moc)
+        return;
+    const TDWAccount::Ptr account = TDWAccount::byUsername(m_username, *moc, nullptr);
+    TDWError error;
+    // Nothing is removed unless every name in use could be read.
+    const std::optional<QSet<QString>> named = account ? TDWDoc::folderPathsInUse(m_accountServiceStore, *moc, &error) : std::nullopt;
+    const QString accountPath = account ? account->dirPath() : QString();
+    moc->reset();
+    if (!named || accountPath.isEmpty())
+        return;
+    // Item folders below the account's folder, then revision folders below each item's.
+    const QDir items(itemsPath);
+    for (const QString &item : removeUnnamedFolders(items, accountPath, *named))
+        removeUnnamedFolders(items, item, *named);
 }

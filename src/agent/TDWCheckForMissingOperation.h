@@ -32,6 +32,14 @@ public:
     // The whole check, on the calling thread.
     void main() override;
 
+    // Removes the folders in the account's part of the service's backup folder
+    // that no item or revision names: a run stopped after making an item's or a
+    // revision's folder and before saving its row left them, and the next run
+    // would otherwise number its folders past them ("X-1", revision "3") and
+    // keep their files for ever. Only for services with a folder per item and
+    // revision; to be run before the service's listing makes new folders.
+    void removeOrphanFolders();
+
 private:
     QString m_username;
     QString m_service;

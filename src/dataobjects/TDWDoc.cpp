@@ -107,6 +107,30 @@ std::optional<QSet<QString>> TDWDoc::folderNamesInUse(const TDWPersistentStorePt
     return names;
 }
 
+std::optional<QSet<QString>> TDWDoc::folderPathsInUse(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error)
+{
+    if (!store) {
+        tdwSetError(error, TDWStoreError::make(TDWStoreError::StoreNotFound, QStringLiteral("No store given")));
+        return std::nullopt;
+    }
+    const TDWStoreSqlSchema schema(moc.model(), store->identifier());
+    QSet<QString> paths;
+    for (const QString &entity : {EntityName, QStringLiteral("DocRev")}) {
+        const QString sql = QStringLiteral("SELECT \"%1\" FROM %2")
+                                .arg(schema.attribute(entity, QStringLiteral("dirPath"))->column, TDWStoreSchema::tableName(*moc.model().entity(entity)));
+        const bool read = moc.executeSql(store, sql, {},
+                                         [&](const TDWSqliteStatement &row) {
+                                             if (const QString dirPath = row.textAt(0); !dirPath.isEmpty())
+                                                 paths.insert(dirPath);
+                                             return true;
+                                         },
+                                         error);
+        if (!read)
+            return std::nullopt;
+    }
+    return paths;
+}
+
 TDWDoc::Ptr TDWDoc::byDocId(const QString &docId, const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error)
 {
     TDWError failure;

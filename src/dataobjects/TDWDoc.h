@@ -88,6 +88,9 @@ public:
     // The lower-cased item folder names in use in the store (groupings have
     // none), read row by row: an account may hold a hundred thousand items.
     static std::optional<QSet<QString>> folderNamesInUse(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
+    // Every folder the store's items and revisions name (their dirPath, as
+    // stored), deleted and obsolete ones included.
+    static std::optional<QSet<QString>> folderPathsInUse(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
     // TDWManagedObjectContext::NotFound on failure.
     static qint64 countByStore(const TDWPersistentStorePtr &store, TDWManagedObjectContext &moc, TDWError *error);
     static std::optional<QList<Ptr>> byGmailMessageIds(const QStringList &gmailMessageIds, const TDWPersistentStorePtr &store,

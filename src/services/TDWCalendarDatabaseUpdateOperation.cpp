@@ -44,6 +44,13 @@ QDateTime rfc3339Date(const QVariant &value)
     return GDataDateTime(value.toString()).date();
 }
 
+// Made only once the revision is saved: a folder made first would be left as an
+// orphan by a stop before the save, and the next revision numbered past it.
+void makeFolderOfSavedRevision(const TDWDocRev::Ptr &revision)
+{
+    TDWPrivateFiles::makeFolder(QDir(TDWFileMgr::backedUpItemsPathForService(revision->doc()->service())).filePath(revision->dirPath()));
+}
+
 } // namespace
 
 TDWCalendarDatabaseUpdateOperation::TDWCalendarDatabaseUpdateOperation(const TDWManagedObjectID &docRevObjectID, const QString &accountUsername,
@@ -92,7 +99,7 @@ void TDWCalendarDatabaseUpdateOperation::main()
 std::optional<QString> TDWCalendarDatabaseUpdateOperation::prepareStartingUrl(TDWManagedObjectContext &moc)
 {
     TDWError error;
-    const TDWDocRev::Ptr docRev = revisionIn(moc, &error);
+    TDWDocRev::Ptr docRev = revisionIn(moc, &error);
     if (!docRev) {
         tdwLog(QStringLiteral("ERROR: Unable to fetch the calendar revision to update: %1").arg(error.localizedDescription()));
         return std::nullopt;
@@ -105,6 +112,11 @@ std::optional<QString> TDWCalendarDatabaseUpdateOperation::prepareStartingUrl(TD
     QString url = eventsUrlString(m_docId);
 
     const QString storePath = TDWCalendarEventStore::absolutePath(doc->databaseFilePath());
+    if (!doc->databaseFilePath().isEmpty() && QFileInfo::exists(storePath)) {
+        docRev = catchUpWithEventStore(docRev, moc);
+        if (!docRev)
+            return std::nullopt;
+    }
     const bool storeVanished = doc->databaseLastUpdatedTime().isValid() && !QFileInfo::exists(storePath);
     // A store that no pass completed (the first one failed midway) may hold events deleted since,
     // which a full pass would not remove: every full pass starts from a fresh store.
@@ -250,10 +262,9 @@ TDWCalendarDatabaseUpdateOperation::PageOutcome TDWCalendarDatabaseUpdateOperati
         handleError(QStringLiteral("ERROR: Unable to update calendar events: %1").arg(QStringLiteral("\"items\" is not an array")));
         return PageOutcome::Failed;
     }
-    if (!storeEvents(items.toList(), page.value(QStringLiteral("timeZone")).toString(), docRev->doc()))
-        return PageOutcome::Failed;
-
     const QString nextPageToken = page.value(QStringLiteral("nextPageToken")).toString();
+    if (!storeEvents(items.toList(), page.value(QStringLiteral("timeZone")).toString(), docRev->doc(), nextPageToken.isEmpty()))
+        return PageOutcome::Failed;
     if (!nextPageToken.isEmpty()) {
         const QChar separator = m_startingUrlString.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?');
         *nextUrlString = m_startingUrlString + QStringLiteral("%1pageToken=%2").arg(separator, TDWUrlEncoding::stringByUrlEncoding(nextPageToken));
@@ -262,7 +273,8 @@ TDWCalendarDatabaseUpdateOperation::PageOutcome TDWCalendarDatabaseUpdateOperati
     return finishLastPage(docRev, *moc) ? PageOutcome::LastPage : PageOutcome::Failed;
 }
 
-bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, const QString &defaultTimeZone, const TDWDoc::Ptr &calendarDoc)
+bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, const QString &defaultTimeZone, const TDWDoc::Ptr &calendarDoc,
+                                                     bool lastPage)
 {
     std::unique_ptr<TDWManagedObjectContext> eventMoc = getCalendarEventMoc(calendarDoc);
     if (!eventMoc) {
@@ -270,6 +282,7 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
         return false;
     }
     TDWContextReset reset(eventMoc.get());
+    bool changed = false;
     for (const QVariant &value : items) {
         const QVariantMap item = value.toMap();
         const QString eventId = item.value(QStringLiteral("id")).toString();
@@ -283,7 +296,7 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
         if (item.value(QStringLiteral("status")).toString() == QLatin1String("cancelled") && !recurrenceInstance) {
             if (event) {
                 eventMoc->deleteObject(event);
-                m_eventChanged = true;
+                changed = true;
             }
             continue;
         }
@@ -292,7 +305,7 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
         const QString etag = item.value(QStringLiteral("etag")).toString();
         if (event && !etag.isEmpty() && event->etag() == etag)
             continue;
-        m_eventChanged = true;
+        changed = true;
         if (!event) {
             event = eventMoc->insertNew<TDWEvent>(QStringLiteral("Event"));
             event->setEventId(eventId);
@@ -307,6 +320,14 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
         event->setRecurringEventId(item.value(QStringLiteral("recurringEventId")).toString());
         event->setEventJson(item);
     }
+    const QString pass = m_opStartDate.toUTC().toString(Qt::ISODateWithMs);
+    QVariantMap markers;
+    if (changed)
+        markers.insert(TDWCalendarEventStore::LastChangingPassKey, pass);
+    if (lastPage)
+        markers.insert(TDWCalendarEventStore::LastStoredPassKey, pass);
+    if (!markers.isEmpty())
+        eventMoc->setMetadataToSave(m_eventStore.store(calendarDoc), markers);
     TDWError error;
     if (!eventMoc->save(&error)) {
         tdwLog(QStringLiteral("ERROR: Unable to save calendar events: %1").arg(error.localizedDescription()));
@@ -314,6 +335,7 @@ bool TDWCalendarDatabaseUpdateOperation::storeEvents(const QVariantList &items, 
         handleError(QStringLiteral("Unable to save calendar events."));
         return false;
     }
+    m_eventChanged = m_eventChanged || changed;
     return true;
 }
 
@@ -321,13 +343,14 @@ bool TDWCalendarDatabaseUpdateOperation::finishLastPage(const TDWDocRev::Ptr &do
 {
     // The start of this pass, so that changes made while it ran are asked for again.
     docRev->doc()->setDatabaseLastUpdatedTime(m_opStartDate);
-    if (docRev->exportStatus() == TDWDocRev::BackedUp && m_eventChanged)
-        newRevisionOf(docRev, moc);
+    const TDWDocRev::Ptr made = docRev->exportStatus() == TDWDocRev::BackedUp && m_eventChanged ? newRevisionOf(docRev, moc) : nullptr;
     TDWError error;
     if (!moc.save(&error)) {
         handleError(QStringLiteral("ERROR: Unable to save calendar last update time: %1").arg(error.localizedDescription()));
         return false;
     }
+    if (made)
+        makeFolderOfSavedRevision(made);
     return true;
 }
 
@@ -366,7 +389,42 @@ bool TDWCalendarDatabaseUpdateOperation::handleGoneStatusCode()
     return true;
 }
 
-void TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &currentRev, TDWManagedObjectContext &moc)
+TDWDocRev::Ptr TDWCalendarDatabaseUpdateOperation::catchUpWithEventStore(const TDWDocRev::Ptr &docRev, TDWManagedObjectContext &moc)
+{
+    const TDWDoc::Ptr doc = docRev->doc();
+    const TDWPersistentStorePtr store = m_eventStore.store(doc);
+    // A store that cannot be opened fails the pass where it is first used, with its reason.
+    const QVariantMap markers = store ? store->metadata() : QVariantMap();
+    // The checks below may delete the store file: it is opened again when needed.
+    m_eventStore.close();
+    const QDateTime lastUpdate = doc->databaseLastUpdatedTime();
+    const auto markerAhead = [&](const QString &key) {
+        const QDateTime marker = QDateTime::fromString(markers.value(key).toString(), Qt::ISODateWithMs);
+        return marker.isValid() && (!lastUpdate.isValid() || marker > lastUpdate) ? marker : QDateTime();
+    };
+    // Changes stored by a pass that did not save its end: no revision holds them yet.
+    m_eventChanged = markerAhead(TDWCalendarEventStore::LastChangingPassKey).isValid();
+    const QDateTime storedPass = markerAhead(TDWCalendarEventStore::LastStoredPassKey);
+    if (!storedPass.isValid())
+        return docRev;
+
+    tdwLog(QStringLiteral("Calendar \"%1\": finishing the pass of %2 from the events it stored.").arg(m_title, storedPass.toString(Qt::ISODateWithMs)));
+    doc->setDatabaseLastUpdatedTime(storedPass);
+    const TDWDocRev::Ptr made = docRev->exportStatus() == TDWDocRev::BackedUp && m_eventChanged ? newRevisionOf(docRev, moc) : nullptr;
+    TDWError error;
+    if (!moc.save(&error)) {
+        handleError(QStringLiteral("ERROR: Unable to save calendar last update time: %1").arg(error.localizedDescription()));
+        return nullptr;
+    }
+    const TDWDocRev::Ptr current = made ? made : docRev;
+    if (made)
+        makeFolderOfSavedRevision(made);
+    m_docRevObjectID = current->objectID();
+    m_eventChanged = false;
+    return current;
+}
+
+TDWDocRev::Ptr TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &currentRev, TDWManagedObjectContext &moc)
 {
     const TDWDoc::Ptr doc = currentRev->doc();
     const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
@@ -396,7 +454,7 @@ void TDWCalendarDatabaseUpdateOperation::newRevisionOf(const TDWDocRev::Ptr &cur
     const QString dirPath = doc->dirPath() + QLatin1Char('/') + QString::number(number + 1);
     newRev->setDirPath(dirPath);
     newRev->setFilePath(dirPath + QLatin1Char('/') + currentRev->filePath().section(QLatin1Char('/'), -1));
-    TDWPrivateFiles::makeFolder(QDir(TDWFileMgr::backedUpItemsPathForService(doc->service())).filePath(dirPath));
+    return newRev;
 }
 
 TDWDocRev::Ptr TDWCalendarDatabaseUpdateOperation::revisionIn(TDWManagedObjectContext &moc, TDWError *error) const

@@ -34,6 +34,13 @@ class BKSExpBackoffConnectionDelegateWrapper;
 // last-update time saved; every other end leaves it false. Pages stored before
 // a failure stay in the store, but the last-update time does not move, so the
 // next backup asks again from the old time.
+//
+// The events and the item's last-update time lie in two stores, saved one
+// after the other. The event store keeps, with its events, markers of the
+// last pass that stored its last page and of the last that changed an event
+// (TDWCalendarEventStore); a pass that finds them later than the item's time
+// first finishes the stopped pass from the store (time and revision), so that
+// no change stored is ever left out of the calendar's file.
 class TDWCalendarDatabaseUpdateOperation : public TDWCalendarDatabaseUpdate
 {
     Q_OBJECT
@@ -65,15 +72,20 @@ private:
     std::optional<QVariantMap> parsePage(const TDWHttpResponse &response);
     PageOutcome processEventResult(const QVariantMap &page, QString *nextUrlString);
     // Stores the page's events in the event store; false after logging the failure.
-    bool storeEvents(const QVariantList &items, const QString &defaultTimeZone, const TDWDoc::Ptr &calendarDoc);
+    // The last page also leaves the marker of a pass stored whole.
+    bool storeEvents(const QVariantList &items, const QString &defaultTimeZone, const TDWDoc::Ptr &calendarDoc, bool lastPage);
     bool finishLastPage(const TDWDocRev::Ptr &docRev, TDWManagedObjectContext &moc);
     // After a 410: drops the store and clears the item's fields; false when the pass cannot restart.
     bool handleGoneStatusCode();
-    void newRevisionOf(const TDWDocRev::Ptr &currentRev, TDWManagedObjectContext &moc);
+    // Finishes, from the event store's markers, a pass stopped after its events were saved;
+    // answers the calendar's current revision (a new one when the pass made it), null on failure.
+    TDWDocRev::Ptr catchUpWithEventStore(const TDWDocRev::Ptr &docRev, TDWManagedObjectContext &moc);
+    TDWDocRev::Ptr newRevisionOf(const TDWDocRev::Ptr &currentRev, TDWManagedObjectContext &moc);
     TDWDocRev::Ptr revisionIn(TDWManagedObjectContext &moc, TDWError *error) const;
     void handleError(const QString &message) const;
 
-    const TDWManagedObjectID m_docRevObjectID;
+    // The calendar's current revision; replaced when catchUpWithEventStore() makes a new one.
+    TDWManagedObjectID m_docRevObjectID;
     QString m_accountUsername;
     const QDateTime m_iterationDate;
     QString m_docId;

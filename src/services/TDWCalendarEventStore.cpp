@@ -24,6 +24,13 @@ std::unique_ptr<TDWManagedObjectContext> TDWCalendarEventStore::getCalendarEvent
     return std::make_unique<TDWManagedObjectContext>(m_psc);
 }
 
+TDWPersistentStorePtr TDWCalendarEventStore::store(const TDWDoc::Ptr &calendarDoc)
+{
+    if (!m_psc && !openCoordinator(calendarDoc))
+        return nullptr;
+    return m_psc->persistentStores().value(0);
+}
+
 std::shared_ptr<const TDWManagedObjectModel> TDWCalendarEventStore::getEventModel()
 {
     return TDWCalendarEventModel::model();

@@ -20,6 +20,12 @@ class TDWCalendarEventStore
 {
 public:
     static inline const QString FolderName = QStringLiteral("calendarevents");
+    // Metadata saved with the events (the start of the pass, ISO 8601 in UTC):
+    // the last pass that stored its last page, and the last that changed an
+    // event. The calendar's item keeps its own last-update time in another
+    // store; a marker later than it tells of a pass stopped between the two saves.
+    static inline const QString LastStoredPassKey = QStringLiteral("lastStoredPass");
+    static inline const QString LastChangingPassKey = QStringLiteral("lastChangingPass");
 
     explicit TDWCalendarEventStore(const QString &accountUsername);
 
@@ -27,6 +33,8 @@ public:
     // on its thread only; the first call opens the store (making its path and
     // file when the item has none). Null when the store cannot be opened.
     std::unique_ptr<TDWManagedObjectContext> getCalendarEventMoc(const TDWDoc::Ptr &calendarDoc);
+    // The opened event store itself (for its metadata); null when it cannot be opened.
+    TDWPersistentStorePtr store(const TDWDoc::Ptr &calendarDoc);
     static std::shared_ptr<const TDWManagedObjectModel> getEventModel();
     // Drops the coordinator, which closes the store file.
     void close();

@@ -292,7 +292,10 @@ bool TDWDocListRetrievalOperation::setCurrentDocDirNames()
 
 void TDWDocListRetrievalOperation::checkForMissingBackups()
 {
-    TDWCheckForMissingOperation(accountUsername(), service()).main();
+    TDWCheckForMissingOperation check(accountUsername(), service());
+    // Before the listing makes folders, so that the names a stopped run took are free again.
+    check.removeOrphanFolders();
+    check.main();
 }
 
 bool TDWDocListRetrievalOperation::startWithUrl(const QString &url)

@@ -11,6 +11,7 @@
 #include "status/TDWActivityMonitor.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -125,6 +126,43 @@ TEST_F(TDWCheckForMissingOperationTest, NothingIsCheckedBeforeTheListWasRetrieve
     ASSERT_TRUE(QDir().rename(unmounted, m_backupFolder));
     EXPECT_EQ(storedExportStatus(rev->objectID()), TDWDocRev::BackedUp);
     EXPECT_FALSE(QFileInfo::exists(onDisk(rev->dirPath())));
+}
+
+// What a run stopped between making folders and saving their rows leaves: an
+// item folder no item names (with a file a delegate already wrote), and a
+// revision folder no revision names. Named ones stay, whatever they hold.
+TEST_F(TDWCheckForMissingOperationTest, FoldersNoItemOrRevisionNamesAreRemovedEvenBeforeTheFirstCompleteList)
+{
+    const QList<TDWDocRev::Ptr> revs = addItem(QStringLiteral("doc1"), QStringLiteral("Plan"), {{QStringLiteral("Plan.pdf")}});
+    const TDWDocRev::Ptr pending = addItem(QStringLiteral("doc2"), QStringLiteral("Notes"), {{QStringLiteral("Notes.txt"), TDWDocRev::DownloadPending, false}}).last();
+    ASSERT_TRUE(QDir().mkpath(onDisk(pending->dirPath())));
+    const QString account = accountDir();
+    for (const QString &folder : {QStringLiteral("/Report/1"), QStringLiteral("/Plan/2"), QStringLiteral("/Plan-1")})
+        ASSERT_TRUE(QDir().mkpath(onDisk(account + folder)));
+    QFile orphanFile(onDisk(account + QStringLiteral("/Report/1/Report.vcf")));
+    ASSERT_TRUE(orphanFile.open(QIODevice::WriteOnly));
+    orphanFile.write("BEGIN:VCARD\r\n");
+    orphanFile.close();
+    tdwtest::LogCapture log;
+
+    TDWCheckForMissingOperation(Alice, Docs).removeOrphanFolders();
+
+    for (const QString &folder : {QStringLiteral("/Report"), QStringLiteral("/Plan/2"), QStringLiteral("/Plan-1")}) {
+        EXPECT_FALSE(QFileInfo::exists(onDisk(account + folder))) << folder.toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("Removing the folder “%1”, which no backed-up item names").arg(onDisk(account + folder))))
+            << folder.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(onDisk(revs.first()->filePath())));
+    EXPECT_TRUE(QFileInfo(onDisk(pending->dirPath())).isDir());
+    EXPECT_EQ(QDir(onDisk(account)).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name), (QStringList{QStringLiteral("Notes"), QStringLiteral("Plan")}));
+
+    // A chosen folder that is absent proves nothing: nothing is touched.
+    ASSERT_TRUE(QDir().mkpath(onDisk(account + QStringLiteral("/Report"))));
+    const QString unmounted = m_backupFolder + QStringLiteral("-unmounted");
+    ASSERT_TRUE(QDir().rename(m_backupFolder, unmounted));
+    TDWCheckForMissingOperation(Alice, Docs).removeOrphanFolders();
+    ASSERT_TRUE(QDir().rename(unmounted, m_backupFolder));
+    EXPECT_TRUE(QFileInfo::exists(onDisk(account + QStringLiteral("/Report"))));
 }
 
 TEST_F(TDWCheckForMissingOperationTest, RevisionsAreExaminedInBatchesOfAThousand)

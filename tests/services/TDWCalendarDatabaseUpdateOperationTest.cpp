@@ -8,6 +8,8 @@
 #include "platform/json/TDWJsonReader.h"
 #include "services/TDWCalendarDatabaseUpdate.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QThread>
@@ -47,6 +49,50 @@ protected:
         server.nextRun();
         server.clearRequests();
         return revId;
+    }
+
+    // An incremental pass with changes for a written calendar, stopped after it
+    // saved its events and before it saved the calendar's item (the program
+    // killed between the two saves): that save is undone here, the item's
+    // last-update time back and the new revision gone, as the kill leaves them.
+    TDWManagedObjectID passStoppedBetweenItsSaves()
+    {
+        const TDWManagedObjectID revId = syncFullThenChange(TDWDocRev::BackedUp);
+        const QDateTime lastUpdate = calendarDoc()->databaseLastUpdatedTime();
+        EXPECT_TRUE(synchronise(revId, at(2)));
+        const TDWDocRev::Ptr made = latestRevision();
+        EXPECT_NE(made->objectID(), revId);
+        QDir(QFileInfo(backupFilePath(made)).path()).removeRecursively();
+        stack.moc->deleteObject(made);
+        const TDWDocRev::Ptr old = revision(revId);
+        old->setLatest(true);
+        old->setObsoletedDate(QDateTime());
+        old->setLastSeenDate(at(1));
+        calendarDoc()->setDatabaseLastUpdatedTime(lastUpdate);
+        EXPECT_TRUE(stack.moc->save(nullptr));
+        EXPECT_EQ(storedEventIds(), QStringLiteral("added holiday paris weekly weekly_20120313T140000Z weekly_20120320T140000Z"));
+        server.clearRequests();
+        return revId;
+    }
+
+    // The latest revision is the one the stopped pass should have made, still
+    // to be written, and its file, written from the store, holds the changes.
+    void expectTheStoppedPassesRevision(const TDWManagedObjectID &revId)
+    {
+        const TDWDocRev::Ptr fresh = latestRevision();
+        ASSERT_TRUE(fresh);
+        ASSERT_NE(fresh->objectID(), revId);
+        EXPECT_EQ(fresh->dirPath(), QStringLiteral("Alice/2"));
+        EXPECT_EQ(fresh->exportStatus(), TDWDocRev::DownloadPending);
+        EXPECT_FALSE(revision(revId)->latest());
+        EXPECT_EQ(calendarDoc()->docRevs().size(), 2);
+        exportCalendar(fresh->objectID());
+        QFile file(backupFilePath(latestRevision()));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+        const QByteArray ics = file.readAll();
+        EXPECT_TRUE(ics.contains("SUMMARY:Standup moved")) << ics.constData();
+        EXPECT_TRUE(ics.contains("SUMMARY:Added")) << ics.constData();
+        EXPECT_EQ(latestRevision()->exportStatus(), TDWDocRev::BackedUp);
     }
 };
 
@@ -143,6 +189,33 @@ TEST_F(CalendarSyncTest, IncrementalPassWithoutChangesOrForAnUnwrittenFileMakesN
     ASSERT_TRUE(synchronise(revId, at(3)));
     EXPECT_EQ(latestRevision()->objectID(), revId);
     EXPECT_EQ(storedEventIds(), QStringLiteral("added holiday paris weekly weekly_20120313T140000Z weekly_20120320T140000Z"));
+}
+
+// The server sends the stopped pass's changes again, unchanged: only the event
+// store knows they are in no revision yet.
+TEST_F(CalendarSyncTest, APassStoppedBetweenItsTwoSavesIsFinishedByTheNextFromTheEventStore)
+{
+    const TDWManagedObjectID revId = passStoppedBetweenItsSaves();
+    ASSERT_TRUE(synchronise(revId, at(3)));
+    expectTheStoppedPassesRevision(revId);
+    if (HasFatalFailure())
+        return;
+
+    // Finished once: the next pass, with nothing new, makes no further revision.
+    const TDWManagedObjectID madeId = latestRevision()->objectID();
+    QThread::msleep(1100);
+    ASSERT_TRUE(synchronise(madeId, at(4)));
+    EXPECT_EQ(latestRevision()->objectID(), madeId);
+    EXPECT_EQ(calendarDoc()->docRevs().size(), 2);
+}
+
+TEST_F(CalendarSyncTest, APassStoppedBetweenItsTwoSavesIsFinishedEvenWhenTheNextCannotReachTheServer)
+{
+    const TDWManagedObjectID revId = passStoppedBetweenItsSaves();
+    TDWClock::setDurationScale(0.05);
+    server.addFault(QJsonObject{{QStringLiteral("path"), EventsPath}, {QStringLiteral("status"), 503}, {QStringLiteral("times"), -1}});
+    EXPECT_FALSE(synchronise(revId, at(3)));
+    expectTheStoppedPassesRevision(revId);
 }
 
 TEST_F(CalendarSyncTest, EventsSentAgainUnchangedGiveAWrittenCalendarNoNewRevision)

@@ -21,6 +21,8 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QProcess>
 
@@ -98,6 +100,19 @@ QMap<QString, QString> state(const QString &folder)
     return found;
 }
 
+// Everything in the data folder's backup folder, relative to it: the item and
+// revision folders the retrieval made, and any file in them.
+QStringList backupTree(const QString &folder)
+{
+    const QDir backups(QDir(folder).filePath(QStringLiteral("backups")));
+    QStringList entries;
+    QDirIterator it(backups.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << backups.relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
+
 TEST(TDWListRetrievalKillTest, ChildRun)
 {
     const QString folder = qEnvironmentVariable(FolderVariable);
@@ -148,6 +163,8 @@ TEST(TDWListRetrievalKillTest, KillAtEveryWriteThenRunAgain)
     ASSERT_TRUE(runChild(reference, 0).succeeded);
     const QMap<QString, QString> expected = state(reference);
     ASSERT_EQ(expected.size(), 4);
+    const QStringList expectedTree = backupTree(reference);
+    ASSERT_TRUE(expectedTree.contains(QStringLiteral("Google Drive/user at example dot com/Report/1"))) << expectedTree.join(u'\n').toStdString();
     ASSERT_GT(first.writes, 5);
 
     for (int n = 1; n <= first.writes; ++n) {
@@ -159,6 +176,8 @@ TEST(TDWListRetrievalKillTest, KillAtEveryWriteThenRunAgain)
             EXPECT_EQ(item.section(u'/', 1, 1), QStringLiteral("1")) << item.toStdString();
         EXPECT_TRUE(runChild(folder, 0).succeeded);
         EXPECT_EQ(state(folder), expected);
+        // No folder a killed run made before its row is left, nor taken past ("Report-1", revision "2").
+        EXPECT_EQ(backupTree(folder).join(u'\n').toStdString(), expectedTree.join(u'\n').toStdString());
     }
 }
 

@@ -499,9 +499,17 @@ bool TDWManagedObjectContext::save(TDWError *error)
     return saved;
 }
 
+void TDWManagedObjectContext::setMetadataToSave(const TDWPersistentStorePtr &store, const QVariantMap &values)
+{
+    QVariantMap &pending = m_metadataToSave[store];
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        pending.insert(it.key(), it.value());
+}
+
 void TDWManagedObjectContext::rollback()
 {
     releaseSavepoint();
+    m_metadataToSave.clear();
     for (const TDWManagedObjectPtr &object : std::as_const(m_inserted)) {
         m_registered.remove(object->m_id);
         object->m_inserted = false;
@@ -527,6 +535,7 @@ void TDWManagedObjectContext::rollback()
 void TDWManagedObjectContext::reset()
 {
     releaseSavepoint();
+    m_metadataToSave.clear();
     // Detach first: releasing the sets may destroy objects, which must not call back.
     for (auto it = m_registered.constBegin(); it != m_registered.constEnd(); ++it)
         if (TDWManagedObjectPtr object = it->lock())
@@ -614,7 +623,7 @@ void TDWManagedObjectContext::rollbackToSavepoint()
 
 bool TDWManagedObjectContext::hasChanges() const
 {
-    return !m_inserted.isEmpty() || !m_updated.isEmpty() || !m_deleted.isEmpty();
+    return !m_inserted.isEmpty() || !m_updated.isEmpty() || !m_deleted.isEmpty() || !m_metadataToSave.empty();
 }
 
 QList<TDWManagedObjectPtr> TDWManagedObjectContext::insertedObjects() const

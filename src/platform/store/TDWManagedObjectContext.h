@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -89,6 +90,11 @@ public:
     void deleteObject(const TDWManagedObjectPtr &object);
 
     bool save(TDWError *error);
+    // Metadata keys of a store that the next save writes in the same transaction
+    // as the store's rows: a marker that must never be ahead of, nor behind, the
+    // rows it describes. Keys set again replace earlier values; rollback() and
+    // reset() forget them.
+    void setMetadataToSave(const TDWPersistentStorePtr &store, const QVariantMap &values);
     // Forgets every unsaved change: inserts are dropped, changed and deleted objects
     // get their committed values back.
     void rollback();
@@ -183,4 +189,5 @@ private:
     // Objects inserted at or after this order are new since the mark; 0 = no savepoint.
     qint64 m_savepointInsertOrder = 0;
     QHash<TDWManagedObject *, SavepointImage> m_savepointImages;
+    std::map<TDWPersistentStorePtr, QVariantMap> m_metadataToSave;
 };

@@ -212,6 +212,21 @@ QVariantMap TDWPersistentStore::metadata() const
 
 bool TDWPersistentStore::setMetadata(const QVariantMap &values, TDWError *error)
 {
+    if (!canWriteMetadata(values, error))
+        return false;
+    Lease connection = acquire(error);
+    if (!connection.isValid())
+        return false;
+    std::lock_guard writeLock(m_writeMutex);
+    TDWSqliteTransaction transaction(*connection);
+    if (!transaction.begin(error) || !TDWStoreSchema::writeMetadata(*connection, values, error) || !transaction.commit(error))
+        return false;
+    rememberMetadata(values);
+    return true;
+}
+
+bool TDWPersistentStore::canWriteMetadata(const QVariantMap &values, TDWError *error) const
+{
     if (m_options.readOnly) {
         tdwSetError(error, TDWStoreError::make(TDWStoreError::ReadOnly, QStringLiteral("%1 is read-only").arg(m_path)));
         return false;
@@ -223,13 +238,11 @@ bool TDWPersistentStore::setMetadata(const QVariantMap &values, TDWError *error)
             return false;
         }
     }
-    Lease connection = acquire(error);
-    if (!connection.isValid())
-        return false;
-    std::lock_guard writeLock(m_writeMutex);
-    TDWSqliteTransaction transaction(*connection);
-    if (!transaction.begin(error) || !TDWStoreSchema::writeMetadata(*connection, values, error) || !transaction.commit(error))
-        return false;
+    return true;
+}
+
+void TDWPersistentStore::rememberMetadata(const QVariantMap &values)
+{
     std::lock_guard lock(m_mutex);
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         if (it.value().isNull())
@@ -237,7 +250,6 @@ bool TDWPersistentStore::setMetadata(const QVariantMap &values, TDWError *error)
         else
             m_metadata.insert(it.key(), it.value());
     }
-    return true;
 }
 
 bool TDWPersistentStore::copyToPath(const QString &destination, TDWError *error)

@@ -71,6 +71,7 @@ public:
 
     QVariantMap metadata() const;
     // Adds, replaces (or, with a null value, removes) metadata keys; written at once.
+    // A context can also write them with its rows (setMetadataToSave).
     bool setMetadata(const QVariantMap &values, TDWError *error);
 
     // Copies the store into a single self-contained file (the log folded in), while
@@ -90,11 +91,17 @@ public:
 
 private:
     friend class TDWPersistentStoreCoordinator;
+    friend class TDWSaveTransaction;
     TDWPersistentStore(std::shared_ptr<const TDWManagedObjectModel> model, QString configuration, QString path, Options options);
     static bool bringLayoutForward(const std::shared_ptr<const TDWManagedObjectModel> &model, const QString &configuration,
                                    const QString &path, const Options &options, TDWError *error);
     bool initialize(std::unique_ptr<TDWSqliteConnection> connection, TDWError *error);
     void markRemoved();
+    // False, with the reason, when the keys may not be written: the store is
+    // read-only, or a key is one the store keeps itself.
+    bool canWriteMetadata(const QVariantMap &values, TDWError *error) const;
+    // Takes keys written and committed into the in-memory copy.
+    void rememberMetadata(const QVariantMap &values);
     void giveBack(std::unique_ptr<TDWSqliteConnection> connection);
     std::unique_ptr<TDWSqliteConnection> openConnection(bool create, TDWError *error) const;
     static bool copyDatabase(TDWSqliteConnection &source, const QString &destination, TDWError *error);

@@ -68,7 +68,7 @@ bool TDWSaveTransaction::run(TDWError *error)
         for (StoreWork &work : m_work)
             if (work.store == store)
                 return work;
-        m_work.push_back(StoreWork{store, {}, {}, {}, {}, {}});
+        m_work.push_back(StoreWork{store, {}, {}, {}, {}, {}, {}});
         return m_work.back();
     };
     for (const TDWManagedObjectPtr &object : std::as_const(m_inserted))
@@ -77,6 +77,11 @@ bool TDWSaveTransaction::run(TDWError *error)
         workFor(object->persistentStore()).updated.append(object);
     for (const TDWManagedObjectPtr &object : std::as_const(m_deleted))
         workFor(object->persistentStore()).deleted.append(object);
+    for (const auto &[store, metadata] : m_context.m_metadataToSave) {
+        if (!store->canWriteMetadata(metadata, error))
+            return false;
+        workFor(store).metadata = metadata;
+    }
     std::sort(m_work.begin(), m_work.end(), [](const StoreWork &a, const StoreWork &b) { return a.store->sequenceNumber() < b.store->sequenceNumber(); });
 
     std::vector<std::unique_lock<std::mutex>> locks;
@@ -100,7 +105,7 @@ bool TDWSaveTransaction::run(TDWError *error)
             return abort();
     }
     for (StoreWork &work : m_work)
-        if (!writeStore(work, error))
+        if (!writeStore(work, error) || (!work.metadata.isEmpty() && !TDWStoreSchema::writeMetadata(*work.connection, work.metadata, error)))
             return abort();
     // Every store is checked before any commits, so a dangling link fails the whole save.
     for (StoreWork &work : m_work) {
@@ -116,6 +121,9 @@ bool TDWSaveTransaction::run(TDWError *error)
     for (StoreWork &work : m_work)
         if (!work.transaction->commit(error))
             return abort();
+    for (StoreWork &work : m_work)
+        work.store->rememberMetadata(work.metadata);
+    m_context.m_metadataToSave.clear();
     m_work.clear();
     locks.clear();
     finish();

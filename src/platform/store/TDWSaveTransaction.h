@@ -22,7 +22,8 @@ class TDWEntityDescription;
 // read-only stores), then, holding every touched store's write lock in a fixed order,
 // writes each store in one transaction (inserts with reserved row ids, the changed
 // columns of changed objects, deletes), checks that no row is left pointing at a
-// deleted row, and commits. Only after every commit does the context learn the new
+// deleted row, and commits. Metadata the context set for a store is written in
+// that store's transaction. Only after every commit does the context learn the new
 // identifiers and forget the changes, so a failed save leaves it as it was.
 class TDWSaveTransaction
 {
@@ -44,6 +45,7 @@ private:
         QList<TDWManagedObjectPtr> inserted;
         QList<TDWManagedObjectPtr> updated;
         QList<TDWManagedObjectPtr> deleted;
+        QVariantMap metadata;
     };
 
     void notifyWillSave();

@@ -174,6 +174,47 @@ TEST(PersistentStore, MetadataIsReadableWithoutTheModelAndCallerKeysPersist)
     EXPECT_EQ(error.code(), TDWStoreError::FileOperation);
 }
 
+// A marker that describes rows must be committed with them or not at all.
+TEST(PersistentStore, MetadataSetOnAContextIsWrittenWithItsSaveOrNotAtAll)
+{
+    Stack stack;
+    const QString path = stack.libraryA->path();
+    const auto marker = [&] { return sqliteShell(path, QStringLiteral("SELECT value FROM tdw_metadata WHERE key = 'marker'")); };
+    auto context = stack.newContext();
+
+    // Forgotten with the changes it came with.
+    addItem(*context, stack.libraryA, QStringLiteral("a"), QStringLiteral("A"));
+    context->setMetadataToSave(stack.libraryA, {{QStringLiteral("marker"), QStringLiteral("rolled back")}});
+    context->rollback();
+    EXPECT_FALSE(context->hasChanges());
+    EXPECT_TRUE(context->save(nullptr));
+    EXPECT_EQ(marker(), QString());
+
+    // Refused keys fail the whole save: no row is written either.
+    addItem(*context, stack.libraryA, QStringLiteral("b"), QStringLiteral("B"));
+    context->setMetadataToSave(stack.libraryA, {{TDWStoreMetadataKeys::VersionHash, QStringLiteral("x")}});
+    TDWError error;
+    EXPECT_FALSE(context->save(&error));
+    EXPECT_EQ(error.code(), TDWStoreError::InvalidArgument);
+    EXPECT_EQ(countItems(stack, stack.libraryA), 0);
+    context->rollback();
+
+    // Written in the store's transaction, alone or with rows; later values replace earlier ones.
+    context->setMetadataToSave(stack.libraryA, {{QStringLiteral("marker"), QStringLiteral("1")}});
+    ASSERT_TRUE(context->save(&error)) << error.description().toStdString();
+    EXPECT_EQ(marker(), QStringLiteral("1"));
+    addItem(*context, stack.libraryA, QStringLiteral("c"), QStringLiteral("C"));
+    context->setMetadataToSave(stack.libraryA, {{QStringLiteral("marker"), QStringLiteral("2")}});
+    context->setMetadataToSave(stack.libraryA, {{QStringLiteral("marker"), QStringLiteral("3")}, {QStringLiteral("other"), 4}});
+    ASSERT_TRUE(context->save(&error)) << error.description().toStdString();
+    EXPECT_FALSE(context->hasChanges());
+    EXPECT_EQ(marker(), QStringLiteral("3"));
+    EXPECT_EQ(countItems(stack, stack.libraryA), 1);
+    EXPECT_EQ(stack.libraryA->metadata().value(QStringLiteral("marker")).toString(), QStringLiteral("3"));
+    EXPECT_EQ(stack.libraryA->metadata().value(QStringLiteral("other")).toInt(), 4);
+    EXPECT_FALSE(stack.libraryB->metadata().contains(QStringLiteral("marker")));
+}
+
 TEST(PersistentStore, ChangedIndexesAreRebuiltWithoutTouchingRows)
 {
     auto build = [](bool indexed) {

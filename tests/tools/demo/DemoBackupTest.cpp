@@ -3,9 +3,7 @@
 // folders, the first run adding the sample account with a sign-in in the
 // (test's) browser, the backup it asks for, and Back Up Now from the status
 // menu; then the files on disk, the stores and the account's status.
-#include "AppTestSupport.h"
-#include "DemoServers.h"
-#include "TestBrowser.h"
+#include "DemoAppFixture.h"
 #include "TestSupport.h"
 
 #include "agent/TDWBackupScheduler.h"
@@ -17,41 +15,29 @@
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
-#include "platform/foundation/TDWUserDefaults.h"
-#include "platform/notify/TDWNotificationCenter.h"
 #include "status/TDWStatusMgr.h"
-#include "ui/TDWAccountFlowController.h"
-#include "ui/TDWAccountViewController.h"
-#include "ui/TDWContentView.h"
-#include "ui/TDWFirstTimeUserController.h"
-#include "ui/TDWLabelViewController.h"
 #include "ui/TDWStatusItemMgr.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
-#include <QTest>
 
 #include <sys/stat.h>
 
+using demotest::DemoAppFixture;
 using demotest::DemoServers;
+using demotest::RunTimeoutMs;
+using demotest::Services;
 
 namespace {
 
 const QString Address = DemoServers::Address;
-const QStringList Services = {QStringLiteral("mail"), QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar"),
-                              QStringLiteral("tasks")};
-// A backup run of the whole sample account, on a loaded machine: a limit that only a run that hangs reaches.
-constexpr int RunTimeoutMs = 240000;
 
 // A file of the backup folder as a second run must leave it.
 struct FileState
@@ -130,96 +116,9 @@ QList<ExpectedFile> expectedServiceFiles(const QString &sampleFolder)
     };
 }
 
-class DemoBackupTest : public apptest::AppFixture
+class DemoBackupTest : public DemoAppFixture
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_servers = new DemoServers;
-        ASSERT_TRUE(s_servers->start());
-        s_servers->exportProgramEnvironment();
-    }
-
-    static void TearDownTestSuite()
-    {
-        s_servers->stop();
-        delete s_servers;
-        s_servers = nullptr;
-    }
-
-    void SetUp() override
-    {
-        AppFixture::SetUp();
-        // What scripts/demo writes into the settings before the program starts.
-        TDWUserDefaults::standard()->setString(s_servers->imapHostname(), QStringLiteral("Hostname"));
-        TDWUserDefaults::standard()->synchronize();
-        m_observer = TDWNotificationCenter::defaultCenter().addObserver(QStringLiteral("failedBackup"), [this](const TDWNotification &) {
-            ++runsEnded;
-        });
-    }
-
-    void TearDown() override
-    {
-        TDWNotificationCenter::defaultCenter().removeObserver(m_observer);
-        AppFixture::TearDown();
-    }
-
-    TDWFirstTimeUserController *firstRun() const { return controller->firstTimeUserController(); }
-
-    // The first-run window's page now.
-    QWidget *page() const { return TDWContentView::current(firstRun()->window()); }
-
-    template<class Widget>
-    Widget *onPage(const QString &name) const
-    {
-        Widget *found = page() ? page()->findChild<Widget *>(name) : nullptr;
-        EXPECT_TRUE(found) << name.toStdString();
-        return found;
-    }
-
-    // The first run as the user goes through it: the settings page, the
-    // account page with every service, Allow on the consent page in the
-    // browser, every label on the label step.
-    void goThroughFirstRun()
-    {
-        tdwtest::RecordingUrlHandler browser;
-        makeProgramController();
-        launch();
-        ASSERT_TRUE(firstRun());
-        onPage<QPushButton>(QStringLiteral("continue"))->click();
-        ASSERT_TRUE(firstRun()->accountFlowController());
-        ASSERT_EQ(page(), firstRun()->accountFlowController()->accountViewController()->view());
-        onPage<QLineEdit>(QStringLiteral("usernameField"))->setText(Address);
-        for (const QString &service : Services)
-            onPage<QCheckBox>(service)->setChecked(true);
-        onPage<QPushButton>(QStringLiteral("continue"))->click();
-
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
-        EXPECT_EQ(tdwtest::TestBrowser::answerConsent(browser.opened.first(), QStringLiteral("allow")).response.statusCode(), 200);
-        ASSERT_TRUE(QTest::qWaitFor(
-            [this] {
-                const TDWLabelViewController *labels = firstRun() ? firstRun()->accountFlowController()->labelViewController() : nullptr;
-                return labels && page() == labels->view();
-            },
-            RunTimeoutMs));
-        if (!onPage<QCheckBox>(QStringLiteral("unlabeled"))->isChecked())
-            onPage<QCheckBox>(QStringLiteral("unlabeled"))->click();
-        QCheckBox *customLabels = onPage<QCheckBox>(QStringLiteral("customLabels"));
-        for (int clicks = 0; clicks < 2 && customLabels->checkState() != Qt::Checked; ++clicks)
-            customLabels->click();
-        ASSERT_EQ(customLabels->checkState(), Qt::Checked);
-        onPage<QPushButton>(QStringLiteral("continue"))->click();
-        ASSERT_TRUE(waitFor([this] { return startupFinished; }));
-        ASSERT_TRUE(controller->windows()->mainWindowController());
-    }
-
-    // Waits for the end of the backup run under way or queued, by the cycle's
-    // own "ended" notice.
-    bool waitForRunEnd(int endedBefore)
-    {
-        return QTest::qWaitFor([&] { return runsEnded > endedBefore && !controller->backupScheduler()->backupInProgress(); }, RunTimeoutMs);
-    }
-
     TDWPersistentStorePtr store(const QString &service) const
     {
         return TDWMasterStore::shared().storeMgr()->storeForAccountUsername(Address, service);
@@ -326,14 +225,7 @@ protected:
         return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     }
 
-    static DemoServers *s_servers;
-    int runsEnded = 0;
-
-private:
-    TDWNotificationCenter::Token m_observer;
 };
-
-DemoServers *DemoBackupTest::s_servers = nullptr;
 
 TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothing)
 {

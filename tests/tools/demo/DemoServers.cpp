@@ -22,7 +22,7 @@ bool DemoServers::start()
     QProcess shell;
     shell.start(QStringLiteral("bash"),
                 {QStringLiteral("-c"),
-                 QStringLiteral("source \"$1\" && for n in TDW_HOST_MAP TDW_EXTRA_CA TDW_AUTHORIZATION_URL IMAP_PORT; "
+                 QStringLiteral("source \"$1\" && for n in TDW_HOST_MAP TDW_EXTRA_CA TDW_AUTHORIZATION_URL IMAP_PORT IMAP_CONTROL_PORT GOOGLE_HTTP_PORT; "
                                 "do printf '%s=%s\\n' \"$n\" \"${!n}\"; done"),
                  QStringLiteral("bash"), QDir(m_folder).filePath(QStringLiteral("servers.env"))});
     if (!shell.waitForFinished(30000) || shell.exitCode() != 0) {
