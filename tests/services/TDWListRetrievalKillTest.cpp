@@ -164,7 +164,7 @@ TEST(TDWListRetrievalKillTest, KillAtEveryWriteThenRunAgain)
     const QMap<QString, QString> expected = state(reference);
     ASSERT_EQ(expected.size(), 4);
     const QStringList expectedTree = backupTree(reference);
-    ASSERT_TRUE(expectedTree.contains(QStringLiteral("Google Drive/user at example dot com/Report/1"))) << expectedTree.join(u'\n').toStdString();
+    ASSERT_TRUE(expectedTree.contains(QStringLiteral("Google Drive/User at Example dot com/Report/1"))) << expectedTree.join(u'\n').toStdString();
     ASSERT_GT(first.writes, 5);
 
     for (int n = 1; n <= first.writes; ++n) {

@@ -207,22 +207,33 @@ protected:
         const QString google = QStringLiteral("http://127.0.0.1:%1/_control/").arg(s_servers->value(QStringLiteral("GOOGLE_HTTP_PORT")));
         post(google + QStringLiteral("scenario"), QJsonDocument(scenario).toJson(QJsonDocument::Compact));
         post(google + QStringLiteral("run"), "{}");
-        post(QStringLiteral("http://127.0.0.1:%1/").arg(s_servers->value(QStringLiteral("IMAP_CONTROL_PORT"))),
-             R"([{"op": "add_message", "raw": "From: bo@example.net\r\nTo: demo@example.com\r\nSubject: Seeds\r\nMessage-ID: <seeds@example.net>\r\n\r\nKale or beans?\r\n",
-                  "labels": ["\\Inbox"], "internaldate": "2026-01-21T09:00:00Z"},
-                 {"op": "flag", "uid": 3, "add": ["\\Flagged"]},
-                 {"op": "expunge", "uid": 5}])");
+        // Two of All Mail's messages by their UIDs, which the generated mailbox does not start at 1.
+        const QString imap = QStringLiteral("http://127.0.0.1:%1/").arg(s_servers->value(QStringLiteral("IMAP_CONTROL_PORT")));
+        const QJsonArray messages = QJsonDocument::fromJson(post(imap, R"({"op": "messages"})")).object()[QStringLiteral("result")].toArray();
+        ASSERT_GT(messages.size(), 5);
+        const int flagged = messages[2].toObject()[QStringLiteral("uid")].toInt();
+        const int expunged = messages[4].toObject()[QStringLiteral("uid")].toInt();
+        post(imap, QStringLiteral(R"([{"op": "add_message", "raw": "From: bo@example.net\r\nTo: demo@example.com\r\nSubject: Seeds\r\nMessage-ID: <seeds@example.net>\r\n\r\nKale or beans?\r\n",
+                                      "labels": ["\\Inbox"], "internaldate": "2026-01-21T09:00:00Z"},
+                                     {"op": "flag", "uid": %1, "add": ["\\Flagged"]},
+                                     {"op": "expunge", "uid": %2}])")
+                       .arg(flagged)
+                       .arg(expunged)
+                       .toUtf8());
     }
 
-    static void post(const QString &url, const QByteArray &body)
+    // The body of the server's answer to a POST of `body`; a failure fails the test.
+    static QByteArray post(const QString &url, const QByteArray &body)
     {
         QProcess curl;
         curl.start(QStringLiteral("curl"), {QStringLiteral("-sS"), QStringLiteral("--fail-with-body"), QStringLiteral("-H"),
                                             QStringLiteral("Content-Type: application/json"), QStringLiteral("--data-binary"), QStringLiteral("@-"), url});
         curl.write(body);
         curl.closeWriteChannel();
-        ASSERT_TRUE(curl.waitForFinished(60000));
-        ASSERT_EQ(curl.exitCode(), 0) << url.toStdString() << ": " << curl.readAll().toStdString() << curl.readAllStandardError().toStdString();
+        const bool finished = curl.waitForFinished(60000);
+        const QByteArray answer = curl.readAllStandardOutput();
+        EXPECT_TRUE(finished && curl.exitCode() == 0) << url.toStdString() << ": " << answer.toStdString() << curl.readAllStandardError().toStdString();
+        return answer;
     }
 };
 
