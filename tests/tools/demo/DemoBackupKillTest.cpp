@@ -28,6 +28,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -84,6 +85,9 @@ QStringList stateOf(const QString &root, const QString &dataRelative, const QStr
         for (const QString &row : QString::fromUtf8(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
             lines << name + QLatin1Char(' ') + row;
     }
+    // A message file's name holds the time it was written and a unique part: those may differ.
+    static const QRegularExpression writtenAt(QStringLiteral("_[0-9.]+_([0-9]+-[0-9]+)_[0-9A-F-]{36}\\.emlx"));
+    lines.replaceInStrings(writtenAt, QStringLiteral("_(written)_\\1_(unique).emlx"));
     lines.sort();
     return lines;
 }
@@ -209,7 +213,8 @@ protected:
         post(google + QStringLiteral("run"), "{}");
         // Two of All Mail's messages by their UIDs, which the generated mailbox does not start at 1.
         const QString imap = QStringLiteral("http://127.0.0.1:%1/").arg(s_servers->value(QStringLiteral("IMAP_CONTROL_PORT")));
-        const QJsonArray messages = QJsonDocument::fromJson(post(imap, R"({"op": "messages"})")).object()[QStringLiteral("result")].toArray();
+        const QJsonArray messages =
+            QJsonDocument::fromJson(post(imap, R"({"op": "messages"})")).object()[QStringLiteral("result")][QStringLiteral("messages")].toArray();
         ASSERT_GT(messages.size(), 5);
         const int flagged = messages[2].toObject()[QStringLiteral("uid")].toInt();
         const int expunged = messages[4].toObject()[QStringLiteral("uid")].toInt();
@@ -290,7 +295,7 @@ TEST_F(DemoBackupKillTest, FollowUpBackupKilledAtEachWriteAndRunAgainEndsAsAnUni
     ASSERT_TRUE(uninterrupted.finished);
     const qint64 runMs = clock.elapsed();
     const QStringList expected = stateOf(reference, dataRelative, backupsRelative);
-    ASSERT_NE(expected, stateOf(base, dataRelative, backupsRelative)) << "the follow-up found nothing new";
+    ASSERT_FALSE(expected == stateOf(base, dataRelative, backupsRelative)) << "the follow-up found nothing new";
     ASSERT_GT(uninterrupted.writes, 10);
 
     const int stride = std::max(1, qEnvironmentVariableIntValue(StrideVariable));
@@ -308,7 +313,7 @@ TEST_F(DemoBackupKillTest, FollowUpBackupKilledAtEachWriteAndRunAgainEndsAsAnUni
         ++covered;
         ASSERT_TRUE(runChild(round, 0).finished);
         const QStringList found = stateOf(round, dataRelative, backupsRelative);
-        EXPECT_EQ(found, expected) << difference(expected, found);
+        EXPECT_TRUE(found == expected) << difference(expected, found);
         QDir(round).removeRecursively();
     }
     std::printf("follow-up backup: %d of %d kill points covered (every %d), %lld ms per uninterrupted run\n", covered,
