@@ -15,6 +15,7 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupScheduler.h"
 #include "common/TDWFileMgr.h"
+#include "common/TDWFileUpkeep.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWTestKillPoint.h"
 #include "ui/TDWStatusItemMgr.h"
@@ -29,6 +30,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -248,6 +250,9 @@ TEST_F(DemoBackupKillTest, ChildRun)
 {
     if (childRoot().isEmpty())
         GTEST_SKIP() << "run as a child of FollowUpBackupKilledAtEachWriteAndRunAgainEndsAsAnUninterruptedOne";
+    // What main() does before the application starts: the half-written files a killed run left go.
+    TDWFileUpkeep::atStartup(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Tidewell")),
+                             QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("Tidewell")));
     makeProgramController();
     launch();
     ASSERT_TRUE(startupFinished);
