@@ -39,7 +39,7 @@ struct TDWHttpTransfer::Exchange
     QByteArray body;
     // Bytes of the headers of this hop; they are held in memory too.
     qint64 headerBytes = 0;
-    // The memory limit the answer went past, if any.
+    // The limit the answer went past (memory, headers or the download's bound); -1: none.
     qint64 limitPassed = -1;
     std::unique_ptr<TDWSafeFile> file;
     TDWError fileError;
