@@ -48,7 +48,7 @@ void TDWAccountEmailAddressRetriever::handleResponse(const TDWError &error, cons
         return;
     }
     if (status != 200) {
-        reportError(tr("Unexpected status code (%1) when validating the account.").arg(status));
+        reportError(tr("Unexpected status code (%1) when validating the account.").arg(status), response.statusScope());
         return;
     }
     QString readError;

@@ -61,7 +61,7 @@ void TDWApiPreflightOperation::run()
     else if (response.statusCode() == 200)
         m_error = {};
     else
-        m_error = failure(tr("Unexpected status code (%1)").arg(response.statusCode()));
+        m_error = failure(tr("Unexpected status code (%1)").arg(response.statusCode())).withScope(response.statusScope());
 }
 
 TDWError TDWApiPreflightOperation::failure(const QString &reason) const

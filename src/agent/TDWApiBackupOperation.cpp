@@ -1,6 +1,7 @@
 #include "agent/TDWApiBackupOperation.h"
 
 #include "agent/TDWDownloadCountUpdateOperation.h"
+#include "agent/TDWItemDownload.h"
 #include "agent/TDWRuleUpdateOperation.h"
 
 #include "common/TDWServiceIds.h"
@@ -107,14 +108,14 @@ void TDWApiBackupOperation::mainPhase(const TDWManagedObjectID &backupIterationI
 {
     if (isCancelled())
         return;
-    listWithBackupIterationId(backupIterationId);
+    const bool listEndedRun = stopDownloadsFor(listWithBackupIterationId(backupIterationId));
     // Reader items are never downloaded.
     if (isCancelled() || m_service == TDWServiceIds::Reader) {
         if (m_monitor)
             m_monitor->doneBackingUpAccountUsername(m_username, m_service);
         return;
     }
-    if (!TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::DontDoExports))
+    if (!listEndedRun && !TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::DontDoExports))
         queueExports();
     const int queued = m_queue->operationCount();
     if (queued > 0 && m_monitor)
@@ -131,16 +132,16 @@ void TDWApiBackupOperation::closingSteps()
         m_monitor->doneBackingUpAccountUsername(m_username, m_service);
 }
 
-void TDWApiBackupOperation::listWithBackupIterationId(const TDWManagedObjectID &backupIterationId)
+TDWError TDWApiBackupOperation::listWithBackupIterationId(const TDWManagedObjectID &backupIterationId)
 {
     std::unique_ptr<TDWListRetrievalOperation> made =
         TDWListRetrievalClasses::shared().create(ListRetrievalClass, m_username, m_service, backupIterationId, m_queue.get());
     if (!made) {
         // Handled as a list retrieval that failed: the downloads go on over what the store holds.
         tdwLog(QStringLiteral("ERROR: No list retrieval class \"%1\"").arg(ListRetrievalClass));
-        return;
+        return {};
     }
-    const std::shared_ptr<TDWOperation> retrieval(std::move(made));
+    const std::shared_ptr<TDWListRetrievalOperation> retrieval(std::move(made));
     std::shared_ptr<TDWOperationQueue> list = std::make_shared<TDWOperationQueue>();
     {
         std::lock_guard lock(m_queueMutex);
@@ -150,6 +151,7 @@ void TDWApiBackupOperation::listWithBackupIterationId(const TDWManagedObjectID &
             retrieval->cancel();
     }
     list->waitUntilAllOperationsAreFinished();
+    return retrieval->failureCause();
 }
 
 void TDWApiBackupOperation::queueExports()
@@ -179,10 +181,36 @@ void TDWApiBackupOperation::queueExports()
             return;
         }
         const std::shared_ptr<TDWOperation> download(std::move(made));
+        TDWOperation *ended = download.get();
+        download->setCompletionCallback([this, ended] { downloadEnded(*ended); });
         std::lock_guard lock(m_queueMutex);
-        // A cancel (the service disabled) stops the queueing as well as the queued downloads.
-        if (isCancelled())
+        // A cancel (the service disabled) or a download that ended the run
+        // stops the queueing as well as the queued downloads.
+        if (isCancelled() || !m_downloadStop.isNull())
             return;
         m_queue->addOperation(download);
     }
+}
+
+void TDWApiBackupOperation::downloadEnded(const TDWOperation &download)
+{
+    if (const auto *item = dynamic_cast<const TDWItemDownload *>(&download))
+        stopDownloadsFor(item->failureCause());
+}
+
+bool TDWApiBackupOperation::stopDownloadsFor(const TDWError &failure)
+{
+    // An item's failure leaves the others to try; a cancel was asked for.
+    if (!failure.endsRun() || failure.scope() == TDWError::Scope::Cancelled)
+        return false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (!m_downloadStop.isNull())
+            return true;
+        m_downloadStop = failure;
+    }
+    // Told once; what was not asked for stays to fetch in the next run.
+    tdwLog(QStringLiteral("ERROR: Stopped downloading %1 items of %2: %3").arg(m_service, m_username, failure.localizedDescription()));
+    m_queue->cancelAllOperations();
+    return true;
 }

@@ -3,6 +3,7 @@
 #include "agent/TDWBackupEnabledWatch.h"
 #include "agent/TDWListRetrievalOperation.h"
 #include "platform/foundation/TDWClassRegistry.h"
+#include "platform/foundation/TDWError.h"
 #include "platform/foundation/TDWOperation.h"
 #include "platform/notify/TDWNotificationCenter.h"
 #include "platform/store/TDWManagedObjectID.h"
@@ -22,7 +23,8 @@ using TDWExportOperationClasses = TDWClassRegistry<TDWOperation, const TDWManage
 
 // The backup of one service of one account over Google's HTTP APIs within
 // one backup run: the service's list retrieval, then one download per
-// current revision still to fetch, then the exclusion rules and the download
+// current revision still to fetch (stopped at the first failure of the
+// connection or the sign-in), then the exclusion rules and the download
 // counts, every stage reported to the activity monitor. The work runs in
 // main() on the backup run's thread, which blocks while the list and the
 // downloads run on the operation's own queues.
@@ -53,10 +55,16 @@ public:
 
     void checkDisabled(const TDWNotification &notification);
     void checkBackupEnabled();
-    // Runs the list retrieval and waits for it.
-    void listWithBackupIterationId(const TDWManagedObjectID &backupIterationId);
+    // Runs the list retrieval and waits for it; the error that made it fail, if a protocol layer gave one.
+    TDWError listWithBackupIterationId(const TDWManagedObjectID &backupIterationId);
     // Fills the export queue.
     void queueExports();
+    // After each download: one whose failure reaches past its item (the
+    // connection, the sign-in) stops the downloads not yet begun.
+    void downloadEnded(const TDWOperation &download);
+    // Stops the downloads, once, with one log line, when `failure` reaches
+    // past one item; true when they are stopped.
+    bool stopDownloadsFor(const TDWError &failure);
 
 protected:
     void main() override;
@@ -76,6 +84,7 @@ private:
     // orders every addition to a queue against cancel().
     std::mutex m_queueMutex;
     std::shared_ptr<TDWOperationQueue> m_listOpQueue;
+    TDWError m_downloadStop; // the failure that stopped the downloads; guarded by m_queueMutex
 
     // Last, so it is gone before anything its cancel() reaches.
     const std::unique_ptr<TDWBackupEnabledWatch> m_enabledWatch;

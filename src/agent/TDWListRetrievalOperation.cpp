@@ -11,6 +11,18 @@ TDWListRetrievalOperation::TDWListRetrievalOperation(const QString &accountUsern
 {
 }
 
+TDWError TDWListRetrievalOperation::failureCause() const
+{
+    std::lock_guard lock(m_failureMutex);
+    return m_failureCause;
+}
+
+void TDWListRetrievalOperation::setFailureCause(const TDWError &error)
+{
+    std::lock_guard lock(m_failureMutex);
+    m_failureCause = error;
+}
+
 void TDWListRetrievalOperation::postFailureNotification(const QString &message)
 {
     tdwLog(QStringLiteral("ERROR: Unable to back up %1 for %2: %3").arg(m_service, m_accountUsername, message));

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/foundation/TDWClassRegistry.h"
+#include "platform/foundation/TDWError.h"
 #include "platform/foundation/TDWOperation.h"
 #include "platform/store/TDWManagedObjectID.h"
 
 #include <QString>
+
+#include <mutex>
 
 class TDWOperationQueue;
 
@@ -39,12 +42,22 @@ public:
     // Called once a retrieval has recorded its outcome; posts nothing here.
     virtual void postAccountUpdate();
 
+    // The protocol layer's error when the retrieval failed because of it,
+    // whose scope says whether the item downloads may still succeed; null
+    // otherwise. Read once the retrieval has finished.
+    TDWError failureCause() const;
+
+protected:
+    void setFailureCause(const TDWError &error);
+
 private:
     void postStarted(QVariantMap userInfo, qint64 numObjectsRetrieved);
 
     const QString m_accountUsername;
     const TDWManagedObjectID m_backupIterationObjectID;
     const QString m_service;
+    mutable std::mutex m_failureMutex; // guards m_failureCause
+    TDWError m_failureCause;
 };
 
 // The list retrieval classes by name, made from the user name, the service

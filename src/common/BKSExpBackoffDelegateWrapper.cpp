@@ -2,7 +2,6 @@
 
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
-#include "platform/json/TDWJsonReader.h"
 
 #include <QLocale>
 
@@ -11,28 +10,6 @@
 #include <optional>
 
 namespace {
-
-// Google's JSON error names the rate limit among its errors' reasons; a body
-// that is no such error (or not one the reader takes) names none.
-QString rateLimitReason(const QByteArray &body)
-{
-    TDWJsonReader reader;
-    const std::optional<TDWJsonObject> answer = reader.readObject(body);
-    if (!answer)
-        return {};
-    try {
-        const std::optional<TDWJsonObject> error = answer->optObject("error");
-        const std::optional<QList<TDWJsonObject>> errors = error ? error->optObjectArray("errors") : std::nullopt;
-        for (const TDWJsonObject &item : errors.value_or(QList<TDWJsonObject>())) {
-            const QString reason = item.optString("reason");
-            if (reason == QLatin1String("rateLimitExceeded") || reason == QLatin1String("userRateLimitExceeded"))
-                return reason;
-        }
-    } catch (const TDWJsonObject::TypeError &) {
-        // An "error" of another shape: an OAuth error name, say.
-    }
-    return {};
-}
 
 // Retry-After as seconds or as an HTTP date; none when absent or unreadable.
 std::optional<std::chrono::milliseconds> retryAfter(const TDWHttpResponse &response)
@@ -103,7 +80,7 @@ bool BKSExpBackoffDelegateWrapper::retryResponse(const TDWHttpResponse &response
     if (status >= 500 && status <= 599)
         return retryFailure(QString::number(status));
     if (status == 403) {
-        const QString reason = rateLimitReason(response.body());
+        const QString reason = response.rateLimitReason();
         return !reason.isEmpty() && retryFailure(QStringLiteral("403 %1").arg(reason));
     }
     if (status != 429)

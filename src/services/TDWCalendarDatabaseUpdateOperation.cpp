@@ -173,6 +173,7 @@ void TDWCalendarDatabaseUpdateOperation::fetchPages()
             continue;
         }
         if (response->statusCode() != StatusOk) {
+            setFailureCause(response->statusError());
             handleError(QStringLiteral("ERROR: Unexpected status code (%1) when retrieving calendar event data for calendar %2.")
                             .arg(response->statusCode())
                             .arg(m_docId));

@@ -51,12 +51,12 @@ void TDWContactExportOperation::fetchPhotoAndWriteCard(const QString &contentUrl
     if (!response.hasResponse()) {
         // A cancelled operation whose photo could not be had records nothing.
         if (!isCancelled())
-            handleUnableToRetrieveDoc(response.error().description());
+            handleUnableToRetrieveDoc(response.error().description(), response.error());
         return;
     }
     const int status = response.statusCode();
     if (status != 200 && status != 404) {
-        handleUnableToRetrieveDoc(tr("ERROR: Unexpected status code (%1) when retrieving contact image.").arg(status));
+        handleUnableToRetrieveDoc(tr("ERROR: Unexpected status code (%1) when retrieving contact image.").arg(status), response.statusError());
         return;
     }
     // A photo that is gone (404) leaves a card without one.

@@ -24,6 +24,7 @@
 #include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWSafeFile.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/foundation/TDWWireTrace.h"
 #include "platform/http/TDWHttpClient.h"
 #include "platform/http/TDWHttpError.h"
 #include "platform/http/TDWHttpOperation.h"
@@ -193,11 +194,13 @@ bool TDWDocListRetrievalOperation::requestLargestChangeId()
     const TDWHttpResponse response = client->perform(request);
     if (!response.hasResponse()) {
         tdwLog(QStringLiteral("ERROR: Unable to get max change id: %1").arg(response.error().localizedDescription()));
+        setFailureCause(response.error());
         finish(false);
         return false;
     }
     if (response.statusCode() != 200) {
         tdwLog(QStringLiteral("ERROR: Request to get max change id returned status code %1").arg(response.statusCode()));
+        setFailureCause(response.statusError());
         finish(false);
         return false;
     }
@@ -332,11 +335,19 @@ bool TDWDocListRetrievalOperation::fetchInProcess(const QString &url, const QByt
     if (!error.isNull())
         response = TDWHttpResponse::failure(error, QUrl(url));
     if (!response.hasResponse()) {
+        // Logged once, here: the run ends without a page to speak of.
+        if (response.error().scope() != TDWError::Scope::Cancelled)
+            tdwLog(QStringLiteral("ERROR: Request for item list page failed: GET %1: %2")
+                       .arg(QString::fromUtf8(TDWWireTrace::maskSecrets(QUrl(url).toEncoded())), response.error().localizedDescription()));
+        setFailureCause(response.error());
         finish(false);
         return false;
     }
     m_responseData = response.body();
     m_statusCode = response.statusCode();
+    // Logged with the body when the page is processed.
+    if (m_statusCode != 200)
+        setFailureCause(response.statusError());
     return true;
 }
 
@@ -623,10 +634,14 @@ bool TDWDocListRetrievalOperation::updateCalendars()
         queue.addOperation(update);
     }
     queue.waitUntilAllOperationsAreFinished();
-    for (const std::shared_ptr<TDWCalendarDatabaseUpdate> &update : updates)
-        if (!update->successful())
-            return false;
-    return true;
+    bool allSucceeded = true;
+    for (const std::shared_ptr<TDWCalendarDatabaseUpdate> &update : updates) {
+        allSucceeded = allSucceeded && update->successful();
+        // A refused sign-in or a lost connection there ends the backup run too.
+        if (const TDWError cause = update->failureCause(); cause.endsRun() && failureCause().isNull())
+            setFailureCause(cause);
+    }
+    return allSucceeded;
 }
 
 void TDWDocListRetrievalOperation::updateTypes()

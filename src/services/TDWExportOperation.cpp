@@ -109,8 +109,12 @@ void TDWExportOperation::handleSuccessfulRetrieval()
     considerDocDirRename();
 }
 
-void TDWExportOperation::handleUnableToRetrieveDoc(const QString &failure)
+void TDWExportOperation::handleUnableToRetrieveDoc(const QString &failure, const TDWError &cause)
 {
+    {
+        std::lock_guard lock(m_failureMutex);
+        m_failureCause = cause;
+    }
     {
         const std::unique_ptr<TDWManagedObjectContext> moc = newMoc();
         TDWContextReset reset(moc.get());
@@ -120,6 +124,12 @@ void TDWExportOperation::handleUnableToRetrieveDoc(const QString &failure)
                    .arg(rev ? rev->contentUrl() : QString(), rev ? fullPathOfDocRev(*rev) : QString(), failure));
     }
     saveRetrievalStatus(TDWDocRev::DownloadFailed, failure);
+}
+
+TDWError TDWExportOperation::failureCause() const
+{
+    std::lock_guard lock(m_failureMutex);
+    return m_failureCause;
 }
 
 void TDWExportOperation::saveRetrievalStatus(qint64 status, const QString &errorString)

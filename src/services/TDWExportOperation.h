@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/TDWItemDownload.h"
 #include "platform/foundation/TDWOperation.h"
 #include "platform/http/TDWHttpRequest.h"
 #include "platform/store/TDWManagedObjectID.h"
@@ -7,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 class TDWDocRev;
 class TDWManagedObjectContext;
@@ -22,7 +24,7 @@ class TDWManagedObjectContext;
 // thread finishes a download, and concurrent downloads save independently. A
 // failed download is never retried here: the next backup run selects the
 // revision again.
-class TDWExportOperation : public TDWOperation
+class TDWExportOperation : public TDWOperation, public TDWItemDownload
 {
     Q_OBJECT
 
@@ -39,8 +41,10 @@ public:
     // says, records status 3 and renames the item folder when its title changed.
     void handleSuccessfulRetrieval();
     // After the download or the writing failed: logs, records status 2 (or 5
-    // when the do-not-back-up rule matches the revision) with the text.
-    void handleUnableToRetrieveDoc(const QString &failure);
+    // when the do-not-back-up rule matches the revision) with the text. A
+    // failure the protocol layer reported gives its error as `cause`.
+    void handleUnableToRetrieveDoc(const QString &failure, const TDWError &cause = {});
+    TDWError failureCause() const override;
     // Records the status, now as the attempt date and the failure text (null
     // clears it), then tells the monitor. A revision gone from the store, a
     // failed save or a rule that does not parse is logged, and nothing is told.
@@ -69,4 +73,6 @@ protected:
 private:
     const TDWManagedObjectID m_docRevObjectID;
     const QString m_accountUsername;
+    mutable std::mutex m_failureMutex; // guards m_failureCause, read by whoever waits for the download
+    TDWError m_failureCause;
 };

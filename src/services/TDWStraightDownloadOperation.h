@@ -11,15 +11,27 @@ class TDWHttpResponse;
 // whatever the size.
 //
 // The body goes to a temporary file beside the revision's file and replaces it
-// only once it is complete: a failed or cut-off download leaves the previous
-// file of the revision as it was. A cancel stops a download that has not begun;
-// one already running goes to its end.
+// only once it is complete and as the listing announced it: a failed, cut-off,
+// oversized or different download leaves the previous file of the revision as
+// it was, and the revision to be fetched again by the next run. A cancel stops
+// a download that has not begun; one already running goes to its end.
 class TDWStraightDownloadOperation : public TDWExportOperation
 {
     Q_OBJECT
 
 public:
+    // Room above the listed size before a download is cut off; the size must
+    // still match exactly at the end.
+    static constexpr qint64 SizeMargin = qint64(64) << 10;
+    // The bound of a download whose size the listing does not give (exports of
+    // Google's own documents): far above what Google exports.
+    static constexpr qint64 UnknownSizeLimit = qint64(1) << 30;
+
     using TDWExportOperation::TDWExportOperation;
+
+    // What the revision's download must be, from its listing's "fileSize"
+    // and "md5Checksum" where Drive gave them.
+    static TDWHttpRequest::DownloadCheck downloadCheckFor(const TDWDocRev &rev);
 
     // The revision's backup file; set once the revision was read.
     QString filePath() const;
@@ -28,7 +40,7 @@ protected:
     void main() override;
 
 private:
-    void download(const QString &contentUrl);
+    void download(const QString &contentUrl, const TDWHttpRequest::DownloadCheck &check);
 
     mutable std::mutex m_mutex;
     QString m_filePath;

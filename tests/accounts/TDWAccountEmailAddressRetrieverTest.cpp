@@ -19,6 +19,7 @@ struct Outcome
 {
     QString kind; // "address", "error" or "authorization"
     QString text;
+    TDWError::Scope scope = TDWError::Scope::Item; // of an error
 };
 
 class RecordingDelegate : public TDWAccountEmailAddressRetrieverDelegate
@@ -26,7 +27,7 @@ class RecordingDelegate : public TDWAccountEmailAddressRetrieverDelegate
 public:
     void emailAddressRetrieverEncounteredError(TDWAccountEmailAddressRetriever *, const TDWError &error) override
     {
-        record({QStringLiteral("error"), error.localizedDescription()});
+        record({QStringLiteral("error"), error.localizedDescription(), error.scope()});
     }
     void emailAddressRetrieverReceivedEmailAddress(TDWAccountEmailAddressRetriever *, const QString &address) override
     {
@@ -116,6 +117,18 @@ TEST_F(TDWAccountEmailAddressRetrieverTest, AnswersAreTurnedIntoOneDelegateMessa
         EXPECT_EQ(outcome.kind, QLatin1String(c.kind)) << QJsonDocument(c.fault).toJson().toStdString();
         EXPECT_EQ(outcome.text, c.text) << QJsonDocument(c.fault).toJson().toStdString();
     }
+}
+
+TEST_F(TDWAccountEmailAddressRetrieverTest, AServerFailureReachesTheConnectionAndAnUnreadableAnswerOnlyTheRequest)
+{
+    for (const int status : {500, 503}) {
+        s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/userinfo/email")}, {QStringLiteral("status"), status}});
+        EXPECT_EQ(retrieve(QStringLiteral("at-user")).scope, TDWError::Scope::Connection) << status;
+    }
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/userinfo/email")}, {QStringLiteral("status"), 204}});
+    EXPECT_EQ(retrieve(QStringLiteral("at-user")).scope, TDWError::Scope::Request);
+    s_fake->addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/userinfo/email")}, {QStringLiteral("body"), QStringLiteral("{not json")}});
+    EXPECT_EQ(retrieve(QStringLiteral("at-user")).scope, TDWError::Scope::Request);
 }
 
 TEST_F(TDWAccountEmailAddressRetrieverTest, AConnectionFailureIsReportedWithItsDescription)

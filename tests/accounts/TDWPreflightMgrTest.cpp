@@ -1,5 +1,7 @@
 #include "accounts/TDWPreflightMgr.h"
 
+#include "accounts/TDWApiPreflightOperation.h"
+
 #include "accounts/TDWPreflight.h"
 #include "accounts/TDWPreflightDelegate.h"
 #include "app/TDWRegisterClasses.h"
@@ -117,6 +119,30 @@ TEST_F(TDWPreflightMgrTest, TheFirstFailureInServiceOrderIsReported)
     s_fake->addFault(drop);
     EXPECT_TRUE(run({QStringLiteral("calendar")})
                     .startsWith(QStringLiteral("Unable to retrieve the calendar list: No HTTP response: The network connection was lost.")));
+}
+
+// The check's failure says how far it reaches: a refused sign-in, a missing
+// list, a refusal or an overloaded server; the text stays as it was.
+TEST_F(TDWPreflightMgrTest, AnUnwantedStatusCarriesTheScopeItMeans)
+{
+    const struct {
+        int status;
+        TDWError::Scope scope;
+    } cases[] = {
+        {401, TDWError::Scope::SignIn},
+        {404, TDWError::Scope::Item},
+        {403, TDWError::Scope::Request},
+        {503, TDWError::Scope::Connection},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.status);
+        s_fake->addFault(fault(QStringLiteral("/drive/v2/about"), c.status));
+        TDWApiPreflightOperation check(QStringLiteral("User@Example.com"), QStringLiteral("at-user"), QStringLiteral("docs"));
+        check.run();
+        EXPECT_EQ(check.error().scope(), c.scope);
+        EXPECT_EQ(check.error().localizedDescription(),
+                  QStringLiteral("Unable to retrieve the Google Drive file list: Unexpected status code (%1)").arg(c.status));
+    }
 }
 
 TEST_F(TDWPreflightMgrTest, EmptyServiceListSucceedsAtOnce)

@@ -34,6 +34,8 @@ void Script::reset()
 {
     std::lock_guard lock(m_mutex);
     duringList = nullptr;
+    listFailure = {};
+    downloadFailure = nullptr;
     downloadsMayEnd = nullptr;
     downloadMade = nullptr;
     m_made = 0;
@@ -85,11 +87,12 @@ void Script::listEnded(bool cancelled)
     m_listRuns.last().cancelled = cancelled;
 }
 
-void Script::downloadStarted(const TDWManagedObjectID &id, const QString &username)
+int Script::downloadStarted(const TDWManagedObjectID &id, const QString &username)
 {
     std::unique_lock lock(m_mutex);
     EXPECT_EQ(username, Alice);
     m_downloaded.append(id);
+    const int number = int(m_downloaded.size());
     ++m_running;
     m_mostAtOnce = std::max(m_mostAtOnce, m_running);
     m_changed.notify_all();
@@ -100,6 +103,7 @@ void Script::downloadStarted(const TDWManagedObjectID &id, const QString &userna
         while (!mayEnd(m_running, int(m_downloaded.size())) && std::chrono::steady_clock::now() < deadline)
             m_changed.wait_for(lock, std::chrono::milliseconds(5));
     }
+    return number;
 }
 
 void Script::downloadEnded()
@@ -122,6 +126,7 @@ void ScriptedListRetrieval::main()
     script.listStarted({accountUsername(), service(), backupIterationObjectID(), m_downloadQueue, false});
     if (script.duringList)
         script.duringList();
+    setFailureCause(script.listFailure);
     script.listEnded(isCancelled());
 }
 
@@ -134,8 +139,11 @@ RecordingDownload::RecordingDownload(const TDWManagedObjectID &docRevId, const Q
 
 void RecordingDownload::main()
 {
-    Script::shared().downloadStarted(m_docRevId, m_username);
-    Script::shared().downloadEnded();
+    Script &script = Script::shared();
+    const int number = script.downloadStarted(m_docRevId, m_username);
+    if (script.downloadFailure)
+        m_failure = script.downloadFailure(number);
+    script.downloadEnded();
 }
 
 void ApiBackupTest::SetUp()

@@ -3,6 +3,7 @@
 #include "DataObjectsTestSupport.h"
 
 #include "agent/TDWApiBackupOperation.h"
+#include "agent/TDWItemDownload.h"
 #include "agent/TDWListRetrievalOperation.h"
 #include "platform/store/TDWManagedObjectID.h"
 #include "status/TDWActivityMonitor.h"
@@ -43,6 +44,10 @@ public:
     };
     std::function<void()> duringList;
     QList<ListRun> listRuns() const;
+    // Why the list retrieval failed, as its protocol layer would say; null: it did not.
+    TDWError listFailure;
+    // Why the download that started as number `started` (from 1) failed; null: it did not.
+    std::function<TDWError(int started)> downloadFailure;
 
     // The downloads: the revisions in the order they started, and the most
     // that ran at once. Each waits until `downloadsMayEnd` holds for the
@@ -58,7 +63,8 @@ public:
     void listStarted(const ListRun &run);
     void listEnded(bool cancelled);
     void madeDownload();
-    void downloadStarted(const TDWManagedObjectID &id, const QString &username);
+    // The number the download started as.
+    int downloadStarted(const TDWManagedObjectID &id, const QString &username);
     void downloadEnded();
 
 private:
@@ -87,13 +93,15 @@ private:
     TDWOperationQueue *m_downloadQueue;
 };
 
+
 // Stands in for a service's download class.
-class RecordingDownload : public TDWOperation
+class RecordingDownload : public TDWOperation, public TDWItemDownload
 {
     Q_OBJECT
 
 public:
     RecordingDownload(const TDWManagedObjectID &docRevId, const QString &username);
+    TDWError failureCause() const override { return m_failure; }
 
 protected:
     void main() override;
@@ -101,6 +109,7 @@ protected:
 private:
     TDWManagedObjectID m_docRevId;
     QString m_username;
+    TDWError m_failure; // set in main(), read once the download has finished
 };
 
 // A data folder with Alice (Drive, contacts, Reader) and Bob (Drive), one

@@ -111,6 +111,60 @@ TEST_F(TDWApiBackupOperationTest, ServicesOtherThanDriveKeepFourDownloadsAtOnce)
     EXPECT_EQ(Script::shared().mostAtOnce(), 4);
 }
 
+// How the downloads meet failures: an item's failure (or a cancel) leaves the
+// others to run; a refused sign-in or a lost connection, in a download or in
+// the list before them, stops every download not yet begun, told in one line.
+// What was not downloaded waits for the next run.
+TEST_F(TDWApiBackupOperationTest, AnItemsFailureIsSkippedAndTheSignInOrConnectionStopsTheDownloads)
+{
+    const auto failure = [](TDWError::Scope scope) {
+        return TDWError::withDescription(QStringLiteral("TestDomain"), 1, QStringLiteral("the server said no")).withScope(scope);
+    };
+    const struct {
+        const char *name;
+        TDWError listFailure;
+        std::optional<TDWError::Scope> secondDownloadFails;
+        int downloaded;
+        bool stopped;
+    } cases[] = {
+        {"no failure", {}, std::nullopt, 5, false},
+        {"an item's failure", {}, TDWError::Scope::Item, 5, false},
+        {"a request's failure", {}, TDWError::Scope::Request, 5, false},
+        {"a cancelled download", {}, TDWError::Scope::Cancelled, 5, false},
+        {"the sign-in refused", {}, TDWError::Scope::SignIn, 2, true},
+        {"the connection lost", {}, TDWError::Scope::Connection, 2, true},
+        {"the list's sign-in refused", failure(TDWError::Scope::SignIn), std::nullopt, 0, true},
+        {"the list's item failure", failure(TDWError::Scope::Item), std::nullopt, 5, false},
+    };
+    TDWUserDefaults::standard()->setInteger(1, QStringLiteral("googleDriveSimultaneous"));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Script::shared().reset();
+        QList<TDWManagedObjectID> ids;
+        for (int hour = 1; hour <= 5; ++hour)
+            ids << seed(Docs, TDWDocRev::DownloadPending, hour);
+        Script::shared().listFailure = c.listFailure;
+        if (c.secondDownloadFails) {
+            const TDWError second = failure(*c.secondDownloadFails);
+            Script::shared().downloadFailure = [second](int started) { return started == 2 ? second : TDWError(); };
+        }
+        const qsizetype linesBefore = log.size();
+        ASSERT_TRUE(runToEnd(std::make_shared<TDWApiBackupOperation>(Alice, Docs)));
+        EXPECT_EQ(Script::shared().downloaded().size(), c.downloaded);
+        const QStringList stops = log.mid(linesBefore).filter(QStringLiteral("ERROR: Stopped downloading docs items of %1: ").arg(Alice));
+        EXPECT_EQ(stops.size(), c.stopped ? 1 : 0) << log.mid(linesBefore).join(u'\n').toStdString();
+        if (c.stopped)
+            EXPECT_TRUE(stops.first().endsWith(QStringLiteral("the server said no"))) << stops.first().toStdString();
+        // Out of the way of the next case.
+        for (const TDWManagedObjectID &id : ids) {
+            const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+            const auto rev = std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(id, nullptr));
+            rev->setExportStatus(TDWDocRev::BackedUp);
+            ASSERT_TRUE(moc->save(nullptr));
+        }
+    }
+}
+
 TEST_F(TDWApiBackupOperationTest, ReaderRetrievesItsListOnlyAndStillRecounts)
 {
     seed(Reader, TDWDocRev::DownloadPending, 3);

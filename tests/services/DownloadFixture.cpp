@@ -110,16 +110,19 @@ TDWManagedObjectID DownloadTest::seed(const Seed &seed)
     rev->setExportStatus(seed.exportStatus);
     rev->setPhotoEtag(seed.photoEtag);
     rev->setXmlString(seed.xmlString);
+    if (!seed.listed.isEmpty())
+        rev->setExtensibleProperty(seed.listed, QStringLiteral("jsonDictionary"));
     TDWError error;
     EXPECT_TRUE(moc.save(&error)) << error.description().toStdString();
     return rev->objectID();
 }
 
-TDWManagedObjectID DownloadTest::seedFile(const QString &contentUrl, qint64 exportStatus)
+TDWManagedObjectID DownloadTest::seedFile(const QString &contentUrl, qint64 exportStatus, const QVariantMap &listed)
 {
     Seed file;
     file.contentUrl = contentUrl;
     file.exportStatus = exportStatus;
+    file.listed = listed;
     return seed(file);
 }
 

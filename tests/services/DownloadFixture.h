@@ -31,6 +31,8 @@ struct Seed
     qint64 exportStatus = TDWDocRev::DownloadPending;
     QString photoEtag;
     QString xmlString;
+    // The file object the listing gave (Drive's "fileSize", "md5Checksum", ...); empty: none.
+    QVariantMap listed;
 };
 
 // The fake Google server with Alice's data (one server for the whole suite,
@@ -48,7 +50,7 @@ protected:
 
     TDWManagedObjectID seed(const Seed &seed);
     // A Drive file's revision with that content URL and status.
-    TDWManagedObjectID seedFile(const QString &contentUrl, qint64 exportStatus = TDWDocRev::DownloadPending);
+    TDWManagedObjectID seedFile(const QString &contentUrl, qint64 exportStatus = TDWDocRev::DownloadPending, const QVariantMap &listed = {});
     // Makes the operation by the class name through the program's registry and runs it on this thread.
     void run(const QString &className, const TDWManagedObjectID &revId, bool cancelFirst = false);
 

@@ -92,10 +92,11 @@ RunOutcome ListRetrievalTest::runInIteration(const QString &service, const TDWMa
     EXPECT_TRUE(made);
     if (!made)
         return outcome;
-    const std::shared_ptr<TDWOperation> retrieval(std::move(made));
+    const std::shared_ptr<TDWListRetrievalOperation> retrieval(std::move(made));
     TDWOperationQueue queue;
     queue.addOperation(retrieval);
     outcome.finished = tdwtest::waitUntil([&] { return retrieval->isFinished(); }, std::chrono::seconds(60));
+    outcome.failure = retrieval->failureCause();
     for (const TDWActivityMonitorBackupStatus &record : monitor.currentStatusValues())
         if (record.accountUsername == User && record.service == service)
             outcome.succeeded = record.status == TDWActivityMonitor::RetrievingList;

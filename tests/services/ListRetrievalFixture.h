@@ -28,6 +28,7 @@ struct RunOutcome
 {
     bool finished = false;  // the operation ended (a safety net against hangs)
     bool succeeded = false; // the activity monitor was told the list was retrieved
+    TDWError failure;       // the protocol layer's error that failed it, as the backup run reads it
 };
 
 // A data folder with the account (its credential in the keychain), the fake

@@ -19,7 +19,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+
+#include <optional>
 
 using namespace listtest;
 
@@ -231,6 +234,81 @@ TEST_F(TDWDocListRetrievalOperationTest, AFailedOrUnreadablePageFailsTheRunAndMa
         const QStringList files = pageFiles(Docs);
         EXPECT_EQ(files.last().endsWith(QStringLiteral("/list2.json")), row.pageKept) << files.join(u' ').toStdString();
         QDir(pageFolder(Docs)).removeRecursively();
+    }
+}
+
+// A page that brings no answer is told once, with the request and the
+// reason, never the token; every failure of a page keeps the scope the backup
+// run reads to decide whether the downloads may go on.
+TEST_F(TDWDocListRetrievalOperationTest, AFailedPageIsToldOnceAndKeepsTheScopeOfItsFailure)
+{
+    addAccount({Docs});
+    struct Row
+    {
+        const char *name;
+        QJsonObject fault; // on the second page of the file list
+        TDWError::Scope scope;
+        bool transport; // no HTTP answer: the one line of the transport failure
+    };
+    const QList<Row> rows{
+        {"dropped", {{"drop", true}}, TDWError::Scope::Connection, true},
+        {"broken off", {{"break_after", 40}}, TDWError::Scope::Connection, true},
+        {"sign-in refused", {{"status", 401}}, TDWError::Scope::SignIn, false},
+        {"not there", {{"status", 404}}, TDWError::Scope::Item, false},
+        {"refused", {{"status", 403}, {"reason", "insufficientPermissions"}}, TDWError::Scope::Request, false},
+        {"rate limited", {{"status", 403}, {"reason", "rateLimitExceeded"}}, TDWError::Scope::Connection, false},
+        {"overloaded", {{"status", 503}}, TDWError::Scope::Connection, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QJsonObject fault = row.fault;
+        fault.insert(QStringLiteral("path"), Files);
+        fault.insert(QStringLiteral("skip"), 1);
+        fake().addFault(fault);
+        log.clear();
+        const RunOutcome outcome = run(Docs);
+        EXPECT_TRUE(outcome.finished);
+        EXPECT_FALSE(outcome.succeeded);
+        EXPECT_EQ(outcome.failure.scope(), row.scope) << outcome.failure.description().toStdString();
+        const QStringList lines = log.filter(QStringLiteral("ERROR: Request for item list page failed: GET https://www.googleapis.com/drive/v2/files?"));
+        EXPECT_EQ(lines.size(), row.transport ? 1 : 0) << log.join(u'\n').toStdString();
+        if (row.transport)
+            EXPECT_TRUE(lines.first().contains(QStringLiteral("pageToken="))) << lines.first().toStdString();
+        EXPECT_EQ(log.filter(QStringLiteral("Unexpected status code from item list")).size(), row.transport ? 0 : 1);
+        EXPECT_TRUE(log.filter(Token).isEmpty()) << log.join(u'\n').toStdString();
+    }
+}
+
+// A calendar's events refused for the sign-in fail the listing with that
+// scope, so the backup run downloads nothing more; a calendar gone from the
+// server fails only itself.
+TEST_F(TDWDocListRetrievalOperationTest, ARefusedSignInOnACalendarsEventsReachesTheRunAndAMissingCalendarDoesNot)
+{
+    const QString calendar = QStringLiteral("calendar");
+    const QJsonObject calendars{
+        {QStringLiteral("calendars"), QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("cal1")}, {QStringLiteral("summary"), QStringLiteral("Work")}}}},
+        {QStringLiteral("events"), QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("e1")},
+                                                          {QStringLiteral("parents"), QJsonArray{QStringLiteral("cal1")}},
+                                                          {QStringLiteral("summary"), QStringLiteral("Meeting")},
+                                                          {QStringLiteral("start"), QJsonObject{{QStringLiteral("date"), QStringLiteral("2026-01-05")}}},
+                                                          {QStringLiteral("end"), QJsonObject{{QStringLiteral("date"), QStringLiteral("2026-01-06")}}}}}}};
+    fake().control(QStringLiteral("scenario"),
+                   QJsonDocument(QJsonObject{{QStringLiteral("accounts"), QJsonArray{QJsonObject{{QStringLiteral("email"), User}, {QStringLiteral("access_token"), Token}}}},
+                                             {QStringLiteral("lists"), QJsonObject{{QStringLiteral("data"), QJsonObject{{User, QJsonObject{{calendar, calendars}}}}}}}}));
+    addAccount({calendar});
+    const struct {
+        int status;
+        std::optional<TDWError::Scope> scope; // none: no failure that reaches the run
+    } rows[] = {{401, TDWError::Scope::SignIn}, {404, std::nullopt}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.status);
+        fake().addFault({{QStringLiteral("path"), QStringLiteral("/calendar/v3/calendars/cal1/events")}, {QStringLiteral("status"), row.status}});
+        const RunOutcome outcome = run(calendar);
+        EXPECT_TRUE(outcome.finished);
+        EXPECT_FALSE(outcome.succeeded);
+        EXPECT_EQ(outcome.failure.isNull(), !row.scope.has_value()) << outcome.failure.description().toStdString();
+        if (row.scope)
+            EXPECT_EQ(outcome.failure.scope(), *row.scope);
     }
 }
 

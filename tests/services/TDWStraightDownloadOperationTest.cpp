@@ -4,8 +4,12 @@
 // account's token sent only where it may go.
 #include "DownloadFixture.h"
 
+#include "agent/TDWApiBackupOperation.h"
+#include "agent/TDWItemDownload.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "services/TDWStraightDownloadOperation.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,9 +54,9 @@ class TDWStraightDownloadOperationTest : public DownloadTest
 {
 protected:
     // A revision that was backed up before: its file holds "old copy", locked.
-    TDWManagedObjectID seedWithOldFile(const QString &contentUrl)
+    TDWManagedObjectID seedWithOldFile(const QString &contentUrl, const QVariantMap &listed = {})
     {
-        const TDWManagedObjectID id = seedFile(contentUrl, TDWDocRev::DownloadFailed);
+        const TDWManagedObjectID id = seedFile(contentUrl, TDWDocRev::DownloadFailed, listed);
         QFileInfo file(pathOf(id));
         EXPECT_TRUE(QDir().mkpath(file.absolutePath()));
         QFile old(file.filePath());
@@ -283,6 +287,129 @@ TEST_F(TDWStraightDownloadOperationTest, AGigabyteStreamsToDiskWithFlatMemory)
     EXPECT_TRUE(holdsPattern(pathOf(id), Size));
     QFile::setPermissions(pathOf(id), QFile::ReadOwner | QFile::WriteOwner);
     QFile::remove(pathOf(id));
+}
+
+// A hostile server answers the report, whose listing announced its size and
+// digest, with a gzip bomb, nothing, more, less or other bytes: each time the
+// item fails with the reason, its old copy stays, nothing partial is left, the
+// revision waits for the next run, and memory stays flat. The next clean
+// answer backs it up.
+TEST_F(TDWStraightDownloadOperationTest, ADownloadUnlikeItsListingFailsTheItemAndKeepsTheOldCopy)
+{
+    const QByteArray report = "%PDF-1.4 the report";
+    const auto md5Of = [](const QByteArray &bytes) { return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()); };
+    const QVariantMap listed{{QStringLiteral("fileSize"), QString::number(report.size())}, {QStringLiteral("md5Checksum"), md5Of(report)}};
+    QVariantMap otherDigest = listed;
+    otherDigest[QStringLiteral("md5Checksum")] = md5Of("another report");
+    const QString path = QStringLiteral("/drive/v2/files/f1");
+    const auto answer = [&](const QString &body) { return QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("body"), body}}; };
+    struct Case
+    {
+        const char *name;
+        QJsonObject fault; // none: the real content
+        QVariantMap listed;
+        QString failure;   // in the recorded failure text
+    };
+    const QList<Case> cases{
+        {"a gzip bomb", {{"path", path}, {"zeros", double(qint64(256) << 20)}, {"gzip", true}}, listed, QStringLiteral("more than %1 bytes").arg(report.size() + TDWStraightDownloadOperation::SizeMargin)},
+        {"an empty answer", answer(QString()), listed, QStringLiteral("19 bytes expected, 0 received")},
+        {"longer than announced", answer(QStringLiteral("%PDF-1.4 the report and more")), listed, QStringLiteral("19 bytes expected, 28 received")},
+        {"shorter than announced", answer(QStringLiteral("%PDF-1.4")), listed, QStringLiteral("19 bytes expected, 8 received")},
+        {"another digest", {}, otherDigest, QStringLiteral("MD5 %1 expected, %2 received").arg(otherDigest[QStringLiteral("md5Checksum")].toString(), md5Of(report))},
+    };
+    const bool measured = resetPeakRss();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.fault.isEmpty())
+            s_fake->addFault(c.fault);
+        const TDWManagedObjectID id = seedWithOldFile(ReportUrl, c.listed);
+        run(Straight, id);
+        EXPECT_EQ(fileAt(id), "old copy");
+        EXPECT_EQ(strayFiles(id), QStringList());
+        const TDWDocRev::Ptr rev = stored(id);
+        EXPECT_EQ(rev->exportStatus(), TDWDocRev::DownloadFailed);
+        EXPECT_TRUE(rev->lastExportFailureError().contains(c.failure)) << rev->lastExportFailureError().toStdString();
+        EXPECT_TRUE(log.last().startsWith(QStringLiteral("ERROR: Unable to download “%1” to “%2”: ").arg(ReportUrl, pathOf(id))))
+            << log.last().toStdString();
+        TDWError error;
+        const auto pending = TDWDocRev::idsNeedingRetrievalByService(QStringLiteral("docs"), stack.store(Alice, QStringLiteral("docs")),
+                                                                     TDWDocRev::NoLimit, *stack.moc, &error);
+        ASSERT_TRUE(pending) << error.description().toStdString();
+        EXPECT_TRUE(pending->contains(id));
+    }
+    if (measured) {
+        const qint64 peak = statusKiB("VmHWM:");
+        EXPECT_LT(peak, 200 * 1024) << "peak resident set " << peak << " KiB";
+    }
+
+    const TDWManagedObjectID again = seedWithOldFile(ReportUrl, listed);
+    run(Straight, again);
+    EXPECT_EQ(fileAt(again), report);
+    EXPECT_EQ(stored(again)->exportStatus(), TDWDocRev::BackedUp);
+}
+
+// The bound and the checks come from the listing: its size with a margin and
+// its digest where Drive gave them, a fixed ceiling where it gave no size (a
+// Google document's export); what does not read as a size or digest is no check.
+TEST_F(TDWStraightDownloadOperationTest, TheListingSetsTheBoundAndTheChecksOfADownload)
+{
+    const QString md5 = QStringLiteral("0123456789abcdefABCDEF0123456789");
+    const struct {
+        const char *name;
+        QVariantMap listed;
+        TDWHttpRequest::DownloadCheck expected;
+    } cases[] = {
+        {"size and digest", {{"fileSize", "20480"}, {"md5Checksum", md5}}, {20480 + TDWStraightDownloadOperation::SizeMargin, 20480, md5.toLatin1()}},
+        {"an empty file", {{"fileSize", "0"}}, {TDWStraightDownloadOperation::SizeMargin, 0, {}}},
+        {"an export", {{"exportLinks", QVariantMap{{"application/pdf", "https://docs.google.com/x"}}}}, {TDWStraightDownloadOperation::UnknownSizeLimit, -1, {}}},
+        {"no listing", {}, {TDWStraightDownloadOperation::UnknownSizeLimit, -1, {}}},
+        {"unreadable", {{"fileSize", "-3"}, {"md5Checksum", "not a digest"}}, {TDWStraightDownloadOperation::UnknownSizeLimit, -1, {}}},
+        {"beyond any bound", {{"fileSize", "9223372036854775807"}}, {TDWStraightDownloadOperation::UnknownSizeLimit, -1, {}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const TDWHttpRequest::DownloadCheck check = TDWStraightDownloadOperation::downloadCheckFor(*stored(seedFile(ReportUrl, TDWDocRev::DownloadPending, c.listed)));
+        EXPECT_EQ(check.limit, c.expected.limit);
+        EXPECT_EQ(check.size, c.expected.size);
+        EXPECT_EQ(check.md5, c.expected.md5);
+    }
+}
+
+// What a status the download did not want means to the backup run: a refused
+// sign-in or an overloaded server stops it, a missing item fails only itself.
+TEST_F(TDWStraightDownloadOperationTest, AStatusFailsTheDownloadWithTheScopeItMeans)
+{
+    const QString path = QStringLiteral("/drive/v2/files/big");
+    const struct {
+        QJsonObject fault;
+        TDWError::Scope scope;
+    } cases[] = {
+        {{{"path", path}, {"status", 401}}, TDWError::Scope::SignIn},
+        {{{"path", path}, {"status", 404}}, TDWError::Scope::Item},
+        {{{"path", path}, {"status", 410}}, TDWError::Scope::Item},
+        {{{"path", path}, {"status", 403}, {"reason", "insufficientPermissions"}}, TDWError::Scope::Request},
+        {{{"path", path}, {"status", 403}, {"reason", "userRateLimitExceeded"}}, TDWError::Scope::Connection},
+        {{{"path", path}, {"status", 429}}, TDWError::Scope::Connection},
+        {{{"path", path}, {"status", 503}}, TDWError::Scope::Connection},
+        {{{"path", path}, {"drop", true}}, TDWError::Scope::Connection},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QJsonDocument(c.fault).toJson(QJsonDocument::Compact).toStdString());
+        s_fake->addFault(c.fault);
+        const TDWManagedObjectID id = seedWithOldFile(BigUrl);
+        const std::shared_ptr<TDWOperation> operation(TDWExportOperationClasses::shared().create(Straight, id, Alice));
+        ASSERT_TRUE(operation);
+        operation->start();
+        operation->waitUntilFinished();
+        const auto *download = dynamic_cast<const TDWItemDownload *>(operation.get());
+        ASSERT_TRUE(download);
+        EXPECT_EQ(download->failureCause().scope(), c.scope);
+        EXPECT_EQ(fileAt(id), "old copy");
+        EXPECT_EQ(stored(id)->exportStatus(), TDWDocRev::DownloadFailed);
+        if (c.fault.contains(QStringLiteral("status"))) {
+            EXPECT_EQ(stored(id)->lastExportFailureError(), QStringLiteral("Unexpected status: %1").arg(c.fault[QStringLiteral("status")].toInt()));
+        }
+    }
 }
 
 } // namespace

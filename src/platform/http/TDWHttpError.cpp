@@ -27,6 +27,10 @@ const char *sentence(TDWHttpError::Code code)
         return "The network connection was lost.";
     case TDWHttpError::TooLarge:
         return "The server's answer is larger than this request accepts.";
+    case TDWHttpError::Mismatch:
+        return "The downloaded data is not what the server announced.";
+    case TDWHttpError::Status:
+        return "The server answered with an unexpected status.";
     }
     return "The network connection was lost.";
 }
@@ -39,8 +43,10 @@ TDWError::Scope scopeOf(TDWHttpError::Code code)
     case TDWHttpError::TooManyRedirects:
     case TDWHttpError::BadUrl:
     case TDWHttpError::TooLarge:
+    case TDWHttpError::Status: // the status decides: see TDWHttpResponse::statusError
         return TDWError::Scope::Request;
     case TDWHttpError::File:
+    case TDWHttpError::Mismatch:
         return TDWError::Scope::Item;
     case TDWHttpError::Timeout:
     case TDWHttpError::Tls:

@@ -5,7 +5,8 @@
 // Errors of the HTTP layer, for a request that got no HTTP answer to use: one
 // code per kind of failure, and a description a user may read. An answer with
 // any status code is not an error here; callers read the status and body of
-// the response. Descriptions never hold headers or tokens.
+// the response, and turn a status they did not want into an error with
+// TDWHttpResponse::statusError(). Descriptions never hold headers or tokens.
 namespace TDWHttpError {
 
 inline const QString Domain = QStringLiteral("TDWHttpErrorDomain");
@@ -23,13 +24,16 @@ enum Code : qint64 {
     BadUrl = 7,           // not an http(s) URL, in the request or a redirect
     File = 8,             // the download file could not be written
     Network = 9,          // the connection broke or the answer was not HTTP
-    TooLarge = 10,        // a body to keep in memory grew past the request's limit (after decoding)
+    TooLarge = 10,        // a body grew past the request's limit, in memory or on its way to the download file (after decoding)
+    Mismatch = 11,        // a downloaded body is not the size or digest the caller expected
+    Status = 12,          // an answer with a status the caller did not want (TDWHttpResponse::statusError)
 };
 
 // The description is the code's own sentence, with `detail` in brackets. The
 // scope follows from the code: no way to the server (time-out, TLS, name,
 // connection, a broken answer) reaches the connection; a bad address, too many
-// redirects or too large an answer the request; an unwritable file the item.
+// redirects or too large an answer the request; an unwritable file or a body
+// other than expected the item.
 TDWError make(Code code, const QString &detail = {});
 
 } // namespace TDWHttpError

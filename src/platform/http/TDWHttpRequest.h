@@ -96,6 +96,20 @@ public:
     const QString &downloadPath() const { return m_downloadPath; }
     void setDownloadPath(const QString &path) { m_downloadPath = path; }
 
+    // What a body streamed to the download file must be to replace the file,
+    // counted after any decoding (a few compressed bytes may unpack to
+    // gigabytes). A body that grows past `limit` ends the request at once
+    // (TDWHttpError::TooLarge); one of another `size` or `md5` fails it at its
+    // end (TDWHttpError::Mismatch). Either way the file stays as it was.
+    struct DownloadCheck
+    {
+        qint64 limit = -1;  // most bytes; -1: no bound
+        qint64 size = -1;   // the exact size; -1: unknown
+        QByteArray md5;     // the MD5 digest in hexadecimal; empty: unknown
+    };
+    const DownloadCheck &downloadCheck() const { return m_downloadCheck; }
+    void setDownloadCheck(const DownloadCheck &check) { m_downloadCheck = check; }
+
     const ProgressHandler &progressHandler() const { return m_progressHandler; }
     void setProgressHandler(ProgressHandler handler) { m_progressHandler = std::move(handler); }
     const RedirectHandler &redirectHandler() const { return m_redirectHandler; }
@@ -116,6 +130,7 @@ private:
     qint64 m_bodyLimit = DefaultBodyLimit;
     int m_maxRedirects = 10;
     QString m_downloadPath;
+    DownloadCheck m_downloadCheck;
     ProgressHandler m_progressHandler;
     RedirectHandler m_redirectHandler;
 };

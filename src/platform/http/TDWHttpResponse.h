@@ -26,6 +26,15 @@ public:
     int statusCode() const { return m_statusCode; }
     void setStatusCode(int status) { m_statusCode = status; }
     bool isRedirect() const;
+    // How far the failure reaches that this status means to a caller that
+    // wanted another: 401 the sign-in; 404 and 410 the item; 5xx and a rate
+    // limit (429, or a 403 naming one) the connection; any other the request.
+    TDWError::Scope statusScope() const;
+    // TDWHttpError::Status with the status as its detail and statusScope().
+    TDWError statusError() const;
+    // The reason of Google's JSON error in the body when it names a rate limit
+    // ("rateLimitExceeded", "userRateLimitExceeded"); empty otherwise.
+    QString rateLimitReason() const;
 
     const Headers &headers() const { return m_headers; }
     void setHeaders(const Headers &headers) { m_headers = headers; }

@@ -7,6 +7,8 @@
 #include "platform/http/TDWHttpError.h"
 #include "platform/http/TDWHttpRequest.h"
 
+#include <QCryptographicHash>
+
 #include <curl/curl.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -37,10 +39,13 @@ struct TDWHttpTransfer::Exchange
     QByteArray body;
     // Bytes of the headers of this hop; they are held in memory too.
     qint64 headerBytes = 0;
-    // The memory limit the answer went past, if any.
-    qint64 limitPassed = 0;
+    // The limit the answer went past (memory, headers or the download's bound); -1: none.
+    qint64 limitPassed = -1;
     std::unique_ptr<TDWSafeFile> file;
     TDWError fileError;
+    // Bytes streamed to the file, and their digest when the request expects one.
+    qint64 fileBytes = 0;
+    std::unique_ptr<QCryptographicHash> fileDigest;
     curl_off_t lastDown = -1;
     curl_off_t lastUp = -1;
     SteadyClock::time_point lastActivity = SteadyClock::now();
@@ -63,6 +68,43 @@ struct TDWHttpTransfer::Exchange
             return true;
         limitPassed = request->bodyLimit();
         return false;
+    }
+
+    // Whether `length` more bytes fit in the download file.
+    bool fileFits(size_t length)
+    {
+        const qint64 limit = request->downloadCheck().limit;
+        if (limit < 0 || fileBytes + qint64(length) <= limit)
+            return true;
+        limitPassed = limit;
+        return false;
+    }
+
+    bool appendToFile(const char *data, size_t length)
+    {
+        if (!openFile() || !file->append(data, qint64(length), &fileError))
+            return false;
+        fileBytes += qint64(length);
+        if (!request->downloadCheck().md5.isEmpty()) {
+            if (!fileDigest)
+                fileDigest = std::make_unique<QCryptographicHash>(QCryptographicHash::Md5);
+            fileDigest->addData(QByteArrayView(data, qsizetype(length)));
+        }
+        return true;
+    }
+
+    // Why the whole body may not replace the file; empty when it may.
+    QString downloadMismatch() const
+    {
+        const TDWHttpRequest::DownloadCheck &check = request->downloadCheck();
+        if (check.size >= 0 && fileBytes != check.size)
+            return QStringLiteral("%1 bytes expected, %2 received").arg(check.size).arg(fileBytes);
+        if (check.md5.isEmpty())
+            return {};
+        const QByteArray digest = fileDigest ? fileDigest->result().toHex() : QCryptographicHash::hash({}, QCryptographicHash::Md5).toHex();
+        if (digest.compare(check.md5, Qt::CaseInsensitive) == 0)
+            return {};
+        return QStringLiteral("MD5 %1 expected, %2 received").arg(QString::fromLatin1(check.md5), QString::fromLatin1(digest));
     }
 
     // Whether `length` more bytes of headers fit: a server could otherwise
@@ -130,7 +172,8 @@ size_t onBody(char *data, size_t size, size_t count, void *context)
         exchange->body.append(data, qsizetype(length));
         return length;
     }
-    if (!exchange->openFile() || !exchange->file->append(data, qint64(length), &exchange->fileError))
+    // Ended as soon as it passes the bound, so a bomb never fills the disk.
+    if (!exchange->fileFits(length) || !exchange->appendToFile(data, length))
         return 0;
     return length;
 }
@@ -396,7 +439,7 @@ TDWHttpResponse TDWHttpTransfer::finish(Exchange &exchange, const TDWHttpRequest
         return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Cancelled), url);
     if (exchange.timedOut)
         return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Timeout), url);
-    if (exchange.limitPassed > 0)
+    if (exchange.limitPassed >= 0)
         return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::TooLarge, QStringLiteral("more than %1 bytes").arg(exchange.limitPassed)), url);
     if (result != CURLE_OK) {
         if (!exchange.fileError.isNull())
@@ -412,6 +455,9 @@ TDWHttpResponse TDWHttpTransfer::finish(Exchange &exchange, const TDWHttpRequest
     response.setHeaders(exchange.headers);
     response.setUrl(url);
     if (exchange.bodyGoesToFile()) {
+        // The temporary file goes with the exchange: the old file stays.
+        if (const QString mismatch = exchange.downloadMismatch(); !mismatch.isEmpty())
+            return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::Mismatch, mismatch), url);
         // An empty body still gives an (empty) file.
         if (!exchange.openFile() || !exchange.file->commit(&exchange.fileError))
             return TDWHttpResponse::failure(TDWHttpError::make(TDWHttpError::File, exchange.fileError.localizedDescription()), url);

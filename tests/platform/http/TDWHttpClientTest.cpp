@@ -8,6 +8,7 @@
 #include "FakeGoogleTest.h"
 #include "TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -379,6 +380,58 @@ TEST_F(TDWHttpClientTest, BodiesKeptInMemoryAreBoundedAfterDecoding)
             const qint64 expected = qint64(c.fault[QStringLiteral("zeros")].toDouble());
             EXPECT_EQ(c.download ? QFileInfo(path).size() : response.body().size(), expected) << label;
         }
+    }
+}
+
+// A download the caller knows the size or digest of replaces its file only
+// when it is that, and one that grows past its bound is cut off at once: the
+// old copy stays and no temporary file is left.
+TEST_F(TDWHttpClientTest, ADownloadReplacesItsFileOnlyWhenItIsWhatWasAnnounced)
+{
+    const QString folder = tdwtest::freshDir();
+    const QString path = folder + QStringLiteral("/file.bin");
+    const QByteArray content = "new content";
+    const QByteArray md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    const QJsonObject answer{{QStringLiteral("path"), QStringLiteral("/file")}, {QStringLiteral("body"), QString::fromLatin1(content)}};
+    const QJsonObject empty{{QStringLiteral("path"), QStringLiteral("/file")}, {QStringLiteral("body"), QString()}};
+    const QJsonObject bomb{{QStringLiteral("path"), QStringLiteral("/file")}, {QStringLiteral("zeros"), double(qint64(256) << 20)}, {QStringLiteral("gzip"), true}};
+    const qint64 size = content.size();
+    const struct {
+        const char *name;
+        QJsonObject answer;
+        TDWHttpRequest::DownloadCheck check;
+        qint64 error; // 0: the file is replaced
+    } cases[] = {
+        {"as announced", answer, {size + 10, size, md5}, 0},
+        {"the size alone", answer, {-1, size, {}}, 0},
+        {"the digest in capitals", answer, {-1, -1, md5.toUpper()}, 0},
+        {"shorter than announced", answer, {-1, size + 1, {}}, TDWHttpError::Mismatch},
+        {"longer than announced", answer, {-1, size - 1, {}}, TDWHttpError::Mismatch},
+        {"another digest", answer, {-1, size, QByteArray(32, 'a')}, TDWHttpError::Mismatch},
+        {"empty where bytes were announced", empty, {100, 9, {}}, TDWHttpError::Mismatch},
+        {"past the bound", answer, {size - 1, -1, {}}, TDWHttpError::TooLarge},
+        {"a bomb for nine bytes", bomb, {9 + 1024, 9, {}}, TDWHttpError::TooLarge},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(TDWSafeFile::write(path, "old copy", nullptr));
+        s_fake->addFault(c.answer);
+        TDWHttpRequest request{QUrl(QStringLiteral("https://www.googleapis.com/file"))};
+        request.setDownloadPath(path);
+        request.setDownloadCheck(c.check);
+        const TDWHttpResponse response = TDWHttpClient().perform(request);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        if (c.error == 0) {
+            EXPECT_TRUE(response.hasResponse()) << response.error().description().toStdString();
+            EXPECT_EQ(file.readAll(), content);
+        } else {
+            EXPECT_EQ(response.error().domain(), TDWHttpError::Domain);
+            EXPECT_EQ(response.error().code(), c.error) << response.error().description().toStdString();
+            EXPECT_EQ(response.error().scope(), c.error == TDWHttpError::Mismatch ? TDWError::Scope::Item : TDWError::Scope::Request);
+            EXPECT_EQ(file.readAll(), "old copy");
+        }
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("file.bin")});
     }
 }
 

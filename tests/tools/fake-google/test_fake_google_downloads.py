@@ -59,6 +59,18 @@ class FakeGoogleDownloadsTest(ScenarioTestCase):
         self.assertEqual(self.get("https://www.googleapis.com/drive/v2/files/o1?alt=media")[0], 404)
         self.assertEqual(self.get("https://www.googleapis.com/drive/v2/files/o1?alt=media", "at-other")[0], 200)
 
+    def test_drive_files_announce_the_size_and_digest_of_their_content(self):
+        for file_id, body in (("f1", b"%PDF-1.4 report"), ("big", pattern(200003))):
+            file = self.drive_file(file_id)
+            self.assertEqual((file["fileSize"], file["md5Checksum"]), (str(len(body)), hashlib.md5(body).hexdigest()))
+        # A Google document has no binary content to announce; a scenario's own figures win.
+        self.assertNotIn("fileSize", self.drive_file("d1"))
+        self.fake.control("scenario", {"accounts": SCENARIO["accounts"], "lists": {"data": {USER: {"docs": {"files": [
+            {"id": "w", "mimeType": "text/plain", "content": "abc", "fileSize": "9", "md5Checksum": None}]}}}}})
+        file = self.drive_file("w")
+        self.assertEqual(file["fileSize"], "9")
+        self.assertNotIn("md5Checksum", file)
+
     def test_downloads_need_a_token_except_public_photo_content(self):
         self.assertEqual(self.get("https://www.googleapis.com/drive/v2/files/f1?alt=media", None)[0], 401)
         self.assertEqual(self.get("https://www.google.com/m8/feeds/photos/media/User%40Example.com/c1", None)[0], 401)

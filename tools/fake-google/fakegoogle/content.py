@@ -2,6 +2,9 @@
 generated body of "size" bytes made a chunk at a time, so a body of a gigabyte costs the fake
 no more memory than one chunk. Byte i of a generated body is i % 251 (a prime: a chunk that
 lands at the wrong offset shows)."""
+import functools
+import hashlib
+
 from .http import Response
 
 PATTERN_PERIOD = 251
@@ -28,3 +31,23 @@ def content_response(fields, content_type, content_key="content", size_key="size
     elif size_key in fields:
         response.set_stream(int(fields[size_key]), generated_chunks(int(fields[size_key])))
     return response
+
+
+@functools.lru_cache(maxsize=64)
+def _generated_md5(size):
+    digest = hashlib.md5()
+    for chunk in generated_chunks(size):
+        digest.update(chunk)
+    return digest.hexdigest()
+
+
+def content_size_and_md5(fields, content_key="content", size_key="size"):
+    """The length and MD5 digest (hexadecimal) of the body content_response gives, as Drive
+    announces them in "fileSize" and "md5Checksum"."""
+    if content_key in fields:
+        body = str(fields[content_key]).encode("utf-8")
+        return len(body), hashlib.md5(body).hexdigest()
+    if size_key in fields:
+        size = int(fields[size_key])
+        return size, _generated_md5(size)
+    return 0, hashlib.md5(b"").hexdigest()

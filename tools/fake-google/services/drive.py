@@ -5,7 +5,7 @@ import threading
 import urllib.parse
 import weakref
 
-from fakegoogle.content import content_response
+from fakegoogle.content import content_response, content_size_and_md5
 from fakegoogle.http import Response, json_response
 from fakegoogle.pages import (BadRequest, int_param, item_etag, json_page, list_endpoint, same_url_with, token_page_content,
                               token_paged)
@@ -64,6 +64,8 @@ def file_object(record, exports):
                                   urllib.parse.quote(exports[mime], safe=""))}
     elif not mime.startswith(GOOGLE_APPS):
         file["downloadUrl"] = file_url(record.id) + "?alt=media"
+        size, md5 = content_size_and_md5(fields)
+        file["fileSize"], file["md5Checksum"] = str(size), md5
     for key, value in fields.items():
         if key not in SHAPED:
             file[key] = value
