@@ -258,13 +258,18 @@ bool TDWCalendarWriter::addDateLineWithLabel(const QString &label, const QVarian
             fail(QStringLiteral("ERROR: Unable to read the date-time %1").arg(withoutLineBreaks(date.value(key("dateTime")).toString())));
             return false;
         }
+        if (TDWCalendarTimeZone::isUtc(zone)) {
+            addLine(QStringLiteral("%1:%2").arg(label, instant.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))));
+            return true;
+        }
         QString local = GDataDateTime(instant, zone).RFC3339String();
         if (local.size() > 18)
             local.truncate(19);
         local.remove(QLatin1Char('-')).remove(QLatin1Char(':'));
-        // The zone's own name: readers look it up in the VTIMEZONE of that TZID.
+        // The zone's own name: readers look it up in the VTIMEZONE of that TZID. Quoted where it
+        // holds a ":" ("UTC+01:00"), which would otherwise end the parameters.
         const QString zoneId = QString::fromUtf8(zone.id());
-        addLine(QStringLiteral("%1;TZID=%2:%3").arg(label, zoneId, local));
+        addLine(QStringLiteral("%1;TZID=%2:%3").arg(label, parameterValue(zoneId), local));
         const int year = instant.toTimeZone(zone).date().year();
         auto &years = m_zoneYears[zoneId];
         years = years.first == 0 ? qMakePair(year, year) : qMakePair(qMin(years.first, year), qMax(years.second, year));
