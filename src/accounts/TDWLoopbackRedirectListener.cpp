@@ -7,6 +7,9 @@ namespace {
 
 const QByteArray ClosePage = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Tidewell</title></head>"
                              "<body><p>You can close this window and return to Tidewell.</p></body></html>";
+const QByteArray RefusedPage = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Tidewell</title></head>"
+                               "<body><p>This answer does not belong to the sign-in in progress and was ignored. "
+                               "Please finish signing in from the page Tidewell opened.</p></body></html>";
 const QByteArray NotFoundPage = "<!DOCTYPE html><html><head><title>Not Found</title></head><body></body></html>";
 
 } // namespace
@@ -22,8 +25,9 @@ TDWLoopbackRedirectListener::~TDWLoopbackRedirectListener()
     close();
 }
 
-bool TDWLoopbackRedirectListener::listen(Handler handler, QString *errorText)
+bool TDWLoopbackRedirectListener::listen(Acceptor accepts, Handler handler, QString *errorText)
 {
+    m_accepts = std::move(accepts);
     m_handler = std::move(handler);
     if (m_server.listen(QHostAddress::LocalHost, 0))
         return true;
@@ -40,6 +44,7 @@ QString TDWLoopbackRedirectListener::redirectUri() const
 void TDWLoopbackRedirectListener::close()
 {
     m_server.close();
+    m_accepts = nullptr;
     m_handler = nullptr;
     for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>()) {
         // An answered socket finishes sending its page on its own.
@@ -77,6 +82,10 @@ void TDWLoopbackRedirectListener::readRequest(QTcpSocket *socket)
         && url.path() == QLatin1String("/") && m_handler;
     if (!isRedirect) {
         answer(socket, "404 Not Found", NotFoundPage);
+        return;
+    }
+    if (!m_accepts(url)) {
+        answer(socket, "400 Bad Request", RefusedPage);
         return;
     }
     answer(socket, "200 OK", ClosePage);

@@ -45,7 +45,12 @@ void TDWOAuthSignIn::start(Completion completion)
     m_completion = std::move(completion);
     m_listener = std::make_unique<TDWLoopbackRedirectListener>();
     QString listenError;
-    if (!m_listener->listen([this](const QUrl &redirect) { handleRedirect(redirect); }, &listenError)) {
+    // An answer without this attempt's state may come from any page the browser
+    // shows or any local program: it is refused and the wait goes on.
+    const auto isThisAttempts = [this](const QUrl &redirect) {
+        return QUrlQuery(redirect).queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) == m_authorization->state();
+    };
+    if (!m_listener->listen(isThisAttempts, [this](const QUrl &redirect) { handleRedirect(redirect); }, &listenError)) {
         // Told after start() has returned, as every outcome is.
         QMetaObject::invokeMethod(this, [this, listenError] {
             fail(TDWSignInError::PageFailed, tr("Error loading Google authentication page: %1").arg(listenError));
@@ -84,12 +89,6 @@ void TDWOAuthSignIn::handleRedirect(const QUrl &redirect)
 {
     m_timer.stop();
     const QUrlQuery query(redirect);
-    // An answer without this attempt's state may come from any page the
-    // browser shows: its code is never exchanged.
-    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != m_authorization->state()) {
-        fail(TDWSignInError::StateMismatch, tr("No authentication code or error was returned from Google."));
-        return;
-    }
     const QString code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
     if (!code.isEmpty()) {
         emit codeReceived();

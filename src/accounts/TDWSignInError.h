@@ -12,7 +12,6 @@ inline const QString Domain = QStringLiteral("TDWSignIn");
 enum Code : qint64 {
     PageFailed = 1,      // no listener, or the browser could not be opened
     Refused = 2,         // Google's redirect carried an error or no code
-    StateMismatch = 3,   // the redirect was not an answer to this sign-in
     TimedOut = 4,        // no redirect came in time
     TokenFailed = 5,     // the code exchange failed or its answer was unusable
     AccountFailed = 6,   // the e-mail check failed or named another account

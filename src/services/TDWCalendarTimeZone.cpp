@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 QString offsetText(int seconds)
@@ -32,6 +34,43 @@ QStringList subComponent(bool daylight, const QString &start, int offsetFrom, in
     return lines;
 }
 
+// Qt lists a zone's changes only as far as its zone file goes (to 2037 in most, not as far in slim
+// ones); the changes after follow the zone's rule, which Qt applies to offsets alone. Those are
+// found from the offsets, a week at a time (no rule keeps an offset for less) and then to the
+// second, from the year before the span (for the change in force at its start) or the last listed
+// change, whichever is later.
+void addChangesByRule(const QTimeZone &zone, const QDateTime &from, const QDateTime &to, QTimeZone::OffsetDataList *changes)
+{
+    const QDateTime lastListed = changes->isEmpty() ? from : changes->last().atUtc;
+    if (changes->isEmpty() || zone.nextTransition(lastListed).atUtc.isValid())
+        return;
+    QDateTime instant = std::max(lastListed, from.addYears(-1));
+    int offset = zone.offsetFromUtc(instant);
+    while (instant < to) {
+        const QDateTime next = instant.addDays(7);
+        if (zone.offsetFromUtc(next) != offset) {
+            QDateTime before = instant;
+            QDateTime after = next;
+            while (before.secsTo(after) > 1) {
+                const QDateTime middle = before.addSecs(before.secsTo(after) / 2);
+                (zone.offsetFromUtc(middle) == offset ? before : after) = middle;
+            }
+            QTimeZone::OffsetData change;
+            change.atUtc = after;
+            change.offsetFromUtc = zone.offsetFromUtc(after);
+            change.standardTimeOffset = zone.standardTimeOffset(after);
+            change.daylightTimeOffset = zone.daylightTimeOffset(after);
+            change.abbreviation = zone.abbreviation(after);
+            *changes << change;
+            offset = change.offsetFromUtc;
+        }
+        instant = next;
+    }
+    // Only the last change before the span is in force in it.
+    while (changes->size() > 1 && changes->at(1).atUtc <= from)
+        changes->removeFirst();
+}
+
 } // namespace
 
 QStringList TDWCalendarTimeZone::componentLines(const QTimeZone &zone, int firstYear, int lastYear)
@@ -47,10 +86,12 @@ QStringList TDWCalendarTimeZone::componentLines(const QTimeZone &zone, int first
     if (before.atUtc.isValid())
         changes << before;
     changes += zone.transitions(from, to);
+    addChangesByRule(zone, from, to, &changes);
 
     if (changes.isEmpty()) {
-        const QTimeZone::OffsetData fixed = zone.offsetData(from);
-        lines += subComponent(false, QStringLiteral("19700101T000000"), fixed.offsetFromUtc, fixed.offsetFromUtc, fixed.abbreviation);
+        // Qt's own fixed zones ("UTC", "UTC+05:30") give no offset data, only their offset and name.
+        const int offset = zone.offsetFromUtc(from);
+        lines += subComponent(false, QStringLiteral("19700101T000000"), offset, offset, zone.abbreviation(from));
     } else {
         int offsetBefore = zone.offsetFromUtc(changes.first().atUtc.addSecs(-1));
         for (const QTimeZone::OffsetData &change : changes) {
@@ -61,4 +102,9 @@ QStringList TDWCalendarTimeZone::componentLines(const QTimeZone &zone, int first
     }
     lines << QStringLiteral("END:VTIMEZONE");
     return lines;
+}
+
+bool TDWCalendarTimeZone::isUtc(const QTimeZone &zone)
+{
+    return !zone.hasTransitions() && zone.offsetFromUtc(QDateTime::currentDateTimeUtc()) == 0;
 }

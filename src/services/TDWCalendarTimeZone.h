@@ -15,4 +15,8 @@ public:
     // The component's content lines, "BEGIN:VTIMEZONE" to "END:VTIMEZONE",
     // for local times from the start of firstYear to the end of lastYear.
     static QStringList componentLines(const QTimeZone &zone, int firstYear, int lastYear);
+    // Whether the zone is UTC at all times and known by no other name than
+    // Qt's own ("UTC", "UTC+00:00"): its times are written in UTC with no
+    // VTIMEZONE, as readers resolve a TZID with a zero offset only by its name.
+    static bool isUtc(const QTimeZone &zone);
 };

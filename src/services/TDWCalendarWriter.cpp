@@ -8,6 +8,7 @@
 #include "services/TDWCalendarTimeZone.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -49,6 +50,42 @@ QString eventStatus(const QString &status)
     if (status == QLatin1String("cancelled"))
         return QStringLiteral("CANCELLED");
     return QStringLiteral("CONFIRMED");
+}
+
+// Whether a recurrence line from the server is one a reader can take: a rule (RRULE, EXRULE) of
+// known parts with values of their form, or a list of dates (RDATE, EXDATE). Anything else would
+// make readers refuse the rule or the whole file, so it is left out.
+bool isReadableRecurrence(const QString &line)
+{
+    static const QRegularExpression dates(QStringLiteral("^(RDATE|EXDATE)(;VALUE=(DATE|DATE-TIME))?(;TZID=[^;:\"]+)?:"
+                                                         "[0-9]{8}(T[0-9]{6}Z?)?(,[0-9]{8}(T[0-9]{6}Z?)?)*$"));
+    if (dates.match(line).hasMatch())
+        return true;
+    static const QRegularExpression rule(QStringLiteral("^(RRULE|EXRULE):(.+)$"));
+    const QRegularExpressionMatch match = rule.match(line);
+    if (!match.hasMatch())
+        return false;
+    const QString number = QStringLiteral("[+-]?[0-9]{1,3}");
+    const QString day = QStringLiteral("(SU|MO|TU|WE|TH|FR|SA)");
+    const QMap<QString, QRegularExpression> parts{
+        {QStringLiteral("FREQ"), QRegularExpression(QStringLiteral("^(SECONDLY|MINUTELY|HOURLY|DAILY|WEEKLY|MONTHLY|YEARLY)$"))},
+        {QStringLiteral("UNTIL"), QRegularExpression(QStringLiteral("^[0-9]{8}(T[0-9]{6}Z?)?$"))},
+        {QStringLiteral("COUNT"), QRegularExpression(QStringLiteral("^[0-9]{1,9}$"))},
+        {QStringLiteral("INTERVAL"), QRegularExpression(QStringLiteral("^[0-9]{1,9}$"))},
+        {QStringLiteral("BYDAY"), QRegularExpression(QStringLiteral("^(%1)?%2(,(%1)?%2)*$").arg(number, day))},
+        {QStringLiteral("WKST"), QRegularExpression(QStringLiteral("^%1$").arg(day))},
+    };
+    static const QRegularExpression numbers(QStringLiteral("^[+-]?[0-9]{1,3}(,[+-]?[0-9]{1,3})*$"));
+    bool hasFrequency = false;
+    for (const QString &part : match.captured(2).split(u';')) {
+        const QString name = part.section(u'=', 0, 0);
+        const QString value = part.section(u'=', 1);
+        const auto form = parts.constFind(name);
+        if (form != parts.cend() ? !form->match(value).hasMatch() : !(name.startsWith(QLatin1String("BY")) && numbers.match(value).hasMatch()))
+            return false;
+        hasFrequency = hasFrequency || name == QLatin1String("FREQ");
+    }
+    return hasFrequency;
 }
 
 } // namespace
@@ -148,8 +185,10 @@ bool TDWCalendarWriter::renderEvent(const QVariantMap &json, const QString &defa
     if (!json.value(key("endTimeUnspecified")).toBool() && !addDateLineWithLabel(QStringLiteral("DTEND"), json.value(key("end")), defaultTimeZone))
         return false;
     // The server's own rule and date lines, each on a line of its own.
-    for (const QVariant &line : json.value(key("recurrence")).toList())
-        addLine(withoutLineBreaks(line.toString()));
+    for (const QVariant &line : json.value(key("recurrence")).toList()) {
+        if (isReadableRecurrence(line.toString()))
+            addLine(line.toString());
+    }
     if (!addMetaDateWithLabel(QStringLiteral("DTSTAMP"), json.value(key("updated")).toString()))
         return false;
 
@@ -258,13 +297,18 @@ bool TDWCalendarWriter::addDateLineWithLabel(const QString &label, const QVarian
             fail(QStringLiteral("ERROR: Unable to read the date-time %1").arg(withoutLineBreaks(date.value(key("dateTime")).toString())));
             return false;
         }
+        if (TDWCalendarTimeZone::isUtc(zone)) {
+            addLine(QStringLiteral("%1:%2").arg(label, instant.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))));
+            return true;
+        }
         QString local = GDataDateTime(instant, zone).RFC3339String();
         if (local.size() > 18)
             local.truncate(19);
         local.remove(QLatin1Char('-')).remove(QLatin1Char(':'));
-        // The zone's own name: readers look it up in the VTIMEZONE of that TZID.
+        // The zone's own name: readers look it up in the VTIMEZONE of that TZID. Quoted where it
+        // holds a ":" ("UTC+01:00"), which would otherwise end the parameters.
         const QString zoneId = QString::fromUtf8(zone.id());
-        addLine(QStringLiteral("%1;TZID=%2:%3").arg(label, zoneId, local));
+        addLine(QStringLiteral("%1;TZID=%2:%3").arg(label, parameterValue(zoneId), local));
         const int year = instant.toTimeZone(zone).date().year();
         auto &years = m_zoneYears[zoneId];
         years = years.first == 0 ? qMakePair(year, year) : qMakePair(qMin(years.first, year), qMax(years.second, year));

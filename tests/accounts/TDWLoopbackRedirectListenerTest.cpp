@@ -33,7 +33,8 @@ TEST(TDWLoopbackRedirectListener, OnlyAWholeGetOfTheRootEndsTheWait)
     TDWLoopbackRedirectListener listener;
     QList<QUrl> redirects;
     QString errorText;
-    ASSERT_TRUE(listener.listen([&](const QUrl &url) { redirects << url; }, &errorText)) << errorText.toStdString();
+    const auto hasStateS = [](const QUrl &url) { return url.query().contains(QLatin1String("state=s")); };
+    ASSERT_TRUE(listener.listen(hasStateS, [&](const QUrl &url) { redirects << url; }, &errorText)) << errorText.toStdString();
     EXPECT_TRUE(listener.redirectUri().startsWith(QStringLiteral("http://127.0.0.1:")));
 
     const struct {
@@ -44,6 +45,7 @@ TEST(TDWLoopbackRedirectListener, OnlyAWholeGetOfTheRootEndsTheWait)
         {"another method", {"POST /?code=a HTTP/1.1\r\nHost: x\r\n\r\n"}, "HTTP/1.1 404 "},
         {"another path", {"GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n"}, "HTTP/1.1 404 "},
         {"no request line", {"\r\n\r\n"}, "HTTP/1.1 404 "},
+        {"a redirect not accepted", {"GET /?code=a&state=t HTTP/1.1\r\nHost: x\r\n\r\n"}, "HTTP/1.1 400 "},
         {"a head without end", {QByteArray("GET /?code=a HTTP/1.1\r\nX: ") + QByteArray(TDWLoopbackRedirectListener::MaxRequestHeadBytes, 'a')},
          "HTTP/1.1 431 "},
     };

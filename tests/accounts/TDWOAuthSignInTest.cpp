@@ -227,25 +227,57 @@ TEST_F(TDWOAuthSignInTest, ABrowserThatDoesNotOpenFailsTheSignIn)
     EXPECT_EQ(error.localizedDescription(), QStringLiteral("Error loading Google authentication page: The web browser could not be opened."));
 }
 
-TEST_F(TDWOAuthSignInTest, ARedirectWithAnotherStateIsNeverExchanged)
+// Any local program or web page can send the browser to the listener: a redirect without this
+// attempt's state gets an error page, its code is never exchanged, and the sign-in goes on to
+// take the real one.
+TEST_F(TDWOAuthSignInTest, ARedirectWithAnotherStateIsRefusedAndTheSignInStillCompletes)
 {
+    start();
+    const QUrl real = TestBrowser::consent(opened[0], QStringLiteral("allow"));
     for (const QString &state : {QStringLiteral("x"), QString()}) {
         SCOPED_TRACE(state.isNull() ? "no state" : "state x");
-        newSignIn();
-        start();
-        QUrl redirect = TestBrowser::consent(opened[0], QStringLiteral("allow"));
-        QUrlQuery query(redirect);
+        QUrl forged = real;
+        QUrlQuery query(forged);
         query.removeQueryItem(QStringLiteral("state"));
+        query.removeQueryItem(QStringLiteral("code"));
+        query.addQueryItem(QStringLiteral("code"), QStringLiteral("forged"));
         if (!state.isNull())
             query.addQueryItem(QStringLiteral("state"), state);
-        redirect.setQuery(query);
-        EXPECT_EQ(TestBrowser::visit(redirect).response.statusCode(), 200);
-        const TDWError error = outcome();
-        EXPECT_EQ(error.code(), TDWSignInError::StateMismatch);
-        EXPECT_EQ(error.localizedDescription(), QStringLiteral("No authentication code or error was returned from Google."));
+        forged.setQuery(query);
+        const Visit page = TestBrowser::visit(forged);
+        EXPECT_EQ(page.response.statusCode(), 400);
+        EXPECT_TRUE(page.response.body().contains("does not belong to the sign-in in progress")) << page.response.body().constData();
+        EXPECT_FALSE(page.response.body().contains("You can close this window"));
     }
+    // An error sent in place of the answer cannot end the sign-in either.
+    QUrl denied = real;
+    denied.setQuery(QStringLiteral("error=access_denied&state=y"));
+    EXPECT_EQ(TestBrowser::visit(denied).response.statusCode(), 400);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(outcomes.empty());
+
+    const Visit page = TestBrowser::visit(real);
+    EXPECT_EQ(page.response.statusCode(), 200);
+    EXPECT_TRUE(page.response.body().contains("You can close this window"));
+    const TDWError error = outcome();
+    EXPECT_TRUE(error.isNull()) << error.description().toStdString();
+    const QJsonArray tokenRequests = s_fake->requestsTo(QStringLiteral("/o/oauth2/token"));
+    ASSERT_EQ(tokenRequests.size(), 1);
+    EXPECT_NE(QUrlQuery(tokenRequests[0][QStringLiteral("body")].toString()).queryItemValue(QStringLiteral("code")), QStringLiteral("forged"));
+    EXPECT_FALSE(storedCredential().isEmpty());
+}
+
+// A forged redirect does not hold the wait open beyond its time either.
+TEST_F(TDWOAuthSignInTest, ARefusedRedirectLeavesTheTimeOutRunning)
+{
+    signIn->setTimeout(1500ms);
+    start();
+    QUrl forged(QUrlQuery(opened[0]).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    forged.setQuery(QStringLiteral("code=forged&state=x"));
+    EXPECT_EQ(TestBrowser::visit(forged).response.statusCode(), 400);
+    const TDWError error = outcome();
+    EXPECT_EQ(error.code(), TDWSignInError::TimedOut);
     EXPECT_TRUE(s_fake->requestsTo(QStringLiteral("/o/oauth2/token")).isEmpty());
-    EXPECT_TRUE(storedCredential().isEmpty());
 }
 
 TEST_F(TDWOAuthSignInTest, ASecondRedirectIsRefused)

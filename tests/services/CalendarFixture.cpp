@@ -131,12 +131,26 @@ QString CalendarFixture::backupFilePath(const TDWDocRev::Ptr &rev)
 
 QString CalendarFixture::icalendarProblems(const QString &icsPath, const QString &expectedFixture)
 {
+    return icalendarProblemsAgainst(icsPath, tdwtest::sourcePath(QStringLiteral("tests/services/fixtures/calendarevents/") + expectedFixture));
+}
+
+QString CalendarFixture::icalendarProblems(const QString &icsPath, const QJsonArray &expected)
+{
+    const QString expectedPath = QDir(tdwtest::freshDir(QStringLiteral("expected"))).filePath(QStringLiteral("expected.json"));
+    QFile file(expectedPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(expected).toJson()) < 0)
+        return QStringLiteral("the expected events could not be written");
+    file.close();
+    return icalendarProblemsAgainst(icsPath, expectedPath);
+}
+
+QString CalendarFixture::icalendarProblemsAgainst(const QString &icsPath, const QString &expectedPath)
+{
     QProcess checker;
     checker.setProcessChannelMode(QProcess::MergedChannels);
     // Debian's interpreter (see tests/services/CMakeLists.txt), which has python3-vobject and python3-icalendar.
     checker.start(qEnvironmentVariable("TDW_DEBIAN_PYTHON3", QStringLiteral("python3")),
-                  {tdwtest::sourcePath(QStringLiteral("tests/services/check_icalendar.py")), icsPath,
-                   tdwtest::sourcePath(QStringLiteral("tests/services/fixtures/calendarevents/") + expectedFixture)});
+                  {tdwtest::sourcePath(QStringLiteral("tests/services/check_icalendar.py")), icsPath, expectedPath});
     if (!checker.waitForFinished(60000) || checker.exitStatus() != QProcess::NormalExit)
         return QStringLiteral("the checker did not finish: ") + checker.errorString();
     return checker.exitCode() == 0 ? QString() : QString::fromUtf8(checker.readAll()).trimmed();

@@ -7,6 +7,7 @@
 #include "dataobjects/TDWDocRev.h"
 #include "platform/store/TDWManagedObjectID.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -46,9 +47,14 @@ protected:
     // The problems the independent readers find in an iCalendar file compared
     // with the expected events of a fixture (tests/services/check_icalendar.py); empty when none.
     static QString icalendarProblems(const QString &icsPath, const QString &expectedFixture);
+    // The same against expected events made by the test.
+    static QString icalendarProblems(const QString &icsPath, const QJsonArray &expected);
 
     dotest::MetadataStack stack;
     tdwtest::FakeGoogleServer server;
+
+private:
+    static QString icalendarProblemsAgainst(const QString &icsPath, const QString &expectedPath);
 };
 
 } // namespace caltest

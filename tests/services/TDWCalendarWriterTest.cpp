@@ -5,6 +5,10 @@
 #include "services/TDWCalendarWriter.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTimeZone>
 #include <QThread>
 
 namespace {
@@ -152,6 +156,88 @@ TEST_F(CalendarWriterTest, AnEventThatCannotBeWrittenLeavesThePreviousFileWhole)
     EXPECT_EQ(after.count(QLatin1String("BEGIN:VEVENT")), 2);
     EXPECT_EQ(after.count(QLatin1String("END:VEVENT")), 2);
     EXPECT_EQ(after.count(QLatin1String("UID:s@google.com")), 2);
+}
+
+// The server's recurrence lines go into the file as they are, but only those a reader can take:
+// a malformed rule would make readers refuse the event or the whole file.
+TEST_F(CalendarWriterTest, OnlyRecurrenceLinesAReaderCanTakeAreWritten)
+{
+    const QStringList kept{QStringLiteral("RRULE:FREQ=WEEKLY;BYDAY=MO,-1FR;UNTIL=20120401T000000Z;WKST=SU"),
+                           QStringLiteral("EXDATE;TZID=Europe/Paris:20120320T150000,20120327T150000")};
+    const QStringList dropped{QStringLiteral("RRULE:FREQ=DAILY\nX-INJECTED:1"), QStringLiteral("RRULE:FREQ=SOMETIMES"),
+                              QStringLiteral("RRULE:COUNT=3"), QStringLiteral("RRULE:FREQ=DAILY;UNTIL=soon"),
+                              QStringLiteral("RRULE:FREQ=DAILY;BYDAY=XX"), QStringLiteral("X-FOO:bar"), QStringLiteral("EXDATE:tomorrow")};
+    const QVariantMap start{{QStringLiteral("dateTime"), QStringLiteral("2012-03-06T14:00:00Z")},
+                            {QStringLiteral("timeZone"), QStringLiteral("Europe/Paris")}};
+    const TDWManagedObjectID revId = seedCalendar(TDWDocRev::DownloadPending);
+    storeEvents(revId, {{{QStringLiteral("id"), QStringLiteral("r")},
+                         {QStringLiteral("iCalUID"), QStringLiteral("r@google.com")},
+                         {QStringLiteral("summary"), QStringLiteral("Rules")},
+                         {QStringLiteral("start"), start},
+                         {QStringLiteral("end"), start},
+                         {QStringLiteral("recurrence"), QVariant(kept + dropped)},
+                         {QStringLiteral("updated"), QStringLiteral("2012-03-04T05:06:07.123Z")}}});
+    ASSERT_TRUE(write(revId));
+    const QString path = backupFilePath(revision(revId));
+    const QString text = fileText(path).replace(QStringLiteral("\r\n "), QString());
+    for (const QString &line : kept)
+        EXPECT_TRUE(text.contains(line + QStringLiteral("\r\n"))) << line.toStdString();
+    for (const QString &line : dropped)
+        EXPECT_FALSE(text.contains(line.section(u'\n', 0, 0) + QStringLiteral("\r\n"))) << line.toStdString();
+    EXPECT_FALSE(text.contains(QLatin1String("INJECTED")));
+    EXPECT_EQ(icalendarProblems(path, QJsonArray{QJsonObject{{QStringLiteral("uid"), QStringLiteral("r@google.com")},
+                                                             {QStringLiteral("summary"), QStringLiteral("Rules")},
+                                                             {QStringLiteral("start"), QStringLiteral("2012-03-06T14:00:00Z")},
+                                                             {QStringLiteral("exdates"), QJsonArray{QStringLiteral("2012-03-20T14:00:00Z"),
+                                                                                                    QStringLiteral("2012-03-27T13:00:00Z")}}}}),
+              QString());
+}
+
+// Every zone Qt knows, in a summer and a winter of a year drawn at random: both readers take the
+// file and find each event at the instant it has on the server. Qt's own zero-offset zones ("UTC")
+// are written in UTC, every other zone as local times with its VTIMEZONE.
+TEST_F(CalendarWriterTest, IndependentReadersTakeEveryZoneQtKnows)
+{
+    QList<QByteArray> ids = QTimeZone::availableTimeZoneIds();
+    ids << "Etc/UTC" << "GMT";
+    QRandomGenerator random(27);
+    QList<QVariantMap> events;
+    QJsonArray expected;
+    const auto rfc3339 = [](const QDateTime &instant) { return instant.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")); };
+    for (const QByteArray &id : std::as_const(ids)) {
+        const QTimeZone zone(id);
+        const int year = random.bounded(2000, 2031);
+        for (const int month : {1, 7}) {
+            const QString uid = QStringLiteral("z%1@google.com").arg(events.size());
+            // Local noon, which no zone's change makes ambiguous.
+            const QDateTime start(QDate(year, month, random.bounded(1, 29)), QTime(12, 0), zone);
+            const QDateTime end = start.addSecs(3600);
+            const QVariantMap json{{QStringLiteral("id"), QStringLiteral("z%1").arg(events.size())},
+                                   {QStringLiteral("iCalUID"), uid},
+                                   {QStringLiteral("summary"), QString::fromUtf8(id)},
+                                   {QStringLiteral("start"), QVariantMap{{QStringLiteral("dateTime"), rfc3339(start)},
+                                                                         {QStringLiteral("timeZone"), QString::fromUtf8(id)}}},
+                                   {QStringLiteral("end"), QVariantMap{{QStringLiteral("dateTime"), rfc3339(end)},
+                                                                       {QStringLiteral("timeZone"), QString::fromUtf8(id)}}},
+                                   {QStringLiteral("updated"), QStringLiteral("2012-03-04T05:06:07.123Z")}};
+            events << json;
+            expected.append(QJsonObject{{QStringLiteral("uid"), uid},
+                                        {QStringLiteral("summary"), QString::fromUtf8(id)},
+                                        {QStringLiteral("start"), rfc3339(start)},
+                                        {QStringLiteral("end"), rfc3339(end)}});
+        }
+    }
+    const TDWManagedObjectID revId = seedCalendar(TDWDocRev::DownloadPending);
+    storeEvents(revId, events);
+    QString error;
+    ASSERT_TRUE(write(revId, &error)) << error.toStdString();
+    const QString path = backupFilePath(revision(revId));
+    EXPECT_EQ(icalendarProblems(path, expected), QString());
+
+    const QString text = fileText(path);
+    EXPECT_FALSE(text.contains(QLatin1String("TZID:UTC\r\n")));
+    EXPECT_TRUE(text.contains(QLatin1String("DTSTART;TZID=\"UTC+05:30\":"))) << "a TZID with a colon is quoted";
+    EXPECT_TRUE(text.contains(QLatin1String("TZID:Etc/UTC\r\n")));
 }
 
 } // namespace

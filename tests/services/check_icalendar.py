@@ -2,6 +2,10 @@
 and compares it, event by event, with the expected events of a JSON file.
 
     python3 check_icalendar.py calendar.ics expected.json
+    python3 check_icalendar.py --serve
+
+The second form (for the calendar writer's fuzzer) reads pairs of paths, "calendar.ics<TAB>expected.json",
+from standard input, one a line, and answers each on one line: "ok", or the differences.
 
 Each expected event names only what it checks: "uid", "recurrence_id" (UTC instant, null for
 none), "summary", "description", "location", "start" and "end" (UTC instants as
@@ -140,10 +144,10 @@ def compare(reader, found, expected):
     return problems
 
 
-def main():
-    with open(sys.argv[1], encoding="utf-8", newline="") as f:
+def problems_of(ics_path, expected_path):
+    with open(ics_path, encoding="utf-8", newline="") as f:
         text = f.read()
-    with open(sys.argv[2], encoding="utf-8") as f:
+    with open(expected_path, encoding="utf-8") as f:
         expected = json.load(f)
     problems = []
     if "\r\n" not in text or "\n" in text.replace("\r\n", ""):
@@ -153,6 +157,30 @@ def main():
             problems += compare(reader, read(text), expected)
         except Exception as e:  # a reader that refuses the file is the finding
             problems.append("%s: %s: %s" % (reader, type(e).__name__, e))
+    return problems
+
+
+def serve():
+    # vobject keeps every VTIMEZONE it read by TZID for the whole process; each file is read as
+    # a fresh reader would, with its own zones.
+    zones = getattr(vobject.icalendar, "__tzidMap")
+    known = dict(zones)
+    for line in sys.stdin:
+        ics_path, expected_path = line.rstrip("\n").split("\t")
+        zones.clear()
+        zones.update(known)
+        try:
+            problems = problems_of(ics_path, expected_path)
+        except Exception as e:  # a file that cannot be read at all is the finding too
+            problems = ["%s: %s" % (type(e).__name__, e)]
+        print("ok" if not problems else " / ".join(problems).replace("\n", " "), flush=True)
+
+
+def main():
+    if sys.argv[1:] == ["--serve"]:
+        serve()
+        return
+    problems = problems_of(sys.argv[1], sys.argv[2])
     for problem in problems:
         print(problem)
     sys.exit(1 if problems else 0)

@@ -3,6 +3,10 @@
 compares each card field by field with the expected table.
 
 usage: check_vcards.py CARD_FOLDER FIXTURE_FOLDER
+       check_vcards.py --serve
+The second form (for the card writer's fuzzer) reads card paths from standard
+input, one a line, and answers each on one line: "ok" when the reader takes it
+as one card with CR LF line ends, else the problems.
 The fixture folder holds addressbook.expected.json: for each card (file name
 without ".vcf") its properties in card order, each as
 {"name", "value", optional "params", optional "label"}; a photo's value names
@@ -66,7 +70,20 @@ def canonical_card(path, fixture_folder):
     return fields, problems
 
 
+def serve():
+    for line in sys.stdin:
+        path = line.rstrip("\n")
+        try:
+            fields, problems = canonical_card(path, os.path.dirname(path))
+        except Exception as e:  # a reader that refuses the card is the finding
+            problems = ["%s: %s" % (type(e).__name__, e)]
+        print("ok" if not problems else " / ".join(problems).replace("\n", " "), flush=True)
+    return 0
+
+
 def main():
+    if sys.argv[1:] == ["--serve"]:
+        return serve()
     card_folder, fixture_folder = sys.argv[1], sys.argv[2]
     expected = json.load(open(os.path.join(fixture_folder, "addressbook.expected.json"), encoding="utf-8"))
     written = sorted(name[:-4] for name in os.listdir(card_folder) if name.endswith(".vcf"))
