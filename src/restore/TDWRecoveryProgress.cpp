@@ -16,21 +16,17 @@ QString formatted(qint64 number)
 
 } // namespace
 
-TDWRecoveryProgress::TDWRecoveryProgress(qint64 numRecoveries, const QString &title, bool multipleTopLevel, bool asMailbox)
-    : m_numRecoveries(numRecoveries)
-    , m_title(title)
+TDWRecoveryProgress::TDWRecoveryProgress(const QString &title, bool multipleTopLevel, bool asMailbox)
+    : m_title(title)
     , m_multipleTopLevel(multipleTopLevel)
     , m_asMailbox(asMailbox)
 {
 }
 
-void TDWRecoveryProgress::setCounts(qint64 numNoBackup, qint64 numDocs, qint64 totalBytes, qint64 numSteps)
+void TDWRecoveryProgress::setPlan(const Plan &plan)
 {
-    m_numNoBackup = numNoBackup;
-    m_numDocs = numDocs;
-    m_totalBytes = totalBytes;
-    m_numSteps = numSteps;
-    m_countsKnown = true;
+    m_plan = plan;
+    m_planKnown = true;
 }
 
 void TDWRecoveryProgress::docRecoverySuccessful(qint64 bytes)
@@ -78,9 +74,9 @@ TDWRecoveryProgress::State TDWRecoveryProgress::state() const
         return State::Cancelled;
     // Every queued step counts, mailbox folders included, so the request is
     // finished only after its last step whatever the mode.
-    if (!m_countsKnown || m_numDocsRecovered + m_numDirsRecovered < m_numSteps)
+    if (!m_planKnown || m_numDocsRecovered + m_numDirsRecovered < m_plan.numSteps)
         return State::InProgress;
-    return m_numNoBackup > 0 ? State::FinishedNotBackedUp : State::Finished;
+    return m_plan.numNoBackup > 0 ? State::FinishedNotBackedUp : State::Finished;
 }
 
 QString TDWRecoveryProgress::noun(bool plural) const
@@ -95,22 +91,22 @@ QString TDWRecoveryProgress::notBackedUpText() const
     if (m_numDocsRecovered == 0) {
         if (!m_title.isEmpty() && !m_multipleTopLevel)
             return tr("Unable to restore “%1” because it is not backed up.").arg(m_title);
-        if (m_numNoBackup == 1)
+        if (m_plan.numNoBackup == 1)
             return tr("Unable to restore 1 %1 because it is not backed up.").arg(noun(false));
-        return tr("Unable to restore %1 %2 because they are not backed up.").arg(formatted(m_numNoBackup), noun(true));
+        return tr("Unable to restore %1 %2 because they are not backed up.").arg(formatted(m_plan.numNoBackup), noun(true));
     }
     // The "of" figure is every file item of the request, those whose
     // revisions were purged meanwhile included.
-    const QString format = m_numNoBackup == 1 ? tr("Restored %1 of %2 %3.  The other was not backed up.")
+    const QString format = m_plan.numNoBackup == 1 ? tr("Restored %1 of %2 %3.  The other was not backed up.")
                                               : tr("Restored %1 of %2 %3.  The others were not backed up.");
-    return format.arg(formatted(m_numDocsRecovered), formatted(m_numRecoveries), noun(true));
+    return format.arg(formatted(m_numDocsRecovered), formatted(m_plan.numFileItems), noun(true));
 }
 
 QString TDWRecoveryProgress::text() const
 {
     switch (state()) {
     case State::Failed:
-        return tr("Unable to restore %1.").arg(noun(!((!m_title.isEmpty() && !m_multipleTopLevel) || m_numNoBackup == 1)));
+        return tr("Unable to restore %1.").arg(noun(!((!m_title.isEmpty() && !m_multipleTopLevel) || m_plan.numNoBackup == 1)));
     case State::FinishedNotBackedUp:
         return notBackedUpText();
     case State::Finished:
@@ -126,7 +122,7 @@ std::optional<double> TDWRecoveryProgress::barValue() const
     if (state() == State::Finished)
         return 1.0;
     const qint64 done = m_numDocsRecovered + m_numDirsRecovered;
-    if (!m_countsKnown || m_numSteps <= 0 || m_numDocsRecovered < 1)
+    if (!m_planKnown || m_plan.numSteps <= 0 || m_numDocsRecovered < 1)
         return std::nullopt;
-    return std::clamp(double(done) / double(m_numSteps), 0.0, 1.0);
+    return std::clamp(double(done) / double(m_plan.numSteps), 0.0, 1.0);
 }

@@ -28,12 +28,20 @@ public:
         FinishedNotBackedUp, // some items had no backup
     };
 
-    // `numRecoveries`: the file items (neither folders nor mail labels);
-    // `title`: the name of the single top-level item, or empty.
-    TDWRecoveryProgress(qint64 numRecoveries, const QString &title, bool multipleTopLevel, bool asMailbox);
+    // What the planning found, handed over once when it ends.
+    struct Plan
+    {
+        qint64 numNoBackup = 0;  // items without a backed-up revision (or gone)
+        qint64 numDocs = 0;      // file items whose revision exists
+        qint64 numFileItems = 0; // items that are neither folders nor mail labels, gone ones included
+        qint64 totalBytes = 0;
+        qint64 numSteps = 0;     // copy and mailbox steps queued
+    };
 
-    // The plan, handed over once when the scheduling ends.
-    void setCounts(qint64 numNoBackup, qint64 numDocs, qint64 totalBytes, qint64 numSteps);
+    // `title`: the name of the single top-level item, or empty.
+    TDWRecoveryProgress(const QString &title, bool multipleTopLevel, bool asMailbox);
+
+    void setPlan(const Plan &plan);
     // A step's outcome. Once a failure is kept, later reports are ignored.
     void docRecoverySuccessful(qint64 bytes);
     void dirRecoverySuccessful();
@@ -50,16 +58,12 @@ public:
     // done yet, or the plan not known).
     std::optional<double> barValue() const;
 
-    qint64 numRecoveries() const { return m_numRecoveries; }
-    qint64 numNoBackup() const { return m_numNoBackup; }
-    qint64 numDocs() const { return m_numDocs; }
-    qint64 totalBytes() const { return m_totalBytes; }
-    qint64 numSteps() const { return m_numSteps; }
+    const Plan &plan() const { return m_plan; }
     qint64 numDocsRecovered() const { return m_numDocsRecovered; }
     qint64 numDirsRecovered() const { return m_numDirsRecovered; }
     qint64 bytesRecovered() const { return m_bytesRecovered; }
     const TDWError &failureError() const { return m_failureError; }
-    bool countsKnown() const { return m_countsKnown; }
+    bool planKnown() const { return m_planKnown; }
 
 signals:
     void updated();
@@ -68,16 +72,12 @@ private:
     QString noun(bool plural) const;
     QString notBackedUpText() const;
 
-    const qint64 m_numRecoveries;
     const QString m_title;
     const bool m_multipleTopLevel;
     const bool m_asMailbox;
-    bool m_countsKnown = false;
+    bool m_planKnown = false;
     bool m_cancelled = false;
-    qint64 m_numNoBackup = 0;
-    qint64 m_numDocs = 0;
-    qint64 m_totalBytes = 0;
-    qint64 m_numSteps = 0;
+    Plan m_plan;
     qint64 m_numDocsRecovered = 0;
     qint64 m_numDirsRecovered = 0;
     qint64 m_bytesRecovered = 0;

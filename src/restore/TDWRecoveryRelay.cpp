@@ -2,7 +2,6 @@
 
 #include "platform/foundation/TDWMainThread.h"
 #include "platform/foundation/TDWOperationQueue.h"
-#include "restore/TDWRecoveryProgress.h"
 
 TDWRecoveryRelay::TDWRecoveryRelay(TDWOperationQueue *queue, std::shared_ptr<TDWRecoveryProgress> progress)
     : m_queue(queue)
@@ -37,12 +36,12 @@ void TDWRecoveryRelay::detachQueue()
     m_queue = nullptr;
 }
 
-void TDWRecoveryRelay::setCounts(qint64 numNoBackup, qint64 numDocs, qint64 totalBytes, qint64 numSteps)
+void TDWRecoveryRelay::setPlan(const TDWRecoveryProgress::Plan &plan)
 {
     // Posted from this thread before any step is queued, so it reaches the
     // main thread ahead of every step's report.
-    TDWMainThread::post(m_progress.get(), [progress = m_progress, numNoBackup, numDocs, totalBytes, numSteps] {
-        progress->setCounts(numNoBackup, numDocs, totalBytes, numSteps);
+    TDWMainThread::post(m_progress.get(), [progress = m_progress, plan] {
+        progress->setPlan(plan);
         progress->updateProgress();
     });
 }

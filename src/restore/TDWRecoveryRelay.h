@@ -1,13 +1,13 @@
 #pragma once
 
 #include "platform/foundation/TDWError.h"
+#include "restore/TDWRecoveryProgress.h"
 
 #include <memory>
 #include <mutex>
 
 class TDWOperation;
 class TDWOperationQueue;
-class TDWRecoveryProgress;
 
 // The link between one restore request's worker-side operations (its
 // scheduling and its steps) and the rest: it queues steps on the request's
@@ -33,7 +33,7 @@ public:
     const std::shared_ptr<TDWRecoveryProgress> &progress() const { return m_progress; }
 
     // From the scheduling, before its steps may run.
-    void setCounts(qint64 numNoBackup, qint64 numDocs, qint64 totalBytes, qint64 numSteps);
+    void setPlan(const TDWRecoveryProgress::Plan &plan);
     // From the steps.
     void docRecoverySuccessful(qint64 bytes);
     void dirRecoverySuccessful();

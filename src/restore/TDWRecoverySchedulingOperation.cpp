@@ -75,12 +75,13 @@ void TDWRecoverySchedulingOperation::main()
         if (isCancelled())
             return;
         if (!schedule(recovery, *moc))
-            ++m_numNoBackup;
+            ++m_plan.numNoBackup;
     }
     if (isCancelled())
         return;
     // The plan is complete before its first step may start.
-    m_relay->setCounts(m_numNoBackup, m_numDocs, m_totalBytes, m_steps.size());
+    m_plan.numSteps = m_steps.size();
+    m_relay->setPlan(m_plan);
     for (const std::shared_ptr<TDWOperation> &step : std::as_const(m_steps)) {
         if (!m_relay->addOperation(step))
             return;
@@ -91,12 +92,16 @@ bool TDWRecoverySchedulingOperation::schedule(const TDWQueuedRecovery &recovery,
 {
     TDWDocRev::Ptr revision = std::dynamic_pointer_cast<TDWDocRev>(moc.existingObjectWithID(recovery.docRevObjectId, nullptr));
     const TDWDoc::Ptr doc = revision ? revision->doc() : nullptr;
-    if (!doc)
+    // A revision gone from the store counts as a file item without a backup.
+    if (!doc) {
+        ++m_plan.numFileItems;
         return false;
+    }
     Item item;
     item.grouping = doc->isGrouping();
     if (!item.grouping) {
-        ++m_numDocs;
+        ++m_plan.numDocs;
+        ++m_plan.numFileItems;
         if (revision->exportStatus() != TDWDocRev::BackedUp)
             revision = TDWDocRev::bestRetrievalCandidateForDocRevId(recovery.docRevObjectId, moc, nullptr);
         if (!revision)
@@ -113,7 +118,7 @@ bool TDWRecoverySchedulingOperation::schedule(const TDWQueuedRecovery &recovery,
     item.predeterminedName = recovery.predeterminedName;
     if (isCancelled())
         return true;
-    m_totalBytes += item.sourcePath.isEmpty() ? 0 : TDWRestorePaths::fileSize(item.sourcePath);
+    m_plan.totalBytes += item.sourcePath.isEmpty() ? 0 : TDWRestorePaths::fileSize(item.sourcePath);
     if (mailbox)
         scheduleMailbox(item);
     else if (m_asMailbox)

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/TDWOperation.h"
 #include "restore/TDWQueuedRecovery.h"
+#include "restore/TDWRecoveryProgress.h"
 
 #include <QHash>
 #include <QList>
@@ -30,7 +31,7 @@ public:
     TDWRecoverySchedulingOperation(std::shared_ptr<TDWRecoveryRelay> relay, QList<TDWQueuedRecovery> queuedRecoveries, const QString &dest,
                                    bool multipleTopLevel, bool asMailbox, const QString &rootUUID);
 
-    qint64 numDocs() const { return m_numDocs; }
+    const TDWRecoveryProgress::Plan &plan() const { return m_plan; }
     // Relative path of each mailbox folder made by the request -> its UUID.
     const QHash<QString, QString> &mailboxUUIDs() const { return m_mailboxUUIDs; }
 
@@ -54,13 +55,11 @@ private:
     QString m_root;              // the folder every target lies in
     QStringList m_rootComponents; // the destination below m_root (its own name, for a single item)
     QString m_rootUUID;
-    qint64 m_numDocs = 0;
     QHash<QString, QString> m_mailboxUUIDs;
 
     // Working values of the run.
     QSet<QString> m_usedKeys;
-    qint64 m_numNoBackup = 0;
-    qint64 m_totalBytes = 0;
+    TDWRecoveryProgress::Plan m_plan;
     qint64 m_messageNumber = 1;
     QList<std::shared_ptr<TDWOperation>> m_steps;
 };

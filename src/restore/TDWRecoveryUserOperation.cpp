@@ -1,17 +1,12 @@
 #include "restore/TDWRecoveryUserOperation.h"
 
-#include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWDocRev.h"
-#include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWOperationQueue.h"
-#include "platform/store/TDWManagedObjectContext.h"
 #include "restore/TDWRecoveryProgress.h"
 #include "restore/TDWRecoveryRelay.h"
 #include "restore/TDWRecoverySchedulingOperation.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 namespace {
 
@@ -42,7 +37,7 @@ TDWRecoveryUserOperation::TDWRecoveryUserOperation(QList<TDWQueuedRecovery> queu
 {
     m_opQueue->setMaxConcurrentOperationCount(1);
     // Deleted on the main thread, whichever thread lets it go last.
-    std::shared_ptr<TDWRecoveryProgress> progress(new TDWRecoveryProgress(countRecoveries(m_queuedRecoveries), title, multipleTopLevel, asMailbox),
+    std::shared_ptr<TDWRecoveryProgress> progress(new TDWRecoveryProgress(title, multipleTopLevel, asMailbox),
                                                   [](TDWRecoveryProgress *p) { p->deleteLater(); });
     m_relay = std::make_shared<TDWRecoveryRelay>(m_opQueue.get(), std::move(progress));
 }
@@ -56,20 +51,6 @@ TDWRecoveryUserOperation::~TDWRecoveryUserOperation()
 const std::shared_ptr<TDWRecoveryProgress> &TDWRecoveryUserOperation::progress() const
 {
     return m_relay->progress();
-}
-
-qint64 TDWRecoveryUserOperation::countRecoveries(const QList<TDWQueuedRecovery> &queuedRecoveries)
-{
-    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-    const auto resetContext = qScopeGuard([&moc] { moc->reset(); });
-    qint64 count = 0;
-    for (const TDWQueuedRecovery &recovery : queuedRecoveries) {
-        const auto revision = std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(recovery.docRevObjectId, nullptr));
-        const TDWDoc::Ptr doc = revision ? revision->doc() : nullptr;
-        if (!doc || (!doc->isGrouping() && doc->docType() != QLatin1String("imapfolder")))
-            ++count;
-    }
-    return count;
 }
 
 void TDWRecoveryUserOperation::cancel()

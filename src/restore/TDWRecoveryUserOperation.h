@@ -25,7 +25,8 @@ class TDWRecoveryUserOperation : public TDWOperation
     Q_OBJECT
 
 public:
-    // On the main thread: the progress lives there.
+    // On the main thread: the progress lives there. The store is read only
+    // by the planning, on the request's own queue.
     TDWRecoveryUserOperation(QList<TDWQueuedRecovery> queuedRecoveries, const QString &dest, bool multipleTopLevel, const QString &title,
                              bool asMailbox, const QString &rootUUID);
     ~TDWRecoveryUserOperation() override;
@@ -40,10 +41,6 @@ public:
     const QString &title() const { return m_title; }
     const QString &dest() const { return m_dest; }
     const std::shared_ptr<TDWRecoveryProgress> &progress() const;
-
-    // The items to restore: those that are neither folders nor mail labels
-    // (an item whose revision is gone counts).
-    static qint64 countRecoveries(const QList<TDWQueuedRecovery> &queuedRecoveries);
 
 protected:
     void main() override;

@@ -143,7 +143,7 @@ RestoreFixture::Outcome RestoreFixture::run(const QList<TDWQueuedRecovery> &item
     QCoreApplication::processEvents();
     outcome.state = progress.state();
     outcome.text = progress.text();
-    outcome.numSteps = progress.numSteps();
+    outcome.numSteps = progress.plan().numSteps;
     outcome.numDocsRecovered = progress.numDocsRecovered();
     outcome.numDirsRecovered = progress.numDirsRecovered();
     QObject::disconnect(watch);

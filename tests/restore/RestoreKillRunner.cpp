@@ -4,13 +4,11 @@
 // restores the revisions into the folder DEST (several top-level items).
 // Prints "writes N" (the durable writes made), exits 0 when everything was
 // restored, 1 when not.
-#include "dataobjects/TDWMasterStore.h"
-#include "dataobjects/TDWStoreMgr.h"
-#include "common/TDWFileMgr.h"
+#include "DataObjectsTestSupport.h"
+
 #include "platform/foundation/TDWOperationQueue.h"
 #include "platform/foundation/TDWTestKillPoint.h"
 #include "platform/foundation/TDWUserDefaults.h"
-#include "platform/store/TDWPersistentStoreCoordinator.h"
 #include "restore/TDWRecoveryProgress.h"
 #include "restore/TDWRecoveryUserOperation.h"
 
@@ -36,34 +34,23 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() < 5)
         return fail("usage: DATA_DIR BACKUP_DIR DEST REVISION_URI...");
-    TDWFileMgr::initAltDataDir(args[1]);
-    TDWUserDefaults::standard()->setString(args[2], QStringLiteral("altbackuploc"));
-    TDWMasterStore &master = TDWMasterStore::shared();
-    const auto coordinator = master.persistentStoreCoordinatorMigrating(false);
-    if (!coordinator)
+    const dotest::MetadataStack stack(args[1]);
+    if (!stack.storeMgr)
         return fail("no store");
-    master.setPersistentStoreCoordinator(coordinator);
-    const auto storeMgr = TDWStoreMgr::initWithPersistentStoreCoordinator(coordinator, master.masterStore());
-    if (!storeMgr)
-        return fail("no store manager");
-    master.setStoreMgr(storeMgr);
+    TDWUserDefaults::standard()->setString(args[2], QStringLiteral("altbackuploc"));
 
     QList<TDWQueuedRecovery> items;
     for (const QString &uri : args.mid(4))
         items << TDWQueuedRecovery{QString(), TDWManagedObjectID::fromURIRepresentation(QUrl(uri)), QString()};
-    {
-        const auto request = std::make_shared<TDWRecoveryUserOperation>(items, args[3], true, QString(), false, QString());
-        TDWOperationQueue queue;
-        queue.addOperation(request);
-        while (queue.operationCount() > 0 || request->progress()->state() == TDWRecoveryProgress::State::InProgress) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(1);
-        }
-        std::printf("writes %d\n", TDWTestKillPoint::writesSoFar());
-        if (request->progress()->state() != TDWRecoveryProgress::State::Finished)
-            return 1;
+    const auto request = std::make_shared<TDWRecoveryUserOperation>(items, args[3], true, QString(), false, QString());
+    TDWOperationQueue queue;
+    queue.addOperation(request);
+    while (queue.operationCount() > 0 || request->progress()->state() == TDWRecoveryProgress::State::InProgress) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
     }
-    master.setStoreMgr(nullptr);
-    master.setPersistentStoreCoordinator(nullptr);
+    std::printf("writes %d\n", TDWTestKillPoint::writesSoFar());
+    if (request->progress()->state() != TDWRecoveryProgress::State::Finished)
+        return 1;
     return 0;
 }

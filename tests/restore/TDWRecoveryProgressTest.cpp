@@ -12,7 +12,7 @@ using State = TDWRecoveryProgress::State;
 struct Row
 {
     const char *name;
-    qint64 numRecoveries;
+    qint64 numFileItems;
     const char *title;
     bool multipleTopLevel;
     bool asMailbox;
@@ -54,8 +54,8 @@ TEST(TDWRecoveryProgress, StatesAndTextsFollowTheCounts)
     const PinnedZoneAndLocale pinned("UTC", "en_US");
     for (const Row &row : Rows) {
         SCOPED_TRACE(row.name);
-        TDWRecoveryProgress progress(row.numRecoveries, QString::fromUtf8(row.title), row.multipleTopLevel, row.asMailbox);
-        progress.setCounts(row.numNoBackup, row.numDocs, 0, row.numSteps);
+        TDWRecoveryProgress progress(QString::fromUtf8(row.title), row.multipleTopLevel, row.asMailbox);
+        progress.setPlan({row.numNoBackup, row.numDocs, row.numFileItems, 0, row.numSteps});
         for (qint64 i = 0; i < row.mailboxesDone; ++i)
             progress.dirRecoverySuccessful();
         for (qint64 i = 0; i < row.filesDone; ++i)
@@ -69,8 +69,8 @@ TEST(TDWRecoveryProgress, StatesAndTextsFollowTheCounts)
 
 TEST(TDWRecoveryProgress, NothingCountsAfterTheFirstFailure)
 {
-    TDWRecoveryProgress progress(3, QString(), true, false);
-    progress.setCounts(0, 3, 30, 3);
+    TDWRecoveryProgress progress(QString(), true, false);
+    progress.setPlan({0, 3, 3, 30, 3});
     progress.docRecoverySuccessful(10);
     const TDWError first = TDWError::withDescription(QStringLiteral("Test"), 1, QStringLiteral("first"));
     progress.recoveryFailure(first);
@@ -85,10 +85,10 @@ TEST(TDWRecoveryProgress, NothingCountsAfterTheFirstFailure)
 
 TEST(TDWRecoveryProgress, TheBarIsTheShareOfStepsDoneWithinZeroAndOne)
 {
-    TDWRecoveryProgress progress(4, QString(), true, true);
+    TDWRecoveryProgress progress(QString(), true, true);
     // Before the plan is known, and before the first file: indeterminate.
     EXPECT_FALSE(progress.barValue());
-    progress.setCounts(0, 4, 0, 6); // two mailboxes and four messages; no bytes at all
+    progress.setPlan({0, 4, 4, 0, 6}); // two mailboxes and four messages; no bytes at all
     EXPECT_FALSE(progress.barValue());
     progress.dirRecoverySuccessful();
     progress.dirRecoverySuccessful();
@@ -101,16 +101,16 @@ TEST(TDWRecoveryProgress, TheBarIsTheShareOfStepsDoneWithinZeroAndOne)
     EXPECT_EQ(progress.state(), State::Finished);
     EXPECT_DOUBLE_EQ(*progress.barValue(), 1.0);
     // More reports than steps (a plan handed over late) never push it past 1.
-    TDWRecoveryProgress late(1, QString(), true, false);
+    TDWRecoveryProgress late(QString(), true, false);
     late.docRecoverySuccessful(5);
     late.docRecoverySuccessful(5);
-    late.setCounts(0, 1, 5, 1);
+    late.setPlan({0, 1, 1, 5, 1});
     EXPECT_DOUBLE_EQ(*late.barValue(), 1.0);
 }
 
 TEST(TDWRecoveryProgress, ACancelledRequestIsNoLongerInProgress)
 {
-    TDWRecoveryProgress progress(3, QString(), true, false);
+    TDWRecoveryProgress progress(QString(), true, false);
     progress.recoveryCancelled();
     EXPECT_EQ(progress.state(), State::Cancelled);
 }
