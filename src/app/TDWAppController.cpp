@@ -593,3 +593,8 @@ void TDWAppController::stop(int exitCode)
     quitTidewellMonitor();
     emit stopped(exitCode);
 }
+
+void TDWAppController::addRecoveryOperation(const std::shared_ptr<TDWRecoveryUserOperation> &request)
+{
+    m_recoveryQueue->addRecoveryOperation(request);
+}

@@ -24,6 +24,7 @@ class TDWMonitorApp;
 class TDWOperationQueue;
 class TDWQuitFlow;
 class TDWRecoveryQueue;
+class TDWRecoveryUserOperation;
 class TDWStatusItemMgr;
 class TDWStatusMgr;
 class TDWTrayWatch;
@@ -96,6 +97,8 @@ public:
     TDWAppMenus *appMenus() const { return m_appMenus.get(); }
     TDWWindowRegistry *windows() const { return m_windows.get(); }
     TDWRecoveryQueue *recoveryQueue() const { return m_recoveryQueue.get(); }
+    // Starts a restore request and its status window (at most 4 requests run at once).
+    void addRecoveryOperation(const std::shared_ptr<TDWRecoveryUserOperation> &request);
     TDWQuitFlow *quitFlow() const { return m_quitFlow.get(); }
 
     // What start-up made (null before it made them).

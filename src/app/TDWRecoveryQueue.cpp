@@ -2,6 +2,8 @@
 
 #include "common/BKSNotUtils.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "restore/TDWRecoveringStatusWindowController.h"
+#include "restore/TDWRecoveryUserOperation.h"
 
 #include <QEventLoop>
 
@@ -27,6 +29,13 @@ TDWRecoveryQueue::~TDWRecoveryQueue() = default;
 void TDWRecoveryQueue::addOperation(const std::shared_ptr<TDWOperation> &operation)
 {
     m_queue->addOperation(operation);
+}
+
+void TDWRecoveryQueue::addRecoveryOperation(const std::shared_ptr<TDWRecoveryUserOperation> &request)
+{
+    // The window ends itself once it has closed; this object keeps it until then.
+    new TDWRecoveringStatusWindowController(request, this);
+    m_queue->addOperation(request);
 }
 
 void TDWRecoveryQueue::addOperationWithBlock(std::function<void()> block)

@@ -8,6 +8,7 @@
 
 class TDWOperation;
 class TDWOperationQueue;
+class TDWRecoveryUserOperation;
 
 // The restores of the whole run: at most 4 at once, in a queue made with the
 // application so that restores can be added at any time. "recovery_in_progress"
@@ -21,6 +22,8 @@ public:
     ~TDWRecoveryQueue() override;
 
     void addOperation(const std::shared_ptr<TDWOperation> &operation);
+    // A restore request with its status window; on the main thread.
+    void addRecoveryOperation(const std::shared_ptr<TDWRecoveryUserOperation> &request);
     void addOperationWithBlock(std::function<void()> block);
     bool inProgress() const { return m_inProgress; }
     // Returns once every restore has ended; the event loop runs meanwhile.

@@ -99,10 +99,11 @@ TDWError posixError(int code, const QString &path)
                                    QStringLiteral("Unable to create the folder “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
-// The n-th name tried for a folder based on `base`: "base", "base-1", "base-2", ...
-QString numberedName(const QString &parent, const QString &base, qint64 n)
+// The n-th name tried for a folder based on `base`: "base", "base-1", "base-2", ...,
+// each followed by `suffix` (an extension with its dot, or nothing).
+QString numberedName(const QString &parent, const QString &base, qint64 n, const QString &suffix = {})
 {
-    return QDir(parent).filePath(n == 0 ? base : QStringLiteral("%1-%2").arg(base).arg(n));
+    return QDir(parent).filePath((n == 0 ? base : QStringLiteral("%1-%2").arg(base).arg(n)) + suffix);
 }
 
 } // namespace
@@ -127,16 +128,27 @@ QString TDWFileUtils::generateFilenameFromString(const QString &title, const QSt
 
 QString TDWFileUtils::createDirectoryIn(const QString &parent, const QString &title, TDWError *error)
 {
+    return createDirectoryWithExtensionIn(parent, title, {}, error);
+}
+
+QString TDWFileUtils::createDirectoryWithExtensionIn(const QString &parent, const QString &title, const QString &extension, TDWError *error)
+{
     // An empty parent would mean the working directory, which is never where data belongs.
     if (parent.isEmpty()) {
         tdwLog(QStringLiteral("ERROR: Error creating directory at %1: no parent folder given").arg(title));
         tdwSetError(error, posixError(TDWFileUtilsError::NoParentFolder, title));
         return {};
     }
-    const QString base = generateFilenameFromString(title);
+    // The extension is cut off again so that the number can go before it.
+    QString base = generateFilenameFromString(title, extension);
+    QString suffix;
+    if (!extension.isEmpty() && !pathExtension(base).isEmpty()) {
+        suffix = QLatin1Char('.') + pathExtension(base);
+        base.chop(suffix.size());
+    }
     bool parentMade = false;
     for (qint64 n = 0;; ++n) {
-        const QString candidate = numberedName(parent, base, n);
+        const QString candidate = numberedName(parent, base, n, suffix);
         // mkdir fails on anything already there, dangling links included, so
         // two callers racing for one name never share a directory.
         if (::mkdir(QFile::encodeName(candidate).constData(), TDWPrivateFiles::FolderMode) == 0)

@@ -23,6 +23,11 @@ public:
     // not be created.
     static QString createDirectoryIn(const QString &parent, const QString &title, TDWError *error = nullptr);
 
+    // The same for a folder whose name carries an extension (a mailbox): the
+    // number goes before it, "Inbox.mbox", "Inbox-1.mbox", "Inbox-2.mbox", ...
+    static QString createDirectoryWithExtensionIn(const QString &parent, const QString &title, const QString &extension,
+                                                  TDWError *error = nullptr);
+
     // Moves the directory `from` into `parent` under a name based on `title`,
     // numbered as createDirectoryIn() does. Nothing already there is ever
     // replaced, not even an empty folder made a moment ago: a taken name is

@@ -1,5 +1,6 @@
 #include "mail/TDWMailUtils.h"
 
+#include "common/TDWFileUtils.h"
 #include "common/TDWServiceIds.h"
 #include "common/TDWServiceTable.h"
 #include "dataobjects/TDWAccount.h"
@@ -334,4 +335,28 @@ bool TDWMailUtils::createMailboxDirectoryAtPath(const QString &path, const QStri
         return false;
     }
     return true;
+}
+
+QString TDWMailUtils::mailboxFolderName(const QString &title)
+{
+    return TDWFileUtils::generateFilenameFromString(title, QStringLiteral("mbox"));
+}
+
+QString TDWMailUtils::mailboxMessageFolder(const QString &uuid, qint64 number)
+{
+    QStringList components;
+    if (!uuid.isEmpty())
+        components << uuid << QStringLiteral("Data");
+    qint64 thousands = number / 1000;
+    if (thousands == 0)
+        components << QStringLiteral("0");
+    for (; thousands != 0; thousands /= 10)
+        components << QString::number(thousands % 10);
+    components << QStringLiteral("Messages");
+    return components.join(QLatin1Char('/'));
+}
+
+QString TDWMailUtils::mailboxMessagePath(const QString &uuid, qint64 number)
+{
+    return mailboxMessageFolder(uuid, number) + QStringLiteral("/%1.emlx").arg(number);
 }

@@ -65,4 +65,15 @@ public:
     // the mailbox after the folder ("Work.mbox" is the mailbox "Work"). The
     // identifier is accepted for callers that have one; it is not written.
     static bool createMailboxDirectoryAtPath(const QString &path, const QString &uuid);
+
+    // The folder name of the mailbox of a label titled `title` ("Work.mbox"):
+    // the one name the browser, the restore and the export give it.
+    static QString mailboxFolderName(const QString &title);
+    // Where message number `number` (from 1) lies in a mailbox folder:
+    // "<uuid>/Data/<digits>/Messages/<number>.emlx", the digits being one folder
+    // per decimal digit of number div 1000, least significant first ("0" below
+    // 1000). Without a UUID the path starts at the digits.
+    static QString mailboxMessagePath(const QString &uuid, qint64 number);
+    // The folder of that path.
+    static QString mailboxMessageFolder(const QString &uuid, qint64 number);
 };

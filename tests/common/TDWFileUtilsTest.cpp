@@ -124,6 +124,28 @@ TEST(TDWFileUtils, CreatesNumberedDirectoriesPastAnythingInTheWay)
     EXPECT_EQ(TDWFileUtils::createDirectoryIn(nested, QStringLiteral("Deep"), nullptr), QDir(nested).filePath(QStringLiteral("Deep")));
 }
 
+TEST(TDWFileUtils, NumbersMailboxFoldersBeforeTheirExtension)
+{
+    const QString parent = tdwtest::freshDir();
+    struct Row
+    {
+        const char *title;
+        const char *expectedName;
+    };
+    // A title that already ends in the extension keeps it once; a dot inside
+    // the title is not taken for the extension.
+    const Row rows[] = {{"Inbox", "Inbox.mbox"},    {"Inbox", "Inbox-1.mbox"},     {"Inbox.mbox", "Inbox-2.mbox"},
+                        {"Q1.2024", "Q1.2024.mbox"}, {"Q1.2024", "Q1.2024-1.mbox"}, {"../x", "_..x.mbox"}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.title);
+        TDWError error;
+        const QString path = TDWFileUtils::createDirectoryWithExtensionIn(parent, QString::fromUtf8(row.title), QStringLiteral("mbox"), &error);
+        EXPECT_EQ(path, QDir(parent).filePath(QString::fromUtf8(row.expectedName)));
+        EXPECT_TRUE(QFileInfo(path).isDir());
+        EXPECT_TRUE(error.isNull());
+    }
+}
+
 TEST(TDWFileUtils, ConcurrentCreatorsNeverShareADirectory)
 {
     const QString parent = tdwtest::freshDir();

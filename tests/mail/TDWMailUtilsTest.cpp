@@ -178,6 +178,31 @@ TEST(TDWMailUtils, WritesMailboxFoldersNamedAfterTheFolder)
     EXPECT_EQ(mailboxNamesWrittenIn(folders), expected);
 }
 
+TEST(TDWMailUtils, PlacesMessagesUnderTheirDigitPath)
+{
+    const QString uuid = QStringLiteral("5A4C1B52-0000-4000-8000-000000000001");
+    const std::pair<qint64, QString> rows[] = {
+        {1, QStringLiteral("0/Messages/1.emlx")},         {999, QStringLiteral("0/Messages/999.emlx")},
+        {1000, QStringLiteral("1/Messages/1000.emlx")},   {9999, QStringLiteral("9/Messages/9999.emlx")},
+        {10000, QStringLiteral("0/1/Messages/10000.emlx")}, {12345, QStringLiteral("2/1/Messages/12345.emlx")},
+        {100000, QStringLiteral("0/0/1/Messages/100000.emlx")},
+    };
+    for (const auto &[number, path] : rows) {
+        SCOPED_TRACE(number);
+        EXPECT_EQ(TDWMailUtils::mailboxMessagePath(uuid, number), uuid + QStringLiteral("/Data/") + path);
+        EXPECT_EQ(TDWMailUtils::mailboxMessagePath(QString(), number), path);
+        EXPECT_EQ(TDWMailUtils::mailboxMessageFolder(uuid, number), uuid + QStringLiteral("/Data/") + path.section(QLatin1Char('/'), 0, -2));
+    }
+}
+
+TEST(TDWMailUtils, NamesALabelsMailboxSafely)
+{
+    EXPECT_EQ(TDWMailUtils::mailboxFolderName(QStringLiteral("Work Projects")), QStringLiteral("Work Projects.mbox"));
+    EXPECT_EQ(TDWMailUtils::mailboxFolderName(QStringLiteral("Clients/Acme")), QStringLiteral("ClientsAcme.mbox"));
+    EXPECT_EQ(TDWMailUtils::mailboxFolderName(QStringLiteral("..")), QStringLiteral("_...mbox"));
+    EXPECT_EQ(TDWMailUtils::mailboxFolderName(QStringLiteral("Inbox.mbox")), QStringLiteral("Inbox.mbox"));
+}
+
 TEST(TDWMailUtils, ReportsAMailboxFolderThatCannotBeMade)
 {
     const QString root = tdwtest::freshDir(QStringLiteral("blocked"));

@@ -15,6 +15,9 @@
 #include "dataobjects/TDWEntityFetch.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
+#include "mail/TDWMailUtils.h"
+#include "restore/TDWRecoveryProgress.h"
+#include "restore/TDWRecoveryUserOperation.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWStatusItemMgr.h"
 
@@ -27,6 +30,8 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTest>
+#include <QUuid>
 
 #include <sys/stat.h>
 
@@ -225,6 +230,38 @@ protected:
         return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     }
 
+    // The backed-up latest revisions of the service's files (no folders or groups), as restore items.
+    QList<TDWQueuedRecovery> backedUpFiles(const QString &service) const
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const auto revisions = TDWEntityFetch(*moc, QStringLiteral("DocRev")).where(QStringLiteral("latest = 1 AND exportStatus = 3")).in(store(service)).objects<TDWDocRev>(nullptr);
+        EXPECT_TRUE(revisions) << service.toStdString();
+        QList<TDWQueuedRecovery> items;
+        for (const TDWDocRev::Ptr &revision : revisions ? *revisions : QList<TDWDocRev::Ptr>())
+            if (!revision->doc()->isGrouping())
+                items << TDWQueuedRecovery{QString(), revision->objectID(), QString()};
+        return items;
+    }
+
+    // Runs a restore request through the application's restore queue, with its window, to its end.
+    TDWRecoveryProgress::State restore(const QList<TDWQueuedRecovery> &items, const QString &dest, bool asMailbox, const QString &rootUUID = {})
+    {
+        const auto request = std::make_shared<TDWRecoveryUserOperation>(items, dest, true, QString(), asMailbox, rootUUID);
+        controller->addRecoveryOperation(request);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return request->isFinished() && request->progress()->state() != TDWRecoveryProgress::State::InProgress; },
+                                    RunTimeoutMs));
+        return request->progress()->state();
+    }
+
+    // Debian's interpreter, which has the independent readers (python3-vobject, python3-icalendar).
+    static QString readByPython(const QString &script, const QStringList &files)
+    {
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script} + files);
+        if (!python.waitForFinished(60000))
+            return QStringLiteral("python3 did not finish");
+        return python.exitCode() == 0 ? QString() : QString::fromUtf8(python.readAllStandardError());
+    }
 };
 
 TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothing)
@@ -312,6 +349,75 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
                                     << open.mid(0, 20).join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_TRUE(QFileInfo::exists(QDir(dataFolder()).filePath(QStringLiteral("Store Backups"))));
+}
+
+TEST_F(DemoBackupTest, RestoresTheBackedUpSampleThroughTheApplication)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    const QString backups = TDWFileMgr::backedUpItemsPath();
+
+    // Drive files, contact cards and the calendar into one folder.
+    const QString dest = tdwtest::freshDir(QStringLiteral("restored"));
+    QList<TDWQueuedRecovery> items;
+    for (const QString &service : {QStringLiteral("docs"), QStringLiteral("contacts"), QStringLiteral("calendar")})
+        items << backedUpFiles(service);
+    ASSERT_EQ(restore(items, dest, false), TDWRecoveryProgress::State::Finished);
+    QStringList cards;
+    QStringList calendars;
+    for (const ExpectedFile &expected : expectedServiceFiles(QDir(s_servers->folder()).filePath(QStringLiteral("sample")))) {
+        const QString name = expected.path.section(QLatin1Char('/'), -1);
+        const QString restored = QDir(dest).filePath(name);
+        QFile file(restored);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        QFile backedUp(QDir(backups).filePath(expected.path));
+        ASSERT_TRUE(backedUp.open(QIODevice::ReadOnly)) << expected.path.toStdString();
+        const QByteArray contents = file.readAll();
+        EXPECT_EQ(contents, backedUp.readAll()) << name.toStdString();
+        if (expected.holds.isEmpty())
+            EXPECT_EQ(contents, expected.contents) << name.toStdString();
+        // The backup's files are locked; their copies are the user's to change.
+        EXPECT_FALSE(QFileInfo(backedUp.fileName()).permissions() & QFileDevice::WriteOwner) << expected.path.toStdString();
+        EXPECT_TRUE(QFileInfo(restored).permissions() & QFileDevice::WriteOwner) << name.toStdString();
+        (name.endsWith(QLatin1String(".vcf")) ? cards : calendars) << restored;
+    }
+    calendars = calendars.filter(QStringLiteral(".ics"));
+    EXPECT_EQ(cards.size(), 3);
+    EXPECT_EQ(calendars.size(), 1);
+    EXPECT_EQ(readByPython(QStringLiteral("import sys, vobject\n"
+                                          "for f in sys.argv[1:]:\n"
+                                          "    card = vobject.readOne(open(f, encoding='utf-8').read())\n"
+                                          "    assert card.fn.value, f\n"),
+                           cards),
+              QString());
+    EXPECT_EQ(readByPython(QStringLiteral("import sys, icalendar\n"
+                                          "cal = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read())\n"
+                                          "assert any(str(e.get('SUMMARY')) == 'Call with Bo' for e in cal.walk('VEVENT'))\n"),
+                           calendars),
+              QString());
+
+    // Every message into one mailbox, as the root mailbox's own messages.
+    const QString mailbox = tdwtest::freshDir(QStringLiteral("mailboxes")) + QLatin1Char('/') + TDWMailUtils::mailboxFolderName(QStringLiteral("All Mail"));
+    const QString rootUUID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    ASSERT_TRUE(TDWMailUtils::createMailboxDirectoryAtPath(mailbox, rootUUID));
+    const QList<TDWQueuedRecovery> messages = backedUpFiles(QStringLiteral("mail"));
+    ASSERT_EQ(messages.size(), 400);
+    ASSERT_EQ(restore(messages, mailbox, true, rootUUID), TDWRecoveryProgress::State::Finished);
+    EXPECT_EQ(readByPython(QStringLiteral("import plistlib, sys\n"
+                                          "assert plistlib.load(open(sys.argv[1], 'rb'), fmt=plistlib.FMT_XML) == {'MailboxName': 'All Mail'}\n"),
+                           {mailbox + QStringLiteral("/Info.plist")}),
+              QString());
+    const auto moc = TDWMasterStore::shared().newMoc();
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const auto revision = std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(messages[i].docRevObjectId, nullptr));
+        ASSERT_TRUE(revision);
+        QFile backedUp(QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(revision->filePath()));
+        QFile restored(mailbox + QLatin1Char('/') + TDWMailUtils::mailboxMessagePath(rootUUID, i + 1));
+        ASSERT_TRUE(backedUp.open(QIODevice::ReadOnly) && restored.open(QIODevice::ReadOnly)) << restored.fileName().toStdString();
+        EXPECT_EQ(restored.readAll(), backedUp.readAll()) << restored.fileName().toStdString();
+    }
 }
 
 } // namespace
