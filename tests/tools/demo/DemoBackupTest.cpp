@@ -5,6 +5,8 @@
 // menu; then the files on disk, the stores and the account's status.
 #include "AppTestSupport.h"
 #include "DemoServers.h"
+#include "LaterMetadataModel.h"
+#include "MetadataStoreChecks.h"
 #include "TestBrowser.h"
 #include "TestSupport.h"
 
@@ -73,6 +75,16 @@ QMap<QString, FileState> filesUnder(const QString &folder)
             files.insert(path, {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, quint64(info.st_ino)});
     }
     return files;
+}
+
+// The files of `folder` made, replaced, written or removed between the two states.
+QStringList changedFiles(const QMap<QString, FileState> &before, const QMap<QString, FileState> &after, const QString &folder)
+{
+    QStringList changed;
+    for (const QString &path : QSet<QString>(before.keyBegin(), before.keyEnd()) | QSet<QString>(after.keyBegin(), after.keyEnd()))
+        if (!before.contains(path) || !after.contains(path) || !(before.value(path) == after.value(path)))
+            changed << QDir(folder).relativeFilePath(path);
+    return changed;
 }
 
 // Entries at or below `folder` that anyone but their owner may read, write or
@@ -326,6 +338,14 @@ protected:
         return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     }
 
+    // Ends the application as the tests end it, its folders and settings kept
+    // for the next start.
+    void quitApplication()
+    {
+        AppFixture::TearDown();
+        startupFinished = false;
+    }
+
     static DemoServers *s_servers;
     int runsEnded = 0;
 
@@ -403,10 +423,7 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
         EXPECT_EQ(revisionsAfter.value(service), revisions.value(service))
             << service.toStdString() << " got new revisions in a run with nothing new:\n" << revisionsDescription(service);
     const QMap<QString, FileState> after = filesUnder(backups);
-    QStringList touched;
-    for (const QString &path : QSet<QString>(files.keyBegin(), files.keyEnd()) | QSet<QString>(after.keyBegin(), after.keyEnd()))
-        if (!files.contains(path) || !after.contains(path) || !(files.value(path) == after.value(path)))
-            touched << QDir(backups).relativeFilePath(path);
+    const QStringList touched = changedFiles(files, after, backups);
     EXPECT_TRUE(touched.isEmpty()) << "written, replaced or removed by a run with nothing new:\n"
                                    << touched.join(QLatin1Char('\n')).toStdString();
 
@@ -420,6 +437,72 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
                                     << open.mid(0, 20).join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_TRUE(QFileInfo::exists(QDir(dataFolder()).filePath(QStringLiteral("Store Backups"))));
+}
+
+// After the demo's backup, the next release's model (one attribute and one
+// folded column more) migrates the demo's stores in place at start-up; the
+// application starts on them, and Back Up Now finds nothing new to write.
+TEST_F(DemoBackupTest, TheDemosStoresUpgradeInPlaceAndTheNextBackUpNowWritesNothing)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    const QMap<QString, qint64> revisions = revisionCounts();
+    const QString backups = TDWFileMgr::backedUpItemsPath();
+    const QMap<QString, FileState> files = filesUnder(backups);
+    const QDateTime backedUp = latestIterationEnd();
+    quitApplication();
+
+    const QStringList stores = migrationtest::metadataStoreFiles(TDWFileMgr::dataFilePath());
+    // The master store and one store per service.
+    ASSERT_EQ(stores.size(), 1 + Services.size()) << stores.join(QLatin1Char('\n')).toStdString();
+    QMap<QString, QString> rows;
+    for (const QString &path : stores) {
+        rows.insert(path, migrationtest::tableRowCounts(path));
+        EXPECT_EQ(migrationtest::layoutVersion(path), QStringLiteral("1"));
+    }
+
+    // The next release starts; on the offline scheduler, nothing but the
+    // upgrade writes to the stores before they are looked at.
+    TDWMasterStore::shared().setManagedObjectModel(migrationtest::laterMetadataModel());
+    const auto currentModel = qScopeGuard([] { TDWMasterStore::shared().setManagedObjectModel(nullptr); });
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    EXPECT_TRUE(prompted->errors.isEmpty()) << prompted->errors.join(QLatin1Char('\n')).toStdString();
+    for (const QString &path : stores) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(migrationtest::layoutVersion(path), QStringLiteral("2"));
+        migrationtest::expectSound(path);
+        EXPECT_EQ(migrationtest::tableRowCounts(path), rows.value(path));
+        EXPECT_TRUE(path == stores.first() ? migrationtest::hasColumn(path, QStringLiteral("Account"), QStringLiteral("testNote"))
+                                           : migrationtest::hasColumn(path, QStringLiteral("Doc"), QStringLiteral("testLabel__ci")));
+    }
+    EXPECT_EQ(QDir(dataFolder()).entryList({QStringLiteral("TidewellData_backup_*.sqlite3")}).size(), 1);
+    quitApplication();
+
+    // Started again on the program's own scheduler: Back Up Now, nothing changed on the servers.
+    makeProgramController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    ASSERT_TRUE(controller->windows()->mainWindowController());
+    const int endedBefore = runsEnded;
+    QAction *backUpNow = controller->statusItemMgr()->backUpNowItem();
+    ASSERT_TRUE(backUpNow->isEnabled());
+    backUpNow->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedBefore));
+    EXPECT_GT(latestIterationEnd(), backedUp);
+    expectBackedUp();
+    const QMap<QString, qint64> revisionsAfter = revisionCounts();
+    for (const QString &service : Services)
+        EXPECT_EQ(revisionsAfter.value(service), revisions.value(service))
+            << service.toStdString() << " got new revisions after the upgrade:\n" << revisionsDescription(service);
+    const QMap<QString, FileState> after = filesUnder(backups);
+    const QStringList touched = changedFiles(files, after, backups);
+    EXPECT_TRUE(touched.isEmpty()) << "written, replaced or removed after the upgrade:\n" << touched.join(QLatin1Char('\n')).toStdString();
+    for (const QString &path : stores)
+        migrationtest::expectSound(path);
 }
 
 } // namespace
