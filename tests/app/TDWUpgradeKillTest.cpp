@@ -213,7 +213,7 @@ protected:
             } else {
                 EXPECT_EQ(version, QStringLiteral("2"));
                 ++migrated;
-                EXPECT_EQ(migrationtest::tableRowCounts(path), m_rows.value(store));
+                EXPECT_EQ(migrationtest::tableRowCounts(path).toStdString(), m_rows.value(store).toStdString());
                 EXPECT_TRUE(store.contains(QLatin1String("Auxiliary")) ? migrationtest::hasColumn(path, QStringLiteral("Doc"), QStringLiteral("testLabel__ci"))
                                                                         : migrationtest::hasColumn(path, QStringLiteral("Account"), QStringLiteral("testNote")));
             }
@@ -223,8 +223,8 @@ protected:
     }
 
     // Store files that are neither the user's stores with their logs nor a
-    // whole dated copy of the master store.
-    QStringList leftovers(const QString &root) const
+    // whole dated copy of the master store, one a line.
+    std::string leftovers(const QString &root) const
     {
         QStringList found;
         const QString master = QDir(root).relativeFilePath(dataPath(root));
@@ -245,7 +245,7 @@ protected:
                 continue;
             found.append(name);
         }
-        return found;
+        return found.join(QLatin1Char('\n')).toStdString();
     }
 
     QString m_template;
@@ -266,7 +266,7 @@ TEST_F(TDWUpgradeKill, AKillAtEveryDurableWriteLeavesEachStoreWholeAndTheNextSta
         ASSERT_FALSE(whole.killed);
         ASSERT_TRUE(whole.started);
         EXPECT_EQ(expectEachStoreWhole(reference), m_stores.size());
-        EXPECT_EQ(leftovers(reference), QStringList());
+        EXPECT_EQ(leftovers(reference), "");
         ASSERT_GT(whole.writes, 0);
 
         for (int n = 1; n <= whole.writes; ++n) {
@@ -278,7 +278,7 @@ TEST_F(TDWUpgradeKill, AKillAtEveryDurableWriteLeavesEachStoreWholeAndTheNextSta
             EXPECT_FALSE(next.killed);
             EXPECT_TRUE(next.started);
             EXPECT_EQ(expectEachStoreWhole(root), m_stores.size());
-            EXPECT_EQ(leftovers(root), QStringList());
+            EXPECT_EQ(leftovers(root), "");
         }
     }
 }
@@ -297,13 +297,13 @@ TEST_F(TDWUpgradeKill, AFailedUpgradeStopsWithTheAlertAndLeavesNoFilesOfItsOwn)
         EXPECT_EQ(failed.alerts, 1);
         // The master store goes first and is whole at the new layout; the failing store is as it was.
         EXPECT_EQ(expectEachStoreWhole(root), 1);
-        EXPECT_EQ(leftovers(root), QStringList());
+        EXPECT_EQ(leftovers(root), "");
 
         // A release whose step works carries on from there.
         const ChildRun next = runChild(root, QStringLiteral("in place"), 0);
         EXPECT_TRUE(next.started);
         EXPECT_EQ(expectEachStoreWhole(root), m_stores.size());
-        EXPECT_EQ(leftovers(root), QStringList());
+        EXPECT_EQ(leftovers(root), "");
     }
 }
 

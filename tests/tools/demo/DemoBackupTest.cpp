@@ -475,7 +475,7 @@ TEST_F(DemoBackupTest, TheDemosStoresUpgradeInPlaceAndTheNextBackUpNowWritesNoth
         SCOPED_TRACE(path.toStdString());
         EXPECT_EQ(migrationtest::layoutVersion(path), QStringLiteral("2"));
         migrationtest::expectSound(path);
-        EXPECT_EQ(migrationtest::tableRowCounts(path), rows.value(path));
+        EXPECT_EQ(migrationtest::tableRowCounts(path).toStdString(), rows.value(path).toStdString());
         EXPECT_TRUE(path == stores.first() ? migrationtest::hasColumn(path, QStringLiteral("Account"), QStringLiteral("testNote"))
                                            : migrationtest::hasColumn(path, QStringLiteral("Doc"), QStringLiteral("testLabel__ci")));
     }
