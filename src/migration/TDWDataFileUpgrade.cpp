@@ -4,6 +4,8 @@
 #include "common/TDWSettingsKeys.h"
 #include "migration/TDWMigrationManager.h"
 #include "platform/foundation/TDWLog.h"
+#include "platform/foundation/TDWPrivateFiles.h"
+#include "platform/foundation/TDWSafeFile.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/store/TDWPersistentStore.h"
 #include "platform/store/TDWSqlValueCodec.h"
@@ -18,8 +20,12 @@ std::shared_ptr<TDWPersistentStoreCoordinator> TDWDataFileUpgrade::run(TDWMigrat
     // a rebuild removes it again before making its own.
     TDWStoreLayoutMigrator::removeLeftover(TDWStoreLayoutMigrator::rebuildPath(dataPath));
     const QString backup = backupPath(dataPath, now);
+    // Filled under a temporary name and named only once whole, so a kill
+    // during the copy leaves nothing that passes for a dated copy (the
+    // start-up sweeps the temporary file).
+    TDWSafeFile copy(backup, TDWPrivateFiles::FileMode, TDWSafeFile::Target::CreateOnly);
     TDWError error;
-    if (!TDWPersistentStore::copyFile(dataPath, backup, &error)) {
+    if (!copy.open(&error) || !TDWPersistentStore::copyFile(dataPath, copy.temporaryPath(), &error) || !copy.commit(&error)) {
         tdwLog(QStringLiteral("ERROR: Unable to copy %1 to %2: %3").arg(dataPath, backup, error.localizedDescription()));
         return nullptr;
     }

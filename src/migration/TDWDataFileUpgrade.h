@@ -11,8 +11,9 @@ class TDWMigrationManager;
 
 // The store work of the upgrade window, on its worker thread: clears what an
 // interrupted earlier attempt left, keeps a dated copy of the master store
-// (through SQLite's backup API, so rows still in its log are in the copy; no
-// copy, no upgrade), migrates the stores, and tidies up after a success.
+// (through SQLite's backup API, so rows still in its log are in the copy; named
+// only once whole; no copy, no upgrade), migrates the stores, and tidies up
+// after a success.
 class TDWDataFileUpgrade
 {
 public:

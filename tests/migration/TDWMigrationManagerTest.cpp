@@ -157,7 +157,7 @@ TEST_F(TDWMigrationManagerTest, AFailingStepLeavesItsStoreAsItWasAndNoFilesBehin
     const QStringList before = files(folder).keys();
 
     tdwtest::LogCapture log;
-    TDWMigrationManager manager(laterMetadataModel(true));
+    TDWMigrationManager manager(laterMetadataModel({.failingAccountStoreStep = true}));
     EXPECT_FALSE(manager.migrateFrom(data));
     EXPECT_TRUE(log.contains(QStringLiteral("Exception migrating data: a step that fails")));
     EXPECT_EQ(files(folder).keys(), before);

@@ -1,5 +1,6 @@
 #include "platform/store/TDWPersistentStore.h"
 
+#include "platform/foundation/TDWTestKillPoint.h"
 #include "platform/store/TDWManagedObjectModel.h"
 #include "platform/store/TDWSqliteTransaction.h"
 #include "platform/store/TDWStoreLayoutMigrator.h"
@@ -285,6 +286,7 @@ bool TDWPersistentStore::copyDatabase(TDWSqliteConnection &source, const QString
         }
         // One step copies everything within one read transaction of the source,
         // so the copy is one consistent state even while others write.
+        TDWTestKillPoint::beforeDurableWrite();
         const int rc = sqlite3_backup_step(backup, -1);
         sqlite3_backup_finish(backup);
         if (rc != SQLITE_DONE) {

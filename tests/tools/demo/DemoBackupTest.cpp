@@ -4,6 +4,8 @@
 // (test's) browser, the backup it asks for, and Back Up Now from the status
 // menu; then the files on disk, the stores and the account's status.
 #include "DemoAppFixture.h"
+#include "LaterMetadataModel.h"
+#include "MetadataStoreChecks.h"
 #include "TestSupport.h"
 
 #include "agent/TDWBackupScheduler.h"
@@ -64,6 +66,16 @@ QMap<QString, FileState> filesUnder(const QString &folder)
             files.insert(path, {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, quint64(info.st_ino)});
     }
     return files;
+}
+
+// The files of `folder` made, replaced, written or removed between the two states.
+QStringList changedFiles(const QMap<QString, FileState> &before, const QMap<QString, FileState> &after, const QString &folder)
+{
+    QStringList changed;
+    for (const QString &path : QSet<QString>(before.keyBegin(), before.keyEnd()) | QSet<QString>(after.keyBegin(), after.keyEnd()))
+        if (!before.contains(path) || !after.contains(path) || !(before.value(path) == after.value(path)))
+            changed << QDir(folder).relativeFilePath(path);
+    return changed;
 }
 
 // Entries at or below `folder` that anyone but their owner may read, write or
@@ -262,6 +274,37 @@ protected:
             return QStringLiteral("python3 did not finish");
         return python.exitCode() == 0 ? QString() : QString::fromUtf8(python.readAllStandardError());
     }
+
+    // Back Up Now from the status menu with nothing changed on the servers: the
+    // run goes through to its end and writes nothing new, neither revisions nor
+    // files of the backup folder (made, written, replaced or removed).
+    void expectBackUpNowWritesNothingNew(const QMap<QString, qint64> &revisions, const QMap<QString, FileState> &files, const QDateTime &lastEnded)
+    {
+        const int endedBefore = runsEnded;
+        QAction *backUpNow = controller->statusItemMgr()->backUpNowItem();
+        ASSERT_TRUE(backUpNow->isEnabled());
+        ASSERT_EQ(backUpNow->text(), QStringLiteral("Back Up Now"));
+        backUpNow->trigger();
+        ASSERT_TRUE(waitForRunEnd(endedBefore));
+        EXPECT_GT(latestIterationEnd(), lastEnded);
+        expectBackedUp();
+        const QMap<QString, qint64> revisionsAfter = revisionCounts();
+        for (const QString &service : Services)
+            EXPECT_EQ(revisionsAfter.value(service), revisions.value(service))
+                << service.toStdString() << " got new revisions in a run with nothing new:\n" << revisionsDescription(service);
+        const QString backups = TDWFileMgr::backedUpItemsPath();
+        const QStringList touched = changedFiles(files, filesUnder(backups), backups);
+        EXPECT_TRUE(touched.isEmpty()) << "written, replaced or removed by a run with nothing new:\n"
+                                       << touched.join(QLatin1Char('\n')).toStdString();
+    }
+
+    // Ends the application as the tests end it, its folders and settings kept
+    // for the next start.
+    void quitApplication()
+    {
+        AppFixture::TearDown();
+        startupFinished = false;
+    }
 };
 
 TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothing)
@@ -274,7 +317,6 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
         return;
     // The first run ends with the program's Back Up Now, the first backup of the account.
     ASSERT_TRUE(waitForRunEnd(0));
-    const int endedAfterFirstRun = runsEnded;
 
     // Every All Mail message has a message file the Python checker accepts.
     const QJsonObject mail = mailVerdict();
@@ -318,26 +360,9 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
     ASSERT_TRUE(firstEnded.isValid());
 
     // Back Up Now from the status menu, nothing changed on the servers: nothing new.
-    const QMap<QString, qint64> revisions = revisionCounts();
-    QAction *backUpNow = controller->statusItemMgr()->backUpNowItem();
-    ASSERT_TRUE(backUpNow->isEnabled());
-    ASSERT_EQ(backUpNow->text(), QStringLiteral("Back Up Now"));
-    backUpNow->trigger();
-    ASSERT_TRUE(waitForRunEnd(endedAfterFirstRun));
-    // The run went through to its end, and found nothing to do.
-    EXPECT_GT(latestIterationEnd(), firstEnded);
-    expectBackedUp();
-    const QMap<QString, qint64> revisionsAfter = revisionCounts();
-    for (const QString &service : Services)
-        EXPECT_EQ(revisionsAfter.value(service), revisions.value(service))
-            << service.toStdString() << " got new revisions in a run with nothing new:\n" << revisionsDescription(service);
-    const QMap<QString, FileState> after = filesUnder(backups);
-    QStringList touched;
-    for (const QString &path : QSet<QString>(files.keyBegin(), files.keyEnd()) | QSet<QString>(after.keyBegin(), after.keyEnd()))
-        if (!files.contains(path) || !after.contains(path) || !(files.value(path) == after.value(path)))
-            touched << QDir(backups).relativeFilePath(path);
-    EXPECT_TRUE(touched.isEmpty()) << "written, replaced or removed by a run with nothing new:\n"
-                                   << touched.join(QLatin1Char('\n')).toStdString();
+    expectBackUpNowWritesNothingNew(revisionCounts(), files, firstEnded);
+    if (HasFatalFailure())
+        return;
 
     // Nothing of the backup, the stores, their snapshots, the log or the
     // settings is open to other local users.
@@ -418,6 +443,64 @@ TEST_F(DemoBackupTest, RestoresTheBackedUpSampleThroughTheApplication)
         ASSERT_TRUE(backedUp.open(QIODevice::ReadOnly) && restored.open(QIODevice::ReadOnly)) << restored.fileName().toStdString();
         EXPECT_EQ(restored.readAll(), backedUp.readAll()) << restored.fileName().toStdString();
     }
+}
+
+// After the demo's backup, the next release's model (one attribute and one
+// folded column more) migrates the demo's stores in place at start-up; the
+// application starts on them, and Back Up Now finds nothing new to write.
+// Servers of its own: the first run's sign-in starts from their first state.
+class DemoUpgradeTest : public DemoBackupTest
+{
+};
+
+TEST_F(DemoUpgradeTest, TheDemosStoresUpgradeInPlaceAndTheNextBackUpNowWritesNothing)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    const QMap<QString, qint64> revisions = revisionCounts();
+    const QString backups = TDWFileMgr::backedUpItemsPath();
+    const QMap<QString, FileState> files = filesUnder(backups);
+    const QDateTime backedUp = latestIterationEnd();
+    quitApplication();
+
+    const QStringList stores = migrationtest::metadataStoreFiles(TDWFileMgr::dataFilePath());
+    // The master store and one store per service.
+    ASSERT_EQ(stores.size(), 1 + Services.size()) << stores.join(QLatin1Char('\n')).toStdString();
+    QMap<QString, QString> rows;
+    for (const QString &path : stores) {
+        rows.insert(path, migrationtest::tableRowCounts(path));
+        EXPECT_EQ(migrationtest::layoutVersion(path), QStringLiteral("1"));
+    }
+
+    // The next release starts; on the offline scheduler, nothing but the
+    // upgrade writes to the stores before they are looked at.
+    TDWMasterStore::shared().setManagedObjectModel(migrationtest::laterMetadataModel());
+    const auto currentModel = qScopeGuard([] { TDWMasterStore::shared().setManagedObjectModel(nullptr); });
+    makeController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    EXPECT_TRUE(prompted->errors.isEmpty()) << prompted->errors.join(QLatin1Char('\n')).toStdString();
+    for (const QString &path : stores) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(migrationtest::layoutVersion(path), QStringLiteral("2"));
+        migrationtest::expectSound(path);
+        EXPECT_EQ(migrationtest::tableRowCounts(path).toStdString(), rows.value(path).toStdString());
+        EXPECT_TRUE(path == stores.first() ? migrationtest::hasColumn(path, QStringLiteral("Account"), QStringLiteral("testNote"))
+                                           : migrationtest::hasColumn(path, QStringLiteral("Doc"), QStringLiteral("testLabel__ci")));
+    }
+    EXPECT_EQ(QDir(dataFolder()).entryList({QStringLiteral("TidewellData_backup_*.sqlite3")}).size(), 1);
+    quitApplication();
+
+    // Started again on the program's own scheduler: Back Up Now, nothing changed on the servers.
+    makeProgramController();
+    launch();
+    ASSERT_TRUE(startupFinished);
+    ASSERT_TRUE(controller->windows()->mainWindowController());
+    expectBackUpNowWritesNothingNew(revisions, files, backedUp);
+    for (const QString &path : stores)
+        migrationtest::expectSound(path);
 }
 
 } // namespace
