@@ -8,7 +8,9 @@
 #include "TestBrowser.h"
 #include "TestSupport.h"
 
+#include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupScheduler.h"
+#include "app/TDWDesktopNotifier.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -19,9 +21,13 @@
 #include "dataobjects/TDWStoreMgr.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
+#include "prefs/TDWAccountPrefCellView.h"
+#include "prefs/TDWAccountPrefController.h"
+#include "prefs/TDWTidewellPrefsWindowController.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWAccountFlowController.h"
 #include "ui/TDWAccountViewController.h"
+#include "ui/TDWAuthViewController.h"
 #include "ui/TDWContentView.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWLabelViewController.h"
@@ -29,6 +35,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -326,6 +334,30 @@ protected:
         return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     }
 
+    // Adds a scripted fault to the fake Google server, through its control endpoint.
+    static bool addGoogleFault(const QJsonObject &fault)
+    {
+        // The consent page's address names the fake's plain-HTTP port.
+        QUrl control(s_servers->value(QStringLiteral("TDW_AUTHORIZATION_URL")));
+        control.setPath(QStringLiteral("/_control/fault"));
+        control.setQuery(QString());
+        QProcess python;
+        python.start(QStringLiteral("python3"), {QStringLiteral("-c"),
+                                                 QStringLiteral("import sys, urllib.request\n"
+                                                                "urllib.request.urlopen(urllib.request.Request(sys.argv[1], data=sys.argv[2].encode(), "
+                                                                "headers={'Content-Type': 'application/json'}), timeout=30).read()"),
+                                                 control.toString(), QString::fromUtf8(QJsonDocument(fault).toJson(QJsonDocument::Compact))});
+        return python.waitForFinished(60000) && python.exitCode() == 0;
+    }
+
+    // The row of the preferences' Google Accounts pane for the account, once the keyring's answer is in.
+    static TDWAccountPrefCellView *accountRow(TDWAccountPrefController *pane)
+    {
+        if (!QTest::qWaitFor([pane] { return pane->signInState(Address) != TDWAccountPrefController::SignIn::Unknown; }, RunTimeoutMs))
+            return nullptr;
+        return pane->rowView(int(pane->accountUsernames().indexOf(Address)));
+    }
+
     static DemoServers *s_servers;
     int runsEnded = 0;
 
@@ -420,6 +452,82 @@ TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothin
                                     << open.mid(0, 20).join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_TRUE(QFileInfo::exists(QDir(dataFolder()).filePath(QStringLiteral("Store Backups"))));
+}
+
+// Google refuses the account's sign-in: the preferences show "Login required",
+// the desktop notice leads to the account's sign-in sheet, and signing in
+// again through the browser makes the account whole, backed up by the next run.
+TEST_F(DemoBackupTest, ARefusedSignInIsMadeGoodAgainFromThePreferences)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+
+    // The account and its services, in grey.
+    controller->windows()->showPrefsWindow();
+    auto *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+    TDWAccountPrefController *pane = prefs->accountPrefsViewController();
+    ASSERT_EQ(pane->accountUsernames(), QStringList{Address});
+    TDWAccountPrefCellView *row = accountRow(pane);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->servicesField()->text(), QStringLiteral("Gmail, Drive, Contacts, Calendar, Tasks"));
+    EXPECT_FALSE(row->servicesTextIsAlert());
+
+    // The access token has run out and Google refuses the refresh token.
+    ASSERT_TRUE(addGoogleFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")},
+                                           {QStringLiteral("status"), 400},
+                                           {QStringLiteral("error"), QStringLiteral("invalid_grant")}}));
+    const std::shared_ptr<TDWCredential> credential = TDWKeychainMgr::keychainMgr()->credentialForUsername(Address);
+    ASSERT_TRUE(credential);
+    credential->setAccessTokenExpires(QDateTime::currentDateTimeUtc().addSecs(-3600));
+    const int endedBefore = runsEnded;
+    controller->statusItemMgr()->backUpNowItem()->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedBefore));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        row = pane->rowView(0);
+        return row && row->servicesField()->text() == QStringLiteral("Login required");
+    }, RunTimeoutMs));
+    EXPECT_TRUE(row->servicesTextIsAlert());
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        EXPECT_EQ(controller->statusMgr()->statusForAccount(TDWAccount::byUsername(Address, *moc, nullptr), QStringLiteral("mail"), *moc),
+                  TDWStatusMgr::LoginRequired);
+    }
+
+    // The desktop notice clicked: "accounts", with the sign-in sheet of the account.
+    tdwtest::RecordingUrlHandler browser;
+    ASSERT_TRUE(controller->notifier());
+    emit controller->notifier()->activated(
+        {{QStringLiteral("notificationType"), QStringLiteral("loginrequired")}, {QStringLiteral("accountUsername"), Address}});
+    EXPECT_EQ(prefs->currentIdentifier(), QStringLiteral("accounts"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountFlowController() && pane->accountFlowController()->authViewController(); }, RunTimeoutMs));
+    EXPECT_EQ(prefs->attachedSheet(), pane->accountSheet());
+    if (const char *pictures = std::getenv("TDW_PICTURES"))
+        pane->accountSheet()->grab().save(QDir(QString::fromLocal8Bit(pictures)).filePath(QStringLiteral("resignin-sheet.png")));
+
+    // Signing in again in the browser, then the label step.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
+    EXPECT_EQ(tdwtest::TestBrowser::answerConsent(browser.opened.first(), QStringLiteral("allow")).response.statusCode(), 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const TDWLabelViewController *labels = pane->accountFlowController() ? pane->accountFlowController()->labelViewController() : nullptr;
+        return labels && TDWContentView::current(pane->accountSheet()) == labels->view();
+    }, RunTimeoutMs));
+    auto *labelsContinue = TDWContentView::current(pane->accountSheet())->findChild<QPushButton *>(QStringLiteral("continue"));
+    ASSERT_TRUE(labelsContinue);
+    labelsContinue->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pane->accountSheet()->isVisible(); }, RunTimeoutMs));
+
+    // The row and the status menu are well again, and the next Back Up Now succeeds.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        row = pane->rowView(0);
+        return row && !row->servicesTextIsAlert() && row->servicesField()->text().startsWith(QStringLiteral("Gmail"));
+    }, RunTimeoutMs));
+    EXPECT_FALSE(TDWKeychainMgr::keychainMgr()->credentialForUsername(Address)->refreshTokenInvalid());
+    const int endedAfterRefusal = runsEnded;
+    controller->statusItemMgr()->backUpNowItem()->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedAfterRefusal));
+    expectBackedUp();
 }
 
 } // namespace
