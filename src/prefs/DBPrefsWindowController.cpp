@@ -215,7 +215,8 @@ void DBPrefsWindowController::crossFadeView(QWidget *, QWidget *newView)
     connect(group, &QAbstractAnimation::finished, this, [newView = QPointer<QWidget>(newView)] {
         if (newView) {
             newView->setGraphicsEffect(nullptr);
-            newView->focusNextChild();
+            if (QWidget *next = newView->nextInFocusChain())
+                next->setFocus();
         }
     });
     m_viewAnimation = group;

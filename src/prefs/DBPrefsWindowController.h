@@ -1,20 +1,20 @@
 #pragma once
 
+#include <QAbstractAnimation>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 #include <memory>
 
-class QAbstractAnimation;
 class QAction;
 class QActionGroup;
 class QIcon;
 class QStackedWidget;
 class QToolBar;
-class QWidget;
 
 // A preferences window: one pane per toolbar item, the toolbar's items
 // exclusive, the panes in a stack under it; the window takes each pane's size

@@ -74,7 +74,13 @@ TDWAccountPrefController::TDWAccountPrefController()
         center.addObserver(QString::fromLatin1(name), [this](const TDWNotification &n) { accountUpdated(usernameOf(n)); }, this);
 }
 
-TDWAccountPrefController::~TDWAccountPrefController() = default;
+TDWAccountPrefController::~TDWAccountPrefController()
+{
+    // The flow's views leave the sheet before the sheet goes.
+    m_accountFlowController.reset();
+    delete m_accountSheet;
+    delete m_deleteConfirmationWindowController;
+}
 
 void TDWAccountPrefController::loadAccountUsernameList()
 {

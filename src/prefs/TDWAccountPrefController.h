@@ -1,7 +1,9 @@
 #pragma once
 
+#include "prefs/TDWAccountDeleteConfirmationWindowController.h"
 #include "ui/TDWAccountViewDelegate.h"
 
+#include <QDialog>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -11,10 +13,7 @@
 
 #include <memory>
 
-class QDialog;
 class QPushButton;
-class QWidget;
-class TDWAccountDeleteConfirmationWindowController;
 class TDWAccountFlowController;
 class TDWAccountPrefCellView;
 class TDWAccountTable;

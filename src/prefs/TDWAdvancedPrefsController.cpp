@@ -199,7 +199,11 @@ TDWAdvancedPrefsController::TDWAdvancedPrefsController()
     connect(defaults(), &TDWUserDefaults::changed, this, &TDWAdvancedPrefsController::defaultsChanged, Qt::QueuedConnection);
 }
 
-TDWAdvancedPrefsController::~TDWAdvancedPrefsController() = default;
+TDWAdvancedPrefsController::~TDWAdvancedPrefsController()
+{
+    // The sheet lives on the window, which outlives the pane.
+    delete m_ruleSheet;
+}
 
 void TDWAdvancedPrefsController::fillControls()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "prefs/TDWRuleSheetController.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -10,7 +12,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
-class TDWRuleSheetController;
 
 // The Advanced pane: how often backups run and whether an incomplete backup
 // is retried hourly, the Gmail rate, the Google Drive time-out and parallel

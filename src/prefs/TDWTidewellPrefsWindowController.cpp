@@ -1,9 +1,5 @@
 #include "prefs/TDWTidewellPrefsWindowController.h"
 
-#include "prefs/TDWAccountPrefController.h"
-#include "prefs/TDWAdvancedPrefsController.h"
-#include "prefs/TDWGeneralPrefsController.h"
-
 #include <QApplication>
 #include <QIcon>
 #include <QStyle>

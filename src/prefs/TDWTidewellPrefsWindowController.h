@@ -1,14 +1,13 @@
 #pragma once
 
 #include "prefs/DBPrefsWindowController.h"
+#include "prefs/TDWAccountPrefController.h"
+#include "prefs/TDWAdvancedPrefsController.h"
+#include "prefs/TDWGeneralPrefsController.h"
 #include "prefs/TDWPrefsEnvironment.h"
 
 #include <QPointer>
 #include <QString>
-
-class TDWAccountPrefController;
-class TDWAdvancedPrefsController;
-class TDWGeneralPrefsController;
 
 // The application's preferences window: the Google Accounts, General and
 // Advanced panes ("accounts", "general", "advanced"), each made afresh at

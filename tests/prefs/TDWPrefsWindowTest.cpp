@@ -41,6 +41,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -529,6 +530,27 @@ TEST_F(TDWPrefsWindowTest, RestartStartsTheNewInstanceThenQuits)
     prefs->generalPrefsController()->handleRestartClick();
     EXPECT_EQ(started, 2);
     EXPECT_EQ(quits, 1);
+}
+
+// Each pane, the window sized to it under the toolbar.
+TEST_F(TDWPrefsWindowTest, Pictures)
+{
+    const QStringList users = launchWith({Alice, Bob});
+    storeCredential(users[0], false);
+    storeCredential(users[1], true);
+    Prefs *prefs = openPrefs();
+    rowText(accounts(prefs), users[1]);
+    const QString folder = qEnvironmentVariable("TDW_PICTURE_DIR");
+    for (const QString &identifier : prefs->toolbarIdentifiers()) {
+        prefs->toolbarItem(identifier)->setChecked(true);
+        prefs->displayViewForIdentifier(identifier, false);
+        QWidget *pane = prefs->toolbarView(identifier);
+        EXPECT_GE(prefs->window()->height(), pane->sizeHint().height() + prefs->toolbar()->sizeHint().height()) << identifier.toStdString();
+        const QPixmap picture = prefs->window()->grab();
+        EXPECT_FALSE(picture.isNull());
+        if (!folder.isEmpty())
+            EXPECT_TRUE(picture.save(QDir(folder).filePath(QStringLiteral("prefs-%1.png").arg(identifier))));
+    }
 }
 
 // The stand-ins for the old instance: one that ends after 3 s, one that never does.

@@ -503,8 +503,8 @@ TEST_F(DemoBackupTest, ARefusedSignInIsMadeGoodAgainFromThePreferences)
     EXPECT_EQ(prefs->currentIdentifier(), QStringLiteral("accounts"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountFlowController() && pane->accountFlowController()->authViewController(); }, RunTimeoutMs));
     EXPECT_EQ(prefs->attachedSheet(), pane->accountSheet());
-    if (const char *pictures = std::getenv("TDW_PICTURES"))
-        pane->accountSheet()->grab().save(QDir(QString::fromLocal8Bit(pictures)).filePath(QStringLiteral("resignin-sheet.png")));
+    if (const QString pictures = qEnvironmentVariable("TDW_PICTURE_DIR"); !pictures.isEmpty())
+        EXPECT_TRUE(pane->accountSheet()->grab().save(QDir(pictures).filePath(QStringLiteral("prefs-resignin-sheet.png"))));
 
     // Signing in again in the browser, then the label step.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
