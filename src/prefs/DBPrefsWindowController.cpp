@@ -183,7 +183,7 @@ void DBPrefsWindowController::displayViewForIdentifier(const QString &identifier
         return;
     }
     view->setGraphicsEffect(nullptr);
-    m_window->resize(frameSizeForView(view));
+    m_window->resize(frameSizeForCurrentView());
 }
 
 void DBPrefsWindowController::makeCurrentPage(QWidget *view)
@@ -210,7 +210,7 @@ void DBPrefsWindowController::crossFadeView(QWidget *, QWidget *newView)
     auto *resize = new QPropertyAnimation(m_window.get(), "size", group);
     resize->setDuration(duration);
     resize->setStartValue(m_window->size());
-    resize->setEndValue(frameSizeForView(newView));
+    resize->setEndValue(frameSizeForCurrentView());
     resize->setEasingCurve(QEasingCurve::InOutQuad);
     connect(group, &QAbstractAnimation::finished, this, [newView = QPointer<QWidget>(newView)] {
         if (newView) {
@@ -223,12 +223,12 @@ void DBPrefsWindowController::crossFadeView(QWidget *, QWidget *newView)
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-QSize DBPrefsWindowController::frameSizeForView(QWidget *view) const
+QSize DBPrefsWindowController::frameSizeForCurrentView() const
 {
-    // The toolbar above the pane; the window's top edge stays where it is, as resizing keeps the position.
-    const QSize pane = view->sizeHint().expandedTo(view->minimumSizeHint());
-    const QSize bar = m_toolbar->sizeHint();
-    return {std::max(pane.width(), bar.width()), pane.height() + bar.height()};
+    // The toolbar above the pane (the other panes count for nothing); the
+    // window's top edge stays where it is, as resizing keeps the position.
+    m_window->layout()->invalidate();
+    return m_window->layout()->totalSizeHint().expandedTo(m_window->layout()->totalMinimumSize());
 }
 
 bool DBPrefsWindowController::eventFilter(QObject *watched, QEvent *event)

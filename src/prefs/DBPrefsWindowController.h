@@ -75,7 +75,8 @@ private:
     void windowDidLoad();
     void reconfigureToolbar();
     void crossFadeView(QWidget *oldView, QWidget *newView);
-    QSize frameSizeForView(QWidget *view) const;
+    // The window's size for the pane shown.
+    QSize frameSizeForCurrentView() const;
     void makeCurrentPage(QWidget *view);
 
     std::unique_ptr<QWidget> m_window;

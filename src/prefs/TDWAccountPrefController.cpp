@@ -97,7 +97,7 @@ void TDWAccountPrefController::loadAccountUsernameList()
 void TDWAccountPrefController::reloadTable()
 {
     const QString selected = selectedUsername();
-    m_tableView->clearContents();
+    m_tableView->setRowCount(0);
     m_tableView->setRowCount(int(m_accountUsernames.size()));
     for (int row = 0; row < m_accountUsernames.size(); ++row)
         reloadRow(row);
@@ -121,8 +121,13 @@ void TDWAccountPrefController::reloadRow(int row)
                 if (account->enabledForService(service.id))
                     labels << service.serviceLabel;
     }
-    auto *cell = new TDWAccountPrefCellView(username);
-    connect(cell, &TDWAccountPrefCellView::editClicked, this, &TDWAccountPrefController::handleEditClick);
+    // Updated in place: a replaced row view would linger until the event loop deletes it.
+    TDWAccountPrefCellView *cell = rowView(row);
+    if (!cell || cell->objectValue() != username) {
+        cell = new TDWAccountPrefCellView(username);
+        connect(cell, &TDWAccountPrefCellView::editClicked, this, &TDWAccountPrefController::handleEditClick);
+        m_tableView->setCellWidget(row, 0, cell);
+    }
     const SignIn signIn = signInState(username);
     if (labels.isEmpty())
         cell->setServicesText(tr("Disabled"), false);
@@ -132,7 +137,6 @@ void TDWAccountPrefController::reloadRow(int row)
         cell->setServicesText(tr("Keyring unavailable"), false);
     else
         cell->setServicesText(labels.join(QStringLiteral(", ")), false);
-    m_tableView->setCellWidget(row, 0, cell);
     if (!m_signIn.contains(username))
         lookUpSignIn(username);
 }
