@@ -80,7 +80,9 @@ void DBPrefsWindowController::addView(QWidget *view, const QString &identifier, 
     m_toolbarIdentifiers.insert(index, identifier);
     m_toolbarViews.insert(identifier, view);
     m_toolbarItems.insert(identifier, item);
-    // Only the pane shown counts for the window's size.
+    // Only the pane shown counts for the window's size. (A pane's size may
+    // not depend on its width: the stack would take the height another pane
+    // asks for at that width.)
     view->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     m_contentSubview->addWidget(view);
 }

@@ -2,7 +2,6 @@
 
 #include <QGridLayout>
 #include <QLabel>
-#include <QPalette>
 #include <QToolButton>
 
 TDWAccountPrefCellView::TDWAccountPrefCellView(const QString &username, QWidget *parent)
@@ -36,7 +35,5 @@ void TDWAccountPrefCellView::setServicesText(const QString &text, bool alert)
 {
     m_alert = alert;
     m_servicesField->setText(text);
-    QPalette palette = m_servicesField->palette();
-    palette.setColor(QPalette::WindowText, alert ? QColor(Qt::red) : QColor(Qt::gray));
-    m_servicesField->setPalette(palette);
+    m_servicesField->setStyleSheet(alert ? QStringLiteral("color: red;") : QStringLiteral("color: gray;"));
 }

@@ -116,7 +116,6 @@ TDWAdvancedPrefsController::TDWAdvancedPrefsController()
     m_linkToDifferentDirectoryButton->setObjectName(QStringLiteral("linkToDifferentDirectoryButton"));
     m_startNewDirectoryButton->setObjectName(QStringLiteral("startNewDirectoryButton"));
     m_backupInProgressLabel->setObjectName(QStringLiteral("backupInProgressLabel"));
-    m_backupInProgressLabel->setWordWrap(true);
     m_editRulesButton->setObjectName(QStringLiteral("editRulesButton"));
 
     // One item per retrieval rate of the service table, slowest first.

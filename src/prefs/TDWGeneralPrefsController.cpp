@@ -60,7 +60,6 @@ TDWGeneralPrefsController::TDWGeneralPrefsController()
 
     auto *lockNote = new QLabel(tr("Locked files are read-only. You can still delete them, as their owner."));
     lockNote->setObjectName(QStringLiteral("lockBackupFilesNote"));
-    lockNote->setWordWrap(true);
     QFont small = lockNote->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
     lockNote->setFont(small);

@@ -546,6 +546,9 @@ TEST_F(TDWPrefsWindowTest, Pictures)
         prefs->displayViewForIdentifier(identifier, false);
         QWidget *pane = prefs->toolbarView(identifier);
         EXPECT_GE(prefs->window()->height(), pane->sizeHint().height() + prefs->toolbar()->sizeHint().height()) << identifier.toStdString();
+        // The pane is not cut off at the bottom.
+        EXPECT_GE(pane->height(), pane->sizeHint().height()) << identifier.toStdString();
+        EXPECT_GE(pane->height(), pane->minimumSizeHint().height()) << identifier.toStdString();
         const QPixmap picture = prefs->window()->grab();
         EXPECT_FALSE(picture.isNull());
         if (!folder.isEmpty())
