@@ -229,6 +229,8 @@ QSize DBPrefsWindowController::frameSizeForCurrentView() const
 {
     // The toolbar above the pane (the other panes count for nothing); the
     // window's top edge stays where it is, as resizing keeps the position.
+    // Pending changes of the panes' own layouts (controls shown or hidden) first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     m_window->layout()->invalidate();
     return m_window->layout()->totalSizeHint().expandedTo(m_window->layout()->totalMinimumSize());
 }

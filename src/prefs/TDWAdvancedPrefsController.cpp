@@ -19,7 +19,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,8 +154,7 @@ TDWAdvancedPrefsController::TDWAdvancedPrefsController()
     form->addRow(tr("Back up calendars:"), calendars);
     form->addRow(tr("Google Drive, Contacts, Calendar:"), m_editRulesButton);
 
-    auto *folderBox = new QGroupBox(tr("Backup folder"));
-    auto *folder = new QVBoxLayout(folderBox);
+    auto *folder = new QVBoxLayout;
     folder->addWidget(m_locationField);
     auto *folderButtons = new QHBoxLayout;
     for (QPushButton *button : {m_changeLocationButton, m_resetLocationButton, m_revealInFinderButton, m_linkToDifferentDirectoryButton,
@@ -166,9 +164,10 @@ TDWAdvancedPrefsController::TDWAdvancedPrefsController()
     folder->addLayout(folderButtons);
     folder->addWidget(m_backupInProgressLabel);
 
+    form->addRow(tr("Backup folder:"), folder);
+
     auto *layout = new QVBoxLayout(m_view);
     layout->addLayout(form);
-    layout->addWidget(folderBox);
     layout->addStretch();
     m_view->setMinimumWidth(600);
 

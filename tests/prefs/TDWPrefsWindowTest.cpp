@@ -39,6 +39,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPixmap>
@@ -549,6 +550,8 @@ TEST_F(TDWPrefsWindowTest, Pictures)
         // The pane is not cut off at the bottom.
         EXPECT_GE(pane->height(), pane->sizeHint().height()) << identifier.toStdString();
         EXPECT_GE(pane->height(), pane->minimumSizeHint().height()) << identifier.toStdString();
+        // The pane's controls are laid out from the event loop.
+        QTest::qWait(100);
         const QPixmap picture = prefs->window()->grab();
         EXPECT_FALSE(picture.isNull());
         if (!folder.isEmpty())
