@@ -554,8 +554,9 @@ TEST_F(TDWPrefsWindowTest, Pictures)
         QTest::qWait(100);
         const QPixmap picture = prefs->window()->grab();
         EXPECT_FALSE(picture.isNull());
-        if (!folder.isEmpty())
+        if (!folder.isEmpty()) {
             EXPECT_TRUE(picture.save(QDir(folder).filePath(QStringLiteral("prefs-%1.png").arg(identifier))));
+        }
     }
 }
 

@@ -22,7 +22,11 @@
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
 #include "prefs/TDWAccountPrefCellView.h"
+#include "prefs/TDWAccountDeleteConfirmationWindowController.h"
 #include "prefs/TDWAccountPrefController.h"
+#include "prefs/TDWAccountTable.h"
+#include "prefs/TDWAdvancedPrefsController.h"
+#include "prefs/TDWRuleSheetController.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWAccountFlowController.h"
@@ -35,6 +39,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QDialog>
 #include <QLabel>
 #include <QDirIterator>
@@ -503,8 +509,9 @@ TEST_F(DemoBackupTest, ARefusedSignInIsMadeGoodAgainFromThePreferences)
     EXPECT_EQ(prefs->currentIdentifier(), QStringLiteral("accounts"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountFlowController() && pane->accountFlowController()->authViewController(); }, RunTimeoutMs));
     EXPECT_EQ(prefs->attachedSheet(), pane->accountSheet());
-    if (const QString pictures = qEnvironmentVariable("TDW_PICTURE_DIR"); !pictures.isEmpty())
+    if (const QString pictures = qEnvironmentVariable("TDW_PICTURE_DIR"); !pictures.isEmpty()) {
         EXPECT_TRUE(pane->accountSheet()->grab().save(QDir(pictures).filePath(QStringLiteral("prefs-resignin-sheet.png"))));
+    }
 
     // Signing in again in the browser: the sheet closes once the account is saved.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
@@ -521,6 +528,48 @@ TEST_F(DemoBackupTest, ARefusedSignInIsMadeGoodAgainFromThePreferences)
     controller->statusItemMgr()->backUpNowItem()->trigger();
     ASSERT_TRUE(waitForRunEnd(endedAfterRefusal));
     expectBackedUp();
+}
+
+// From the preferences: an exclusion rule stored through the Advanced pane's
+// sheet, and the account disabled through the confirmation sheet.
+TEST_F(DemoBackupTest, TheRuleSheetAndTheDisableSheetFromThePreferences)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    controller->windows()->showPrefsWindow();
+    auto *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+
+    // "Name contains Planting" from the Advanced pane's rule sheet.
+    prefs->toolbarItem(QStringLiteral("advanced"))->trigger();
+    prefs->advancedPrefsController()->editRulesButton()->click();
+    TDWRuleSheetController *rules = prefs->advancedPrefsController()->ruleSheet();
+    ASSERT_TRUE(rules);
+    TDWRuleRowWidget *row = rules->addRow();
+    row->fieldPopUp()->setCurrentIndex(0);
+    row->operatorPopUp()->setCurrentIndex(row->operatorPopUp()->findText(QStringLiteral("contains")));
+    row->textField()->setText(QStringLiteral("Planting"));
+    rules->rulesOkButton()->click();
+    EXPECT_FALSE(rules->isVisible());
+    EXPECT_EQ(TDWPredicate::parse(TDWUserDefaults::standard()->stringForKey(QStringLiteral("dontbackuppredicate"))),
+              TDWPredicate::parse(QStringLiteral("title CONTAINS[cd] \"Planting\"")));
+
+    // Disable from the Google Accounts pane: every service off, the row says so.
+    prefs->toolbarItem(QStringLiteral("accounts"))->trigger();
+    TDWAccountPrefController *pane = prefs->accountPrefsViewController();
+    pane->tableView()->selectRow(0);
+    QKeyEvent deleteKey(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QCoreApplication::sendEvent(pane->tableView(), &deleteKey);
+    ASSERT_TRUE(pane->deleteConfirmationWindowController());
+    EXPECT_EQ(prefs->attachedSheet(), pane->deleteConfirmationWindowController());
+    pane->deleteConfirmationWindowController()->disableButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        TDWAccountPrefCellView *cell = pane->rowView(0);
+        return cell && cell->servicesField()->text() == QStringLiteral("Disabled");
+    }, RunTimeoutMs));
+    const auto moc = TDWMasterStore::shared().newMoc();
+    EXPECT_FALSE(TDWAccount::byUsername(Address, *moc, nullptr)->enabledForAnyService());
 }
 
 } // namespace
