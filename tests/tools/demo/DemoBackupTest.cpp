@@ -341,18 +341,21 @@ protected:
     }
 
     // Adds a scripted fault to the fake Google server, through its control endpoint.
-    static bool addGoogleFault(const QJsonObject &fault)
+    static bool addGoogleFault(const QJsonObject &fault) { return postGoogleControl(QStringLiteral("/_control/fault"), fault); }
+
+    // Posts to a control endpoint of the fake Google server.
+    static bool postGoogleControl(const QString &path, const QJsonObject &body)
     {
         // The consent page's address names the fake's plain-HTTP port.
         QUrl control(s_servers->value(QStringLiteral("TDW_AUTHORIZATION_URL")));
-        control.setPath(QStringLiteral("/_control/fault"));
+        control.setPath(path);
         control.setQuery(QString());
         QProcess python;
         python.start(QStringLiteral("python3"), {QStringLiteral("-c"),
                                                  QStringLiteral("import sys, urllib.request\n"
                                                                 "urllib.request.urlopen(urllib.request.Request(sys.argv[1], data=sys.argv[2].encode(), "
                                                                 "headers={'Content-Type': 'application/json'}), timeout=30).read()"),
-                                                 control.toString(), QString::fromUtf8(QJsonDocument(fault).toJson(QJsonDocument::Compact))});
+                                                 control.toString(), QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact))});
         return python.waitForFinished(60000) && python.exitCode() == 0;
     }
 
@@ -570,6 +573,44 @@ TEST_F(DemoBackupTest, TheRuleSheetAndTheDisableSheetFromThePreferences)
     }, RunTimeoutMs));
     const auto moc = TDWMasterStore::shared().newMoc();
     EXPECT_FALSE(TDWAccount::byUsername(Address, *moc, nullptr)->enabledForAnyService());
+}
+
+// A second account added through the Google Accounts pane is backed up by the next run.
+TEST_F(DemoBackupTest, ASecondAccountAddedFromThePreferencesIsBackedUp)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    // A second user of the fake Google server, with an empty Drive.
+    const QString second = QStringLiteral("second@example.com");
+    ASSERT_TRUE(postGoogleControl(QStringLiteral("/_control/account"), QJsonObject{{QStringLiteral("email"), second}}));
+
+    controller->windows()->showPrefsWindow();
+    auto *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+    TDWAccountPrefController *pane = prefs->accountPrefsViewController();
+    tdwtest::RecordingUrlHandler browser;
+    pane->addButton()->click();
+    ASSERT_TRUE(pane->accountFlowController());
+    QWidget *view = TDWContentView::current(pane->accountSheet());
+    ASSERT_TRUE(view);
+    view->findChild<QLineEdit *>(QStringLiteral("usernameField"))->setText(second);
+    for (QCheckBox *service : view->findChildren<QCheckBox *>())
+        if (Services.contains(service->objectName()))
+            service->setChecked(service->objectName() == QLatin1String("docs"));
+    view->findChild<QPushButton *>(QStringLiteral("continue"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
+    EXPECT_EQ(tdwtest::TestBrowser::answerConsent(browser.opened.first(), QStringLiteral("allow")).response.statusCode(), 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pane->accountSheet()->isVisible(); }, RunTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountUsernames() == (QStringList{Address, second}); }, RunTimeoutMs));
+
+    const int endedBefore = runsEnded;
+    controller->statusItemMgr()->backUpNowItem()->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedBefore));
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const TDWAccount::Ptr account = TDWAccount::byUsername(second, *moc, nullptr);
+    ASSERT_TRUE(account);
+    EXPECT_EQ(controller->statusMgr()->statusForAccount(account, QStringLiteral("docs"), *moc), TDWStatusMgr::BackedUp);
 }
 
 } // namespace
