@@ -534,7 +534,7 @@ TEST_F(DemoBackupTest, ARefusedSignInIsMadeGoodAgainFromThePreferences)
 }
 
 // From the preferences: an exclusion rule stored through the Advanced pane's
-// sheet, and the account disabled through the confirmation sheet.
+// sheet, and the account disabled, then deleted, through the confirmation sheet.
 TEST_F(DemoBackupTest, TheRuleSheetAndTheDisableSheetFromThePreferences)
 {
     goThroughFirstRun();
@@ -571,8 +571,33 @@ TEST_F(DemoBackupTest, TheRuleSheetAndTheDisableSheetFromThePreferences)
         TDWAccountPrefCellView *cell = pane->rowView(0);
         return cell && cell->servicesField()->text() == QStringLiteral("Disabled");
     }, RunTimeoutMs));
-    const auto moc = TDWMasterStore::shared().newMoc();
-    EXPECT_FALSE(TDWAccount::byUsername(Address, *moc, nullptr)->enabledForAnyService());
+    QStringList stores;
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWAccount::Ptr account = TDWAccount::byUsername(Address, *moc, nullptr);
+        ASSERT_TRUE(account);
+        EXPECT_FALSE(account->enabledForAnyService());
+        stores = TDWStoreMgr::storeFilenames(*account);
+    }
+    ASSERT_FALSE(stores.isEmpty());
+
+    // Delete through the same sheet (a disabled account can only be deleted):
+    // its stores, its folders under each service folder and its credential go.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prefs->attachedSheet(); }, RunTimeoutMs));
+    pane->tableView()->selectRow(0);
+    QCoreApplication::sendEvent(pane->tableView(), &deleteKey);
+    ASSERT_TRUE(pane->deleteConfirmationWindowController());
+    EXPECT_FALSE(pane->deleteConfirmationWindowController()->disableButton()->isVisible());
+    pane->deleteConfirmationWindowController()->deleteButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountUsernames().isEmpty(); }, RunTimeoutMs));
+    for (const QString &file : stores)
+        EXPECT_FALSE(QFileInfo::exists(TDWStoreMgr::pathForStoreFilename(file))) << file.toStdString();
+    for (const QString &service : Services)
+        EXPECT_FALSE(QFileInfo::exists(QDir(TDWFileMgr::backedUpItemsPathForService(service)).filePath(QStringLiteral("demo at example dot com"))))
+            << service.toStdString();
+    TDWKeychainLookup outcome = TDWKeychainLookup::Found;
+    EXPECT_FALSE(TDWKeychainMgr::keychainMgr()->credentialForUsername(Address, &outcome));
+    EXPECT_EQ(outcome, TDWKeychainLookup::NotFound);
 }
 
 // A second account added through the Google Accounts pane is backed up by the next run.
