@@ -33,12 +33,15 @@
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/http/TDWHttpOperation.h"
+#include "prefs/TDWRelaunch.h"
+#include "prefs/TDWTidewellPrefsWindowController.h"
 #include "status/TDWActivityMonitor.h"
 #include "status/TDWStatusMgr.h"
 #include "ui/TDWFirstTimeUserController.h"
 #include "ui/TDWMainWindowController.h"
 #include "ui/TDWStatusItemMgr.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -86,12 +89,26 @@ TDWAppController::TDWAppController(std::unique_ptr<TDWAppPrompts> prompts, QObje
 {
     g_shared = this;
     connect(m_quitFlow.get(), &TDWQuitFlow::approved, this, [this] { stop(EXIT_SUCCESS); });
+    // What the preferences act on; the login items as set when they are used.
+    TDWTidewellPrefsWindowController::setEnvironment({
+        [this] { return m_backupScheduler.get(); },
+        [this] { return m_recoveryQueue && m_recoveryQueue->inProgress(); },
+        [this] { return m_loginItems.inLoginItems && m_loginItems.inLoginItems(); },
+        [this] { if (m_loginItems.addToLoginItems) m_loginItems.addToLoginItems(); },
+        [this] { if (m_loginItems.removeFromLoginItems) m_loginItems.removeFromLoginItems(); },
+        [] { return TDWRelaunch::startNewInstance(QCoreApplication::applicationFilePath()); },
+        [this] {
+            m_quitFlow->setRestartingTemp();
+            m_quitFlow->terminate();
+        },
+    });
     TDWFileMgr::setFatalHandler([this](const TDWError &error) { fileLayoutFailed(error); });
 }
 
 TDWAppController::~TDWAppController()
 {
     TDWFileMgr::setFatalHandler({});
+    TDWTidewellPrefsWindowController::setEnvironment({});
     for (const std::weak_ptr<TDWHttpOperation> &subscription : std::as_const(m_subscriptions))
         if (const auto running = subscription.lock())
             running->cancel();

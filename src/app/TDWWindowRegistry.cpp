@@ -126,7 +126,7 @@ void TDWWindowRegistry::showAccountPrefs()
 {
     TDWTidewellPrefsWindowController *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
     prefs->showWindow();
-    prefs->displayViewForIdentifier(tr("Google Accounts"), true);
+    prefs->displayViewForIdentifier(TDWTidewellPrefsWindowController::AccountsIdentifier, true);
 }
 
 void TDWWindowRegistry::bringForward()

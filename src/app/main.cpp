@@ -4,13 +4,16 @@
 #include "app/TDWSingleInstance.h"
 #include "common/TDWFileUpkeep.h"
 #include "platform/foundation/TDWLog.h"
+#include "prefs/TDWRelaunch.h"
 
 #include <QDir>
 #include <QStandardPaths>
 #include <QTimer>
 
-// The program takes no arguments of its own: opening the launch URL only
-// starts or activates it.
+#include <optional>
+
+// The program's one argument of its own is "--wait-for-pid N", given by a
+// restart; opening the launch URL only starts or activates it.
 int main(int argc, char **argv)
 {
     TDWApplication app(argc, argv);
@@ -23,6 +26,14 @@ int main(int argc, char **argv)
 
     const QString dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Tidewell"));
     const QString configDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("Tidewell"));
+    // A restart: the old instance must have ended, or this start would only bring it forward.
+    if (const std::optional<qint64> oldPid = TDWRelaunch::waitForPidArgument(QCoreApplication::arguments())) {
+        if (!TDWRelaunch::waitForExit(*oldPid, TDWRelaunch::waitBoundMs())) {
+            TDWLog::setLogFile(QDir(dataDir).filePath(QStringLiteral("Logs/Tidewell.log")));
+            tdwLog(QStringLiteral("ERROR: Not restarting: the previous Tidewell (process %1) did not end").arg(*oldPid));
+            return 1;
+        }
+    }
     TDWSingleInstance instance;
     if (!instance.claim())
         return 0;

@@ -178,14 +178,14 @@ void TDWFirstTimeV25WindowController::logInNow()
     if (m_failedUsernames.size() == 1)
         prefs->showAccountSheetFor(m_failedUsernames.first());
     else
-        prefs->displayViewForIdentifier(tr("Google Accounts"), true);
+        prefs->displayViewForIdentifier(TDWTidewellPrefsWindowController::AccountsIdentifier, true);
 }
 
 void TDWFirstTimeV25WindowController::configureMail()
 {
     TDWTidewellPrefsWindowController *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
     prefs->showWindow();
-    prefs->displayViewForIdentifier(tr("Google Accounts"), true);
+    prefs->displayViewForIdentifier(TDWTidewellPrefsWindowController::AccountsIdentifier, true);
 }
 
 void TDWFirstTimeV25WindowController::showWindow()

@@ -1,54 +1,85 @@
 #include "prefs/TDWTidewellPrefsWindowController.h"
 
-#include <QLabel>
-#include <QTabWidget>
+#include <QApplication>
+#include <QIcon>
+#include <QStyle>
+#include <QTimer>
 
-TDWTidewellPrefsWindowController *TDWTidewellPrefsWindowController::sharedPrefsWindowController()
+namespace {
+
+QPointer<TDWTidewellPrefsWindowController> &sharedInstance()
 {
-    // Never destroyed: a widget must not outlive the application object, and
-    // the application object's own end cannot delete one safely any more.
-    static auto *shared = new TDWTidewellPrefsWindowController;
+    static QPointer<TDWTidewellPrefsWindowController> shared;
     return shared;
 }
 
-TDWTidewellPrefsWindowController::TDWTidewellPrefsWindowController()
-    : m_window(new QTabWidget)
+TDWPrefsEnvironment &sharedEnvironment()
 {
-    m_window->setWindowTitle(tr("Tidewell Preferences"));
-    m_accountsLabel = new QLabel;
-    m_accountsLabel->setAlignment(Qt::AlignCenter);
-    m_window->addTab(m_accountsLabel, tr("Google Accounts"));
-    m_window->resize(640, 420);
+    static TDWPrefsEnvironment environment;
+    return environment;
 }
 
-TDWTidewellPrefsWindowController::~TDWTidewellPrefsWindowController()
+QIcon themeIcon(const char *name, QStyle::StandardPixmap fallback)
 {
-    delete m_window;
+    return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
 }
 
-void TDWTidewellPrefsWindowController::showWindow()
+} // namespace
+
+TDWTidewellPrefsWindowController::TDWTidewellPrefsWindowController() = default;
+
+TDWTidewellPrefsWindowController *TDWTidewellPrefsWindowController::sharedPrefsWindowController()
 {
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    QPointer<TDWTidewellPrefsWindowController> &shared = sharedInstance();
+    if (!shared)
+        shared = new TDWTidewellPrefsWindowController;
+    return shared;
 }
 
-void TDWTidewellPrefsWindowController::displayViewForIdentifier(const QString &identifier, bool)
+bool TDWTidewellPrefsWindowController::hasSharedPrefsWindowController()
 {
-    for (int i = 0; i < m_window->count(); ++i)
-        if (m_window->tabText(i) == identifier)
-            m_window->setCurrentIndex(i);
+    return !sharedInstance().isNull();
 }
 
-QString TDWTidewellPrefsWindowController::currentPaneIdentifier() const
+void TDWTidewellPrefsWindowController::setEnvironment(TDWPrefsEnvironment environment)
 {
-    return m_window->tabText(m_window->currentIndex());
+    sharedEnvironment() = std::move(environment);
+}
+
+const TDWPrefsEnvironment &TDWTidewellPrefsWindowController::environment()
+{
+    return sharedEnvironment();
+}
+
+void TDWTidewellPrefsWindowController::setupToolbar()
+{
+    m_accountPrefsViewController = new TDWAccountPrefController;
+    addView(m_accountPrefsViewController->view(), AccountsIdentifier, tr("Google Accounts"),
+            themeIcon("system-users", QStyle::SP_DirHomeIcon), 0);
+    m_generalPrefsController = new TDWGeneralPrefsController;
+    addView(m_generalPrefsController->view(), GeneralIdentifier, tr("General"), themeIcon("preferences-system", QStyle::SP_ComputerIcon), 1);
+    m_advancedPrefsController = new TDWAdvancedPrefsController;
+    addView(m_advancedPrefsController->view(), AdvancedIdentifier, tr("Advanced"),
+            themeIcon("preferences-other", QStyle::SP_FileDialogDetailedView), 2);
 }
 
 void TDWTidewellPrefsWindowController::showAccountSheetFor(const QString &username)
 {
-    m_accountSheetUsername = username;
-    displayViewForIdentifier(tr("Google Accounts"), true);
-    m_accountsLabel->setText(tr("Log in to: %1").arg(username));
-    showWindow();
+    if (attachedSheet()) {
+        QApplication::beep();
+        return;
+    }
+    toggleActivePreferenceView(AccountsIdentifier);
+    displayViewForIdentifier(AccountsIdentifier, true);
+    QTimer::singleShot(AccountSheetDelayMs, this, [this, username] {
+        if (m_accountPrefsViewController)
+            m_accountPrefsViewController->showAuthForUsername(username);
+    });
+}
+
+void TDWTidewellPrefsWindowController::windowWillClose()
+{
+    if (sharedInstance() == this)
+        sharedInstance() = nullptr;
+    DBPrefsWindowController::windowWillClose();
 }

@@ -1,40 +1,54 @@
 #pragma once
 
-#include <QObject>
+#include "prefs/DBPrefsWindowController.h"
+#include "prefs/TDWAccountPrefController.h"
+#include "prefs/TDWAdvancedPrefsController.h"
+#include "prefs/TDWGeneralPrefsController.h"
+#include "prefs/TDWPrefsEnvironment.h"
+
 #include <QPointer>
 #include <QString>
-#include <QTabWidget>
 
-
-class QLabel;
-
-
-// The preferences window, one per process. Its panes' settings are not part
-// of this program yet: the Google Accounts pane names the account whose
-// sign-in was asked for.
-class TDWTidewellPrefsWindowController : public QObject
+// The application's preferences window: the Google Accounts, General and
+// Advanced panes ("accounts", "general", "advanced"), each made afresh at
+// every opening. One at a time; a closed window is released, and the next
+// call makes a new one. There is no software-update pane: distribution
+// packages update the program.
+class TDWTidewellPrefsWindowController : public DBPrefsWindowController
 {
     Q_OBJECT
 
 public:
+    static inline const QString AccountsIdentifier = QStringLiteral("accounts");
+    static inline const QString GeneralIdentifier = QStringLiteral("general");
+    static inline const QString AdvancedIdentifier = QStringLiteral("advanced");
+    // After the pane has come up, the sign-in sheet opens on it.
+    static constexpr int AccountSheetDelayMs = 250;
+
     static TDWTidewellPrefsWindowController *sharedPrefsWindowController();
-    ~TDWTidewellPrefsWindowController() override;
+    // Whether a window exists now (without making one).
+    static bool hasSharedPrefsWindowController();
 
-    void showWindow();
-    QTabWidget *window() const { return m_window; }
+    // What the panes act on; start-up sets it once for the whole run.
+    static void setEnvironment(TDWPrefsEnvironment environment);
+    static const TDWPrefsEnvironment &environment();
 
-    // Selects the pane with that identifier (its title); unknown ones are ignored.
-    void displayViewForIdentifier(const QString &identifier, bool animate);
-    QString currentPaneIdentifier() const;
-
-    // Shows the Google Accounts pane with the sign-in for that account.
+    // The Google Accounts pane with the sign-in sheet of that account; only a
+    // beep while a sheet is open on the window.
     void showAccountSheetFor(const QString &username);
-    QString accountSheetUsername() const { return m_accountSheetUsername; }
+
+    TDWAccountPrefController *accountPrefsViewController() const { return m_accountPrefsViewController; }
+    TDWGeneralPrefsController *generalPrefsController() const { return m_generalPrefsController; }
+    TDWAdvancedPrefsController *advancedPrefsController() const { return m_advancedPrefsController; }
+
+protected:
+    void setupToolbar() override;
+    void windowWillClose() override;
 
 private:
     TDWTidewellPrefsWindowController();
 
-    QPointer<QTabWidget> m_window;
-    QLabel *m_accountsLabel = nullptr;
-    QString m_accountSheetUsername;
+    QPointer<TDWAccountPrefController> m_accountPrefsViewController;
+    QPointer<TDWGeneralPrefsController> m_generalPrefsController;
+    QPointer<TDWAdvancedPrefsController> m_advancedPrefsController;
 };

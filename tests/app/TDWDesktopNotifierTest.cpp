@@ -10,7 +10,9 @@
 #include "accounts/TDWKeychainMgr.h"
 #include "accounts/TDWLoginNotifier.h"
 #include "app/TDWDesktopNotifier.h"
+#include "prefs/TDWAccountPrefController.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
+#include "ui/TDWAccountFlowController.h"
 #include "FakeGoogleServer.h"
 #include "TestSupport.h"
 #include "platform/keychain/TDWKeyring.h"
@@ -112,8 +114,12 @@ TEST_F(TDWDesktopNotifierTest, ClickingLoginRequiredOpensTheAccountsSignIn)
 
     TDWTidewellPrefsWindowController *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
     ASSERT_TRUE(waitFor([&] { return prefs->window()->isVisible(); }));
-    EXPECT_EQ(prefs->accountSheetUsername(), QStringLiteral("needs@example.com"));
-    EXPECT_EQ(prefs->currentPaneIdentifier(), QStringLiteral("Google Accounts"));
+    EXPECT_EQ(prefs->currentIdentifier(), QStringLiteral("accounts"));
+    // The sign-in sheet of that account, on the Google Accounts pane.
+    ASSERT_TRUE(waitFor([&] { return prefs->accountPrefsViewController()->accountFlowController() != nullptr; }));
+    EXPECT_EQ(prefs->accountPrefsViewController()->accountFlowController()->accountUsername(), QStringLiteral("needs@example.com"));
+    EXPECT_EQ(prefs->attachedSheet(), prefs->accountPrefsViewController()->accountSheet());
+    prefs->window()->close();
 }
 
 class OutcomeDelegate : public TDWAccessTokenDelegate
@@ -163,7 +169,8 @@ TEST_F(TDWDesktopNotifierTest, ClickingANoticeOfADeletedAccountOpensNothing)
     fake.click(fake.shown.first().id, QStringLiteral("action"));
     ASSERT_TRUE(waitFor([&] { return activated; }));
 
-    EXPECT_FALSE(TDWTidewellPrefsWindowController::sharedPrefsWindowController()->window()->isVisible());
+    EXPECT_FALSE(TDWTidewellPrefsWindowController::hasSharedPrefsWindowController()
+                 && TDWTidewellPrefsWindowController::sharedPrefsWindowController()->window()->isVisible());
 }
 
 TEST_F(TDWDesktopNotifierTest, WithoutANotificationServiceOrTrayTheNoticeIsLogged)

@@ -5,12 +5,15 @@
 
 #include "platform/foundation/TDWUserDefaults.h"
 #include "platform/notify/TDWNotificationCenter.h"
+#include "prefs/TDWAccountPrefController.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
+#include "ui/TDWAccountFlowController.h"
 
 #include <QDir>
 #include <QDomDocument>
 #include <QPixmap>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTextBrowser>
 #include <QWidget>
 
@@ -129,14 +132,16 @@ TEST_F(TDWFirstTimeV25WindowControllerTest, SignInLinkOpensTheSheetOfTheOneAccou
         TDWFirstTimeV25WindowController window({QStringLiteral("a@example.com"), QStringLiteral("b@example.com")}, {QStringLiteral("b@example.com")});
         window.decidePolicyForNavigation(QUrl(QStringLiteral("tw:loginnow")));
         EXPECT_TRUE(prefs->window()->isVisible());
-        EXPECT_EQ(prefs->accountSheetUsername(), QStringLiteral("b@example.com"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return prefs->accountPrefsViewController()->accountFlowController() != nullptr; }));
+        EXPECT_EQ(prefs->accountPrefsViewController()->accountFlowController()->accountUsername(), QStringLiteral("b@example.com"));
+        prefs->accountPrefsViewController()->cancelAccountFlow();
     }
     prefs->window()->hide();
     TDWFirstTimeV25WindowController window({QStringLiteral("a@example.com"), QStringLiteral("b@example.com")},
                                            {QStringLiteral("a@example.com"), QStringLiteral("b@example.com")});
     window.decidePolicyForNavigation(QUrl(QStringLiteral("tw:loginnow")));
     EXPECT_TRUE(prefs->window()->isVisible());
-    EXPECT_EQ(prefs->currentPaneIdentifier(), QStringLiteral("Google Accounts"));
+    EXPECT_EQ(prefs->currentIdentifier(), QStringLiteral("accounts"));
     prefs->window()->hide();
 }
 

@@ -8,7 +8,9 @@
 #include "MetadataStoreChecks.h"
 #include "TestSupport.h"
 
+#include "accounts/TDWKeychainMgr.h"
 #include "agent/TDWBackupScheduler.h"
+#include "app/TDWDesktopNotifier.h"
 #include "common/TDWFileMgr.h"
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWBackupIteration.h"
@@ -18,17 +20,34 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "mail/TDWMailUtils.h"
+#include "platform/foundation/TDWUserDefaults.h"
+#include "prefs/TDWAccountDeleteConfirmationWindowController.h"
+#include "prefs/TDWAccountPrefCellView.h"
+#include "prefs/TDWAccountPrefController.h"
+#include "prefs/TDWAccountTable.h"
+#include "prefs/TDWAdvancedPrefsController.h"
+#include "prefs/TDWRuleSheetController.h"
+#include "prefs/TDWTidewellPrefsWindowController.h"
 #include "restore/TDWRecoveryProgress.h"
 #include "restore/TDWRecoveryUserOperation.h"
 #include "status/TDWStatusMgr.h"
+#include "ui/TDWAuthViewController.h"
+#include "ui/TDWContentView.h"
 #include "ui/TDWStatusItemMgr.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
@@ -305,6 +324,33 @@ protected:
         AppFixture::TearDown();
         startupFinished = false;
     }
+
+    // Adds a scripted fault to the fake Google server, through its control endpoint.
+    static bool addGoogleFault(const QJsonObject &fault) { return postGoogleControl(QStringLiteral("/_control/fault"), fault); }
+
+    // Posts to a control endpoint of the fake Google server.
+    static bool postGoogleControl(const QString &path, const QJsonObject &body)
+    {
+        // The consent page's address names the fake's plain-HTTP port.
+        QUrl control(s_servers->value(QStringLiteral("TDW_AUTHORIZATION_URL")));
+        control.setPath(path);
+        control.setQuery(QString());
+        QProcess python;
+        python.start(QStringLiteral("python3"), {QStringLiteral("-c"),
+                                                 QStringLiteral("import sys, urllib.request\n"
+                                                                "urllib.request.urlopen(urllib.request.Request(sys.argv[1], data=sys.argv[2].encode(), "
+                                                                "headers={'Content-Type': 'application/json'}), timeout=30).read()"),
+                                                 control.toString(), QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact))});
+        return python.waitForFinished(60000) && python.exitCode() == 0;
+    }
+
+    // The row of the preferences' Google Accounts pane for the account, once the keyring's answer is in.
+    static TDWAccountPrefCellView *accountRow(TDWAccountPrefController *pane)
+    {
+        if (!QTest::qWaitFor([pane] { return pane->signInState(Address) != TDWAccountPrefController::SignIn::Unknown; }, RunTimeoutMs))
+            return nullptr;
+        return pane->rowView(int(pane->accountUsernames().indexOf(Address)));
+    }
 };
 
 TEST_F(DemoBackupTest, BackUpNowBacksUpTheSampleAccountAndASecondRunWritesNothing)
@@ -443,6 +489,181 @@ TEST_F(DemoBackupTest, RestoresTheBackedUpSampleThroughTheApplication)
         ASSERT_TRUE(backedUp.open(QIODevice::ReadOnly) && restored.open(QIODevice::ReadOnly)) << restored.fileName().toStdString();
         EXPECT_EQ(restored.readAll(), backedUp.readAll()) << restored.fileName().toStdString();
     }
+}
+
+// Google refuses the account's sign-in: the preferences show "Login required",
+// the desktop notice leads to the account's sign-in sheet, and signing in
+// again through the browser makes the account whole, backed up by the next run.
+TEST_F(DemoBackupTest, ARefusedSignInIsMadeGoodAgainFromThePreferences)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+
+    // The account and its services, in grey.
+    controller->windows()->showPrefsWindow();
+    auto *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+    TDWAccountPrefController *pane = prefs->accountPrefsViewController();
+    ASSERT_EQ(pane->accountUsernames(), QStringList{Address});
+    TDWAccountPrefCellView *row = accountRow(pane);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->servicesField()->text(), QStringLiteral("Gmail, Drive, Contacts, Calendar, Tasks"));
+    EXPECT_FALSE(row->servicesTextIsAlert());
+
+    // The access token has run out and Google refuses the refresh token.
+    ASSERT_TRUE(addGoogleFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/o/oauth2/token")},
+                                           {QStringLiteral("status"), 400},
+                                           {QStringLiteral("error"), QStringLiteral("invalid_grant")}}));
+    const std::shared_ptr<TDWCredential> credential = TDWKeychainMgr::keychainMgr()->credentialForUsername(Address);
+    ASSERT_TRUE(credential);
+    credential->setAccessTokenExpires(QDateTime::currentDateTimeUtc().addSecs(-3600));
+    const int endedBefore = runsEnded;
+    controller->statusItemMgr()->backUpNowItem()->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedBefore));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        row = pane->rowView(0);
+        return row && row->servicesField()->text() == QStringLiteral("Login required");
+    }, RunTimeoutMs));
+    EXPECT_TRUE(row->servicesTextIsAlert());
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        EXPECT_EQ(controller->statusMgr()->statusForAccount(TDWAccount::byUsername(Address, *moc, nullptr), QStringLiteral("mail"), *moc),
+                  TDWStatusMgr::LoginRequired);
+    }
+
+    // The desktop notice clicked: "accounts", with the sign-in sheet of the account.
+    tdwtest::RecordingUrlHandler browser;
+    ASSERT_TRUE(controller->notifier());
+    emit controller->notifier()->activated(
+        {{QStringLiteral("notificationType"), QStringLiteral("loginrequired")}, {QStringLiteral("accountUsername"), Address}});
+    EXPECT_EQ(prefs->currentIdentifier(), QStringLiteral("accounts"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountFlowController() && pane->accountFlowController()->authViewController(); }, RunTimeoutMs));
+    EXPECT_EQ(prefs->attachedSheet(), pane->accountSheet());
+    if (const QString pictures = qEnvironmentVariable("TDW_PICTURE_DIR"); !pictures.isEmpty()) {
+        EXPECT_TRUE(pane->accountSheet()->grab().save(QDir(pictures).filePath(QStringLiteral("prefs-resignin-sheet.png"))));
+    }
+
+    // Signing in again in the browser: the sheet closes once the account is saved.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
+    EXPECT_EQ(tdwtest::TestBrowser::answerConsent(browser.opened.first(), QStringLiteral("allow")).response.statusCode(), 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pane->accountSheet()->isVisible(); }, RunTimeoutMs));
+
+    // The row and the status menu are well again, and the next Back Up Now succeeds.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        row = pane->rowView(0);
+        return row && !row->servicesTextIsAlert() && row->servicesField()->text().startsWith(QStringLiteral("Gmail"));
+    }, RunTimeoutMs));
+    EXPECT_FALSE(TDWKeychainMgr::keychainMgr()->credentialForUsername(Address)->refreshTokenInvalid());
+    const int endedAfterRefusal = runsEnded;
+    controller->statusItemMgr()->backUpNowItem()->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedAfterRefusal));
+    expectBackedUp();
+}
+
+// From the preferences: an exclusion rule stored through the Advanced pane's
+// sheet, and the account disabled, then deleted, through the confirmation sheet.
+TEST_F(DemoBackupTest, TheRuleSheetAndTheDisableSheetFromThePreferences)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    controller->windows()->showPrefsWindow();
+    auto *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+
+    // "Name contains Planting" from the Advanced pane's rule sheet.
+    prefs->toolbarItem(QStringLiteral("advanced"))->trigger();
+    prefs->advancedPrefsController()->editRulesButton()->click();
+    TDWRuleSheetController *rules = prefs->advancedPrefsController()->ruleSheet();
+    ASSERT_TRUE(rules);
+    TDWRuleRowWidget *row = rules->addRow();
+    row->fieldPopUp()->setCurrentIndex(0);
+    row->operatorPopUp()->setCurrentIndex(row->operatorPopUp()->findText(QStringLiteral("contains")));
+    row->textField()->setText(QStringLiteral("Planting"));
+    rules->rulesOkButton()->click();
+    EXPECT_FALSE(rules->isVisible());
+    EXPECT_EQ(TDWPredicate::parse(TDWUserDefaults::standard()->stringForKey(QStringLiteral("dontbackuppredicate"))),
+              TDWPredicate::parse(QStringLiteral("title CONTAINS[cd] \"Planting\"")));
+
+    // Disable from the Google Accounts pane: every service off, the row says so.
+    prefs->toolbarItem(QStringLiteral("accounts"))->trigger();
+    TDWAccountPrefController *pane = prefs->accountPrefsViewController();
+    pane->tableView()->selectRow(0);
+    QKeyEvent deleteKey(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QCoreApplication::sendEvent(pane->tableView(), &deleteKey);
+    ASSERT_TRUE(pane->deleteConfirmationWindowController());
+    EXPECT_EQ(prefs->attachedSheet(), pane->deleteConfirmationWindowController());
+    pane->deleteConfirmationWindowController()->disableButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        TDWAccountPrefCellView *cell = pane->rowView(0);
+        return cell && cell->servicesField()->text() == QStringLiteral("Disabled");
+    }, RunTimeoutMs));
+    QStringList stores;
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWAccount::Ptr account = TDWAccount::byUsername(Address, *moc, nullptr);
+        ASSERT_TRUE(account);
+        EXPECT_FALSE(account->enabledForAnyService());
+        stores = TDWStoreMgr::storeFilenames(*account);
+    }
+    ASSERT_FALSE(stores.isEmpty());
+
+    // Delete through the same sheet (a disabled account can only be deleted):
+    // its stores, its folders under each service folder and its credential go.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prefs->attachedSheet(); }, RunTimeoutMs));
+    pane->tableView()->selectRow(0);
+    QCoreApplication::sendEvent(pane->tableView(), &deleteKey);
+    ASSERT_TRUE(pane->deleteConfirmationWindowController());
+    EXPECT_FALSE(pane->deleteConfirmationWindowController()->disableButton()->isVisible());
+    pane->deleteConfirmationWindowController()->deleteButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountUsernames().isEmpty(); }, RunTimeoutMs));
+    for (const QString &file : stores)
+        EXPECT_FALSE(QFileInfo::exists(TDWStoreMgr::pathForStoreFilename(file))) << file.toStdString();
+    for (const QString &service : Services)
+        EXPECT_FALSE(QFileInfo::exists(QDir(TDWFileMgr::backedUpItemsPathForService(service)).filePath(QStringLiteral("demo at example dot com"))))
+            << service.toStdString();
+    TDWKeychainLookup outcome = TDWKeychainLookup::Found;
+    EXPECT_FALSE(TDWKeychainMgr::keychainMgr()->credentialForUsername(Address, &outcome));
+    EXPECT_EQ(outcome, TDWKeychainLookup::NotFound);
+}
+
+// A second account added through the Google Accounts pane is backed up by the next run.
+TEST_F(DemoBackupTest, ASecondAccountAddedFromThePreferencesIsBackedUp)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+    // A second user of the fake Google server, with an empty Drive.
+    const QString second = QStringLiteral("second@example.com");
+    ASSERT_TRUE(postGoogleControl(QStringLiteral("/_control/account"), QJsonObject{{QStringLiteral("email"), second}}));
+
+    controller->windows()->showPrefsWindow();
+    auto *prefs = TDWTidewellPrefsWindowController::sharedPrefsWindowController();
+    TDWAccountPrefController *pane = prefs->accountPrefsViewController();
+    tdwtest::RecordingUrlHandler browser;
+    pane->addButton()->click();
+    ASSERT_TRUE(pane->accountFlowController());
+    QWidget *view = TDWContentView::current(pane->accountSheet());
+    ASSERT_TRUE(view);
+    view->findChild<QLineEdit *>(QStringLiteral("usernameField"))->setText(second);
+    for (QCheckBox *service : view->findChildren<QCheckBox *>())
+        if (Services.contains(service->objectName()))
+            service->setChecked(service->objectName() == QLatin1String("docs"));
+    view->findChild<QPushButton *>(QStringLiteral("continue"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, RunTimeoutMs));
+    EXPECT_EQ(tdwtest::TestBrowser::answerConsent(browser.opened.first(), QStringLiteral("allow")).response.statusCode(), 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pane->accountSheet()->isVisible(); }, RunTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->accountUsernames() == (QStringList{Address, second}); }, RunTimeoutMs));
+
+    const int endedBefore = runsEnded;
+    controller->statusItemMgr()->backUpNowItem()->trigger();
+    ASSERT_TRUE(waitForRunEnd(endedBefore));
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const TDWAccount::Ptr account = TDWAccount::byUsername(second, *moc, nullptr);
+    ASSERT_TRUE(account);
+    EXPECT_EQ(controller->statusMgr()->statusForAccount(account, QStringLiteral("docs"), *moc), TDWStatusMgr::BackedUp);
 }
 
 // After the demo's backup, the next release's model (one attribute and one
