@@ -6,6 +6,7 @@
 #include "DemoAppFixture.h"
 #include "LaterMetadataModel.h"
 #include "MetadataStoreChecks.h"
+#include "TestBrowser.h"
 #include "TestSupport.h"
 
 #include "accounts/TDWKeychainMgr.h"
@@ -31,6 +32,7 @@
 #include "restore/TDWRecoveryProgress.h"
 #include "restore/TDWRecoveryUserOperation.h"
 #include "status/TDWStatusMgr.h"
+#include "ui/TDWAccountFlowController.h"
 #include "ui/TDWAuthViewController.h"
 #include "ui/TDWContentView.h"
 #include "ui/TDWStatusItemMgr.h"
