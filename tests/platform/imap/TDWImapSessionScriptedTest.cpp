@@ -185,8 +185,8 @@ TEST(ImapScriptedSession, SpeaksGmailsDialect)
 TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
 {
     ImapScriptedServer server(localCertificate(), signIn() + Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{
-        "C: T3 UID FETCH 7 (UID BODY.PEEK[])",
-        "C: T4 UID FETCH 8 (UID BODY.PEEK[])",
+        "C: T3 UID FETCH 7 (UID RFC822.SIZE BODY.PEEK[])",
+        "C: T4 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
         // An unsolicited flag change, then both answers with the UID after the body, the second first:
         // the client cannot know where the first body goes until it has read it.
         "S: * 4 FETCH (FLAGS (\\Seen))",
@@ -197,7 +197,7 @@ TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
         "S: T4 OK done",
         "S: T3 OK done",
         // The request whose body went astray asks again.
-        "C: T5 UID FETCH 8 (UID BODY.PEEK[])",
+        "C: T5 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
         "S: * 8 FETCH (UID 8 BODY[] {6}",
         "S: second)",
         "S: T5 OK done",
@@ -460,14 +460,67 @@ TEST(ImapScriptedSession, AnswersToFetch)
 
 TEST(ImapScriptedSession, AnswersToABodyFetch)
 {
-    const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{"C: T3 UID FETCH 7 (UID BODY.PEEK[])"};
+    const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{"C: T3 UID FETCH 7 (UID RFC822.SIZE BODY.PEEK[])"};
     playExchanges({
         {"OK", fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {5}", "S: first)", "S: T3 OK done"}},
         {"OK without the message", fetch + Dialogue{"S: T3 OK done"}, TDWImapError::NotFound, Scope::Item},
         // A message the server will not give reaches no further than that message.
         {"NO", fetch + Dialogue{"S: T3 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, Scope::Item, "Try later", "UNAVAILABLE"},
         {"BAD", fetch + Dialogue{"S: T3 BAD Invalid arguments"}, TDWImapError::CommandFailed, Scope::Item, "Invalid arguments"},
+        // A body is bounded by the size the server listed, with a margin for servers that count differently.
+        {"a little over its size", fetch + Dialogue{"S: * 3 FETCH (UID 7 RFC822.SIZE 3 BODY[] {5}", "S: first)", "S: T3 OK done"}},
+        // Refused as it is announced: the client closes the connection instead of reading 4 GiB.
+        {"far over its size", fetch + Dialogue{"S: * 3 FETCH (UID 7 RFC822.SIZE 5001 BODY[] {4294967295}", "S: " + QByteArray(4096, 'x')},
+         TDWImapError::TooLarge, Scope::Item},
+        {"no size and over any message's", fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {268435457}", "S: " + QByteArray(4096, 'x')},
+         TDWImapError::TooLarge, Scope::Item},
+        // The size after the body: the body already read is dropped.
+        {"over the size told after it",
+         fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {70000}", "S: " + QByteArray(70000, 'x') + " RFC822.SIZE 5)", "S: T3 OK done"},
+         TDWImapError::TooLarge, Scope::Item},
     }, [](TDWImapSession &s, TDWError *e) { return s.fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7)->run(e) == "first"; });
+}
+
+// A body far beyond its listed size ends its connection, but only its own
+// message fails: the other request in flight goes again on a new connection,
+// the refused one is not asked again.
+TEST(ImapScriptedSession, AMessageFarOverItsSizeFailsAloneAndTheOthersGoAgain)
+{
+    const Dialogue examine = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9);
+    ImapScriptedServer server(localCertificate(), QList<Dialogue>{
+        signIn() + examine + Dialogue{
+            "C: T3 UID FETCH 7 (UID RFC822.SIZE BODY.PEEK[])",
+            "C: T4 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
+            "S: * 3 FETCH (UID 7 RFC822.SIZE 5001 BODY[] {4294967295}",
+            "S: " + QByteArray(4096, 'x'),
+        },
+        signIn() + examine + Dialogue{
+            "C: T3 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
+            "S: * 4 FETCH (UID 8 RFC822.SIZE 6 BODY[] {6}",
+            "S: second)",
+            "S: T3 OK done",
+        },
+    });
+    auto session = sessionFor(server);
+    auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
+    auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
+    QByteArray a, b;
+    TDWError errorA, errorB;
+    int done = 0;
+    first->start([&](const TDWError &e, const QByteArray &data) { errorA = e, a = data, ++done; });
+    second->start([&](const TDWError &e, const QByteArray &data) { errorB = e, b = data, ++done; });
+    QElapsedTimer timer;
+    timer.start();
+    while (done < 2 && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    ASSERT_EQ(done, 2);
+    EXPECT_EQ(errorA.code(), TDWImapError::TooLarge) << errorA.description().toStdString();
+    EXPECT_EQ(int(errorA.scope()), int(Scope::Item));
+    EXPECT_TRUE(errorA.localizedDescription().contains(QStringLiteral("4294967295"))) << errorA.localizedDescription().toStdString();
+    EXPECT_TRUE(a.isEmpty());
+    EXPECT_TRUE(errorB.isNull()) << errorB.description().toStdString();
+    EXPECT_EQ(b, "second");
+    EXPECT_EQ(server.connectionCount(), 2);
 }
 
 TEST(ImapScriptedSession, AnswersToCapabilityAndId)
