@@ -24,15 +24,18 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 TEST(ImapBodySink, FileAppearsOnlyWhenCommittedAndReplacesTheOldOne)
 {
     const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
     const QString path = dir + QStringLiteral("/sub/message.eml");
     QDir().mkpath(dir + QStringLiteral("/sub"));
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old copy");
-    old.close();
+    ASSERT_TRUE(writeFile(path, "old copy"));
 
     TDWImapBodySink sink(path);
     sink.begin(11);
@@ -71,10 +74,7 @@ TEST(ImapBodySink, AMessageWithoutContentIsNeverCommitted)
 {
     const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
     const QString path = dir + QStringLiteral("/m.eml");
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("earlier copy");
-    old.close();
+    ASSERT_TRUE(writeFile(path, "earlier copy"));
     // No body at all (BODY[] NIL), and a zero-length literal: in a file and in memory.
     for (const bool announced : {false, true}) {
         TDWImapBodySink file(path);
@@ -152,10 +152,7 @@ TEST(ImapBodySink, ABodyOverItsBoundIsRefusedAndLeavesNothing)
 {
     const QString dir = tdwtest::freshDir(QStringLiteral("sink"));
     const QString path = dir + QStringLiteral("/m.eml");
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("earlier copy");
-    old.close();
+    ASSERT_TRUE(writeFile(path, "earlier copy"));
 
     struct Case
     {

@@ -182,6 +182,31 @@ TEST(ImapScriptedSession, SpeaksGmailsDialect)
     EXPECT_TRUE(messages[1].header().subject.isNull());
 }
 
+struct BodyAnswer
+{
+    TDWError error;
+    QByteArray data;
+    bool done = false;
+};
+
+// Fetches the bodies of UIDs 7 and 8 of INBOX at once: started in this order
+// from one thread, the requests go out in this order.
+std::pair<BodyAnswer, BodyAnswer> fetchSevenAndEight(const ImapScriptedServer &server)
+{
+    auto session = sessionFor(server);
+    std::pair<BodyAnswer, BodyAnswer> answers;
+    auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
+    auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
+    first->start([&](const TDWError &e, const QByteArray &data) { answers.first = {e, data, true}; });
+    second->start([&](const TDWError &e, const QByteArray &data) { answers.second = {e, data, true}; });
+    QElapsedTimer timer;
+    timer.start();
+    while (!(answers.first.done && answers.second.done) && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_TRUE(answers.first.done && answers.second.done);
+    return answers;
+}
+
 TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
 {
     ImapScriptedServer server(localCertificate(), signIn() + Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{
@@ -202,24 +227,11 @@ TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
         "S: second)",
         "S: T5 OK done",
     });
-    auto session = sessionFor(server);
-    // Started in this order from one thread, they go out in this order.
-    auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
-    auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
-    QByteArray a, b;
-    TDWError errorA, errorB;
-    int done = 0;
-    first->start([&](const TDWError &e, const QByteArray &data) { errorA = e, a = data, ++done; });
-    second->start([&](const TDWError &e, const QByteArray &data) { errorB = e, b = data, ++done; });
-    QElapsedTimer timer;
-    timer.start();
-    while (done < 2 && timer.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    ASSERT_EQ(done, 2);
-    EXPECT_TRUE(errorA.isNull()) << errorA.description().toStdString();
-    EXPECT_TRUE(errorB.isNull()) << errorB.description().toStdString();
-    EXPECT_EQ(a, "first");
-    EXPECT_EQ(b, "second");
+    const auto [first, second] = fetchSevenAndEight(server);
+    EXPECT_TRUE(first.error.isNull()) << first.error.description().toStdString();
+    EXPECT_TRUE(second.error.isNull()) << second.error.description().toStdString();
+    EXPECT_EQ(first.data, "first");
+    EXPECT_EQ(second.data, "second");
 }
 
 TEST(ImapScriptedSession, WaitsForContinuationsWithoutLiteralPlusOrSaslIr)
@@ -501,25 +513,13 @@ TEST(ImapScriptedSession, AMessageFarOverItsSizeFailsAloneAndTheOthersGoAgain)
             "S: T3 OK done",
         },
     });
-    auto session = sessionFor(server);
-    auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
-    auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
-    QByteArray a, b;
-    TDWError errorA, errorB;
-    int done = 0;
-    first->start([&](const TDWError &e, const QByteArray &data) { errorA = e, a = data, ++done; });
-    second->start([&](const TDWError &e, const QByteArray &data) { errorB = e, b = data, ++done; });
-    QElapsedTimer timer;
-    timer.start();
-    while (done < 2 && timer.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    ASSERT_EQ(done, 2);
-    EXPECT_EQ(errorA.code(), TDWImapError::TooLarge) << errorA.description().toStdString();
-    EXPECT_EQ(int(errorA.scope()), int(Scope::Item));
-    EXPECT_TRUE(errorA.localizedDescription().contains(QStringLiteral("4294967295"))) << errorA.localizedDescription().toStdString();
-    EXPECT_TRUE(a.isEmpty());
-    EXPECT_TRUE(errorB.isNull()) << errorB.description().toStdString();
-    EXPECT_EQ(b, "second");
+    const auto [first, second] = fetchSevenAndEight(server);
+    EXPECT_EQ(first.error.code(), TDWImapError::TooLarge) << first.error.description().toStdString();
+    EXPECT_EQ(int(first.error.scope()), int(TDWError::Scope::Item));
+    EXPECT_TRUE(first.error.localizedDescription().contains(QStringLiteral("4294967295"))) << first.error.localizedDescription().toStdString();
+    EXPECT_TRUE(first.data.isEmpty());
+    EXPECT_TRUE(second.error.isNull()) << second.error.description().toStdString();
+    EXPECT_EQ(second.data, "second");
     EXPECT_EQ(server.connectionCount(), 2);
 }
 
