@@ -20,7 +20,7 @@
 class TDWImapBodySink
 {
 public:
-    // Twice as large as any message Gmail delivers (50 MB with its encoding).
+    // Five times the largest message Gmail delivers (50 MB with its encoding).
     static constexpr qint64 MaximumSize = qint64(256) << 20;
     // The largest body accepted for a message listed at `listedSize` bytes:
     // servers count a little differently (line ends, a header of their own).
