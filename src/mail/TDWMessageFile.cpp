@@ -1,9 +1,7 @@
 #include "mail/TDWMessageFile.h"
 
 #include "dataobjects/TDWDocRev.h"
-#include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWPropertyList.h"
-#include "platform/foundation/TDWSafeFile.h"
 #include "platform/imap/TDWImapFlags.h"
 #include "platform/imap/TDWImapMessageHeader.h"
 
@@ -104,17 +102,4 @@ QByteArray TDWMessageFile::propertyList(const QByteArray &message, qint64 flagWo
     if (!header.subject.isNull())
         values.insert(QStringLiteral("subject"), storableSubject(header.subject));
     return TDWPropertyList::write(values, error);
-}
-
-bool TDWMessageFile::write(const QString &path, QByteArray &message, qint64 flagWord, TDWError *error)
-{
-    convertLineEnds(message);
-    const QByteArray properties = propertyList(message, flagWord, error);
-    if (properties.isEmpty())
-        return false;
-    const QByteArray count = countLine(message.size());
-    TDWSafeFile file(path, TDWPrivateFiles::FileMode);
-    return file.open(error) && file.append(count.constData(), count.size(), error)
-        && file.append(message.constData(), message.size(), error) && file.append(properties.constData(), properties.size(), error)
-        && file.commit(error);
 }

@@ -16,6 +16,7 @@ class TDWDocRev;
 //   3. an XML property list: "date-sent" (real, seconds since 1970 of the
 //      Date header, 0 without one), "flags" (the mail flag word below) and
 //      "subject" (absent when the message has no Subject header).
+// TDWMessageFileWriter writes one while the message arrives.
 class TDWMessageFile
 {
 public:
@@ -38,11 +39,7 @@ public:
     // Turns every CR LF of `message` into LF, in place.
     static void convertLineEnds(QByteArray &message);
     static QByteArray countLine(qint64 length);
-    // Part 3 for a message whose line ends are already converted.
+    // Part 3 for a message whose line ends are already converted (its header
+    // block is enough).
     static QByteArray propertyList(const QByteArray &message, qint64 flagWord, TDWError *error);
-
-    // Writes the file for the server's bytes of a message (converted in place)
-    // to `path` through a temporary file renamed over any old one, so the old
-    // file stays whole until the new one is complete.
-    static bool write(const QString &path, QByteArray &message, qint64 flagWord, TDWError *error);
 };

@@ -6,6 +6,7 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "dataobjects/TDWStoreMgr.h"
 #include "mail/TDWImapConnectionMgr.h"
+#include "mail/TDWMessageFileWriter.h"
 #include "mail/TDWProcessMessageResultOperation.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWLog.h"
@@ -196,14 +197,21 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
             // Told before the request goes out, so that its end can never be reported first.
             if (monitor)
                 monitor->downloadBeganForDocRevObjectId(docRevId);
-            const auto fetch = session->fetchMessageByUIDOperation(folder, row.uid, true);
+            auto writer = std::make_shared<TDWProcessMessageResultOperation>(docRevId);
+            // The message goes to its file as it arrives.
+            std::unique_ptr<TDWMessageFileWriter> file = writer->prepareFile();
+            if (!file) {
+                m_completeSuccess = false;
+                continue;
+            }
+            const auto fetch = session->fetchMessageByUIDToWriterOperation(folder, row.uid, std::move(file), true);
             fetch->setProgress([watch](qint64, qint64) { watch->touch(); });
             ++m_numRequested;
             TDWError error;
-            const QByteArray data = watch->request(fetch, &error);
+            watch->request(fetch, &error);
             {
                 std::unique_lock lock(run->mutex);
-                if (data.isEmpty()) {
+                if (!error.isNull()) {
                     m_completeSuccess = false;
                     if (error.scope() == TDWError::Scope::Item)
                         ++run->failures;
@@ -213,7 +221,7 @@ void TDWMultiMessageExportOperation::download(const std::shared_ptr<TDWImapSessi
                 run->changed.wait(lock, [&] { return run->pendingWrites < MaxPendingWrites; });
                 ++run->pendingWrites;
             }
-            auto writer = std::make_shared<TDWProcessMessageResultOperation>(docRevId, data, error);
+            writer->setInputError(error);
             writer->setCompletionCallback([run] {
                 {
                     std::lock_guard lock(run->mutex);

@@ -13,10 +13,12 @@ class TDWImapSession;
 
 // Downloads the messages of a list of message revisions from the account's
 // All Mail by UID, newest message (highest All Mail sequence number) first,
-// at most four requests in flight, and hands each answer to a message file
-// writer (TDWProcessMessageResultOperation) on a queue of its own, so the
-// disk never holds up the network. Writers waiting for their turn are
-// bounded, so memory does not grow with the list.
+// at most four requests in flight. Each message streams into its message
+// file as it arrives (no message is held in memory, and one far larger than
+// the server listed it is refused: that message fails, the old file stays);
+// what came of it goes to a TDWProcessMessageResultOperation on a queue of
+// its own, so the store never holds up the network. Results waiting for their
+// turn are bounded, so memory does not grow with the list.
 //
 // main() blocks its thread until every request made is answered and every
 // writer is done. A message that cannot be downloaded is skipped; after ten
@@ -31,7 +33,7 @@ class TDWMultiMessageExportOperation : public TDWOperation
 public:
     static constexpr int MaxRequestsInFlight = 4;
     static constexpr int MaxFailures = 10;
-    // Answers handed to writers and not yet written.
+    // Results handed to writers and not yet recorded.
     static constexpr int MaxPendingWrites = 8;
 
     TDWMultiMessageExportOperation(const QString &accountUsername, QList<TDWManagedObjectID> docRevIds);

@@ -6,10 +6,12 @@
 #include "dataobjects/TDWDocRev.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "mail/TDWMessageFile.h"
+#include "mail/TDWMessageFileWriter.h"
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWPrivateFiles.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/imap/TDWImapError.h"
 #include "platform/store/TDWContextReset.h"
 #include "status/TDWActivityMonitor.h"
 
@@ -34,14 +36,39 @@ void save(TDWManagedObjectContext &moc, const QString &failure)
         tdwLog(failure.arg(error.localizedDescription()));
 }
 
+// The revision by its identifier, in `moc`.
+std::shared_ptr<TDWDocRev> revisionIn(TDWManagedObjectContext *moc, const TDWManagedObjectID &docRevId)
+{
+    return moc ? std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(docRevId, nullptr)) : nullptr;
+}
+
 } // namespace
 
-TDWProcessMessageResultOperation::TDWProcessMessageResultOperation(const TDWManagedObjectID &docRevId, const QByteArray &data,
-                                                                   const TDWError &inputError)
+TDWProcessMessageResultOperation::TDWProcessMessageResultOperation(const TDWManagedObjectID &docRevId)
     : m_docRevId(docRevId)
-    , m_data(data)
-    , m_inputError(inputError)
 {
+}
+
+std::unique_ptr<TDWMessageFileWriter> TDWProcessMessageResultOperation::prepareFile()
+{
+    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    const TDWContextReset resetOnExit{moc.get()};
+    const auto revision = revisionIn(moc.get(), m_docRevId);
+    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Mail);
+    // Revision paths are relative to the backup folder; without either there is nowhere to write.
+    if (!revision || itemsPath.isEmpty() || revision->filePath().isEmpty()) {
+        tdwLog(QStringLiteral("ERROR: Unable to find where to save message for %1").arg(m_docRevId.uriRepresentation().toString()));
+        tellMonitorDownloadStopped(m_docRevId);
+        return nullptr;
+    }
+    m_path = QDir(itemsPath).filePath(revision->filePath());
+    const QString folder = QFileInfo(m_path).path();
+    if (!TDWPrivateFiles::makeFolder(folder)) {
+        tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(folder, QStringLiteral("the folder could not be created")));
+        tellMonitorDownloadStopped(m_docRevId);
+        return nullptr;
+    }
+    return std::make_unique<TDWMessageFileWriter>(m_path, TDWMessageFile::flagWordFor(*revision));
 }
 
 void TDWProcessMessageResultOperation::main()
@@ -50,7 +77,7 @@ void TDWProcessMessageResultOperation::main()
         if (!m_inputError.isNull())
             recordFailedDownload();
         else
-            storeMessage();
+            recordBackedUp();
     } catch (const std::exception &e) {
         tdwLog(QStringLiteral("ERROR: Unable to save message: %1").arg(QString::fromLocal8Bit(e.what())));
     }
@@ -58,10 +85,13 @@ void TDWProcessMessageResultOperation::main()
 
 void TDWProcessMessageResultOperation::recordFailedDownload()
 {
-    tdwLog(QStringLiteral("ERROR: Unable to retrieve message: %1").arg(m_inputError.localizedDescription()));
+    if (m_inputError.domain() == TDWImapError::Domain && m_inputError.code() == TDWImapError::File)
+        tdwLog(QStringLiteral("ERROR: Failed to write message to “%1”").arg(m_path));
+    else
+        tdwLog(QStringLiteral("ERROR: Unable to retrieve message: %1").arg(m_inputError.localizedDescription()));
     if (const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc()) {
         const TDWContextReset resetOnExit{moc.get()};
-        if (const auto revision = std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(m_docRevId, nullptr))) {
+        if (const auto revision = revisionIn(moc.get(), m_docRevId)) {
             revision->setExportStatus(TDWDocRev::DownloadFailed);
             save(*moc, QStringLiteral("ERROR: Unable to save failed download status: %1"));
         }
@@ -69,42 +99,15 @@ void TDWProcessMessageResultOperation::recordFailedDownload()
     tellMonitorDownloadStopped(m_docRevId);
 }
 
-void TDWProcessMessageResultOperation::storeMessage()
+void TDWProcessMessageResultOperation::recordBackedUp()
 {
-    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-    const auto revision = moc ? std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(m_docRevId, nullptr)) : nullptr;
-    const TDWContextReset resetOnExit{moc.get()};
-    const QString itemsPath = TDWFileMgr::backedUpItemsPathForService(TDWServiceIds::Mail);
-    // Revision paths are relative to the backup folder; without either there is nowhere to write.
-    if (!revision || itemsPath.isEmpty() || revision->filePath().isEmpty()) {
-        tdwLog(QStringLiteral("ERROR: Unable to find where to save message for %1").arg(m_docRevId.uriRepresentation().toString()));
-        tellMonitorDownloadStopped(m_docRevId);
-        return;
-    }
-    const QString path = QDir(itemsPath).filePath(revision->filePath());
-    const QString folder = QFileInfo(path).path();
-    // A folder that cannot be made leaves the stored status alone: a later pass asks again.
-    if (!TDWPrivateFiles::makeFolder(folder)) {
-        tdwLog(QStringLiteral("ERROR: Unable to create directory at %1: %2").arg(folder, QStringLiteral("the folder could not be created")));
-        tellMonitorDownloadStopped(m_docRevId);
-        return;
-    }
-
-    if (m_data.isEmpty()) {
-        tdwLog(QStringLiteral("Unable to back up email with subject \"%1\" with date %2 to/from %3")
-                   .arg(revision->title(), revision->lastModifiedDate().toString(Qt::ISODate), revision->who()));
-        revision->setExportStatus(TDWDocRev::DownloadFailed);
-    } else {
-        TDWError error;
-        if (TDWMessageFile::write(path, m_data, TDWMessageFile::flagWordFor(*revision), &error)) {
+    TDWFileLock::setLocked(m_path, TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles));
+    if (const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc()) {
+        const TDWContextReset resetOnExit{moc.get()};
+        if (const auto revision = revisionIn(moc.get(), m_docRevId)) {
             revision->setExportStatus(TDWDocRev::BackedUp);
-            TDWFileLock::setLocked(path, TDWUserDefaults::standard()->boolForKey(TDWSettingsKeys::LockBackupFiles));
-        } else {
-            tdwLog(QStringLiteral("ERROR: Failed to write message to “%1”").arg(path));
-            revision->setExportStatus(TDWDocRev::DownloadFailed);
+            save(*moc, QStringLiteral("ERROR: Unable to save message status: %1"));
         }
-        m_data.clear();
     }
-    save(*moc, QStringLiteral("ERROR: Unable to save message status: %1"));
     tellMonitorDownloadStopped(m_docRevId);
 }

@@ -6,6 +6,7 @@
 #include "MailSyncFixture.h"
 #include "MailTestSupport.h"
 #include "MessageFileChecker.h"
+#include "PeakMemory.h"
 #include "TestSupport.h"
 
 #include "accounts/TDWKeychainMgr.h"
@@ -16,10 +17,13 @@
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWClock.h"
 #include "platform/foundation/TDWOperationQueue.h"
+#include "platform/foundation/TDWSafeFile.h"
 #include "status/TDWActivityMonitor.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 
 #include <gtest/gtest.h>
@@ -62,16 +66,67 @@ protected:
 
     qint64 countWithStatus(qint64 status) { return count(QStringLiteral("DocRev"), QStringLiteral("exportStatus = %@"), {status}); }
 
+    // The latest revision of the message with that All Mail UID, in `moc`.
+    TDWDocRev::Ptr revisionWithUid(TDWManagedObjectContext &moc, qint64 uid)
+    {
+        const TDWDoc::Ptr doc = docWithUid(moc, uid);
+        return doc ? TDWDocRev::latestForDoc(doc, QDateTime(), moc, nullptr) : nullptr;
+    }
+
+    // Where the message file of the message with that All Mail UID goes.
+    QString messagePath(qint64 uid)
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const TDWDocRev::Ptr revision = revisionWithUid(*moc, uid);
+        return revision ? QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(revision->filePath()) : QString();
+    }
+
     // Python's verdict on the message file of the message with that All Mail UID.
     QString checkerVerdict(qint64 uid, const QByteArray &serverBytes, qint64 flags)
     {
+        const QString path = messagePath(uid);
+        return path.isEmpty() ? QStringLiteral("no message with UID %1").arg(uid) : mailtest::messageFileVerdict(path, serverBytes, flags);
+    }
+
+    qint64 statusOfUid(qint64 uid)
+    {
         const auto moc = TDWMasterStore::shared().newMoc();
-        const TDWDoc::Ptr doc = docWithUid(*moc, uid);
-        if (!doc)
-            return QStringLiteral("no message with UID %1").arg(uid);
-        const auto revision = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr);
-        const QString path = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(revision->filePath());
-        return mailtest::messageFileVerdict(path, serverBytes, flags);
+        const TDWDocRev::Ptr revision = revisionWithUid(*moc, uid);
+        return revision ? revision->exportStatus() : -1;
+    }
+
+    // Starts the server with these messages (with no flags, in the inbox) and lists them.
+    void startWithMessages(const QList<QByteArray> &messages)
+    {
+        QJsonArray scenario;
+        for (const QByteArray &message : messages)
+            scenario.append(QJsonObject{{"raw_base64", QString::fromLatin1(message.toBase64())}, {"labels", QJsonArray{"\\Inbox"}}});
+        ASSERT_TRUE(startServer({{"messages", scenario}}));
+        ASSERT_TRUE(sync(0));
+    }
+
+    // The server's UID of its i-th message.
+    qint64 uidOf(qsizetype i) { return serverMessages().at(i).toObject().value(QStringLiteral("uid")).toInteger(); }
+
+    // The next answer to a body fetch of `uid` runs `extra` bytes past the message (padding lines).
+    void armLongLiteral(qint64 uid, qint64 extra)
+    {
+        m_server.control({{"op", "fault"}, {"type", "long_literal"}, {"command", "UID FETCH"}, {"contains", QStringLiteral("FETCH %1 (").arg(uid)},
+                          {"extra", double(extra)}});
+    }
+
+    // Files under the mail backup folder whose names are temporary ones.
+    QStringList temporaryFiles()
+    {
+        QStringList found;
+        QDirIterator it(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail")), QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (TDWSafeFile::isTemporaryName(QFileInfo(path).fileName()))
+                found.append(path);
+        }
+        return found;
     }
 
     TDWActivityMonitor m_monitor;
@@ -138,6 +193,84 @@ TEST_F(MessageDownloadTest, TenAnswersWithoutDataStopTheRequests)
     EXPECT_LE(operation->numRequested(), TDWMultiMessageExportOperation::MaxFailures + TDWMultiMessageExportOperation::MaxRequestsInFlight - 1);
     EXPECT_EQ(countWithStatus(TDWDocRev::DownloadFailed), operation->numRequested());
     EXPECT_EQ(countWithStatus(TDWDocRev::DownloadPending), 30 - operation->numRequested());
+}
+
+const QList<QByteArray> SmallMessages = {
+    "Date: Tue, 03 Mar 2020 10:00:00 +0100\r\nSubject: first\r\n\r\none\r\n",
+    "Subject: second\r\n\r\ntwo\r\n",
+    "Subject: third\r\n\r\nthree\r\n",
+    "Subject: fourth\r\n\r\nfour\r\n",
+};
+
+// A server that announces a message 4 GiB beyond the size it listed gets that
+// message failed as the answer begins, its reason in the log: no file and no
+// temporary file for it, the rest of the pass backed up, memory flat. The next
+// pass asks for it again; and a message backed up before keeps its file whole
+// when a new download of it is refused.
+TEST_F(MessageDownloadTest, AMessageFarOverItsListedSizeFailsAloneWithFlatMemory)
+{
+    startWithMessages(SmallMessages);
+    const qint64 victim = uidOf(1);
+    const qint64 listed = SmallMessages.at(1).size();
+    constexpr qint64 Extra = qint64(4) << 30;
+    const QString refusal = QStringLiteral("ERROR: Unable to retrieve message: The server announced a message of %1 bytes but listed it at %2 bytes.")
+                                .arg(listed + Extra)
+                                .arg(listed);
+    armLongLiteral(victim, Extra);
+    {
+        mailtest::PeakMemory memory;
+        if (!memory.isAvailable())
+            GTEST_SKIP() << "the peak resident set cannot be reset here";
+        const auto operation = download(idsNeedingRetrieval());
+        EXPECT_LT(memory.peakKiB(), 200 * 1024);
+        EXPECT_FALSE(operation->completeSuccess());
+        EXPECT_EQ(operation->numRequested(), SmallMessages.size());
+    }
+    EXPECT_EQ(statusOfUid(victim), TDWDocRev::DownloadFailed);
+    EXPECT_EQ(countWithStatus(TDWDocRev::BackedUp), SmallMessages.size() - 1);
+    EXPECT_FALSE(QFile::exists(messagePath(victim)));
+    EXPECT_EQ(temporaryFiles(), QStringList());
+    EXPECT_EQ(loggedLines().filter(refusal).size(), 1) << loggedLines().join(u'\n').toStdString();
+    EXPECT_TRUE(loggedLines().filter(QStringLiteral("ERROR: Stopped downloading")).isEmpty());
+
+    // The next pass fetches it whole.
+    EXPECT_TRUE(download(idsNeedingRetrieval())->completeSuccess());
+    EXPECT_EQ(statusOfUid(victim), TDWDocRev::BackedUp);
+    EXPECT_EQ(checkerVerdict(victim, SmallMessages.at(1), 0), QString());
+
+    // Asked for again (as for a file found missing), it is refused again and the earlier copy stays.
+    const QFileInfo file(messagePath(victim));
+    QFile earlier(file.filePath());
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    const QByteArray earlierBytes = earlier.readAll();
+    earlier.close();
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        revisionWithUid(*moc, victim)->setExportStatus(TDWDocRev::FileMissing);
+        ASSERT_TRUE(moc->save(nullptr));
+    }
+    armLongLiteral(victim, Extra);
+    EXPECT_FALSE(download(idsNeedingRetrieval())->completeSuccess());
+    EXPECT_EQ(statusOfUid(victim), TDWDocRev::DownloadFailed);
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), earlierBytes);
+    EXPECT_EQ(temporaryFiles(), QStringList());
+}
+
+// Servers count a little differently: a message a little longer than listed
+// is stored as it was sent, every byte of it.
+TEST_F(MessageDownloadTest, AMessageALittleOverItsListedSizeIsStoredAsSent)
+{
+    startWithMessages(SmallMessages);
+    const qint64 uid = uidOf(2);
+    constexpr qint64 Extra = 1000;
+    armLongLiteral(uid, Extra);
+    const auto operation = download(idsNeedingRetrieval());
+    EXPECT_TRUE(operation->completeSuccess());
+    EXPECT_EQ(countWithStatus(TDWDocRev::BackedUp), SmallMessages.size());
+    const QByteArray padding = (QByteArray(78, 'x') + "\r\n").repeated(Extra / 80 + 1).left(Extra);
+    EXPECT_EQ(checkerVerdict(uid, SmallMessages.at(2) + padding, 0), QString());
+    EXPECT_EQ(checkerVerdict(uidOf(1), SmallMessages.at(1), 0), QString());
 }
 
 // How a pass meets failures. A message that vanished between the listing and

@@ -2,6 +2,7 @@
 // independent reader (Python's email and plistlib), and how an old file is
 // replaced.
 #include "mail/TDWMessageFile.h"
+#include "mail/TDWMessageFileWriter.h"
 #include "mail/TDWProcessMessageResultOperation.h"
 
 #include "MailStoreFixture.h"
@@ -15,6 +16,7 @@
 #include "platform/foundation/TDWFileLock.h"
 #include "platform/foundation/TDWLog.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "platform/imap/TDWImapBodySink.h"
 #include "platform/imap/TDWImapError.h"
 #include "platform/imap/TDWImapFlags.h"
 
@@ -39,6 +41,18 @@ bool writable(const QString &path)
 {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & S_IWUSR);
+}
+
+// Writes a message file as a download does: the server's bytes in chunks of `chunk` bytes.
+bool writeMessageFile(const QString &path, const QByteArray &server, qint64 flagWord, qsizetype chunk = 7, TDWError *error = nullptr)
+{
+    TDWMessageFileWriter writer(path, flagWord);
+    if (!writer.open(error))
+        return false;
+    for (qsizetype at = 0; at < server.size(); at += chunk)
+        if (!writer.append(server.constData() + at, std::min(chunk, server.size() - at), error))
+            return false;
+    return writer.commit(error);
 }
 
 const QByteArray EightBitMessage = QByteArray("Date: Tue, 03 Mar 2020 10:00:00 +0100\r\n"
@@ -99,19 +113,54 @@ TEST(TDWMessageFileTest, FlagWordFromImapFlags)
 }
 
 // The server's bytes are stored as they came: no character set is assumed,
-// so 8-bit bytes stay single bytes and the count line counts exactly them.
+// so 8-bit bytes stay single bytes and the count line counts exactly them,
+// however the bytes were cut into chunks on the way (a CR LF split too).
 TEST(TDWMessageFileTest, TheFileHoldsTheServersBytesWithLineFeedsAndTheirCount)
 {
-    const QString path = tdwtest::freshDir(QStringLiteral("emlx")) + QStringLiteral("/1.emlx");
-    QByteArray message = EightBitMessage;
-    TDWError error;
-    ASSERT_TRUE(TDWMessageFile::write(path, message, 17, &error)) << error.description().toStdString();
-    const QByteArray file = readAll(path);
     QByteArray expected = EightBitMessage;
     expected.replace("\r\n", "\n");
-    EXPECT_TRUE(file.startsWith(TDWMessageFile::countLine(expected.size()) + expected));
-    EXPECT_TRUE(file.contains("Caf\x8e au lait\n"));
-    EXPECT_EQ(mailtest::messageFileVerdict(path, EightBitMessage, 17), QString());
+    for (const qsizetype chunk : {qsizetype(1), qsizetype(2), qsizetype(7), EightBitMessage.size()}) {
+        SCOPED_TRACE(chunk);
+        const QString path = tdwtest::freshDir(QStringLiteral("emlx")) + QStringLiteral("/1.emlx");
+        TDWError error;
+        ASSERT_TRUE(writeMessageFile(path, EightBitMessage, 17, chunk, &error)) << error.description().toStdString();
+        const QByteArray file = readAll(path);
+        EXPECT_TRUE(file.startsWith(TDWMessageFile::countLine(expected.size()) + expected));
+        EXPECT_TRUE(file.contains("Caf\x8e au lait\n"));
+        EXPECT_EQ(mailtest::messageFileVerdict(path, EightBitMessage, 17), QString());
+    }
+}
+
+// Carriage returns at the ends of chunks: only one before a line feed goes,
+// wherever the chunk ended.
+TEST(TDWMessageFileTest, LineEndsSplitBetweenChunksAreConverted)
+{
+    const QByteArray server = "Subject: s\r\n\r\na\r\r\nb\rc\r\n\r";
+    QByteArray expected = server;
+    TDWMessageFile::convertLineEnds(expected);
+    for (qsizetype chunk = 1; chunk <= server.size(); ++chunk) {
+        const QString path = tdwtest::freshDir(QStringLiteral("emlx")) + QStringLiteral("/1.emlx");
+        ASSERT_TRUE(writeMessageFile(path, server, 0, chunk));
+        EXPECT_TRUE(readAll(path).startsWith(TDWMessageFile::countLine(expected.size()) + expected)) << "chunks of " << chunk;
+    }
+}
+
+// Until it is committed the old file stays whole; an aborted one leaves nothing.
+TEST(TDWMessageFileTest, TheFileAppearsOnlyWhenCommitted)
+{
+    const QString dir = tdwtest::freshDir(QStringLiteral("emlx"));
+    const QString path = dir + QStringLiteral("/1.emlx");
+    ASSERT_TRUE(writeMessageFile(path, "Subject: old\r\n\r\nold\r\n", 0));
+    const QByteArray old = readAll(path);
+    {
+        TDWMessageFileWriter writer(path, 0);
+        ASSERT_TRUE(writer.open(nullptr));
+        ASSERT_TRUE(writer.append(EightBitMessage.constData(), EightBitMessage.size(), nullptr));
+        EXPECT_EQ(readAll(path), old);
+        writer.abort();
+    }
+    EXPECT_EQ(readAll(path), old);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("1.emlx")});
 }
 
 TEST(TDWMessageFileTest, HeadersThatAreMissingLeaveTheirDefaults)
@@ -125,8 +174,7 @@ TEST(TDWMessageFileTest, HeadersThatAreMissingLeaveTheirDefaults)
     for (const QByteArray &server : cases) {
         SCOPED_TRACE(server.toStdString());
         const QString path = tdwtest::freshDir(QStringLiteral("emlx")) + QStringLiteral("/1.emlx");
-        QByteArray message = server;
-        ASSERT_TRUE(TDWMessageFile::write(path, message, 1, nullptr));
+        ASSERT_TRUE(writeMessageFile(path, server, 1));
         EXPECT_EQ(mailtest::messageFileVerdict(path, server, 1), QString());
     }
 }
@@ -135,8 +183,7 @@ TEST(TDWMessageFileTest, HeadersThatAreMissingLeaveTheirDefaults)
 TEST(TDWMessageFileTest, ASubjectWithControlCharactersIsStoredWithoutThem)
 {
     const QString path = tdwtest::freshDir(QStringLiteral("emlx")) + QStringLiteral("/1.emlx");
-    QByteArray message("Subject: bell\x07 and =?UTF-8?Q?esc=1B?=\r\n\r\nbody\r\n");
-    ASSERT_TRUE(TDWMessageFile::write(path, message, 0, nullptr));
+    ASSERT_TRUE(writeMessageFile(path, "Subject: bell\x07 and =?UTF-8?Q?esc=1B?=\r\n\r\nbody\r\n", 0));
     EXPECT_TRUE(readAll(path).contains("<string>bell and esc</string>"));
 }
 
@@ -172,11 +219,24 @@ protected:
         MailStoreFixture::TearDown();
     }
 
-    void process(const QByteArray &data, const TDWError &error = {})
+    // Downloads `server` for the revision as the download does: its file
+    // prepared, the bytes streamed in through a body sink (unless the download
+    // failed first with `downloadError`), and what came of it recorded.
+    void process(const QByteArray &server, const TDWError &downloadError = {})
     {
-        auto writer = std::make_shared<TDWProcessMessageResultOperation>(m_revisionId, data, error);
-        writer->start();
-        ASSERT_TRUE(writer->isFinished());
+        auto result = std::make_shared<TDWProcessMessageResultOperation>(m_revisionId);
+        std::unique_ptr<TDWMessageFileWriter> file = result->prepareFile();
+        ASSERT_TRUE(file);
+        TDWImapBodySink sink(std::move(file));
+        TDWError error = downloadError;
+        if (error.isNull()) {
+            sink.begin(server.size());
+            sink.write(server.constData(), server.size());
+            sink.commit(&error);
+        }
+        result->setInputError(error);
+        result->start();
+        ASSERT_TRUE(result->isFinished());
     }
 
     qint64 savedStatus()
@@ -189,9 +249,8 @@ protected:
     // A good earlier backup of the message, locked as backups are.
     void writeOldBackup()
     {
-        QByteArray old("From: a@example.org\r\n\r\nthe old copy\r\n");
         ASSERT_TRUE(QDir().mkpath(QFileInfo(m_path).path()));
-        ASSERT_TRUE(TDWMessageFile::write(m_path, old, 1, nullptr));
+        ASSERT_TRUE(writeMessageFile(m_path, "From: a@example.org\r\n\r\nthe old copy\r\n", 1));
         ASSERT_TRUE(TDWFileLock::setLocked(m_path, true));
     }
 
@@ -233,7 +292,7 @@ TEST_F(ProcessMessageResultTest, AFailureKeepsTheOldFile)
     process(QByteArray());
     EXPECT_EQ(savedStatus(), TDWDocRev::DownloadFailed);
     EXPECT_EQ(readAll(m_path), old);
-    EXPECT_TRUE(m_log.contains(QStringLiteral("Unable to back up email with subject \"Hello\" with date  to/from ")));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("ERROR: Unable to retrieve message: The server sent no content for the message.")));
 
     process(QByteArray(), TDWImapError::make(TDWImapError::Cancelled, QStringLiteral("gone")));
     EXPECT_EQ(savedStatus(), TDWDocRev::DownloadFailed);

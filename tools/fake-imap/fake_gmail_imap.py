@@ -64,7 +64,10 @@ BATCH_AT = 1 << 12
 LABEL_STYLES = ("gmail", "mixed", "bare", "quoted", "literal")
 # Gmail leaves the label of the selected folder out of X-GM-LABELS ("omit"); "show" lists it.
 SELECTED_LABEL_STYLES = ("omit", "show")
-FAULT_KINDS = ("bad", "no", "throttled", "throttled_ok", "drop", "drop_mid_literal", "stall", "expunge")
+FAULT_KINDS = ("bad", "no", "throttled", "throttled_ok", "drop", "drop_mid_literal", "stall", "expunge",
+               "long_literal")
+# What a long_literal fault sends after the message: lines of a fixed text.
+PADDING_LINE = b"x" * 78 + b"\r\n"
 FLAGS_LINE = "\\Answered \\Flagged \\Draft \\Deleted \\Seen $NotPhishing $Phishing"
 STATUS_ITEMS = ("MESSAGES", "RECENT", "UIDNEXT", "UIDVALIDITY", "UNSEEN", "HIGHESTMODSEQ")
 BODY_RE = re.compile(r"^(BODY|BODY\.PEEK)\[([^\]]*)\](?:<(\d+)(?:\.(\d+))?>)?$", re.I)
@@ -96,6 +99,7 @@ class Fault:
         self.nth, self.times = int(spec.get("nth", 1)), int(spec.get("times", 1))
         self.contains, self.user = spec.get("contains"), spec.get("user")
         self.text, self.seconds = spec.get("text"), spec.get("seconds")
+        self.extra = int(spec.get("extra", 0))
         self.seen = self.fired = 0
 
     def matches(self, user, name, line):
@@ -351,6 +355,7 @@ class Session(socketserver.BaseRequestHandler):
         self.user = self.sel = None
         self.out = bytearray()
         self.cut_literal = False
+        self.long_literal = None   # bytes the next message literal runs past its message
         self.throttle_ok = False   # the next tagged OK ends in [THROTTLED]
         self.condstore = False     # ENABLE CONDSTORE: every FETCH answer carries MODSEQ
 
@@ -388,12 +393,29 @@ class Session(socketserver.BaseRequestHandler):
             self.flush()
 
     def wlit(self, data):
-        """A message literal; the drop_mid_literal fault cuts the connection halfway through it."""
+        """A message literal; the drop_mid_literal fault cuts the connection halfway through it,
+        the long_literal fault makes it longer than the message."""
         if self.cut_literal:
             self.out += b"{%d}\r\n" % len(data) + data[:len(data) // 2]
             self.drop()
+        if self.long_literal is not None:
+            extra, self.long_literal = self.long_literal, None
+            self.w(b"{%d}\r\n" % (len(data) + extra))
+            self.w(data)
+            self.flush()
+            self.send_padding(extra)
+            return
         self.w(b"{%d}\r\n" % len(data))
         self.w(data)
+
+    def send_padding(self, size):
+        """`size` bytes of padding lines, sent as they are made: a client that refuses them
+        closes the connection, which ends the sending."""
+        block = PADDING_LINE * ((1 << 20) // len(PADDING_LINE))
+        while size > 0:
+            part = block[:size]
+            self.wire.send(part)
+            size -= len(part)
 
     def flush(self):
         if self.out:
@@ -479,6 +501,7 @@ class Session(socketserver.BaseRequestHandler):
         if self.apply_fault(tag, name, "" if secret else rest, args):
             return True
         keep = self.dispatch(tag, name, args)
+        self.long_literal = None
         if self.cut_literal:
             # The reply had no message literal to cut: cut it halfway instead.
             del self.out[len(self.out) // 2:]
@@ -517,6 +540,9 @@ class Session(socketserver.BaseRequestHandler):
             while True:  # read and ignore everything until the client gives up
                 self.wire.buf.clear()
                 self.wire.fill()
+        elif fault.kind == "long_literal":
+            self.long_literal = fault.extra
+            return False
         else:
             self.cut_literal = True
             return False

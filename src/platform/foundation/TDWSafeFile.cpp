@@ -26,10 +26,11 @@ namespace {
 const char TemporaryMarker[] = ".tdw-";
 const char UserAttributePrefix[] = "user.";
 
-bool writeAll(int fd, const char *at, qint64 left)
+// Writes at the file position, or at `offset` when one is given.
+bool writeAll(int fd, const char *at, qint64 left, std::optional<qint64> offset = std::nullopt)
 {
     while (left > 0) {
-        const ssize_t n = ::write(fd, at, size_t(left));
+        const ssize_t n = offset ? ::pwrite(fd, at, size_t(left), off_t(*offset)) : ::write(fd, at, size_t(left));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -37,6 +38,8 @@ bool writeAll(int fd, const char *at, qint64 left)
         }
         at += n;
         left -= n;
+        if (offset)
+            *offset += n;
     }
     return true;
 }
@@ -201,6 +204,21 @@ bool TDWSafeFile::append(const char *data, qint64 size, TDWError *error)
     if (m_fd < 0)
         return fail(error, "write", EBADF);
     if (!writeAll(m_fd, data, size))
+        return fail(error, "write", errno);
+    return true;
+}
+
+bool TDWSafeFile::overwrite(qint64 offset, const char *data, qint64 size, TDWError *error)
+{
+    if (m_fd < 0)
+        return fail(error, "write", EBADF);
+    // Only what is there already: the file never grows by a hole here.
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0)
+        return fail(error, "write", errno);
+    if (offset < 0 || offset + size > info.st_size)
+        return fail(error, "write", EINVAL);
+    if (!writeAll(m_fd, data, size, offset))
         return fail(error, "write", errno);
     return true;
 }

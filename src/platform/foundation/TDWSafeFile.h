@@ -51,6 +51,9 @@ public:
     // Creates the temporary file; the folder of `path` must exist.
     bool open(TDWError *error);
     bool append(const char *data, qint64 size, TDWError *error);
+    // Writes over bytes appended before, at `offset` from the start: a leading
+    // field whose value is known only once the rest is written.
+    bool overwrite(qint64 offset, const char *data, qint64 size, TDWError *error);
     bool commit(TDWError *error);
     // Drops what was written; open() may start again.
     void abort();

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/TDWError.h"
 
+#include <cerrno>
+
 // Errors of writing files safely (TDWSafeFile). Codes are errno values.
 namespace TDWSafeFileError {
 
@@ -9,6 +11,7 @@ inline const QString Domain = QStringLiteral("TDWSafeFile");
 
 enum Code : qint64 {
     NoSuchFile = ENOENT,
+    TooLarge = EFBIG,
 };
 
 inline TDWError make(Code code, const QString &description, QVariantMap userInfo = {})

@@ -268,7 +268,8 @@ QList<QByteArray> TDWImapCommand::wireParts(const QByteArray &tag, const WireCon
     }
     case Kind::FetchBody:
         m_sent = m_numbers;
-        parts.last() += "UID FETCH " + QByteArray::number(m_uid) + " (UID BODY.PEEK[])";
+        // The size first, so that a body far larger than it is refused as it is announced.
+        parts.last() += "UID FETCH " + QByteArray::number(m_uid) + " (UID RFC822.SIZE BODY.PEEK[])";
         break;
     case Kind::Authenticate:
         if (context.capabilities.contains("SASL-IR")) {
@@ -331,6 +332,8 @@ void TDWImapCommand::handleResponse(const TDWImapResponse &response, const QList
     case TDWImapResponse::Kind::Fetch:
         if (m_kind == Kind::FetchBody) {
             // Only responses naming this command's UID come here (acceptsFetch).
+            if (m_sink && response.fetch.size)
+                m_sink->setListedSize(*response.fetch.size);
             if (m_sink && sinks.contains(m_sink.get())) {
                 m_bodyMatched = true;
             } else if (response.fetch.hasBody && !sinks.isEmpty()) {
@@ -357,6 +360,11 @@ TDWImapBodySink *TDWImapCommand::bodySinkFor(std::optional<quint32> uid)
     if (uid && *uid != m_uid)
         return nullptr;
     return m_sink.get();
+}
+
+bool TDWImapCommand::hasFailedBody() const
+{
+    return m_kind == Kind::FetchBody && m_sink && m_sink->failed();
 }
 
 void TDWImapCommand::dropMisroutedBody(const QList<TDWImapBodySink *> &sinks)
@@ -395,6 +403,9 @@ void TDWImapCommand::complete(const TDWError &error)
         return;
     m_complete = true;
     m_error = error;
+    // A body refused or left unwritten says more than how the connection ended after it.
+    if (hasFailedBody())
+        m_error = m_sink->error();
     if (m_kind == Kind::FetchBody && m_error.isNull()) {
         if (m_bodyLost)
             m_error = TDWImapError::make(TDWImapError::Parse, QStringLiteral("The server's answer for the message with UID %1 in “%2” could not be told apart from another one.").arg(m_uid).arg(m_folder))

@@ -98,6 +98,8 @@ public:
     // This command's body went into another command's sink (a server that names the UID
     // only after the body, answering out of order): it has to be asked again.
     bool lostBody() const { return m_bodyLost; }
+    // The body was refused or could not be written: asking again would end the same way.
+    bool hasFailedBody() const;
 
     // The tagged result; `selectError` replaces a NO/BAD when the folder could not be selected.
     void completeTagged(const TDWImapResponse &tagged, const TDWError &selectError = {});

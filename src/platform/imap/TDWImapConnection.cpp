@@ -9,6 +9,7 @@
 #include "platform/imap/TDWImapTlsSocket.h"
 
 #include <csignal>
+#include <limits>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -29,20 +30,20 @@ bool isBodyItem(QByteArray item)
     return (item.startsWith("BODY[]<") || item.startsWith("BINARY[]<")) && item.endsWith('>');
 }
 
-// The number after the first "UID " item in `text`, if any.
-std::optional<quint32> findUid(const QByteArray &text)
+// The number after the first `name` item ("UID ", "RFC822.SIZE ") in `text`, if any.
+std::optional<qint64> findNumberItem(const QByteArray &text, const QByteArray &name, qint64 maximum)
 {
     qsizetype from = 0;
     while (true) {
-        const qsizetype at = text.indexOf("UID ", from);
+        const qsizetype at = text.indexOf(name, from);
         if (at < 0)
             return std::nullopt;
-        from = at + 4;
+        from = at + name.size();
         if (at > 0 && text.at(at - 1) != ' ' && text.at(at - 1) != '(')
             continue;
         qsizetype pos = from;
         try {
-            return quint32(TDWImapParser::readNumber(text, pos, UINT32_MAX));
+            return qint64(TDWImapParser::readNumber(text, pos, maximum));
         } catch (const TDWImapParseError &) {
             continue;
         }
@@ -58,7 +59,7 @@ TDWImapConnection::TDWImapConnection(const Settings &settings, std::shared_ptr<T
     m_tracePeer = QStringLiteral("imap %1 #%2").arg(settings.hostname).arg(++connections);
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_reader.setResponseHandler([this](const QByteArray &text, const QList<TDWImapBodySink *> &sinks) { handleResponse(text, sinks); });
-    m_reader.setLiteralRouter([this](const QByteArray &earlier, const QByteArray &line, qint64) { return routeLiteral(earlier, line); });
+    m_reader.setLiteralRouter([this](const QByteArray &earlier, const QByteArray &line, qint64 size) { return routeLiteral(earlier, line, size); });
 }
 
 TDWImapConnection::~TDWImapConnection()
@@ -366,7 +367,7 @@ void TDWImapConnection::finishCommands()
         if (drop || command->isCancelled()) {
             command->discard();
         } else {
-            if (retry && command->attempts() == 0) {
+            if (retry && command->attempts() == 0 && !command->hasFailedBody()) {
                 command->prepareRetry();
                 m_pool->requeue(command);
             } else {
@@ -583,7 +584,7 @@ TDWImapCommand *TDWImapConnection::firstInFlight(int kind) const
     return nullptr;
 }
 
-TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, const QByteArray &line)
+TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, const QByteArray &line, qint64 size)
 {
     const QByteArray &head = earlier.isEmpty() ? line : earlier;
     if (!head.startsWith("* "))
@@ -600,9 +601,23 @@ TDWImapBodySink *TDWImapConnection::routeLiteral(const QByteArray &earlier, cons
     const qsizetype start = std::max(before.lastIndexOf(' '), before.lastIndexOf('('));
     if (!isBodyItem(before.mid(start + 1)))
         return nullptr;
-    const std::optional<quint32> uid = findUid(earlier + line);
+    const QByteArray response = earlier + line;
+    const std::optional<qint64> uid = findNumberItem(response, "UID ", UINT32_MAX);
+    TDWImapBodySink *sink = nullptr;
     for (const InFlight &f : m_inFlight)
-        if (TDWImapBodySink *sink = f.command->bodySinkFor(uid))
-            return sink;
-    return nullptr;
+        if ((sink = f.command->bodySinkFor(uid ? std::optional<quint32>(quint32(*uid)) : std::nullopt)))
+            break;
+    if (!sink)
+        return nullptr;
+    if (const std::optional<qint64> listed = findNumberItem(response, "RFC822.SIZE ", std::numeric_limits<qint64>::max()))
+        sink->setListedSize(*listed);
+    if (!sink->accepts(size)) {
+        // The sink refuses the body as it begins. Reading a literal far beyond
+        // what the server listed would only waste the line (a hostile server
+        // need never end it): the connection goes, and the commands in flight
+        // with it are sent again on another one, all but this one.
+        fail(TDWImapError::make(TDWImapError::Connection,
+                                QStringLiteral("The connection to %1 was closed: it announced a message larger than it listed.").arg(m_settings.hostname)));
+    }
+    return sink;
 }

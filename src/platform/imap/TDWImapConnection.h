@@ -91,7 +91,7 @@ private:
     void handleGreeting(const TDWImapResponse &response);
     void updateCapabilities(const QList<QByteArray> &words);
     TDWImapCommand *firstInFlight(int kind) const;
-    TDWImapBodySink *routeLiteral(const QByteArray &earlier, const QByteArray &line);
+    TDWImapBodySink *routeLiteral(const QByteArray &earlier, const QByteArray &line, qint64 size);
 
     Settings m_settings;
     QString m_tracePeer;   // this connection in the wire trace

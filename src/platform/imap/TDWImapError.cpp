@@ -13,6 +13,7 @@ TDWError::Scope scopeOf(TDWImapError::Code code)
         return TDWError::Scope::Request;
     case TDWImapError::NotFound:
     case TDWImapError::File:
+    case TDWImapError::TooLarge:
         return TDWError::Scope::Item;
     case TDWImapError::Connection:
     case TDWImapError::TLS:

@@ -24,12 +24,13 @@ enum Code : qint64 {
     NotFound = 9,        // the message asked for is not on the server
     Unsupported = 10,    // a setting this client does not offer
     File = 11,           // the local file could not be written
+    TooLarge = 12,       // a message body beyond the size the server listed, or beyond any message's
 };
 
 // The scope follows from the code: a failed connection, TLS, certificate,
 // time-out, unreadable answer or unsupported setting reaches the connection;
 // a refused sign-in is SignIn; a refused command (CommandFailed) its folder or
-// request; a missing message or an unwritable file the item. The command that
+// request; a missing message, an unwritable file or an oversized body the item. The command that
 // reads a refusal narrows it where it concerns one message.
 TDWError make(Code code, const QString &description, QVariantMap userInfo = {});
 

@@ -167,7 +167,19 @@ std::shared_ptr<TDWImapOperation<QByteArray>> TDWImapSession::fetchMessageByUIDO
 std::shared_ptr<TDWImapOperation<qint64>> TDWImapSession::fetchMessageByUIDToFileOperation(const QString &folder, quint32 uid,
                                                                                            const QString &path, bool urgent)
 {
-    auto command = TDWImapCommand::fetchBody(folder, uid, std::make_unique<TDWImapBodySink>(path));
+    return fetchBodyOperation(folder, uid, std::make_unique<TDWImapBodySink>(path), urgent);
+}
+
+std::shared_ptr<TDWImapOperation<qint64>> TDWImapSession::fetchMessageByUIDToWriterOperation(const QString &folder, quint32 uid,
+                                                                                             std::unique_ptr<TDWImapBodyWriter> writer, bool urgent)
+{
+    return fetchBodyOperation(folder, uid, std::make_unique<TDWImapBodySink>(std::move(writer)), urgent);
+}
+
+std::shared_ptr<TDWImapOperation<qint64>> TDWImapSession::fetchBodyOperation(const QString &folder, quint32 uid, std::unique_ptr<TDWImapBodySink> sink,
+                                                                             bool urgent)
+{
+    auto command = TDWImapCommand::fetchBody(folder, uid, std::move(sink));
     command->setUrgent(urgent);
     return commandOperation<qint64>(command, [](TDWImapCommand &c) { return c.bodySink()->receivedSize(); });
 }

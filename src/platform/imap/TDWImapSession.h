@@ -16,6 +16,8 @@
 #include <memory>
 #include <mutex>
 
+class TDWImapBodySink;
+class TDWImapBodyWriter;
 class TDWImapCommand;
 class TDWImapConnectionPool;
 struct ssl_ctx_st;
@@ -89,6 +91,10 @@ public:
     // flushed to disk, renamed into place when complete); the result is its size.
     std::shared_ptr<TDWImapOperation<qint64>> fetchMessageByUIDToFileOperation(const QString &folder, quint32 uid, const QString &path,
                                                                                bool urgent = false);
+    // The full text of one message, streamed into `writer` as it arrives
+    // (committed when complete, aborted otherwise); the result is its size.
+    std::shared_ptr<TDWImapOperation<qint64>> fetchMessageByUIDToWriterOperation(const QString &folder, quint32 uid,
+                                                                                 std::unique_ptr<TDWImapBodyWriter> writer, bool urgent = false);
     std::shared_ptr<TDWImapOperation<bool>> noopOperation();
     // LOGOUT on every open connection once its commands are answered.
     std::shared_ptr<TDWImapOperation<bool>> disconnectOperation();
@@ -101,6 +107,8 @@ private:
     template <class T>
     std::shared_ptr<TDWImapOperation<T>> commandOperation(const std::shared_ptr<TDWImapCommand> &command,
                                                          std::function<T(TDWImapCommand &)> result);
+    std::shared_ptr<TDWImapOperation<qint64>> fetchBodyOperation(const QString &folder, quint32 uid, std::unique_ptr<TDWImapBodySink> sink,
+                                                                 bool urgent);
     template <class T>
     void set(T &member, const T &value);
     template <class T>

@@ -157,6 +157,33 @@ TEST(TDWSafeFile, StreamedWritesReachThePathOnlyOnCommit)
     EXPECT_EQ(entries(dir), QStringList{QStringLiteral("body.eml")});
 }
 
+// A leading field written last: only over bytes already there, never past the
+// end (a failed overwrite drops the temporary file like any failed write).
+TEST(TDWSafeFile, OverwriteReplacesBytesAlreadyWritten)
+{
+    const QString dir = tdwtest::freshDir();
+    const QString path = QDir(dir).filePath(QStringLiteral("counted"));
+    TDWError error;
+    TDWSafeFile file(path);
+    ASSERT_TRUE(file.open(&error));
+    ASSERT_TRUE(file.append("????|body", 9, &error));
+    ASSERT_TRUE(file.overwrite(0, "0004", 4, &error)) << qPrintable(error.description());
+    ASSERT_TRUE(file.append("|end", 4, &error));
+    ASSERT_TRUE(file.commit(&error));
+    EXPECT_EQ(contents(path), "0004|body|end");
+
+    for (const qint64 offset : {qint64(-1), qint64(11), qint64(12)}) {
+        TDWSafeFile again(path);
+        ASSERT_TRUE(again.open(&error));
+        ASSERT_TRUE(again.append("0123456789ab", 12, &error));
+        EXPECT_FALSE(again.overwrite(offset, "xy", 2, &error)) << offset;
+        EXPECT_EQ(error.code(), EINVAL);
+        EXPECT_FALSE(again.isOpen());
+    }
+    EXPECT_EQ(contents(path), "0004|body|end");
+    EXPECT_EQ(entries(dir), QStringList{QStringLiteral("counted")});
+}
+
 // A given mode holds from the temporary file on (a secret is never readable
 // by others, not even for a moment) and the umask narrows it like any new file.
 TEST(TDWSafeFile, AGivenModeHoldsFromTheTemporaryFileOn)

@@ -182,11 +182,36 @@ TEST(ImapScriptedSession, SpeaksGmailsDialect)
     EXPECT_TRUE(messages[1].header().subject.isNull());
 }
 
+struct BodyAnswer
+{
+    TDWError error;
+    QByteArray data;
+    bool done = false;
+};
+
+// Fetches the bodies of UIDs 7 and 8 of INBOX at once: started in this order
+// from one thread, the requests go out in this order.
+std::pair<BodyAnswer, BodyAnswer> fetchSevenAndEight(const ImapScriptedServer &server)
+{
+    auto session = sessionFor(server);
+    std::pair<BodyAnswer, BodyAnswer> answers;
+    auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
+    auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
+    first->start([&](const TDWError &e, const QByteArray &data) { answers.first = {e, data, true}; });
+    second->start([&](const TDWError &e, const QByteArray &data) { answers.second = {e, data, true}; });
+    QElapsedTimer timer;
+    timer.start();
+    while (!(answers.first.done && answers.second.done) && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_TRUE(answers.first.done && answers.second.done);
+    return answers;
+}
+
 TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
 {
     ImapScriptedServer server(localCertificate(), signIn() + Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{
-        "C: T3 UID FETCH 7 (UID BODY.PEEK[])",
-        "C: T4 UID FETCH 8 (UID BODY.PEEK[])",
+        "C: T3 UID FETCH 7 (UID RFC822.SIZE BODY.PEEK[])",
+        "C: T4 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
         // An unsolicited flag change, then both answers with the UID after the body, the second first:
         // the client cannot know where the first body goes until it has read it.
         "S: * 4 FETCH (FLAGS (\\Seen))",
@@ -197,29 +222,16 @@ TEST(ImapScriptedSession, MatchesABodyToItsMessageWhateverTheItemOrder)
         "S: T4 OK done",
         "S: T3 OK done",
         // The request whose body went astray asks again.
-        "C: T5 UID FETCH 8 (UID BODY.PEEK[])",
+        "C: T5 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
         "S: * 8 FETCH (UID 8 BODY[] {6}",
         "S: second)",
         "S: T5 OK done",
     });
-    auto session = sessionFor(server);
-    // Started in this order from one thread, they go out in this order.
-    auto first = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7);
-    auto second = session->fetchMessageByUIDOperation(QStringLiteral("INBOX"), 8);
-    QByteArray a, b;
-    TDWError errorA, errorB;
-    int done = 0;
-    first->start([&](const TDWError &e, const QByteArray &data) { errorA = e, a = data, ++done; });
-    second->start([&](const TDWError &e, const QByteArray &data) { errorB = e, b = data, ++done; });
-    QElapsedTimer timer;
-    timer.start();
-    while (done < 2 && timer.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    ASSERT_EQ(done, 2);
-    EXPECT_TRUE(errorA.isNull()) << errorA.description().toStdString();
-    EXPECT_TRUE(errorB.isNull()) << errorB.description().toStdString();
-    EXPECT_EQ(a, "first");
-    EXPECT_EQ(b, "second");
+    const auto [first, second] = fetchSevenAndEight(server);
+    EXPECT_TRUE(first.error.isNull()) << first.error.description().toStdString();
+    EXPECT_TRUE(second.error.isNull()) << second.error.description().toStdString();
+    EXPECT_EQ(first.data, "first");
+    EXPECT_EQ(second.data, "second");
 }
 
 TEST(ImapScriptedSession, WaitsForContinuationsWithoutLiteralPlusOrSaslIr)
@@ -460,14 +472,55 @@ TEST(ImapScriptedSession, AnswersToFetch)
 
 TEST(ImapScriptedSession, AnswersToABodyFetch)
 {
-    const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{"C: T3 UID FETCH 7 (UID BODY.PEEK[])"};
+    const Dialogue fetch = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9) + Dialogue{"C: T3 UID FETCH 7 (UID RFC822.SIZE BODY.PEEK[])"};
     playExchanges({
         {"OK", fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {5}", "S: first)", "S: T3 OK done"}},
         {"OK without the message", fetch + Dialogue{"S: T3 OK done"}, TDWImapError::NotFound, Scope::Item},
         // A message the server will not give reaches no further than that message.
         {"NO", fetch + Dialogue{"S: T3 NO [UNAVAILABLE] Try later"}, TDWImapError::CommandFailed, Scope::Item, "Try later", "UNAVAILABLE"},
         {"BAD", fetch + Dialogue{"S: T3 BAD Invalid arguments"}, TDWImapError::CommandFailed, Scope::Item, "Invalid arguments"},
+        // A body is bounded by the size the server listed, with a margin for servers that count differently.
+        {"a little over its size", fetch + Dialogue{"S: * 3 FETCH (UID 7 RFC822.SIZE 3 BODY[] {5}", "S: first)", "S: T3 OK done"}},
+        // Refused as it is announced: the client closes the connection instead of reading 4 GiB.
+        {"far over its size", fetch + Dialogue{"S: * 3 FETCH (UID 7 RFC822.SIZE 5001 BODY[] {4294967295}", "S: " + QByteArray(4096, 'x')},
+         TDWImapError::TooLarge, Scope::Item},
+        {"no size and over any message's", fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {268435457}", "S: " + QByteArray(4096, 'x')},
+         TDWImapError::TooLarge, Scope::Item},
+        // The size after the body: the body already read is dropped.
+        {"over the size told after it",
+         fetch + Dialogue{"S: * 3 FETCH (UID 7 BODY[] {70000}", "S: " + QByteArray(70000, 'x') + " RFC822.SIZE 5)", "S: T3 OK done"},
+         TDWImapError::TooLarge, Scope::Item},
     }, [](TDWImapSession &s, TDWError *e) { return s.fetchMessageByUIDOperation(QStringLiteral("INBOX"), 7)->run(e) == "first"; });
+}
+
+// A body far beyond its listed size ends its connection, but only its own
+// message fails: the other request in flight goes again on a new connection,
+// the refused one is not asked again.
+TEST(ImapScriptedSession, AMessageFarOverItsSizeFailsAloneAndTheOthersGoAgain)
+{
+    const Dialogue examine = Dialogue{"C: T2 EXAMINE \"INBOX\""} + examined("T2", 9);
+    ImapScriptedServer server(localCertificate(), QList<Dialogue>{
+        signIn() + examine + Dialogue{
+            "C: T3 UID FETCH 7 (UID RFC822.SIZE BODY.PEEK[])",
+            "C: T4 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
+            "S: * 3 FETCH (UID 7 RFC822.SIZE 5001 BODY[] {4294967295}",
+            "S: " + QByteArray(4096, 'x'),
+        },
+        signIn() + examine + Dialogue{
+            "C: T3 UID FETCH 8 (UID RFC822.SIZE BODY.PEEK[])",
+            "S: * 4 FETCH (UID 8 RFC822.SIZE 6 BODY[] {6}",
+            "S: second)",
+            "S: T3 OK done",
+        },
+    });
+    const auto [first, second] = fetchSevenAndEight(server);
+    EXPECT_EQ(first.error.code(), TDWImapError::TooLarge) << first.error.description().toStdString();
+    EXPECT_EQ(int(first.error.scope()), int(TDWError::Scope::Item));
+    EXPECT_TRUE(first.error.localizedDescription().contains(QStringLiteral("4294967295"))) << first.error.localizedDescription().toStdString();
+    EXPECT_TRUE(first.data.isEmpty());
+    EXPECT_TRUE(second.error.isNull()) << second.error.description().toStdString();
+    EXPECT_EQ(second.data, "second");
+    EXPECT_EQ(server.connectionCount(), 2);
 }
 
 TEST(ImapScriptedSession, AnswersToCapabilityAndId)

@@ -483,6 +483,27 @@ class FaultTest(unittest.TestCase):
         self.assertLess(len(data) - m.end(), int(m.group(1)))
         self.assertGreater(len(data) - m.end(), 0)
 
+    def test_long_literal(self):
+        """The message literal runs `extra` padding bytes past the message; RFC822.SIZE does not."""
+        self.fake.control({"op": "fault", "type": "long_literal", "command": "UID FETCH", "contains": "RFC822.SIZE",
+                           "extra": 100})
+        r = self.fake.raw()
+        self.addCleanup(r.close)
+        r.command("s SELECT " + ALL_MAIL)
+        plain = b"".join(r.command("a UID FETCH 1 (UID BODY.PEEK[])"))
+        body = re.search(rb"\{(\d+)\}\r\n", plain)
+        message = plain[body.end():body.end() + int(body.group(1))]
+        long = b"".join(r.command("b UID FETCH 1 (UID RFC822.SIZE BODY.PEEK[])"))
+        self.assertIn(b"RFC822.SIZE %d " % len(message), long)
+        m = re.search(rb"\{(\d+)\}\r\n", long)
+        self.assertEqual(int(m.group(1)), len(message) + 100)
+        padding = (b"x" * 78 + b"\r\n") * 2
+        self.assertEqual(long[m.end():m.end() + len(message) + 100], message + padding[:100])
+        self.assertTrue(long.endswith(b"b OK Success\r\n"), long[-40:])
+        # Only the first literal of the answer, and only once.
+        again = b"".join(r.command("c UID FETCH 1 (UID BODY.PEEK[])"))
+        self.assertEqual(again, plain.replace(b"a OK", b"c OK"))
+
     def test_stall(self):
         self.fake.control({"op": "fault", "type": "stall", "command": "FETCH", "times": 2})
         m = self.fake.imap(timeout=0.5)
