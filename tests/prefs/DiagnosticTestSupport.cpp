@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QPixmap>
+#include <QWidget>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
@@ -26,6 +28,11 @@ QString normalized(const QString &report)
         {QStringLiteral("(127\\.0\\.0\\.1|localhost):[0-9]+"), QStringLiteral("\\1:PORT")},
         {QStringLiteral("(?m)^Date: [A-Z][a-z]{2}, .*$"), QStringLiteral("Date: DATE")},
         {QStringLiteral("(?m)^Server: .*$"), QStringLiteral("Server: SERVER")},
+        {QStringLiteral("timed out after [0-9]+ milliseconds"), QStringLiteral("timed out after N milliseconds")},
+        // The fake stamps calendar events with the time of its start, and their etags follow.
+        {QStringLiteral("\"(created|updated)\": \"[0-9T:.Z-]+\""), QStringLiteral("\"\\1\": \"TIME\"")},
+        {QStringLiteral("(?m)^ETag: .*$"), QStringLiteral("ETag: ETAG")},
+        {QStringLiteral("\"etag\": \"\\\\\"[0-9a-f]+\\\\\"\""), QStringLiteral("\"etag\": \"ETAG\"")},
     };
     for (const auto &[pattern, replacement] : rules)
         text.replace(QRegularExpression(pattern), replacement);
@@ -83,6 +90,15 @@ int watchCurls(const std::function<void(const QByteArray &, const QByteArray &)>
         return done();
     }, std::chrono::seconds(60));
     return int(seen.size());
+}
+
+void saveScreenshot(QWidget *window, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("TDW_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    window->show();
+    EXPECT_TRUE(window->grab().save(QDir(folder).filePath(name + QStringLiteral(".png"))));
 }
 
 QStringList curlTempFiles()

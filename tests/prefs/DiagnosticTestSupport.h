@@ -8,6 +8,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace diagtest {
 
 // A report with what changes from run to run replaced: curl's times, the
@@ -26,6 +28,9 @@ QStringList tokenLeaks(tdwtest::FakeGoogleServer &fake);
 // Calls `look` with the command line and environment of every running
 // /usr/bin/curl until `done` answers true; how many curls it saw.
 int watchCurls(const std::function<void(const QByteArray &cmdline, const QByteArray &environ)> &look, const std::function<bool()> &done);
+
+// With TDW_SCREENSHOT_DIR set, saves a picture of the window there as <name>.png.
+void saveScreenshot(QWidget *window, const QString &name);
 
 // The diagnostics' temporary files in the program's temporary folder.
 QStringList curlTempFiles();

@@ -54,8 +54,11 @@ TEST_F(TDWItemDiagnosticTest, PlanDocumentShowsItsFileObjectThenEachExportWithTh
 {
     seed(Docs, QStringLiteral("document"), QStringLiteral("doc-plan"), QStringLiteral("Planting plan"), {},
          {{QStringLiteral("id"), QStringLiteral("doc-plan")}, {QStringLiteral("title"), QStringLiteral("Planting plan")}});
-    const QString text = report(Docs, QStringLiteral("doc-plan"));
+    const auto controller = open(Docs, QStringLiteral("doc-plan"));
+    ASSERT_TRUE(tdwtest::waitUntil([&] { return controller->isFinished(); }, std::chrono::seconds(90)));
+    const QString text = textOf(*controller);
     expectGolden(text, QStringLiteral("item-plan-document"));
+    saveScreenshot(controller->window(), QStringLiteral("item-diagnostics"));
     EXPECT_TRUE(text.contains(QStringLiteral("Resulting file size: %1").arg(PlanContent.toUtf8().size())));
     EXPECT_TRUE(tokenLeaks(fake()).isEmpty()) << tokenLeaks(fake()).join(u'\n').toStdString();
     EXPECT_TRUE(curlTempFiles().isEmpty());
@@ -170,8 +173,8 @@ TEST_F(TDWItemDiagnosticTest, ASlowDownloadIsEndedByTheKillTime)
 {
     seedLease();
     faultLeaseDownload({{"stall", 20}});
-    // 120 seconds become 1.2.
-    TDWClock::setDurationScale(0.01);
+    // 120 seconds become 6.
+    TDWClock::setDurationScale(0.05);
     const QString text = report(Docs, QStringLiteral("pdf-lease"));
     TDWClock::setDurationScale(1.0);
     expectGolden(text, QStringLiteral("item-kill-time"));
@@ -186,8 +189,11 @@ TEST_F(TDWItemDiagnosticTest, CurlsHoldNoTokenAndConcurrentRunsHavePrivateFilesO
 {
     seedLease();
     seed(Docs, QStringLiteral("document"), QStringLiteral("doc-plan"), QStringLiteral("Planting plan"));
-    faultLeaseDownload({{"stall", 2}});
-    fake().addFault({{"path", "/feeds/download/export"}, {"stall", 2}});
+    // Bodies of different sizes: each report must show its own.
+    const QByteArray leaseBody = "the lease, held back";
+    const QByteArray planBody = "the plan's export, held back a while";
+    faultLeaseDownload({{"stall", 2}, {"body", QString::fromLatin1(leaseBody)}});
+    fake().addFault({{"path", "/feeds/download/export"}, {"stall", 2}, {"body", QString::fromLatin1(planBody)}});
     const auto lease = open(Docs, QStringLiteral("pdf-lease"));
     const auto plan = open(Docs, QStringLiteral("doc-plan"));
     bool tokenSeen = false;
@@ -208,8 +214,8 @@ TEST_F(TDWItemDiagnosticTest, CurlsHoldNoTokenAndConcurrentRunsHavePrivateFilesO
     EXPECT_FALSE(tokenSeen);
     EXPECT_TRUE(allPrivate);
     EXPECT_EQ(files.size(), 4);
-    EXPECT_EQ(textOf(*lease).count(QStringLiteral("Resulting file size: %1").arg(LeaseContent.toUtf8().size())), 1);
-    EXPECT_EQ(textOf(*plan).count(QStringLiteral("Resulting file size: %1").arg(PlanContent.toUtf8().size())), 1);
+    EXPECT_EQ(textOf(*lease).count(QStringLiteral("Resulting file size: %1").arg(leaseBody.size())), 1);
+    EXPECT_EQ(textOf(*plan).count(QStringLiteral("Resulting file size: %1").arg(planBody.size())), 1);
     EXPECT_TRUE(curlTempFiles().isEmpty());
 }
 

@@ -48,6 +48,7 @@ TEST_F(TDWListDiagnosticTest, TheDemosContactsInPagesOfTwo)
     EXPECT_EQ(window.servicePopup()->currentText(), QStringLiteral("Contacts"));
     const QString text = runReport(window);
     expectGolden(text, QStringLiteral("list-demo-contacts"));
+    saveScreenshot(window.window(), QStringLiteral("list-diagnostics"));
     // Three groups and three contacts, two a page: two pages each.
     EXPECT_EQ(text.count(QStringLiteral("Executing command: ")), 4);
     EXPECT_EQ(text.count(QStringLiteral("Parsed XML document.")), 4);
