@@ -2,8 +2,6 @@
 
 #include "accounts/TDWGoogleEndpoints.h"
 #include "common/TDWUrlEncoding.h"
-#include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWMasterStore.h"
 #include "prefs/TDWItemDiagnosticReport.h"
 
 #include <QFile>
@@ -30,20 +28,11 @@ QString TDWDiagnosticCal::eventsUrl(const QString &calendarId)
 
 void TDWDiagnosticCal::run()
 {
-    QString calendarId;
-    {
-        const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-        const TDWDocRev::Ptr docRev = moc ? revision(*moc) : nullptr;
-        const std::shared_ptr<TDWDoc> doc = docRev ? docRev->doc() : nullptr;
-        if (!doc) {
-            report()->addOutputString(RevisionMissingMessage);
-            report()->done();
-            return;
-        }
-        report()->addOutputString(reformattedEntry(docRev->xmlString()));
-        calendarId = doc->docId();
-    }
-    m_curl.start(eventsUrl(calendarId), accessToken(), [this](const std::optional<TDWDiagnosticCurlRun::Output> &output) { curlDone(output); });
+    const std::optional<Stored> stored = storedOrFinish();
+    if (!stored)
+        return;
+    report()->addOutputString(reformattedEntry(stored->xmlString));
+    m_curl.start(eventsUrl(stored->docId), accessToken(), [this](const std::optional<TDWDiagnosticCurlRun::Output> &output) { curlDone(output); });
 }
 
 void TDWDiagnosticCal::curlDone(const std::optional<TDWDiagnosticCurlRun::Output> &output)

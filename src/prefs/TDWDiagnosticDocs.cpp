@@ -2,8 +2,6 @@
 
 #include "accounts/TDWGoogleEndpoints.h"
 #include "common/TDWUrlEncoding.h"
-#include "dataobjects/TDWDoc.h"
-#include "dataobjects/TDWMasterStore.h"
 #include "platform/http/TDWHttpOperation.h"
 #include "platform/json/TDWJsonReader.h"
 #include "prefs/TDWItemDiagnosticReport.h"
@@ -28,18 +26,10 @@ TDWDiagnosticDocs::~TDWDiagnosticDocs()
 void TDWDiagnosticDocs::run()
 {
     m_urlStrings.clear();
-    QString docId;
-    {
-        const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-        const TDWDocRev::Ptr docRev = moc ? revision(*moc) : nullptr;
-        const std::shared_ptr<TDWDoc> doc = docRev ? docRev->doc() : nullptr;
-        if (!doc) {
-            report()->addOutputString(RevisionMissingMessage);
-            report()->done();
-            return;
-        }
-        docId = doc->docId();
-    }
+    const std::optional<Stored> stored = storedOrFinish();
+    if (!stored)
+        return;
+    const QString docId = stored->docId;
     TDWHttpRequest request(QUrl(QStringLiteral("https://%1/drive/v2/files/%2").arg(TDWGoogleEndpoints::apisHost(), TDWUrlEncoding::stringByUrlEncoding(docId))));
     // The client sends the token only to https Google hosts, on each redirect afresh.
     request.setBearerToken(accessToken(), TDWGoogleEndpoints::bearerHosts());

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class TDWItemDiagnosticReport;
 class TDWManagedObjectContext;
@@ -36,10 +37,20 @@ public:
     static QString reformattedEntry(const QString &xmlString);
 
 protected:
+    // What the store holds of the revision and its item.
+    struct Stored
+    {
+        QString docId;
+        QString xmlString;
+    };
+
     const TDWManagedObjectID &docRevObjectId() const { return m_docRevObjectId; }
     TDWItemDiagnosticReport *report() const { return m_report; }
     // The revision, looked up in `moc`; null when it is gone.
     TDWDocRev::Ptr revision(TDWManagedObjectContext &moc) const;
+    // The revision and its item, read in a fresh context; when either is gone,
+    // nothing, and the report is ended with RevisionMissingMessage.
+    std::optional<Stored> storedOrFinish();
     // The access token of the item's account as its stored credential holds it now.
     QByteArray accessToken() const;
 

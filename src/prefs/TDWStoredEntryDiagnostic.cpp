@@ -1,16 +1,11 @@
 #include "prefs/TDWStoredEntryDiagnostic.h"
 
-#include "dataobjects/TDWMasterStore.h"
 #include "prefs/TDWItemDiagnosticReport.h"
 
 void TDWStoredEntryDiagnostic::run()
 {
-    QString text = RevisionMissingMessage;
-    {
-        const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-        if (const TDWDocRev::Ptr docRev = moc ? revision(*moc) : nullptr)
-            text = reformattedEntry(docRev->xmlString());
+    if (const std::optional<Stored> stored = storedOrFinish()) {
+        report()->addOutputString(reformattedEntry(stored->xmlString));
+        report()->done();
     }
-    report()->addOutputString(text);
-    report()->done();
 }
