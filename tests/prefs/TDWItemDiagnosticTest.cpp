@@ -293,6 +293,31 @@ TEST_F(TDWItemDiagnosticTest, ARefusedRefreshTokenStopsBeforeAnyRequest)
     EXPECT_TRUE(fake().requests().isEmpty());
 }
 
+// An expired token is renewed first; a renewal the fake refuses ends the
+// report with the retriever's message and tells the user nothing more.
+TEST_F(TDWItemDiagnosticTest, AnExpiredTokenIsRenewedOrTheReportSaysWhyNot)
+{
+    seedLease();
+    auto credential = std::make_shared<TDWCredential>();
+    credential->setRefreshToken(QStringLiteral("1//demo-sample-account"));
+    credential->setAccessToken(QStringLiteral("ya29.expired"));
+    credential->setAccessTokenExpires(TDWClock::now().addSecs(-60));
+    ASSERT_TRUE(TDWKeychainMgr::keychainMgr()->setCredential(credential, Demo, true));
+    const QString renewed = report(Docs, QStringLiteral("pdf-lease"));
+    EXPECT_TRUE(renewed.contains(QStringLiteral("Resulting file size: %1").arg(LeaseContent.toUtf8().size()))) << renewed.toStdString();
+    EXPECT_EQ(fake().requestsTo(QStringLiteral("/o/oauth2/token")).size(), 1);
+
+    auto unknown = std::make_shared<TDWCredential>();
+    unknown->setRefreshToken(QStringLiteral("1//unknown"));
+    unknown->setAccessToken(QStringLiteral("ya29.expired"));
+    unknown->setAccessTokenExpires(TDWClock::now().addSecs(-60));
+    ASSERT_TRUE(TDWKeychainMgr::keychainMgr()->setCredential(unknown, Demo, true));
+    fake().clearRequests();
+    const QString refused = report(Docs, QStringLiteral("pdf-lease"));
+    EXPECT_TRUE(refused.contains(QStringLiteral("\n\nUnable to retrieve an access token: "))) << refused.toStdString();
+    EXPECT_TRUE(fake().requestsTo(LeasePath).isEmpty());
+}
+
 TEST_F(TDWItemDiagnosticTest, TheHeaderDateIsUtcWhateverTheZone)
 {
     EXPECT_EQ(TDWDiagnosticWindowController::headerDate(QDateTime(QDate(2026, 7, 1), QTime(23, 30), QTimeZone("Pacific/Auckland"))),
