@@ -16,29 +16,6 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
-namespace {
-
-struct Item
-{
-    TDWDoc::Ptr doc;
-    TDWDocRev::Ptr latest;
-};
-
-// The item and its latest revision, in `moc`; either may be null.
-Item findItem(const QString &username, const QString &service, const QString &docId, TDWManagedObjectContext &moc)
-{
-    Item item;
-    const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
-    const TDWPersistentStorePtr store = storeMgr ? storeMgr->storeForAccountUsername(username, service) : nullptr;
-    if (!store)
-        return item;
-    item.doc = TDWDoc::byDocId(docId, store, moc, nullptr);
-    if (item.doc)
-        item.latest = TDWDocRev::latestForDoc(item.doc, QDateTime(), moc, nullptr);
-    return item;
-}
-
-} // namespace
 
 TDWDiagnosticWindowController::TDWDiagnosticWindowController(const QString &accountUsername, const QString &docId, const QString &service,
                                                              QObject *parent)
@@ -83,34 +60,47 @@ QString TDWDiagnosticWindowController::headerDate(const QDateTime &date)
     return date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+TDWDiagnosticWindowController::Found TDWDiagnosticWindowController::lookUpItem()
+{
+    Found found;
+    const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
+    const std::shared_ptr<TDWStoreMgr> storeMgr = TDWMasterStore::shared().storeMgr();
+    const TDWPersistentStorePtr store = moc && storeMgr ? storeMgr->storeForAccountUsername(m_accountUsername, m_service) : nullptr;
+    const TDWDoc::Ptr doc = store ? TDWDoc::byDocId(m_docId, store, *moc, nullptr) : nullptr;
+    if (!doc)
+        return found;
+    m_docType = doc->docType();
+    if (const TDWDocRev::Ptr latest = TDWDocRev::latestForDoc(doc, QDateTime(), *moc, nullptr)) {
+        found.title = latest->title();
+        found.json = latest->extensiblePropertyForKey(QStringLiteral("jsonDictionary"));
+        found.revisionId = latest->objectID();
+    }
+    return found;
+}
+
+bool TDWDiagnosticWindowController::finishWhenMissing(const Found &found)
+{
+    if (!found.revisionId.isNull())
+        return false;
+    addOutputString(TDWItemDiagnostic::RevisionMissingMessage);
+    done();
+    return true;
+}
+
 void TDWDiagnosticWindowController::start()
 {
-    bool found = false;
-    {
-        const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-        const Item item = moc ? findItem(m_accountUsername, m_service, m_docId, *moc) : Item();
-        if (item.doc)
-            m_docType = item.doc->docType();
-        if (item.latest)
-            m_title = item.latest->title();
-        m_window->setWindowTitle(tr("Diagnostic Information for %1").arg(m_title));
-        TDWWindowUtilities::centerFirstTime(m_window.get());
-        m_textView->setRunning(true);
-        addOutputString(QStringLiteral("Performing diagnostics on item \"%1\" for user \"%2\".\nItem ID: %3\nDate: %4 UTC, Type: %5")
-                            .arg(m_title, m_accountUsername, m_docId, headerDate(TDWClock::now()), m_docType));
-        if (item.latest) {
-            const QVariant json = item.latest->extensiblePropertyForKey(QStringLiteral("jsonDictionary"));
-            if (json.isValid())
-                addOutputString(QStringLiteral("Stored JSON data: %1")
-                                    .arg(QString::fromUtf8(QJsonDocument::fromVariant(json).toJson(QJsonDocument::Indented)).trimmed()));
-            found = true;
-        }
-    }
-    if (!found) {
-        addOutputString(TDWItemDiagnostic::RevisionMissingMessage);
-        done();
+    const Found found = lookUpItem();
+    m_title = found.title;
+    m_window->setWindowTitle(tr("Diagnostic Information for %1").arg(m_title));
+    TDWWindowUtilities::centerFirstTime(m_window.get());
+    m_textView->setRunning(true);
+    addOutputString(QStringLiteral("Performing diagnostics on item \"%1\" for user \"%2\".\nItem ID: %3\nDate: %4 UTC, Type: %5")
+                        .arg(m_title, m_accountUsername, m_docId, headerDate(TDWClock::now()), m_docType));
+    if (found.json.isValid())
+        addOutputString(QStringLiteral("Stored JSON data: %1")
+                            .arg(QString::fromUtf8(QJsonDocument::fromVariant(found.json).toJson(QJsonDocument::Indented)).trimmed()));
+    if (finishWhenMissing(found))
         return;
-    }
     m_tokenCheck->start(
         m_accountUsername, [this](const QString &) { startAfterAuthWork(); },
         [this](const QString &message) {
@@ -121,22 +111,11 @@ void TDWDiagnosticWindowController::start()
 
 void TDWDiagnosticWindowController::startAfterAuthWork()
 {
-    const QString className = TDWServiceTable::shared().serviceConfig(m_service).diagnosticClass;
-    TDWManagedObjectID revisionId;
-    {
-        const std::unique_ptr<TDWManagedObjectContext> moc = TDWMasterStore::shared().newMoc();
-        const Item item = moc ? findItem(m_accountUsername, m_service, m_docId, *moc) : Item();
-        if (item.doc)
-            m_docType = item.doc->docType();
-        if (item.latest)
-            revisionId = item.latest->objectID();
-    }
-    if (revisionId.isNull()) {
-        addOutputString(TDWItemDiagnostic::RevisionMissingMessage);
-        done();
+    const Found found = lookUpItem();
+    if (finishWhenMissing(found))
         return;
-    }
-    m_diagnostic = TDWItemDiagnosticClasses::shared().create(className, revisionId, this);
+    const QString className = TDWServiceTable::shared().serviceConfig(m_service).diagnosticClass;
+    m_diagnostic = TDWItemDiagnosticClasses::shared().create(className, found.revisionId, this);
     if (!m_diagnostic) {
         addOutputString(QStringLiteral("No diagnostic is available for this item."));
         done();

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/store/TDWManagedObjectID.h"
 #include "prefs/TDWItemDiagnosticReport.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QVariant>
 
 #include <memory>
 
@@ -47,6 +49,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What the store holds of the item now.
+    struct Found
+    {
+        QString title;
+        QVariant json;
+        TDWManagedObjectID revisionId; // null when the item or its latest revision is gone
+    };
+
+    // Reads the item and its latest revision in a context of its own, and keeps the item's type.
+    Found lookUpItem();
+    // Ends the report when the revision is gone; true then.
+    bool finishWhenMissing(const Found &found);
     void start();
     void startAfterAuthWork();
 
