@@ -6,6 +6,10 @@
 #include "agent/TDWBackupOperationClasses.h"
 #include "mail/TDWMailBackupOperation.h"
 #include "mail/TDWMailPreflightOperation.h"
+#include "prefs/TDWDiagnosticCal.h"
+#include "prefs/TDWDiagnosticDocs.h"
+#include "prefs/TDWItemDiagnostic.h"
+#include "prefs/TDWStoredEntryDiagnostic.h"
 #include "services/TDWCalendarDatabaseUpdateOperation.h"
 #include "services/TDWCalendarExportOperation.h"
 #include "services/TDWCalendarListParser.h"
@@ -59,4 +63,12 @@ void TDWRegisterClasses()
     delegates.registerClass<TDWCalendarServiceDelegate>(QStringLiteral("TDWCalendarServiceDelegate"));
     delegates.registerClass<TDWReaderServiceDelegate>(QStringLiteral("TDWReaderServiceDelegate"));
     delegates.registerClass<TDWPicasaServiceDelegate>(QStringLiteral("TDWPicasaServiceDelegate"));
+
+    TDWItemDiagnosticClasses &diagnostics = TDWItemDiagnosticClasses::shared();
+    diagnostics.registerClass<TDWDiagnosticDocs>(QStringLiteral("TDWDiagnosticDocs"));
+    diagnostics.registerClass<TDWDiagnosticCal>(QStringLiteral("TDWDiagnosticCal"));
+    // Contacts, Reader items and Picasa Web items show what was stored, alike.
+    diagnostics.registerClass<TDWStoredEntryDiagnostic>(QStringLiteral("TDWDiagnosticContacts"));
+    diagnostics.registerClass<TDWStoredEntryDiagnostic>(QStringLiteral("TDWDiagnosticReader"));
+    diagnostics.registerClass<TDWStoredEntryDiagnostic>(QStringLiteral("TDWDiagnosticPicasaWeb"));
 }

@@ -5,6 +5,7 @@
 #include "dataobjects/TDWAccount.h"
 #include "dataobjects/TDWMasterStore.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "prefs/TDWDiagnosticWindowController.h"
 #include "prefs/TDWListDiagnosticWindowController.h"
 #include "prefs/TDWTidewellPrefsWindowController.h"
 #include "ui/TDWActivityWindowController.h"
@@ -115,6 +116,18 @@ void TDWWindowRegistry::showListDiagnosticWindow()
     if (!m_listDiagnosticWindowController)
         m_listDiagnosticWindowController = std::make_unique<TDWListDiagnosticWindowController>();
     m_listDiagnosticWindowController->showWindow();
+}
+
+TDWDiagnosticWindowController *TDWWindowRegistry::showItemDiagnosticWindow(const QString &accountUsername, const QString &docId,
+                                                                          const QString &service)
+{
+    auto *controller = new TDWDiagnosticWindowController(accountUsername, docId, service);
+    connect(controller, &TDWDiagnosticWindowController::windowClosed, this, [this](TDWDiagnosticWindowController *closed) {
+        removeWindowController(closed);
+    });
+    addWindowController(controller);
+    controller->showWindow();
+    return controller;
 }
 
 void TDWWindowRegistry::showPrefsWindow()

@@ -11,6 +11,7 @@
 class QMenu;
 class TDWActivityMonitor;
 class TDWActivityWindowController;
+class TDWDiagnosticWindowController;
 class TDWListDiagnosticWindowController;
 class TDWMainWindowController;
 class TDWOpenSourceWindowController;
@@ -41,6 +42,8 @@ public:
     void showActivityWindow();
     void showOssWindow();
     void showListDiagnosticWindow();
+    // A new item diagnostics window ("Perform diagnostics…"), kept here until it closes.
+    TDWDiagnosticWindowController *showItemDiagnosticWindow(const QString &accountUsername, const QString &docId, const QString &service);
     void showPrefsWindow();
     void showAccountPrefs();
     // Brings the program forward: the main window (or, before there is an

@@ -53,6 +53,8 @@ public:
     QString exportOperationClass;
     // Class of the delegate that adjusts the service's list retrieval.
     QString serviceDelegateClass;
+    // Class of the item diagnostic of the service's items; empty for none.
+    QString diagnosticClass;
     // The endpoints of a full list, in order.
     QList<ListUrl> listUrls;
     // The endpoints of an incremental list; empty when the service has none.

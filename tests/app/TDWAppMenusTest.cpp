@@ -6,6 +6,8 @@
 #include "TestSupport.h"
 #include "common/TDWFileMgr.h"
 #include "platform/foundation/TDWUserDefaults.h"
+#include "prefs/TDWDiagnosticReportView.h"
+#include "prefs/TDWDiagnosticWindowController.h"
 #include "prefs/TDWListDiagnosticWindowController.h"
 #include "ui/TDWActivityWindowController.h"
 #include "ui/TDWMainWindowController.h"
@@ -62,6 +64,31 @@ TEST_F(TDWAppMenusTest, KeptWindowControllersLiveUntilRemovedAndRemovingDropsEve
     // What is still kept goes with the delegate.
     controller.reset();
     EXPECT_TRUE(other.isNull());
+}
+
+// "Perform diagnostics…" opens one window per item, kept by the delegate until
+// the user closes it; an item no longer in the store still ends its report.
+TEST_F(TDWAppMenusTest, AnItemDiagnosticsWindowIsKeptUntilItCloses)
+{
+    prepareReturningUser();
+    makeController();
+    launch();
+    const QString user = QStringLiteral("returning@example.com");
+    QPointer<TDWDiagnosticWindowController> first =
+        controller->windows()->showItemDiagnosticWindow(user, QStringLiteral("gone"), QStringLiteral("contacts"));
+    QPointer<TDWDiagnosticWindowController> second =
+        controller->windows()->showItemDiagnosticWindow(user, QStringLiteral("gone too"), QStringLiteral("docs"));
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(controller->windows()->miscWindowControllers().contains(first.data()));
+    EXPECT_TRUE(controller->windows()->miscWindowControllers().contains(second.data()));
+    EXPECT_TRUE(first->isFinished());
+    EXPECT_TRUE(first->textView()->toPlainText().endsWith(QStringLiteral("Unable to locate item revision.\n\n")));
+    EXPECT_TRUE(first->window()->isVisible());
+
+    first->window()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(controller->windows()->miscWindowControllers().contains(second.data()));
 }
 
 TEST_F(TDWAppMenusTest, SavingTheBackupFolderStoresItClearsTheMissingFlagAndDropsTheBookmark)

@@ -11,6 +11,11 @@
 #include "common/TDWServiceTable.h"
 #include "mail/TDWMailPreflightOperation.h"
 #include "platform/foundation/TDWPropertyList.h"
+#include "prefs/TDWDiagnosticCal.h"
+#include "prefs/TDWDiagnosticDocs.h"
+#include "prefs/TDWItemDiagnostic.h"
+#include "prefs/TDWItemDiagnosticReport.h"
+#include "prefs/TDWStoredEntryDiagnostic.h"
 #include "platform/foundation/TDWResources.h"
 #include "platform/foundation/TDWUserDefaults.h"
 #include "services/TDWCalendarListParser.h"
@@ -215,5 +220,37 @@ TEST_F(TDWRegisterClassesTest, EveryServiceDelegateClassOfTheTableIsMade)
         const std::unique_ptr<TDWServiceDelegate> delegate = TDWServiceDelegateClasses::shared().create(name);
         ASSERT_NE(delegate, nullptr);
         EXPECT_TRUE(expected.value(name)(delegate.get()));
+    }
+}
+
+TEST_F(TDWRegisterClassesTest, EveryDiagnosticClassOfTheTableIsMade)
+{
+    const QHash<QString, std::function<bool(const TDWItemDiagnostic *)>> expected = {
+        {QStringLiteral("TDWDiagnosticDocs"), isA<TDWDiagnosticDocs, TDWItemDiagnostic>()},
+        {QStringLiteral("TDWDiagnosticCal"), isA<TDWDiagnosticCal, TDWItemDiagnostic>()},
+        {QStringLiteral("TDWDiagnosticContacts"), isA<TDWStoredEntryDiagnostic, TDWItemDiagnostic>()},
+        {QStringLiteral("TDWDiagnosticReader"), isA<TDWStoredEntryDiagnostic, TDWItemDiagnostic>()},
+        {QStringLiteral("TDWDiagnosticPicasaWeb"), isA<TDWStoredEntryDiagnostic, TDWItemDiagnostic>()},
+    };
+    const QStringList names = namesInShippedTable(QStringLiteral("diagnosticClass"));
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()), QSet<QString>(expected.keyBegin(), expected.keyEnd()));
+    // The typed field of each service says the same as the table.
+    QStringList typed;
+    for (const TDWServiceConfig &service : TDWServiceTable::shared().serviceConfigs()) {
+        if (!service.diagnosticClass.isEmpty())
+            typed << service.diagnosticClass;
+    }
+    EXPECT_EQ(QSet<QString>(typed.begin(), typed.end()), QSet<QString>(names.begin(), names.end()));
+    EXPECT_TRUE(TDWServiceTable::shared().serviceConfig(QStringLiteral("docs")).diagnosticClass == QLatin1String("TDWDiagnosticDocs"));
+    struct NoReport : TDWItemDiagnosticReport
+    {
+        void addOutputString(const QString &) override {}
+        void done() override {}
+    } report;
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const std::unique_ptr<TDWItemDiagnostic> diagnostic = TDWItemDiagnosticClasses::shared().create(name, TDWManagedObjectID(), &report);
+        ASSERT_NE(diagnostic, nullptr);
+        EXPECT_TRUE(expected.value(name)(diagnostic.get()));
     }
 }

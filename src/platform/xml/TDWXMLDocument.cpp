@@ -72,6 +72,16 @@ void endElement(void *context, const xmlChar *localName, const xmlChar *prefix, 
     xmlSAX2EndElementNs(context, localName, prefix, uri);
 }
 
+QString describeFailure(xmlParserCtxtPtr ctxt, bool refused)
+{
+    if (refused)
+        return QStringLiteral("The document declares entities, which are not read.");
+    const xmlError *error = xmlCtxtGetLastError(ctxt);
+    if (!error || !error->message)
+        return QStringLiteral("The document is not well-formed XML.");
+    return QStringLiteral("Line %1: %2").arg(error->line).arg(QString::fromUtf8(error->message).trimmed());
+}
+
 void initialiseLibraryOnce()
 {
     // The library's global tables must be set up once before threads parse concurrently.
@@ -95,12 +105,17 @@ bool TDWXMLDocument::parse(const QByteArray &bytes)
 {
     m_doc.reset();
     m_source.reset();
-    if (bytes.isEmpty() || bytes.size() > INT_MAX)
+    m_errorDescription.clear();
+    if (bytes.isEmpty() || bytes.size() > INT_MAX) {
+        m_errorDescription = bytes.isEmpty() ? QStringLiteral("The document is empty.") : QStringLiteral("The document is too large.");
         return false;
+    }
     initialiseLibraryOnce();
     xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(bytes.constData(), int(bytes.size()));
-    if (!ctxt)
+    if (!ctxt) {
+        m_errorDescription = QStringLiteral("The parser could not be made.");
         return false;
+    }
     auto source = std::make_unique<Source>();
     source->bytes = bytes;
     ParseState state;
@@ -116,6 +131,8 @@ bool TDWXMLDocument::parse(const QByteArray &bytes)
     const bool ok = ctxt->wellFormed && !state.refused && ctxt->myDoc;
     // Text converted from another encoding no longer matches the bytes.
     source->exact = !(ctxt->input && ctxt->input->buf && ctxt->input->buf->encoder);
+    if (!ok)
+        m_errorDescription = describeFailure(ctxt, state.refused);
     xmlDocPtr doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
     xmlFreeParserCtxt(ctxt);

@@ -3,6 +3,7 @@
 #include "platform/xml/TDWXMLElement.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <memory>
 
@@ -24,6 +25,8 @@ public:
     // Replaces the document with the one in `bytes`; false (and an empty
     // document) when the bytes are not one well-formed document.
     bool parse(const QByteArray &bytes);
+    // Why the last parse() failed, in words a report can show; empty after a success.
+    const QString &errorDescription() const { return m_errorDescription; }
 
     bool isNull() const { return !m_doc; }
     // Null when there is no document. Elements stay valid while this document lives.
@@ -43,6 +46,7 @@ private:
     // those bytes were not UTF-8 (then only a serialisation can stand for it).
     static QString sourceText(const _xmlNode *node);
 
+    QString m_errorDescription;
     std::unique_ptr<Source> m_source;
     std::unique_ptr<_xmlDoc, Free> m_doc;
 };
