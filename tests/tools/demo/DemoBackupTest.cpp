@@ -493,6 +493,56 @@ TEST_F(DemoBackupTest, RestoresTheBackedUpSampleThroughTheApplication)
     }
 }
 
+// A message whose newest revision failed to download restores its older,
+// backed-up revision. Gmail keeps a message's bytes for good and the fake
+// server does the same, so no run makes a second revision of a message: the
+// failed newest revision is written into the store through the data objects,
+// as a run that saw the message change and then failed its download records it.
+TEST_F(DemoBackupTest, AMessageWhoseLatestRevisionFailedRestoresItsOlderRevision)
+{
+    goThroughFirstRun();
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(waitForRunEnd(0));
+
+    const auto moc = TDWMasterStore::shared().newMoc();
+    const QList<TDWQueuedRecovery> messages = backedUpFiles(QStringLiteral("mail"));
+    ASSERT_FALSE(messages.isEmpty());
+    const auto older = std::dynamic_pointer_cast<TDWDocRev>(moc->existingObjectWithID(messages.first().docRevObjectId, nullptr));
+    ASSERT_TRUE(older && older->doc());
+    const QDateTime later = older->firstSeenDate().addSecs(60);
+    const TDWDocRev::Ptr failed = TDWDocRev::newWithMoc(*moc, store(QStringLiteral("mail")));
+    failed->setDoc(older->doc());
+    failed->setTitle(older->title());
+    failed->setDirPath(older->doc()->dirPath() + QStringLiteral("/2"));
+    failed->setFilePath(failed->dirPath() + QLatin1Char('/') + older->filePath().section(QLatin1Char('/'), -1));
+    failed->setFirstSeenDate(later);
+    failed->setLastSeenDate(later);
+    failed->setLastExportAttemptDate(later);
+    failed->setLastExportFailureError(QStringLiteral("download failed"));
+    failed->setExportStatus(TDWDocRev::DownloadFailed);
+    failed->setLatest(true);
+    older->setLatest(false);
+    older->setObsoletedDate(later);
+    TDWError error;
+    ASSERT_TRUE(moc->save(&error)) << error.description().toStdString();
+    const QString failedPath = QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(failed->filePath());
+    ASSERT_FALSE(QFileInfo::exists(failedPath)) << failedPath.toStdString();
+
+    const QString mailbox = tdwtest::freshDir(QStringLiteral("mailboxes")) + QLatin1Char('/') + TDWMailUtils::mailboxFolderName(QStringLiteral("Inbox"));
+    const QString rootUUID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    ASSERT_TRUE(TDWMailUtils::createMailboxDirectoryAtPath(mailbox, rootUUID));
+    ASSERT_EQ(restore({TDWQueuedRecovery{QString(), failed->objectID(), QString()}}, mailbox, true, rootUUID), TDWRecoveryProgress::State::Finished);
+    QFile backedUp(QDir(TDWFileMgr::backedUpItemsPathForService(QStringLiteral("mail"))).filePath(older->filePath()));
+    QFile restored(mailbox + QLatin1Char('/') + TDWMailUtils::mailboxMessagePath(rootUUID, 1));
+    ASSERT_TRUE(backedUp.open(QIODevice::ReadOnly)) << backedUp.fileName().toStdString();
+    ASSERT_TRUE(restored.open(QIODevice::ReadOnly)) << restored.fileName().toStdString();
+    const QByteArray contents = restored.readAll();
+    EXPECT_FALSE(contents.isEmpty());
+    EXPECT_EQ(contents, backedUp.readAll());
+    EXPECT_FALSE(QFileInfo::exists(mailbox + QLatin1Char('/') + TDWMailUtils::mailboxMessagePath(rootUUID, 2)));
+}
+
 // Google refuses the account's sign-in: the preferences show "Login required",
 // the desktop notice leads to the account's sign-in sheet, and signing in
 // again through the browser makes the account whole, backed up by the next run.
