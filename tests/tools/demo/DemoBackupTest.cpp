@@ -346,6 +346,17 @@ protected:
         return python.waitForFinished(60000) && python.exitCode() == 0;
     }
 
+    // The export status of the latest revision of a Drive item, -1 when there is none.
+    qint64 latestDriveStatus(const QString &docId) const
+    {
+        const auto moc = TDWMasterStore::shared().newMoc();
+        const auto revisions = TDWEntityFetch(*moc, QStringLiteral("DocRev")).where(QStringLiteral("latest = 1")).in(store(QStringLiteral("docs"))).objects<TDWDocRev>(nullptr);
+        for (const TDWDocRev::Ptr &revision : revisions ? *revisions : QList<TDWDocRev::Ptr>())
+            if (revision->doc() && revision->doc()->docId() == docId)
+                return revision->exportStatus();
+        return -1;
+    }
+
     // The row of the preferences' Google Accounts pane for the account, once the keyring's answer is in.
     static TDWAccountPrefCellView *accountRow(TDWAccountPrefController *pane)
     {
@@ -637,6 +648,10 @@ TEST_F(DemoBackupTest, TheRuleSheetAndTheDisableSheetFromThePreferences)
     EXPECT_FALSE(rules->isVisible());
     EXPECT_EQ(TDWPredicate::parse(TDWUserDefaults::standard()->stringForKey(QStringLiteral("dontbackuppredicate"))),
               TDWPredicate::parse(QStringLiteral("title CONTAINS[cd] \"Planting\"")));
+
+    // The rule update that follows leaves the plan, already backed up, at 3:
+    // its file stays in the backup.
+    EXPECT_EQ(latestDriveStatus(QStringLiteral("doc-plan")), 3);
 
     // Disable from the Google Accounts pane: every service off, the row says so.
     prefs->toolbarItem(QStringLiteral("accounts"))->trigger();
