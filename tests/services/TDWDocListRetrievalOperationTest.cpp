@@ -103,6 +103,15 @@ protected:
                 found << run + u'/' + file;
         return found;
     }
+    // A Docs run whose file list fails at its second page with the fault, the log cleared first.
+    RunOutcome runWithSecondPageFault(QJsonObject fault)
+    {
+        fault.insert(QStringLiteral("path"), Files);
+        fault.insert(QStringLiteral("skip"), 1);
+        fake().addFault(fault);
+        log.clear();
+        return run(Docs);
+    }
 };
 
 TEST_F(TDWDocListRetrievalOperationTest, DriveFullRunThenIncrementalRunsOverScriptedChanges)
@@ -219,12 +228,7 @@ TEST_F(TDWDocListRetrievalOperationTest, AFailedOrUnreadablePageFailsTheRunAndMa
     seedItem(Docs, QStringLiteral("kept"));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        QJsonObject fault = row.fault;
-        fault.insert(QStringLiteral("path"), Files);
-        fault.insert(QStringLiteral("skip"), 1);
-        fake().addFault(fault);
-        log.clear();
-        const RunOutcome outcome = run(Docs);
+        const RunOutcome outcome = runWithSecondPageFault(row.fault);
         EXPECT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.succeeded);
         EXPECT_TRUE(logged(row.message)) << log.join(u'\n').toStdString();
@@ -261,12 +265,7 @@ TEST_F(TDWDocListRetrievalOperationTest, AFailedPageIsToldOnceAndKeepsTheScopeOf
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        QJsonObject fault = row.fault;
-        fault.insert(QStringLiteral("path"), Files);
-        fault.insert(QStringLiteral("skip"), 1);
-        fake().addFault(fault);
-        log.clear();
-        const RunOutcome outcome = run(Docs);
+        const RunOutcome outcome = runWithSecondPageFault(row.fault);
         EXPECT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.succeeded);
         EXPECT_EQ(outcome.failure.scope(), row.scope) << outcome.failure.description().toStdString();
